@@ -2,8 +2,7 @@
 
 #include <cmath>
 
-void BlurFilter::setSigma(double sigma)
-{
+void BlurFilter::setSigma(double sigma) {
     VELLORAN_CHECK(sigma > 0.0);
     const auto r = static_cast<std::int32_t>(40 * sigma);
     m_kernel.assign(static_cast<std::size_t>(2 * r + 1), 0.0);
@@ -15,8 +14,7 @@ void BlurFilter::setSigma(double sigma)
     }
 }
 
-void BlurFilter::apply(const Grid &src, Grid &dst)
-{
+void BlurFilter::apply(const Grid &src, Grid &dst) {
     VELLORAN_CHECK(src.NumRows() == dst.NumRows());
     VELLORAN_CHECK(src.NumCols() == dst.NumCols());
     const auto rows = static_cast<std::int64_t>(src.NumRows());

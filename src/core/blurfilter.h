@@ -17,8 +17,7 @@
 #include <cstdint>
 #include <vector>
 
-class BlurFilter
-{
+class BlurFilter {
 public:
     BlurFilter() = default;
 

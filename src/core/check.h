@@ -10,8 +10,7 @@
 
 namespace velloran::detail {
 
-[[noreturn]] inline void checkFailed(const char *condition, const char *file, int line)
-{
+[[noreturn]] inline void checkFailed(const char *condition, const char *file, int line) {
     std::fprintf(stderr, "%s:%d: Assertion `%s' failed.\n", file, line, condition);
     std::fflush(stderr);
     std::abort();

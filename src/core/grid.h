@@ -17,28 +17,23 @@
 #include <cstdint>
 #include <vector>
 
-class Grid
-{
+class Grid {
 public:
     Grid(std::uint32_t rows, std::uint32_t cols)
         : m_rows(rows)
         , m_cols(cols)
-        , m_data(static_cast<std::size_t>(rows) * cols, 0.0)
-    {
-    }
+        , m_data(static_cast<std::size_t>(rows) * cols, 0.0) {}
 
     std::uint32_t NumRows() const { return m_rows; }
     std::uint32_t NumCols() const { return m_cols; }
 
-    double &operator()(std::uint32_t i, std::uint32_t j)
-    {
+    double &operator()(std::uint32_t i, std::uint32_t j) {
         VELLORAN_CHECK(i < m_cols);
         VELLORAN_CHECK(j < m_rows);
         return m_data[i + static_cast<std::size_t>(j) * m_cols];
     }
 
-    double operator()(std::uint32_t i, std::uint32_t j) const
-    {
+    double operator()(std::uint32_t i, std::uint32_t j) const {
         VELLORAN_CHECK(i < m_cols);
         VELLORAN_CHECK(j < m_rows);
         return m_data[i + static_cast<std::size_t>(j) * m_cols];
@@ -68,8 +63,7 @@ private:
 // Largest absolute element value. Starts from 0.0 and replaces the running
 // maximum only on a strictly greater value, so an empty grid yields 0.0 and
 // NaN elements are never chosen.
-inline double maxAbs(const Grid &grid)
-{
+inline double maxAbs(const Grid &grid) {
     double largest = 0.0;
     for (std::uint32_t j = 0; j < grid.NumRows(); ++j) {
         for (std::uint32_t i = 0; i < grid.NumCols(); ++i) {

@@ -6,12 +6,13 @@
 namespace {
 
 // Interior side N of a solver whose cell-centred grids are (N+2) x (N+2).
-std::uint32_t interiorSide(const Grid &cellGrid) { return cellGrid.NumCols() - 2; }
+std::uint32_t interiorSide(const Grid &cellGrid) {
+    return cellGrid.NumCols() - 2;
+}
 
 } // namespace
 
-Solver::Solver(const Grid &srcDensity, const Grid &tgtDensity)
-{
+Solver::Solver(const Grid &srcDensity, const Grid &tgtDensity) {
     VELLORAN_CHECK(srcDensity.NumRows() > 0);
     VELLORAN_CHECK(srcDensity.NumRows() == srcDensity.NumCols());
     VELLORAN_CHECK(srcDensity.NumRows() == tgtDensity.NumRows());
@@ -54,8 +55,7 @@ Solver::~Solver() = default;
 
 // Scales the heavier of density and target down so that both interior sums
 // agree; the smoke can then form the target without surplus or shortage.
-void Solver::equaliseMass()
-{
+void Solver::equaliseMass() {
     Grid &density = *m_density;
     Grid &target = *m_target;
     const std::uint32_t last = density.NumCols() - 1;
@@ -93,8 +93,7 @@ void Solver::equaliseMass()
     }
 }
 
-void Solver::setSigma(double sigma)
-{
+void Solver::setSigma(double sigma) {
     m_blur->setSigma(sigma);
     m_blur->apply(*m_target, *m_blurTarget);
 
@@ -116,14 +115,12 @@ void Solver::setSigma(double sigma)
     }
 }
 
-void Solver::setTimeStep(double dt)
-{
+void Solver::setTimeStep(double dt) {
     m_dt = dt;
     m_dtOverH = dt / m_h;
 }
 
-void Solver::step()
-{
+void Solver::step() {
     applyDrivingForce();
     attenuateMomentum();
     advectVelocity();
@@ -136,8 +133,7 @@ void Solver::step()
 // ---------------------------------------------------------------------------
 // Boundary fill and centred velocities
 
-void Solver::fillBoundary(int kind, Grid &grid)
-{
+void Solver::fillBoundary(int kind, Grid &grid) {
     const std::uint32_t rows = grid.NumRows();
     const std::uint32_t cols = grid.NumCols();
 
@@ -172,8 +168,7 @@ void Solver::fillBoundary(int kind, Grid &grid)
     grid(cols - 1, rows - 1) = 0.5 * (grid(cols - 2, rows - 1) + grid(cols - 1, rows - 2));
 }
 
-void Solver::centreVelocity()
-{
+void Solver::centreVelocity() {
     const Grid &u = *m_u;
     const Grid &v = *m_v;
     Grid &uCentre = *m_uCentre;
@@ -197,8 +192,7 @@ void Solver::centreVelocity()
 // ---------------------------------------------------------------------------
 // Limited upwind flux
 
-double Solver::minMod3(double x, double y, double z)
-{
+double Solver::minMod3(double x, double y, double z) {
     double sign = 0.0;
     if (x > 0 && y > 0 && z > 0) {
         sign = 1.0;
@@ -208,22 +202,21 @@ double Solver::minMod3(double x, double y, double z)
     return sign * std::min(std::min(std::fabs(x), std::fabs(y)), std::fabs(z));
 }
 
-double Solver::upwindFlux(double q, double qNext, double qPrev, double aLow, double aHigh)
-{
+double Solver::upwindFlux(double q, double qNext, double qPrev, double aLow, double aHigh) {
     const double donorHigh = aHigh > 0 ? q : qNext;
     const double donorLow = aLow > 0 ? qPrev : q;
     return donorHigh * aHigh - donorLow * aLow;
 }
 
 double Solver::limitedFlux(double q, double qNext, double qNext2, double qPrev, double qPrev2,
-                           double aLow, double aHigh) const
-{
+                           double aLow, double aHigh) const {
     const double lambda = m_dtOverH;
     const double limitedHigh = minMod3(qNext2 - qNext, qNext - q, q - qPrev);
     const double limitedLow = minMod3(qNext - q, q - qPrev, qPrev - qPrev2);
     // The correction is deliberately not scaled by the speed: it also acts
     // where the flow is at rest, and its weight is not clamped.
-    return upwindFlux(q, qNext, qPrev, aLow, aHigh) + (1 - lambda * std::fabs(aHigh)) * limitedHigh -
+    return upwindFlux(q, qNext, qPrev, aLow, aHigh) +
+           (1 - lambda * std::fabs(aHigh)) * limitedHigh -
            (1 - lambda * std::fabs(aLow)) * limitedLow;
 }
 
@@ -232,8 +225,7 @@ double Solver::limitedFlux(double q, double qNext, double qNext2, double qPrev, 
 
 // Pushes each face by vf times the blurred smoke on the face times the
 // normalised gradient of the blurred target, so smoke moves up that gradient.
-void Solver::applyDrivingForce()
-{
+void Solver::applyDrivingForce() {
     m_blur->apply(*m_density, *m_blurDensity);
 
     const Grid &blurDensity = *m_blurDensity;
@@ -261,8 +253,7 @@ void Solver::applyDrivingForce()
 
 // Damps the whole velocity field by 1 - dt vd. Not clamped: for dt vd in (1, 2)
 // it reverses the flow, above 2 it amplifies it.
-void Solver::attenuateMomentum()
-{
+void Solver::attenuateMomentum() {
     const double factor = 1 - m_dt * m_vd;
     Grid &u = *m_u;
     Grid &v = *m_v;
@@ -288,8 +279,7 @@ void Solver::attenuateMomentum()
 // Each velocity component is carried along its own axis only, by its own
 // centred values; no cross terms. Results go through zeroed scratch grids, so
 // the wall faces and the outermost interior lines come out 0.
-void Solver::advectVelocity()
-{
+void Solver::advectVelocity() {
     m_uTmp->SetZero();
     m_vTmp->SetZero();
     centreVelocity();
@@ -304,9 +294,9 @@ void Solver::advectVelocity()
         Grid &uTmp = *m_uTmp;
         for (std::uint32_t i = 2; i <= n; ++i) {
             for (std::uint32_t j = 2; j < n; ++j) {
-                uTmp(i, j) = u(i, j) - lambda * limitedFlux(u(i, j), u(i + 1, j), u(i + 2, j),
-                                                            u(i - 1, j), u(i - 2, j),
-                                                            uCentre(i - 1, j), uCentre(i, j));
+                uTmp(i, j) =
+                    u(i, j) - lambda * limitedFlux(u(i, j), u(i + 1, j), u(i + 2, j), u(i - 1, j),
+                                                   u(i - 2, j), uCentre(i - 1, j), uCentre(i, j));
             }
         }
         *m_u = uTmp;
@@ -317,9 +307,9 @@ void Solver::advectVelocity()
         Grid &vTmp = *m_vTmp;
         for (std::uint32_t i = 2; i < n; ++i) {
             for (std::uint32_t j = 2; j <= n; ++j) {
-                vTmp(i, j) = v(i, j) - lambda * limitedFlux(v(i, j), v(i, j + 1), v(i, j + 2),
-                                                            v(i, j - 1), v(i, j - 2),
-                                                            vCentre(i, j - 1), vCentre(i, j));
+                vTmp(i, j) =
+                    v(i, j) - lambda * limitedFlux(v(i, j), v(i, j + 1), v(i, j + 2), v(i, j - 1),
+                                                   v(i, j - 2), vCentre(i, j - 1), vCentre(i, j));
             }
         }
         *m_v = vTmp;
@@ -330,8 +320,7 @@ void Solver::advectVelocity()
 // Unsplit transport of the density along both axes from the same old values.
 // Leaves the density 0 on a border two entries wide: smoke that reaches it
 // leaves the simulation.
-void Solver::advectDensity()
-{
+void Solver::advectDensity() {
     m_densityTmp->SetZero();
 
     const double lambda = m_dtOverH;
@@ -359,8 +348,7 @@ void Solver::advectDensity()
 // Removes the gradient of a pressure potential so the flow is (nearly)
 // divergence-free. A fixed 20 Gauss-Seidel sweeps from zero bound the cost of a
 // step; no residual is measured.
-void Solver::project()
-{
+void Solver::project() {
     constexpr int kSweeps = 20;
     const double weight = static_cast<double>(0.25f);
     const double h = m_h;
@@ -404,8 +392,7 @@ void Solver::project()
 // Works on D = rho - rho*: face speeds are the blurred target times the
 // gradient of D; stage one forms T = blurred rho* . rho . (D + flux terms),
 // stage two adds vg times the flux-corrected T to the density.
-void Solver::gatherSmoke()
-{
+void Solver::gatherSmoke() {
     const double lambda = m_dtOverH;
     const Grid &rho = *m_density;
     const Grid &target = *m_target;
@@ -441,12 +428,12 @@ void Solver::gatherSmoke()
     // Stage one. T outside the block is 0, left so by density advection.
     for (std::uint32_t i = 2; i < n; ++i) {
         for (std::uint32_t j = 2; j < n; ++j) {
-            const double gx = limitedFlux(diff(i, j), diff(i + 1, j), diff(i + 2, j),
-                                          diff(i - 1, j), diff(i - 2, j), speedU(i, j),
-                                          speedU(i + 1, j));
-            const double gy = limitedFlux(diff(i, j), diff(i, j + 1), diff(i, j + 2),
-                                          diff(i, j - 1), diff(i, j - 2), speedV(i, j),
-                                          speedV(i, j + 1));
+            const double gx =
+                limitedFlux(diff(i, j), diff(i + 1, j), diff(i + 2, j), diff(i - 1, j),
+                            diff(i - 2, j), speedU(i, j), speedU(i + 1, j));
+            const double gy =
+                limitedFlux(diff(i, j), diff(i, j + 1), diff(i, j + 2), diff(i, j - 1),
+                            diff(i, j - 2), speedV(i, j), speedV(i, j + 1));
             t(i, j) = blurTarget(i, j) * rho(i, j) * (diff(i, j) + lambda * (gy + gx));
         }
     }

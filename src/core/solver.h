@@ -27,8 +27,7 @@
 #include <cstdint>
 #include <memory>
 
-class Solver
-{
+class Solver {
 public:
     // Kinds of boundary fill: a scalar is copied across every side; an
     // x-component is mirrored with flipped sign across the left and right sides;
