@@ -1,0 +1,62 @@
+#pragma once
+
+// GLView: draws the latest simulation snapshot, either as a grey-scale picture
+// of the density or as one short line segment per cell for the velocity.
+//
+// The view keeps its own copies of the three grids and redraws everything from
+// them on every paint, so it never reads memory that another thread writes.
+// Drawing coordinates are the unit square stretched over the whole widget,
+// y pointing up; grid row 1 is at the bottom, column 1 at the left.
+
+#include "grid.h"
+
+#include <QOpenGLWidget>
+
+#include <memory>
+
+enum ViewMode : int { Density = 0, Velocity = 1 };
+
+class GLView : public QOpenGLWidget {
+    Q_OBJECT
+
+public:
+    explicit GLView(QWidget *parent = nullptr);
+    ~GLView() override;
+
+    GLView(const GLView &) = delete;
+    GLView &operator=(const GLView &) = delete;
+
+    // Copies the three grids and repaints before returning, so the caller may
+    // hand over grids another thread writes while it holds that thread's lock.
+    // The three must have the same shape: a mismatched set is refused and the
+    // previous picture stays (drawing reads u and v at the same cells).
+    void setGrids(const Grid &density, const Grid &u, const Grid &v);
+    void setViewMode(ViewMode mode);
+
+    ViewMode viewMode() const { return m_mode; }
+    const Grid &densityGrid() const { return *m_densityGrid; }
+    const Grid &uGrid() const { return *m_uGrid; }
+    const Grid &vGrid() const { return *m_vGrid; }
+
+    QSize sizeHint() const override;
+
+    // Velocity scale: the largest component is drawn three cells long. Returns
+    // 0 when nothing can be scaled (a field at rest, or an infinite component).
+    static double velocityScale(double cellSize, double largestComponent);
+    // Grey level of a density value: clamped to [0, 1]; NaN shows black.
+    static double greyLevel(double density);
+
+protected:
+    void initializeGL() override;
+    void resizeGL(int width, int height) override;
+    void paintGL() override;
+
+private:
+    void drawDensity();
+    void drawVelocity();
+
+    ViewMode m_mode;
+    std::unique_ptr<Grid> m_densityGrid;
+    std::unique_ptr<Grid> m_uGrid;
+    std::unique_ptr<Grid> m_vGrid;
+};

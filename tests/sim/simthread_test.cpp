@@ -1,0 +1,186 @@
+// The simulation thread: the rate window, start and stop, and what is
+// published. A fixed-size run is compared bit for bit with a solver stepped
+// alone, so a lost or stale snapshot shows up as a difference.
+
+#include "simthread.h"
+#include "solver.h"
+
+#include <QAtomicInt>
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+constexpr double kVf = 1.0, kVd = 3.0, kVg = 0.0, kSigma = 1.0, kDt = 0.001;
+
+// A disc of smoke and a bar as target, N x N.
+void makeInputs(std::uint32_t n, Grid &src, Grid &tgt) {
+    for (std::uint32_t i = 0; i < n; ++i) {
+        for (std::uint32_t j = 0; j < n; ++j) {
+            const double x = (i + 0.5) / n - 0.5, y = (j + 0.5) / n - 0.5;
+            src(i, j) = x * x + y * y < 0.1 ? 1.0 : 0.0;
+            tgt(i, j) = std::fabs(x) < 0.1 ? 1.0 : 0.0;
+        }
+    }
+}
+
+bool sameBits(const Grid &a, const Grid &b) {
+    return a.NumRows() == b.NumRows() && a.NumCols() == b.NumCols() &&
+           std::memcmp(a.data(), b.data(), sizeof(double) * a.NumRows() * a.NumCols()) == 0;
+}
+
+} // namespace
+
+class SimThreadTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void rateWindow();
+    void freshThreadHasEmptySnapshots();
+    void clearedFlagBeforeStartRunsNoStep();
+    void everyPublishedStepIsSignalled();
+    void stopFromOwnerPublishesStepUnderWay();
+};
+
+void SimThreadTest::rateWindow() {
+    // 49 steps within the first 2000 ms, the 50th ends at 2050 ms.
+    std::uint32_t count = 0;
+    qint64 start = 0;
+    float rate = -1.0f;
+    for (int k = 1; k <= 49; ++k) {
+        QVERIFY(!closeRateWindow(count, start, k * 2000 / 49, &rate));
+    }
+    QCOMPARE(count, 49u);
+    QVERIFY(closeRateWindow(count, start, 2050, &rate));
+    QCOMPARE(rate, static_cast<float>(50 * 1000.0 / 2050));
+    QCOMPARE(count, 0u);
+    QCOMPARE(start, qint64(2050));
+
+    // A window of exactly 2000 ms does not report; the next step does.
+    QVERIFY(!closeRateWindow(count, start, 4050, &rate));
+    QVERIFY(closeRateWindow(count, start, 4051, &rate));
+    QCOMPARE(rate, static_cast<float>(2 * 1000.0 / 2001));
+
+    // Steps slower than the window report every time, with a count of one.
+    for (int k = 1; k <= 3; ++k) {
+        QVERIFY(closeRateWindow(count, start, 4051 + k * 2500, &rate));
+        QCOMPARE(rate, 0.4f);
+        QCOMPARE(count, 0u);
+    }
+}
+
+void SimThreadTest::freshThreadHasEmptySnapshots() {
+    Grid src(8, 8), tgt(8, 8);
+    makeInputs(8, src, tgt);
+    SimThread thread(nullptr, src, tgt, kVf, kVd, kVg, kSigma, kDt);
+    QVERIFY(thread.m_running.load());
+    for (const Grid *snap :
+         {thread.m_densitySnap.get(), thread.m_uSnap.get(), thread.m_vSnap.get()}) {
+        QCOMPARE(snap->NumRows(), 1u);
+        QCOMPARE(snap->NumCols(), 1u);
+        QCOMPARE((*snap)(0, 0), 0.0);
+    }
+}
+
+void SimThreadTest::clearedFlagBeforeStartRunsNoStep() {
+    Grid src(8, 8), tgt(8, 8);
+    makeInputs(8, src, tgt);
+    SimThread thread(nullptr, src, tgt, kVf, kVd, kVg, kSigma, kDt);
+    QSignalSpy steps(&thread, &SimThread::stepCompleted);
+    QSignalSpy rates(&thread, &SimThread::fpsUpdated);
+    QSignalSpy finished(&thread, &QThread::finished);
+    thread.m_running = false;
+    thread.start();
+    QVERIFY(thread.wait(30000));
+    QCoreApplication::processEvents();
+    QCOMPARE(finished.count(), 1);
+    QCOMPARE(steps.count(), 0);
+    QCOMPARE(rates.count(), 0);
+    QCOMPARE(thread.m_densitySnap->NumRows(), 1u);
+}
+
+void SimThreadTest::everyPublishedStepIsSignalled() {
+    // A direct connection runs in the worker right after the step's signal;
+    // clearing the flag there must end the loop after exactly that step.
+    const std::uint32_t n = 12;
+    Grid src(n, n), tgt(n, n);
+    makeInputs(n, src, tgt);
+    SimThread thread(nullptr, src, tgt, kVf, kVd, kVg, kSigma, kDt);
+    QAtomicInt signalled = 0;
+    connect(
+        &thread, &SimThread::stepCompleted, this,
+        [&thread, &signalled] {
+            if (signalled.fetchAndAddRelaxed(1) + 1 == 5) {
+                thread.m_running = false;
+            }
+        },
+        Qt::DirectConnection);
+    thread.start();
+    QVERIFY(thread.wait(60000));
+    QCOMPARE(signalled.loadRelaxed(), 5);
+
+    Solver alone(src, tgt);
+    alone.m_vf = kVf;
+    alone.m_vd = kVd;
+    alone.m_vg = kVg;
+    alone.setSigma(kSigma);
+    alone.setTimeStep(kDt);
+    for (int k = 0; k < 5; ++k) {
+        alone.step();
+    }
+    QCOMPARE(thread.m_densitySnap->NumRows(), n + 2);
+    QVERIFY(sameBits(*thread.m_densitySnap, *alone.m_density));
+    QVERIFY(sameBits(*thread.m_uSnap, *alone.m_uCentre));
+    QVERIFY(sameBits(*thread.m_vSnap, *alone.m_vCentre));
+}
+
+void SimThreadTest::stopFromOwnerPublishesStepUnderWay() {
+    // The owner's view: queued notifications, snapshots read with tryLock,
+    // the flag cleared from this thread while the worker is mid-run.
+    const std::uint32_t n = 24;
+    Grid src(n, n), tgt(n, n);
+    makeInputs(n, src, tgt);
+    SimThread thread(nullptr, src, tgt, kVf, kVd, kVg, kSigma, kDt);
+    QAtomicInt published = 0;
+    connect(
+        &thread, &SimThread::stepCompleted, this, [&published] { published.fetchAndAddRelaxed(1); },
+        Qt::DirectConnection);
+    int received = 0;
+    std::uint32_t seenRows = 0;
+    connect(&thread, &SimThread::stepCompleted, this, [&] {
+        ++received;
+        if (thread.m_mutex.tryLock()) {
+            seenRows = thread.m_densitySnap->NumRows();
+            thread.m_mutex.unlock();
+        }
+    });
+    QSignalSpy finished(&thread, &QThread::finished);
+    thread.start();
+    QTRY_VERIFY_WITH_TIMEOUT(received >= 3, 60000);
+    thread.m_running = false;
+    QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 60000);
+    QVERIFY(thread.wait(1000));
+    QCoreApplication::processEvents();
+    // Every queued notification arrives, the last one after the last snapshot.
+    QCOMPARE(received, published.loadRelaxed());
+    QCOMPARE(seenRows, n + 2);
+
+    Solver alone(src, tgt);
+    alone.m_vf = kVf;
+    alone.m_vd = kVd;
+    alone.m_vg = kVg;
+    alone.setSigma(kSigma);
+    alone.setTimeStep(kDt);
+    for (int k = 0; k < published.loadRelaxed(); ++k) {
+        alone.step();
+    }
+    QVERIFY(sameBits(*thread.m_densitySnap, *alone.m_density));
+    QVERIFY(sameBits(*thread.m_uSnap, *alone.m_uCentre));
+}
+
+QTEST_GUILESS_MAIN(SimThreadTest)
+#include "simthread_test.moc"
