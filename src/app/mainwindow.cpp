@@ -1,0 +1,322 @@
+#include "mainwindow.h"
+
+#include "configfile.h"
+#include "parameters.h"
+#include "runsetup.h"
+#include "simthread.h"
+#include "ui_mainwindow.h"
+
+#include <QDir>
+#include <QEvent>
+#include <QFileDialog>
+#include <QMessageBox>
+
+MainWindow::MainWindow(QWidget *parent)
+    : QMainWindow(parent)
+    , ui(new Ui_MainWindow)
+    , simThread(nullptr) {
+    ui->setupUi(this);
+    setControlsEnabled(true);
+
+    // The image and parameter panels start folded away behind "More >>".
+    ui->groupBox_Images->hide();
+    ui->groupBox_Params->hide();
+    setMoreText();
+
+    setWindowFilePath(tr("Untitled"));
+
+    // Each command action does what its push button does.
+    connect(ui->actionLoadConf, &QAction::triggered, this,
+            &MainWindow::on_pushButton_LoadConf_clicked);
+    connect(ui->actionSaveConf, &QAction::triggered, this,
+            &MainWindow::on_pushButton_SaveConf_clicked);
+    connect(ui->actionStart, &QAction::triggered, this, &MainWindow::on_pushButton_Start_clicked);
+    connect(ui->actionStartRev, &QAction::triggered, this,
+            &MainWindow::on_pushButton_StartRev_clicked);
+    connect(ui->actionStop, &QAction::triggered, this, &MainWindow::on_pushButton_Stop_clicked);
+    connect(ui->actionLoadSrc, &QAction::triggered, this,
+            &MainWindow::on_pushButton_LoadSrc_clicked);
+    connect(ui->actionLoadTgt, &QAction::triggered, this,
+            &MainWindow::on_pushButton_LoadTgt_clicked);
+    connect(ui->actionSwap, &QAction::triggered, this, &MainWindow::on_pushButton_Swap_clicked);
+    connect(ui->actionQuit, &QAction::triggered, qApp, &QCoreApplication::quit);
+}
+
+MainWindow::~MainWindow() {
+    delete ui;
+    ui = nullptr;
+    if (simThread) {
+        // No slot of the run may run any more; the step under way finishes.
+        simThread->disconnect();
+        simThread->m_running = false;
+        simThread->wait();
+        delete simThread;
+        simThread = nullptr;
+    }
+}
+
+void MainWindow::changeEvent(QEvent *event) {
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::LanguageChange && ui) {
+        ui->retranslateUi(this);
+        // The form's own text for the More button does not say which way it goes.
+        setMoreText();
+    }
+}
+
+// Idle (true): every command but Stop. Running (false): only Stop among the
+// commands that change images, parameters or the configuration. The view
+// mode, More/Less, the About boxes and Quit stay available in both states.
+void MainWindow::setControlsEnabled(bool enabled) {
+    ui->actionLoadConf->setEnabled(enabled);
+    ui->actionSaveConf->setEnabled(enabled);
+    ui->actionStart->setEnabled(enabled);
+    ui->actionStartRev->setEnabled(enabled);
+    ui->actionStop->setEnabled(!enabled);
+    ui->actionLoadSrc->setEnabled(enabled);
+    ui->actionLoadTgt->setEnabled(enabled);
+    ui->actionSwap->setEnabled(enabled);
+    ui->pushButton_LoadConf->setEnabled(enabled);
+    ui->pushButton_SaveConf->setEnabled(enabled);
+    ui->pushButton_Start->setEnabled(enabled);
+    ui->pushButton_StartRev->setEnabled(enabled);
+    ui->pushButton_Stop->setEnabled(!enabled);
+    ui->lineEdit_Src->setEnabled(enabled);
+    ui->lineEdit_Tgt->setEnabled(enabled);
+    ui->pushButton_LoadSrc->setEnabled(enabled);
+    ui->pushButton_LoadTgt->setEnabled(enabled);
+    ui->pushButton_Swap->setEnabled(enabled);
+    ui->doubleSpinBox_1->setEnabled(enabled);
+    ui->doubleSpinBox_2->setEnabled(enabled);
+    ui->doubleSpinBox_3->setEnabled(enabled);
+    ui->doubleSpinBox_4->setEnabled(enabled);
+    ui->doubleSpinBox_5->setEnabled(enabled);
+}
+
+QDoubleSpinBox *MainWindow::parameterBox(std::size_t index) const {
+    QDoubleSpinBox *const boxes[velloran::kParameterCount] = {
+        ui->doubleSpinBox_1, ui->doubleSpinBox_2, ui->doubleSpinBox_3, ui->doubleSpinBox_4,
+        ui->doubleSpinBox_5};
+    return boxes[index];
+}
+
+void MainWindow::warn(const QString &text) {
+    QMessageBox::warning(this, tr("Velloran"), text);
+}
+
+// ---------------------------------------------------------------- configuration
+
+void MainWindow::on_pushButton_LoadConf_clicked() {
+    const QString name = QFileDialog::getOpenFileName(
+        this, tr("Load configuration"), QDir::currentPath(), tr("Configuration Files (*.xml)"));
+    if (name.isEmpty()) {
+        return;
+    }
+    const velloran::ConfigReadResult result = velloran::readConfigurationFile(name);
+    switch (result.status) {
+    case velloran::ConfigStatus::OpenFailed:
+        warn(tr("Could not open configuration file."));
+        return;
+    case velloran::ConfigStatus::NotWellFormed:
+        warn(tr("Invalid configuration file."));
+        return;
+    case velloran::ConfigStatus::Parsed:
+        break;
+    }
+    // A well-formed file with another root element changes nothing but the
+    // window's file path.
+    if (result.rootRecognised) {
+        applyConfiguration(result.configuration);
+    }
+    setWindowFilePath(name);
+}
+
+// Values pass through the parameter table's clamping, which gives exactly
+// what the spin box would hold but also defines NaN and infinities, so no
+// value outside a box's range and nothing non-finite ever reaches a run.
+void MainWindow::applyConfiguration(const velloran::Configuration &configuration) {
+    for (std::size_t k = 0; k < velloran::kParameterCount; ++k) {
+        if (configuration.values[k]) {
+            parameterBox(k)->setValue(velloran::clampParameter(k, *configuration.values[k]));
+        }
+    }
+    if (configuration.source) {
+        ui->lineEdit_Src->setText(*configuration.source);
+    }
+    if (configuration.target) {
+        ui->lineEdit_Tgt->setText(*configuration.target);
+    }
+}
+
+void MainWindow::on_pushButton_SaveConf_clicked() {
+    QString name = QFileDialog::getSaveFileName(this, tr("Save configuration"), QDir::currentPath(),
+                                                tr("Configuration Files (*.xml)"), nullptr,
+                                                QFileDialog::DontConfirmOverwrite);
+    if (name.isEmpty()) {
+        return;
+    }
+    name = velloran::withXmlSuffix(name);
+
+    velloran::SimParameters parameters;
+    for (std::size_t k = 0; k < velloran::kParameterCount; ++k) {
+        parameters[k] = parameterBox(k)->value();
+    }
+    // The file is replaced only once the new one is complete; a failure at
+    // any point, writing included, leaves the old file and the title alone.
+    if (!velloran::writeConfigurationFile(name, parameters, ui->lineEdit_Src->text(),
+                                          ui->lineEdit_Tgt->text())) {
+        warn(tr("Could not save configuration file."));
+        return;
+    }
+    setWindowFilePath(name);
+}
+
+// ---------------------------------------------------------------- runs
+
+void MainWindow::on_pushButton_Start_clicked() {
+    startSimulation(false);
+}
+
+void MainWindow::on_pushButton_StartRev_clicked() {
+    startSimulation(true);
+}
+
+void MainWindow::startSimulation(bool reverse) {
+    if (simThread) {
+        return;
+    }
+    velloran::RunDensities densities;
+    const velloran::RunSetupError error = velloran::prepareRun(
+        ui->lineEdit_Src->text(), ui->lineEdit_Tgt->text(), reverse, &densities);
+    if (error != velloran::RunSetupError::None) {
+        warn(velloran::runSetupMessage(error));
+        return;
+    }
+
+    statusBar()->showMessage(tr("Simulation in progress..."));
+    setControlsEnabled(false);
+
+    const double vf = ui->doubleSpinBox_1->value();
+    const double vd = ui->doubleSpinBox_2->value();
+    const double vg = ui->doubleSpinBox_3->value();
+    const double sigma = ui->doubleSpinBox_4->value();
+    const double dt = ui->doubleSpinBox_5->value();
+    simThread =
+        new SimThread(this, densities.srcDensity, densities.tgtDensity, vf, vd, vg, sigma, dt);
+
+    // Connected before the start, so no signal of the run can be missed.
+    connect(simThread, &QThread::finished, this, &MainWindow::simThreadFinished);
+    connect(simThread, &SimThread::stepCompleted, this, &MainWindow::simThreadStepCompleted);
+    connect(simThread, &SimThread::fpsUpdated, this, &MainWindow::simThreadFpsUpdated);
+    simThread->start(QThread::IdlePriority);
+}
+
+void MainWindow::on_pushButton_Stop_clicked() {
+    if (simThread) {
+        simThread->m_running = false;
+    }
+}
+
+void MainWindow::simThreadFinished() {
+    if (!simThread) {
+        return;
+    }
+    simThread->wait();
+    delete simThread;
+    simThread = nullptr;
+    statusBar()->showMessage(tr("Simulation stopped."));
+    setControlsEnabled(true);
+}
+
+// The worker waits for this copy and repaint when it wants to publish the
+// next step; the GUI never waits for the worker: a busy mutex drops the
+// notification and a later one brings a newer snapshot.
+void MainWindow::simThreadStepCompleted() {
+    if (simThread && simThread->m_mutex.tryLock()) {
+        ui->glView->setGrids(*simThread->m_densitySnap, *simThread->m_uSnap, *simThread->m_vSnap);
+        simThread->m_mutex.unlock();
+    }
+}
+
+void MainWindow::simThreadFpsUpdated(float fps) {
+    statusBar()->showMessage(tr("FPS: %1").arg(static_cast<double>(fps), 0, 'g', 4));
+}
+
+// ---------------------------------------------------------------- view mode
+
+void MainWindow::on_actionDensity_triggered() {
+    ui->radioButton_Density->click();
+}
+
+void MainWindow::on_actionVelocity_triggered() {
+    ui->radioButton_Velocity->click();
+}
+
+// The actions are not an exclusive group: re-triggering a checked action
+// unchecks it first, and the click on the already-checked radio button then
+// checks it again.
+void MainWindow::on_radioButton_Density_clicked() {
+    ui->actionDensity->setChecked(true);
+    ui->actionVelocity->setChecked(false);
+}
+
+void MainWindow::on_radioButton_Velocity_clicked() {
+    ui->actionVelocity->setChecked(true);
+    ui->actionDensity->setChecked(false);
+}
+
+// The radio buttons are exclusive, so watching one of them covers both.
+void MainWindow::on_radioButton_Density_toggled(bool checked) {
+    ui->glView->setViewMode(checked ? Density : Velocity);
+}
+
+// ---------------------------------------------------------------- panels, images, about
+
+void MainWindow::on_pushButton_More_clicked(bool checked) {
+    ui->groupBox_Images->setVisible(checked);
+    ui->groupBox_Params->setVisible(checked);
+    setMoreText();
+}
+
+void MainWindow::setMoreText() {
+    ui->pushButton_More->setText(ui->pushButton_More->isChecked() ? tr("Less <<") : tr("More >>"));
+}
+
+void MainWindow::on_pushButton_LoadSrc_clicked() {
+    const QString name = QFileDialog::getOpenFileName(
+        this, tr("Load source image"), QDir::currentPath(), tr("PNG Image Files (*.png)"));
+    if (!name.isEmpty()) {
+        ui->lineEdit_Src->setText(name);
+        ui->lineEdit_Src->setFocus();
+    }
+}
+
+void MainWindow::on_pushButton_LoadTgt_clicked() {
+    const QString name = QFileDialog::getOpenFileName(
+        this, tr("Load target image"), QDir::currentPath(), tr("PNG Image Files (*.png)"));
+    if (!name.isEmpty()) {
+        ui->lineEdit_Tgt->setText(name);
+        ui->lineEdit_Tgt->setFocus();
+    }
+}
+
+void MainWindow::on_pushButton_Swap_clicked() {
+    const QString source = ui->lineEdit_Src->text();
+    const QString target = ui->lineEdit_Tgt->text();
+    ui->lineEdit_Src->setText(target);
+    ui->lineEdit_Tgt->setText(source);
+}
+
+void MainWindow::on_actionAbout_triggered() {
+    QMessageBox::about(
+        this, tr("About Velloran"),
+        tr("<p>Velloran is based on the method published as <i>Target-Driven Smoke "
+           "Animation</i> by Raanan Fattal and Dani Lischinski (SIGGRAPH 2004).</p><br><br>"
+           "<p>Written by the Velloran developers. Visit the project's web site: "
+           "<a href=\"%1\">%1</a></p>")
+            .arg(QStringLiteral("https://velloran.example.org/")));
+}
+
+void MainWindow::on_actionAboutQt_triggered() {
+    QMessageBox::aboutQt(this, tr("About Qt"));
+}

@@ -1,0 +1,72 @@
+#pragma once
+
+// MainWindow: the program's one window and the controller of everything the
+// user does. It switches between idle (no run) and running, starts a run from
+// the two images, hands every published snapshot to the view, keeps the
+// view-mode radio buttons and actions in step, and saves and loads the
+// configuration file.
+//
+// A run is a SimThread owned by the window. The window shares with its worker
+// only the snapshots, read under the thread's mutex with a try-lock (the GUI
+// never waits for a step), and the run flag, which Stop clears.
+
+#include <QMainWindow>
+
+class SimThread;
+class Ui_MainWindow;
+class QDoubleSpinBox;
+
+namespace velloran {
+struct Configuration;
+}
+
+class MainWindow : public QMainWindow {
+    Q_OBJECT
+
+public:
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    MainWindow(const MainWindow &) = delete;
+    MainWindow &operator=(const MainWindow &) = delete;
+
+    // The current run, null while idle (read by tests and tools).
+    SimThread *simulation() const { return simThread; }
+
+protected:
+    void changeEvent(QEvent *event) override;
+
+private slots:
+    void on_pushButton_LoadConf_clicked();
+    void on_pushButton_SaveConf_clicked();
+    void on_pushButton_Start_clicked();
+    void on_pushButton_StartRev_clicked();
+    void on_pushButton_Stop_clicked();
+    void on_actionDensity_triggered();
+    void on_actionVelocity_triggered();
+    void on_radioButton_Density_clicked();
+    void on_radioButton_Velocity_clicked();
+    void on_radioButton_Density_toggled(bool checked);
+    void on_pushButton_More_clicked(bool checked);
+    void on_pushButton_LoadSrc_clicked();
+    void on_pushButton_LoadTgt_clicked();
+    void on_pushButton_Swap_clicked();
+    void on_actionAbout_triggered();
+    void on_actionAboutQt_triggered();
+    // The run's three slots are connected explicitly when a run starts; no
+    // child named after the thread exists when setupUi connects by name.
+    void simThreadFinished();
+    void simThreadStepCompleted();
+    void simThreadFpsUpdated(float fps);
+
+private:
+    void setControlsEnabled(bool enabled);
+    void startSimulation(bool reverse);
+    void applyConfiguration(const velloran::Configuration &configuration);
+    void setMoreText();
+    void warn(const QString &text);
+    QDoubleSpinBox *parameterBox(std::size_t index) const;
+
+    Ui_MainWindow *ui;
+    SimThread *simThread;
+};

@@ -1,0 +1,13 @@
+#pragma once
+
+// Start-up settings shared by main() and the program's tests, so the tests
+// check the window exactly as the program shows it.
+
+// The view draws in OpenGL immediate mode, which needs a compatibility
+// context. Must run before the application object exists.
+void setDefaultSurfaceFormat();
+
+// Names the application "Velloran". The display name as well, which makes
+// the window title read "<file> — Velloran" on X11 (the title alone would show
+// only the file name there).
+void nameApplication();

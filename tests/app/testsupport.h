@@ -1,0 +1,109 @@
+#pragma once
+
+// Helpers for the window tests: answering modal boxes and dialogs without
+// blocking, and writing small test images.
+
+#include <QApplication>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QElapsedTimer>
+#include <QFileDialog>
+#include <QImage>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+
+namespace testsupport {
+
+// Waits (from a timer, while the caller is blocked in the modal loop) for a
+// modal widget of type T and hands it to fn. Whatever fn leaves open is
+// rejected so a test can never hang on it.
+template <typename T>
+void whenModal(QObject *owner, std::function<void(T *)> fn, int timeoutMs = 10000) {
+    auto *timer = new QTimer(owner);
+    auto clock = std::make_shared<QElapsedTimer>();
+    clock->start();
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, fn, clock, timeoutMs] {
+        if (auto *widget = qobject_cast<T *>(QApplication::activeModalWidget())) {
+            timer->stop();
+            timer->deleteLater();
+            fn(widget);
+            if (widget->isVisible()) {
+                static_cast<QDialog *>(widget)->reject();
+            }
+        } else if (clock->elapsed() > timeoutMs) {
+            timer->stop();
+            timer->deleteLater();
+            qWarning("whenModal: no modal dialog appeared");
+        }
+    });
+    timer->start(10);
+}
+
+// Arms a catcher for the next message box: records its title and text and
+// presses its default button.
+struct BoxSeen {
+    QString title;
+    QString text;
+    int count = 0;
+};
+
+inline void catchBox(QObject *owner, BoxSeen *seen) {
+    whenModal<QMessageBox>(owner, [seen](QMessageBox *box) {
+        seen->title = box->windowTitle();
+        seen->text = box->text();
+        ++seen->count;
+        if (QAbstractButton *ok = box->button(QMessageBox::Ok)) {
+            ok->click();
+        } else {
+            box->accept();
+        }
+    });
+}
+
+// Arms an answer for the next file dialog: records its caption and filters and
+// accepts `path` (or cancels when path is empty).
+struct DialogSeen {
+    QString caption;
+    QStringList filters;
+    QString directory;
+    bool confirmOverwrite = true;
+};
+
+inline void answerFileDialog(QObject *owner, const QString &path, DialogSeen *seen = nullptr) {
+    whenModal<QFileDialog>(owner, [path, seen](QFileDialog *dialog) {
+        if (seen) {
+            seen->caption = dialog->windowTitle();
+            seen->filters = dialog->nameFilters();
+            seen->directory = dialog->directory().absolutePath();
+            seen->confirmOverwrite = !dialog->testOption(QFileDialog::DontConfirmOverwrite);
+        }
+        if (path.isEmpty()) {
+            dialog->reject();
+            return;
+        }
+        auto *edit = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+        edit->setText(path);
+        QTest::keyClick(edit, Qt::Key_Return);
+    });
+}
+
+// A width x height RGB image whose blue channel is blue(x, y); red and green
+// are set to unrelated values so a conversion that reads them shows.
+inline bool writeImage(const QString &path, int width, int height,
+                       const std::function<int(int, int)> &blue) {
+    QImage image(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            image.setPixel(x, y, qRgb((x * 37) % 256, (y * 53) % 256, blue(x, y)));
+        }
+    }
+    return image.save(path, "PNG");
+}
+
+} // namespace testsupport
