@@ -1,0 +1,30 @@
+#pragma once
+
+// The bundled examples. Each is a configuration file with its two images,
+// compiled in under ":/examples/" exactly as they lie in the repository's
+// examples/ folder, plus a recommended length.
+
+#include <QString>
+
+#include <vector>
+
+namespace velloran {
+
+struct Example {
+    QString name;        // also the configuration's base name: examples/<name>.xml
+    QString description; // one line
+    int steps;           // recommended length: near the lowest distance
+    int every;           // recommended frame interval
+};
+
+const std::vector<Example> &bundledExamples();
+const Example *findExample(const QString &name);
+
+// Resource path of an example's configuration file.
+QString exampleConfigPath(const Example &example);
+
+// Image paths in an example configuration are relative to the repository root
+// (e.g. "examples/blob.png"); inside the program they live under ":/".
+QString exampleResourcePath(const QString &repositoryRelativePath);
+
+} // namespace velloran

@@ -1,0 +1,34 @@
+#include "renderer.h"
+
+#include <QGuiApplication>
+
+namespace {
+
+QtMessageHandler g_defaultHandler = nullptr;
+
+// Qt's platform start-up complains about a missing XDG_RUNTIME_DIR (normal in
+// batch jobs and containers); it is noise on a renderer's stderr.
+void filterMessages(QtMsgType type, const QMessageLogContext &context, const QString &message) {
+    if (message.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR"))) {
+        return;
+    }
+    g_defaultHandler(type, context, message);
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    // The renderer never opens a window; the offscreen platform gives QPainter
+    // its fonts without a display, whatever the environment asks for.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QStringList arguments;
+    for (int k = 1; k < argc; ++k) {
+        arguments << QString::fromLocal8Bit(argv[k]);
+    }
+    // Qt sees only the program name: every option is ours.
+    g_defaultHandler = qInstallMessageHandler(filterMessages);
+    int qtArgc = 1;
+    QGuiApplication app(qtArgc, argv);
+    QGuiApplication::setApplicationName(QStringLiteral("velloran-render"));
+    return velloran::renderMain(arguments);
+}

@@ -1,0 +1,215 @@
+#include "metrics.h"
+
+#include <QFont>
+#include <QFontMetrics>
+#include <QPainter>
+#include <QPainterPath>
+
+#include <algorithm>
+#include <cmath>
+
+namespace velloran {
+
+StepMetrics measure(const Solver &solver, int step, double seconds) {
+    const Grid &rho = *solver.m_density;
+    const Grid &target = *solver.m_target;
+    const Grid &u = *solver.m_uCentre;
+    const Grid &v = *solver.m_vCentre;
+    const std::uint32_t n = rho.NumCols() - 2;
+
+    double difference = 0.0;
+    double targetSum = 0.0;
+    double mass = 0.0;
+    double maxSpeedSquared = 0.0;
+    bool finite = true;
+    for (std::uint32_t j = 1; j <= n; ++j) {
+        for (std::uint32_t i = 1; i <= n; ++i) {
+            const double d = rho(i, j);
+            const double speedSquared = u(i, j) * u(i, j) + v(i, j) * v(i, j);
+            if (!std::isfinite(d) || !std::isfinite(speedSquared)) {
+                finite = false;
+            }
+            difference += std::fabs(d - target(i, j));
+            targetSum += target(i, j);
+            mass += d;
+            if (speedSquared > maxSpeedSquared) {
+                maxSpeedSquared = speedSquared;
+            }
+        }
+    }
+
+    StepMetrics metrics;
+    metrics.step = step;
+    metrics.distance = targetSum > 0.0 ? difference / targetSum : difference;
+    metrics.mass = mass;
+    metrics.maxSpeed = std::sqrt(maxSpeedSquared);
+    metrics.seconds = seconds;
+    metrics.finite = finite && std::isfinite(mass);
+    return metrics;
+}
+
+QString metricsCsvHeader() {
+    return QStringLiteral("step,distance,mass,max_speed,seconds");
+}
+
+QString metricsCsvLine(const StepMetrics &m) {
+    return QStringLiteral("%1,%2,%3,%4,%5")
+        .arg(m.step)
+        .arg(m.distance, 0, 'g', 10)
+        .arg(m.mass, 0, 'g', 10)
+        .arg(m.maxSpeed, 0, 'g', 10)
+        .arg(m.seconds, 0, 'f', 3);
+}
+
+namespace {
+
+// A "nice" tick spacing (1, 2 or 5 times a power of ten) giving about `count`
+// intervals over `span`.
+double tickSpacing(double span, int count) {
+    if (!(span > 0.0)) {
+        return 1.0;
+    }
+    const double raw = span / count;
+    const double power = std::pow(10.0, std::floor(std::log10(raw)));
+    const double fraction = raw / power;
+    const double nice = fraction < 1.5 ? 1.0 : fraction < 3.5 ? 2.0 : fraction < 7.5 ? 5.0 : 10.0;
+    return nice * power;
+}
+
+} // namespace
+
+QImage convergencePlot(const std::vector<StepMetrics> &history, const QString &title) {
+    const int width = 800;
+    const int height = 500;
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setPixelSize(13);
+    painter.setFont(font);
+    const QFontMetrics fm(font);
+
+    const QRect plot(80, 50, width - 80 - 30, height - 50 - 60);
+
+    int lastStep = 1;
+    double top = 0.0;
+    for (const StepMetrics &m : history) {
+        if (std::isfinite(m.distance)) {
+            lastStep = std::max(lastStep, m.step);
+            top = std::max(top, m.distance);
+        }
+    }
+    if (!(top > 0.0)) {
+        top = 1.0;
+    }
+    const double yTick = tickSpacing(top, 5);
+    top = std::ceil(top / yTick) * yTick;
+    const double xTick = tickSpacing(lastStep, 8);
+    const double right = std::ceil(lastStep / xTick) * xTick;
+
+    auto toPoint = [&](double step, double distance) {
+        return QPointF(plot.left() + step / right * plot.width(),
+                       plot.bottom() - distance / top * plot.height());
+    };
+
+    // Grid, ticks and their labels.
+    painter.setPen(QPen(QColor(225, 225, 225), 1));
+    for (double y = 0.0; y <= top + yTick * 1e-9; y += yTick) {
+        const QPointF p = toPoint(0.0, y);
+        painter.setPen(QPen(QColor(225, 225, 225), 1));
+        painter.drawLine(QPointF(plot.left(), p.y()), QPointF(plot.right(), p.y()));
+        painter.setPen(Qt::black);
+        const QString label = QString::number(y, 'g', 4);
+        painter.drawText(QRectF(0, p.y() - 10, plot.left() - 8, 20),
+                         Qt::AlignRight | Qt::AlignVCenter, label);
+    }
+    for (double x = 0.0; x <= right + xTick * 1e-9; x += xTick) {
+        const QPointF p = toPoint(x, 0.0);
+        painter.setPen(QPen(QColor(225, 225, 225), 1));
+        painter.drawLine(QPointF(p.x(), plot.top()), QPointF(p.x(), plot.bottom()));
+        painter.setPen(Qt::black);
+        painter.drawText(QRectF(p.x() - 40, plot.bottom() + 6, 80, 18),
+                         Qt::AlignHCenter | Qt::AlignTop, QString::number(x, 'f', 0));
+    }
+    painter.setPen(QPen(Qt::black, 1));
+    painter.drawRect(plot);
+
+    // Axis titles and the plot title.
+    painter.drawText(QRectF(plot.left(), height - 28, plot.width(), 20), Qt::AlignHCenter,
+                     QStringLiteral("step"));
+    painter.save();
+    painter.translate(18, plot.center().y());
+    painter.rotate(-90);
+    painter.drawText(
+        QRectF(-plot.height() / 2.0, -10, plot.height(), 20), Qt::AlignHCenter,
+        QStringLiteral("distance to target  \u03a3|\u03c1 - \u03c1*| / \u03a3\u03c1*"));
+    painter.restore();
+    QFont titleFont = font;
+    titleFont.setPixelSize(15);
+    titleFont.setBold(true);
+    painter.setFont(titleFont);
+    painter.drawText(QRectF(plot.left(), 12, plot.width(), 26), Qt::AlignHCenter | Qt::AlignVCenter,
+                     fm.elidedText(title, Qt::ElideMiddle, plot.width()));
+    painter.setFont(font);
+
+    // The curve, and a marker on its lowest point.
+    QPainterPath path;
+    bool started = false;
+    const StepMetrics *best = nullptr;
+    for (const StepMetrics &m : history) {
+        if (!std::isfinite(m.distance)) {
+            continue;
+        }
+        const QPointF p = toPoint(m.step, m.distance);
+        if (started) {
+            path.lineTo(p);
+        } else {
+            path.moveTo(p);
+            started = true;
+        }
+        if (!best || m.distance < best->distance) {
+            best = &m;
+        }
+    }
+    painter.setClipRect(plot.adjusted(-2, -2, 2, 2));
+    painter.setPen(QPen(QColor(30, 90, 200), 2));
+    painter.drawPath(path);
+    if (best) {
+        const QPointF p = toPoint(best->step, best->distance);
+        painter.setPen(QPen(QColor(200, 40, 40), 2));
+        painter.drawEllipse(p, 4, 4);
+        painter.setClipping(false);
+        const QString label =
+            QStringLiteral("lowest %1 at step %2").arg(best->distance, 0, 'f', 4).arg(best->step);
+        const int labelWidth = fm.horizontalAdvance(label) + 4;
+        double x = p.x() + 8;
+        if (x + labelWidth > plot.right()) {
+            x = p.x() - 8 - labelWidth;
+        }
+        double y = p.y() - 8;
+        if (y < plot.top() + 14) {
+            y = p.y() + 18;
+        }
+        painter.drawText(QPointF(x, y), label);
+    }
+    painter.end();
+    return image;
+}
+
+QImage densityImage(const Grid &density) {
+    const int n = static_cast<int>(density.NumCols()) - 2;
+    QImage image(n, n, QImage::Format_Grayscale8);
+    for (int y = 0; y < n; ++y) {
+        uchar *line = image.scanLine(y);
+        const std::uint32_t j = static_cast<std::uint32_t>(n - y);
+        for (int x = 0; x < n; ++x) {
+            double value = density(static_cast<std::uint32_t>(x + 1), j);
+            value = std::isnan(value) ? 0.0 : std::clamp(value, 0.0, 1.0);
+            line[x] = static_cast<uchar>(std::lround(value * 255.0));
+        }
+    }
+    return image;
+}
+
+} // namespace velloran

@@ -1,0 +1,249 @@
+#include "options.h"
+
+#include <cmath>
+
+namespace velloran {
+
+namespace {
+
+// Largest accepted --steps / --every; frame names carry the step number.
+constexpr int kMaxSteps = 100000000;
+
+bool parsePositive(const QString &name, const QString &text, int *out, QString *error) {
+    bool ok = false;
+    const qlonglong value = text.trimmed().toLongLong(&ok);
+    if (!ok || value <= 0 || value > kMaxSteps) {
+        *error = QStringLiteral("%1 needs a positive whole number (at most %2), not '%3'")
+                     .arg(name)
+                     .arg(kMaxSteps)
+                     .arg(text);
+        return false;
+    }
+    *out = static_cast<int>(value);
+    return true;
+}
+
+bool parseNumber(const QString &name, const QString &text, double *out, QString *error) {
+    bool ok = false;
+    const double value = text.trimmed().toDouble(&ok);
+    if (!ok || !std::isfinite(value)) {
+        *error = QStringLiteral("%1 needs a finite number, not '%2'").arg(name, text);
+        return false;
+    }
+    *out = value;
+    return true;
+}
+
+bool parseFormats(const QString &text, RenderOptions *options, QString *error) {
+    options->png = false;
+    options->npy = false;
+    const QStringList parts = text.split(QLatin1Char(','));
+    for (const QString &part : parts) {
+        const QString format = part.trimmed().toLower();
+        if (format == QLatin1String("png")) {
+            options->png = true;
+        } else if (format == QLatin1String("npy")) {
+            options->npy = true;
+        } else if (format == QLatin1String("none")) {
+            // metrics and plot only
+        } else {
+            *error = QStringLiteral("--format takes png, npy, png,npy or none, not '%1'").arg(text);
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+bool parseRenderOptions(const QStringList &arguments, RenderOptions *options, QString *error) {
+    RenderOptions result;
+    bool positionalOnly = false;
+    for (int k = 0; k < arguments.size(); ++k) {
+        const QString argument = arguments[k];
+        if (!positionalOnly && argument == QLatin1String("--")) {
+            positionalOnly = true;
+            continue;
+        }
+        const bool isOption =
+            !positionalOnly && argument.startsWith(QLatin1Char('-')) && argument.size() > 1;
+        if (isOption && argument == QLatin1String("-h")) {
+            result.help = true;
+            continue;
+        }
+        if (isOption && !argument.startsWith(QLatin1String("--"))) {
+            *error = QStringLiteral("unknown option '%1'").arg(argument);
+            return false;
+        }
+        if (!isOption) {
+            if (argument.isEmpty()) {
+                *error = QStringLiteral("the configuration file name is empty");
+                return false;
+            }
+            if (!result.configPath.isEmpty()) {
+                *error = QStringLiteral("only one configuration file can be given ('%1' and '%2')")
+                             .arg(result.configPath, argument);
+                return false;
+            }
+            result.configPath = argument;
+            continue;
+        }
+
+        // --name=value or --name value
+        QString name = argument;
+        std::optional<QString> inlineValue;
+        const int equals = argument.indexOf(QLatin1Char('='));
+        if (equals > 0) {
+            name = argument.left(equals);
+            inlineValue = argument.mid(equals + 1);
+        }
+        auto flag = [&](bool *target) {
+            if (inlineValue) {
+                *error = QStringLiteral("%1 takes no value").arg(name);
+                return false;
+            }
+            *target = true;
+            return true;
+        };
+        auto value = [&](QString *out) {
+            if (inlineValue) {
+                *out = *inlineValue;
+                return true;
+            }
+            // "--steps --out x" lacks a value; "--vf -3" does not.
+            if (k + 1 >= arguments.size() || arguments[k + 1].startsWith(QLatin1String("--"))) {
+                *error = QStringLiteral("%1 needs a value").arg(name);
+                return false;
+            }
+            *out = arguments[++k];
+            return true;
+        };
+
+        QString text;
+        const QString key = name.mid(2);
+        const std::size_t parameter = parameterIndex(key.toUtf8().constData());
+        if (name == QLatin1String("--help")) {
+            if (!flag(&result.help)) {
+                return false;
+            }
+        } else if (name == QLatin1String("--version")) {
+            if (!flag(&result.version)) {
+                return false;
+            }
+        } else if (name == QLatin1String("--list-examples")) {
+            if (!flag(&result.listExamples)) {
+                return false;
+            }
+        } else if (name == QLatin1String("--quiet")) {
+            if (!flag(&result.quiet)) {
+                return false;
+            }
+        } else if (name == QLatin1String("--reverse")) {
+            if (!flag(&result.reverse)) {
+                return false;
+            }
+        } else if (parameter < kParameterCount) {
+            double number = 0.0;
+            if (!value(&text) || !parseNumber(name, text, &number, error)) {
+                return false;
+            }
+            result.values[parameter] = number;
+        } else if (name == QLatin1String("--source")) {
+            if (!value(&text)) {
+                return false;
+            }
+            result.source = text;
+        } else if (name == QLatin1String("--target")) {
+            if (!value(&text)) {
+                return false;
+            }
+            result.target = text;
+        } else if (name == QLatin1String("--steps")) {
+            int number = 0;
+            if (!value(&text) || !parsePositive(name, text, &number, error)) {
+                return false;
+            }
+            result.steps = number;
+        } else if (name == QLatin1String("--every")) {
+            int number = 0;
+            if (!value(&text) || !parsePositive(name, text, &number, error)) {
+                return false;
+            }
+            result.every = number;
+        } else if (name == QLatin1String("--out")) {
+            if (!value(&text)) {
+                return false;
+            }
+            if (text.isEmpty()) {
+                *error = QStringLiteral("--out needs a folder name");
+                return false;
+            }
+            result.outDir = text;
+        } else if (name == QLatin1String("--format")) {
+            if (!value(&text) || !parseFormats(text, &result, error)) {
+                return false;
+            }
+        } else if (name == QLatin1String("--video")) {
+            if (!value(&text)) {
+                return false;
+            }
+            if (text.isEmpty()) {
+                *error = QStringLiteral("--video needs a file name");
+                return false;
+            }
+            result.video = text;
+        } else if (name == QLatin1String("--example")) {
+            if (!value(&text)) {
+                return false;
+            }
+            result.example = text;
+        } else {
+            *error = QStringLiteral("unknown option '%1'").arg(name);
+            return false;
+        }
+    }
+    *options = result;
+    return true;
+}
+
+QString renderUsage() {
+    return QStringLiteral(
+        "Usage: velloran-render [CONFIG.xml] [options]\n"
+        "\n"
+        "Runs target-driven smoke without a display and writes frames, raw fields,\n"
+        "metrics and a convergence plot.\n"
+        "\n"
+        "Input (later sources override earlier ones: example or CONFIG.xml, then options):\n"
+        "  CONFIG.xml          configuration file saved by the desktop program\n"
+        "  --example NAME      a bundled example (see --list-examples)\n"
+        "  --source IMG        source image (where the smoke starts)\n"
+        "  --target IMG        target image (the shape to form)\n"
+        "  --reverse           exchange the roles of the two images\n"
+        "  --vf X              driving force           0 .. 1000, 1 decimal\n"
+        "  --vd X              momentum attenuation    0 .. 1000, 1 decimal\n"
+        "  --vg X              smoke gathering         0 .. 1, 4 decimals\n"
+        "  --sigma X           blur width in cells     0.1 .. 10, 1 decimal\n"
+        "  --dt X              time step               0 .. 1, 5 decimals\n"
+        "                      (values are bounded and rounded like the desktop program's\n"
+        "                      spin boxes; a value that changes is reported)\n"
+        "\n"
+        "Run and output:\n"
+        "  --steps N           number of steps (default: the example's, else 1000)\n"
+        "  --every K           write a frame every K steps (default: the example's, else 10);\n"
+        "                      step 0 and the last step are always written\n"
+        "  --out DIR           output folder (default: render-out)\n"
+        "  --format LIST       png, npy, png,npy or none (default: png)\n"
+        "                        png: frame_NNNNNN.png, 8-bit grey, upright\n"
+        "                        npy: density_/u_/v_NNNNNN.npy, float64 (N+2) x (N+2)\n"
+        "                      metrics.csv and convergence.png are always written\n"
+        "  --video FILE.mp4    also encode the frames with ffmpeg\n"
+        "  --quiet             no progress display\n"
+        "  --list-examples     list the bundled examples and exit\n"
+        "  --help, --version\n"
+        "\n"
+        "Exit status: 0 done, 1 output failed during the run, 2 bad input,\n"
+        "3 the run became unstable, 130 interrupted (Ctrl-C; the step under way is\n"
+        "finished and written first).\n");
+}
+
+} // namespace velloran

@@ -1,0 +1,333 @@
+// The program as a user meets it: exit codes, messages, files.
+
+#include "npy.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+namespace {
+
+struct Result {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+Result run(const QStringList &arguments, const QString &workDir = QString(),
+           const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment()) {
+    QProcess process;
+    process.setProgram(QStringLiteral(VELLORAN_RENDER_EXE));
+    process.setArguments(arguments);
+    process.setProcessEnvironment(environment);
+    if (!workDir.isEmpty()) {
+        process.setWorkingDirectory(workDir);
+    }
+    process.start();
+    Result result;
+    if (!process.waitForFinished(240000) || process.exitStatus() != QProcess::NormalExit) {
+        return result;
+    }
+    result.exitCode = process.exitCode();
+    result.out = QString::fromLocal8Bit(process.readAllStandardOutput());
+    result.err = QString::fromLocal8Bit(process.readAllStandardError());
+    return result;
+}
+
+QImage filled(int w, int h, int grey) {
+    QImage image(w, h, QImage::Format_Grayscale8);
+    image.fill(grey);
+    return image;
+}
+
+QImage disc(int side, double radius) {
+    QImage image = filled(side, side, 0);
+    for (int y = 0; y < side; ++y) {
+        for (int x = 0; x < side; ++x) {
+            const double dx = x - side / 2.0 + 0.5;
+            const double dy = y - side / 2.0 + 0.5;
+            image.scanLine(y)[x] = dx * dx + dy * dy < radius * radius ? 255 : 0;
+        }
+    }
+    return image;
+}
+
+class RenderCli : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_dir.isValid());
+        ASSERT_TRUE(disc(16, 6).save(path("src.png")));
+        ASSERT_TRUE(disc(16, 3).save(path("tgt.png")));
+        ASSERT_TRUE(filled(16, 12, 200).save(path("wide.png")));
+        ASSERT_TRUE(filled(8, 8, 200).save(path("small.png")));
+        ASSERT_TRUE(filled(3000, 2, 0).save(path("huge.png")));
+        QFile text(path("text.png"));
+        ASSERT_TRUE(text.open(QIODevice::WriteOnly));
+        text.write("this is no image");
+        text.close();
+        QFile config(path("bad.xml"));
+        ASSERT_TRUE(config.open(QIODevice::WriteOnly));
+        config.write("<configuration><parameters>");
+    }
+
+    QString path(const QString &name) const { return m_dir.filePath(name); }
+
+    QStringList basic(const QString &out) const {
+        return {
+            "--source", path("src.png"), "--target", path("tgt.png"), "--sigma", "1",     "--dt",
+            "0.001",    "--vf",          "1",        "--vd",          "3",       "--out", out,
+            "--quiet"};
+    }
+
+    // Bad input: exit 2, exactly one line on stderr containing `message`, and
+    // no output folder.
+    void expectBadInput(
+        const QStringList &arguments, const QString &message,
+        const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment()) {
+        const QString out = path("out-bad");
+        const Result r = run(QStringList{"--out", out} + arguments, QString(), environment);
+        EXPECT_EQ(r.exitCode, 2) << arguments.join(' ').toStdString() << "\n"
+                                 << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains(message)) << r.err.toStdString();
+        EXPECT_EQ(r.err.count('\n'), 1) << r.err.toStdString();
+        EXPECT_TRUE(r.err.startsWith("velloran-render: "));
+        EXPECT_FALSE(QFileInfo::exists(out)) << arguments.join(' ').toStdString();
+        EXPECT_TRUE(r.out.isEmpty());
+    }
+
+    QTemporaryDir m_dir;
+};
+
+} // namespace
+
+TEST_F(RenderCli, HelpVersionAndExampleList) {
+    Result r = run({"--help"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(r.out.contains("--example NAME"));
+    EXPECT_TRUE(r.err.isEmpty()) << r.err.toStdString();
+    r = run({"--version"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(r.out.startsWith("velloran-render "));
+    r = run({"--list-examples"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(r.out.contains("blob-to-s"));
+    EXPECT_TRUE(r.out.contains("ring-to-star"));
+}
+
+TEST_F(RenderCli, ExampleRunWritesFramesFieldsMetricsAndPlot) {
+    const QString out = path("o");
+    const Result r = run({"--example", "blob-to-s", "--steps", "5", "--every", "2", "--format",
+                          "png,npy", "--out", out, "--quiet"});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.err.isEmpty()) << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains("output folder: " + out)) << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains("metrics.csv"));
+
+    for (const char *step : {"000000", "000002", "000004", "000005"}) {
+        const QImage frame(QDir(out).filePath(QStringLiteral("frame_%1.png").arg(step)));
+        EXPECT_EQ(frame.size(), QSize(128, 128)) << step;
+        EXPECT_TRUE(frame.isGrayscale());
+        for (const char *field : {"density", "u", "v"}) {
+            QFile file(QDir(out).filePath(QStringLiteral("%1_%2.npy").arg(field, step)));
+            ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << file.fileName().toStdString();
+            const auto grid = velloran::parseNpy(file.readAll());
+            ASSERT_TRUE(grid.has_value());
+            EXPECT_EQ(grid->NumRows(), 130u);
+            EXPECT_EQ(grid->NumCols(), 130u);
+        }
+    }
+    EXPECT_FALSE(QFileInfo::exists(QDir(out).filePath("frame_000001.png")));
+    EXPECT_FALSE(QImage(QDir(out).filePath("convergence.png")).isNull());
+
+    QFile metrics(QDir(out).filePath("metrics.csv"));
+    ASSERT_TRUE(metrics.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = metrics.readAll().trimmed().split('\n');
+    ASSERT_EQ(lines.size(), 7);
+    EXPECT_EQ(lines[0], "step,distance,mass,max_speed,seconds");
+    EXPECT_TRUE(lines[1].startsWith("0,"));
+    EXPECT_TRUE(lines[6].startsWith("5,"));
+
+    // Frame 0 shows the source upright: the blob's centre is bright, a corner dark.
+    const QImage first(QDir(out).filePath("frame_000000.png"));
+    EXPECT_GT(qGray(first.pixel(64, 64)), 100);
+    EXPECT_EQ(qGray(first.pixel(0, 0)), 0);
+}
+
+TEST_F(RenderCli, EarlierOutputIsReplacedOtherFilesKept) {
+    const QString out = path("again");
+    ASSERT_TRUE(QDir().mkpath(out));
+    QFile stale(QDir(out).filePath("frame_000900.png"));
+    ASSERT_TRUE(stale.open(QIODevice::WriteOnly));
+    stale.close();
+    QFile mine(QDir(out).filePath("notes.txt"));
+    ASSERT_TRUE(mine.open(QIODevice::WriteOnly));
+    mine.close();
+    const Result r = run(QStringList(basic(out)) << "--steps"
+                                                 << "2");
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(stale.fileName()));
+    EXPECT_TRUE(QFileInfo::exists(mine.fileName()));
+    EXPECT_TRUE(r.err.contains("removed 1 file(s) of an earlier render"));
+}
+
+TEST_F(RenderCli, BadInputExitsWithTwoAndLeavesNothing) {
+    const QString src = path("src.png");
+    const QString tgt = path("tgt.png");
+    expectBadInput({"--frobnicate"}, "unknown option '--frobnicate'");
+    expectBadInput({"--steps"}, "--steps needs a value");
+    expectBadInput({"--vf", "fast"}, "--vf needs a finite number");
+    expectBadInput({"--dt", "inf"}, "--dt needs a finite number");
+    expectBadInput({"--steps", "0"}, "--steps needs a positive whole number");
+    expectBadInput({"--every", "-2"}, "--every needs a positive whole number");
+    expectBadInput({}, "Could not load source image. (no path given)");
+    expectBadInput({"--source", path("missing.png"), "--target", tgt},
+                   "Could not load source image.");
+    expectBadInput({"--source", src, "--target", path("text.png")}, "Could not load target image.");
+    expectBadInput({"--source", path("wide.png"), "--target", tgt},
+                   "The source image must be square.");
+    expectBadInput({"--source", src, "--target", path("small.png")},
+                   "The target image is smaller than the source image.");
+    expectBadInput({"--source", path("huge.png"), "--target", tgt},
+                   "The source image is too large (at most 2048 x 2048 pixels).");
+    expectBadInput({path("bad.xml")}, "invalid configuration file");
+    expectBadInput({path("nope.xml")}, "could not open configuration file");
+    expectBadInput({"--example", "nope"}, "unknown example 'nope'");
+
+    // An output folder that cannot be made: its parent is a file.
+    const QString blocked = path("src.png") + "/out";
+    const Result r = run({"--source", src, "--target", tgt, "--out", blocked});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_TRUE(r.err.contains("could not create output folder")) << r.err.toStdString();
+    const Result file = run({"--source", src, "--target", tgt, "--out", src});
+    EXPECT_EQ(file.exitCode, 2);
+    EXPECT_TRUE(file.err.contains("is not a folder"));
+
+    // --video without ffmpeg names the package.
+    QProcessEnvironment noFfmpeg = QProcessEnvironment::systemEnvironment();
+    noFfmpeg.insert("PATH", path("empty-bin"));
+    expectBadInput({"--source", src, "--target", tgt, "--video", path("v.mp4")},
+                   "Debian package 'ffmpeg'", noFfmpeg);
+}
+
+TEST_F(RenderCli, ChangedValuesAreReportedOnStderr) {
+    const Result r = run(QStringList(basic(path("o2"))) << "--steps"
+                                                        << "1"
+                                                        << "--vg"
+                                                        << "7"
+                                                        << "--dt"
+                                                        << "0.0010004");
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains("vg 7 from --vg is outside 0 .. 1; using 1"));
+    EXPECT_TRUE(r.err.contains("dt 0.0010004 from --dt rounded to 5 decimal(s): 0.001"));
+}
+
+TEST_F(RenderCli, UnstableRunStopsWithThreeAndKeepsOutput) {
+    const QString out = path("unstable");
+    const Result r = run({"--source", path("src.png"),
+                          "--target", path("tgt.png"),
+                          "--vf",     "1000",
+                          "--vd",     "0",
+                          "--vg",     "1",
+                          "--sigma",  "0.1",
+                          "--dt",     "1",
+                          "--steps",  "1000",
+                          "--every",  "1",
+                          "--out",    out,
+                          "--quiet"});
+    ASSERT_EQ(r.exitCode, 3) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains("unstable")) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains("at step ")) << r.err.toStdString();
+    EXPECT_TRUE(QFileInfo::exists(QDir(out).filePath("frame_000000.png")));
+    EXPECT_TRUE(QFileInfo::exists(QDir(out).filePath("convergence.png")));
+    QFile metrics(QDir(out).filePath("metrics.csv"));
+    ASSERT_TRUE(metrics.open(QIODevice::ReadOnly));
+    EXPECT_GE(metrics.readAll().count('\n'), 2);
+}
+
+TEST_F(RenderCli, InterruptFinishesTheStepAndWritesIt) {
+    const QString out = path("interrupted");
+    QProcess process;
+    process.setProgram(QStringLiteral(VELLORAN_RENDER_EXE));
+    process.setArguments({"--example", "blob-to-s", "--steps", "1000000", "--every", "100000",
+                          "--out", out, "--quiet"});
+    process.start();
+    ASSERT_TRUE(process.waitForStarted());
+    // Wait until the run is stepping (frame 0 written), then press Ctrl-C.
+    const QString first = QDir(out).filePath("frame_000000.png");
+    for (int k = 0; k < 600 && !QFileInfo::exists(first); ++k) {
+        QThread::msleep(50);
+    }
+    QThread::msleep(300);
+    ::kill(static_cast<pid_t>(process.processId()), SIGINT);
+    ASSERT_TRUE(process.waitForFinished(60000));
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(process.exitCode(), 130) << process.readAllStandardError().toStdString();
+    EXPECT_TRUE(process.readAllStandardError().contains("interrupted after step"));
+
+    QFile metrics(QDir(out).filePath("metrics.csv"));
+    ASSERT_TRUE(metrics.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = metrics.readAll().trimmed().split('\n');
+    ASSERT_GE(lines.size(), 2);
+    const int lastStep = lines.last().split(',').first().toInt();
+    const QString lastFrame =
+        QDir(out).filePath(QStringLiteral("frame_%1.png").arg(lastStep, 6, 10, QLatin1Char('0')));
+    EXPECT_TRUE(QFileInfo::exists(lastFrame)) << lastFrame.toStdString();
+    EXPECT_TRUE(QFileInfo::exists(QDir(out).filePath("convergence.png")));
+}
+
+// The encoder's plumbing with a stand-in for ffmpeg that stores what it is fed.
+TEST_F(RenderCli, VideoFramesArePipedToFfmpeg) {
+    const QString bin = path("bin");
+    ASSERT_TRUE(QDir().mkpath(bin));
+    QFile fake(bin + "/ffmpeg");
+    ASSERT_TRUE(fake.open(QIODevice::WriteOnly));
+    fake.write("#!/bin/sh\n"
+               "echo \"$@\" > \"$(dirname \"$0\")/args\"\n"
+               "for last; do :; done\n"
+               "cat > \"$last\"\n");
+    fake.close();
+    fake.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("PATH", bin + ":" + environment.value("PATH"));
+
+    const QString video = path("movie.mp4");
+    const Result r = run(QStringList(basic(path("ov"))) << "--steps"
+                                                        << "4"
+                                                        << "--every"
+                                                        << "2"
+                                                        << "--video" << video << "--format"
+                                                        << "none",
+                         QString(), environment);
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(QFileInfo(video).size(), 3 * 16 * 16); // frames 0, 2, 4 as raw grey
+    EXPECT_FALSE(QFileInfo::exists(video + ".part"));
+    QFile args(bin + "/args");
+    ASSERT_TRUE(args.open(QIODevice::ReadOnly));
+    const QByteArray line = args.readAll();
+    EXPECT_TRUE(line.contains("-pix_fmt gray -s 16x16")) << line.toStdString();
+    EXPECT_TRUE(line.contains("libx264"));
+    EXPECT_TRUE(r.out.contains("video:   " + video));
+
+    // A failing encoder is reported, not taken for success, and leaves no file.
+    QFile broken(bin + "/ffmpeg");
+    ASSERT_TRUE(broken.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    broken.write("#!/bin/sh\ncat > /dev/null\necho 'Unknown encoder' >&2\nexit 1\n");
+    broken.close();
+    const QString video2 = path("movie2.mp4");
+    const Result failed = run(QStringList(basic(path("ov2"))) << "--steps"
+                                                              << "2"
+                                                              << "--video" << video2,
+                              QString(), environment);
+    EXPECT_EQ(failed.exitCode, 1);
+    EXPECT_TRUE(failed.err.contains("ffmpeg failed: Unknown encoder")) << failed.err.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(video2));
+    EXPECT_FALSE(QFileInfo::exists(video2 + ".part"));
+}

@@ -1,0 +1,186 @@
+#include "renderer.h"
+
+#include "configfile.h"
+#include "examples.h"
+#include "runsetup.h"
+
+#include <QDoubleSpinBox>
+#include <QImage>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+using namespace velloran;
+
+namespace {
+
+bool sameGrid(const Grid &a, const Grid &b) {
+    return a.NumRows() == b.NumRows() && a.NumCols() == b.NumCols() &&
+           std::memcmp(a.data(), b.data(), sizeof(double) * a.NumRows() * a.NumCols()) == 0;
+}
+
+void expectSameSolver(const Solver &a, const Solver &b) {
+    const std::unique_ptr<Grid> Solver::*grids[] = {
+        &Solver::m_density,    &Solver::m_target,      &Solver::m_blurDensity,
+        &Solver::m_blurTarget, &Solver::m_densityDiff, &Solver::m_densityTmp,
+        &Solver::m_pressure,   &Solver::m_u,           &Solver::m_v,
+        &Solver::m_driveU,     &Solver::m_driveV,      &Solver::m_uTmp,
+        &Solver::m_vTmp,       &Solver::m_uCentre,     &Solver::m_vCentre};
+    for (const auto member : grids) {
+        EXPECT_TRUE(sameGrid(*(a.*member), *(b.*member)));
+    }
+    EXPECT_EQ(a.m_vf, b.m_vf);
+    EXPECT_EQ(a.m_vd, b.m_vd);
+    EXPECT_EQ(a.m_vg, b.m_vg);
+    EXPECT_EQ(a.m_dt, b.m_dt);
+    EXPECT_EQ(a.m_dtOverH, b.m_dtOverH);
+    EXPECT_EQ(a.m_blur->kernel(), b.m_blur->kernel());
+}
+
+} // namespace
+
+TEST(RenderJob, ExamplesResolveToBundledImagesAndParameters) {
+    ASSERT_GE(bundledExamples().size(), 2u);
+    for (const Example &example : bundledExamples()) {
+        RenderOptions options;
+        options.example = example.name;
+        RenderJob job;
+        QStringList notes;
+        QString error;
+        ASSERT_TRUE(resolveJob(options, &job, &notes, &error)) << error.toStdString();
+        EXPECT_TRUE(notes.isEmpty()) << notes.join('\n').toStdString();
+        EXPECT_EQ(job.steps, example.steps);
+        EXPECT_EQ(job.every, example.every);
+        EXPECT_GT(job.parameters.dt(), 0.0);
+        RunDensities densities;
+        EXPECT_EQ(prepareRun(job.sourcePath, job.targetPath, false, &densities),
+                  RunSetupError::None)
+            << job.sourcePath.toStdString();
+        EXPECT_EQ(densities.srcDensity.NumRows(), 128u);
+    }
+    RenderOptions unknown;
+    unknown.example = "nope";
+    RenderJob job;
+    QStringList notes;
+    QString error;
+    EXPECT_FALSE(resolveJob(unknown, &job, &notes, &error));
+    EXPECT_EQ(error, "unknown example 'nope' (see --list-examples)");
+}
+
+TEST(RenderJob, OptionsOverrideTheFileAndChangedValuesAreReported) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString config = dir.filePath("c.xml");
+    QFile file(config);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("<configuration><parameters><vf>2000</vf><vd>3</vd><vg>abc</vg><sigma>2.25</sigma>"
+               "<dt>0.001</dt></parameters><images><source>s.png</source>"
+               "<target>t.png</target></images></configuration>");
+    file.close();
+
+    RenderOptions options;
+    options.configPath = config;
+    options.target = "other.png";
+    options.values[kDt] = 0.0000149;
+    RenderJob job;
+    QStringList notes;
+    QString error;
+    ASSERT_TRUE(resolveJob(options, &job, &notes, &error)) << error.toStdString();
+    EXPECT_EQ(job.sourcePath, "s.png");
+    EXPECT_EQ(job.targetPath, "other.png");
+    EXPECT_EQ(job.parameters.vf(), 1000.0);
+    EXPECT_EQ(job.parameters.vd(), 3.0);
+    EXPECT_EQ(job.parameters.vg(), 0.0);
+    EXPECT_EQ(job.parameters.sigma(), 2.3);
+    EXPECT_EQ(job.parameters.dt(), 0.00001);
+    ASSERT_EQ(notes.size(), 3);
+    EXPECT_TRUE(notes[0].startsWith("vf 2000 from ")) << notes[0].toStdString();
+    EXPECT_TRUE(notes[0].endsWith("is outside 0 .. 1000; using 1000"));
+    EXPECT_TRUE(notes[1].startsWith("sigma 2.25 from "));
+    EXPECT_TRUE(notes[2].startsWith("dt 1.49e-05 from --dt rounded to 5 decimal(s): 1e-05"))
+        << notes[2].toStdString();
+
+    options.example = "blob-to-s";
+    EXPECT_FALSE(resolveJob(options, &job, &notes, &error));
+
+    RenderOptions broken;
+    broken.configPath = dir.filePath("missing.xml");
+    EXPECT_FALSE(resolveJob(broken, &job, &notes, &error));
+    EXPECT_TRUE(error.startsWith("could not open configuration file"));
+}
+
+// The renderer and the desktop window must build the same run from the same
+// configuration: the window puts each value through its spin box, loads the
+// images with the shared set-up and builds the solver in its thread's order.
+TEST(RenderJob, BuildsTheSameSolverAsTheDesktopProgram) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    QImage src(16, 16, QImage::Format_RGB32);
+    QImage tgt(20, 18, QImage::Format_ARGB32);
+    for (int y = 0; y < 18; ++y) {
+        for (int x = 0; x < 20; ++x) {
+            if (x < 16 && y < 16) {
+                src.setPixel(x, y, qRgb(x * 7, y * 3, (x * y * 5) % 256));
+            }
+            tgt.setPixel(x, y, qRgba(y, x, (x + 2 * y) * 6 % 256, x * 10));
+        }
+    }
+    ASSERT_TRUE(src.save(dir.filePath("src.png")));
+    ASSERT_TRUE(tgt.save(dir.filePath("tgt.png")));
+    SimParameters written;
+    written[kVf] = 12.34; // rounded by both to 12.3
+    written[kVd] = 2;
+    written[kVg] = 0.00012;
+    written[kSigma] = 1.25;
+    written[kDt] = 0.000123;
+    const QString config = dir.filePath("run.xml");
+    ASSERT_TRUE(
+        writeConfigurationFile(config, written, dir.filePath("src.png"), dir.filePath("tgt.png")));
+
+    for (const bool reverse : {false, true}) {
+        // Renderer.
+        RenderOptions options;
+        options.configPath = config;
+        options.reverse = reverse;
+        RenderJob job;
+        QStringList notes;
+        QString error;
+        ASSERT_TRUE(resolveJob(options, &job, &notes, &error));
+        RunDensities rendered;
+        ASSERT_EQ(prepareRun(job.sourcePath, job.targetPath, job.reverse, &rendered),
+                  RunSetupError::None);
+        auto a = makeSolver(rendered.srcDensity, rendered.tgtDensity, job.parameters);
+
+        // Desktop: spin boxes, then the thread's construction order.
+        const ConfigReadResult read = readConfigurationFile(config);
+        ASSERT_EQ(read.status, ConfigStatus::Parsed);
+        double values[kParameterCount];
+        for (std::size_t k = 0; k < kParameterCount; ++k) {
+            QDoubleSpinBox box;
+            box.setDecimals(kParameterSpecs[k].decimals);
+            box.setMinimum(kParameterSpecs[k].minimum);
+            box.setMaximum(kParameterSpecs[k].maximum);
+            box.setValue(*read.configuration.values[k]);
+            values[k] = box.value();
+        }
+        RunDensities desktop;
+        ASSERT_EQ(
+            prepareRun(*read.configuration.source, *read.configuration.target, reverse, &desktop),
+            RunSetupError::None);
+        Solver b(desktop.srcDensity, desktop.tgtDensity);
+        b.m_vf = values[0];
+        b.m_vd = values[1];
+        b.m_vg = values[2];
+        b.setSigma(values[3]);
+        b.setTimeStep(values[4]);
+
+        expectSameSolver(*a, b);
+        for (int step = 0; step < 3; ++step) {
+            a->step();
+            b.step();
+        }
+        expectSameSolver(*a, b);
+    }
+}

@@ -1,0 +1,122 @@
+#include "metrics.h"
+
+#include "runsetup.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+using namespace velloran;
+
+namespace {
+
+std::unique_ptr<Solver> smallSolver() {
+    Grid src(2, 2);
+    Grid tgt(2, 2);
+    src(0, 0) = 1.0; // total 1.0
+    tgt(1, 1) = 0.5; // total 0.5: the density is scaled to 0.5
+    tgt(0, 1) = 0.5; // now 1.0
+    SimParameters p;
+    p[kSigma] = 1.0;
+    p[kDt] = 0.001;
+    return makeSolver(src, tgt, p);
+}
+
+} // namespace
+
+TEST(Metrics, DistanceMassAndSpeedOverTheInterior) {
+    auto solver = smallSolver();
+    // Frame entries must not count.
+    (*solver->m_density)(0, 0) = 100.0;
+    (*solver->m_target)(3, 3) = 100.0;
+    (*solver->m_uCentre)(1, 2) = 3.0;
+    (*solver->m_vCentre)(1, 2) = -4.0;
+    (*solver->m_uCentre)(0, 1) = 1000.0;
+
+    const StepMetrics m = measure(*solver, 7, 1.5);
+    EXPECT_EQ(m.step, 7);
+    EXPECT_EQ(m.mass, 1.0);
+    // rho = 1 at (1,1); rho* = 0.5 at (2,2) and (1,2): |1| + 0.5 + 0.5 = 2 over 1.
+    EXPECT_EQ(m.distance, 2.0);
+    EXPECT_EQ(m.maxSpeed, 5.0);
+    EXPECT_EQ(m.seconds, 1.5);
+    EXPECT_TRUE(m.finite);
+    EXPECT_EQ(metricsCsvLine(m), "7,2,1,5,1.500");
+    EXPECT_EQ(metricsCsvHeader(), "step,distance,mass,max_speed,seconds");
+
+    (*solver->m_vCentre)(2, 2) = std::numeric_limits<double>::quiet_NaN();
+    EXPECT_FALSE(measure(*solver, 8, 0).finite);
+    (*solver->m_vCentre)(2, 2) = 0.0;
+    (*solver->m_density)(2, 1) = std::numeric_limits<double>::infinity();
+    EXPECT_FALSE(measure(*solver, 9, 0).finite);
+}
+
+TEST(Metrics, EmptyTargetGivesNoNaN) {
+    Grid src(2, 2);
+    Grid tgt(2, 2);
+    src(0, 0) = 1.0;
+    SimParameters p;
+    p[kSigma] = 1.0;
+    const auto solver = makeSolver(src, tgt, p);
+    const StepMetrics m = measure(*solver, 0, 0);
+    EXPECT_TRUE(m.finite);
+    EXPECT_EQ(m.distance, 0.0); // the density was scaled to nothing as well
+}
+
+TEST(Metrics, FrameImageIsUprightAndClamped) {
+    Grid density(5, 5);   // N = 3
+    density(1, 3) = 1.0;  // top-left of the interior
+    density(3, 1) = 2.0;  // bottom-right, above 1
+    density(2, 2) = -1.0; // below 0
+    density(1, 1) = 128 / 255.0;
+    density(2, 3) = std::numeric_limits<double>::quiet_NaN();
+    density(0, 0) = 1.0; // frame: not drawn
+    const QImage image = densityImage(density);
+    ASSERT_EQ(image.size(), QSize(3, 3));
+    EXPECT_EQ(image.format(), QImage::Format_Grayscale8);
+    EXPECT_EQ(image.pixelColor(0, 0).blue(), 255);
+    EXPECT_EQ(image.pixelColor(2, 2).blue(), 255);
+    EXPECT_EQ(image.pixelColor(1, 1).blue(), 0);
+    EXPECT_EQ(image.pixelColor(0, 2).blue(), 128);
+    EXPECT_EQ(image.pixelColor(1, 0).blue(), 0);
+
+    // Through the run set-up and back: an input image comes out as it went in.
+    QImage input(4, 4, QImage::Format_Grayscale8);
+    for (int y = 0; y < 4; ++y) {
+        for (int x = 0; x < 4; ++x) {
+            input.scanLine(y)[x] = static_cast<uchar>(16 * (4 * y + x));
+        }
+    }
+    const Grid grid = densityFromImage(input, 4, 4);
+    Grid framed(6, 6);
+    for (std::uint32_t i = 0; i < 4; ++i) {
+        for (std::uint32_t j = 0; j < 4; ++j) {
+            framed(i + 1, j + 1) = grid(i, j);
+        }
+    }
+    EXPECT_EQ(densityImage(framed), input);
+}
+
+TEST(Metrics, PlotIsDrawnWithoutNonFinitePoints) {
+    std::vector<StepMetrics> history;
+    for (int step = 0; step <= 100; ++step) {
+        StepMetrics m;
+        m.step = step;
+        m.distance = 1.0 - step / 200.0;
+        history.push_back(m);
+    }
+    history.back().distance = std::numeric_limits<double>::quiet_NaN();
+    const QImage plot = convergencePlot(history, "test");
+    ASSERT_FALSE(plot.isNull());
+    // Something other than white was drawn inside the plot area.
+    int coloured = 0;
+    for (int y = 60; y < plot.height() - 70; ++y) {
+        for (int x = 90; x < plot.width() - 40; ++x) {
+            const QColor c = plot.pixelColor(x, y);
+            coloured += c.blue() > c.red() + 60 ? 1 : 0;
+        }
+    }
+    EXPECT_GT(coloured, 200);
+    EXPECT_FALSE(convergencePlot({}, "empty").isNull());
+}

@@ -1,0 +1,156 @@
+// Draws the bundled examples' images and writes their configuration files.
+//
+//   cmake --build build/b --target velloran_make_examples
+//   build/b/src/render/velloran_make_examples examples
+//
+// The images are grey (the simulation reads the blue channel), 128 x 128,
+// white smoke on black. Letters come from the DejaVu fonts at generation time;
+// the results are committed, so renders never depend on installed fonts.
+
+#include "configfile.h"
+#include "parameters.h"
+
+#include <QDir>
+#include <QFont>
+#include <QFontDatabase>
+#include <QGuiApplication>
+#include <QPainter>
+#include <QPainterPath>
+
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+constexpr int kSide = 128;
+
+QImage blank() {
+    QImage image(kSide, kSide, QImage::Format_Grayscale8);
+    image.fill(0);
+    return image;
+}
+
+// A round Gaussian puff of smoke.
+QImage blob(double radius) {
+    QImage image = blank();
+    const double c = (kSide - 1) / 2.0;
+    for (int y = 0; y < kSide; ++y) {
+        for (int x = 0; x < kSide; ++x) {
+            const double r2 = (x - c) * (x - c) + (y - c) * (y - c);
+            const double value = std::exp(-r2 / (2.0 * radius * radius));
+            image.scanLine(y)[x] = static_cast<uchar>(std::lround(255.0 * value));
+        }
+    }
+    return image;
+}
+
+// Fills a path in white with anti-aliased edges, then softens the edges a
+// little with a small box blur so the target has no hard one-pixel steps.
+QImage fillPath(const QPainterPath &path) {
+    QImage image(kSide, kSide, QImage::Format_RGB32);
+    image.fill(Qt::black);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.fillPath(path, Qt::white);
+    painter.end();
+    return image.convertToFormat(QImage::Format_Grayscale8);
+}
+
+QImage letter(const QString &text, const QString &family, int pixelSize) {
+    QFont font(family);
+    font.setPixelSize(pixelSize);
+    font.setBold(true);
+    QPainterPath path;
+    path.addText(0, 0, font, text);
+    const QRectF box = path.boundingRect();
+    path.translate(kSide / 2.0 - box.center().x(), kSide / 2.0 - box.center().y());
+    return fillPath(path);
+}
+
+QImage ring(double outer, double inner) {
+    QPainterPath path;
+    const QPointF c(kSide / 2.0, kSide / 2.0);
+    path.addEllipse(c, outer, outer);
+    path.addEllipse(c, inner, inner);
+    path.setFillRule(Qt::OddEvenFill);
+    return fillPath(path);
+}
+
+QImage star(double outer, double inner) {
+    QPainterPath path;
+    const QPointF c(kSide / 2.0, kSide / 2.0 + 4.0);
+    for (int k = 0; k < 10; ++k) {
+        const double r = k % 2 == 0 ? outer : inner;
+        const double a = -M_PI / 2.0 + k * M_PI / 5.0;
+        const QPointF p(c.x() + r * std::cos(a), c.y() + r * std::sin(a));
+        if (k == 0) {
+            path.moveTo(p);
+        } else {
+            path.lineTo(p);
+        }
+    }
+    path.closeSubpath();
+    return fillPath(path);
+}
+
+bool save(const QImage &image, const QDir &dir, const QString &name) {
+    if (!image.save(dir.filePath(name))) {
+        std::fprintf(stderr, "could not write %s\n", qPrintable(dir.filePath(name)));
+        return false;
+    }
+    return true;
+}
+
+bool writeConfig(const QDir &dir, const QString &name, const velloran::SimParameters &p,
+                 const QString &source, const QString &target) {
+    QString error;
+    if (!velloran::writeConfigurationFile(dir.filePath(name), p,
+                                          QStringLiteral("examples/") + source,
+                                          QStringLiteral("examples/") + target, &error)) {
+        std::fprintf(stderr, "could not write %s: %s\n", qPrintable(name), qPrintable(error));
+        return false;
+    }
+    return true;
+}
+
+velloran::SimParameters parameters(double vf, double vd, double vg, double sigma, double dt) {
+    velloran::SimParameters p;
+    p[velloran::kVf] = vf;
+    p[velloran::kVd] = vd;
+    p[velloran::kVg] = vg;
+    p[velloran::kSigma] = sigma;
+    p[velloran::kDt] = dt;
+    return p;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s OUTPUT_FOLDER\n", argv[0]);
+        return 2;
+    }
+    const QDir dir(QString::fromLocal8Bit(argv[1]));
+    if (!dir.exists()) {
+        std::fprintf(stderr, "no folder %s\n", argv[1]);
+        return 2;
+    }
+    const int font = QFontDatabase::addApplicationFont(
+        QStringLiteral("/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf"));
+    const QString family = font >= 0 ? QFontDatabase::applicationFontFamilies(font).value(0)
+                                     : QStringLiteral("DejaVu Sans");
+
+    bool ok = save(blob(18.0), dir, QStringLiteral("blob.png"));
+    ok = save(letter(QStringLiteral("S"), family, 110), dir, QStringLiteral("letter-s.png")) && ok;
+    ok = save(ring(44.0, 30.0), dir, QStringLiteral("ring.png")) && ok;
+    ok = save(star(52.0, 22.0), dir, QStringLiteral("star.png")) && ok;
+    ok = writeConfig(dir, QStringLiteral("blob-to-s.xml"), parameters(0.5, 10, 0, 2.2, 0.001),
+                     QStringLiteral("blob.png"), QStringLiteral("letter-s.png")) &&
+         ok;
+    ok = writeConfig(dir, QStringLiteral("ring-to-star.xml"), parameters(0.5, 10, 0, 2.2, 0.001),
+                     QStringLiteral("ring.png"), QStringLiteral("star.png")) &&
+         ok;
+    return ok ? 0 : 1;
+}
