@@ -1,0 +1,434 @@
+// The window's file commands: saving and loading the configuration file with
+// every reader rule, the image pickers, starting runs from bad images, and the
+// About boxes. Every dialog and message box is answered from the test.
+
+#include "mainwindow.h"
+#include "parameters.h"
+#include "runsetup.h"
+#include "startup.h"
+#include "testsupport.h"
+
+#include <QAction>
+#include <QDir>
+#include <QDoubleSpinBox>
+#include <QFile>
+#include <QStatusBar>
+#include <QTemporaryDir>
+
+#include <cmath>
+
+using namespace testsupport;
+
+class FilesTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void saveAndLoadRoundTrip();
+    void saveAddsSuffixAndReplacesFiles();
+    void saveFailureIsReported();
+    void loadAppliesReaderRules_data();
+    void loadAppliesReaderRules();
+    void loadOfOtherRootChangesOnlyTheTitle();
+    void loadFailuresAreReported_data();
+    void loadFailuresAreReported();
+    void loadOfVanishedFileIsReported();
+    void imagePickers();
+    void badImagesRefuseTheRun_data();
+    void badImagesRefuseTheRun();
+    void aboutBoxes();
+
+private:
+    template <typename T> T *child(const char *name) { return m_window->findChild<T *>(name); }
+    QDoubleSpinBox *box(int k) {
+        return child<QDoubleSpinBox>(qPrintable(QStringLiteral("doubleSpinBox_%1").arg(k + 1)));
+    }
+    QList<double> values();
+    void setValues(const QList<double> &v);
+    QString writeFile(const QString &name, const QByteArray &content);
+    void load(const QString &path, BoxSeen *seen);
+
+    QTemporaryDir m_dir;
+    QString m_image16;
+    MainWindow *m_window = nullptr;
+};
+
+void FilesTest::initTestCase() {
+    QVERIFY(m_dir.isValid());
+    // The dialogs start in the working directory.
+    QVERIFY(QDir::setCurrent(m_dir.path()));
+    m_image16 = m_dir.filePath("square16.png");
+    QVERIFY(writeImage(m_image16, 16, 16, [](int x, int) { return x * 16; }));
+}
+
+void FilesTest::init() {
+    m_window = new MainWindow;
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window));
+}
+
+void FilesTest::cleanup() {
+    // Catchers armed for boxes that (correctly) never appeared.
+    qDeleteAll(findChildren<QTimer *>());
+    delete m_window;
+    m_window = nullptr;
+}
+
+QList<double> FilesTest::values() {
+    QList<double> v;
+    for (int k = 0; k < 5; ++k) {
+        v << box(k)->value();
+    }
+    return v;
+}
+
+void FilesTest::setValues(const QList<double> &v) {
+    for (int k = 0; k < 5; ++k) {
+        box(k)->setValue(v[k]);
+    }
+}
+
+QString FilesTest::writeFile(const QString &name, const QByteArray &content) {
+    const QString path = m_dir.filePath(name);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+        file.write(content) != content.size()) {
+        qFatal("cannot write %s", qPrintable(path));
+    }
+    return path;
+}
+
+void FilesTest::load(const QString &path, BoxSeen *seen) {
+    catchBox(this, seen);
+    answerFileDialog(this, path);
+    child<QAction>("actionLoadConf")->trigger();
+}
+
+void FilesTest::saveAndLoadRoundTrip() {
+    const QList<double> saved = {12.5, 3, 0.0001, 2.2, 0.00001};
+    setValues(saved);
+    child<QLineEdit>("lineEdit_Src")->setText(QStringLiteral("smoke & <mirrors>.png"));
+    child<QLineEdit>("lineEdit_Tgt")->setText(QString());
+
+    DialogSeen dialog;
+    answerFileDialog(this, m_dir.filePath("round"), &dialog);
+    child<QPushButton>("pushButton_SaveConf")->click();
+    QCOMPARE(dialog.caption, QStringLiteral("Save configuration"));
+    QCOMPARE(dialog.filters, QStringList{QStringLiteral("Configuration Files (*.xml)")});
+    QCOMPARE(dialog.directory, QDir::currentPath());
+    QVERIFY(!dialog.confirmOverwrite);
+    const QString path = m_dir.filePath("round.xml");
+    QCOMPARE(m_window->windowFilePath(), path);
+
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray xml = file.readAll();
+    QVERIFY(xml.contains("<dt>1e-05</dt>"));
+    QVERIFY(xml.contains("<vf>12.5</vf>"));
+    QVERIFY(xml.contains("<source>smoke &amp; &lt;mirrors"));
+
+    setValues({0, 0, 0, 0.1, 0});
+    child<QLineEdit>("lineEdit_Src")->setText(QStringLiteral("x"));
+    child<QLineEdit>("lineEdit_Tgt")->setText(QStringLiteral("y"));
+    m_window->setWindowFilePath(QStringLiteral("Untitled"));
+    BoxSeen seen;
+    DialogSeen loadDialog;
+    catchBox(this, &seen);
+    answerFileDialog(this, path, &loadDialog);
+    child<QPushButton>("pushButton_LoadConf")->click();
+    QCOMPARE(loadDialog.caption, QStringLiteral("Load configuration"));
+    QCOMPARE(loadDialog.filters, QStringList{QStringLiteral("Configuration Files (*.xml)")});
+    QCOMPARE(seen.count, 0);
+    QCOMPARE(values(), saved);
+    QCOMPARE(child<QLineEdit>("lineEdit_Src")->text(), QStringLiteral("smoke & <mirrors>.png"));
+    QCOMPARE(child<QLineEdit>("lineEdit_Tgt")->text(), QString());
+    QCOMPARE(m_window->windowFilePath(), path);
+}
+
+void FilesTest::saveAddsSuffixAndReplacesFiles() {
+    answerFileDialog(this, m_dir.filePath("Settings.XML"));
+    child<QAction>("actionSaveConf")->trigger();
+    QVERIFY(QFile::exists(m_dir.filePath("Settings.XML")));
+    QVERIFY(!QFile::exists(m_dir.filePath("Settings.XML.xml")));
+
+    answerFileDialog(this, m_dir.filePath("run.xm"));
+    child<QAction>("actionSaveConf")->trigger();
+    QVERIFY(QFile::exists(m_dir.filePath("run.xm.xml")));
+
+    // An existing file is replaced, without a question.
+    const QString old = writeFile("old.xml", QByteArray(5000, 'x'));
+    box(0)->setValue(7);
+    answerFileDialog(this, old);
+    child<QAction>("actionSaveConf")->trigger();
+    QFile file(old);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray xml = file.readAll();
+    QVERIFY(xml.startsWith("<?xml"));
+    QVERIFY(xml.contains("<vf>7</vf>"));
+    QVERIFY(!xml.contains('x' + QByteArray(10, 'x')));
+    QCOMPARE(m_window->windowFilePath(), old);
+
+    // Cancelling changes nothing.
+    answerFileDialog(this, QString());
+    child<QAction>("actionSaveConf")->trigger();
+    QCOMPARE(m_window->windowFilePath(), old);
+}
+
+void FilesTest::saveFailureIsReported() {
+    // A file inside a missing directory.
+    BoxSeen seen;
+    catchBox(this, &seen);
+    const QString missing = m_dir.filePath("no/such/dir/conf.xml");
+    whenModal<QFileDialog>(this, [missing](QFileDialog *dialog) {
+        dialog->selectFile(missing);
+        static_cast<QDialog *>(dialog)->accept();
+    });
+    child<QAction>("actionSaveConf")->trigger();
+    QCOMPARE(seen.count, 1);
+    QCOMPARE(seen.title, QStringLiteral("Velloran"));
+    QCOMPARE(seen.text, QStringLiteral("Could not save configuration file."));
+    QCOMPARE(m_window->windowFilePath(), QStringLiteral("Untitled"));
+    QVERIFY(!QFile::exists(missing));
+}
+
+void FilesTest::loadAppliesReaderRules_data() {
+    QTest::addColumn<QByteArray>("xml");
+    QTest::addColumn<QList<double>>("expected"); // starting from 5, 6, 0.5, 2, 0.01
+    QTest::addColumn<QString>("source");         // starting from "src"
+
+    const QList<double> start = {5, 6, 0.5, 2, 0.01};
+    QTest::newRow("only dt") << QByteArray("<configuration><parameters><dt>0.002</dt>"
+                                           "</parameters></configuration>")
+                             << QList<double>{5, 6, 0.5, 2, 0.002} << "src";
+    QTest::newRow("not numbers") << QByteArray("<configuration><parameters><vf>abc</vf>"
+                                               "<sigma>abc</sigma></parameters></configuration>")
+                                 << QList<double>{0, 6, 0.5, 0.1, 0.01} << "src";
+    QTest::newRow("clamped and rounded")
+        << QByteArray("<configuration><parameters><vf>5000</vf><vd>-3</vd><vg>0.12345678</vg>"
+                      "<sigma>2.25</sigma><dt>0.000012</dt></parameters></configuration>")
+        << QList<double>{1000, 0, 0.1235, 2.3, 0.00001} << "src";
+    QTest::newRow("non-finite")
+        << QByteArray("<configuration><parameters><vf>nan</vf><vd>-inf</vd><vg>inf</vg>"
+                      "<sigma>NaN</sigma><dt>1e400</dt></parameters></configuration>")
+        << QList<double>{0, 0, 1, 0.1, 1} << "src";
+    QTest::newRow("last occurrence wins")
+        << QByteArray("<configuration><images><source>first</source><source>second</source>"
+                      "</images><parameters><vf>1</vf></parameters><parameters><vf>2</vf>"
+                      "<vf>3</vf></parameters></configuration>")
+        << QList<double>{3, 6, 0.5, 2, 0.01} << "second";
+    QTest::newRow("images first, unknown elements, white space")
+        << QByteArray("<?xml version=\"1.0\"?>\n<configuration>\n <images>\n  <source> a b "
+                      "</source>\n  <extra>1</extra>\n </images>\n <junk><vf>9</vf></junk>\n"
+                      " <parameters>\n  <VF>9</VF>\n  <vd> 4.5 </vd>\n </parameters>\n"
+                      "</configuration>\n")
+        << QList<double>{5, 4.5, 0.5, 2, 0.01} << " a b ";
+    QTest::newRow("nested text") << QByteArray(
+                                        "<configuration><parameters><vf>1<b>2</b></vf></parameters>"
+                                        "</configuration>")
+                                 << QList<double>{12, 6, 0.5, 2, 0.01} << "src";
+    Q_UNUSED(start);
+}
+
+void FilesTest::loadAppliesReaderRules() {
+    QFETCH(QByteArray, xml);
+    QFETCH(QList<double>, expected);
+    QFETCH(QString, source);
+    setValues({5, 6, 0.5, 2, 0.01});
+    child<QLineEdit>("lineEdit_Src")->setText(QStringLiteral("src"));
+    child<QLineEdit>("lineEdit_Tgt")->setText(QStringLiteral("tgt"));
+
+    const QString path = writeFile("rules.xml", xml);
+    BoxSeen seen;
+    load(path, &seen);
+    QCOMPARE(seen.count, 0);
+    QCOMPARE(values(), expected);
+    QCOMPARE(child<QLineEdit>("lineEdit_Src")->text(), source);
+    QCOMPARE(child<QLineEdit>("lineEdit_Tgt")->text(), QStringLiteral("tgt"));
+    QCOMPARE(m_window->windowFilePath(), path);
+}
+
+void FilesTest::loadOfOtherRootChangesOnlyTheTitle() {
+    setValues({5, 6, 0.5, 2, 0.01});
+    const QString path = writeFile("other.xml", "<settings><parameters><vf>1</vf></parameters>"
+                                                "</settings>");
+    BoxSeen seen;
+    load(path, &seen);
+    QCOMPARE(seen.count, 0);
+    QCOMPARE(values(), (QList<double>{5, 6, 0.5, 2, 0.01}));
+    QCOMPARE(m_window->windowFilePath(), path);
+}
+
+void FilesTest::loadFailuresAreReported_data() {
+    QTest::addColumn<QByteArray>("content");
+    QTest::newRow("empty") << QByteArray();
+    QTest::newRow("not xml") << QByteArray("vf = 1\nvd = 2\n");
+    QTest::newRow("mismatched tags")
+        << QByteArray("<configuration>\n  <parameters></configuration>");
+    QTest::newRow("binary") << QByteArray("\x89PNG\r\n\x1a\n\0\0\0", 12);
+    // Entity expansion to 10^10 characters: refused, not expanded into memory.
+    QByteArray laughs = "<?xml version=\"1.0\"?><!DOCTYPE configuration [<!ENTITY l0 \"lol\">";
+    for (int k = 1; k <= 10; ++k) {
+        laughs += "<!ENTITY l" + QByteArray::number(k) + " \"";
+        for (int r = 0; r < 10; ++r) {
+            laughs += "&l" + QByteArray::number(k - 1) + ";";
+        }
+        laughs += "\">";
+    }
+    laughs += "]><configuration><images><source>&l10;</source></images></configuration>";
+    QTest::newRow("entity expansion") << laughs;
+    QByteArray deep;
+    for (int k = 0; k < 100000; ++k) {
+        deep += "<a>";
+    }
+    QTest::newRow("deep nesting, unclosed") << deep;
+}
+
+void FilesTest::loadFailuresAreReported() {
+    QFETCH(QByteArray, content);
+    setValues({5, 6, 0.5, 2, 0.01});
+    child<QLineEdit>("lineEdit_Src")->setText(QStringLiteral("src"));
+    const QString path = writeFile("bad.xml", content);
+    BoxSeen seen;
+    load(path, &seen);
+    QCOMPARE(seen.count, 1);
+    QCOMPARE(seen.title, QStringLiteral("Velloran"));
+    QCOMPARE(seen.text, QStringLiteral("Invalid configuration file."));
+    QCOMPARE(values(), (QList<double>{5, 6, 0.5, 2, 0.01}));
+    QCOMPARE(child<QLineEdit>("lineEdit_Src")->text(), QStringLiteral("src"));
+    QCOMPARE(m_window->windowFilePath(), QStringLiteral("Untitled"));
+}
+
+void FilesTest::loadOfVanishedFileIsReported() {
+    // The file exists when chosen and is gone when it is read.
+    const QString path = writeFile("gone.xml", "<configuration/>");
+    BoxSeen seen;
+    catchBox(this, &seen);
+    whenModal<QFileDialog>(this, [path](QFileDialog *dialog) {
+        auto *edit = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+        edit->setText(path);
+        QTest::keyClick(edit, Qt::Key_Return);
+        QFile::remove(path);
+    });
+    child<QAction>("actionLoadConf")->trigger();
+    QCOMPARE(seen.count, 1);
+    QCOMPARE(seen.title, QStringLiteral("Velloran"));
+    QCOMPARE(seen.text, QStringLiteral("Could not open configuration file."));
+    QCOMPARE(m_window->windowFilePath(), QStringLiteral("Untitled"));
+}
+
+void FilesTest::imagePickers() {
+    child<QPushButton>("pushButton_More")->click();
+    auto *src = child<QLineEdit>("lineEdit_Src");
+    auto *tgt = child<QLineEdit>("lineEdit_Tgt");
+    src->setText(QStringLiteral("kept"));
+    auto *more = child<QPushButton>("pushButton_More");
+    more->setFocus();
+
+    // Cancelling leaves the field and the focus alone.
+    DialogSeen dialog;
+    answerFileDialog(this, QString(), &dialog);
+    child<QAction>("actionLoadSrc")->trigger();
+    QCOMPARE(dialog.caption, QStringLiteral("Load source image"));
+    QCOMPARE(dialog.filters, QStringList{QStringLiteral("PNG Image Files (*.png)")});
+    QCOMPARE(dialog.directory, QDir::currentPath());
+    QCOMPARE(src->text(), QStringLiteral("kept"));
+    QCOMPARE(m_window->focusWidget(), more);
+
+    answerFileDialog(this, m_image16);
+    child<QPushButton>("pushButton_LoadSrc")->click();
+    QCOMPARE(src->text(), m_image16);
+    QCOMPARE(m_window->focusWidget(), src);
+
+    DialogSeen target;
+    answerFileDialog(this, m_image16, &target);
+    child<QAction>("actionLoadTgt")->trigger();
+    QCOMPARE(target.caption, QStringLiteral("Load target image"));
+    QCOMPARE(tgt->text(), m_image16);
+    QCOMPARE(m_window->focusWidget(), tgt);
+}
+
+void FilesTest::badImagesRefuseTheRun_data() {
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<QString>("message");
+
+    const QString good = m_image16;
+    const QString missing = m_dir.filePath("missing.png");
+    const QString text = writeFile("text.png", "not an image at all");
+    const QString wide = m_dir.filePath("wide.png");
+    writeImage(wide, 16, 8, [](int, int) { return 255; });
+    const QString small = m_dir.filePath("small.png");
+    writeImage(small, 8, 8, [](int, int) { return 255; });
+    const QString huge = m_dir.filePath("huge.png");
+    const int side = velloran::kMaxImageSide + 1;
+    QImage big(side, side, QImage::Format_Grayscale8);
+    big.fill(0);
+    big.save(huge, "PNG");
+
+    using velloran::RunSetupError;
+    QTest::newRow("both empty") << QString() << QString() << "Could not load source image.";
+    QTest::newRow("source missing") << missing << good << "Could not load source image.";
+    QTest::newRow("source not an image") << text << good << "Could not load source image.";
+    QTest::newRow("target missing") << good << missing << "Could not load target image.";
+    QTest::newRow("source not square")
+        << wide << good << velloran::runSetupMessage(RunSetupError::SourceNotSquare);
+    QTest::newRow("target smaller")
+        << good << small << velloran::runSetupMessage(RunSetupError::TargetTooSmall);
+    QTest::newRow("source too large")
+        << huge << huge << velloran::runSetupMessage(RunSetupError::SourceTooLarge);
+}
+
+void FilesTest::badImagesRefuseTheRun() {
+    QFETCH(QString, source);
+    QFETCH(QString, target);
+    QFETCH(QString, message);
+    child<QLineEdit>("lineEdit_Src")->setText(source);
+    child<QLineEdit>("lineEdit_Tgt")->setText(target);
+    m_window->statusBar()->showMessage(QStringLiteral("before"));
+    for (QAction *start : {child<QAction>("actionStart"), child<QAction>("actionStartRev")}) {
+        BoxSeen seen;
+        catchBox(this, &seen);
+        start->trigger();
+        QCOMPARE(seen.count, 1);
+        QCOMPARE(seen.title, QStringLiteral("Velloran"));
+        if (start == child<QAction>("actionStart")) {
+            QCOMPARE(seen.text, message);
+        }
+        QVERIFY(!m_window->simulation());
+        QVERIFY(child<QAction>("actionStart")->isEnabled());
+        QVERIFY(!child<QAction>("actionStop")->isEnabled());
+        QCOMPARE(m_window->statusBar()->currentMessage(), QStringLiteral("before"));
+        QCOMPARE(child<QLineEdit>("lineEdit_Src")->text(), source);
+        QCOMPARE(child<QLineEdit>("lineEdit_Tgt")->text(), target);
+    }
+}
+
+void FilesTest::aboutBoxes() {
+    BoxSeen seen;
+    catchBox(this, &seen);
+    child<QAction>("actionAbout")->trigger();
+    QCOMPARE(seen.count, 1);
+    QCOMPARE(seen.title, QStringLiteral("About Velloran"));
+    QVERIFY(seen.text.contains(QStringLiteral("Target-Driven Smoke Animation")));
+    QVERIFY(seen.text.contains(QStringLiteral("SIGGRAPH 2004")));
+    QVERIFY(seen.text.contains(QStringLiteral("<a href=")));
+
+    BoxSeen qt;
+    catchBox(this, &qt);
+    child<QAction>("actionAboutQt")->trigger();
+    QCOMPARE(qt.count, 1);
+    QCOMPARE(qt.title, QStringLiteral("About Qt"));
+}
+
+int main(int argc, char **argv) {
+    setDefaultSurfaceFormat();
+    QApplication app(argc, argv);
+    nameApplication();
+    FilesTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "files_test.moc"
