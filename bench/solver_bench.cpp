@@ -1,9 +1,14 @@
-// Time per Solver::step on a disc of smoke gathering into a bar, for several
-// grid sizes and blur widths. Report: steps per second ("steps/s").
+// Time per step of the fast Solver and of its literal twin, side by side in one
+// run, on a disc of smoke gathering into a bar, for N = 64 ... 512, blur widths
+// 1 and 4, and one or two threads for the fast solver. Each case runs a fixed
+// number of steps from the same start (after a few warm-up steps), so fast and
+// literal time the same stretch of the same run.
 //
-//   build/test-release/bench/velloran_bench --benchmark_repetitions=5
-//       --benchmark_report_aggregates_only=true      (one line)
+//   build/c/bench/velloran_bench --benchmark_repetitions=3
+//       --benchmark_report_aggregates_only=true
+//   bench/ratios.sh build/c/bench/velloran_bench     (the ratio table)
 
+#include "reference_solver.h"
 #include "solver.h"
 
 #include <benchmark/benchmark.h>
@@ -37,9 +42,17 @@ Grid bar(std::uint32_t n) {
     return g;
 }
 
+constexpr int kWarmUpSteps = 5;
+
+// Steps timed per case: enough for a stable figure, few enough that the
+// literal 512 x 512 case (about a fifth of a second per step) stays short.
+int timedSteps(std::uint32_t n) {
+    return n <= 64 ? 200 : n <= 128 ? 100 : n <= 256 ? 30 : 10;
+}
+
 // Parameters that stay finite at every size: the time step shrinks with h.
-std::unique_ptr<Solver> makeSolver(std::uint32_t n, double sigma) {
-    auto solver = std::make_unique<Solver>(disc(n, 0.6, 0.55, 0.2), bar(n));
+template <class S> std::unique_ptr<S> makeSolver(std::uint32_t n, double sigma) {
+    auto solver = std::make_unique<S>(disc(n, 0.6, 0.55, 0.2), bar(n));
     solver->m_vf = 1.0;
     solver->m_vd = 3.0;
     solver->m_vg = 0.0;
@@ -48,22 +61,55 @@ std::unique_ptr<Solver> makeSolver(std::uint32_t n, double sigma) {
     return solver;
 }
 
-void BM_SolverStep(benchmark::State &state) {
-    const auto n = static_cast<std::uint32_t>(state.range(0));
-    const double sigma = static_cast<double>(state.range(1));
-    auto solver = makeSolver(n, sigma);
+template <class S> void timeSteps(benchmark::State &state, S &solver) {
+    for (int k = 0; k < kWarmUpSteps; ++k) {
+        solver.step();
+    }
     for (auto _ : state) {
-        solver->step();
-        benchmark::DoNotOptimize(solver->m_density->data());
+        solver.step();
+        benchmark::DoNotOptimize(solver.m_density->data());
     }
     state.counters["steps/s"] =
         benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 
-BENCHMARK(BM_SolverStep)
-    ->ArgNames({"N", "sigma"})
-    ->ArgsProduct({{64, 128, 256}, {1, 4}})
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
+void BM_Fast(benchmark::State &state) {
+    const auto n = static_cast<std::uint32_t>(state.range(0));
+    auto solver = makeSolver<Solver>(n, static_cast<double>(state.range(1)));
+    solver->setThreadCount(static_cast<int>(state.range(2)));
+    timeSteps(state, *solver);
+}
+
+void BM_Literal(benchmark::State &state) {
+    const auto n = static_cast<std::uint32_t>(state.range(0));
+    auto solver = makeSolver<ReferenceSolver>(n, static_cast<double>(state.range(1)));
+    timeSteps(state, *solver);
+}
+
+// Google Benchmark keeps one iteration count per registration, so every grid
+// size is registered on its own.
+void registerCases() {
+    for (const int n : {64, 128, 256, 512}) {
+        const int steps = timedSteps(static_cast<std::uint32_t>(n));
+        for (const int sigma : {1, 4}) {
+            for (const int threads : {1, 2}) {
+                benchmark::RegisterBenchmark("BM_Fast", BM_Fast)
+                    ->ArgNames({"N", "sigma", "threads"})
+                    ->Args({n, sigma, threads})
+                    ->Iterations(steps)
+                    ->Unit(benchmark::kMillisecond)
+                    ->UseRealTime();
+            }
+            benchmark::RegisterBenchmark("BM_Literal", BM_Literal)
+                ->ArgNames({"N", "sigma"})
+                ->Args({n, sigma})
+                ->Iterations(steps)
+                ->Unit(benchmark::kMillisecond)
+                ->UseRealTime();
+        }
+    }
+}
+
+const bool kRegistered = (registerCases(), true);
 
 } // namespace

@@ -1,6 +1,14 @@
 #include "blurfilter.h"
 
+#include "kernels.h"
+#include "workerpool.h"
+
+#include <algorithm>
+#include <cfloat>
 #include <cmath>
+
+using velloran::kernels::BlurPlan;
+using velloran::kernels::Kernel;
 
 void BlurFilter::setSigma(double sigma) {
     VELLORAN_CHECK(sigma > 0.0);
@@ -12,17 +20,178 @@ void BlurFilter::setSigma(double sigma) {
         const std::int32_t d = k - r;
         m_kernel[static_cast<std::size_t>(k)] = a * std::exp(-(d * d) / (2 * sigma * sigma));
     }
+
+    // Beyond about 38.6 sigma the weights underflow to 0; the fast passes stop
+    // at the last weight that is not zero.
+    m_reach = 0;
+    m_kernelFinite = true;
+    for (std::int32_t k = 0; k <= 2 * r; ++k) {
+        const double w = m_kernel[static_cast<std::size_t>(k)];
+        m_kernelFinite = m_kernelFinite && std::isfinite(w);
+        if (w != 0.0) {
+            m_reach = std::max(m_reach, std::abs(k - r));
+        }
+    }
+    m_reversed.assign(static_cast<std::size_t>(velloran::kernels::kBlurPad + 2 * r + 1 +
+                                               velloran::kernels::kBlurBlock),
+                      0.0);
+    for (std::int32_t k = 0; k <= 2 * r; ++k) {
+        m_reversed[static_cast<std::size_t>(velloran::kernels::kBlurPad + k)] =
+            m_kernel[static_cast<std::size_t>(2 * r - k)];
+    }
+    m_padded = m_reversed;
+    for (std::int32_t k = 0; k <= 2 * r; ++k) {
+        m_padded[static_cast<std::size_t>(velloran::kernels::kBlurPad + k)] =
+            m_kernel[static_cast<std::size_t>(k)];
+    }
 }
 
 void BlurFilter::apply(const Grid &src, Grid &dst) {
     VELLORAN_CHECK(src.NumRows() == dst.NumRows());
     VELLORAN_CHECK(src.NumCols() == dst.NumCols());
+    // Without a width there is no kernel to read.
+    VELLORAN_CHECK(!m_kernel.empty());
+    const int rows = static_cast<int>(src.NumRows());
+    const int cols = static_cast<int>(src.NumCols());
+    if (rows == 0 || cols == 0) {
+        return;
+    }
+    if (!m_kernelFinite) {
+        applyPlain(src, dst);
+        return;
+    }
+
+    const auto stride =
+        static_cast<std::size_t>((cols + velloran::kernels::kBlurBlock - 1) /
+                                 velloran::kernels::kBlurBlock * velloran::kernels::kBlurBlock);
+    const auto rowCount = static_cast<std::size_t>(rows);
+    if (m_tmp.size() < rowCount * stride) {
+        m_tmp.assign(rowCount * stride, 0.0);
+    }
+    if (m_smokeFirst.size() < rowCount) {
+        m_smokeFirst.resize(rowCount);
+        m_smokeLast.resize(rowCount);
+        m_rowFinite.resize(rowCount);
+        m_rowOverflow.resize(rowCount);
+    }
+
+    BlurPlan plan;
+    plan.src = src.data();
+    plan.tmp = m_tmp.data();
+    plan.dst = dst.data();
+    plan.rows = rows;
+    plan.cols = cols;
+    plan.tmpStride = stride;
+    plan.kernel = m_kernel.data();
+    plan.reversed = m_reversed.data() + velloran::kernels::kBlurPad;
+    plan.padded = m_padded.data() + velloran::kernels::kBlurPad;
+    plan.radius = m_radius;
+    plan.reach = m_reach;
+    plan.smokeFirst = m_smokeFirst.data();
+    plan.smokeLast = m_smokeLast.data();
+    plan.rowOverflow = m_rowOverflow.data();
+
+    const int r = m_radius;
+    const double *kernel = m_kernel.data();
+    const velloran::SimdLevel simd = m_simd;
+    const auto forEachPart = [this](auto &&body) {
+        if (m_workers != nullptr) {
+            m_workers->run(body);
+        } else {
+            body(0, 1);
+        }
+    };
+
+    // Horizontal pass. Each row is first scanned for its smoke and for values
+    // that are not finite; such a row takes the plain loop, whose products with
+    // zero weights then carry the NaN exactly as they should.
+    forEachPart([&](int part, int parts) {
+        int begin = 0;
+        int end = 0;
+        velloran::WorkerPool::chunk(0, rows, part, parts, begin, end);
+        for (int j = begin; j < end; ++j) {
+            const double *s =
+                plan.src + static_cast<std::size_t>(j) * static_cast<std::size_t>(cols);
+            int first = cols;
+            int last = -1;
+            bool finite = true;
+            for (int i = 0; i < cols; ++i) {
+                finite = finite && std::fabs(s[i]) <= DBL_MAX;
+                if (s[i] != 0.0) {
+                    first = std::min(first, i);
+                    last = i;
+                }
+            }
+            m_smokeFirst[static_cast<std::size_t>(j)] = first;
+            m_smokeLast[static_cast<std::size_t>(j)] = last;
+            m_rowFinite[static_cast<std::size_t>(j)] = finite ? 1 : 0;
+            if (finite) {
+                velloran::kernels::run(simd, Kernel::BlurRows, &plan, j, j + 1, part);
+                continue;
+            }
+            double *t = plan.tmp + static_cast<std::size_t>(j) * stride;
+            for (int i = 0; i < cols; ++i) {
+                double sum = 0.0;
+                for (int k = 0; k <= 2 * r; ++k) {
+                    const int column = i - r + k;
+                    if (column < 0 || column >= cols) {
+                        continue;
+                    }
+                    sum += kernel[k] * s[column];
+                }
+                t[i] = sum;
+            }
+            m_rowOverflow[static_cast<std::size_t>(j)] = 1;
+        }
+    });
+
+    bool overflow = false;
+    plan.firstSmokyRow = rows;
+    plan.lastSmokyRow = -1;
+    for (int j = 0; j < rows; ++j) {
+        overflow = overflow || m_rowOverflow[static_cast<std::size_t>(j)] != 0;
+        if (m_smokeFirst[static_cast<std::size_t>(j)] <= m_smokeLast[static_cast<std::size_t>(j)]) {
+            plan.firstSmokyRow = std::min(plan.firstSmokyRow, j);
+            plan.lastSmokyRow = j;
+        }
+    }
+
+    if (overflow) {
+        // An infinity or NaN in the rows: the plain vertical loop, every tap.
+        for (int i = 0; i < cols; ++i) {
+            for (int j = 0; j < rows; ++j) {
+                double sum = 0.0;
+                for (int l = 0; l <= 2 * r; ++l) {
+                    const int row = j - r + l;
+                    if (row < 0 || row >= rows) {
+                        continue;
+                    }
+                    sum += plan.tmp[static_cast<std::size_t>(row) * stride +
+                                    static_cast<std::size_t>(i)] *
+                           kernel[l];
+                }
+                plan.dst[static_cast<std::size_t>(j) * static_cast<std::size_t>(cols) +
+                         static_cast<std::size_t>(i)] = sum + 1e-256;
+            }
+        }
+        return;
+    }
+
+    forEachPart([&](int part, int parts) {
+        int begin = 0;
+        int end = 0;
+        velloran::WorkerPool::chunk(0, rows, part, parts, begin, end);
+        velloran::kernels::run(simd, Kernel::BlurColumns, &plan, begin, end, part);
+    });
+}
+
+// The two passes exactly as defined, for kernels that are not finite.
+void BlurFilter::applyPlain(const Grid &src, Grid &dst) {
     const auto rows = static_cast<std::int64_t>(src.NumRows());
     const auto cols = static_cast<std::int64_t>(src.NumCols());
     const std::int64_t r = m_radius;
     Grid tmp(src.NumRows(), src.NumCols());
 
-    // Horizontal pass: taps in increasing k, out-of-range columns skipped.
     for (std::int64_t j = 0; j < rows; ++j) {
         for (std::int64_t i = 0; i < cols; ++i) {
             double sum = 0.0;
@@ -37,9 +206,6 @@ void BlurFilter::apply(const Grid &src, Grid &dst) {
             tmp(static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(j)) = sum;
         }
     }
-
-    // Vertical pass, columns outer: taps in increasing l; the floor is added
-    // once, after the whole sum.
     for (std::int64_t i = 0; i < cols; ++i) {
         for (std::int64_t j = 0; j < rows; ++j) {
             double sum = 0.0;

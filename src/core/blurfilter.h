@@ -10,12 +10,21 @@
 // floor of 1e-256, which keeps later divisions by blurred values finite.
 //
 // The convolution is exact and direct with the full kernel: the far tail is what
-// drives smoke that is far away from the target.
+// drives smoke that is far away from the target. The passes are vectorised
+// across neighbouring outputs (each output still sums its own taps in
+// increasing order) and leave out only terms that are provably an exact zero,
+// so every value equals that of the plain double loop bit for bit. Inputs with
+// an infinity or a NaN take the plain loop itself.
 
 #include "grid.h"
+#include "lanes.h"
 
 #include <cstdint>
 #include <vector>
+
+namespace velloran {
+class WorkerPool;
+}
 
 class BlurFilter {
 public:
@@ -27,12 +36,33 @@ public:
 
     // Writes the blur of src into dst; both must have the same shape. src may
     // be the same grid as dst: it is read completely before dst is written.
+    // The scratch is kept between calls, so only the first call for a shape
+    // allocates.
     void apply(const Grid &src, Grid &dst);
 
     std::int32_t radius() const { return m_radius; }
     const std::vector<double> &kernel() const { return m_kernel; }
 
+    // Threads to share the passes with (not owned; null: the calling thread
+    // alone) and the compiled flavour of the loops (default: the best one).
+    void setWorkers(velloran::WorkerPool *workers) { m_workers = workers; }
+    void setSimdLevel(velloran::SimdLevel level) { m_simd = level; }
+
 private:
+    void applyPlain(const Grid &src, Grid &dst);
+
     std::int32_t m_radius = 0;
     std::vector<double> m_kernel; // 2r + 1 weights; index k stands for offset k - r
+
+    std::int32_t m_reach = 0;       // largest |offset| with a weight that is not zero
+    bool m_kernelFinite = true;     // false only for absurdly small widths
+    std::vector<double> m_reversed; // the kernel reversed, with zeros around it
+    std::vector<double> m_padded;   // the kernel with zeros around it
+    std::vector<double> m_tmp;      // horizontal pass, rows padded to whole blocks
+    std::vector<int> m_smokeFirst;  // per row: first and last column that is not zero
+    std::vector<int> m_smokeLast;
+    std::vector<unsigned char> m_rowFinite;   // per row: the source row is finite
+    std::vector<unsigned char> m_rowOverflow; // per row: the horizontal pass overflowed
+    velloran::WorkerPool *m_workers = nullptr;
+    velloran::SimdLevel m_simd = velloran::bestSimdLevel();
 };

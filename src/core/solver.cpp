@@ -1,13 +1,67 @@
 #include "solver.h"
 
+#include "kernels.h"
+#include "workerpool.h"
+
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <thread>
+
+using velloran::kernels::CellFluxMode;
+using velloran::kernels::CellFluxPlan;
+using velloran::kernels::FaceFluxPlan;
+using velloran::kernels::FaceRows;
+using velloran::kernels::Kernel;
+using velloran::kernels::PressurePlan;
 
 namespace {
 
 // Interior side N of a solver whose cell-centred grids are (N+2) x (N+2).
 std::uint32_t interiorSide(const Grid &cellGrid) {
     return cellGrid.NumCols() - 2;
+}
+
+// The fast loops walk raw rows; before they do, each grid is proved to have the
+// shape the solver gave it, and the largest entry a loop touches is proved in
+// range with the accessors' own checks.
+void requireShape(const Grid &grid, std::uint32_t rows, std::uint32_t cols) {
+    VELLORAN_CHECK(grid.NumRows() == rows);
+    VELLORAN_CHECK(grid.NumCols() == cols);
+    if (rows > 0 && cols > 0) {
+        (void)grid(cols - 1, rows - 1);
+    }
+}
+
+double *rowOf(Grid &grid, std::uint32_t j) {
+    return grid.data() + static_cast<std::size_t>(j) * grid.NumCols();
+}
+
+const double *rowOf(const Grid &grid, std::uint32_t j) {
+    return grid.data() + static_cast<std::size_t>(j) * grid.NumCols();
+}
+
+// Lanes of the pressure wavefront: rows of one column of lanes, and the layout
+// of h * divergence that gives every time step its lanes as one contiguous run.
+// Rows of whole cache lines, so that most lane loads stay within one line.
+std::size_t pressureLaneStride() {
+    return (velloran::kernels::kPressureLanes + 1 + 7) / 8 * 8;
+}
+
+// The start of a buffer, rounded up to a 64-byte boundary (the buffer holds 8
+// spare doubles for this).
+double *cacheAligned(std::vector<double> &buffer) {
+    const auto address = reinterpret_cast<std::uintptr_t>(buffer.data());
+    const std::uintptr_t offset = (64 - address % 64) % 64;
+    return buffer.data() + offset / sizeof(double);
+}
+
+int pressureSkewOrigin(std::uint32_t n) {
+    return static_cast<int>(n + 2 * velloran::kernels::kPressureSweeps) / 2 + 1;
+}
+
+std::size_t pressureSkewStride(std::uint32_t n) {
+    return static_cast<std::size_t>(pressureSkewOrigin(n) + velloran::kernels::kPressureLanes);
 }
 
 } // namespace
@@ -49,9 +103,53 @@ Solver::Solver(const Grid &srcDensity, const Grid &tgtDensity) {
     equaliseMass();
 
     m_blur = std::make_unique<BlurFilter>();
+    m_blur->setSimdLevel(m_simd);
+    setThreadCount(defaultThreadCount());
 }
 
 Solver::~Solver() = default;
+
+int Solver::defaultThreadCount() {
+    return std::thread::hardware_concurrency() >= 2 ? 2 : 1;
+}
+
+void Solver::setThreadCount(int threads) {
+    m_threadCount = std::clamp(threads, 1, 8);
+    m_blur->setWorkers(nullptr);
+    m_workers = std::make_unique<velloran::WorkerPool>(m_threadCount);
+    allocateScratch();
+}
+
+void Solver::setSimdLevel(velloran::SimdLevel level) {
+    if (static_cast<int>(level) > static_cast<int>(velloran::bestSimdLevel())) {
+        level = velloran::bestSimdLevel();
+    }
+    m_simd = level;
+    m_blur->setSimdLevel(level);
+}
+
+// Everything a step needs beyond the fifteen grids, sized once for N and the
+// thread count, so that a step allocates nothing.
+void Solver::allocateScratch() {
+    const std::uint32_t n = interiorSide(*m_density);
+    const std::size_t line = n + 16;
+    const auto parts = static_cast<std::size_t>(m_threadCount);
+    m_faceScratch.assign(parts * 6 * line, 0.0);
+    m_faceRows.assign(parts, FaceRows{});
+    for (std::size_t part = 0; part < parts; ++part) {
+        double *base = m_faceScratch.data() + part * 6 * line;
+        m_faceRows[part] = FaceRows{
+            base, base + line, base + 2 * line, base + 3 * line, base + 4 * line, base + 5 * line};
+    }
+    m_pressureRing.assign(3 * (n + 2) * pressureLaneStride() + 8, 0.0);
+    // Entries that stand for columns outside the grid stay 0 for good.
+    m_pressureSkew.assign(2 * (n + 2) * pressureSkewStride(n), 0.0);
+    m_pressureTransposed.assign(static_cast<std::size_t>(n + 2) * (n + 2), 0.0);
+}
+
+template <class Body> void Solver::forEachPart(Body &&body) {
+    m_workers->run(body);
+}
 
 // Scales the heavier of density and target down so that both interior sums
 // agree; the smoke can then form the target without surplus or shortage.
@@ -95,6 +193,8 @@ void Solver::equaliseMass() {
 
 void Solver::setSigma(double sigma) {
     m_blur->setSigma(sigma);
+    // Once per run, usually in the thread that builds the solver: no pool.
+    m_blur->setWorkers(nullptr);
     m_blur->apply(*m_target, *m_blurTarget);
 
     const Grid &b = *m_blurTarget;
@@ -174,15 +274,22 @@ void Solver::centreVelocity() {
     Grid &uCentre = *m_uCentre;
     Grid &vCentre = *m_vCentre;
     const std::uint32_t n = interiorSide(uCentre);
+    requireShape(uCentre, n + 2, n + 2);
+    requireShape(vCentre, n + 2, n + 2);
+    requireShape(u, n + 2, n + 3);
+    requireShape(v, n + 3, n + 2);
 
-    for (std::uint32_t i = 1; i <= n; ++i) {
-        for (std::uint32_t j = 1; j <= n; ++j) {
-            uCentre(i, j) = 0.5 * (u(i, j) + u(i + 1, j));
+    for (std::uint32_t j = 1; j <= n; ++j) {
+        const double *uRow = rowOf(u, j);
+        const double *vRow = rowOf(v, j);
+        const double *vAbove = rowOf(v, j + 1);
+        double *uc = rowOf(uCentre, j);
+        double *vc = rowOf(vCentre, j);
+        for (std::uint32_t i = 1; i <= n; ++i) {
+            uc[i] = 0.5 * (uRow[i] + uRow[i + 1]);
         }
-    }
-    for (std::uint32_t i = 1; i <= n; ++i) {
-        for (std::uint32_t j = 1; j <= n; ++j) {
-            vCentre(i, j) = 0.5 * (v(i, j) + v(i, j + 1));
+        for (std::uint32_t i = 1; i <= n; ++i) {
+            vc[i] = 0.5 * (vRow[i] + vAbove[i]);
         }
     }
     fillBoundary(kXFace, uCentre);
@@ -226,6 +333,7 @@ double Solver::limitedFlux(double q, double qNext, double qNext2, double qPrev, 
 // Pushes each face by vf times the blurred smoke on the face times the
 // normalised gradient of the blurred target, so smoke moves up that gradient.
 void Solver::applyDrivingForce() {
+    m_blur->setWorkers(m_workers.get());
     m_blur->apply(*m_density, *m_blurDensity);
 
     const Grid &blurDensity = *m_blurDensity;
@@ -234,17 +342,27 @@ void Solver::applyDrivingForce() {
     Grid &u = *m_u;
     Grid &v = *m_v;
     const std::uint32_t n = interiorSide(blurDensity);
+    requireShape(blurDensity, n + 2, n + 2);
+    requireShape(driveU, n + 2, n + 3);
+    requireShape(u, n + 2, n + 3);
+    requireShape(driveV, n + 3, n + 2);
+    requireShape(v, n + 3, n + 2);
 
-    for (std::uint32_t i = 1; i <= n + 1; ++i) {
-        for (std::uint32_t j = 1; j <= n; ++j) {
-            u(i, j) = u(i, j) + m_dt * m_vf * driveU(i, j) * 0.5 *
-                                    (blurDensity(i, j) + blurDensity(i - 1, j));
+    for (std::uint32_t j = 1; j <= n; ++j) {
+        const double *bd = rowOf(blurDensity, j);
+        const double *drive = rowOf(driveU, j);
+        double *uRow = rowOf(u, j);
+        for (std::uint32_t i = 1; i <= n + 1; ++i) {
+            uRow[i] = uRow[i] + m_dt * m_vf * drive[i] * 0.5 * (bd[i] + bd[i - 1]);
         }
     }
-    for (std::uint32_t i = 1; i <= n; ++i) {
-        for (std::uint32_t j = 1; j <= n + 1; ++j) {
-            v(i, j) = v(i, j) + m_dt * m_vf * driveV(i, j) * 0.5 *
-                                    (blurDensity(i, j) + blurDensity(i, j - 1));
+    for (std::uint32_t j = 1; j <= n + 1; ++j) {
+        const double *bd = rowOf(blurDensity, j);
+        const double *bdBelow = rowOf(blurDensity, j - 1);
+        const double *drive = rowOf(driveV, j);
+        double *vRow = rowOf(v, j);
+        for (std::uint32_t i = 1; i <= n; ++i) {
+            vRow[i] = vRow[i] + m_dt * m_vf * drive[i] * 0.5 * (bd[i] + bdBelow[i]);
         }
     }
     fillBoundary(kXFace, u);
@@ -258,15 +376,19 @@ void Solver::attenuateMomentum() {
     Grid &u = *m_u;
     Grid &v = *m_v;
     const std::uint32_t n = interiorSide(*m_density);
+    requireShape(u, n + 2, n + 3);
+    requireShape(v, n + 3, n + 2);
 
-    for (std::uint32_t i = 1; i <= n + 1; ++i) {
-        for (std::uint32_t j = 1; j <= n; ++j) {
-            u(i, j) = u(i, j) * factor;
+    for (std::uint32_t j = 1; j <= n; ++j) {
+        double *uRow = rowOf(u, j);
+        for (std::uint32_t i = 1; i <= n + 1; ++i) {
+            uRow[i] = uRow[i] * factor;
         }
     }
-    for (std::uint32_t i = 1; i <= n; ++i) {
-        for (std::uint32_t j = 1; j <= n + 1; ++j) {
-            v(i, j) = v(i, j) * factor;
+    for (std::uint32_t j = 1; j <= n + 1; ++j) {
+        double *vRow = rowOf(v, j);
+        for (std::uint32_t i = 1; i <= n; ++i) {
+            vRow[i] = vRow[i] * factor;
         }
     }
     fillBoundary(kXFace, u);
@@ -284,37 +406,45 @@ void Solver::advectVelocity() {
     m_vTmp->SetZero();
     centreVelocity();
 
-    const double lambda = m_dtOverH;
-    const Grid &uCentre = *m_uCentre;
-    const Grid &vCentre = *m_vCentre;
-    const std::uint32_t n = interiorSide(uCentre);
+    const std::uint32_t n = interiorSide(*m_uCentre);
+    requireShape(*m_u, n + 2, n + 3);
+    requireShape(*m_uTmp, n + 2, n + 3);
+    requireShape(*m_v, n + 3, n + 2);
+    requireShape(*m_vTmp, n + 3, n + 2);
 
-    {
-        const Grid &u = *m_u;
-        Grid &uTmp = *m_uTmp;
-        for (std::uint32_t i = 2; i <= n; ++i) {
-            for (std::uint32_t j = 2; j < n; ++j) {
-                uTmp(i, j) =
-                    u(i, j) - lambda * limitedFlux(u(i, j), u(i + 1, j), u(i + 2, j), u(i - 1, j),
-                                                   u(i - 2, j), uCentre(i - 1, j), uCentre(i, j));
-            }
-        }
-        *m_u = uTmp;
-        fillBoundary(kXFace, *m_u);
-    }
-    {
-        const Grid &v = *m_v;
-        Grid &vTmp = *m_vTmp;
-        for (std::uint32_t i = 2; i < n; ++i) {
-            for (std::uint32_t j = 2; j <= n; ++j) {
-                vTmp(i, j) =
-                    v(i, j) - lambda * limitedFlux(v(i, j), v(i, j + 1), v(i, j + 2), v(i, j - 1),
-                                                   v(i, j - 2), vCentre(i, j - 1), vCentre(i, j));
-            }
-        }
-        *m_v = vTmp;
-        fillBoundary(kYFace, *m_v);
-    }
+    FaceFluxPlan xPlan;
+    xPlan.n = static_cast<int>(n);
+    xPlan.q = m_u->data();
+    xPlan.speed = m_uCentre->data();
+    xPlan.out = m_uTmp->data();
+    xPlan.stride = n + 3;
+    xPlan.speedStride = n + 2;
+    xPlan.lambda = m_dtOverH;
+    xPlan.scratch = m_faceRows.data();
+
+    FaceFluxPlan yPlan = xPlan;
+    yPlan.q = m_v->data();
+    yPlan.speed = m_vCentre->data();
+    yPlan.out = m_vTmp->data();
+    yPlan.stride = n + 2;
+
+    // The two passes are independent: x reads u and the centred x-velocity,
+    // y reads v and the centred y-velocity; each writes its own scratch.
+    const int rows = static_cast<int>(n);
+    const velloran::SimdLevel simd = m_simd;
+    forEachPart([&](int part, int parts) {
+        int begin = 0;
+        int end = 0;
+        velloran::WorkerPool::chunk(2, rows, part, parts, begin, end);
+        velloran::kernels::run(simd, Kernel::AdvectXFaces, &xPlan, begin, end, part);
+        velloran::WorkerPool::chunk(2, rows + 1, part, parts, begin, end);
+        velloran::kernels::run(simd, Kernel::AdvectYFaces, &yPlan, begin, end, part);
+    });
+
+    *m_u = *m_uTmp;
+    fillBoundary(kXFace, *m_u);
+    *m_v = *m_vTmp;
+    fillBoundary(kYFace, *m_v);
 }
 
 // Unsplit transport of the density along both axes from the same old values.
@@ -323,23 +453,34 @@ void Solver::advectVelocity() {
 void Solver::advectDensity() {
     m_densityTmp->SetZero();
 
-    const double lambda = m_dtOverH;
-    const Grid &rho = *m_density;
-    const Grid &u = *m_u;
-    const Grid &v = *m_v;
-    Grid &rhoTmp = *m_densityTmp;
-    const std::uint32_t n = interiorSide(rho);
+    const std::uint32_t n = interiorSide(*m_density);
+    requireShape(*m_density, n + 2, n + 2);
+    requireShape(*m_densityTmp, n + 2, n + 2);
+    requireShape(*m_u, n + 2, n + 3);
+    requireShape(*m_v, n + 3, n + 2);
 
-    for (std::uint32_t i = 2; i < n; ++i) {
-        for (std::uint32_t j = 2; j < n; ++j) {
-            const double fluxX = limitedFlux(rho(i, j), rho(i + 1, j), rho(i + 2, j), rho(i - 1, j),
-                                             rho(i - 2, j), u(i, j), u(i + 1, j));
-            const double fluxY = limitedFlux(rho(i, j), rho(i, j + 1), rho(i, j + 2), rho(i, j - 1),
-                                             rho(i, j - 2), v(i, j), v(i, j + 1));
-            rhoTmp(i, j) = rho(i, j) - lambda * (fluxY + fluxX);
-        }
-    }
-    *m_density = rhoTmp;
+    CellFluxPlan plan;
+    plan.mode = CellFluxMode::AdvectDensity;
+    plan.n = static_cast<int>(n);
+    plan.q = m_density->data();
+    plan.speedX = m_u->data();
+    plan.speedY = m_v->data();
+    plan.out = m_densityTmp->data();
+    plan.cellStride = n + 2;
+    plan.xStride = n + 3;
+    plan.lambda = m_dtOverH;
+    plan.scratch = m_faceRows.data();
+
+    const int rows = static_cast<int>(n);
+    const velloran::SimdLevel simd = m_simd;
+    forEachPart([&](int part, int parts) {
+        int begin = 0;
+        int end = 0;
+        velloran::WorkerPool::chunk(2, rows, part, parts, begin, end);
+        velloran::kernels::run(simd, Kernel::CellFlux, &plan, begin, end, part);
+    });
+
+    *m_density = *m_densityTmp;
 }
 
 // ---------------------------------------------------------------------------
@@ -349,37 +490,83 @@ void Solver::advectDensity() {
 // divergence-free. A fixed 20 Gauss-Seidel sweeps from zero bound the cost of a
 // step; no residual is measured.
 void Solver::project() {
-    constexpr int kSweeps = 20;
     const double weight = static_cast<double>(0.25f);
     const double h = m_h;
     Grid &p = *m_pressure;
     Grid &u = *m_u;
     Grid &v = *m_v;
     const std::uint32_t n = interiorSide(p);
+    requireShape(p, n + 2, n + 2);
+    requireShape(u, n + 2, n + 3);
+    requireShape(v, n + 3, n + 2);
 
-    p.SetZero();
-    // In place, left and lower neighbours from this sweep, right and upper from
-    // the previous one. The frame stays 0 during the sweeps.
-    for (int sweep = 0; sweep < kSweeps; ++sweep) {
-        for (std::uint32_t i = 1; i <= n; ++i) {
-            for (std::uint32_t j = 1; j <= n; ++j) {
-                p(i, j) = weight * (p(i, j + 1) + p(i + 1, j) + p(i - 1, j) + p(i, j - 1) +
-                                    h * (v(i, j) + u(i, j) - u(i + 1, j) - v(i, j + 1)));
+    // The sweeps start from zero and never write the frame; the wavefront
+    // writes every interior entry.
+    {
+        double *bottom = rowOf(p, 0);
+        double *top = rowOf(p, n + 1);
+        std::fill(bottom, bottom + n + 2, 0.0);
+        std::fill(top, top + n + 2, 0.0);
+        for (std::uint32_t j = 1; j <= n; ++j) {
+            double *row = rowOf(p, j);
+            row[0] = 0.0;
+            row[n + 1] = 0.0;
+        }
+    }
+
+    // The divergence term of every cell, the same in all sweeps, stored so that
+    // each time step of the wavefront finds its lanes side by side: columns of
+    // one parity, in decreasing order.
+    const int origin = pressureSkewOrigin(n);
+    const std::size_t skewStride = pressureSkewStride(n);
+    double *skew[2] = {m_pressureSkew.data(), m_pressureSkew.data() + (n + 2) * skewStride};
+    for (std::uint32_t j = 1; j <= n; ++j) {
+        const double *uRow = rowOf(u, j);
+        const double *vRow = rowOf(v, j);
+        const double *vAbove = rowOf(v, j + 1);
+        for (std::uint32_t parity = 0; parity < 2; ++parity) {
+            double *lanes = skew[parity] + j * skewStride + origin;
+            for (std::uint32_t i = parity == 0 ? 2 : 1; i <= n; i += 2) {
+                *(lanes - (i - parity) / 2) = h * (vRow[i] + uRow[i] - uRow[i + 1] - vAbove[i]);
             }
         }
     }
+
+    std::fill(m_pressureRing.begin(), m_pressureRing.end(), 0.0);
+    const std::size_t ringSize = (n + 2) * pressureLaneStride();
+    PressurePlan plan;
+    plan.n = static_cast<int>(n);
+    plan.weight = weight;
+    for (int k = 0; k < 3; ++k) {
+        plan.ring[k] = cacheAligned(m_pressureRing) + static_cast<std::size_t>(k) * ringSize;
+    }
+    plan.laneStride = pressureLaneStride();
+    plan.skew[0] = skew[0];
+    plan.skew[1] = skew[1];
+    plan.skewStride = skewStride;
+    plan.skewOrigin = origin;
+    plan.pressure = p.data();
+    plan.transposed = m_pressureTransposed.data();
+    plan.pressureStride = n + 2;
+    velloran::kernels::run(m_simd, Kernel::Pressure, &plan, 0, 0, 0);
+
     // The gradient step sees zero normal gradient at the walls, so the wall
     // faces keep their velocities.
     fillBoundary(kScalar, p);
 
-    for (std::uint32_t i = 1; i <= n + 1; ++i) {
-        for (std::uint32_t j = 1; j <= n; ++j) {
-            u(i, j) = u(i, j) - (p(i, j) - p(i - 1, j)) / h;
+    for (std::uint32_t j = 1; j <= n; ++j) {
+        const double *pRow = rowOf(p, j);
+        double *uRow = rowOf(u, j);
+        for (std::uint32_t i = 1; i <= n + 1; ++i) {
+            uRow[i] = uRow[i] - (pRow[i] - pRow[i - 1]) / h;
         }
     }
-    for (std::uint32_t i = 1; i <= n; ++i) {
-        for (std::uint32_t j = 1; j <= n + 1; ++j) {
-            v(i, j) = v(i, j) - (p(i, j) - p(i, j - 1)) / h;
+    for (std::uint32_t j = 1; j <= n + 1; ++j) {
+        const double *pRow = rowOf(p, j);
+        const double *pBelow = rowOf(p, j - 1);
+        double *vRow = rowOf(v, j);
+        for (std::uint32_t i = 1; i <= n; ++i) {
+            vRow[i] = vRow[i] - (pRow[i] - pBelow[i]) / h;
         }
     }
     fillBoundary(kXFace, u);
@@ -393,60 +580,88 @@ void Solver::project() {
 // gradient of D; stage one forms T = blurred rho* . rho . (D + flux terms),
 // stage two adds vg times the flux-corrected T to the density.
 void Solver::gatherSmoke() {
-    const double lambda = m_dtOverH;
     const Grid &rho = *m_density;
     const Grid &target = *m_target;
     const Grid &blurTarget = *m_blurTarget;
     Grid &diff = *m_densityDiff;
     Grid &speedU = *m_uTmp;
     Grid &speedV = *m_vTmp;
-    Grid &t = *m_densityTmp;
     const std::uint32_t n = interiorSide(rho);
+    requireShape(rho, n + 2, n + 2);
+    requireShape(target, n + 2, n + 2);
+    requireShape(blurTarget, n + 2, n + 2);
+    requireShape(diff, n + 2, n + 2);
+    requireShape(*m_densityTmp, n + 2, n + 2);
+    requireShape(speedU, n + 2, n + 3);
+    requireShape(speedV, n + 3, n + 2);
 
-    for (std::uint32_t i = 0; i < diff.NumCols(); ++i) {
-        for (std::uint32_t j = 0; j < diff.NumRows(); ++j) {
-            diff(i, j) = rho(i, j) - target(i, j);
+    {
+        const double *r = rho.data();
+        const double *t = target.data();
+        double *d = diff.data();
+        const std::size_t count = static_cast<std::size_t>(n + 2) * (n + 2);
+        for (std::size_t k = 0; k < count; ++k) {
+            d[k] = r[k] - t[k];
         }
     }
     fillBoundary(kScalar, diff);
 
-    for (std::uint32_t i = 1; i <= n + 1; ++i) {
-        for (std::uint32_t j = 1; j <= n; ++j) {
-            speedU(i, j) =
-                (diff(i, j) - diff(i - 1, j)) * (blurTarget(i, j) + blurTarget(i - 1, j)) / m_twoH;
+    for (std::uint32_t j = 1; j <= n; ++j) {
+        const double *d = rowOf(diff, j);
+        const double *b = rowOf(blurTarget, j);
+        double *w = rowOf(speedU, j);
+        for (std::uint32_t i = 1; i <= n + 1; ++i) {
+            w[i] = (d[i] - d[i - 1]) * (b[i] + b[i - 1]) / m_twoH;
         }
     }
-    for (std::uint32_t i = 1; i <= n; ++i) {
-        for (std::uint32_t j = 1; j <= n + 1; ++j) {
-            speedV(i, j) =
-                (diff(i, j) - diff(i, j - 1)) * (blurTarget(i, j) + blurTarget(i, j - 1)) / m_twoH;
+    for (std::uint32_t j = 1; j <= n + 1; ++j) {
+        const double *d = rowOf(diff, j);
+        const double *dBelow = rowOf(diff, j - 1);
+        const double *b = rowOf(blurTarget, j);
+        const double *bBelow = rowOf(blurTarget, j - 1);
+        double *w = rowOf(speedV, j);
+        for (std::uint32_t i = 1; i <= n; ++i) {
+            w[i] = (d[i] - dBelow[i]) * (b[i] + bBelow[i]) / m_twoH;
         }
     }
     fillBoundary(kXFace, speedU);
     fillBoundary(kYFace, speedV);
 
-    // Stage one. T outside the block is 0, left so by density advection.
-    for (std::uint32_t i = 2; i < n; ++i) {
-        for (std::uint32_t j = 2; j < n; ++j) {
-            const double gx =
-                limitedFlux(diff(i, j), diff(i + 1, j), diff(i + 2, j), diff(i - 1, j),
-                            diff(i - 2, j), speedU(i, j), speedU(i + 1, j));
-            const double gy =
-                limitedFlux(diff(i, j), diff(i, j + 1), diff(i, j + 2), diff(i, j - 1),
-                            diff(i, j - 2), speedV(i, j), speedV(i, j + 1));
-            t(i, j) = blurTarget(i, j) * rho(i, j) * (diff(i, j) + lambda * (gy + gx));
-        }
-    }
+    // Stage one reads D and writes T; T outside the block is 0, left so by
+    // density advection. Stage two reads T and updates the density in place,
+    // each cell reading only its own density.
+    CellFluxPlan first;
+    first.mode = CellFluxMode::GatherFirst;
+    first.n = static_cast<int>(n);
+    first.q = diff.data();
+    first.speedX = speedU.data();
+    first.speedY = speedV.data();
+    first.rho = rho.data();
+    first.blurTarget = blurTarget.data();
+    first.out = m_densityTmp->data();
+    first.cellStride = n + 2;
+    first.xStride = n + 3;
+    first.lambda = m_dtOverH;
+    first.vg = m_vg;
+    first.scratch = m_faceRows.data();
 
-    // Stage two, in place: each cell reads only its own density.
-    Grid &density = *m_density;
-    for (std::uint32_t i = 2; i < n; ++i) {
-        for (std::uint32_t j = 2; j < n; ++j) {
-            const double hx = limitedFlux(t(i, j), t(i + 1, j), t(i + 2, j), t(i - 1, j),
-                                          t(i - 2, j), speedU(i, j), speedU(i + 1, j));
-            const double hy = limitedFlux(t(i, j), t(i, j + 1), t(i, j + 2), t(i, j - 1),
-                                          t(i, j - 2), speedV(i, j), speedV(i, j + 1));
-            density(i, j) = density(i, j) + m_vg * (t(i, j) + lambda * (hy + hx));
-        }
-    }
+    CellFluxPlan second = first;
+    second.mode = CellFluxMode::GatherSecond;
+    second.q = m_densityTmp->data();
+    second.out = m_density->data();
+
+    const int rows = static_cast<int>(n);
+    const velloran::SimdLevel simd = m_simd;
+    forEachPart([&](int part, int parts) {
+        int begin = 0;
+        int end = 0;
+        velloran::WorkerPool::chunk(2, rows, part, parts, begin, end);
+        velloran::kernels::run(simd, Kernel::CellFlux, &first, begin, end, part);
+    });
+    forEachPart([&](int part, int parts) {
+        int begin = 0;
+        int end = 0;
+        velloran::WorkerPool::chunk(2, rows, part, parts, begin, end);
+        velloran::kernels::run(simd, Kernel::CellFlux, &second, begin, end, part);
+    });
 }

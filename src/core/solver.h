@@ -20,12 +20,30 @@
 //
 // Calling order: construct; assign m_vf, m_vd, m_vg; setSigma; setTimeStep;
 // then step any number of times.
+//
+// Speed. The loops are vectorised across neighbouring outputs and the
+// row-parallel ones (blur passes, advection, gathering) are shared with a small
+// persistent pool of threads; the 20 Gauss-Seidel sweeps run together as one
+// wavefront. Every value is still computed from the same operands in the same
+// order as the plain double loops would compute it, so results are identical
+// bit for bit whatever the thread count or vector width. A step allocates
+// nothing. The solver may be built in one thread and stepped in another; the
+// pool's threads start with the first step, in the stepping thread.
 
 #include "blurfilter.h"
 #include "grid.h"
+#include "lanes.h"
 
 #include <cstdint>
 #include <memory>
+#include <vector>
+
+namespace velloran {
+class WorkerPool;
+namespace kernels {
+struct FaceRows;
+}
+} // namespace velloran
 
 class Solver {
 public:
@@ -45,6 +63,17 @@ public:
     // field grad(blurred target) / blurred target on the faces.
     void setSigma(double sigma);
     void setTimeStep(double dt);
+
+    // Threads that share a step, the caller included (clamped to 1..8; default
+    // 2 when the machine has two or more cores). Not during a step.
+    void setThreadCount(int threads);
+    int threadCount() const { return m_threadCount; }
+    static int defaultThreadCount();
+
+    // Compiled flavour of the vector loops (default and upper limit: the best
+    // this processor supports). All flavours give the same bits.
+    void setSimdLevel(velloran::SimdLevel level);
+    velloran::SimdLevel simdLevel() const { return m_simd; }
 
     // One time step of m_dt: the seven sub-steps below, in this order.
     void step();
@@ -99,4 +128,15 @@ public:
 
 private:
     void equaliseMass();
+    void allocateScratch();
+    template <class Body> void forEachPart(Body &&body);
+
+    int m_threadCount = 1;
+    velloran::SimdLevel m_simd = velloran::bestSimdLevel();
+    std::unique_ptr<velloran::WorkerPool> m_workers;
+    std::vector<double> m_faceScratch; // rows of face terms, per thread
+    std::vector<velloran::kernels::FaceRows> m_faceRows;
+    std::vector<double> m_pressureRing;       // the wavefront's three columns of lanes
+    std::vector<double> m_pressureSkew;       // h * divergence, laid out for the lanes
+    std::vector<double> m_pressureTransposed; // the wavefront's result, column by column
 };

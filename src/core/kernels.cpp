@@ -1,0 +1,456 @@
+#include "kernels.h"
+
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+#include <type_traits>
+#include <utility>
+
+namespace velloran {
+
+SimdLevel bestSimdLevel() {
+#if defined(__x86_64__)
+    static const SimdLevel level = [] {
+        __builtin_cpu_init();
+        if (__builtin_cpu_supports("avx2")) {
+            return SimdLevel::Avx2;
+        }
+        return SimdLevel::Baseline;
+    }();
+    return level;
+#else
+    return SimdLevel::Baseline;
+#endif
+}
+
+const char *simdLevelName(SimdLevel level) {
+    switch (level) {
+    case SimdLevel::Avx2:
+        return "avx2";
+    case SimdLevel::Baseline:
+        break;
+    }
+    return "baseline";
+}
+
+namespace kernels {
+namespace {
+
+using lanes::load;
+using lanes::splat;
+using lanes::store;
+
+// ---------------------------------------------------------------------------
+// Blur
+
+// Horizontal pass, one block of 8 vectors of outputs at a time. Output i sums
+// kernel[c - i + r] * src[c] over the columns c in increasing order, exactly
+// as the plain loop does; the block walks the union of its outputs' windows
+// and reads each output's weight from the reversed kernel, so columns outside
+// an output's window meet a zero weight. Columns outside the row's smoke hold
+// zeros and are not visited. Both kinds of skipped or added term are w * x with
+// w or x zero and both finite, that is +0 or -0, and adding a signed zero to a
+// sum that started at +0 never changes it (such a sum is never -0). The caller
+// guarantees finite inputs and weights.
+template <int W> VELLORAN_INLINE void blurRows(const BlurPlan &b, int begin, int end) {
+    using V = typename lanes::Vec<W>::V;
+    constexpr int U = 8;
+    constexpr int B = U * W;
+    const int cols = b.cols;
+    const int r = b.radius;
+    const int reach = b.reach;
+    for (int j = begin; j < end; ++j) {
+        const double *s = b.src + static_cast<std::size_t>(j) * static_cast<std::size_t>(cols);
+        double *t = b.tmp + static_cast<std::size_t>(j) * b.tmpStride;
+        const int first = b.smokeFirst[j];
+        const int last = b.smokeLast[j];
+        if (first > last) {
+            std::fill(t, t + cols, 0.0);
+            b.rowOverflow[j] = 0;
+            continue;
+        }
+        for (int i0 = 0; i0 < cols; i0 += B) {
+            const int cBegin = std::max(first, i0 - reach);
+            const int cEnd = std::min(last, i0 + B - 1 + reach);
+            V acc[U] = {};
+            const double *w0 = b.reversed + r + i0;
+            for (int c = cBegin; c <= cEnd; ++c) {
+                const V x = splat<W>(s[c]);
+                const double *w = w0 - c;
+#pragma GCC unroll 8
+                for (int u = 0; u < U; ++u) {
+                    acc[u] = acc[u] + load<W>(w + u * W) * x;
+                }
+            }
+#pragma GCC unroll 8
+            for (int u = 0; u < U; ++u) {
+                store<W>(t + i0 + u * W, acc[u]);
+            }
+        }
+        bool overflow = false;
+        for (int i = 0; i < cols; ++i) {
+            overflow |= !(std::fabs(t[i]) <= DBL_MAX);
+        }
+        b.rowOverflow[j] = overflow ? 1 : 0;
+    }
+}
+
+// Vertical pass in narrow column strips that stay in the first-level cache,
+// four output rows at a time so that every value loaded from tmp serves four
+// sums. Output (i, j) sums tmp(i, row) * kernel[row - j + r] over the rows in
+// increasing order, then adds the floor. The four rows walk the union of their
+// windows; a row outside one output's window meets a zero weight (from the
+// kernel's underflowed tail or the zeros padded around it), and rows without
+// smoke are exactly zero in tmp and are not visited: as in the horizontal pass,
+// only exact zeros of finite terms are added or left out.
+template <int W> VELLORAN_INLINE void blurColumns(const BlurPlan &b, int begin, int end) {
+    using V = typename lanes::Vec<W>::V;
+    constexpr int U = 2;     // vectors across a strip
+    constexpr int R = 4;     // output rows per block
+    constexpr int S = U * W; // strip width
+    const int cols = b.cols;
+    const int r = b.radius;
+    const int reach = b.reach;
+    const V floor = splat<W>(1e-256);
+    for (int i0 = 0; i0 < cols; i0 += S) {
+        for (int j0 = begin; j0 < end; j0 += R) {
+            const int rowBegin = std::max(b.firstSmokyRow, j0 - reach);
+            const int rowEnd = std::min(b.lastSmokyRow, j0 + R - 1 + reach);
+            V acc[R][U] = {};
+            for (int row = rowBegin; row <= rowEnd; ++row) {
+                const double *t = b.tmp + static_cast<std::size_t>(row) * b.tmpStride + i0;
+                const V t0 = load<W>(t);
+                const V t1 = load<W>(t + W);
+                const double *w = b.padded + (row - j0 + r);
+#pragma GCC unroll 4
+                for (int q = 0; q < R; ++q) {
+                    const V weight = splat<W>(w[-q]);
+                    acc[q][0] = acc[q][0] + t0 * weight;
+                    acc[q][1] = acc[q][1] + t1 * weight;
+                }
+            }
+            const int rowsHere = std::min(R, end - j0);
+            for (int q = 0; q < rowsHere; ++q) {
+                double *d =
+                    b.dst + static_cast<std::size_t>(j0 + q) * static_cast<std::size_t>(cols) + i0;
+                if (i0 + S <= cols) {
+                    store<W>(d, acc[q][0] + floor);
+                    store<W>(d + W, acc[q][1] + floor);
+                } else {
+                    double block[S];
+                    store<W>(block, acc[q][0] + floor);
+                    store<W>(block + W, acc[q][1] + floor);
+                    std::copy(block, block + (cols - i0), d);
+                }
+            }
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Pressure
+
+// All sweeps of the in-place Gauss-Seidel iteration at once. Lane L carries
+// sweep L, which works on column t - 2L at time t, rows upwards. A cell then
+// reads, as the sequential sweeps do, its upper and right neighbours from
+// sweep L - 1 (lane L - 1 finished them at times t - 2 and t - 1) and its left
+// and lower neighbours from sweep L (time t - 1, and the row just done). The
+// lag of two columns makes the lanes of one time independent, so they run as
+// vectors; each value is computed from the same operands in the same order as
+// in the sequential sweeps. Lanes outside the grid stand for the frame: they
+// are forced to 0. ring[t % 3] holds the columns of time t, one row per grid
+// row, lane L in slot L + 1; slot 0 is sweep "-1", the zero start.
+template <int W> VELLORAN_INLINE void pressureSweeps(const PressurePlan &g) {
+    using V = typename lanes::Vec<W>::V;
+    using M = typename lanes::Vec<W>::M;
+    constexpr int kVectors = (kPressureSweeps + W - 1) / W;
+    const int n = g.n;
+    const std::size_t ls = g.laneStride;
+    const V weight = splat<W>(g.weight);
+    constexpr int kLastLane = kPressureSweeps - 1;
+    const int tEnd = n + 2 * kLastLane;
+    for (int t = 1; t <= tEnd; ++t) {
+        double *cur = g.ring[t % 3];
+        const double *prev1 = g.ring[(t + 2) % 3];
+        const double *prev2 = g.ring[(t + 1) % 3];
+        const int parity = t & 1;
+        const double *skew = g.skew[parity] + (g.skewOrigin - (t - parity) / 2);
+        M mask[kVectors];
+        for (int k = 0; k < kVectors; ++k) {
+            for (int m = 0; m < W; ++m) {
+                const int lane = k * W + m;
+                const int column = t - 2 * lane;
+                mask[k][m] = lane < kPressureSweeps && column >= 1 && column <= n ? -1 : 0;
+            }
+        }
+        V chain[kVectors] = {};
+        const double *up = prev2 + 2 * ls;
+        const double *row = prev1 + ls;
+        const double *divergence = skew + g.skewStride;
+        double *out = cur + ls;
+        for (int j = 1; j <= n; ++j, up += ls, row += ls, divergence += g.skewStride, out += ls) {
+#pragma GCC unroll 12
+            for (int k = 0; k < kVectors; ++k) {
+                const V above = load<W>(up + k * W);
+                const V right = load<W>(row + k * W);
+                const V left = load<W>(row + k * W + 1);
+                const V source = load<W>(divergence + k * W);
+                // The chain keeps the unmasked value: a lane's activity depends on
+                // t alone, so what an inactive lane carries only ever reaches
+                // itself, and only masked values are stored.
+                const V value = weight * ((((above + right) + left) + chain[k]) + source);
+                chain[k] = value;
+                store<W>(out + k * W + 1,
+                         reinterpret_cast<V>(reinterpret_cast<M>(value) & mask[k]));
+            }
+        }
+        // The last sweep's column is final: keep it as a row of the transposed
+        // result, which is written back in cache-friendly tiles at the end.
+        const int column = t - 2 * kLastLane;
+        if (column >= 1 && column <= n) {
+            double *transposed = g.transposed + static_cast<std::size_t>(column) * g.pressureStride;
+            for (int j = 1; j <= n; ++j) {
+                transposed[j] = cur[static_cast<std::size_t>(j) * ls + kLastLane + 1];
+            }
+        }
+    }
+    constexpr int kTile = 16;
+    for (int i0 = 1; i0 <= n; i0 += kTile) {
+        for (int j0 = 1; j0 <= n; j0 += kTile) {
+            for (int j = j0; j < std::min(j0 + kTile, n + 1); ++j) {
+                double *out = g.pressure + static_cast<std::size_t>(j) * g.pressureStride;
+                for (int i = i0; i < std::min(i0 + kTile, n + 1); ++i) {
+                    out[i] = g.transposed[static_cast<std::size_t>(i) * g.pressureStride +
+                                          static_cast<std::size_t>(j)];
+                }
+            }
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Limited flux
+
+// Face terms for count faces in a row: face f has the values qm1[f], q0[f],
+// q1[f], q2[f] and the speed a[f].
+template <int W>
+VELLORAN_INLINE void faceLine(const double *qm1, const double *q0, const double *q1,
+                              const double *q2, const double *a, double lambda, double *p,
+                              double *c, int count) {
+    int f = 0;
+    {
+        using V = typename lanes::Vec<W>::V;
+        const V lam = splat<W>(lambda);
+        for (; f + W <= count; f += W) {
+            V pf;
+            V cf;
+            lanes::faceTerms<W>(load<W>(qm1 + f), load<W>(q0 + f), load<W>(q1 + f), load<W>(q2 + f),
+                                load<W>(a + f), lam, pf, cf);
+            store<W>(p + f, pf);
+            store<W>(c + f, cf);
+        }
+    }
+    using V1 = typename lanes::Vec<1>::V;
+    const V1 lam1 = splat<1>(lambda);
+    for (; f < count; ++f) {
+        V1 pf;
+        V1 cf;
+        lanes::faceTerms<1>(load<1>(qm1 + f), load<1>(q0 + f), load<1>(q1 + f), load<1>(q2 + f),
+                            load<1>(a + f), lam1, pf, cf);
+        store<1>(p + f, pf);
+        store<1>(c + f, cf);
+    }
+}
+
+// One cell of the unsplit update, on W neighbouring cells starting at i.
+template <int W>
+VELLORAN_INLINE void cellUpdate(const CellFluxPlan &plan, const FaceRows &s, std::size_t rowOffset,
+                                int i) {
+    using V = typename lanes::Vec<W>::V;
+    const V lambda = splat<W>(plan.lambda);
+    const V fluxX =
+        ((load<W>(s.px + i + 1) - load<W>(s.px + i)) + load<W>(s.cx + i + 1)) - load<W>(s.cx + i);
+    const V fluxY =
+        ((load<W>(s.pHigh + i) - load<W>(s.pLow + i)) + load<W>(s.cHigh + i)) - load<W>(s.cLow + i);
+    const std::size_t at = rowOffset + static_cast<std::size_t>(i);
+    const V q = load<W>(plan.q + at);
+    switch (plan.mode) {
+    case CellFluxMode::AdvectDensity:
+        store<W>(plan.out + at, q - lambda * (fluxY + fluxX));
+        break;
+    case CellFluxMode::GatherFirst:
+        store<W>(plan.out + at, load<W>(plan.blurTarget + at) * load<W>(plan.rho + at) *
+                                    (q + lambda * (fluxY + fluxX)));
+        break;
+    case CellFluxMode::GatherSecond:
+        store<W>(plan.out + at,
+                 load<W>(plan.out + at) + splat<W>(plan.vg) * (q + lambda * (fluxY + fluxX)));
+        break;
+    }
+}
+
+template <int W>
+VELLORAN_INLINE void cellFlux(const CellFluxPlan &plan, int begin, int end, int part) {
+    FaceRows s = plan.scratch[part];
+    const int n = plan.n;
+    const std::size_t cs = plan.cellStride;
+    const int cells = n - 2; // columns 2..n-1
+    const double *q = plan.q;
+    // Faces between rows g - 1 and g, for the columns of the block.
+    const auto yFaces = [&](int g, double *p, double *c) {
+        const std::size_t at = static_cast<std::size_t>(g) * cs + 2;
+        faceLine<W>(q + at - 2 * cs, q + at - cs, q + at, q + at + cs, plan.speedY + at,
+                    plan.lambda, p + 2, c + 2, cells);
+    };
+    if (begin < end) {
+        yFaces(begin, s.pLow, s.cLow);
+    }
+    for (int j = begin; j < end; ++j) {
+        yFaces(j + 1, s.pHigh, s.cHigh);
+        // Faces between columns f - 1 and f, f = 2..n.
+        const std::size_t row = static_cast<std::size_t>(j) * cs;
+        faceLine<W>(q + row, q + row + 1, q + row + 2, q + row + 3,
+                    plan.speedX + static_cast<std::size_t>(j) * plan.xStride + 2, plan.lambda,
+                    s.px + 2, s.cx + 2, n - 1);
+        int i = 2;
+        for (; i + W - 1 <= n - 1; i += W) {
+            cellUpdate<W>(plan, s, row, i);
+        }
+        for (; i <= n - 1; ++i) {
+            cellUpdate<1>(plan, s, row, i);
+        }
+        std::swap(s.pLow, s.pHigh);
+        std::swap(s.cLow, s.cHigh);
+    }
+}
+
+template <int W>
+VELLORAN_INLINE void advectXFaces(const FaceFluxPlan &plan, int begin, int end, int part) {
+    const FaceRows &s = plan.scratch[part];
+    const int n = plan.n;
+    for (int j = begin; j < end; ++j) {
+        const double *u = plan.q + static_cast<std::size_t>(j) * plan.stride;
+        double *out = plan.out + static_cast<std::size_t>(j) * plan.stride;
+        // The control volume of face i reaches from the centre of cell i - 1 to
+        // that of cell i: its sides sit at the cell centres k = 1..n.
+        faceLine<W>(u, u + 1, u + 2, u + 3,
+                    plan.speed + static_cast<std::size_t>(j) * plan.speedStride + 1, plan.lambda,
+                    s.px + 1, s.cx + 1, n);
+        const auto update = [&](auto width, int i) {
+            constexpr int K = decltype(width)::value;
+            using V = typename lanes::Vec<K>::V;
+            const V flux = ((load<K>(s.px + i) - load<K>(s.px + i - 1)) + load<K>(s.cx + i)) -
+                           load<K>(s.cx + i - 1);
+            store<K>(out + i, load<K>(u + i) - splat<K>(plan.lambda) * flux);
+        };
+        int i = 2;
+        for (; i + W - 1 <= n; i += W) {
+            update(std::integral_constant<int, W>{}, i);
+        }
+        for (; i <= n; ++i) {
+            update(std::integral_constant<int, 1>{}, i);
+        }
+    }
+}
+
+template <int W>
+VELLORAN_INLINE void advectYFaces(const FaceFluxPlan &plan, int begin, int end, int part) {
+    FaceRows s = plan.scratch[part];
+    const int n = plan.n;
+    const std::size_t vs = plan.stride;
+    const std::size_t cs = plan.speedStride;
+    const int cells = n - 2; // columns 2..n-1
+    // Sides between face rows k and k + 1, at the cell centres of row k.
+    const auto sides = [&](int k, double *p, double *c) {
+        const std::size_t at = static_cast<std::size_t>(k) * vs + 2;
+        faceLine<W>(plan.q + at - vs, plan.q + at, plan.q + at + vs, plan.q + at + 2 * vs,
+                    plan.speed + static_cast<std::size_t>(k) * cs + 2, plan.lambda, p + 2, c + 2,
+                    cells);
+    };
+    if (begin < end) {
+        sides(begin - 1, s.pLow, s.cLow);
+    }
+    for (int j = begin; j < end; ++j) {
+        sides(j, s.pHigh, s.cHigh);
+        const double *v = plan.q + static_cast<std::size_t>(j) * vs;
+        double *out = plan.out + static_cast<std::size_t>(j) * vs;
+        const auto update = [&](auto width, int i) {
+            constexpr int K = decltype(width)::value;
+            using V = typename lanes::Vec<K>::V;
+            const V flux = ((load<K>(s.pHigh + i) - load<K>(s.pLow + i)) + load<K>(s.cHigh + i)) -
+                           load<K>(s.cLow + i);
+            store<K>(out + i, load<K>(v + i) - splat<K>(plan.lambda) * flux);
+        };
+        int i = 2;
+        for (; i + W - 1 <= n - 1; i += W) {
+            update(std::integral_constant<int, W>{}, i);
+        }
+        for (; i <= n - 1; ++i) {
+            update(std::integral_constant<int, 1>{}, i);
+        }
+        std::swap(s.pLow, s.pHigh);
+        std::swap(s.cLow, s.cHigh);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Dispatch
+
+template <int W>
+VELLORAN_INLINE void runWith(Kernel kernel, const void *plan, int begin, int end, int part) {
+    switch (kernel) {
+    case Kernel::BlurRows:
+        blurRows<W>(*static_cast<const BlurPlan *>(plan), begin, end);
+        break;
+    case Kernel::BlurColumns:
+        blurColumns<W>(*static_cast<const BlurPlan *>(plan), begin, end);
+        break;
+    case Kernel::Pressure:
+        pressureSweeps<W>(*static_cast<const PressurePlan *>(plan));
+        break;
+    case Kernel::CellFlux:
+        cellFlux<W>(*static_cast<const CellFluxPlan *>(plan), begin, end, part);
+        break;
+    case Kernel::AdvectXFaces:
+        advectXFaces<W>(*static_cast<const FaceFluxPlan *>(plan), begin, end, part);
+        break;
+    case Kernel::AdvectYFaces:
+        advectYFaces<W>(*static_cast<const FaceFluxPlan *>(plan), begin, end, part);
+        break;
+    }
+}
+
+void runBaseline(Kernel kernel, const void *plan, int begin, int end, int part) {
+    runWith<2>(kernel, plan, begin, end, part);
+}
+
+#if defined(__x86_64__)
+__attribute__((target("avx2,no-fma"))) void runAvx2(Kernel kernel, const void *plan, int begin,
+                                                    int end, int part) {
+    runWith<4>(kernel, plan, begin, end, part);
+}
+#endif
+
+} // namespace
+
+void run(SimdLevel level, Kernel kernel, const void *plan, int begin, int end, int part) {
+#if defined(__x86_64__)
+    // Never run a flavour the processor lacks, whatever was asked for.
+    if (static_cast<int>(level) > static_cast<int>(bestSimdLevel())) {
+        level = bestSimdLevel();
+    }
+    switch (level) {
+    case SimdLevel::Avx2:
+        runAvx2(kernel, plan, begin, end, part);
+        return;
+    case SimdLevel::Baseline:
+        break;
+    }
+#else
+    (void)level;
+#endif
+    runBaseline(kernel, plan, begin, end, part);
+}
+
+} // namespace kernels
+} // namespace velloran

@@ -1,0 +1,117 @@
+#pragma once
+
+// The hot loops of the blur and the solver, vectorised across neighbouring
+// outputs. Each kernel takes a plan (raw row pointers and strides, proved in
+// range by its caller with the grid checks) and a range of rows to produce, so
+// that the rows can be shared between threads. Internal to the core.
+
+#include "lanes.h"
+
+#include <cstddef>
+
+namespace velloran::kernels {
+
+// Blur of one grid: horizontal pass src -> tmp, vertical pass tmp -> dst.
+struct BlurPlan {
+    const double *src = nullptr;
+    double *tmp = nullptr; // rows x tmpStride, tmpStride a multiple of kBlurBlock
+    double *dst = nullptr;
+    int rows = 0;
+    int cols = 0;
+    std::size_t tmpStride = 0;
+    const double *kernel = nullptr;   // the 2r + 1 weights
+    const double *reversed = nullptr; // reversed[k] = kernel[2r - k], zero outside 0..2r
+    const double *padded = nullptr;   // padded[k] = kernel[k], zero outside 0..2r
+    int radius = 0;                   // r
+    int reach = 0;                    // largest |offset| whose weight is not zero
+    const int *smokeFirst = nullptr;  // per src row: first column that is not zero
+    const int *smokeLast = nullptr;   // per src row: last column that is not zero (< first: none)
+    int firstSmokyRow = 0;            // rows outside [first, last] are entirely zero
+    int lastSmokyRow = -1;
+    unsigned char *rowOverflow = nullptr; // per row: the horizontal pass produced inf or NaN
+};
+
+// Outputs per block of the blur passes (8 vectors of the widest lane count).
+constexpr int kBlurBlock = 64;
+// Zero entries kept in front of BlurPlan::reversed and BlurPlan::padded.
+constexpr int kBlurPad = kBlurBlock;
+
+// Pressure: all Gauss-Seidel sweeps in one wavefront (see pressureSweeps).
+struct PressurePlan {
+    int n = 0;
+    double weight = 0.0;
+    double *ring[3] = {nullptr, nullptr, nullptr}; // (n + 2) rows x laneStride, zeroed
+    std::size_t laneStride = 0;                    // kPressureLanes + 1
+    const double *skew[2] = {nullptr, nullptr};    // h * divergence, by column parity
+    std::size_t skewStride = 0;
+    int skewOrigin = 0;
+    double *pressure = nullptr;   // the (n + 2) x (n + 2) grid; the kernel fills its interior
+    double *transposed = nullptr; // (n + 2) x (n + 2) scratch
+    std::size_t pressureStride = 0;
+};
+constexpr int kPressureLanes = 24;
+// Gauss-Seidel sweeps per projection, each a lane of the wavefront.
+constexpr int kPressureSweeps = 20;
+static_assert(kPressureSweeps <= kPressureLanes, "every sweep needs a lane");
+
+// Per-thread rows of face terms for the flux kernels.
+struct FaceRows {
+    double *px = nullptr;
+    double *cx = nullptr;
+    double *pLow = nullptr;
+    double *cLow = nullptr;
+    double *pHigh = nullptr;
+    double *cHigh = nullptr;
+};
+
+// Unsplit transport of a cell-centred field q along x and y with the limited
+// flux, over the block of cells 2..n-1, in one of three forms.
+enum class CellFluxMode : int {
+    AdvectDensity, // out = q - lambda (Fy + Fx)
+    GatherFirst,   // out = (blurTarget rho) (q + lambda (Fy + Fx))
+    GatherSecond,  // out = out + vg (q + lambda (Fy + Fx))
+};
+
+struct CellFluxPlan {
+    CellFluxMode mode = CellFluxMode::AdvectDensity;
+    int n = 0;
+    const double *q = nullptr;
+    const double *speedX = nullptr; // on x-faces, (n + 2) x (n + 3)
+    const double *speedY = nullptr; // on y-faces, (n + 3) x (n + 2)
+    const double *rho = nullptr;
+    const double *blurTarget = nullptr;
+    double *out = nullptr;
+    std::size_t cellStride = 0; // n + 2
+    std::size_t xStride = 0;    // n + 3
+    double lambda = 0.0;
+    double vg = 0.0;
+    FaceRows *scratch = nullptr; // one per part
+};
+
+// Velocity transport along its own axis: uTmp from u and uCentre (rows
+// 2..n-1), or vTmp from v and vCentre (rows 2..n).
+struct FaceFluxPlan {
+    int n = 0;
+    const double *q = nullptr;
+    const double *speed = nullptr; // centred velocity, (n + 2) x (n + 2)
+    double *out = nullptr;
+    std::size_t stride = 0;      // of q and out
+    std::size_t speedStride = 0; // n + 2
+    double lambda = 0.0;
+    FaceRows *scratch = nullptr;
+};
+
+enum class Kernel : int {
+    BlurRows,     // BlurPlan, src rows [begin, end)
+    BlurColumns,  // BlurPlan, dst rows [begin, end)
+    Pressure,     // PressurePlan, whole grid
+    CellFlux,     // CellFluxPlan, rows [begin, end) within 2..n-1
+    AdvectXFaces, // FaceFluxPlan, rows [begin, end) within 2..n-1
+    AdvectYFaces, // FaceFluxPlan, rows [begin, end) within 2..n
+};
+
+// Runs one kernel with the lanes of the given level; part selects the
+// per-thread scratch.
+void run(SimdLevel level, Kernel kernel, const void *plan, int begin, int end, int part);
+
+} // namespace velloran::kernels

@@ -1,0 +1,140 @@
+// The worker pool and the solver across threads. Built as its own executable
+// so that these tests also run, quickly, under ThreadSanitizer.
+
+#include "reference_solver.h"
+#include "solver.h"
+#include "test_grids.h"
+#include "workerpool.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <thread>
+#include <vector>
+
+using velloran::WorkerPool;
+
+TEST(WorkerPool, ChunksCoverTheRangeOnceAndInOrder) {
+    for (const int parts : {1, 2, 3, 8}) {
+        for (const int length : {0, 1, 2, 5, 257}) {
+            int expected = 3;
+            for (int part = 0; part < parts; ++part) {
+                int begin = 0;
+                int end = 0;
+                WorkerPool::chunk(3, 3 + length, part, parts, begin, end);
+                EXPECT_EQ(begin, expected) << parts << " parts, length " << length;
+                EXPECT_LE(begin, end);
+                EXPECT_LE(end - begin, length / parts + 1);
+                expected = end;
+            }
+            EXPECT_EQ(expected, 3 + length);
+        }
+    }
+}
+
+TEST(WorkerPool, EveryPartRunsOncePerJobAcrossManyJobsAndPauses) {
+    WorkerPool pool(2);
+    ASSERT_EQ(pool.size(), 2);
+    std::array<int, 2> runs{};
+    const std::thread::id caller = std::this_thread::get_id();
+    bool helperElsewhere = true;
+    for (int job = 0; job < 2000; ++job) {
+        pool.run([&](int part, int parts) {
+            ASSERT_EQ(parts, 2);
+            ++runs[static_cast<std::size_t>(part)];
+            if (part == 1) {
+                helperElsewhere = helperElsewhere && std::this_thread::get_id() != caller;
+            } else {
+                EXPECT_EQ(std::this_thread::get_id(), caller);
+            }
+        });
+        if (job % 500 == 0) {
+            // Long enough for the helper to stop polling and sleep.
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    }
+    EXPECT_EQ(runs[0], 2000);
+    EXPECT_EQ(runs[1], 2000);
+    EXPECT_TRUE(helperElsewhere);
+}
+
+TEST(WorkerPool, SingleThreadRunsInlineAndOddCountsAreTakenAsOne) {
+    for (const int threads : {1, 0, -3}) {
+        WorkerPool pool(threads);
+        EXPECT_EQ(pool.size(), 1);
+        int calls = 0;
+        pool.run([&](int part, int parts) {
+            EXPECT_EQ(part, 0);
+            EXPECT_EQ(parts, 1);
+            ++calls;
+        });
+        EXPECT_EQ(calls, 1);
+    }
+}
+
+TEST(WorkerPool, DestroysCleanlyBeforeAndAfterItsFirstJob) {
+    { WorkerPool unused(2); }
+    WorkerPool used(2);
+    std::atomic<int> total{0};
+    used.run([&](int part, int) { total += part + 1; });
+    EXPECT_EQ(total.load(), 3);
+}
+
+// The simulation builds the solver in one thread and steps it in another; the
+// pool's threads start with the first step and are joined on destruction.
+TEST(SolverThreads, BuiltInOneThreadSteppedInAnotherMatchesTheLiteralSolver) {
+    const std::uint32_t n = 20;
+    const Grid src = discGrid(n, 12, 10, 5);
+    const Grid tgt = discGrid(n, 7, 9, 4);
+    auto fast = std::make_unique<Solver>(src, tgt);
+    ReferenceSolver reference(src, tgt);
+    for (Solver *s : {fast.get()}) {
+        s->setThreadCount(2);
+        s->m_vf = 1.0;
+        s->m_vd = 3.0;
+        s->m_vg = 0.0001;
+        s->setSigma(1.0);
+        s->setTimeStep(0.001);
+    }
+    reference.m_vf = 1.0;
+    reference.m_vd = 3.0;
+    reference.m_vg = 0.0001;
+    reference.setSigma(1.0);
+    reference.setTimeStep(0.001);
+
+    std::thread stepper([&] {
+        for (int k = 0; k < 10; ++k) {
+            fast->step();
+        }
+    });
+    stepper.join();
+    for (int k = 0; k < 10; ++k) {
+        reference.step();
+    }
+    EXPECT_TRUE(equalBits(*fast->m_density, *reference.m_density));
+    EXPECT_TRUE(equalBits(*fast->m_uCentre, *reference.m_uCentre));
+    EXPECT_TRUE(equalBits(*fast->m_vCentre, *reference.m_vCentre));
+    EXPECT_TRUE(equalBits(*fast->m_pressure, *reference.m_pressure));
+    fast.reset();
+}
+
+TEST(SolverThreads, ThreadCountIsClampedAndCanChangeBetweenSteps) {
+    Solver s(discGrid(12, 6, 6, 3), discGrid(12, 5, 7, 3));
+    s.setSigma(1.0);
+    s.setTimeStep(0.001);
+    EXPECT_GE(Solver::defaultThreadCount(), 1);
+    EXPECT_LE(Solver::defaultThreadCount(), 2);
+    s.setThreadCount(0);
+    EXPECT_EQ(s.threadCount(), 1);
+    s.step();
+    s.setThreadCount(2);
+    EXPECT_EQ(s.threadCount(), 2);
+    s.step();
+    s.setThreadCount(100);
+    EXPECT_EQ(s.threadCount(), 8);
+    s.step();
+    EXPECT_TRUE(allFinite(*s.m_density));
+}

@@ -1,0 +1,107 @@
+#pragma once
+
+// ReferenceSolver: the literal twin of Solver, kept as the yardstick for the
+// fast solver. Every sub-step is a plain loop through the checked accessors in
+// the order the scheme is defined; the fast solver must match it bit for bit.
+// Slow on purpose and never to be optimised.
+//
+// The whole state of one run of target-driven smoke, and its time step.
+//
+// Lattice. For N x N input images the domain is the unit square with cell size
+// h = 1/N. Every grid carries a frame of one ghost entry around its interior.
+// Shapes are rows x columns; entry (i, j) is column i (x), row j (y):
+//
+//   cell-centred grids      (N+2) x (N+2)  entry (i, j) = centre of cell (i, j);
+//                                          interior columns 1..N, rows 1..N
+//   x-components (m_u ...)  (N+2) x (N+3)  entry (i, j) = face between cells
+//                                          (i-1, j) and (i, j); interior columns
+//                                          1..N+1 (1 and N+1 are the walls), rows 1..N
+//   y-components (m_v ...)  (N+3) x (N+2)  entry (i, j) = face between cells
+//                                          (i, j-1) and (i, j); interior columns
+//                                          1..N, rows 1..N+1 (1 and N+1 are the walls)
+//
+// Only fillBoundary writes a frame (density advection aside, which zeroes its
+// border). Interior cell (i, j) holds input element (i - 1, j - 1).
+//
+// Calling order: construct; assign m_vf, m_vd, m_vg; setSigma; setTimeStep;
+// then step any number of times.
+
+#include "grid.h"
+#include "reference_blurfilter.h"
+
+#include <cstdint>
+#include <memory>
+
+class ReferenceSolver {
+public:
+    // Kinds of boundary fill: a scalar is copied across every side; an
+    // x-component is mirrored with flipped sign across the left and right sides;
+    // a y-component across the lower and upper sides.
+    enum BoundaryKind : int { kScalar = 0, kXFace = 1, kYFace = 2 };
+
+    // Builds the state from two N x N density grids (only read). The heavier
+    // of the two is scaled down so that both carry the same total smoke.
+    ReferenceSolver(const Grid &srcDensity, const Grid &tgtDensity);
+    ~ReferenceSolver();
+    ReferenceSolver(const ReferenceSolver &) = delete;
+    ReferenceSolver &operator=(const ReferenceSolver &) = delete;
+
+    // Sets the blur width (cells), blurs the target and precomputes the driving
+    // field grad(blurred target) / blurred target on the faces.
+    void setSigma(double sigma);
+    void setTimeStep(double dt);
+
+    // One time step of m_dt: the seven sub-steps below, in this order.
+    void step();
+
+    // The sub-steps, public so that each can be exercised on its own.
+    void applyDrivingForce();
+    void attenuateMomentum();
+    void advectVelocity();
+    void project();
+    void advectDensity();
+    void gatherSmoke();
+    void centreVelocity();
+
+    // Overwrites the frame of one grid from the entries next to it.
+    void fillBoundary(int kind, Grid &grid);
+
+    // Flux difference across the control volume around one entry along a line:
+    // first-order upwind part plus minmod-limited corrections weighted by
+    // (1 - lambda |a|), lambda = m_dtOverH. q is the entry, qNext/qNext2 the two
+    // towards higher index, qPrev/qPrev2 the two towards lower index; aLow and
+    // aHigh are the speeds on the low and high side (positive = towards higher index).
+    double limitedFlux(double q, double qNext, double qNext2, double qPrev, double qPrev2,
+                       double aLow, double aHigh) const;
+    static double minMod3(double x, double y, double z);
+    static double upwindFlux(double q, double qNext, double qPrev, double aLow, double aHigh);
+
+    // State. The grids are allocated once here and never change shape.
+    std::unique_ptr<Grid> m_density;     // smoke density rho, cell-centred
+    std::unique_ptr<Grid> m_target;      // target density rho*, cell-centred
+    std::unique_ptr<Grid> m_blurDensity; // blurred rho
+    std::unique_ptr<Grid> m_blurTarget;  // blurred rho*
+    std::unique_ptr<Grid> m_densityDiff; // rho - rho*
+    std::unique_ptr<Grid> m_densityTmp;  // scratch, cell-centred
+    std::unique_ptr<Grid> m_pressure;    // pressure potential, cell-centred
+    std::unique_ptr<Grid> m_u;           // x-velocity on vertical faces
+    std::unique_ptr<Grid> m_v;           // y-velocity on horizontal faces
+    std::unique_ptr<Grid> m_driveU;      // x-part of grad(blurred rho*) / blurred rho*
+    std::unique_ptr<Grid> m_driveV;      // y-part of the same
+    std::unique_ptr<Grid> m_uTmp;        // scratch, x-faces
+    std::unique_ptr<Grid> m_vTmp;        // scratch, y-faces
+    std::unique_ptr<Grid> m_uCentre;     // x-velocity at cell centres
+    std::unique_ptr<Grid> m_vCentre;     // y-velocity at cell centres
+    std::unique_ptr<ReferenceBlurFilter> m_blur;
+
+    double m_vf = 0.0;      // driving force coefficient
+    double m_vd = 0.0;      // momentum attenuation coefficient
+    double m_vg = 0.0;      // smoke gathering coefficient
+    double m_h = 0.0;       // cell size 1/N
+    double m_dt = 0.0;      // time step
+    double m_dtOverH = 0.0; // dt / h, the lambda of every flux update
+    double m_twoH = 0.0;    // 2 h
+
+private:
+    void equaliseMass();
+};
