@@ -257,8 +257,14 @@ void MainWindowTest::runStartsShowsSnapshotsAndStops() {
 
     // The view mode can change during a run; Stop twice is harmless.
     child<QAction>("actionVelocity")->trigger();
-    QTest::mouseClick(child<QPushButton>("pushButton_Stop"), Qt::LeftButton);
+    const QString before = m_window->statusBar()->currentMessage();
     child<QAction>("actionStop")->trigger();
+    // Stopping: nothing changes until the worker's loop has ended.
+    QVERIFY(m_window->simulation());
+    QVERIFY(!m_window->simulation()->m_running);
+    QCOMPARE(m_window->statusBar()->currentMessage(), before);
+    verifyControls(m_window, false);
+    QTest::mouseClick(child<QPushButton>("pushButton_Stop"), Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(!m_window->simulation(), 60000);
     QCOMPARE(m_window->statusBar()->currentMessage(), QStringLiteral("Simulation stopped."));
     QCOMPARE(messages.count(QStringLiteral("Simulation stopped.")), 1);
