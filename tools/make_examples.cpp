@@ -30,14 +30,15 @@ QImage blank() {
     return image;
 }
 
-// A round Gaussian puff of smoke.
-QImage blob(double radius) {
+// A round puff of smoke: a flat top that fades out smoothly over a few
+// pixels, carrying about as much smoke as the letter it turns into.
+QImage blob(double radius, double edge) {
     QImage image = blank();
     const double c = (kSide - 1) / 2.0;
     for (int y = 0; y < kSide; ++y) {
         for (int x = 0; x < kSide; ++x) {
-            const double r2 = (x - c) * (x - c) + (y - c) * (y - c);
-            const double value = std::exp(-r2 / (2.0 * radius * radius));
+            const double r = std::hypot(x - c, y - c);
+            const double value = 0.5 * (1.0 - std::tanh((r - radius) / edge));
             image.scanLine(y)[x] = static_cast<uchar>(std::lround(255.0 * value));
         }
     }
@@ -142,14 +143,14 @@ int main(int argc, char **argv) {
     const QString family = font >= 0 ? QFontDatabase::applicationFontFamilies(font).value(0)
                                      : QStringLiteral("DejaVu Sans");
 
-    bool ok = save(blob(18.0), dir, QStringLiteral("blob.png"));
+    bool ok = save(blob(31.0, 4.0), dir, QStringLiteral("blob.png"));
     ok = save(letter(QStringLiteral("S"), family, 110), dir, QStringLiteral("letter-s.png")) && ok;
     ok = save(ring(44.0, 30.0), dir, QStringLiteral("ring.png")) && ok;
     ok = save(star(52.0, 22.0), dir, QStringLiteral("star.png")) && ok;
-    ok = writeConfig(dir, QStringLiteral("blob-to-s.xml"), parameters(0.5, 10, 0, 2.2, 0.001),
+    ok = writeConfig(dir, QStringLiteral("blob-to-s.xml"), parameters(0.5, 5, 0, 2.2, 0.001),
                      QStringLiteral("blob.png"), QStringLiteral("letter-s.png")) &&
          ok;
-    ok = writeConfig(dir, QStringLiteral("ring-to-star.xml"), parameters(0.5, 10, 0, 2.2, 0.001),
+    ok = writeConfig(dir, QStringLiteral("ring-to-star.xml"), parameters(1, 3, 0, 1, 0.001),
                      QStringLiteral("ring.png"), QStringLiteral("star.png")) &&
          ok;
     return ok ? 0 : 1;

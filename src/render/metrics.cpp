@@ -146,11 +146,11 @@ QImage convergencePlot(const std::vector<StepMetrics> &history, const QString &t
         QStringLiteral("distance to target  \u03a3|\u03c1 - \u03c1*| / \u03a3\u03c1*"));
     painter.restore();
     QFont titleFont = font;
-    titleFont.setPixelSize(15);
+    titleFont.setPixelSize(14);
     titleFont.setBold(true);
     painter.setFont(titleFont);
     painter.drawText(QRectF(plot.left(), 12, plot.width(), 26), Qt::AlignHCenter | Qt::AlignVCenter,
-                     fm.elidedText(title, Qt::ElideMiddle, plot.width()));
+                     QFontMetrics(titleFont).elidedText(title, Qt::ElideMiddle, plot.width()));
     painter.setFont(font);
 
     // The curve, and a marker on its lowest point.

@@ -302,8 +302,9 @@ private:
 
 class RunOutput {
 public:
-    RunOutput(const RenderJob &job)
+    RunOutput(const RenderJob &job, int side)
         : m_job(job)
+        , m_side(side)
         , m_dir(job.outDir) {}
 
     QString path(const QString &name) const { return m_dir.filePath(name); }
@@ -390,7 +391,16 @@ public:
     }
 
     bool writePlot(const std::vector<StepMetrics> &history, QString *error) {
-        const QImage plot = convergencePlot(history, m_job.title);
+        const SimParameters &p = m_job.parameters;
+        const QString title = QStringLiteral("%1    %2 x %2, vf %3, vd %4, vg %5, sigma %6, dt %7")
+                                  .arg(m_job.title)
+                                  .arg(m_side)
+                                  .arg(p.vf())
+                                  .arg(p.vd())
+                                  .arg(p.vg())
+                                  .arg(p.sigma())
+                                  .arg(p.dt());
+        const QImage plot = convergencePlot(history, title);
         QSaveFile file(path(QStringLiteral("convergence.png")));
         if (!file.open(QIODevice::WriteOnly) || !plot.save(&file, "PNG") || !file.commit()) {
             *error = QStringLiteral("could not write %1: %2")
@@ -415,6 +425,7 @@ private:
     }
 
     const RenderJob &m_job;
+    int m_side;
     QDir m_dir;
     QFile m_metrics;
     bool m_created = false;
@@ -548,7 +559,7 @@ int runJob(const RenderJob &job, FILE *progressStream, FILE *summary) {
         }
     }
 
-    RunOutput output(job);
+    RunOutput output(job, static_cast<int>(densities.srcDensity.NumCols()));
     QString error;
     QStringList notes;
     if (!output.open(&error, &notes)) {
@@ -569,8 +580,7 @@ int runJob(const RenderJob &job, FILE *progressStream, FILE *summary) {
 
     std::unique_ptr<Solver> solver =
         makeSolver(densities.srcDensity, densities.tgtDensity, job.parameters);
-    std::vector<StepMetrics> history;
-    history.reserve(static_cast<std::size_t>(job.steps) + 1);
+    MetricsHistory history;
     Progress progress(progressStream, job.quiet, job.steps);
     QElapsedTimer wall;
     wall.start();
@@ -593,14 +603,13 @@ int runJob(const RenderJob &job, FILE *progressStream, FILE *summary) {
                 QStringLiteral("could not write %1").arg(quoted(output.path("metrics.csv")));
         }
         QString plotError;
-        if (!output.writePlot(history, &plotError) && finalError.isEmpty()) {
+        if (!output.writePlot(history.curve(), &plotError) && finalError.isEmpty()) {
             finalError = plotError;
         }
         if (video) {
             QString videoError;
-            if (code == kExitUnstable) {
-                video->abandon();
-            } else if (!video->finish(&videoError) && finalError.isEmpty()) {
+            // The frames written before an instability are good: keep them too.
+            if (!video->finish(&videoError) && finalError.isEmpty()) {
                 finalError = videoError;
             }
         }
@@ -612,7 +621,7 @@ int runJob(const RenderJob &job, FILE *progressStream, FILE *summary) {
     };
 
     StepMetrics metrics = measure(*solver, 0, 0.0);
-    history.push_back(metrics);
+    history.add(metrics);
     if (!output.addMetrics(metrics) || !emitFrame(0)) {
         if (error.isEmpty()) {
             error = QStringLiteral("could not write %1").arg(quoted(output.path("metrics.csv")));
@@ -633,7 +642,7 @@ int runJob(const RenderJob &job, FILE *progressStream, FILE *summary) {
         solverNanoseconds += stepClock.nsecsElapsed();
         ++step;
         metrics = measure(*solver, step, wall.nsecsElapsed() / 1e9);
-        history.push_back(metrics);
+        history.add(metrics);
         bool written = output.addMetrics(metrics);
         if (!metrics.finite) {
             finish(kExitUnstable);
@@ -669,9 +678,7 @@ int runJob(const RenderJob &job, FILE *progressStream, FILE *summary) {
     }
     const double solverSeconds = solverNanoseconds / 1e9;
     const double rate = solverSeconds > 0 ? step / solverSeconds : 0.0;
-    const StepMetrics &best = *std::min_element(
-        history.begin(), history.end(),
-        [](const StepMetrics &a, const StepMetrics &b) { return a.distance < b.distance; });
+    const StepMetrics &best = history.best();
     if (interrupted) {
         printLine(errors, QStringLiteral("velloran-render: interrupted after step %1").arg(step));
     }
@@ -683,8 +690,8 @@ int runJob(const RenderJob &job, FILE *progressStream, FILE *summary) {
                  .arg(rate, 0, 'f', 1);
     lines << QStringLiteral(
                  "distance to target: %1 at step 0, %2 at step %3 (lowest %4 at step %5)")
-                 .arg(history.front().distance, 0, 'f', 4)
-                 .arg(history.back().distance, 0, 'f', 4)
+                 .arg(history.first().distance, 0, 'f', 4)
+                 .arg(history.latest().distance, 0, 'f', 4)
                  .arg(step)
                  .arg(best.distance, 0, 'f', 4)
                  .arg(best.step);
@@ -731,7 +738,10 @@ int renderMain(const QStringList &arguments) {
             QStringList notes;
             RenderOptions exampleOptions;
             exampleOptions.example = example.name;
-            resolveJob(exampleOptions, &job, &notes, &error);
+            if (!resolveJob(exampleOptions, &job, &notes, &error)) {
+                printLine(stderr, QStringLiteral("velloran-render: ") + error);
+                return kExitBadInput;
+            }
             const SimParameters &p = job.parameters;
             printLine(stdout,
                       QStringLiteral("%1\n    %2\n    vf %3, vd %4, vg %5, sigma %6, dt %7; "

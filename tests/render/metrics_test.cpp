@@ -120,3 +120,28 @@ TEST(Metrics, PlotIsDrawnWithoutNonFinitePoints) {
     EXPECT_GT(coloured, 200);
     EXPECT_FALSE(convergencePlot({}, "empty").isNull());
 }
+
+TEST(Metrics, HistoryStaysBoundedAndKeepsFirstBestLatest) {
+    MetricsHistory history;
+    const int steps = 3 * static_cast<int>(MetricsHistory::kMaxPoints) + 7;
+    for (int step = 0; step <= steps; ++step) {
+        StepMetrics m;
+        m.step = step;
+        m.distance = step == 12345 ? 0.01 : 1.0 + step;
+        if (step == 20000) {
+            m.distance = std::numeric_limits<double>::quiet_NaN();
+        }
+        history.add(m);
+    }
+    const std::vector<StepMetrics> curve = history.curve();
+    EXPECT_LE(curve.size(), MetricsHistory::kMaxPoints + 1);
+    EXPECT_GT(curve.size(), MetricsHistory::kMaxPoints / 2);
+    EXPECT_EQ(curve.front().step, 0);
+    EXPECT_EQ(curve.back().step, steps);
+    for (std::size_t k = 1; k < curve.size(); ++k) {
+        EXPECT_LT(curve[k - 1].step, curve[k].step);
+    }
+    EXPECT_EQ(history.first().step, 0);
+    EXPECT_EQ(history.latest().step, steps);
+    EXPECT_EQ(history.best().step, 12345);
+}

@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Renders a bundled example from scratch: installs the missing Debian packages,
+# builds the renderer in build/release and runs it.
+#
+#   tools/render-example.sh [EXAMPLE] [OUTPUT_FOLDER] [more velloran-render options]
+#
+# EXAMPLE defaults to blob-to-s (see: velloran-render --list-examples);
+# OUTPUT_FOLDER defaults to render-EXAMPLE in the repository root.
+set -euo pipefail
+
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+cd "$root"
+
+example="${1:-blob-to-s}"
+out="${2:-render-$example}"
+shift $(( $# > 2 ? 2 : $# ))
+
+tools/setup.sh
+cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DVELLORAN_BENCH=OFF -DBUILD_TESTING=OFF
+cmake --build build/release --target velloran-render -j"$(nproc)"
+
+echo "Rendering example '$example' into $root/$out ..." >&2
+build/release/src/render/velloran-render --example "$example" --out "$out" "$@"
