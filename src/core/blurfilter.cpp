@@ -94,21 +94,18 @@ void BlurFilter::apply(const Grid &src, Grid &dst) {
     const int r = m_radius;
     const double *kernel = m_kernel.data();
     const velloran::SimdLevel simd = m_simd;
-    const auto forEachPart = [this](auto &&body) {
+    const auto forRows = [this, rows](auto &&body) {
         if (m_workers != nullptr) {
-            m_workers->run(body);
+            m_workers->forRows(0, rows, body);
         } else {
-            body(0, 1);
+            body(0, rows, 0);
         }
     };
 
     // Horizontal pass. Each row is first scanned for its smoke and for values
     // that are not finite; such a row takes the plain loop, whose products with
     // zero weights then carry the NaN exactly as they should.
-    forEachPart([&](int part, int parts) {
-        int begin = 0;
-        int end = 0;
-        velloran::WorkerPool::chunk(0, rows, part, parts, begin, end);
+    forRows([&](int begin, int end, int thread) {
         for (int j = begin; j < end; ++j) {
             const double *s =
                 plan.src + static_cast<std::size_t>(j) * static_cast<std::size_t>(cols);
@@ -126,7 +123,7 @@ void BlurFilter::apply(const Grid &src, Grid &dst) {
             m_smokeLast[static_cast<std::size_t>(j)] = last;
             m_rowFinite[static_cast<std::size_t>(j)] = finite ? 1 : 0;
             if (finite) {
-                velloran::kernels::run(simd, Kernel::BlurRows, &plan, j, j + 1, part);
+                velloran::kernels::run(simd, Kernel::BlurRows, &plan, j, j + 1, thread);
                 continue;
             }
             double *t = plan.tmp + static_cast<std::size_t>(j) * stride;
@@ -177,11 +174,8 @@ void BlurFilter::apply(const Grid &src, Grid &dst) {
         return;
     }
 
-    forEachPart([&](int part, int parts) {
-        int begin = 0;
-        int end = 0;
-        velloran::WorkerPool::chunk(0, rows, part, parts, begin, end);
-        velloran::kernels::run(simd, Kernel::BlurColumns, &plan, begin, end, part);
+    forRows([&](int begin, int end, int thread) {
+        velloran::kernels::run(simd, Kernel::BlurColumns, &plan, begin, end, thread);
     });
 }
 

@@ -147,8 +147,8 @@ void Solver::allocateScratch() {
     m_pressureTransposed.assign(static_cast<std::size_t>(n + 2) * (n + 2), 0.0);
 }
 
-template <class Body> void Solver::forEachPart(Body &&body) {
-    m_workers->run(body);
+template <class Body> void Solver::forRows(int begin, int end, Body &&body) {
+    m_workers->forRows(begin, end, body);
 }
 
 // Scales the heavier of density and target down so that both interior sums
@@ -432,13 +432,18 @@ void Solver::advectVelocity() {
     // y reads v and the centred y-velocity; each writes its own scratch.
     const int rows = static_cast<int>(n);
     const velloran::SimdLevel simd = m_simd;
-    forEachPart([&](int part, int parts) {
-        int begin = 0;
-        int end = 0;
-        velloran::WorkerPool::chunk(2, rows, part, parts, begin, end);
-        velloran::kernels::run(simd, Kernel::AdvectXFaces, &xPlan, begin, end, part);
-        velloran::WorkerPool::chunk(2, rows + 1, part, parts, begin, end);
-        velloran::kernels::run(simd, Kernel::AdvectYFaces, &yPlan, begin, end, part);
+    // One job over both: bands of x rows 2..n-1 followed by y rows 2..n.
+    const int xRows = std::max(rows - 2, 0);
+    const int yRows = std::max(rows - 1, 0);
+    forRows(0, xRows + yRows, [&](int begin, int end, int thread) {
+        if (begin < xRows) {
+            velloran::kernels::run(simd, Kernel::AdvectXFaces, &xPlan, 2 + begin,
+                                   2 + std::min(end, xRows), thread);
+        }
+        if (end > xRows) {
+            velloran::kernels::run(simd, Kernel::AdvectYFaces, &yPlan,
+                                   2 + std::max(begin, xRows) - xRows, 2 + end - xRows, thread);
+        }
     });
 
     *m_u = *m_uTmp;
@@ -473,11 +478,8 @@ void Solver::advectDensity() {
 
     const int rows = static_cast<int>(n);
     const velloran::SimdLevel simd = m_simd;
-    forEachPart([&](int part, int parts) {
-        int begin = 0;
-        int end = 0;
-        velloran::WorkerPool::chunk(2, rows, part, parts, begin, end);
-        velloran::kernels::run(simd, Kernel::CellFlux, &plan, begin, end, part);
+    forRows(2, rows, [&](int begin, int end, int thread) {
+        velloran::kernels::run(simd, Kernel::CellFlux, &plan, begin, end, thread);
     });
 
     *m_density = *m_densityTmp;
@@ -652,16 +654,10 @@ void Solver::gatherSmoke() {
 
     const int rows = static_cast<int>(n);
     const velloran::SimdLevel simd = m_simd;
-    forEachPart([&](int part, int parts) {
-        int begin = 0;
-        int end = 0;
-        velloran::WorkerPool::chunk(2, rows, part, parts, begin, end);
-        velloran::kernels::run(simd, Kernel::CellFlux, &first, begin, end, part);
+    forRows(2, rows, [&](int begin, int end, int thread) {
+        velloran::kernels::run(simd, Kernel::CellFlux, &first, begin, end, thread);
     });
-    forEachPart([&](int part, int parts) {
-        int begin = 0;
-        int end = 0;
-        velloran::WorkerPool::chunk(2, rows, part, parts, begin, end);
-        velloran::kernels::run(simd, Kernel::CellFlux, &second, begin, end, part);
+    forRows(2, rows, [&](int begin, int end, int thread) {
+        velloran::kernels::run(simd, Kernel::CellFlux, &second, begin, end, thread);
     });
 }

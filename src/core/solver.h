@@ -129,7 +129,7 @@ public:
 private:
     void equaliseMass();
     void allocateScratch();
-    template <class Body> void forEachPart(Body &&body);
+    template <class Body> void forRows(int begin, int end, Body &&body);
 
     int m_threadCount = 1;
     velloran::SimdLevel m_simd = velloran::bestSimdLevel();

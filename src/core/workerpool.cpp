@@ -17,7 +17,22 @@ namespace {
 // time step runs a dozen short jobs separated by serial work of well under a
 // millisecond; polling across those gaps avoids a wake-up per job, while a
 // paused or finished run costs no more than this once.
-constexpr auto kSpinTime = std::chrono::microseconds(200);
+constexpr auto kSpinTime = std::chrono::microseconds(300);
+
+// The job word: generation (24 bits), chunk count (20 bits), next chunk (20 bits).
+constexpr int kChunkBits = 20;
+constexpr std::uint64_t kChunkMask = (std::uint64_t{1} << kChunkBits) - 1;
+constexpr std::uint64_t kGenerationMask = (std::uint64_t{1} << 24) - 1;
+
+std::uint64_t generationOf(std::uint64_t word) {
+    return word >> (2 * kChunkBits);
+}
+std::uint64_t chunksOf(std::uint64_t word) {
+    return (word >> kChunkBits) & kChunkMask;
+}
+std::uint64_t nextOf(std::uint64_t word) {
+    return word & kChunkMask;
+}
 
 } // namespace
 
@@ -40,30 +55,33 @@ WorkerPool::~WorkerPool() {
 
 void WorkerPool::startHelpers() {
     m_helpers.reserve(static_cast<std::size_t>(m_size - 1));
-    for (int part = 1; part < m_size; ++part) {
-        m_helpers.emplace_back([this, part] { helperLoop(part); });
+    for (int thread = 1; thread < m_size; ++thread) {
+        m_helpers.emplace_back([this, thread] { helperLoop(thread); });
     }
 }
 
-void WorkerPool::dispatch(JobFn fn, void *context) {
+void WorkerPool::dispatch(JobFn fn, void *context, int chunks) {
     if (m_helpers.empty()) {
         startHelpers();
     }
+    m_generation = (m_generation + 1) & kGenerationMask;
     m_fn = fn;
     m_context = context;
-    m_pending.store(m_size - 1, std::memory_order_relaxed);
-    // Publishes the job; a helper that is about to sleep either sees the new
-    // generation or is counted in m_sleeping and gets woken (both seq_cst).
-    m_generation.fetch_add(1);
+    m_unfinished.store(chunks, std::memory_order_relaxed);
+    // Publishing the word releases the job; a helper about to sleep either
+    // sees it or is counted in m_sleeping and gets woken (both seq_cst).
+    m_work.store(m_generation << (2 * kChunkBits) |
+                 (static_cast<std::uint64_t>(chunks) & kChunkMask) << kChunkBits);
     if (m_sleeping.load() > 0) {
         { std::lock_guard<std::mutex> lock(m_mutex); }
         m_wake.notify_all();
     }
 
-    fn(context, 0, m_size);
+    work(m_generation, 0);
 
+    // Chunks a helper claimed may still be running.
     int spins = 0;
-    while (m_pending.load(std::memory_order_acquire) != 0) {
+    while (m_unfinished.load(std::memory_order_acquire) != 0) {
         if (++spins < 4096) {
             VELLORAN_CPU_RELAX();
         } else {
@@ -72,18 +90,37 @@ void WorkerPool::dispatch(JobFn fn, void *context) {
     }
 }
 
-void WorkerPool::helperLoop(int part) {
+void WorkerPool::work(std::uint64_t generation, int thread) {
+    std::uint64_t word = m_work.load(std::memory_order_acquire);
+    for (;;) {
+        if (generationOf(word) != generation || nextOf(word) >= chunksOf(word)) {
+            return;
+        }
+        if (!m_work.compare_exchange_weak(word, word + 1, std::memory_order_acq_rel,
+                                          std::memory_order_acquire)) {
+            continue;
+        }
+        // The claimed chunk keeps the job alive: its function and context stay
+        // in place until every chunk has finished.
+        m_fn(m_context, static_cast<int>(nextOf(word)), thread);
+        m_unfinished.fetch_sub(1, std::memory_order_acq_rel);
+        word = m_work.load(std::memory_order_acquire);
+    }
+}
+
+void WorkerPool::helperLoop(int thread) {
     std::uint64_t seen = 0;
+    const auto newJob = [&] { return generationOf(m_work.load()) != seen; };
     for (;;) {
         // Poll for a while, then sleep until the next job or the end.
         const auto spinUntil = std::chrono::steady_clock::now() + kSpinTime;
         int polls = 0;
-        while (m_generation.load(std::memory_order_acquire) == seen && !m_stop.load()) {
+        while (!newJob() && !m_stop.load()) {
             VELLORAN_CPU_RELAX();
             if ((++polls & 63) == 0 && std::chrono::steady_clock::now() > spinUntil) {
                 std::unique_lock<std::mutex> lock(m_mutex);
                 m_sleeping.fetch_add(1);
-                m_wake.wait(lock, [&] { return m_generation.load() != seen || m_stop.load(); });
+                m_wake.wait(lock, [&] { return newJob() || m_stop.load(); });
                 m_sleeping.fetch_sub(1);
                 break;
             }
@@ -91,9 +128,8 @@ void WorkerPool::helperLoop(int part) {
         if (m_stop.load()) {
             return;
         }
-        seen = m_generation.load(std::memory_order_acquire);
-        m_fn(m_context, part, m_size);
-        m_pending.fetch_sub(1, std::memory_order_release);
+        seen = generationOf(m_work.load(std::memory_order_acquire));
+        work(seen, thread);
     }
 }
 

@@ -35,43 +35,63 @@ TEST(WorkerPool, ChunksCoverTheRangeOnceAndInOrder) {
     }
 }
 
-TEST(WorkerPool, EveryPartRunsOncePerJobAcrossManyJobsAndPauses) {
+TEST(WorkerPool, EveryChunkRunsOncePerJobAcrossManyJobsAndPauses) {
     WorkerPool pool(2);
     ASSERT_EQ(pool.size(), 2);
-    std::array<int, 2> runs{};
+    EXPECT_EQ(pool.chunksPerJob(), 8);
     const std::thread::id caller = std::this_thread::get_id();
-    bool helperElsewhere = true;
+    std::array<std::atomic<int>, 17> runs{};
+    std::atomic<bool> threadsRight{true};
     for (int job = 0; job < 2000; ++job) {
-        pool.run([&](int part, int parts) {
-            ASSERT_EQ(parts, 2);
-            ++runs[static_cast<std::size_t>(part)];
-            if (part == 1) {
-                helperElsewhere = helperElsewhere && std::this_thread::get_id() != caller;
-            } else {
-                EXPECT_EQ(std::this_thread::get_id(), caller);
+        const int chunks = 1 + job % 17;
+        for (auto &r : runs) {
+            r = 0;
+        }
+        pool.run(chunks, [&](int chunk, int thread) {
+            ++runs[static_cast<std::size_t>(chunk)];
+            const bool onCaller = std::this_thread::get_id() == caller;
+            if ((thread == 0) != onCaller || thread < 0 || thread > 1) {
+                threadsRight = false;
             }
         });
+        for (int chunk = 0; chunk < 17; ++chunk) {
+            ASSERT_EQ(runs[static_cast<std::size_t>(chunk)].load(), chunk < chunks ? 1 : 0)
+                << "job " << job << ", chunk " << chunk;
+        }
         if (job % 500 == 0) {
             // Long enough for the helper to stop polling and sleep.
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
     }
-    EXPECT_EQ(runs[0], 2000);
-    EXPECT_EQ(runs[1], 2000);
-    EXPECT_TRUE(helperElsewhere);
+    EXPECT_TRUE(threadsRight.load());
+}
+
+TEST(WorkerPool, BandsCoverTheRowsOnce) {
+    WorkerPool pool(2);
+    for (const int rows : {0, 1, 3, 8, 9, 100}) {
+        std::vector<int> covered(static_cast<std::size_t>(rows), 0);
+        pool.forRows(5, 5 + rows, [&](int begin, int end, int) {
+            for (int j = begin; j < end; ++j) {
+                ++covered[static_cast<std::size_t>(j - 5)];
+            }
+        });
+        for (int j = 0; j < rows; ++j) {
+            EXPECT_EQ(covered[static_cast<std::size_t>(j)], 1) << rows << " rows, row " << j;
+        }
+    }
 }
 
 TEST(WorkerPool, SingleThreadRunsInlineAndOddCountsAreTakenAsOne) {
     for (const int threads : {1, 0, -3}) {
         WorkerPool pool(threads);
         EXPECT_EQ(pool.size(), 1);
-        int calls = 0;
-        pool.run([&](int part, int parts) {
-            EXPECT_EQ(part, 0);
-            EXPECT_EQ(parts, 1);
-            ++calls;
+        EXPECT_EQ(pool.chunksPerJob(), 1);
+        std::vector<int> order;
+        pool.run(3, [&](int chunk, int thread) {
+            EXPECT_EQ(thread, 0);
+            order.push_back(chunk);
         });
-        EXPECT_EQ(calls, 1);
+        EXPECT_EQ(order, (std::vector<int>{0, 1, 2}));
     }
 }
 
@@ -79,8 +99,8 @@ TEST(WorkerPool, DestroysCleanlyBeforeAndAfterItsFirstJob) {
     { WorkerPool unused(2); }
     WorkerPool used(2);
     std::atomic<int> total{0};
-    used.run([&](int part, int) { total += part + 1; });
-    EXPECT_EQ(total.load(), 3);
+    used.run(4, [&](int chunk, int) { total += chunk + 1; });
+    EXPECT_EQ(total.load(), 10);
 }
 
 // The simulation builds the solver in one thread and steps it in another; the
