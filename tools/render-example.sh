@@ -5,14 +5,14 @@
 #   tools/render-example.sh [EXAMPLE] [OUTPUT_FOLDER] [more velloran-render options]
 #
 # EXAMPLE defaults to blob-to-s (see: velloran-render --list-examples);
-# OUTPUT_FOLDER defaults to render-EXAMPLE in the repository root.
+# OUTPUT_FOLDER defaults to out/EXAMPLE in the repository root.
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
 
 example="${1:-blob-to-s}"
-out="${2:-render-$example}"
+out="${2:-out/$example}"
 shift $(( $# > 2 ? 2 : $# ))
 
 tools/setup.sh

@@ -187,9 +187,10 @@ QImage convergencePlot(const std::vector<StepMetrics> &history, const QString &t
         if (x + labelWidth > plot.right()) {
             x = p.x() - 8 - labelWidth;
         }
-        double y = p.y() - 8;
-        if (y < plot.top() + 14) {
-            y = p.y() + 18;
+        // Below the lowest point nothing of the curve can be in the way.
+        double y = p.y() + 20;
+        if (y > plot.bottom() - 4) {
+            y = p.y() - 10;
         }
         painter.drawText(QPointF(x, y), label);
     }
