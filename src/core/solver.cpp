@@ -221,8 +221,9 @@ void Solver::setTimeStep(double dt) {
 }
 
 void Solver::step() {
-    applyDrivingForce();
-    attenuateMomentum();
+    // The force and the attenuation in one pass: (u + force) * a is what the
+    // two sub-steps compute, and the boundary fill in between is overwritten.
+    pushFaces(true, true);
     advectVelocity();
     project();
     advectDensity();
@@ -279,23 +280,24 @@ void Solver::centreVelocity() {
     requireShape(u, n + 2, n + 3);
     requireShape(v, n + 3, n + 2);
 
-    for (std::uint32_t j = 1; j <= n; ++j) {
-        const double *uRow = rowOf(u, j);
-        const double *vRow = rowOf(v, j);
-        const double *vAbove = rowOf(v, j + 1);
-        double *uc = rowOf(uCentre, j);
-        double *vc = rowOf(vCentre, j);
-        for (std::uint32_t i = 1; i <= n; ++i) {
-            uc[i] = 0.5 * (uRow[i] + uRow[i + 1]);
+    forRows(1, static_cast<int>(n) + 1, [&](int begin, int end, int) {
+        for (auto j = static_cast<std::uint32_t>(begin); j < static_cast<std::uint32_t>(end); ++j) {
+            const double *uRow = rowOf(u, j);
+            const double *vRow = rowOf(v, j);
+            const double *vAbove = rowOf(v, j + 1);
+            double *uc = rowOf(uCentre, j);
+            double *vc = rowOf(vCentre, j);
+            for (std::uint32_t i = 1; i <= n; ++i) {
+                uc[i] = 0.5 * (uRow[i] + uRow[i + 1]);
+            }
+            for (std::uint32_t i = 1; i <= n; ++i) {
+                vc[i] = 0.5 * (vRow[i] + vAbove[i]);
+            }
         }
-        for (std::uint32_t i = 1; i <= n; ++i) {
-            vc[i] = 0.5 * (vRow[i] + vAbove[i]);
-        }
-    }
+    });
     fillBoundary(kXFace, uCentre);
     fillBoundary(kYFace, vCentre);
 }
-
 // ---------------------------------------------------------------------------
 // Limited upwind flux
 
@@ -333,68 +335,72 @@ double Solver::limitedFlux(double q, double qNext, double qNext2, double qPrev, 
 // Pushes each face by vf times the blurred smoke on the face times the
 // normalised gradient of the blurred target, so smoke moves up that gradient.
 void Solver::applyDrivingForce() {
-    m_blur->setWorkers(m_workers.get());
-    m_blur->apply(*m_density, *m_blurDensity);
+    pushFaces(true, false);
+}
+// Damps the whole velocity field by 1 - dt vd. Not clamped: for dt vd in (1, 2)
+// it reverses the flow, above 2 it amplifies it.
+void Solver::attenuateMomentum() {
+    pushFaces(false, true);
+}
+
+// The driving force, the attenuation or both: every interior face becomes
+// u + dt vf drive (face density) when pushed, that value times 1 - dt vd when
+// damped, with each expression evaluated as written.
+void Solver::pushFaces(bool push, bool damp) {
+    if (push) {
+        m_blur->setWorkers(m_workers.get());
+        m_blur->apply(*m_density, *m_blurDensity);
+    }
 
     const Grid &blurDensity = *m_blurDensity;
     const Grid &driveU = *m_driveU;
     const Grid &driveV = *m_driveV;
     Grid &u = *m_u;
     Grid &v = *m_v;
-    const std::uint32_t n = interiorSide(blurDensity);
+    const std::uint32_t n = interiorSide(*m_density);
     requireShape(blurDensity, n + 2, n + 2);
     requireShape(driveU, n + 2, n + 3);
     requireShape(u, n + 2, n + 3);
     requireShape(driveV, n + 3, n + 2);
     requireShape(v, n + 3, n + 2);
 
-    for (std::uint32_t j = 1; j <= n; ++j) {
-        const double *bd = rowOf(blurDensity, j);
-        const double *drive = rowOf(driveU, j);
-        double *uRow = rowOf(u, j);
-        for (std::uint32_t i = 1; i <= n + 1; ++i) {
-            uRow[i] = uRow[i] + m_dt * m_vf * drive[i] * 0.5 * (bd[i] + bd[i - 1]);
-        }
-    }
-    for (std::uint32_t j = 1; j <= n + 1; ++j) {
-        const double *bd = rowOf(blurDensity, j);
-        const double *bdBelow = rowOf(blurDensity, j - 1);
-        const double *drive = rowOf(driveV, j);
-        double *vRow = rowOf(v, j);
-        for (std::uint32_t i = 1; i <= n; ++i) {
-            vRow[i] = vRow[i] + m_dt * m_vf * drive[i] * 0.5 * (bd[i] + bdBelow[i]);
-        }
-    }
-    fillBoundary(kXFace, u);
-    fillBoundary(kYFace, v);
-}
-
-// Damps the whole velocity field by 1 - dt vd. Not clamped: for dt vd in (1, 2)
-// it reverses the flow, above 2 it amplifies it.
-void Solver::attenuateMomentum() {
     const double factor = 1 - m_dt * m_vd;
-    Grid &u = *m_u;
-    Grid &v = *m_v;
-    const std::uint32_t n = interiorSide(*m_density);
-    requireShape(u, n + 2, n + 3);
-    requireShape(v, n + 3, n + 2);
-
-    for (std::uint32_t j = 1; j <= n; ++j) {
-        double *uRow = rowOf(u, j);
-        for (std::uint32_t i = 1; i <= n + 1; ++i) {
-            uRow[i] = uRow[i] * factor;
+    // x-faces in rows 1..n, y-faces in rows 1..n+1.
+    forRows(1, static_cast<int>(n) + 2, [&](int begin, int end, int) {
+        for (auto j = static_cast<std::uint32_t>(begin); j < static_cast<std::uint32_t>(end); ++j) {
+            const double *bd = rowOf(blurDensity, j);
+            const double *bdBelow = rowOf(blurDensity, j - 1);
+            if (j <= n) {
+                const double *drive = rowOf(driveU, j);
+                double *uRow = rowOf(u, j);
+                if (push) {
+                    for (std::uint32_t i = 1; i <= n + 1; ++i) {
+                        uRow[i] = uRow[i] + m_dt * m_vf * drive[i] * 0.5 * (bd[i] + bd[i - 1]);
+                    }
+                }
+                if (damp) {
+                    for (std::uint32_t i = 1; i <= n + 1; ++i) {
+                        uRow[i] = uRow[i] * factor;
+                    }
+                }
+            }
+            const double *drive = rowOf(driveV, j);
+            double *vRow = rowOf(v, j);
+            if (push) {
+                for (std::uint32_t i = 1; i <= n; ++i) {
+                    vRow[i] = vRow[i] + m_dt * m_vf * drive[i] * 0.5 * (bd[i] + bdBelow[i]);
+                }
+            }
+            if (damp) {
+                for (std::uint32_t i = 1; i <= n; ++i) {
+                    vRow[i] = vRow[i] * factor;
+                }
+            }
         }
-    }
-    for (std::uint32_t j = 1; j <= n + 1; ++j) {
-        double *vRow = rowOf(v, j);
-        for (std::uint32_t i = 1; i <= n; ++i) {
-            vRow[i] = vRow[i] * factor;
-        }
-    }
+    });
     fillBoundary(kXFace, u);
     fillBoundary(kYFace, v);
 }
-
 // ---------------------------------------------------------------------------
 // Advection
 
@@ -402,8 +408,6 @@ void Solver::attenuateMomentum() {
 // centred values; no cross terms. Results go through zeroed scratch grids, so
 // the wall faces and the outermost interior lines come out 0.
 void Solver::advectVelocity() {
-    m_uTmp->SetZero();
-    m_vTmp->SetZero();
     centreVelocity();
 
     const std::uint32_t n = interiorSide(*m_uCentre);
@@ -428,36 +432,59 @@ void Solver::advectVelocity() {
     yPlan.out = m_vTmp->data();
     yPlan.stride = n + 2;
 
-    // The two passes are independent: x reads u and the centred x-velocity,
-    // y reads v and the centred y-velocity; each writes its own scratch.
+    // The scratch grids are zero outside the updated blocks (x: columns 2..n,
+    // rows 2..n-1; y: columns 2..n-1, rows 2..n), and the fields become copies
+    // of them. The x pass reads row j of u alone, so each of its rows is copied
+    // back as soon as it is done; the y pass reads neighbouring rows of v, which
+    // is copied after the job.
     const int rows = static_cast<int>(n);
+    const int xRows = rows + 2;
+    const int yRows = rows + 3;
     const velloran::SimdLevel simd = m_simd;
-    // One job over both: bands of x rows 2..n-1 followed by y rows 2..n.
-    const int xRows = std::max(rows - 2, 0);
-    const int yRows = std::max(rows - 1, 0);
+    Grid &u = *m_u;
+    Grid &uTmp = *m_uTmp;
+    Grid &vTmp = *m_vTmp;
     forRows(0, xRows + yRows, [&](int begin, int end, int thread) {
-        if (begin < xRows) {
-            velloran::kernels::run(simd, Kernel::AdvectXFaces, &xPlan, 2 + begin,
-                                   2 + std::min(end, xRows), thread);
+        for (int j = begin; j < std::min(end, xRows); ++j) {
+            const auto row = static_cast<std::uint32_t>(j);
+            double *out = rowOf(uTmp, row);
+            if (j >= 2 && j <= rows - 1) {
+                velloran::kernels::run(simd, Kernel::AdvectXFaces, &xPlan, j, j + 1, thread);
+                std::fill(out, out + 2, 0.0);
+                std::fill(out + n + 1, out + n + 3, 0.0);
+            } else {
+                std::fill(out, out + n + 3, 0.0);
+            }
+            std::copy(out, out + n + 3, rowOf(u, row));
         }
-        if (end > xRows) {
-            velloran::kernels::run(simd, Kernel::AdvectYFaces, &yPlan,
-                                   2 + std::max(begin, xRows) - xRows, 2 + end - xRows, thread);
+        const int yBegin = std::max(begin, xRows) - xRows;
+        const int yEnd = end - xRows;
+        if (yEnd > yBegin) {
+            const int blockBegin = std::max(yBegin, 2);
+            const int blockEnd = std::min(yEnd, rows + 1);
+            if (blockBegin < blockEnd) {
+                velloran::kernels::run(simd, Kernel::AdvectYFaces, &yPlan, blockBegin, blockEnd,
+                                       thread);
+            }
+            for (int j = yBegin; j < yEnd; ++j) {
+                double *out = rowOf(vTmp, static_cast<std::uint32_t>(j));
+                if (j >= 2 && j <= rows) {
+                    std::fill(out, out + 2, 0.0);
+                    std::fill(out + n, out + n + 2, 0.0);
+                } else {
+                    std::fill(out, out + n + 2, 0.0);
+                }
+            }
         }
     });
-
-    *m_u = *m_uTmp;
-    fillBoundary(kXFace, *m_u);
-    *m_v = *m_vTmp;
+    fillBoundary(kXFace, u);
+    *m_v = vTmp;
     fillBoundary(kYFace, *m_v);
 }
-
 // Unsplit transport of the density along both axes from the same old values.
 // Leaves the density 0 on a border two entries wide: smoke that reaches it
 // leaves the simulation.
 void Solver::advectDensity() {
-    m_densityTmp->SetZero();
-
     const std::uint32_t n = interiorSide(*m_density);
     requireShape(*m_density, n + 2, n + 2);
     requireShape(*m_densityTmp, n + 2, n + 2);
@@ -476,15 +503,30 @@ void Solver::advectDensity() {
     plan.lambda = m_dtOverH;
     plan.scratch = m_faceRows.data();
 
+    // The scratch is zero outside the block of columns and rows 2..n-1, which
+    // the job writes in full; the density then becomes a copy of it.
     const int rows = static_cast<int>(n);
     const velloran::SimdLevel simd = m_simd;
-    forRows(2, rows, [&](int begin, int end, int thread) {
-        velloran::kernels::run(simd, Kernel::CellFlux, &plan, begin, end, thread);
+    Grid &rhoTmp = *m_densityTmp;
+    forRows(0, rows + 2, [&](int begin, int end, int thread) {
+        const int blockBegin = std::max(begin, 2);
+        const int blockEnd = std::min(end, rows);
+        if (blockBegin < blockEnd) {
+            velloran::kernels::run(simd, Kernel::CellFlux, &plan, blockBegin, blockEnd, thread);
+        }
+        for (int j = begin; j < end; ++j) {
+            double *out = rowOf(rhoTmp, static_cast<std::uint32_t>(j));
+            if (j >= 2 && j <= rows - 1) {
+                std::fill(out, out + 2, 0.0);
+                std::fill(out + n, out + n + 2, 0.0);
+            } else {
+                std::fill(out, out + n + 2, 0.0);
+            }
+        }
     });
 
-    *m_density = *m_densityTmp;
+    *m_density = rhoTmp;
 }
-
 // ---------------------------------------------------------------------------
 // Pressure projection
 
@@ -522,17 +564,19 @@ void Solver::project() {
     const int origin = pressureSkewOrigin(n);
     const std::size_t skewStride = pressureSkewStride(n);
     double *skew[2] = {m_pressureSkew.data(), m_pressureSkew.data() + (n + 2) * skewStride};
-    for (std::uint32_t j = 1; j <= n; ++j) {
-        const double *uRow = rowOf(u, j);
-        const double *vRow = rowOf(v, j);
-        const double *vAbove = rowOf(v, j + 1);
-        for (std::uint32_t parity = 0; parity < 2; ++parity) {
-            double *lanes = skew[parity] + j * skewStride + origin;
-            for (std::uint32_t i = parity == 0 ? 2 : 1; i <= n; i += 2) {
-                *(lanes - (i - parity) / 2) = h * (vRow[i] + uRow[i] - uRow[i + 1] - vAbove[i]);
+    forRows(1, static_cast<int>(n) + 1, [&](int begin, int end, int) {
+        for (auto j = static_cast<std::uint32_t>(begin); j < static_cast<std::uint32_t>(end); ++j) {
+            const double *uRow = rowOf(u, j);
+            const double *vRow = rowOf(v, j);
+            const double *vAbove = rowOf(v, j + 1);
+            for (std::uint32_t parity = 0; parity < 2; ++parity) {
+                double *lanes = skew[parity] + j * skewStride + origin;
+                for (std::uint32_t i = parity == 0 ? 2 : 1; i <= n; i += 2) {
+                    *(lanes - (i - parity) / 2) = h * (vRow[i] + uRow[i] - uRow[i + 1] - vAbove[i]);
+                }
             }
         }
-    }
+    });
 
     std::fill(m_pressureRing.begin(), m_pressureRing.end(), 0.0);
     const std::size_t ringSize = (n + 2) * pressureLaneStride();
@@ -556,21 +600,22 @@ void Solver::project() {
     // faces keep their velocities.
     fillBoundary(kScalar, p);
 
-    for (std::uint32_t j = 1; j <= n; ++j) {
-        const double *pRow = rowOf(p, j);
-        double *uRow = rowOf(u, j);
-        for (std::uint32_t i = 1; i <= n + 1; ++i) {
-            uRow[i] = uRow[i] - (pRow[i] - pRow[i - 1]) / h;
+    forRows(1, static_cast<int>(n) + 2, [&](int begin, int end, int) {
+        for (auto j = static_cast<std::uint32_t>(begin); j < static_cast<std::uint32_t>(end); ++j) {
+            const double *pRow = rowOf(p, j);
+            const double *pBelow = rowOf(p, j - 1);
+            if (j <= n) {
+                double *uRow = rowOf(u, j);
+                for (std::uint32_t i = 1; i <= n + 1; ++i) {
+                    uRow[i] = uRow[i] - (pRow[i] - pRow[i - 1]) / h;
+                }
+            }
+            double *vRow = rowOf(v, j);
+            for (std::uint32_t i = 1; i <= n; ++i) {
+                vRow[i] = vRow[i] - (pRow[i] - pBelow[i]) / h;
+            }
         }
-    }
-    for (std::uint32_t j = 1; j <= n + 1; ++j) {
-        const double *pRow = rowOf(p, j);
-        const double *pBelow = rowOf(p, j - 1);
-        double *vRow = rowOf(v, j);
-        for (std::uint32_t i = 1; i <= n; ++i) {
-            vRow[i] = vRow[i] - (pRow[i] - pBelow[i]) / h;
-        }
-    }
+    });
     fillBoundary(kXFace, u);
     fillBoundary(kYFace, v);
 }
@@ -597,35 +642,36 @@ void Solver::gatherSmoke() {
     requireShape(speedU, n + 2, n + 3);
     requireShape(speedV, n + 3, n + 2);
 
-    {
-        const double *r = rho.data();
-        const double *t = target.data();
-        double *d = diff.data();
-        const std::size_t count = static_cast<std::size_t>(n + 2) * (n + 2);
-        for (std::size_t k = 0; k < count; ++k) {
-            d[k] = r[k] - t[k];
+    forRows(0, static_cast<int>(n) + 2, [&](int begin, int end, int) {
+        for (auto j = static_cast<std::uint32_t>(begin); j < static_cast<std::uint32_t>(end); ++j) {
+            const double *r = rowOf(rho, j);
+            const double *t = rowOf(target, j);
+            double *d = rowOf(diff, j);
+            for (std::uint32_t i = 0; i < n + 2; ++i) {
+                d[i] = r[i] - t[i];
+            }
         }
-    }
+    });
     fillBoundary(kScalar, diff);
 
-    for (std::uint32_t j = 1; j <= n; ++j) {
-        const double *d = rowOf(diff, j);
-        const double *b = rowOf(blurTarget, j);
-        double *w = rowOf(speedU, j);
-        for (std::uint32_t i = 1; i <= n + 1; ++i) {
-            w[i] = (d[i] - d[i - 1]) * (b[i] + b[i - 1]) / m_twoH;
+    forRows(1, static_cast<int>(n) + 2, [&](int begin, int end, int) {
+        for (auto j = static_cast<std::uint32_t>(begin); j < static_cast<std::uint32_t>(end); ++j) {
+            const double *d = rowOf(diff, j);
+            const double *dBelow = rowOf(diff, j - 1);
+            const double *b = rowOf(blurTarget, j);
+            const double *bBelow = rowOf(blurTarget, j - 1);
+            if (j <= n) {
+                double *w = rowOf(speedU, j);
+                for (std::uint32_t i = 1; i <= n + 1; ++i) {
+                    w[i] = (d[i] - d[i - 1]) * (b[i] + b[i - 1]) / m_twoH;
+                }
+            }
+            double *w = rowOf(speedV, j);
+            for (std::uint32_t i = 1; i <= n; ++i) {
+                w[i] = (d[i] - dBelow[i]) * (b[i] + bBelow[i]) / m_twoH;
+            }
         }
-    }
-    for (std::uint32_t j = 1; j <= n + 1; ++j) {
-        const double *d = rowOf(diff, j);
-        const double *dBelow = rowOf(diff, j - 1);
-        const double *b = rowOf(blurTarget, j);
-        const double *bBelow = rowOf(blurTarget, j - 1);
-        double *w = rowOf(speedV, j);
-        for (std::uint32_t i = 1; i <= n; ++i) {
-            w[i] = (d[i] - dBelow[i]) * (b[i] + bBelow[i]) / m_twoH;
-        }
-    }
+    });
     fillBoundary(kXFace, speedU);
     fillBoundary(kYFace, speedV);
 

@@ -129,6 +129,7 @@ public:
 private:
     void equaliseMass();
     void allocateScratch();
+    void pushFaces(bool push, bool damp);
     template <class Body> void forRows(int begin, int end, Body &&body);
 
     int m_threadCount = 1;
