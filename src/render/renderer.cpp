@@ -14,6 +14,7 @@
 #include <QRegularExpression>
 #include <QSaveFile>
 #include <QStandardPaths>
+#include <QTemporaryFile>
 
 #include <atomic>
 #include <cmath>
@@ -309,26 +310,49 @@ public:
 
     QString path(const QString &name) const { return m_dir.filePath(name); }
 
-    // Creates the folder and the metrics file. Earlier output of this program
-    // in the folder is removed so frames of two runs never mix.
-    bool open(QString *error, QStringList *notes) {
+    // Makes sure the folder exists and takes files, creating it (and missing
+    // parents) if needed. Nothing already in it is touched yet.
+    bool prepare(QString *error) {
         const QFileInfo info(m_job.outDir);
         if (info.exists() && !info.isDir()) {
             *error = QStringLiteral("output folder %1 is not a folder").arg(quoted(m_job.outDir));
             return false;
         }
-        m_created = !info.exists();
-        if (m_created && !QDir().mkpath(m_job.outDir)) {
+        // Remember the folders this run creates, innermost first, so that a run
+        // that cannot start leaves nothing behind.
+        QString missing = QFileInfo(m_job.outDir).absoluteFilePath();
+        while (!QFileInfo::exists(missing)) {
+            m_createdDirs.append(missing);
+            const QString parent = QFileInfo(missing).absolutePath();
+            if (parent == missing) {
+                break;
+            }
+            missing = parent;
+        }
+        if (!m_createdDirs.isEmpty() && !QDir().mkpath(m_job.outDir)) {
             *error = QStringLiteral("could not create output folder %1").arg(quoted(m_job.outDir));
+            discard();
             return false;
         }
+        QTemporaryFile probe(path(QStringLiteral(".velloran-render-XXXXXX")));
+        if (!probe.open() || probe.write("probe", 5) != 5 || !probe.flush()) {
+            *error = QStringLiteral("cannot write into output folder %1: %2")
+                         .arg(quoted(m_job.outDir), probe.errorString());
+            discard();
+            return false;
+        }
+        return true;
+    }
+
+    // Starts the metrics file and removes what an earlier render left in the
+    // folder, so frames of two runs never mix.
+    bool begin(QString *error, QStringList *notes) {
         m_metrics.setFileName(path(QStringLiteral("metrics.csv")));
         if (!m_metrics.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text) ||
             !writeMetricsText(metricsCsvHeader() + QLatin1Char('\n')) || !m_metrics.flush()) {
             *error = QStringLiteral("cannot write into output folder %1: %2")
                          .arg(quoted(m_job.outDir), m_metrics.errorString());
             m_metrics.close();
-            discard();
             return false;
         }
         int removed = 0;
@@ -347,13 +371,12 @@ public:
         return true;
     }
 
-    // Undoes open() when the run cannot start: nothing is left behind.
+    // Undoes prepare(): removes the folders it created (only while empty).
     void discard() {
-        m_metrics.close();
-        QFile::remove(path(QStringLiteral("metrics.csv")));
-        if (m_created) {
-            QDir().rmdir(m_job.outDir);
+        for (const QString &dir : std::as_const(m_createdDirs)) {
+            QDir().rmdir(dir);
         }
+        m_createdDirs.clear();
     }
 
     bool addMetrics(const StepMetrics &metrics) {
@@ -428,7 +451,7 @@ private:
     int m_side;
     QDir m_dir;
     QFile m_metrics;
-    bool m_created = false;
+    QStringList m_createdDirs;
     int m_frames = 0;
 };
 
@@ -547,11 +570,6 @@ int runJob(const RenderJob &job, FILE *progressStream, FILE *summary) {
                         kExitBadInput);
         }
         const QFileInfo videoInfo(job.video);
-        if (!videoInfo.absoluteDir().exists()) {
-            return fail(QStringLiteral("the folder of the video file %1 does not exist")
-                            .arg(quoted(job.video)),
-                        kExitBadInput);
-        }
         if (videoInfo.exists() && !videoInfo.isFile()) {
             return fail(
                 QStringLiteral("the video file %1 is not a regular file").arg(quoted(job.video)),
@@ -561,21 +579,35 @@ int runJob(const RenderJob &job, FILE *progressStream, FILE *summary) {
 
     RunOutput output(job, static_cast<int>(densities.srcDensity.NumCols()));
     QString error;
-    QStringList notes;
-    if (!output.open(&error, &notes)) {
+    if (!output.prepare(&error)) {
         return fail(error, kExitBadInput);
-    }
-    for (const QString &note : notes) {
-        printLine(errors, QStringLiteral("velloran-render: ") + note);
     }
     std::unique_ptr<VideoEncoder> video;
     if (!job.video.isEmpty()) {
+        // Checked now: the video may go into the output folder just created.
+        if (!QFileInfo(job.video).absoluteDir().exists()) {
+            output.discard();
+            return fail(QStringLiteral("the folder of the video file %1 does not exist")
+                            .arg(quoted(job.video)),
+                        kExitBadInput);
+        }
         video = std::make_unique<VideoEncoder>();
         if (!video->start(ffmpeg, job.video, static_cast<int>(densities.srcDensity.NumCols()),
                           &error)) {
             output.discard();
             return fail(error, kExitBadInput);
         }
+    }
+    QStringList notes;
+    if (!output.begin(&error, &notes)) {
+        if (video) {
+            video->abandon();
+        }
+        output.discard();
+        return fail(error, kExitBadInput);
+    }
+    for (const QString &note : notes) {
+        printLine(errors, QStringLiteral("velloran-render: ") + note);
     }
 
     std::unique_ptr<Solver> solver =

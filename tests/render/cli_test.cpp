@@ -298,14 +298,11 @@ TEST_F(RenderCli, VideoFramesArePipedToFfmpeg) {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("PATH", bin + ":" + environment.value("PATH"));
 
-    const QString video = path("movie.mp4");
-    const Result r = run(QStringList(basic(path("ov"))) << "--steps"
-                                                        << "4"
-                                                        << "--every"
-                                                        << "2"
-                                                        << "--video" << video << "--format"
-                                                        << "none",
-                         QString(), environment);
+    // The video may go into the output folder the run creates.
+    const QString video = path("ov/nested/movie.mp4");
+    const QStringList options = {"--steps", "4",   "--every",  "2",
+                                 "--video", video, "--format", "none"};
+    const Result r = run(basic(path("ov/nested")) + options, QString(), environment);
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_EQ(QFileInfo(video).size(), 3 * 16 * 16); // frames 0, 2, 4 as raw grey
     EXPECT_FALSE(QFileInfo::exists(video + ".part"));
@@ -315,6 +312,16 @@ TEST_F(RenderCli, VideoFramesArePipedToFfmpeg) {
     EXPECT_TRUE(line.contains("-pix_fmt gray -s 16x16")) << line.toStdString();
     EXPECT_TRUE(line.contains("libx264"));
     EXPECT_TRUE(r.out.contains("video:   " + video));
+
+    // A video folder that does not exist: refused, and the output folders
+    // made for the run are gone again.
+    const Result noFolder =
+        run(basic(path("deep/er/out")) + QStringList{"--video", path("nowhere/movie.mp4")},
+            QString(), environment);
+    EXPECT_EQ(noFolder.exitCode, 2);
+    EXPECT_TRUE(noFolder.err.contains("the folder of the video file"))
+        << noFolder.err.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(path("deep")));
 
     // A failing encoder is reported, not taken for success, and leaves no file.
     QFile broken(bin + "/ffmpeg");
