@@ -175,7 +175,7 @@ template <int W> VELLORAN_INLINE void pressureSweeps(const PressurePlan &g) {
         const double *prev2 = g.ring[(t + 1) % 3];
         const int parity = t & 1;
         const double *skew = g.skew[parity] + (g.skewOrigin - (t - parity) / 2);
-        M mask[kVectors];
+        M mask[kVectors] = {};
         for (int k = 0; k < kVectors; ++k) {
             for (int m = 0; m < W; ++m) {
                 const int lane = k * W + m;
