@@ -89,6 +89,16 @@ bool applyConfiguration(const QString &path, const QString &origin, bool imagesF
     const Configuration &c = read.configuration;
     for (std::size_t k = 0; k < kParameterCount; ++k) {
         if (c.values[k]) {
+            bool ok = false;
+            const double literal = c.texts[k].toDouble(&ok);
+            if (!ok && !std::isinf(literal)) {
+                notes->append(
+                    QStringLiteral("%1 '%2' from %3 is not a number; read as 0")
+                        .arg(QLatin1String(kParameterSpecs[k].key), c.texts[k].trimmed(), origin));
+            } else if (std::isnan(literal)) {
+                notes->append(QStringLiteral("%1 'nan' from %2 read as 0")
+                                  .arg(QLatin1String(kParameterSpecs[k].key), origin));
+            }
             job->parameters[k] = applyValue(k, *c.values[k], origin, notes);
         }
     }

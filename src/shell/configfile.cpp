@@ -63,7 +63,9 @@ void readParameters(QXmlStreamReader &reader, Configuration &configuration) {
         const QByteArray name = reader.name().toUtf8();
         const std::size_t index = parameterIndex(name.constData());
         if (index < kParameterCount) {
-            configuration.values[index] = configNumber(readElementText(reader));
+            const QString text = readElementText(reader);
+            configuration.values[index] = configNumber(text);
+            configuration.texts[index] = text;
         } else {
             skipElement(reader);
         }

@@ -35,6 +35,7 @@ constexpr qint64 kMaxConfigurationBytes = 1024 * 1024;
 
 struct Configuration {
     std::array<std::optional<double>, kParameterCount> values; // raw numbers, not clamped
+    std::array<QString, kParameterCount> texts;                // the text each value came from
     std::optional<QString> source;
     std::optional<QString> target;
 

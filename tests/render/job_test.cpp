@@ -95,12 +95,14 @@ TEST(RenderJob, OptionsOverrideTheFileAndChangedValuesAreReported) {
     EXPECT_EQ(job.parameters.vg(), 0.0);
     EXPECT_EQ(job.parameters.sigma(), 2.3);
     EXPECT_EQ(job.parameters.dt(), 0.00001);
-    ASSERT_EQ(notes.size(), 3);
+    ASSERT_EQ(notes.size(), 4);
     EXPECT_TRUE(notes[0].startsWith("vf 2000 from ")) << notes[0].toStdString();
     EXPECT_TRUE(notes[0].endsWith("is outside 0 .. 1000; using 1000"));
-    EXPECT_TRUE(notes[1].startsWith("sigma 2.25 from "));
-    EXPECT_TRUE(notes[2].startsWith("dt 1.49e-05 from --dt rounded to 5 decimal(s): 1e-05"))
-        << notes[2].toStdString();
+    EXPECT_TRUE(notes[1].startsWith("vg 'abc' from ")) << notes[1].toStdString();
+    EXPECT_TRUE(notes[1].endsWith("is not a number; read as 0"));
+    EXPECT_TRUE(notes[2].startsWith("sigma 2.25 from "));
+    EXPECT_TRUE(notes[3].startsWith("dt 1.49e-05 from --dt rounded to 5 decimal(s): 1e-05"))
+        << notes[3].toStdString();
 
     options.example = "blob-to-s";
     EXPECT_FALSE(resolveJob(options, &job, &notes, &error));
