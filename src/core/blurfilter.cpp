@@ -109,15 +109,19 @@ void BlurFilter::apply(const Grid &src, Grid &dst) {
         for (int j = begin; j < end; ++j) {
             const double *s =
                 plan.src + static_cast<std::size_t>(j) * static_cast<std::size_t>(cols);
-            int first = cols;
-            int last = -1;
+            // Smoke extent from both ends; NaN counts as smoke. Zeros are finite,
+            // so only the extent needs the finiteness check.
+            int first = 0;
+            while (first < cols && s[first] == 0.0) {
+                ++first;
+            }
+            int last = cols - 1;
+            while (last >= first && s[last] == 0.0) {
+                --last;
+            }
             bool finite = true;
-            for (int i = 0; i < cols; ++i) {
-                finite = finite && std::fabs(s[i]) <= DBL_MAX;
-                if (s[i] != 0.0) {
-                    first = std::min(first, i);
-                    last = i;
-                }
+            for (int i = first; i <= last; ++i) {
+                finite &= std::fabs(s[i]) <= DBL_MAX;
             }
             m_smokeFirst[static_cast<std::size_t>(j)] = first;
             m_smokeLast[static_cast<std::size_t>(j)] = last;
