@@ -301,6 +301,8 @@ public:
 
 private:
     QString lastErrorLine() {
+        // A failed write usually means ffmpeg has ended; its own words say why.
+        m_process.waitForFinished(2000);
         const QList<QByteArray> lines = m_process.readAllStandardError().trimmed().split('\n');
         const QString last = QString::fromLocal8Bit(lines.last()).trimmed();
         return last.isEmpty() ? m_process.errorString() : last;
@@ -629,12 +631,24 @@ int runJob(const RenderJob &job, FILE *progressStream, FILE *summary) {
     qint64 solverNanoseconds = 0;
 
     // Writes one frame in every requested form; false on an output failure.
+    // A failing encoder costs only the video: the run and its files go on.
+    bool videoFailed = false;
     auto emitFrame = [&](int step) {
         const QImage grey = densityImage(*solver->m_density);
         if (!output.writeFrame(*solver, step, grey, &error)) {
             return false;
         }
-        return !video || video->addFrame(grey, &error);
+        QString videoError;
+        if (video && !video->addFrame(grey, &videoError)) {
+            progress.close();
+            printLine(
+                errors,
+                QStringLiteral("velloran-render: %1; no video, the run goes on").arg(videoError));
+            video->abandon();
+            video.reset();
+            videoFailed = true;
+        }
+        return true;
     };
     // Plot, metrics and video after the last step, whatever ended the run.
     auto finish = [&](int code) {
@@ -656,7 +670,7 @@ int runJob(const RenderJob &job, FILE *progressStream, FILE *summary) {
             }
         }
         if (finalError.isEmpty()) {
-            return code;
+            return code == kExitOk && videoFailed ? static_cast<int>(kExitOutputFailed) : code;
         }
         printLine(errors, QStringLiteral("velloran-render: ") + finalError);
         return code == kExitOk ? static_cast<int>(kExitOutputFailed) : code;
@@ -715,7 +729,7 @@ int runJob(const RenderJob &job, FILE *progressStream, FILE *summary) {
 
     const bool interrupted = step < job.steps;
     const int code = finish(interrupted ? kExitInterrupted : kExitOk);
-    if (code == kExitOutputFailed) {
+    if (code == kExitOutputFailed && !videoFailed) {
         return code;
     }
     const double solverSeconds = solverNanoseconds / 1e9;
@@ -750,7 +764,7 @@ int runJob(const RenderJob &job, FILE *progressStream, FILE *summary) {
     }
     lines << QStringLiteral("  metrics: %1/metrics.csv").arg(dir);
     lines << QStringLiteral("  plot:    %1/convergence.png").arg(dir);
-    if (!job.video.isEmpty()) {
+    if (video) {
         lines << QStringLiteral("  video:   %1").arg(job.video);
     }
     if (summary) {

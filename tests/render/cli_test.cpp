@@ -337,4 +337,22 @@ TEST_F(RenderCli, VideoFramesArePipedToFfmpeg) {
     EXPECT_TRUE(failed.err.contains("ffmpeg failed: Unknown encoder")) << failed.err.toStdString();
     EXPECT_FALSE(QFileInfo::exists(video2));
     EXPECT_FALSE(QFileInfo::exists(video2 + ".part"));
+
+    // An encoder that dies at once costs only the video: every frame is still
+    // written, and the exit status says something failed.
+    QFile dying(bin + "/ffmpeg");
+    ASSERT_TRUE(dying.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    dying.write("#!/bin/sh\necho 'Unrecognized option' >&2\nexit 1\n");
+    dying.close();
+    const QString video3 = path("movie3.mp4");
+    const Result died =
+        run(basic(path("ov3")) + QStringList{"--steps", "6", "--every", "1", "--video", video3},
+            QString(), environment);
+    EXPECT_EQ(died.exitCode, 1);
+    // Whether the first write or the end of the video notices it depends on timing.
+    EXPECT_TRUE(died.err.contains("Unrecognized option")) << died.err.toStdString();
+    EXPECT_TRUE(QFileInfo::exists(path("ov3/frame_000006.png")));
+    EXPECT_TRUE(QFileInfo::exists(path("ov3/convergence.png")));
+    EXPECT_FALSE(QFileInfo::exists(video3));
+    EXPECT_FALSE(QFileInfo::exists(video3 + ".part"));
 }
