@@ -241,9 +241,10 @@ QString renderUsage() {
         "  --list-examples     list the bundled examples and exit\n"
         "  --help, --version\n"
         "\n"
-        "Exit status: 0 done, 1 output failed during the run, 2 bad input,\n"
-        "3 the run became unstable, 130 interrupted (Ctrl-C; the step under way is\n"
-        "finished and written first).\n");
+        "Exit status: 0 done; 1 output or video encoding failed during the run;\n"
+        "2 bad input (nothing is created); 3 the run became unstable (what was written\n"
+        "is kept); 130 interrupted by Ctrl-C (the step under way is finished and\n"
+        "written first; a second Ctrl-C ends at once).\n");
 }
 
 } // namespace velloran
