@@ -144,6 +144,15 @@ TEST(ConfigWriter, FailuresAreReportedAndLeaveNoFileBehind) {
     EXPECT_FALSE(writeConfigurationFile(fifo, p, "", "", &error));
     EXPECT_FALSE(QFileInfo(fifo).isFile());
 
+    // A path XML cannot carry (a control character) fails the save instead of
+    // writing a file that could not be read back; the old file stays.
+    const QString kept = dir.filePath("kept.xml");
+    ASSERT_TRUE(writeFile(kept, "old"));
+    EXPECT_FALSE(writeConfigurationFile(kept, p, QString("a") + QChar(1) + "b", "", &error));
+    QFile old(kept);
+    ASSERT_TRUE(old.open(QIODevice::ReadOnly));
+    EXPECT_EQ(old.readAll(), QByteArray("old"));
+
     // A write that fails after the device was opened is reported.
     FailingDevice failing;
     ASSERT_TRUE(failing.open(QIODevice::WriteOnly));
