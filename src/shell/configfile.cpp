@@ -137,8 +137,8 @@ ConfigReadResult readConfigurationData(const QByteArray &data) {
             continue;
         }
         if (rootSeen) {
-            // A second root is an error the reader reports by itself; reaching
-            // here means we are inside the root, which the loop below consumes.
+            // Only the first element is the root; the reader itself reports any
+            // element after it as an error.
             continue;
         }
         rootSeen = true;
