@@ -150,7 +150,7 @@ int main(int argc, char **argv) {
     ok = writeConfig(dir, QStringLiteral("blob-to-s.xml"), parameters(0.5, 5, 0, 2.2, 0.001),
                      QStringLiteral("blob.png"), QStringLiteral("letter-s.png")) &&
          ok;
-    ok = writeConfig(dir, QStringLiteral("ring-to-star.xml"), parameters(1, 3, 0, 1, 0.001),
+    ok = writeConfig(dir, QStringLiteral("ring-to-star.xml"), parameters(0.5, 1, 0, 0.7, 0.001),
                      QStringLiteral("ring.png"), QStringLiteral("star.png")) &&
          ok;
     return ok ? 0 : 1;

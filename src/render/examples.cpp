@@ -9,7 +9,7 @@ const std::vector<Example> &bundledExamples() {
         {QStringLiteral("blob-to-s"),
          QStringLiteral("a soft blob of smoke gathers into the letter S"), 500, 10},
         {QStringLiteral("ring-to-star"), QStringLiteral("a ring of smoke reshapes into a star"),
-         2000, 20},
+         1500, 20},
     };
     return examples;
 }
