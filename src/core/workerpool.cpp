@@ -1,5 +1,6 @@
 #include "workerpool.h"
 
+#include <algorithm>
 #include <chrono>
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -13,11 +14,19 @@ namespace velloran {
 
 namespace {
 
-// How long an idle helper keeps polling for the next job before it sleeps. A
-// time step runs a dozen short jobs separated by serial work of well under a
-// millisecond; polling across those gaps avoids a wake-up per job, while a
-// paused or finished run costs no more than this once.
-constexpr auto kSpinTime = std::chrono::microseconds(300);
+// How long an idle helper keeps polling for the next job before it sleeps.
+// Short: a helper that wakes late only takes fewer chunks, while one that
+// polls through the serial parts of a step takes a core's share away from the
+// stepping thread whenever other programs keep the machine busy.
+constexpr auto kSpinTime = std::chrono::microseconds(50);
+
+// A wait for a helper's chunk that exceeds both this and the caller's own
+// share of the job means the helper lost its core.
+constexpr auto kSlowHelper = std::chrono::microseconds(200);
+// Jobs then run on the caller alone: about a dozen time steps at first, up to
+// a few hundred while it keeps happening.
+constexpr int kAloneJobs = 128;
+constexpr int kMaxAloneJobs = 4096;
 
 // The job word: generation (24 bits), chunk count (20 bits), next chunk (20 bits).
 constexpr int kChunkBits = 20;
@@ -77,7 +86,9 @@ void WorkerPool::dispatch(JobFn fn, void *context, int chunks) {
         m_wake.notify_all();
     }
 
+    const auto started = std::chrono::steady_clock::now();
     work(m_generation, 0);
+    const auto worked = std::chrono::steady_clock::now();
 
     // Chunks a helper claimed may still be running.
     int spins = 0;
@@ -87,6 +98,15 @@ void WorkerPool::dispatch(JobFn fn, void *context, int chunks) {
         } else {
             std::this_thread::yield();
         }
+    }
+    if (spins >= 4096) {
+        const auto waited = std::chrono::steady_clock::now() - worked;
+        if (waited > kSlowHelper && waited > worked - started) {
+            m_aloneBackoff = std::min(std::max(2 * m_aloneBackoff, kAloneJobs), kMaxAloneJobs);
+            m_aloneJobs = m_aloneBackoff;
+        }
+    } else if (m_aloneBackoff > 0) {
+        m_aloneBackoff = std::max(m_aloneBackoff / 2, 0);
     }
 }
 

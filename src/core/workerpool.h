@@ -14,6 +14,10 @@
 //
 // Jobs partition their outputs between chunks; a chunk never sums into
 // another chunk's results, so results do not depend on who ran which chunk.
+//
+// A helper that has claimed a chunk and then loses its core (the machine is
+// busy with other programs) holds the whole job up; when that happens the pool
+// runs the next jobs on the caller alone for a while before trying again.
 
 #include <atomic>
 #include <condition_variable>
@@ -46,7 +50,10 @@ public:
         if (chunks <= 0) {
             return;
         }
-        if (m_size == 1 || chunks == 1) {
+        if (m_size == 1 || chunks == 1 || m_aloneJobs > 0) {
+            if (m_aloneJobs > 0) {
+                --m_aloneJobs;
+            }
             for (int chunk = 0; chunk < chunks; ++chunk) {
                 body(chunk, 0);
             }
@@ -101,6 +108,12 @@ private:
     std::atomic<std::uint64_t> m_work{0};
     std::atomic<int> m_unfinished{0};
     std::uint64_t m_generation = 0;
+
+    // When a helper keeps the caller waiting far longer than the work took
+    // (it lost its core to other programs), the next jobs run on the caller
+    // alone; the count doubles each time this repeats, up to a limit.
+    int m_aloneJobs = 0;
+    int m_aloneBackoff = 0;
 
     std::atomic<int> m_sleeping{0};
     std::atomic<bool> m_stop{false};
