@@ -95,6 +95,37 @@ TEST(WorkerPool, SingleThreadRunsInlineAndOddCountsAreTakenAsOne) {
     }
 }
 
+// A helper that holds a job up (here: it sleeps in its chunk, as if it had
+// lost its core) makes the pool run the next jobs on the caller alone.
+TEST(WorkerPool, RunsAloneForAWhileAfterAHelperHeldAJobUp) {
+    WorkerPool pool(2);
+    std::atomic<bool> helperHeldUp{false};
+    for (int attempt = 0; attempt < 200 && !helperHeldUp; ++attempt) {
+        pool.run(8, [&](int, int thread) {
+            if (thread == 1) {
+                helperHeldUp = true;
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            } else {
+                // Slow enough for the helper to wake and claim a chunk.
+                std::this_thread::sleep_for(std::chrono::microseconds(100));
+            }
+        });
+    }
+    if (!helperHeldUp) {
+        GTEST_SKIP() << "the helper never got a chunk";
+    }
+    std::atomic<int> onHelper{0};
+    for (int job = 0; job < 20; ++job) {
+        pool.run(8, [&](int, int thread) {
+            if (thread != 0) {
+                ++onHelper;
+            }
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
+        });
+    }
+    EXPECT_EQ(onHelper.load(), 0);
+}
+
 TEST(WorkerPool, DestroysCleanlyBeforeAndAfterItsFirstJob) {
     { WorkerPool unused(2); }
     WorkerPool used(2);
