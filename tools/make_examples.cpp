@@ -3,6 +3,9 @@
 //   cmake --build build/b --target velloran_make_examples
 //   build/b/src/render/velloran_make_examples examples
 //
+// A second argument draws the same pictures at another side (e.g. 256 for a
+// benchmark of larger grids); the configuration files are written as well.
+//
 // The images are grey (the simulation reads the blue channel), 128 x 128,
 // white smoke on black. Letters come from the DejaVu fonts at generation time;
 // the results are committed, so renders never depend on installed fonts.
@@ -19,10 +22,13 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
 
-constexpr int kSide = 128;
+// Side of the pictures in pixels: 128 for the bundled examples; other sides
+// (for benchmarks) scale every shape with it.
+int kSide = 128;
 
 QImage blank() {
     QImage image(kSide, kSide, QImage::Format_Grayscale8);
@@ -79,7 +85,7 @@ QImage ring(double outer, double inner) {
 
 QImage star(double outer, double inner) {
     QPainterPath path;
-    const QPointF c(kSide / 2.0, kSide / 2.0 + 4.0);
+    const QPointF c(kSide / 2.0, kSide / 2.0 + 4.0 * kSide / 128.0);
     for (int k = 0; k < 10; ++k) {
         const double r = k % 2 == 0 ? outer : inner;
         const double a = -M_PI / 2.0 + k * M_PI / 5.0;
@@ -129,10 +135,18 @@ velloran::SimParameters parameters(double vf, double vd, double vg, double sigma
 int main(int argc, char **argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s OUTPUT_FOLDER\n", argv[0]);
+    if (argc != 2 && argc != 3) {
+        std::fprintf(stderr, "usage: %s OUTPUT_FOLDER [SIDE]\n", argv[0]);
         return 2;
     }
+    if (argc == 3) {
+        kSide = std::atoi(argv[2]);
+        if (kSide < 16 || kSide > 2048) {
+            std::fprintf(stderr, "SIDE must lie between 16 and 2048\n");
+            return 2;
+        }
+    }
+    const double scale = kSide / 128.0;
     const QDir dir(QString::fromLocal8Bit(argv[1]));
     if (!dir.exists()) {
         std::fprintf(stderr, "no folder %s\n", argv[1]);
@@ -143,10 +157,12 @@ int main(int argc, char **argv) {
     const QString family = font >= 0 ? QFontDatabase::applicationFontFamilies(font).value(0)
                                      : QStringLiteral("DejaVu Sans");
 
-    bool ok = save(blob(31.0, 4.0), dir, QStringLiteral("blob.png"));
-    ok = save(letter(QStringLiteral("S"), family, 110), dir, QStringLiteral("letter-s.png")) && ok;
-    ok = save(ring(44.0, 30.0), dir, QStringLiteral("ring.png")) && ok;
-    ok = save(star(52.0, 22.0), dir, QStringLiteral("star.png")) && ok;
+    bool ok = save(blob(31.0 * scale, 4.0 * scale), dir, QStringLiteral("blob.png"));
+    ok = save(letter(QStringLiteral("S"), family, static_cast<int>(std::lround(110 * scale))), dir,
+              QStringLiteral("letter-s.png")) &&
+         ok;
+    ok = save(ring(44.0 * scale, 30.0 * scale), dir, QStringLiteral("ring.png")) && ok;
+    ok = save(star(52.0 * scale, 22.0 * scale), dir, QStringLiteral("star.png")) && ok;
     ok = writeConfig(dir, QStringLiteral("blob-to-s.xml"), parameters(0.5, 5, 0, 2.2, 0.001),
                      QStringLiteral("blob.png"), QStringLiteral("letter-s.png")) &&
          ok;
