@@ -76,6 +76,24 @@ double tickSpacing(double span, int count) {
     return nice * power;
 }
 
+// Tick spacing for the step axis: a spacing of 1, 2, 2.5 or 5 times a power of
+// ten that divides the last step into 4 to 10 intervals, so the axis ends on
+// the last step (500 -> 100, 1500 -> 250); otherwise the general rule.
+double stepTickSpacing(int lastStep) {
+    double best = 0.0;
+    for (double power = 1.0; power <= lastStep; power *= 10.0) {
+        for (const double factor : {1.0, 2.0, 2.5, 5.0}) {
+            const double tick = factor * power;
+            const double intervals = lastStep / tick;
+            if (intervals >= 4.0 && intervals <= 10.0 && intervals == std::floor(intervals) &&
+                (best == 0.0 || std::fabs(intervals - 7.0) < std::fabs(lastStep / best - 7.0))) {
+                best = tick;
+            }
+        }
+    }
+    return best > 0.0 ? best : tickSpacing(lastStep, 8);
+}
+
 } // namespace
 
 QImage convergencePlot(const std::vector<StepMetrics> &history, const QString &title) {
@@ -105,7 +123,7 @@ QImage convergencePlot(const std::vector<StepMetrics> &history, const QString &t
     }
     const double yTick = tickSpacing(top, 5);
     top = std::ceil(top / yTick) * yTick;
-    const double xTick = tickSpacing(lastStep, 8);
+    const double xTick = stepTickSpacing(lastStep);
     const double right = std::ceil(lastStep / xTick) * xTick;
 
     auto toPoint = [&](double step, double distance) {
