@@ -1,11 +1,13 @@
 // Velloran: smoke that gathers into a target image, animated live.
 
+#include "glview.h"
 #include "mainwindow.h"
 #include "startup.h"
 
 #include <QApplication>
 
 int main(int argc, char **argv) {
+    GLView::retainRendererMemory();
     setDefaultSurfaceFormat();
     QApplication app(argc, argv);
     nameApplication();

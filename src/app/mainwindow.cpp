@@ -10,12 +10,16 @@
 #include <QEvent>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QTimer>
 
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
     , ui(new Ui_MainWindow)
-    , simThread(nullptr) {
+    , simThread(nullptr)
+    , frameTimer(new QTimer(this)) {
     ui->setupUi(this);
+    frameTimer->setSingleShot(true);
+    connect(frameTimer, &QTimer::timeout, this, &MainWindow::showNewestStep);
     setControlsEnabled(true);
 
     // The image and parameter panels start folded away behind "More >>".
@@ -222,19 +226,54 @@ void MainWindow::simThreadFinished() {
         return;
     }
     simThread->wait();
+    // A step deferred by the frame interval is shown now: it is the last one.
+    frameTimer->stop();
+    if (simThread->notificationPending()) {
+        showNewestStep();
+    }
     delete simThread;
     simThread = nullptr;
     statusBar()->showMessage(tr("Simulation stopped."));
     setControlsEnabled(true);
 }
 
-// The worker waits for this copy and repaint when it wants to publish the
-// next step; the GUI never waits for the worker: a busy mutex drops the
-// notification and a later one brings a newer snapshot.
 void MainWindow::simThreadStepCompleted() {
-    if (simThread && simThread->m_mutex.tryLock()) {
-        ui->glView->setGrids(*simThread->m_densitySnap, *simThread->m_uSnap, *simThread->m_vSnap);
-        simThread->m_mutex.unlock();
+    if (!simThread) {
+        return;
+    }
+    if (frameClock.isValid()) {
+        const qint64 wait = kFrameIntervalMs - frameClock.elapsed();
+        if (wait > 0) {
+            // Too soon for another frame. Left unacknowledged, this
+            // notification stays the only one; the timer shows whatever step
+            // is newest when the interval is over.
+            if (!frameTimer->isActive()) {
+                frameTimer->start(static_cast<int>(wait));
+            }
+            return;
+        }
+    }
+    showNewestStep();
+}
+
+// Acknowledges first, so a step published from now on posts a notification.
+// A busy mutex means the worker is publishing a newer step right now; its
+// notification follows, so nothing is lost by giving up here. The view
+// copies under the mutex and paints after it is released.
+void MainWindow::showNewestStep() {
+    if (!simThread) {
+        return;
+    }
+    simThread->acknowledgeStep();
+    if (!simThread->m_mutex.tryLock()) {
+        return;
+    }
+    const bool copied =
+        ui->glView->copyGrids(*simThread->m_densitySnap, *simThread->m_uSnap, *simThread->m_vSnap);
+    simThread->m_mutex.unlock();
+    if (copied) {
+        frameClock.start();
+        ui->glView->update();
     }
 }
 

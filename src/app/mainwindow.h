@@ -9,12 +9,22 @@
 // A run is a SimThread owned by the window. The window shares with its worker
 // only the snapshots, read under the thread's mutex with a try-lock (the GUI
 // never waits for a step), and the run flag, which Stop clears.
+//
+// The live view never holds the worker back: the snapshots are copied under
+// the mutex and painted after it is released, and at most one frame is shown
+// per kFrameIntervalMs (about what a screen shows). A step notification that
+// comes sooner is left unacknowledged, so the worker posts no more, and a
+// timer shows the newest snapshot when the interval is over. The worker runs
+// at idle priority: every cycle the GUI spends on frames nobody could see
+// would be taken from it.
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 
 class SimThread;
 class Ui_MainWindow;
 class QDoubleSpinBox;
+class QTimer;
 
 namespace velloran {
 struct Configuration;
@@ -32,6 +42,8 @@ public:
 
     // The current run, null while idle (read by tests and tools).
     SimThread *simulation() const { return simThread; }
+
+    static constexpr int kFrameIntervalMs = 16;
 
 protected:
     void changeEvent(QEvent *event) override;
@@ -59,6 +71,8 @@ private slots:
     void simThreadStepCompleted();
     void simThreadFpsUpdated(float fps);
 
+    void showNewestStep();
+
 private:
     void setControlsEnabled(bool enabled);
     void startSimulation(bool reverse);
@@ -69,4 +83,6 @@ private:
 
     Ui_MainWindow *ui;
     SimThread *simThread;
+    QTimer *frameTimer;       // shows a deferred step when the interval is over
+    QElapsedTimer frameClock; // since the last frame shown
 };

@@ -55,6 +55,12 @@ void SimThread::run() {
             *m_uSnap = *m_solver->m_uCentre;
             *m_vSnap = *m_solver->m_vCentre;
         }
-        emit stepCompleted();
+        // Post only if the owner has taken the previous notification. The
+        // exchange comes after the snapshot's unlock: an owner that
+        // acknowledged earlier and found the mutex busy is sure to be told
+        // again, and one that sees the flag still set reads this snapshot.
+        if (!m_notified.exchange(true, std::memory_order_acq_rel)) {
+            emit stepCompleted();
+        }
     }
 }

@@ -5,14 +5,22 @@
 // The constructor builds and configures the run's Solver in the caller's
 // thread. run() then steps it without pause for as long as m_running is set,
 // and after every step publishes copies of the density and of the cell-centred
-// velocity under m_mutex, followed by stepCompleted(). Every two seconds (more
-// exactly: with the first step that ends more than 2000 ms after the previous
-// report) fpsUpdated() carries the step rate.
+// velocity under m_mutex. Every two seconds (more exactly: with the first step
+// that ends more than 2000 ms after the previous report) fpsUpdated() carries
+// the step rate.
+//
+// Step notifications are coalesced: stepCompleted() is posted only when the
+// previous one has been acknowledged (acknowledgeStep()), so however slowly
+// the owner reads, at most one notification waits in its event queue. The
+// owner acknowledges before it reads the snapshots; any step published after
+// that posts a new notification, so the newest snapshot is always announced.
 //
 // Sharing between the owner (GUI thread) and the worker:
 //   - the three snapshot grids, only under m_mutex;
 //   - m_running, an atomic flag the owner clears to stop the loop; the step
-//     under way still completes and is published.
+//     under way still completes and is published;
+//   - the notification flag, set by the worker when it posts stepCompleted()
+//     and cleared by the owner through acknowledgeStep().
 // The solver and the step counter belong to the worker alone once started.
 // The owner destroys the object only after the worker has ended.
 
@@ -47,6 +55,14 @@ public:
 
     QMutex m_mutex; // guards the three snapshots
 
+    // Called by the owner when it handles stepCompleted(), before it reads the
+    // snapshots: from then on the next published step posts a notification.
+    // (An exchange, not a store: reading the worker's flag orders its last
+    // unlock before the owner's try-lock.)
+    void acknowledgeStep() { m_notified.exchange(false, std::memory_order_acq_rel); }
+    // True while a posted notification has not been acknowledged.
+    bool notificationPending() const { return m_notified.load(std::memory_order_acquire); }
+
 private:
     std::unique_ptr<Solver> m_solver; // worker only, once started
 
@@ -61,6 +77,8 @@ public:
 
 private:
     std::uint32_t m_stepCount; // steps in the current rate window (worker only)
+    // Set by the worker when it posts stepCompleted(), cleared by the owner.
+    std::atomic<bool> m_notified{false};
 
 signals:
     void stepCompleted();

@@ -3,6 +3,10 @@
 #include <GL/gl.h>
 #include <GL/glu.h>
 
+#include <algorithm>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 #include <cmath>
 
 GLView::GLView(QWidget *parent)
@@ -15,20 +19,37 @@ GLView::GLView(QWidget *parent)
 GLView::~GLView() = default;
 
 void GLView::setGrids(const Grid &density, const Grid &u, const Grid &v) {
+    if (copyGrids(density, u, v)) {
+        repaint();
+    }
+}
+
+bool GLView::copyGrids(const Grid &density, const Grid &u, const Grid &v) {
     const bool sameShape = density.NumRows() == u.NumRows() && density.NumCols() == u.NumCols() &&
                            u.NumRows() == v.NumRows() && u.NumCols() == v.NumCols();
     if (!sameShape) {
-        return;
+        return false;
     }
     *m_densityGrid = density;
     *m_uGrid = u;
     *m_vGrid = v;
-    repaint();
+    m_densityStale = true;
+    m_velocityStale = true;
+    return true;
 }
 
 void GLView::setViewMode(ViewMode mode) {
     m_mode = mode;
     repaint();
+}
+
+void GLView::retainRendererMemory() {
+#ifdef __GLIBC__
+    // Setting either value turns off the library's own adjustment of both, so
+    // set both: large blocks come from the heap, and the heap is not trimmed.
+    mallopt(M_MMAP_THRESHOLD, 32 * 1024 * 1024);
+    mallopt(M_TRIM_THRESHOLD, 512 * 1024 * 1024);
+#endif
 }
 
 QSize GLView::sizeHint() const {
@@ -77,69 +98,149 @@ void GLView::paintGL() {
     }
 }
 
+namespace {
+
+constexpr int kFloatsPerVertex = 5;
+constexpr GLsizei kStride = kFloatsPerVertex * sizeof(float);
+
+void putVertex(float *out, double x, double y, double red, double green, double blue) {
+    out[0] = static_cast<float>(x);
+    out[1] = static_cast<float>(y);
+    out[2] = static_cast<float>(red);
+    out[3] = static_cast<float>(green);
+    out[4] = static_cast<float>(blue);
+}
+
+void beginInterleaved(const std::vector<float> &vertices) {
+    glEnableClientState(GL_VERTEX_ARRAY);
+    glEnableClientState(GL_COLOR_ARRAY);
+    glVertexPointer(2, GL_FLOAT, kStride, vertices.data());
+    glColorPointer(3, GL_FLOAT, kStride, vertices.data() + 2);
+}
+
+void endInterleaved() {
+    glDisableClientState(GL_COLOR_ARRAY);
+    glDisableClientState(GL_VERTEX_ARRAY);
+}
+
+} // namespace
+
 // Interior cell (i, j) covers [(i-1)h, ih] x [(j-1)h, jh]. Its lower-left
 // corner shows its own value, the other corners its right, upper-right and
 // upper neighbours, so the picture is interpolated smoothly across each quad.
-void GLView::drawDensity() {
+// Every corner therefore has one position and one colour whichever quad it
+// belongs to: corner (a, b), for columns a = 1 .. cols-1 and rows
+// b = 1 .. rows-1, sits at ((a-1)h, (b-1)h) and shows D(a, b). Each quad is
+// drawn as the two triangles (lower left, lower right, upper right) and
+// (lower left, upper right, upper left), column by column: the split and
+// vertex order the renderer gives a quad, so the shading across each quad is
+// the same as if it were drawn as a quad. (The other diagonal would shade
+// visibly differently.)
+void GLView::buildDensityArrays() {
     const Grid &d = *m_densityGrid;
     const std::uint32_t cols = d.NumCols();
     const std::uint32_t rows = d.NumRows();
+    m_densityStale = false;
+    if (cols < 3 || rows < 3) {
+        m_densityVertices.clear();
+        m_quadIndices.clear();
+        m_quadCols = m_quadRows = 0;
+        return;
+    }
     const double h = 1.0 / (static_cast<double>(cols) - 2);
-
-    glBegin(GL_QUADS);
-    if (cols >= 3 && rows >= 3) {
-        for (std::uint32_t i = 1; i <= cols - 2; ++i) {
-            for (std::uint32_t j = 1; j <= rows - 2; ++j) {
-                const double x0 = (i - 1) * h;
-                const double y0 = (j - 1) * h;
-                double g = greyLevel(d(i, j));
-                glColor3d(g, g, g);
-                glVertex2d(x0, y0);
-                g = greyLevel(d(i + 1, j));
-                glColor3d(g, g, g);
-                glVertex2d(x0 + h, y0);
-                g = greyLevel(d(i + 1, j + 1));
-                glColor3d(g, g, g);
-                glVertex2d(x0 + h, y0 + h);
-                g = greyLevel(d(i, j + 1));
-                glColor3d(g, g, g);
-                glVertex2d(x0, y0 + h);
-            }
+    const std::uint32_t cornerRows = rows - 1;
+    m_densityVertices.resize(static_cast<std::size_t>(cols - 1) * cornerRows * kFloatsPerVertex);
+    float *out = m_densityVertices.data();
+    for (std::uint32_t a = 1; a <= cols - 1; ++a) {
+        const double x = (a - 1) * h;
+        for (std::uint32_t b = 1; b <= rows - 1; ++b) {
+            const double g = greyLevel(d(a, b));
+            putVertex(out, x, (b - 1) * h, g, g, g);
+            out += kFloatsPerVertex;
         }
     }
-    glEnd();
+
+    if (m_quadCols == cols && m_quadRows == rows) {
+        return; // same shape, same quads
+    }
+    m_quadIndices.resize(static_cast<std::size_t>(cols - 2) * (rows - 2) * 6);
+    std::uint32_t *index = m_quadIndices.data();
+    for (std::uint32_t i = 0; i < cols - 2; ++i) {
+        for (std::uint32_t j = 0; j < rows - 2; ++j) {
+            const std::uint32_t lowerLeft = i * cornerRows + j;
+            const std::uint32_t lowerRight = lowerLeft + cornerRows;
+            index[0] = lowerLeft;
+            index[1] = lowerRight;
+            index[2] = lowerRight + 1;
+            index[3] = lowerLeft;
+            index[4] = lowerRight + 1;
+            index[5] = lowerLeft + 1;
+            index += 6;
+        }
+    }
+    m_quadCols = cols;
+    m_quadRows = rows;
+}
+
+void GLView::drawDensity() {
+    if (m_densityStale) {
+        buildDensityArrays();
+    }
+    if (m_quadIndices.empty()) {
+        return;
+    }
+    beginInterleaved(m_densityVertices);
+    const auto last = static_cast<GLuint>(m_densityVertices.size() / kFloatsPerVertex - 1);
+    glDrawRangeElements(GL_TRIANGLES, 0, last, static_cast<GLsizei>(m_quadIndices.size()),
+                        GL_UNSIGNED_INT, m_quadIndices.data());
+    endInterleaved();
 }
 
 // One segment per interior cell from its centre, white fading to dark grey at
 // the tip. A field at rest (or one with an infinite component) has no finite
 // scale and draws nothing; a cell whose tip is not finite is skipped.
-void GLView::drawVelocity() {
+void GLView::buildVelocityArrays() {
     const Grid &u = *m_uGrid;
     const Grid &v = *m_vGrid;
     const std::uint32_t cols = u.NumCols();
     const std::uint32_t rows = u.NumRows();
+    m_velocityStale = false;
+    m_velocityVertices.clear();
     const double h = 1.0 / (static_cast<double>(cols) - 2);
     const double largest = std::max(maxAbs(v), maxAbs(u));
     const double s = velocityScale(h, largest);
-
-    glLineWidth(1.0f);
-    glBegin(GL_LINES);
-    if (cols >= 3 && rows >= 3 && s > 0.0) {
-        for (std::uint32_t i = 1; i <= cols - 2; ++i) {
-            for (std::uint32_t j = 1; j <= rows - 2; ++j) {
-                const double x = (i - 0.5) * h;
-                const double y = (j - 0.5) * h;
-                const double tipX = x + u(i, j) * s;
-                const double tipY = y + v(i, j) * s;
-                if (!std::isfinite(tipX) || !std::isfinite(tipY)) {
-                    continue;
-                }
-                glColor3d(1.0, 1.0, 1.0);
-                glVertex2d(x, y);
-                glColor3d(0.25, 0.25, 0.25);
-                glVertex2d(tipX, tipY);
+    if (cols < 3 || rows < 3 || !(s > 0.0)) {
+        return;
+    }
+    m_velocityVertices.resize(static_cast<std::size_t>(cols - 2) * (rows - 2) * 2 *
+                              kFloatsPerVertex);
+    float *out = m_velocityVertices.data();
+    for (std::uint32_t i = 1; i <= cols - 2; ++i) {
+        for (std::uint32_t j = 1; j <= rows - 2; ++j) {
+            const double x = (i - 0.5) * h;
+            const double y = (j - 0.5) * h;
+            const double tipX = x + u(i, j) * s;
+            const double tipY = y + v(i, j) * s;
+            if (!std::isfinite(tipX) || !std::isfinite(tipY)) {
+                continue;
             }
+            putVertex(out, x, y, 1.0, 1.0, 1.0);
+            putVertex(out + kFloatsPerVertex, tipX, tipY, 0.25, 0.25, 0.25);
+            out += 2 * kFloatsPerVertex;
         }
     }
-    glEnd();
+    m_velocityVertices.resize(static_cast<std::size_t>(out - m_velocityVertices.data()));
+}
+
+void GLView::drawVelocity() {
+    if (m_velocityStale) {
+        buildVelocityArrays();
+    }
+    glLineWidth(1.0f);
+    if (m_velocityVertices.empty()) {
+        return;
+    }
+    beginInterleaved(m_velocityVertices);
+    glDrawArrays(GL_LINES, 0, static_cast<GLsizei>(m_velocityVertices.size() / kFloatsPerVertex));
+    endInterleaved();
 }

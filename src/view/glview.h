@@ -7,12 +7,19 @@
 // them on every paint, so it never reads memory that another thread writes.
 // Drawing coordinates are the unit square stretched over the whole widget,
 // y pointing up; grid row 1 is at the bottom, column 1 at the left.
+//
+// Drawing goes through vertex and colour arrays built from the copies (once
+// per new snapshot and mode, not per paint): a 256 x 256 snapshot is about
+// 66 000 shared corners and 65 536 quads or segments, far too many for one
+// call per vertex.
 
 #include "grid.h"
 
 #include <QOpenGLWidget>
 
+#include <cstdint>
 #include <memory>
+#include <vector>
 
 enum ViewMode : int { Density = 0, Velocity = 1 };
 
@@ -31,6 +38,10 @@ public:
     // The three must have the same shape: a mismatched set is refused and the
     // previous picture stays (drawing reads u and v at the same cells).
     void setGrids(const Grid &density, const Grid &u, const Grid &v);
+    // The copy alone, without painting: for a caller that copies while it
+    // holds another thread's lock and repaints after releasing it. Returns
+    // false, keeping the previous grids, for a mismatched set.
+    bool copyGrids(const Grid &density, const Grid &u, const Grid &v);
     void setViewMode(ViewMode mode);
 
     ViewMode viewMode() const { return m_mode; }
@@ -39,6 +50,13 @@ public:
     const Grid &vGrid() const { return *m_vGrid; }
 
     QSize sizeHint() const override;
+
+    // The software renderer allocates and frees its binning memory on every
+    // frame; with the C library's default trimming that memory goes back to
+    // the system each time and is faulted in afresh, which can double the
+    // cost of a paint. Keeps freed heap memory in the process instead. Call
+    // once, early in main().
+    static void retainRendererMemory();
 
     // Velocity scale: the largest component is drawn three cells long. Returns
     // 0 when nothing can be scaled (a field at rest, or an infinite component).
@@ -54,9 +72,20 @@ protected:
 private:
     void drawDensity();
     void drawVelocity();
+    void buildDensityArrays();
+    void buildVelocityArrays();
 
     ViewMode m_mode;
     std::unique_ptr<Grid> m_densityGrid;
     std::unique_ptr<Grid> m_uGrid;
     std::unique_ptr<Grid> m_vGrid;
+
+    // Interleaved vertices: x, y, red, green, blue (floats, which is what the
+    // pipeline keeps of double coordinates and colours anyway).
+    std::vector<float> m_densityVertices;         // one per shared corner
+    std::vector<std::uint32_t> m_quadIndices;     // four corners per quad
+    std::uint32_t m_quadCols = 0, m_quadRows = 0; // shape m_quadIndices was built for
+    std::vector<float> m_velocityVertices;        // two per drawn segment
+    bool m_densityStale = true;
+    bool m_velocityStale = true;
 };

@@ -7,8 +7,10 @@
 
 #include <QAtomicInt>
 #include <QElapsedTimer>
+#include <QMutexLocker>
 #include <QTest>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -27,6 +29,15 @@ void makeInputs(std::uint32_t n, Grid &src, Grid &tgt) {
     }
 }
 
+// Sets up a solver as SimThread sets up its own, to be stepped alone.
+void configure(Solver &solver) {
+    solver.m_vf = kVf;
+    solver.m_vd = kVd;
+    solver.m_vg = kVg;
+    solver.setSigma(kSigma);
+    solver.setTimeStep(kDt);
+}
+
 bool sameBits(const Grid &a, const Grid &b) {
     return a.NumRows() == b.NumRows() && a.NumCols() == b.NumCols() &&
            std::memcmp(a.data(), b.data(), sizeof(double) * a.NumRows() * a.NumCols()) == 0;
@@ -41,7 +52,9 @@ private slots:
     void rateWindow();
     void freshThreadHasEmptySnapshots();
     void clearedFlagBeforeStartRunsNoStep();
-    void everyPublishedStepIsSignalled();
+    void acknowledgedStepsAreEachSignalled();
+    void unacknowledgedNotificationIsNotRepeated();
+    void slowOwnerSeesNewestSnapshotAndShortQueue();
     void stopFromOwnerPublishesStepUnderWay();
 };
 
@@ -106,9 +119,10 @@ void SimThreadTest::clearedFlagBeforeStartRunsNoStep() {
     QCOMPARE(thread.m_densitySnap->NumRows(), 1u);
 }
 
-void SimThreadTest::everyPublishedStepIsSignalled() {
-    // A direct connection runs in the worker right after the step's signal;
-    // clearing the flag there must end the loop after exactly that step.
+void SimThreadTest::acknowledgedStepsAreEachSignalled() {
+    // A direct connection runs in the worker right after the step's signal.
+    // Acknowledging there lets every step post; clearing the flag on the
+    // fifth must end the loop after exactly that step.
     const std::uint32_t n = 12;
     Grid src(n, n), tgt(n, n);
     makeInputs(n, src, tgt);
@@ -117,6 +131,7 @@ void SimThreadTest::everyPublishedStepIsSignalled() {
     connect(
         &thread, &SimThread::stepCompleted, this,
         [&thread, &signalled] {
+            thread.acknowledgeStep();
             if (signalled.fetchAndAddRelaxed(1) + 1 == 5) {
                 thread.m_running = false;
             }
@@ -127,11 +142,7 @@ void SimThreadTest::everyPublishedStepIsSignalled() {
     QCOMPARE(signalled.loadRelaxed(), 5);
 
     Solver alone(src, tgt);
-    alone.m_vf = kVf;
-    alone.m_vd = kVd;
-    alone.m_vg = kVg;
-    alone.setSigma(kSigma);
-    alone.setTimeStep(kDt);
+    configure(alone);
     for (int k = 0; k < 5; ++k) {
         alone.step();
     }
@@ -141,16 +152,116 @@ void SimThreadTest::everyPublishedStepIsSignalled() {
     QVERIFY(sameBits(*thread.m_vSnap, *alone.m_vCentre));
 }
 
+void SimThreadTest::unacknowledgedNotificationIsNotRepeated() {
+    // Without an acknowledgement the worker keeps stepping but posts nothing
+    // more; the step after an acknowledgement posts again, even when the
+    // owner held the mutex while it acknowledged (the worker was then
+    // waiting to publish).
+    const std::uint32_t n = 8;
+    Grid src(n, n), tgt(n, n);
+    makeInputs(n, src, tgt);
+    SimThread thread(nullptr, src, tgt, kVf, kVd, kVg, kSigma, kDt);
+    QVERIFY(!thread.notificationPending());
+    QAtomicInt posted = 0;
+    connect(
+        &thread, &SimThread::stepCompleted, this, [&posted] { posted.fetchAndAddRelaxed(1); },
+        Qt::DirectConnection);
+    int received = 0;
+    connect(&thread, &SimThread::stepCompleted, this, [&received] { ++received; });
+    int finished = 0;
+    connect(
+        &thread, &QThread::finished, this, [&finished] { ++finished; }, Qt::QueuedConnection);
+    thread.start();
+    QTRY_VERIFY_WITH_TIMEOUT(received == 1, 60000);
+    QVERIFY(thread.notificationPending());
+
+    // Let the worker publish several more steps (the snapshots change).
+    Grid first(1, 1);
+    {
+        QMutexLocker lock(&thread.m_mutex);
+        first = *thread.m_densitySnap;
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&] {
+            QMutexLocker lock(&thread.m_mutex);
+            return !sameBits(first, *thread.m_densitySnap);
+        }(),
+        60000);
+    QTest::qWait(50);
+    QCOMPARE(posted.loadRelaxed(), 1);
+    QCOMPARE(received, 1);
+
+    thread.m_mutex.lock();
+    thread.acknowledgeStep();
+    QVERIFY(!thread.notificationPending());
+    QTest::qWait(20);
+    thread.m_mutex.unlock();
+    QTRY_VERIFY_WITH_TIMEOUT(received == 2, 60000);
+    QCOMPARE(posted.loadRelaxed(), 2);
+
+    thread.m_running = false;
+    QTRY_COMPARE_WITH_TIMEOUT(finished, 1, 60000);
+    QVERIFY(thread.wait(1000));
+}
+
+void SimThreadTest::slowOwnerSeesNewestSnapshotAndShortQueue() {
+    // An owner much slower than the worker: each handler acknowledges, copies
+    // under tryLock and then dawdles. At no time does more than one
+    // notification wait, and the last copy is the final snapshot.
+    const std::uint32_t n = 8;
+    Grid src(n, n), tgt(n, n);
+    makeInputs(n, src, tgt);
+    SimThread thread(nullptr, src, tgt, kVf, kVd, kVg, kSigma, kDt);
+    QAtomicInt posted = 0;
+    connect(
+        &thread, &SimThread::stepCompleted, this, [&posted] { posted.fetchAndAddRelaxed(1); },
+        Qt::DirectConnection);
+    int received = 0;
+    int backlog = 0; // largest number of posted but unhandled notifications
+    Grid seenDensity(1, 1), seenU(1, 1);
+    connect(&thread, &SimThread::stepCompleted, this, [&] {
+        ++received;
+        backlog = std::max(backlog, posted.loadRelaxed() - received);
+        thread.acknowledgeStep();
+        if (thread.m_mutex.tryLock()) {
+            seenDensity = *thread.m_densitySnap;
+            seenU = *thread.m_uSnap;
+            thread.m_mutex.unlock();
+        }
+        QThread::msleep(15);
+    });
+    int finished = 0;
+    connect(
+        &thread, &QThread::finished, this, [&finished] { ++finished; }, Qt::QueuedConnection);
+    thread.start();
+    QTRY_VERIFY_WITH_TIMEOUT(received >= 10, 60000);
+    thread.m_running = false;
+    QTRY_COMPARE_WITH_TIMEOUT(finished, 1, 60000);
+    QVERIFY(thread.wait(1000));
+    QCoreApplication::processEvents();
+
+    QCOMPARE(backlog, 0);
+    QCOMPARE(received, posted.loadRelaxed());
+    QVERIFY(!thread.notificationPending());
+    QVERIFY(sameBits(seenDensity, *thread.m_densitySnap));
+    QVERIFY(sameBits(seenU, *thread.m_uSnap));
+}
+
 void SimThreadTest::stopFromOwnerPublishesStepUnderWay() {
     // The owner's view: queued notifications, snapshots read with tryLock,
-    // the flag cleared from this thread while the worker is mid-run.
+    // the flag cleared from this thread while the worker is mid-run. The
+    // worker's side acknowledges too, so every step posts and can be counted.
     const std::uint32_t n = 24;
     Grid src(n, n), tgt(n, n);
     makeInputs(n, src, tgt);
     SimThread thread(nullptr, src, tgt, kVf, kVd, kVg, kSigma, kDt);
     QAtomicInt published = 0;
     connect(
-        &thread, &SimThread::stepCompleted, this, [&published] { published.fetchAndAddRelaxed(1); },
+        &thread, &SimThread::stepCompleted, this,
+        [&thread, &published] {
+            thread.acknowledgeStep();
+            published.fetchAndAddRelaxed(1);
+        },
         Qt::DirectConnection);
     int received = 0;
     std::uint32_t seenRows = 0;
@@ -172,16 +283,12 @@ void SimThreadTest::stopFromOwnerPublishesStepUnderWay() {
     QTRY_COMPARE_WITH_TIMEOUT(finished, 1, 60000);
     QVERIFY(thread.wait(1000));
     QCoreApplication::processEvents();
-    // Every queued notification arrives, the last one after the last snapshot.
+    // Every posted notification arrives, the last one after the last snapshot.
     QCOMPARE(received, published.loadRelaxed());
     QCOMPARE(seenRows, n + 2);
 
     Solver alone(src, tgt);
-    alone.m_vf = kVf;
-    alone.m_vd = kVd;
-    alone.m_vg = kVg;
-    alone.setSigma(kSigma);
-    alone.setTimeStep(kDt);
+    configure(alone);
     for (int k = 0; k < published.loadRelaxed(); ++k) {
         alone.step();
     }

@@ -1,14 +1,19 @@
 // Time of one repaint of the grid view, for a 256 x 256 snapshot (grids of
-// 258 x 258), in both modes. Not a test: run it by hand under an X server,
+// 258 x 258) in a 768 x 768 view, in both modes, side by side with the same
+// picture drawn one call per vertex. Not a test: run it by hand under an X
+// server,
 //   xvfb-run -a -s "-screen 0 1280x1024x24" build/tests/view/glview_bench [repeats]
-// and it prints the median and the spread of the repeats in milliseconds.
+// and it prints medians and the spread of the repeats in milliseconds, of
+// wall time and of the process's processor time (all threads, the software
+// renderer's included; less disturbed by other work on a busy machine).
 //
-// "paint" is the drawing alone (paintGL into the view's framebuffer, then
-// glFinish so the software renderer has really drawn); "setGrids" is the
-// whole hand-over the window does per step: copy the three grids, repaint,
-// once back to back (as during a run) and once with the window idle before.
+// "paint" is the drawing alone, repeated on the same snapshot (paintGL into
+// the view's framebuffer, then glFinish so the software renderer has really
+// drawn); "new snapshot" is what the window pays per shown step: copy the
+// three grids, then paint. The two ways are timed alternately.
 
 #include "glview.h"
+#include "immediateview.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -19,39 +24,63 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <ctime>
 #include <vector>
 
 namespace {
 
-class BenchView : public GLView {
+template <typename Base> class Timed : public Base {
 public:
     void paintNow() {
-        makeCurrent();
-        paintGL();
+        this->makeCurrent();
+        this->paintGL();
         glFinish();
-        doneCurrent();
+        this->doneCurrent();
     }
 };
 
-struct Stats {
-    double median, low, high;
+double cpuMs() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
+}
+
+struct Sample {
+    std::vector<double> wall, cpu;
 };
 
-template <typename Fn> Stats timeIt(int repeats, Fn fn) {
-    std::vector<double> ms;
-    for (int k = 0; k < repeats; ++k) {
-        QElapsedTimer clock;
-        clock.start();
-        fn();
-        ms.push_back(static_cast<double>(clock.nsecsElapsed()) / 1e6);
+template <typename Fn> void timeOnce(Sample &s, Fn fn) {
+    QElapsedTimer clock;
+    const double cpu0 = cpuMs();
+    clock.start();
+    fn();
+    s.wall.push_back(static_cast<double>(clock.nsecsElapsed()) / 1e6);
+    s.cpu.push_back(cpuMs() - cpu0);
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+void report(const char *what, const Sample &s) {
+    std::printf("  %-28s wall median %7.2f ms (min %6.2f, max %6.2f)   cpu median %7.2f ms\n", what,
+                median(s.wall), *std::min_element(s.wall.begin(), s.wall.end()),
+                *std::max_element(s.wall.begin(), s.wall.end()), median(s.cpu));
+}
+
+template <typename View> void showAndWait(View &view) {
+    view.resize(768, 768);
+    view.show();
+    while (!view.isValid()) {
+        QCoreApplication::processEvents();
     }
-    std::sort(ms.begin(), ms.end());
-    return {ms[ms.size() / 2], ms.front(), ms.back()};
 }
 
 } // namespace
 
 int main(int argc, char **argv) {
+    GLView::retainRendererMemory();
     QSurfaceFormat format;
     format.setVersion(2, 1);
     format.setProfile(QSurfaceFormat::CompatibilityProfile);
@@ -59,12 +88,10 @@ int main(int argc, char **argv) {
     QApplication app(argc, argv);
     const int repeats = argc > 1 ? std::max(3, std::atoi(argv[1])) : 15;
 
-    BenchView view;
-    view.resize(768, 768);
-    view.show();
-    while (!view.isValid()) {
-        QCoreApplication::processEvents();
-    }
+    Timed<GLView> arrays;
+    Timed<ImmediateView> immediate;
+    showAndWait(arrays);
+    showAndWait(immediate);
 
     const std::uint32_t side = 258;
     Grid d(side, side), u(side, side), v(side, side);
@@ -75,45 +102,41 @@ int main(int argc, char **argv) {
             v(i, j) = std::cos(i * 0.1);
         }
     }
-    view.setGrids(d, u, v);
-    QCoreApplication::processEvents();
-
-    std::printf("view %dx%d, snapshot %ux%u, %d repeats, %s\n", view.width(), view.height(),
+    arrays.makeCurrent();
+    std::printf("view %dx%d, snapshot %ux%u, %d repeats, %s\n", arrays.width(), arrays.height(),
                 side - 2, side - 2, repeats,
                 reinterpret_cast<const char *>(glGetString(GL_RENDERER)));
+    arrays.doneCurrent();
+
     for (ViewMode mode : {Density, Velocity}) {
-        view.setViewMode(mode);
+        arrays.setViewMode(mode);
+        immediate.setViewMode(mode);
+        arrays.copyGrids(d, u, v);
+        immediate.copyGrids(d, u, v);
+        arrays.paintNow(); // the first paint builds the arrays
+        immediate.paintNow();
         QCoreApplication::processEvents();
-        const Stats paint = timeIt(repeats, [&] { view.paintNow(); });
-        const Stats hand = timeIt(repeats, [&] {
-            view.setGrids(d, u, v);
-            view.makeCurrent();
-            glFinish();
-            view.doneCurrent();
-        });
-        // The same with the window idle before each call: no frame pending.
-        std::vector<double> idle;
+
+        Sample arrayPaint, immediatePaint, arrayNew, immediateNew;
         for (int k = 0; k < repeats; ++k) {
-            QElapsedTimer pause;
-            pause.start();
-            while (pause.elapsed() < 50) {
-                QCoreApplication::processEvents();
-            }
-            idle.push_back(timeIt(1, [&] {
-                               view.setGrids(d, u, v);
-                               view.makeCurrent();
-                               glFinish();
-                               view.doneCurrent();
-                           }).median);
+            timeOnce(arrayPaint, [&] { arrays.paintNow(); });
+            timeOnce(immediatePaint, [&] { immediate.paintNow(); });
+            timeOnce(arrayNew, [&] {
+                arrays.copyGrids(d, u, v);
+                arrays.paintNow();
+            });
+            timeOnce(immediateNew, [&] {
+                immediate.copyGrids(d, u, v);
+                immediate.paintNow();
+            });
         }
-        std::sort(idle.begin(), idle.end());
-        std::printf("%-8s paint    median %7.2f ms (min %.2f, max %.2f)\n",
-                    mode == Density ? "density" : "velocity", paint.median, paint.low, paint.high);
-        std::printf("%-8s setGrids median %7.2f ms (min %.2f, max %.2f)\n",
-                    mode == Density ? "density" : "velocity", hand.median, hand.low, hand.high);
-        std::printf("%-8s setGrids median %7.2f ms (min %.2f, max %.2f) after 50 ms idle\n",
-                    mode == Density ? "density" : "velocity", idle[idle.size() / 2], idle.front(),
-                    idle.back());
+        std::printf("%s\n", mode == Density ? "density" : "velocity");
+        report("paint, one call per vertex", immediatePaint);
+        report("paint, arrays", arrayPaint);
+        report("new snapshot, per vertex", immediateNew);
+        report("new snapshot, arrays", arrayNew);
+        std::printf("  ratio arrays / per vertex (paint, wall medians): %.2f\n",
+                    median(arrayPaint.wall) / median(immediatePaint.wall));
     }
     return 0;
 }

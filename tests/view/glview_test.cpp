@@ -2,11 +2,13 @@
 // the framebuffer; needs an X server, run under Xvfb with Mesa).
 
 #include "glview.h"
+#include "immediateview.h"
 
 #include <QApplication>
 #include <QSurfaceFormat>
 #include <QTest>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -86,6 +88,10 @@ private slots:
     void switchingModeRepaintsSameSnapshotAtOnce();
     void mismatchedGridsAreRefused();
     void resizingStretchesThePicture();
+    void arraysDrawWhatOneCallPerVertexDraws_data();
+    void arraysDrawWhatOneCallPerVertexDraws();
+    void newSnapshotAndNewShapeRebuildTheArrays();
+    void copyWithoutPaintShowsAtNextPaint();
 
 private:
     QWidget *m_window = nullptr;
@@ -287,6 +293,121 @@ void GLViewTest::resizingStretchesThePicture() {
     // The last white column's quad fades to black across [0.25, 0.5].
     QVERIFY(std::abs(greyAt(img, 0.3, 0.5) - 204) < 12);
     QVERIFY(std::abs(greyAt(img, 0.45, 0.5) - 51) < 12);
+}
+
+void GLViewTest::arraysDrawWhatOneCallPerVertexDraws_data() {
+    QTest::addColumn<int>("side");
+    QTest::addColumn<int>("rows");
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<bool>("oddValues");
+    QTest::newRow("3x3") << 3 << 3 << QSize(200, 200) << false;
+    QTest::newRow("10x10") << 10 << 10 << QSize(200, 200) << true;
+    QTest::newRow("66x66 stretched") << 66 << 66 << QSize(257, 131) << true;
+    QTest::newRow("130x130") << 130 << 130 << QSize(300, 300) << false;
+    QTest::newRow("258x258") << 258 << 258 << QSize(400, 400) << true;
+}
+
+void GLViewTest::arraysDrawWhatOneCallPerVertexDraws() {
+    // Random densities beyond both ends of the grey scale and random
+    // velocities, optionally with NaN and infinite cells, drawn by the view
+    // and by a one-call-per-vertex reference of the same size. Each quad is
+    // two triangles split along the diagonal from its lower-left corner, as
+    // the renderer splits a quad; the other diagonal shades differently.
+    // (Square grids only, as the program has: a grid taller than wide
+    // reaches outside the view, and clipping changes how the renderer splits
+    // the reference's quads.)
+    QFETCH(int, side);
+    QFETCH(int, rows);
+    QFETCH(QSize, size);
+    QFETCH(bool, oddValues);
+    const auto cols = static_cast<std::uint32_t>(side);
+    const auto nrows = static_cast<std::uint32_t>(rows);
+    Grid d(nrows, cols), u(nrows, cols), v(nrows, cols);
+    std::uint32_t state = 12345u + cols;
+    auto next = [&state] {
+        state = state * 1664525u + 1013904223u;
+        return (state >> 8) / double(1u << 24);
+    };
+    for (std::uint32_t j = 0; j < nrows; ++j) {
+        for (std::uint32_t i = 0; i < cols; ++i) {
+            d(i, j) = next() * 1.6 - 0.3;
+            u(i, j) = next() - 0.5;
+            v(i, j) = next() - 0.5;
+        }
+    }
+    if (oddValues) {
+        const double nan = std::numeric_limits<double>::quiet_NaN();
+        const double inf = std::numeric_limits<double>::infinity();
+        d(1, 1) = nan;
+        d(2, 1) = inf;
+        d(cols - 2, nrows - 2) = -inf;
+        u(cols / 2, nrows / 2) = nan;
+        v(1, nrows - 2) = nan;
+    }
+
+    QWidget other;
+    auto *reference = new ImmediateView;
+    reference->setParent(&other);
+    reference->setGeometry(0, 0, size.width(), size.height());
+    other.resize(size);
+    other.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&other));
+    m_view->resize(size);
+    QTRY_COMPARE(m_view->grabFramebuffer().size(), size);
+
+    for (ViewMode mode : {Density, Velocity}) {
+        reference->setViewMode(mode);
+        m_view->setViewMode(mode);
+        reference->setGrids(d, u, v);
+        m_view->setGrids(d, u, v);
+        const QImage expected = reference->grabFramebuffer();
+        const QImage drawn = m_view->grabFramebuffer();
+        QVERIFY(!allBlack(expected));
+        QCOMPARE(drawn, expected);
+    }
+}
+
+void GLViewTest::newSnapshotAndNewShapeRebuildTheArrays() {
+    // The arrays are built once per snapshot: a repaint without new data
+    // shows the same picture, a new snapshot (also of another shape) shows
+    // the new one, in both modes.
+    const Grid zero6(6, 6), zero10(10, 10);
+    m_view->setGrids(filled(6, 1.0), zero6, zero6);
+    QVERIFY(greyAt(m_view->grabFramebuffer(), 0.5, 0.5) > 247);
+    m_view->repaint();
+    QVERIFY(greyAt(m_view->grabFramebuffer(), 0.5, 0.5) > 247);
+    m_view->setGrids(filled(6, 0.0), zero6, zero6);
+    QVERIFY(allBlack(m_view->grabFramebuffer()));
+    m_view->setGrids(filled(10, 1.0), zero10, zero10);
+    QVERIFY(greyAt(m_view->grabFramebuffer(), 0.95, 0.95) > 247);
+
+    Grid u(10, 10);
+    u(8, 8) = 1.0; // centre (0.9375, 0.9375)
+    m_view->setViewMode(Velocity);
+    m_view->setGrids(filled(10, 1.0), u, zero10);
+    QVERIFY(brightestNear(m_view->grabFramebuffer(), 0.9375, 0.9375) > 200);
+    m_view->setGrids(filled(10, 1.0), zero10, zero10);
+    QVERIFY(allBlack(m_view->grabFramebuffer()));
+    // Back to a 3 x 3 snapshot, then to nothing drawable at all.
+    Grid u3(3, 3);
+    u3(1, 1) = 1.0;
+    m_view->setGrids(Grid(3, 3), u3, Grid(3, 3));
+    QVERIFY(brightestNear(m_view->grabFramebuffer(), 0.5, 0.5) > 200);
+    m_view->setGrids(Grid(2, 2), Grid(2, 2), Grid(2, 2));
+    QVERIFY(allBlack(m_view->grabFramebuffer()));
+    m_view->setViewMode(Density);
+    QVERIFY(allBlack(m_view->grabFramebuffer()));
+}
+
+void GLViewTest::copyWithoutPaintShowsAtNextPaint() {
+    const Grid zero(6, 6);
+    const int before = m_view->paints;
+    QVERIFY(m_view->copyGrids(filled(6, 1.0), zero, zero));
+    QCOMPARE(m_view->paints, before); // nothing painted yet
+    QCOMPARE(m_view->densityGrid()(3, 3), 1.0);
+    QVERIFY(!m_view->copyGrids(filled(6, 0.0), zero, Grid(5, 5)));
+    QCOMPARE(m_view->densityGrid()(3, 3), 1.0);
+    QVERIFY(greyAt(m_view->grabFramebuffer(), 0.5, 0.5) > 247);
 }
 
 int main(int argc, char **argv) {
