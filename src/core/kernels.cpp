@@ -441,6 +441,58 @@ VELLORAN_INLINE void advectYFaces(const FaceFluxPlan &plan, int begin, int end, 
 }
 
 // ---------------------------------------------------------------------------
+// Differences across faces
+
+template <int K>
+VELLORAN_INLINE void faceDifference(FaceDifferenceMode mode, const double *c, const double *cLow,
+                                    const double *b, const double *bLow, double *face,
+                                    double divisor, int i) {
+    using V = typename lanes::Vec<K>::V;
+    const V d = load<K>(c + i) - load<K>(cLow + i);
+    if (mode == FaceDifferenceMode::Subtract) {
+        store<K>(face + i, load<K>(face + i) - d / splat<K>(divisor));
+    } else {
+        store<K>(face + i, d * (load<K>(b + i) + load<K>(bLow + i)) / splat<K>(divisor));
+    }
+}
+
+template <int W>
+VELLORAN_INLINE void faceDifferences(const FaceDifferencePlan &plan, int begin, int end) {
+    const int n = plan.n;
+    const std::size_t cs = static_cast<std::size_t>(n) + 2;
+    const std::size_t xs = static_cast<std::size_t>(n) + 3;
+    const bool speed = plan.mode == FaceDifferenceMode::Speed;
+    for (int j = begin; j < end; ++j) {
+        const double *c = plan.cells + static_cast<std::size_t>(j) * cs;
+        const double *cBelow = c - cs;
+        const double *b = speed ? plan.weights + static_cast<std::size_t>(j) * cs : nullptr;
+        const double *bBelow = speed ? b - cs : nullptr;
+        if (j <= n) {
+            // x-faces: the low side is the cell to the left.
+            double *face = plan.xFaces + static_cast<std::size_t>(j) * xs;
+            int i = 1;
+            for (; i + W - 1 <= n + 1; i += W) {
+                faceDifference<W>(plan.mode, c, c - 1, b, speed ? b - 1 : nullptr, face,
+                                  plan.divisor, i);
+            }
+            for (; i <= n + 1; ++i) {
+                faceDifference<1>(plan.mode, c, c - 1, b, speed ? b - 1 : nullptr, face,
+                                  plan.divisor, i);
+            }
+        }
+        // y-faces: the low side is the cell below.
+        double *face = plan.yFaces + static_cast<std::size_t>(j) * cs;
+        int i = 1;
+        for (; i + W - 1 <= n; i += W) {
+            faceDifference<W>(plan.mode, c, cBelow, b, bBelow, face, plan.divisor, i);
+        }
+        for (; i <= n; ++i) {
+            faceDifference<1>(plan.mode, c, cBelow, b, bBelow, face, plan.divisor, i);
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
 // Dispatch
 
 template <int W>
@@ -463,6 +515,9 @@ VELLORAN_INLINE void runWith(Kernel kernel, const void *plan, int begin, int end
         break;
     case Kernel::AdvectYFaces:
         advectYFaces<W>(*static_cast<const FaceFluxPlan *>(plan), begin, end, part);
+        break;
+    case Kernel::FaceDifference:
+        faceDifferences<W>(*static_cast<const FaceDifferencePlan *>(plan), begin, end);
         break;
     }
 }

@@ -101,13 +101,31 @@ struct FaceFluxPlan {
     FaceRows *scratch = nullptr;
 };
 
+// Differences across the faces of a cell-centred field c, on the x-faces
+// (rows 1..n, columns 1..n+1) and the y-faces (rows 1..n+1, columns 1..n):
+//   Subtract:  face = face - (c - c') / divisor        (pressure gradient)
+//   Speed:     face = (c - c') * (b + b') / divisor    (gathering speeds)
+// where c' and b' are the values across the face on the low side.
+enum class FaceDifferenceMode : int { Subtract, Speed };
+
+struct FaceDifferencePlan {
+    FaceDifferenceMode mode = FaceDifferenceMode::Subtract;
+    int n = 0;
+    const double *cells = nullptr;   // (n + 2) x (n + 2)
+    const double *weights = nullptr; // (n + 2) x (n + 2), Speed only
+    double *xFaces = nullptr;        // (n + 2) x (n + 3)
+    double *yFaces = nullptr;        // (n + 3) x (n + 2)
+    double divisor = 1.0;
+};
+
 enum class Kernel : int {
-    BlurRows,     // BlurPlan, src rows [begin, end)
-    BlurColumns,  // BlurPlan, dst rows [begin, end)
-    Pressure,     // PressurePlan, whole grid
-    CellFlux,     // CellFluxPlan, rows [begin, end) within 2..n-1
-    AdvectXFaces, // FaceFluxPlan, rows [begin, end) within 2..n-1
-    AdvectYFaces, // FaceFluxPlan, rows [begin, end) within 2..n
+    BlurRows,       // BlurPlan, src rows [begin, end)
+    BlurColumns,    // BlurPlan, dst rows [begin, end)
+    Pressure,       // PressurePlan, whole grid
+    CellFlux,       // CellFluxPlan, rows [begin, end) within 2..n-1
+    AdvectXFaces,   // FaceFluxPlan, rows [begin, end) within 2..n-1
+    AdvectYFaces,   // FaceFluxPlan, rows [begin, end) within 2..n
+    FaceDifference, // FaceDifferencePlan, rows [begin, end) within 1..n+1
 };
 
 // Runs one kernel with the lanes of the given level; part selects the

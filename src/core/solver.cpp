@@ -600,21 +600,16 @@ void Solver::project() {
     // faces keep their velocities.
     fillBoundary(kScalar, p);
 
+    velloran::kernels::FaceDifferencePlan gradient;
+    gradient.mode = velloran::kernels::FaceDifferenceMode::Subtract;
+    gradient.n = static_cast<int>(n);
+    gradient.cells = p.data();
+    gradient.xFaces = u.data();
+    gradient.yFaces = v.data();
+    gradient.divisor = h;
+    const velloran::SimdLevel simd = m_simd;
     forRows(1, static_cast<int>(n) + 2, [&](int begin, int end, int) {
-        for (auto j = static_cast<std::uint32_t>(begin); j < static_cast<std::uint32_t>(end); ++j) {
-            const double *pRow = rowOf(p, j);
-            const double *pBelow = rowOf(p, j - 1);
-            if (j <= n) {
-                double *uRow = rowOf(u, j);
-                for (std::uint32_t i = 1; i <= n + 1; ++i) {
-                    uRow[i] = uRow[i] - (pRow[i] - pRow[i - 1]) / h;
-                }
-            }
-            double *vRow = rowOf(v, j);
-            for (std::uint32_t i = 1; i <= n; ++i) {
-                vRow[i] = vRow[i] - (pRow[i] - pBelow[i]) / h;
-            }
-        }
+        velloran::kernels::run(simd, Kernel::FaceDifference, &gradient, begin, end, 0);
     });
     fillBoundary(kXFace, u);
     fillBoundary(kYFace, v);
@@ -654,23 +649,16 @@ void Solver::gatherSmoke() {
     });
     fillBoundary(kScalar, diff);
 
+    velloran::kernels::FaceDifferencePlan speeds;
+    speeds.mode = velloran::kernels::FaceDifferenceMode::Speed;
+    speeds.n = static_cast<int>(n);
+    speeds.cells = diff.data();
+    speeds.weights = blurTarget.data();
+    speeds.xFaces = speedU.data();
+    speeds.yFaces = speedV.data();
+    speeds.divisor = m_twoH;
     forRows(1, static_cast<int>(n) + 2, [&](int begin, int end, int) {
-        for (auto j = static_cast<std::uint32_t>(begin); j < static_cast<std::uint32_t>(end); ++j) {
-            const double *d = rowOf(diff, j);
-            const double *dBelow = rowOf(diff, j - 1);
-            const double *b = rowOf(blurTarget, j);
-            const double *bBelow = rowOf(blurTarget, j - 1);
-            if (j <= n) {
-                double *w = rowOf(speedU, j);
-                for (std::uint32_t i = 1; i <= n + 1; ++i) {
-                    w[i] = (d[i] - d[i - 1]) * (b[i] + b[i - 1]) / m_twoH;
-                }
-            }
-            double *w = rowOf(speedV, j);
-            for (std::uint32_t i = 1; i <= n; ++i) {
-                w[i] = (d[i] - dBelow[i]) * (b[i] + bBelow[i]) / m_twoH;
-            }
-        }
+        velloran::kernels::run(m_simd, Kernel::FaceDifference, &speeds, begin, end, 0);
     });
     fillBoundary(kXFace, speedU);
     fillBoundary(kYFace, speedV);

@@ -104,7 +104,7 @@ TEST(WorkerPool, RunsAloneForAWhileAfterAHelperHeldAJobUp) {
         pool.run(8, [&](int, int thread) {
             if (thread == 1) {
                 helperHeldUp = true;
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
             } else {
                 // Slow enough for the helper to wake and claim a chunk.
                 std::this_thread::sleep_for(std::chrono::microseconds(100));
