@@ -31,7 +31,8 @@ struct BlurPlan {
     unsigned char *rowOverflow = nullptr; // per row: the horizontal pass produced inf or NaN
 };
 
-// Outputs per block of the blur passes (8 vectors of the widest lane count).
+// Row padding of the blur's scratch and the zeros around its kernels: at least
+// as wide as a block of outputs (8 vectors of the widest lanes).
 constexpr int kBlurBlock = 64;
 // Zero entries kept in front of BlurPlan::reversed and BlurPlan::padded.
 constexpr int kBlurPad = kBlurBlock;
@@ -85,7 +86,7 @@ struct CellFluxPlan {
     std::size_t xStride = 0;    // n + 3
     double lambda = 0.0;
     double vg = 0.0;
-    FaceRows *scratch = nullptr; // one per part
+    FaceRows *scratch = nullptr; // one per thread
 };
 
 // Velocity transport along its own axis: uTmp from u and uCentre (rows
@@ -98,7 +99,7 @@ struct FaceFluxPlan {
     std::size_t stride = 0;      // of q and out
     std::size_t speedStride = 0; // n + 2
     double lambda = 0.0;
-    FaceRows *scratch = nullptr;
+    FaceRows *scratch = nullptr; // one per thread
 };
 
 // Differences across the faces of a cell-centred field c, on the x-faces
@@ -128,8 +129,8 @@ enum class Kernel : int {
     FaceDifference, // FaceDifferencePlan, rows [begin, end) within 1..n+1
 };
 
-// Runs one kernel with the lanes of the given level; part selects the
-// per-thread scratch.
+// Runs one kernel with the lanes of the given level; part is the index of the
+// calling thread in its pool, which selects the thread's scratch.
 void run(SimdLevel level, Kernel kernel, const void *plan, int begin, int end, int part);
 
 } // namespace velloran::kernels
