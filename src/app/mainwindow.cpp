@@ -12,6 +12,9 @@
 #include <QMessageBox>
 #include <QTimer>
 
+#include <algorithm>
+#include <cmath>
+
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
     , ui(new Ui_MainWindow)
@@ -242,7 +245,7 @@ void MainWindow::simThreadStepCompleted() {
         return;
     }
     if (frameClock.isValid()) {
-        const qint64 wait = kFrameIntervalMs - frameClock.elapsed();
+        const qint64 wait = frameInterval(ui->glView->lastFrameMs()) - frameClock.elapsed();
         if (wait > 0) {
             // Too soon for another frame. Left unacknowledged, this
             // notification stays the only one; the timer shows whatever step
@@ -254,6 +257,16 @@ void MainWindow::simThreadStepCompleted() {
         }
     }
     showNewestStep();
+}
+
+int MainWindow::frameInterval(double lastFrameMs) {
+    const double share = kFrameShare * lastFrameMs;
+    // A frame that took seconds (a stalled display) must not stop the view.
+    constexpr double kLongest = 1000.0;
+    if (!(share > kFrameIntervalMs)) {
+        return kFrameIntervalMs;
+    }
+    return static_cast<int>(std::ceil(std::min(share, kLongest)));
 }
 
 // Acknowledges first, so a step published from now on posts a notification.

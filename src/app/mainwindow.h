@@ -15,8 +15,10 @@
 // per kFrameIntervalMs (about what a screen shows). A step notification that
 // comes sooner is left unacknowledged, so the worker posts no more, and a
 // timer shows the newest snapshot when the interval is over. The worker runs
-// at idle priority: every cycle the GUI spends on frames nobody could see
-// would be taken from it.
+// at idle priority, so every cycle the GUI spends is taken from it: where a
+// frame is expensive (a software renderer, a large grid) the interval grows
+// to kFrameShare times the last frame's cost, which keeps the GUI's frames
+// to about a tenth of its time.
 
 #include <QElapsedTimer>
 #include <QMainWindow>
@@ -44,6 +46,11 @@ public:
     SimThread *simulation() const { return simThread; }
 
     static constexpr int kFrameIntervalMs = 16;
+    static constexpr int kFrameShare = 10;
+
+    // Shortest time between two frames, in milliseconds, given the cost of
+    // the last one.
+    static int frameInterval(double lastFrameMs);
 
 protected:
     void changeEvent(QEvent *event) override;

@@ -3,7 +3,7 @@
 // Start-up settings shared by main() and the program's tests, so the tests
 // check the window exactly as the program shows it.
 
-// The view draws in OpenGL immediate mode, which needs a compatibility
+// The view draws with fixed-function vertex arrays, which need a compatibility
 // context. Must run before the application object exists.
 void setDefaultSurfaceFormat();
 

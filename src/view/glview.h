@@ -15,6 +15,7 @@
 
 #include "grid.h"
 
+#include <QElapsedTimer>
 #include <QOpenGLWidget>
 
 #include <cstdint>
@@ -45,6 +46,10 @@ public:
     void setViewMode(ViewMode mode);
 
     ViewMode viewMode() const { return m_mode; }
+    // Cost of the last complete frame in milliseconds: the drawing (wall
+    // time, up to the finished picture) plus the window's composition and
+    // buffer swap (processor time of this thread). 0 before the first frame.
+    double lastFrameMs() const { return m_lastFrameMs; }
     const Grid &densityGrid() const { return *m_densityGrid; }
     const Grid &uGrid() const { return *m_uGrid; }
     const Grid &vGrid() const { return *m_vGrid; }
@@ -88,4 +93,8 @@ private:
     std::vector<float> m_velocityVertices;        // two per drawn segment
     bool m_densityStale = true;
     bool m_velocityStale = true;
+
+    double m_paintMs = 0.0;       // the last paint, up to the finished picture
+    double m_composeStart = -1.0; // thread time when composition began; -1: none
+    double m_lastFrameMs = 0.0;
 };

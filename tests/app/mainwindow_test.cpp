@@ -9,6 +9,7 @@
 #include "testsupport.h"
 
 #include <QAction>
+#include <QAtomicInt>
 #include <QDoubleSpinBox>
 #include <QGroupBox>
 #include <QPointer>
@@ -17,6 +18,10 @@
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QWindow>
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
 
 using namespace testsupport;
 
@@ -38,6 +43,8 @@ private slots:
     void reverseRunExchangesRoles();
     void closingDuringRunStopsQuietly();
     void quitDuringRunEndsLoopWithZero();
+    void frameIntervalFollowsFrameCost();
+    void liveViewIsPacedAndEndsOnLastStep();
 
 private:
     template <typename T> T *child(const char *name) { return m_window->findChild<T *>(name); }
@@ -341,6 +348,76 @@ void MainWindowTest::quitDuringRunEndsLoopWithZero() {
     delete m_window;
     m_window = nullptr;
     QVERIFY(run.isNull());
+}
+
+void MainWindowTest::frameIntervalFollowsFrameCost() {
+    // About 60 frames a second while frames are cheap; an expensive frame
+    // keeps the GUI's share of the time at about a tenth, up to a second.
+    QCOMPARE(MainWindow::frameInterval(0.0), 16);
+    QCOMPARE(MainWindow::frameInterval(1.6), 16);
+    QCOMPARE(MainWindow::frameInterval(2.0), 20);
+    QCOMPARE(MainWindow::frameInterval(4.25), 43);
+    QCOMPARE(MainWindow::frameInterval(250.0), 1000);
+    QCOMPARE(MainWindow::frameInterval(std::numeric_limits<double>::infinity()), 1000);
+    QCOMPARE(MainWindow::frameInterval(std::numeric_limits<double>::quiet_NaN()), 16);
+    QCOMPARE(MainWindow::frameInterval(-3.0), 16);
+}
+
+void MainWindowTest::liveViewIsPacedAndEndsOnLastStep() {
+    // A small run steps far faster than frames are shown. Step notifications
+    // never pile up in the GUI's queue, frames are no more frequent than the
+    // interval allows, and after Stop the view holds the last published step.
+    setPaths(m_disc, m_bar);
+    setParameters(1, 3, 0, 1, 0.001);
+    auto *view = child<GLView>("glView");
+    struct PaintCounter : QObject {
+        int paints = 0;
+        bool eventFilter(QObject *, QEvent *event) override {
+            paints += event->type() == QEvent::Paint;
+            return false;
+        }
+    } counter;
+    view->installEventFilter(&counter);
+
+    child<QAction>("actionStart")->trigger();
+    SimThread *run = m_window->simulation();
+    QVERIFY(run);
+    // Counted in the worker as posted, and here as handled (queued after the
+    // window's own slot). The final snapshot is recorded by the worker itself
+    // as its loop ends.
+    QAtomicInt posted = 0;
+    connect(
+        run, &SimThread::stepCompleted, this, [&posted] { posted.fetchAndAddRelaxed(1); },
+        Qt::DirectConnection);
+    int handled = 0, backlog = 0;
+    connect(run, &SimThread::stepCompleted, this, [&] {
+        ++handled;
+        backlog = std::max(backlog, posted.loadRelaxed() - handled);
+    });
+    Grid last(1, 1);
+    connect(
+        run, &QThread::finished, this, [run, &last] { last = *run->m_densitySnap; },
+        Qt::DirectConnection);
+
+    QVERIFY(waitForSnapshot());
+    const int paintsBefore = counter.paints;
+    QElapsedTimer clock;
+    clock.start();
+    QTest::qWait(1500);
+    const qint64 elapsed = clock.elapsed();
+    const int paints = counter.paints - paintsBefore;
+    QVERIFY2(paints <= elapsed / MainWindow::kFrameIntervalMs + 3,
+             qPrintable(QStringLiteral("%1 paints in %2 ms").arg(paints).arg(elapsed)));
+
+    child<QAction>("actionStop")->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(!m_window->simulation(), 60000);
+    view->removeEventFilter(&counter);
+    QVERIFY(handled > 0);
+    QVERIFY2(backlog <= 1, qPrintable(QString::number(backlog)));
+    const Grid &shown = view->densityGrid();
+    QCOMPARE(shown.NumRows(), 18u);
+    QCOMPARE(last.NumRows(), 18u);
+    QVERIFY(std::memcmp(shown.data(), last.data(), sizeof(double) * 18 * 18) == 0);
 }
 
 int main(int argc, char **argv) {
