@@ -129,6 +129,7 @@ void GLView::paintGL() {
 namespace {
 
 constexpr int kFloatsPerVertex = 5;
+constexpr float kInvisibleGrey = 1.0f / 1024;
 constexpr GLsizei kStride = kFloatsPerVertex * sizeof(float);
 
 void putVertex(float *out, double x, double y, double red, double green, double blue) {
@@ -171,8 +172,7 @@ void GLView::buildDensityArrays() {
     m_densityStale = false;
     if (cols < 3 || rows < 3) {
         m_densityVertices.clear();
-        m_quadIndices.clear();
-        m_quadCols = m_quadRows = 0;
+        m_quadIndexCount = 0;
         return;
     }
     const double h = 1.0 / (static_cast<double>(cols) - 2);
@@ -188,15 +188,26 @@ void GLView::buildDensityArrays() {
         }
     }
 
-    if (m_quadCols == cols && m_quadRows == rows) {
-        return; // same shape, same quads
-    }
+    // A quad whose four corners are all darker than kInvisibleGrey shows
+    // exactly the black the paint clears to, so it is left out: the view's
+    // framebuffer has 8 bits per channel (the widget's default), and a level
+    // below a quarter of one step rounds to 0 however it is interpolated.
+    // Much of a typical snapshot is such empty space, and the renderer's
+    // cost grows with the number of triangles.
     m_quadIndices.resize(static_cast<std::size_t>(cols - 2) * (rows - 2) * 6);
     std::uint32_t *index = m_quadIndices.data();
+    const float *grey = m_densityVertices.data() + 2; // red of corner 0
+    auto black = [grey](std::uint32_t corner) {
+        return grey[corner * kFloatsPerVertex] < kInvisibleGrey;
+    };
     for (std::uint32_t i = 0; i < cols - 2; ++i) {
         for (std::uint32_t j = 0; j < rows - 2; ++j) {
             const std::uint32_t lowerLeft = i * cornerRows + j;
             const std::uint32_t lowerRight = lowerLeft + cornerRows;
+            if (black(lowerLeft) && black(lowerRight) && black(lowerRight + 1) &&
+                black(lowerLeft + 1)) {
+                continue;
+            }
             index[0] = lowerLeft;
             index[1] = lowerRight;
             index[2] = lowerRight + 1;
@@ -206,20 +217,19 @@ void GLView::buildDensityArrays() {
             index += 6;
         }
     }
-    m_quadCols = cols;
-    m_quadRows = rows;
+    m_quadIndexCount = static_cast<std::size_t>(index - m_quadIndices.data());
 }
 
 void GLView::drawDensity() {
     if (m_densityStale) {
         buildDensityArrays();
     }
-    if (m_quadIndices.empty()) {
+    if (m_quadIndexCount == 0) {
         return;
     }
     beginInterleaved(m_densityVertices);
     const auto last = static_cast<GLuint>(m_densityVertices.size() / kFloatsPerVertex - 1);
-    glDrawRangeElements(GL_TRIANGLES, 0, last, static_cast<GLsizei>(m_quadIndices.size()),
+    glDrawRangeElements(GL_TRIANGLES, 0, last, static_cast<GLsizei>(m_quadIndexCount),
                         GL_UNSIGNED_INT, m_quadIndices.data());
     endInterleaved();
 }

@@ -87,10 +87,10 @@ private:
 
     // Interleaved vertices: x, y, red, green, blue (floats, which is what the
     // pipeline keeps of double coordinates and colours anyway).
-    std::vector<float> m_densityVertices;         // one per shared corner
-    std::vector<std::uint32_t> m_quadIndices;     // four corners per quad
-    std::uint32_t m_quadCols = 0, m_quadRows = 0; // shape m_quadIndices was built for
-    std::vector<float> m_velocityVertices;        // two per drawn segment
+    std::vector<float> m_densityVertices;     // one per shared corner
+    std::vector<std::uint32_t> m_quadIndices; // two triangles per quad not all black
+    std::size_t m_quadIndexCount = 0;         // how many of m_quadIndices are used
+    std::vector<float> m_velocityVertices;    // two per drawn segment
     bool m_densityStale = true;
     bool m_velocityStale = true;
 

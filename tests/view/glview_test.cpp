@@ -300,11 +300,14 @@ void GLViewTest::arraysDrawWhatOneCallPerVertexDraws_data() {
     QTest::addColumn<int>("rows");
     QTest::addColumn<QSize>("size");
     QTest::addColumn<bool>("oddValues");
-    QTest::newRow("3x3") << 3 << 3 << QSize(200, 200) << false;
-    QTest::newRow("10x10") << 10 << 10 << QSize(200, 200) << true;
-    QTest::newRow("66x66 stretched") << 66 << 66 << QSize(257, 131) << true;
-    QTest::newRow("130x130") << 130 << 130 << QSize(300, 300) << false;
-    QTest::newRow("258x258") << 258 << 258 << QSize(400, 400) << true;
+    QTest::addColumn<bool>("emptySpace");
+    QTest::newRow("3x3") << 3 << 3 << QSize(200, 200) << false << false;
+    QTest::newRow("10x10") << 10 << 10 << QSize(200, 200) << true << false;
+    QTest::newRow("66x66 stretched") << 66 << 66 << QSize(257, 131) << true << false;
+    QTest::newRow("130x130") << 130 << 130 << QSize(300, 300) << false << false;
+    QTest::newRow("258x258") << 258 << 258 << QSize(400, 400) << true << false;
+    QTest::newRow("smoke in empty space") << 66 << 66 << QSize(300, 300) << true << true;
+    QTest::newRow("3x3 half black") << 3 << 3 << QSize(200, 200) << false << true;
 }
 
 void GLViewTest::arraysDrawWhatOneCallPerVertexDraws() {
@@ -320,6 +323,7 @@ void GLViewTest::arraysDrawWhatOneCallPerVertexDraws() {
     QFETCH(int, rows);
     QFETCH(QSize, size);
     QFETCH(bool, oddValues);
+    QFETCH(bool, emptySpace);
     const auto cols = static_cast<std::uint32_t>(side);
     const auto nrows = static_cast<std::uint32_t>(rows);
     Grid d(nrows, cols), u(nrows, cols), v(nrows, cols);
@@ -334,6 +338,19 @@ void GLViewTest::arraysDrawWhatOneCallPerVertexDraws() {
             u(i, j) = next() - 0.5;
             v(i, j) = next() - 0.5;
         }
+    }
+    if (emptySpace) {
+        // Smoke only in a band of columns; elsewhere zero, negative, NaN and
+        // traces too faint to show (but some just bright enough to).
+        const double faint[] = {0.0, -0.25, 1e-12, 0.0009, 0.00097, 0.0015, 0.0021};
+        for (std::uint32_t j = 0; j < nrows; ++j) {
+            for (std::uint32_t i = 0; i < cols; ++i) {
+                if (i < cols / 3 || i > cols / 2) {
+                    d(i, j) = faint[(i * 7 + j * 3) % 7];
+                }
+            }
+        }
+        d(0, 0) = std::numeric_limits<double>::quiet_NaN();
     }
     if (oddValues) {
         const double nan = std::numeric_limits<double>::quiet_NaN();
