@@ -428,7 +428,7 @@ void GLViewTest::copyWithoutPaintShowsAtNextPaint() {
 }
 
 int main(int argc, char **argv) {
-    // Immediate mode needs a compatibility context; it must be the default
+    // Fixed-function drawing needs a compatibility context; it must be the default
     // before the application object exists.
     QSurfaceFormat format;
     format.setVersion(2, 1);
