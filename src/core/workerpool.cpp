@@ -23,10 +23,10 @@ constexpr auto kSpinTime = std::chrono::microseconds(50);
 // A wait for a helper's chunk that exceeds both this and the caller's own
 // share of the job means the helper lost its core.
 constexpr auto kSlowHelper = std::chrono::microseconds(200);
-// Jobs then run on the caller alone: about a dozen time steps at first, up to
-// a few hundred while it keeps happening.
-constexpr int kAloneJobs = 128;
-constexpr int kMaxAloneJobs = 4096;
+// Jobs then run on the caller alone: a few time steps at first, up to about
+// twenty while it keeps happening (a step runs about a dozen jobs).
+constexpr int kAloneJobs = 32;
+constexpr int kMaxAloneJobs = 256;
 
 // The job word: generation (24 bits), chunk count (20 bits), next chunk (20 bits).
 constexpr int kChunkBits = 20;
