@@ -147,8 +147,24 @@ void Solver::allocateScratch() {
     m_pressureTransposed.assign(static_cast<std::size_t>(n + 2) * (n + 2), 0.0);
 }
 
+// Handing a job to the pool costs a few microseconds (more when the helper
+// has to be woken), which only pays off for enough rows: the flux kernels and
+// the blur from the threshold side on, the simple elementwise loops from three
+// times that side.
 template <class Body> void Solver::forRows(int begin, int end, Body &&body) {
-    m_workers->forRows(begin, end, body);
+    if (interiorSide(*m_density) >= m_parallelSide) {
+        m_workers->forRows(begin, end, body);
+    } else if (begin < end) {
+        body(begin, end, 0);
+    }
+}
+
+template <class Body> void Solver::forSimpleRows(int begin, int end, Body &&body) {
+    if (interiorSide(*m_density) >= 3 * m_parallelSide) {
+        m_workers->forRows(begin, end, body);
+    } else if (begin < end) {
+        body(begin, end, 0);
+    }
 }
 
 // Scales the heavier of density and target down so that both interior sums
@@ -280,7 +296,7 @@ void Solver::centreVelocity() {
     requireShape(u, n + 2, n + 3);
     requireShape(v, n + 3, n + 2);
 
-    forRows(1, static_cast<int>(n) + 1, [&](int begin, int end, int) {
+    forSimpleRows(1, static_cast<int>(n) + 1, [&](int begin, int end, int) {
         for (auto j = static_cast<std::uint32_t>(begin); j < static_cast<std::uint32_t>(end); ++j) {
             const double *uRow = rowOf(u, j);
             const double *vRow = rowOf(v, j);
@@ -348,7 +364,8 @@ void Solver::attenuateMomentum() {
 // damped, with each expression evaluated as written.
 void Solver::pushFaces(bool push, bool damp) {
     if (push) {
-        m_blur->setWorkers(m_workers.get());
+        const bool parallel = interiorSide(*m_density) >= m_parallelSide;
+        m_blur->setWorkers(parallel ? m_workers.get() : nullptr);
         m_blur->apply(*m_density, *m_blurDensity);
     }
 
@@ -366,7 +383,7 @@ void Solver::pushFaces(bool push, bool damp) {
 
     const double factor = 1 - m_dt * m_vd;
     // x-faces in rows 1..n, y-faces in rows 1..n+1.
-    forRows(1, static_cast<int>(n) + 2, [&](int begin, int end, int) {
+    forSimpleRows(1, static_cast<int>(n) + 2, [&](int begin, int end, int) {
         for (auto j = static_cast<std::uint32_t>(begin); j < static_cast<std::uint32_t>(end); ++j) {
             const double *bd = rowOf(blurDensity, j);
             const double *bdBelow = rowOf(blurDensity, j - 1);
@@ -564,7 +581,7 @@ void Solver::project() {
     const int origin = pressureSkewOrigin(n);
     const std::size_t skewStride = pressureSkewStride(n);
     double *skew[2] = {m_pressureSkew.data(), m_pressureSkew.data() + (n + 2) * skewStride};
-    forRows(1, static_cast<int>(n) + 1, [&](int begin, int end, int) {
+    forSimpleRows(1, static_cast<int>(n) + 1, [&](int begin, int end, int) {
         for (auto j = static_cast<std::uint32_t>(begin); j < static_cast<std::uint32_t>(end); ++j) {
             const double *uRow = rowOf(u, j);
             const double *vRow = rowOf(v, j);
@@ -608,7 +625,7 @@ void Solver::project() {
     gradient.yFaces = v.data();
     gradient.divisor = h;
     const velloran::SimdLevel simd = m_simd;
-    forRows(1, static_cast<int>(n) + 2, [&](int begin, int end, int) {
+    forSimpleRows(1, static_cast<int>(n) + 2, [&](int begin, int end, int) {
         velloran::kernels::run(simd, Kernel::FaceDifference, &gradient, begin, end, 0);
     });
     fillBoundary(kXFace, u);
@@ -637,7 +654,7 @@ void Solver::gatherSmoke() {
     requireShape(speedU, n + 2, n + 3);
     requireShape(speedV, n + 3, n + 2);
 
-    forRows(0, static_cast<int>(n) + 2, [&](int begin, int end, int) {
+    forSimpleRows(0, static_cast<int>(n) + 2, [&](int begin, int end, int) {
         for (auto j = static_cast<std::uint32_t>(begin); j < static_cast<std::uint32_t>(end); ++j) {
             const double *r = rowOf(rho, j);
             const double *t = rowOf(target, j);
@@ -657,7 +674,7 @@ void Solver::gatherSmoke() {
     speeds.xFaces = speedU.data();
     speeds.yFaces = speedV.data();
     speeds.divisor = m_twoH;
-    forRows(1, static_cast<int>(n) + 2, [&](int begin, int end, int) {
+    forSimpleRows(1, static_cast<int>(n) + 2, [&](int begin, int end, int) {
         velloran::kernels::run(m_simd, Kernel::FaceDifference, &speeds, begin, end, 0);
     });
     fillBoundary(kXFace, speedU);

@@ -70,6 +70,11 @@ public:
     int threadCount() const { return m_threadCount; }
     static int defaultThreadCount();
 
+    // Grids whose interior side is below this run their loops on the calling
+    // thread alone (the pool's overhead would outweigh the gain); default 100.
+    // The simple elementwise loops share from three times this side.
+    void setParallelSide(std::uint32_t side) { m_parallelSide = side; }
+
     // Compiled flavour of the vector loops (default and upper limit: the best
     // this processor supports). All flavours give the same bits.
     void setSimdLevel(velloran::SimdLevel level);
@@ -131,8 +136,10 @@ private:
     void allocateScratch();
     void pushFaces(bool push, bool damp);
     template <class Body> void forRows(int begin, int end, Body &&body);
+    template <class Body> void forSimpleRows(int begin, int end, Body &&body);
 
     int m_threadCount = 1;
+    std::uint32_t m_parallelSide = 100;
     velloran::SimdLevel m_simd = velloran::bestSimdLevel();
     std::unique_ptr<velloran::WorkerPool> m_workers;
     std::vector<double> m_faceScratch; // rows of face terms, per thread

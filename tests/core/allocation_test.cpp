@@ -38,6 +38,7 @@ TEST(SolverAllocation, StepsAllocateNothingAfterTheFirst) {
     for (const int threads : {1, 2}) {
         Solver s(discGrid(40, 22, 20, 8), discGrid(40, 15, 18, 6));
         s.setThreadCount(threads);
+        s.setParallelSide(0);
         s.m_vf = 1.0;
         s.m_vd = 3.0;
         s.m_vg = 0.0001;

@@ -280,6 +280,7 @@ TEST(FastSubSteps, EachEqualsItsLiteralTwinOnRandomState) {
                 ReferenceSolver reference(src, tgt);
                 fast.setSimdLevel(level);
                 fast.setThreadCount(threads);
+                fast.setParallelSide(0); // share every loop, however small the grid
                 configure(fast, p);
                 configure(reference, p);
                 for (std::size_t k = 0; k < fastSteps.size(); ++k) {
@@ -311,6 +312,7 @@ void expectRunsAgree(const Grid &src, const Grid &tgt, const Parameters &p, int 
             Solver fast(src, tgt);
             fast.setSimdLevel(level);
             fast.setThreadCount(threads);
+            fast.setParallelSide(0); // share every loop, however small the grid
             configure(fast, p);
             for (int k = 0; k < steps; ++k) {
                 fast.step();

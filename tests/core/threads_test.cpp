@@ -144,6 +144,7 @@ TEST(SolverThreads, BuiltInOneThreadSteppedInAnotherMatchesTheLiteralSolver) {
     ReferenceSolver reference(src, tgt);
     for (Solver *s : {fast.get()}) {
         s->setThreadCount(2);
+        s->setParallelSide(0);
         s->m_vf = 1.0;
         s->m_vd = 3.0;
         s->m_vg = 0.0001;
