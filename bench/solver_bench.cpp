@@ -11,6 +11,7 @@
 // Besides mean, median and deviation each case reports "min", the fastest
 // repetition.
 
+#include "bench_run.h"
 #include "reference_solver.h"
 #include "solver.h"
 
@@ -23,47 +24,12 @@
 
 namespace {
 
-Grid disc(std::uint32_t n, double cx, double cy, double r) {
-    Grid g(n, n);
-    for (std::uint32_t j = 0; j < n; ++j) {
-        for (std::uint32_t i = 0; i < n; ++i) {
-            const double dx = (i + 0.5) / n - cx;
-            const double dy = (j + 0.5) / n - cy;
-            g(i, j) = std::sqrt(dx * dx + dy * dy) < r ? 1.0 : 0.0;
-        }
-    }
-    return g;
-}
-
-Grid bar(std::uint32_t n) {
-    Grid g(n, n);
-    for (std::uint32_t j = 0; j < n; ++j) {
-        for (std::uint32_t i = 0; i < n; ++i) {
-            const double x = (i + 0.5) / n;
-            const double y = (j + 0.5) / n;
-            g(i, j) = x > 0.3 && x < 0.45 && y > 0.2 && y < 0.8 ? 1.0 : 0.0;
-        }
-    }
-    return g;
-}
-
 constexpr int kWarmUpSteps = 5;
 
 // Steps timed per case: enough for a stable figure, few enough that the
 // literal 512 x 512 case (about a fifth of a second per step) stays short.
 int timedSteps(std::uint32_t n) {
     return n <= 64 ? 200 : n <= 128 ? 100 : n <= 256 ? 30 : 10;
-}
-
-// Parameters that stay finite at every size: the time step shrinks with h.
-template <class S> std::unique_ptr<S> makeSolver(std::uint32_t n, double sigma) {
-    auto solver = std::make_unique<S>(disc(n, 0.6, 0.55, 0.2), bar(n));
-    solver->m_vf = 1.0;
-    solver->m_vd = 3.0;
-    solver->m_vg = 0.0;
-    solver->setSigma(sigma);
-    solver->setTimeStep(0.064 / n);
-    return solver;
 }
 
 template <class S> void timeSteps(benchmark::State &state, S &solver) {
@@ -80,14 +46,14 @@ template <class S> void timeSteps(benchmark::State &state, S &solver) {
 
 void BM_Fast(benchmark::State &state) {
     const auto n = static_cast<std::uint32_t>(state.range(0));
-    auto solver = makeSolver<Solver>(n, static_cast<double>(state.range(1)));
+    auto solver = bench::makeSolver<Solver>(n, static_cast<double>(state.range(1)));
     solver->setThreadCount(static_cast<int>(state.range(2)));
     timeSteps(state, *solver);
 }
 
 void BM_Literal(benchmark::State &state) {
     const auto n = static_cast<std::uint32_t>(state.range(0));
-    auto solver = makeSolver<ReferenceSolver>(n, static_cast<double>(state.range(1)));
+    auto solver = bench::makeSolver<ReferenceSolver>(n, static_cast<double>(state.range(1)));
     timeSteps(state, *solver);
 }
 

@@ -7,6 +7,7 @@
 //
 //   build/c/bench/velloran_substep_times
 
+#include "bench_run.h"
 #include "reference_solver.h"
 #include "solver.h"
 
@@ -18,30 +19,6 @@
 #include <memory>
 
 namespace {
-
-Grid disc(std::uint32_t n, double cx, double cy, double r) {
-    Grid g(n, n);
-    for (std::uint32_t j = 0; j < n; ++j) {
-        for (std::uint32_t i = 0; i < n; ++i) {
-            const double dx = (i + 0.5) / n - cx;
-            const double dy = (j + 0.5) / n - cy;
-            g(i, j) = std::sqrt(dx * dx + dy * dy) < r ? 1.0 : 0.0;
-        }
-    }
-    return g;
-}
-
-Grid bar(std::uint32_t n) {
-    Grid g(n, n);
-    for (std::uint32_t j = 0; j < n; ++j) {
-        for (std::uint32_t i = 0; i < n; ++i) {
-            const double x = (i + 0.5) / n;
-            const double y = (j + 0.5) / n;
-            g(i, j) = x > 0.3 && x < 0.45 && y > 0.2 && y < 0.8 ? 1.0 : 0.0;
-        }
-    }
-    return g;
-}
 
 // Sum over the seven sub-steps of the fastest of `steps` instances, in ms.
 template <class S> double sumOfFastest(S &solver, int steps) {
@@ -70,16 +47,6 @@ template <class S> double sumOfFastest(S &solver, int steps) {
     return sum;
 }
 
-template <class S> std::unique_ptr<S> makeSolver(std::uint32_t n, double sigma) {
-    auto solver = std::make_unique<S>(disc(n, 0.6, 0.55, 0.2), bar(n));
-    solver->m_vf = 1.0;
-    solver->m_vd = 3.0;
-    solver->m_vg = 0.0;
-    solver->setSigma(sigma);
-    solver->setTimeStep(0.064 / n);
-    return solver;
-}
-
 } // namespace
 
 int main() {
@@ -88,11 +55,11 @@ int main() {
     for (const std::uint32_t n : {64U, 128U, 256U, 512U}) {
         const int steps = n <= 128 ? 40 : n <= 256 ? 20 : 8;
         for (const double sigma : {1.0, 4.0}) {
-            auto literal = makeSolver<ReferenceSolver>(n, sigma);
+            auto literal = bench::makeSolver<ReferenceSolver>(n, sigma);
             const double literalMs = sumOfFastest(*literal, steps);
             double fastMs[2] = {0.0, 0.0};
             for (int threads = 1; threads <= 2; ++threads) {
-                auto fast = makeSolver<Solver>(n, sigma);
+                auto fast = bench::makeSolver<Solver>(n, sigma);
                 fast->setThreadCount(threads);
                 fastMs[threads - 1] = sumOfFastest(*fast, 4 * steps);
             }
