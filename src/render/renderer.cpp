@@ -48,19 +48,19 @@ QString quoted(const QString &path) {
 
 // Bounds and rounds a value for parameter k and records the change, if any.
 double applyValue(std::size_t k, double raw, const QString &origin, QStringList *notes) {
-    const ParameterSpec &spec = kParameterSpecs[k];
+    const ParameterRange &range = kParameterRanges[k];
     const double value = clampParameter(k, raw);
     if (value != raw) {
-        const bool outside = !(raw >= spec.minimum && raw <= spec.maximum);
-        notes->append(outside
-                          ? QStringLiteral("%1 %2 from %3 is outside %4 .. %5; using %6")
-                                .arg(QLatin1String(spec.key), QString::number(raw, 'g', 17), origin,
-                                     QString::number(spec.minimum), QString::number(spec.maximum),
-                                     QString::number(value, 'g', 12))
-                          : QStringLiteral("%1 %2 from %3 rounded to %4 decimal(s): %5")
-                                .arg(QLatin1String(spec.key), QString::number(raw, 'g', 17), origin)
-                                .arg(spec.decimals)
-                                .arg(QString::number(value, 'g', 12)));
+        const bool outside = !(raw >= range.minimum && raw <= range.maximum);
+        notes->append(
+            outside ? QStringLiteral("%1 %2 from %3 is outside %4 .. %5; using %6")
+                          .arg(QLatin1String(range.key), QString::number(raw, 'g', 17), origin,
+                               QString::number(range.minimum), QString::number(range.maximum),
+                               QString::number(value, 'g', 12))
+                    : QStringLiteral("%1 %2 from %3 rounded to %4 decimal(s): %5")
+                          .arg(QLatin1String(range.key), QString::number(raw, 'g', 17), origin)
+                          .arg(range.decimals)
+                          .arg(QString::number(value, 'g', 12)));
     }
     return value;
 }
@@ -94,10 +94,10 @@ bool applyConfiguration(const QString &path, const QString &origin, bool imagesF
             if (!ok && !std::isinf(literal)) {
                 notes->append(
                     QStringLiteral("%1 '%2' from %3 is not a number; read as 0")
-                        .arg(QLatin1String(kParameterSpecs[k].key), c.texts[k].trimmed(), origin));
+                        .arg(QLatin1String(kParameterRanges[k].key), c.texts[k].trimmed(), origin));
             } else if (std::isnan(literal)) {
                 notes->append(QStringLiteral("%1 'nan' from %2 read as 0")
-                                  .arg(QLatin1String(kParameterSpecs[k].key), origin));
+                                  .arg(QLatin1String(kParameterRanges[k].key), origin));
             }
             job->parameters[k] = applyValue(k, *c.values[k], origin, notes);
         }
@@ -526,7 +526,7 @@ bool resolveJob(const RenderOptions &options, RenderJob *job, QStringList *notes
         if (options.values[k]) {
             result.parameters[k] =
                 applyValue(k, *options.values[k],
-                           QStringLiteral("--") + QLatin1String(kParameterSpecs[k].key), notes);
+                           QStringLiteral("--") + QLatin1String(kParameterRanges[k].key), notes);
         }
     }
     result.reverse = options.reverse;

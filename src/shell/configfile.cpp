@@ -217,7 +217,7 @@ void writeDocument(QXmlStreamWriter &writer, const SimParameters &parameters, co
     writer.writeStartElement(QStringLiteral("configuration"));
     writer.writeStartElement(QStringLiteral("parameters"));
     for (std::size_t k = 0; k < kParameterCount; ++k) {
-        writer.writeTextElement(QLatin1String(kParameterSpecs[k].key),
+        writer.writeTextElement(QLatin1String(kParameterRanges[k].key),
                                 QString::number(parameters[k], 'g', 6));
     }
     writer.writeEndElement();

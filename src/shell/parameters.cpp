@@ -7,7 +7,7 @@
 
 namespace velloran {
 
-const std::array<ParameterSpec, kParameterCount> kParameterSpecs = {{
+const std::array<ParameterRange, kParameterCount> kParameterRanges = {{
     {"vf", 0.0, 1000.0, 1, 1.0},
     {"vd", 0.0, 1000.0, 1, 1.0},
     {"vg", 0.0, 1.0, 4, 0.0005},
@@ -17,7 +17,7 @@ const std::array<ParameterSpec, kParameterCount> kParameterSpecs = {{
 
 std::size_t parameterIndex(const char *key) {
     for (std::size_t k = 0; k < kParameterCount; ++k) {
-        if (std::strcmp(kParameterSpecs[k].key, key) == 0) {
+        if (std::strcmp(kParameterRanges[k].key, key) == 0) {
             return k;
         }
     }
@@ -44,13 +44,13 @@ double spinBoxValue(double value, double minimum, double maximum, int decimals) 
 }
 
 double clampParameter(std::size_t index, double value) {
-    const ParameterSpec &spec = kParameterSpecs[index];
-    return spinBoxValue(value, spec.minimum, spec.maximum, spec.decimals);
+    const ParameterRange &range = kParameterRanges[index];
+    return spinBoxValue(value, range.minimum, range.maximum, range.decimals);
 }
 
 SimParameters::SimParameters() {
     for (std::size_t k = 0; k < kParameterCount; ++k) {
-        values[k] = kParameterSpecs[k].minimum;
+        values[k] = kParameterRanges[k].minimum;
     }
 }
 

@@ -15,7 +15,7 @@ namespace velloran {
 enum ParameterIndex : std::size_t { kVf = 0, kVd = 1, kVg = 2, kSigma = 3, kDt = 4 };
 constexpr std::size_t kParameterCount = 5;
 
-struct ParameterSpec {
+struct ParameterRange {
     const char *key; // element name in a configuration file, option name without "--"
     double minimum;
     double maximum;
@@ -24,7 +24,7 @@ struct ParameterSpec {
 };
 
 // In the order in which the parameters travel everywhere: vf, vd, vg, sigma, dt.
-extern const std::array<ParameterSpec, kParameterCount> kParameterSpecs;
+extern const std::array<ParameterRange, kParameterCount> kParameterRanges;
 
 // Index of a parameter key ("vf" ... "dt"), or kParameterCount if unknown.
 std::size_t parameterIndex(const char *key);
@@ -40,7 +40,7 @@ double spinBoxValue(double value, double minimum, double maximum, int decimals);
 // spinBoxValue with the range and decimals of parameter `index`.
 double clampParameter(std::size_t index, double value);
 
-// A full parameter set, indexed like kParameterSpecs. Starts at every minimum,
+// A full parameter set, indexed like kParameterRanges. Starts at every minimum,
 // as the spin boxes do.
 struct SimParameters {
     std::array<double, kParameterCount> values{};

@@ -243,12 +243,12 @@ void FormTest::spinBoxesMatchTheParameterTable() {
     const char *toolTips[] = {"Driving force", "Momentum attenuation", "Smoke gathering",
                               "Force smoothing", "Time step"};
     for (std::size_t k = 0; k < velloran::kParameterCount; ++k) {
-        const velloran::ParameterSpec &spec = velloran::kParameterSpecs[k];
-        QCOMPARE(boxes[k]->minimum(), spec.minimum);
-        QCOMPARE(boxes[k]->maximum(), spec.maximum);
-        QCOMPARE(boxes[k]->decimals(), spec.decimals);
-        QCOMPARE(boxes[k]->singleStep(), spec.singleStep);
-        QCOMPARE(boxes[k]->value(), spec.minimum);
+        const velloran::ParameterRange &range = velloran::kParameterRanges[k];
+        QCOMPARE(boxes[k]->minimum(), range.minimum);
+        QCOMPARE(boxes[k]->maximum(), range.maximum);
+        QCOMPARE(boxes[k]->decimals(), range.decimals);
+        QCOMPARE(boxes[k]->singleStep(), range.singleStep);
+        QCOMPARE(boxes[k]->value(), range.minimum);
         QCOMPARE(boxes[k]->toolTip(), QString::fromUtf8(toolTips[k]));
         QCOMPARE(boxes[k]->sizePolicy().horizontalPolicy(), QSizePolicy::Expanding);
         QCOMPARE(boxes[k]->sizePolicy().verticalPolicy(), QSizePolicy::Fixed);
@@ -258,8 +258,8 @@ void FormTest::spinBoxesMatchTheParameterTable() {
             QCOMPARE(velloran::clampParameter(k, v), boxes[k]->value());
         }
     }
-    QCOMPARE(velloran::kParameterSpecs[velloran::kSigma].minimum, 0.1);
-    QCOMPARE(velloran::kParameterSpecs[velloran::kVf].maximum, 1000.0);
+    QCOMPARE(velloran::kParameterRanges[velloran::kSigma].minimum, 0.1);
+    QCOMPARE(velloran::kParameterRanges[velloran::kVf].maximum, 1000.0);
 }
 
 void FormTest::spinBoxStepping() {

@@ -161,9 +161,9 @@ TEST(RenderJob, BuildsTheSameSolverAsTheDesktopProgram) {
         double values[kParameterCount];
         for (std::size_t k = 0; k < kParameterCount; ++k) {
             QDoubleSpinBox box;
-            box.setDecimals(kParameterSpecs[k].decimals);
-            box.setMinimum(kParameterSpecs[k].minimum);
-            box.setMaximum(kParameterSpecs[k].maximum);
+            box.setDecimals(kParameterRanges[k].decimals);
+            box.setMinimum(kParameterRanges[k].minimum);
+            box.setMaximum(kParameterRanges[k].maximum);
             box.setValue(*read.configuration.values[k]);
             values[k] = box.value();
         }

@@ -10,20 +10,20 @@
 using namespace velloran;
 
 TEST(Parameters, TableMatchesTheSpinBoxLayout) {
-    ASSERT_EQ(kParameterSpecs.size(), 5u);
+    ASSERT_EQ(kParameterRanges.size(), 5u);
     const char *keys[] = {"vf", "vd", "vg", "sigma", "dt"};
     for (std::size_t k = 0; k < kParameterCount; ++k) {
-        EXPECT_STREQ(kParameterSpecs[k].key, keys[k]);
+        EXPECT_STREQ(kParameterRanges[k].key, keys[k]);
         EXPECT_EQ(parameterIndex(keys[k]), k);
     }
     EXPECT_EQ(parameterIndex("Vf"), kParameterCount);
     EXPECT_EQ(parameterIndex(""), kParameterCount);
-    EXPECT_EQ(kParameterSpecs[kVg].decimals, 4);
-    EXPECT_EQ(kParameterSpecs[kVg].singleStep, 0.0005);
-    EXPECT_EQ(kParameterSpecs[kSigma].minimum, 0.1);
-    EXPECT_EQ(kParameterSpecs[kSigma].singleStep, 0.3);
-    EXPECT_EQ(kParameterSpecs[kDt].decimals, 5);
-    EXPECT_EQ(kParameterSpecs[kDt].singleStep, 0.00005);
+    EXPECT_EQ(kParameterRanges[kVg].decimals, 4);
+    EXPECT_EQ(kParameterRanges[kVg].singleStep, 0.0005);
+    EXPECT_EQ(kParameterRanges[kSigma].minimum, 0.1);
+    EXPECT_EQ(kParameterRanges[kSigma].singleStep, 0.3);
+    EXPECT_EQ(kParameterRanges[kDt].decimals, 5);
+    EXPECT_EQ(kParameterRanges[kDt].singleStep, 0.00005);
 
     const SimParameters defaults;
     EXPECT_EQ(defaults.vf(), 0.0);
@@ -41,16 +41,16 @@ TEST(Parameters, ClampAgreesWithRealSpinBoxes) {
                              10.04,   0.5,     0.00015,  0.00025,  0.00035,  0.12345,  0.98765,
                              1.0 / 3, 2.0 / 3, 0.29,     0.099999, 1e-300,   1e300};
     for (std::size_t k = 0; k < kParameterCount; ++k) {
-        const ParameterSpec &spec = kParameterSpecs[k];
+        const ParameterRange &range = kParameterRanges[k];
         QDoubleSpinBox box;
-        box.setDecimals(spec.decimals);
-        box.setMinimum(spec.minimum);
-        box.setMaximum(spec.maximum);
-        box.setSingleStep(spec.singleStep);
+        box.setDecimals(range.decimals);
+        box.setMinimum(range.minimum);
+        box.setMaximum(range.maximum);
+        box.setSingleStep(range.singleStep);
         for (double probe : probes) {
             box.setValue(probe);
             EXPECT_EQ(clampParameter(k, probe), box.value())
-                << spec.key << " setValue(" << probe << ")";
+                << range.key << " setValue(" << probe << ")";
             EXPECT_FALSE(std::signbit(clampParameter(k, probe)));
         }
     }
