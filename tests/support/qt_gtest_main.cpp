@@ -1,9 +1,11 @@
+// Entry point of the GoogleTest programs that need a Qt widget application:
+// spin boxes to compare rounding against, fonts for plots. No display is used.
+
 #include <QApplication>
 
 #include <gtest/gtest.h>
 
 int main(int argc, char **argv) {
-    // The spin-box comparison needs a widget application; no display is used.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
