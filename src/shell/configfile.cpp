@@ -51,15 +51,24 @@ void skipElement(QXmlStreamReader &reader) {
     }
 }
 
-void readParameters(QXmlStreamReader &reader, Configuration &configuration) {
+// Visits the child elements of the element the reader has just started, in
+// document order, skipping everything that is not an element; visit() is
+// called with the reader on each child's start tag and must consume the child.
+// Returns on the parent's end tag.
+template <class Visit> void forEachChildElement(QXmlStreamReader &reader, Visit visit) {
     while (!reader.atEnd()) {
         const QXmlStreamReader::TokenType token = reader.readNext();
         if (token == QXmlStreamReader::EndElement) {
             return;
         }
-        if (token != QXmlStreamReader::StartElement) {
-            continue;
+        if (token == QXmlStreamReader::StartElement) {
+            visit();
         }
+    }
+}
+
+void readParameters(QXmlStreamReader &reader, Configuration &configuration) {
+    forEachChildElement(reader, [&] {
         const QByteArray name = reader.name().toUtf8();
         const std::size_t index = parameterIndex(name.constData());
         if (index < kParameterCount) {
@@ -69,18 +78,11 @@ void readParameters(QXmlStreamReader &reader, Configuration &configuration) {
         } else {
             skipElement(reader);
         }
-    }
+    });
 }
 
 void readImages(QXmlStreamReader &reader, Configuration &configuration) {
-    while (!reader.atEnd()) {
-        const QXmlStreamReader::TokenType token = reader.readNext();
-        if (token == QXmlStreamReader::EndElement) {
-            return;
-        }
-        if (token != QXmlStreamReader::StartElement) {
-            continue;
-        }
+    forEachChildElement(reader, [&] {
         if (reader.name() == QLatin1String("source")) {
             configuration.source = readElementText(reader);
         } else if (reader.name() == QLatin1String("target")) {
@@ -88,7 +90,7 @@ void readImages(QXmlStreamReader &reader, Configuration &configuration) {
         } else {
             skipElement(reader);
         }
-    }
+    });
 }
 
 } // namespace
@@ -147,14 +149,7 @@ ConfigReadResult readConfigurationData(const QByteArray &data) {
             skipElement(reader);
             continue;
         }
-        while (!reader.atEnd()) {
-            const QXmlStreamReader::TokenType child = reader.readNext();
-            if (child == QXmlStreamReader::EndElement) {
-                break;
-            }
-            if (child != QXmlStreamReader::StartElement) {
-                continue;
-            }
+        forEachChildElement(reader, [&] {
             if (reader.name() == QLatin1String("parameters")) {
                 readParameters(reader, configuration);
             } else if (reader.name() == QLatin1String("images")) {
@@ -162,7 +157,7 @@ ConfigReadResult readConfigurationData(const QByteArray &data) {
             } else {
                 skipElement(reader);
             }
-        }
+        });
     }
     if (reader.hasError() || !rootSeen) {
         result.detail =
