@@ -33,7 +33,13 @@ SimThread::SimThread(QObject *parent, const Grid &srcDensity, const Grid &tgtDen
     m_vSnap = std::make_unique<Grid>(1, 1);
 }
 
-SimThread::~SimThread() = default;
+SimThread::~SimThread() {
+    // The owner destroys the thread only after the worker has ended. Taking
+    // the snapshot lock once more orders the worker's last step and copy before
+    // the release of the solver and the snapshots also for tools that cannot
+    // see the synchronisation inside QThread::wait().
+    QMutexLocker lock(&m_mutex);
+}
 
 void SimThread::run() {
     // A monotonic clock: a change of the wall clock must not distort the rate.

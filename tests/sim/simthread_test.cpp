@@ -146,10 +146,14 @@ void SimThreadTest::acknowledgedStepsAreEachSignalled() {
     for (int k = 0; k < 5; ++k) {
         alone.step();
     }
+    // Snapshots are read under the lock, as an owner must (the tools cannot see
+    // the synchronisation inside wait()).
+    QMutexLocker lock(&thread.m_mutex);
     QCOMPARE(thread.m_densitySnap->NumRows(), n + 2);
     QVERIFY(sameBits(*thread.m_densitySnap, *alone.m_density));
     QVERIFY(sameBits(*thread.m_uSnap, *alone.m_uCentre));
     QVERIFY(sameBits(*thread.m_vSnap, *alone.m_vCentre));
+    lock.unlock();
 }
 
 void SimThreadTest::unacknowledgedNotificationIsNotRepeated() {
@@ -243,8 +247,10 @@ void SimThreadTest::slowOwnerSeesNewestSnapshotAndShortQueue() {
     QCOMPARE(backlog, 0);
     QCOMPARE(received, posted.loadRelaxed());
     QVERIFY(!thread.notificationPending());
+    QMutexLocker lock(&thread.m_mutex);
     QVERIFY(sameBits(seenDensity, *thread.m_densitySnap));
     QVERIFY(sameBits(seenU, *thread.m_uSnap));
+    lock.unlock();
 }
 
 void SimThreadTest::stopFromOwnerPublishesStepUnderWay() {
@@ -292,8 +298,10 @@ void SimThreadTest::stopFromOwnerPublishesStepUnderWay() {
     for (int k = 0; k < published.loadRelaxed(); ++k) {
         alone.step();
     }
+    QMutexLocker lock(&thread.m_mutex);
     QVERIFY(sameBits(*thread.m_densitySnap, *alone.m_density));
     QVERIFY(sameBits(*thread.m_uSnap, *alone.m_uCentre));
+    lock.unlock();
 }
 
 QTEST_GUILESS_MAIN(SimThreadTest)
