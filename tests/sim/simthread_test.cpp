@@ -43,6 +43,21 @@ bool sameBits(const Grid &a, const Grid &b) {
            std::memcmp(a.data(), b.data(), sizeof(double) * a.NumRows() * a.NumCols()) == 0;
 }
 
+// Whether the thread's three snapshots equal a solver built from the same
+// inputs and stepped alone `steps` times. Read under the lock, as an owner
+// must (the tools cannot see the synchronisation inside wait()).
+bool snapshotsMatchSolverAlone(SimThread &thread, const Grid &src, const Grid &tgt, int steps) {
+    Solver alone(src, tgt);
+    configure(alone);
+    for (int k = 0; k < steps; ++k) {
+        alone.step();
+    }
+    QMutexLocker lock(&thread.m_mutex);
+    return sameBits(*thread.m_densitySnap, *alone.m_density) &&
+           sameBits(*thread.m_uSnap, *alone.m_uCentre) &&
+           sameBits(*thread.m_vSnap, *alone.m_vCentre);
+}
+
 } // namespace
 
 class SimThreadTest : public QObject {
@@ -141,19 +156,11 @@ void SimThreadTest::acknowledgedStepsAreEachSignalled() {
     QVERIFY(thread.wait(60000));
     QCOMPARE(signalled.loadRelaxed(), 5);
 
-    Solver alone(src, tgt);
-    configure(alone);
-    for (int k = 0; k < 5; ++k) {
-        alone.step();
+    {
+        QMutexLocker lock(&thread.m_mutex);
+        QCOMPARE(thread.m_densitySnap->NumRows(), n + 2);
     }
-    // Snapshots are read under the lock, as an owner must (the tools cannot see
-    // the synchronisation inside wait()).
-    QMutexLocker lock(&thread.m_mutex);
-    QCOMPARE(thread.m_densitySnap->NumRows(), n + 2);
-    QVERIFY(sameBits(*thread.m_densitySnap, *alone.m_density));
-    QVERIFY(sameBits(*thread.m_uSnap, *alone.m_uCentre));
-    QVERIFY(sameBits(*thread.m_vSnap, *alone.m_vCentre));
-    lock.unlock();
+    QVERIFY(snapshotsMatchSolverAlone(thread, src, tgt, 5));
 }
 
 void SimThreadTest::unacknowledgedNotificationIsNotRepeated() {
@@ -293,15 +300,7 @@ void SimThreadTest::stopFromOwnerPublishesStepUnderWay() {
     QCOMPARE(received, published.loadRelaxed());
     QCOMPARE(seenRows, n + 2);
 
-    Solver alone(src, tgt);
-    configure(alone);
-    for (int k = 0; k < published.loadRelaxed(); ++k) {
-        alone.step();
-    }
-    QMutexLocker lock(&thread.m_mutex);
-    QVERIFY(sameBits(*thread.m_densitySnap, *alone.m_density));
-    QVERIFY(sameBits(*thread.m_uSnap, *alone.m_uCentre));
-    lock.unlock();
+    QVERIFY(snapshotsMatchSolverAlone(thread, src, tgt, published.loadRelaxed()));
 }
 
 QTEST_GUILESS_MAIN(SimThreadTest)
