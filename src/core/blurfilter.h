@@ -50,6 +50,7 @@ public:
 
 private:
     void applyPlain(const Grid &src, Grid &dst);
+    double *alignedShifted(); // the first copy, on a 64-byte boundary
 
     std::int32_t m_radius = 0;
     std::vector<double> m_kernel; // 2r + 1 weights; index k stands for offset k - r
@@ -58,8 +59,10 @@ private:
     bool m_kernelFinite = true;     // false only for absurdly small widths
     std::vector<double> m_reversed; // the kernel reversed, with zeros around it
     std::vector<double> m_padded;   // the kernel with zeros around it
-    std::vector<double> m_tmp;      // horizontal pass, rows padded to whole blocks
-    std::vector<int> m_smokeFirst;  // per row: first and last column that is not zero
+    std::vector<double> m_shifted;  // shifted copies of m_reversed, see setSigma
+    std::size_t m_shiftedStride = 0;
+    std::vector<double> m_tmp;     // horizontal pass, rows padded to whole blocks
+    std::vector<int> m_smokeFirst; // per row: first and last column that is not zero
     std::vector<int> m_smokeLast;
     std::vector<unsigned char> m_rowFinite;   // per row: the source row is finite
     std::vector<unsigned char> m_rowOverflow; // per row: the horizontal pass overflowed

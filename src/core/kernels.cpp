@@ -12,6 +12,9 @@ SimdLevel bestSimdLevel() {
 #if defined(__x86_64__)
     static const SimdLevel level = [] {
         __builtin_cpu_init();
+        if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq")) {
+            return SimdLevel::Avx512;
+        }
         if (__builtin_cpu_supports("avx2")) {
             return SimdLevel::Avx2;
         }
@@ -25,6 +28,8 @@ SimdLevel bestSimdLevel() {
 
 const char *simdLevelName(SimdLevel level) {
     switch (level) {
+    case SimdLevel::Avx512:
+        return "avx512";
     case SimdLevel::Avx2:
         return "avx2";
     case SimdLevel::Baseline:
@@ -54,7 +59,7 @@ using lanes::store;
 // guarantees finite inputs and weights.
 template <int W> VELLORAN_INLINE void blurRows(const BlurPlan &b, int begin, int end) {
     using V = typename lanes::Vec<W>::V;
-    constexpr int U = 8;
+    constexpr int U = W >= 8 ? 4 : 8; // vectors per block: 32 outputs at most
     constexpr int B = U * W;
     const int cols = b.cols;
     const int r = b.radius;
@@ -73,10 +78,14 @@ template <int W> VELLORAN_INLINE void blurRows(const BlurPlan &b, int begin, int
             const int cBegin = std::max(first, i0 - reach);
             const int cEnd = std::min(last, i0 + B - 1 + reach);
             V acc[U] = {};
-            const double *w0 = b.reversed + r + i0;
+            // Weights for column c start at reversed[r + i0 - c]: entry a of
+            // the padded array, read from the copy that puts it on a vector
+            // boundary.
+            const int a0 = kBlurPad + r + i0;
             for (int c = cBegin; c <= cEnd; ++c) {
                 const V x = splat<W>(s[c]);
-                const double *w = w0 - c;
+                const auto a = static_cast<std::size_t>(a0 - c);
+                const double *w = b.shifted + (a % W) * b.shiftedStride + (a - a % W);
 #pragma GCC unroll 8
                 for (int u = 0; u < U; ++u) {
                     acc[u] = acc[u] + load<W>(w + u * W) * x;
@@ -531,6 +540,19 @@ __attribute__((target("avx2,no-fma"))) void runAvx2(Kernel kernel, const void *p
                                                     int end, int part) {
     runWith<4>(kernel, plan, begin, end, part);
 }
+
+// Only the blur gains from the wider lanes: its taps are independent products
+// and sums, about one and a half times as fast as in AVX2 form. The pressure
+// wavefront measured slower with 8 lanes, and GCC 12 compiles the flux kernels'
+// combined lane comparisons to scalar code for 8 lanes, so both keep AVX2.
+__attribute__((target("avx512f,avx512dq,no-fma"))) void runAvx512(Kernel kernel, const void *plan,
+                                                                  int begin, int end, int part) {
+    if (kernel == Kernel::BlurRows || kernel == Kernel::BlurColumns) {
+        runWith<8>(kernel, plan, begin, end, part);
+    } else {
+        runAvx2(kernel, plan, begin, end, part);
+    }
+}
 #endif
 
 } // namespace
@@ -542,6 +564,9 @@ void run(SimdLevel level, Kernel kernel, const void *plan, int begin, int end, i
         level = bestSimdLevel();
     }
     switch (level) {
+    case SimdLevel::Avx512:
+        runAvx512(kernel, plan, begin, end, part);
+        return;
     case SimdLevel::Avx2:
         runAvx2(kernel, plan, begin, end, part);
         return;

@@ -22,11 +22,15 @@ struct BlurPlan {
     const double *kernel = nullptr;   // the 2r + 1 weights
     const double *reversed = nullptr; // reversed[k] = kernel[2r - k], zero outside 0..2r
     const double *padded = nullptr;   // padded[k] = kernel[k], zero outside 0..2r
-    int radius = 0;                   // r
-    int reach = 0;                    // largest |offset| whose weight is not zero
-    const int *smokeFirst = nullptr;  // per src row: first column that is not zero
-    const int *smokeLast = nullptr;   // per src row: last column that is not zero (< first: none)
-    int firstSmokyRow = 0;            // rows outside [first, last] are entirely zero
+    // Copy m (m < kBlurShifts) at shifted + m * shiftedStride, 64-byte aligned:
+    // entry y is reversed[y + m - kBlurPad], zero outside the kernel.
+    const double *shifted = nullptr;
+    std::size_t shiftedStride = 0;
+    int radius = 0;                  // r
+    int reach = 0;                   // largest |offset| whose weight is not zero
+    const int *smokeFirst = nullptr; // per src row: first column that is not zero
+    const int *smokeLast = nullptr;  // per src row: last column that is not zero (< first: none)
+    int firstSmokyRow = 0;           // rows outside [first, last] are entirely zero
     int lastSmokyRow = -1;
     unsigned char *rowOverflow = nullptr; // per row: the horizontal pass produced inf or NaN
 };
@@ -36,6 +40,8 @@ struct BlurPlan {
 constexpr int kBlurBlock = 64;
 // Zero entries kept in front of BlurPlan::reversed and BlurPlan::padded.
 constexpr int kBlurPad = kBlurBlock;
+// Shifted copies of the reversed kernel: one per lane of the widest vectors.
+constexpr std::size_t kBlurShifts = 8;
 
 // Pressure: all Gauss-Seidel sweeps in one wavefront (see pressureSweeps).
 struct PressurePlan {

@@ -25,9 +25,11 @@ namespace {
 using velloran::SimdLevel;
 
 std::vector<SimdLevel> availableLevels() {
-    std::vector<SimdLevel> levels{SimdLevel::Baseline};
-    if (static_cast<int>(velloran::bestSimdLevel()) >= static_cast<int>(SimdLevel::Avx2)) {
-        levels.push_back(SimdLevel::Avx2);
+    std::vector<SimdLevel> levels;
+    for (const SimdLevel level : {SimdLevel::Baseline, SimdLevel::Avx2, SimdLevel::Avx512}) {
+        if (static_cast<int>(level) <= static_cast<int>(velloran::bestSimdLevel())) {
+            levels.push_back(level);
+        }
     }
     return levels;
 }
