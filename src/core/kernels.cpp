@@ -170,9 +170,10 @@ template <int W> VELLORAN_INLINE void blurColumns(const BlurPlan &b, int begin, 
 // are forced to 0. ring[t % 3] holds the columns of time t, one row per grid
 // row, lane L in slot L + 1; slot 0 is sweep "-1", the zero start.
 // One time of the wavefront for the vectors first .. first + K - 1.
+// The last lane's value of every row is also copied to finalColumn[j].
 template <int W, int K>
 VELLORAN_INLINE void pressureTime(const PressurePlan &g, int t, int first,
-                                  const typename lanes::Vec<W>::M *mask) {
+                                  const typename lanes::Vec<W>::M *mask, double *finalColumn) {
     using V = typename lanes::Vec<W>::V;
     using M = typename lanes::Vec<W>::M;
     const int n = g.n;
@@ -203,17 +204,18 @@ VELLORAN_INLINE void pressureTime(const PressurePlan &g, int t, int first,
             store<W>(out + k * W + 1,
                      reinterpret_cast<V>(reinterpret_cast<M>(value) & mask[first + k]));
         }
+        finalColumn[j] = out[kPressureSweeps - first * W];
     }
 }
 
 template <int W, int K = (kPressureSweeps + W - 1) / W>
 VELLORAN_INLINE void pressureTimeOf(const PressurePlan &g, int t, int first, int count,
-                                    const typename lanes::Vec<W>::M *mask) {
+                                    const typename lanes::Vec<W>::M *mask, double *finalColumn) {
     if constexpr (K >= 1) {
         if (count == K) {
-            pressureTime<W, K>(g, t, first, mask);
+            pressureTime<W, K>(g, t, first, mask, finalColumn);
         } else {
-            pressureTimeOf<W, K - 1>(g, t, first, count, mask);
+            pressureTimeOf<W, K - 1>(g, t, first, count, mask, finalColumn);
         }
     }
 }
@@ -256,18 +258,15 @@ template <int W> VELLORAN_INLINE void pressureSweeps(const PressurePlan &g) {
                 mask[k][m] = lane < kPressureSweeps && column >= 1 && column <= n ? -1 : 0;
             }
         }
-        if (first <= last) {
-            pressureTimeOf<W>(g, t, first, last - first + 1, mask);
-        }
-        // The last sweep's column is final: keep it as a row of the transposed
-        // result, which is written back in cache-friendly tiles at the end.
+        // The last sweep's column is final: it is kept as a row of the
+        // transposed result, which is written back in cache-friendly tiles at
+        // the end. Before and after, the copy goes to row 0, which is unused.
         const int column = t - 2 * kLastLane;
-        if (column >= 1 && column <= n) {
-            const double *cur = g.ring[t % 3];
-            double *transposed = g.transposed + static_cast<std::size_t>(column) * g.pressureStride;
-            for (int j = 1; j <= n; ++j) {
-                transposed[j] = cur[static_cast<std::size_t>(j) * g.laneStride + kLastLane + 1];
-            }
+        const bool final = column >= 1 && column <= n;
+        double *finalColumn =
+            g.transposed + static_cast<std::size_t>(final ? column : 0) * g.pressureStride;
+        if (first <= last) {
+            pressureTimeOf<W>(g, t, first, last - first + 1, mask, finalColumn);
         }
     }
     constexpr int kTile = 16;
