@@ -2,12 +2,14 @@
 
 #include "glview.h"
 #include "mainwindow.h"
+#include "solver.h"
 #include "startup.h"
 
 #include <QApplication>
 
 int main(int argc, char **argv) {
     GLView::retainRendererMemory();
+    GLView::leaveCoresToSimulation(Solver::defaultThreadCount());
     setDefaultSurfaceFormat();
     QApplication app(argc, argv);
     nameApplication();

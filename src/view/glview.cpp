@@ -9,6 +9,7 @@
 #endif
 #include <cmath>
 #include <ctime>
+#include <thread>
 
 namespace {
 
@@ -71,6 +72,18 @@ void GLView::retainRendererMemory() {
     mallopt(M_MMAP_THRESHOLD, 32 * 1024 * 1024);
     mallopt(M_TRIM_THRESHOLD, 512 * 1024 * 1024);
 #endif
+}
+
+int GLView::rendererThreads(int cores, int simulationThreads) {
+    return std::max(1, cores - simulationThreads);
+}
+
+void GLView::leaveCoresToSimulation(int simulationThreads) {
+    if (qEnvironmentVariableIsSet("LP_NUM_THREADS")) {
+        return;
+    }
+    const int cores = static_cast<int>(std::thread::hardware_concurrency());
+    qputenv("LP_NUM_THREADS", QByteArray::number(rendererThreads(cores, simulationThreads)));
 }
 
 QSize GLView::sizeHint() const {

@@ -63,6 +63,16 @@ public:
     // once, early in main().
     static void retainRendererMemory();
 
+    // Mesa's software renderer draws each frame with one thread per core, the
+    // cores the simulation steps on included; and the scheduler puts a waking
+    // thread first on a core that runs only idle-priority work, which is
+    // where the simulation runs. Leaves simulationThreads cores to the
+    // simulation by giving the renderer the rest (at least one), unless the
+    // user chose a count (LP_NUM_THREADS). Other drivers ignore the setting.
+    // Call in main() before the application object exists.
+    static void leaveCoresToSimulation(int simulationThreads);
+    static int rendererThreads(int cores, int simulationThreads);
+
     // Velocity scale: the largest component is drawn three cells long. Returns
     // 0 when nothing can be scaled (a field at rest, or an infinite component).
     static double velocityScale(double cellSize, double largestComponent);

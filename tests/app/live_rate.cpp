@@ -23,6 +23,7 @@
 #include "mainwindow.h"
 #include "runsetup.h"
 #include "simthread.h"
+#include "solver.h"
 #include "startup.h"
 
 #include <QAbstractButton>
@@ -153,6 +154,7 @@ double live(MainWindow &window, const QString &source, const QString &target, in
 
 int main(int argc, char **argv) {
     GLView::retainRendererMemory();
+    GLView::leaveCoresToSimulation(Solver::defaultThreadCount());
     setDefaultSurfaceFormat();
     QApplication app(argc, argv);
     nameApplication();

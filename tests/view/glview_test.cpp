@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <thread>
 
 namespace {
 
@@ -92,6 +93,7 @@ private slots:
     void arraysDrawWhatOneCallPerVertexDraws();
     void newSnapshotAndNewShapeRebuildTheArrays();
     void copyWithoutPaintShowsAtNextPaint();
+    void softwareRendererLeavesTheSimulationItsCores();
 
 private:
     QWidget *m_window = nullptr;
@@ -425,6 +427,30 @@ void GLViewTest::copyWithoutPaintShowsAtNextPaint() {
     QVERIFY(!m_view->copyGrids(filled(6, 0.0), zero, Grid(5, 5)));
     QCOMPARE(m_view->densityGrid()(3, 3), 1.0);
     QVERIFY(greyAt(m_view->grabFramebuffer(), 0.5, 0.5) > 247);
+}
+
+// The renderer gets the cores the simulation does not use, at least one, and
+// a count the user chose stays.
+void GLViewTest::softwareRendererLeavesTheSimulationItsCores() {
+    QCOMPARE(GLView::rendererThreads(2, 2), 1);
+    QCOMPARE(GLView::rendererThreads(1, 2), 1);
+    QCOMPARE(GLView::rendererThreads(0, 1), 1); // core count unknown
+    QCOMPARE(GLView::rendererThreads(8, 2), 6);
+
+    const QByteArray saved = qgetenv("LP_NUM_THREADS");
+    const bool wasSet = qEnvironmentVariableIsSet("LP_NUM_THREADS");
+    qputenv("LP_NUM_THREADS", "3");
+    GLView::leaveCoresToSimulation(2);
+    QCOMPARE(qgetenv("LP_NUM_THREADS"), QByteArray("3"));
+    qunsetenv("LP_NUM_THREADS");
+    GLView::leaveCoresToSimulation(2);
+    const int cores = static_cast<int>(std::thread::hardware_concurrency());
+    QCOMPARE(qgetenv("LP_NUM_THREADS"), QByteArray::number(GLView::rendererThreads(cores, 2)));
+    if (wasSet) {
+        qputenv("LP_NUM_THREADS", saved);
+    } else {
+        qunsetenv("LP_NUM_THREADS");
+    }
 }
 
 int main(int argc, char **argv) {
