@@ -3,7 +3,9 @@
 # case and thread count: once from the medians over the repetitions, once from
 # the fastest repetitions. The machine should be otherwise idle (the fast
 # solver's second thread needs a core of its own); on a shared machine the
-# second table is the steadier one.
+# second table is the steadier one. The repetitions of all cases run in a
+# random interleaved order, so that a slow spell of the machine falls on fast
+# and literal runs alike rather than on whichever case was running then.
 #
 #   bench/ratios.sh [path/to/velloran_bench] [repetitions]
 set -euo pipefail
@@ -12,7 +14,7 @@ repetitions=${2:-3}
 json=$(mktemp)
 trap 'rm -f "$json"' EXIT
 "$bench" --benchmark_repetitions="$repetitions" --benchmark_report_aggregates_only=true \
-  --benchmark_format=json >"$json"
+  --benchmark_enable_random_interleaving=true --benchmark_format=json >"$json"
 python3 - "$json" <<'PY'
 import json, sys
 runs = json.load(open(sys.argv[1]))["benchmarks"]
