@@ -74,7 +74,7 @@ public:
     // thread alone; default 200. Below it, handing work to the pool and moving
     // the rows a helper wrote back into the caller's cache cost more than the
     // helper saves (measured at N = 128: one thread about 4 % faster than two).
-    // The simple elementwise loops share from three times this side.
+    // The simple elementwise loops share from twice this side.
     void setParallelSide(std::uint32_t side) { m_parallelSide = side; }
 
     // Compiled flavour of the vector loops (default and upper limit: the best
