@@ -170,10 +170,11 @@ template <int W> VELLORAN_INLINE void blurColumns(const BlurPlan &b, int begin, 
 // are forced to 0. ring[t % 3] holds the columns of time t, one row per grid
 // row, lane L in slot L + 1; slot 0 is sweep "-1", the zero start.
 // One time of the wavefront for the vectors first .. first + K - 1.
-// The last lane's value of every row is also copied to finalColumn[j].
+// The last lane's value of row j is also copied to finalColumn[j * finalStride].
 template <int W, int K>
 VELLORAN_INLINE void pressureTime(const PressurePlan &g, int t, int first,
-                                  const typename lanes::Vec<W>::M *mask, double *finalColumn) {
+                                  const typename lanes::Vec<W>::M *mask, double *finalColumn,
+                                  std::size_t finalStride) {
     using V = typename lanes::Vec<W>::V;
     using M = typename lanes::Vec<W>::M;
     const int n = g.n;
@@ -204,18 +205,19 @@ VELLORAN_INLINE void pressureTime(const PressurePlan &g, int t, int first,
             store<W>(out + k * W + 1,
                      reinterpret_cast<V>(reinterpret_cast<M>(value) & mask[first + k]));
         }
-        finalColumn[j] = out[kPressureSweeps - first * W];
+        finalColumn[static_cast<std::size_t>(j) * finalStride] = out[kPressureSweeps - first * W];
     }
 }
 
 template <int W, int K = (kPressureSweeps + W - 1) / W>
 VELLORAN_INLINE void pressureTimeOf(const PressurePlan &g, int t, int first, int count,
-                                    const typename lanes::Vec<W>::M *mask, double *finalColumn) {
+                                    const typename lanes::Vec<W>::M *mask, double *finalColumn,
+                                    std::size_t finalStride) {
     if constexpr (K >= 1) {
         if (count == K) {
-            pressureTime<W, K>(g, t, first, mask, finalColumn);
+            pressureTime<W, K>(g, t, first, mask, finalColumn, finalStride);
         } else {
-            pressureTimeOf<W, K - 1>(g, t, first, count, mask, finalColumn);
+            pressureTimeOf<W, K - 1>(g, t, first, count, mask, finalColumn, finalStride);
         }
     }
 }
@@ -241,6 +243,7 @@ template <int W> VELLORAN_INLINE void pressureSweeps(const PressurePlan &g) {
     const int n = g.n;
     constexpr int kLastLane = kPressureSweeps - 1;
     const int tEnd = n + 2 * kLastLane;
+    double spare = 0.0;
     for (int t = 1; t <= tEnd; ++t) {
         M mask[kVectors] = {};
         int first = kVectors;
@@ -258,27 +261,14 @@ template <int W> VELLORAN_INLINE void pressureSweeps(const PressurePlan &g) {
                 mask[k][m] = lane < kPressureSweeps && column >= 1 && column <= n ? -1 : 0;
             }
         }
-        // The last sweep's column is final: it is kept as a row of the
-        // transposed result, which is written back in cache-friendly tiles at
-        // the end. Before and after, the copy goes to row 0, which is unused.
+        // The last sweep's column is final: it goes straight into the grid.
+        // Before and after, the copies all go to one spare value.
         const int column = t - 2 * kLastLane;
         const bool final = column >= 1 && column <= n;
-        double *finalColumn =
-            g.transposed + static_cast<std::size_t>(final ? column : 0) * g.pressureStride;
+        double *finalColumn = final ? g.pressure + column : &spare;
+        const std::size_t finalStride = final ? g.pressureStride : 0;
         if (first <= last) {
-            pressureTimeOf<W>(g, t, first, last - first + 1, mask, finalColumn);
-        }
-    }
-    constexpr int kTile = 16;
-    for (int i0 = 1; i0 <= n; i0 += kTile) {
-        for (int j0 = 1; j0 <= n; j0 += kTile) {
-            for (int j = j0; j < std::min(j0 + kTile, n + 1); ++j) {
-                double *out = g.pressure + static_cast<std::size_t>(j) * g.pressureStride;
-                for (int i = i0; i < std::min(i0 + kTile, n + 1); ++i) {
-                    out[i] = g.transposed[static_cast<std::size_t>(i) * g.pressureStride +
-                                          static_cast<std::size_t>(j)];
-                }
-            }
+            pressureTimeOf<W>(g, t, first, last - first + 1, mask, finalColumn, finalStride);
         }
     }
 }

@@ -52,8 +52,7 @@ struct PressurePlan {
     const double *skew[2] = {nullptr, nullptr};    // h * divergence, by column parity
     std::size_t skewStride = 0;
     int skewOrigin = 0;
-    double *pressure = nullptr;   // the (n + 2) x (n + 2) grid; the kernel fills its interior
-    double *transposed = nullptr; // (n + 2) x (n + 2) scratch
+    double *pressure = nullptr; // the (n + 2) x (n + 2) grid; the kernel fills its interior
     std::size_t pressureStride = 0;
 };
 constexpr int kPressureLanes = 24;

@@ -144,7 +144,6 @@ void Solver::allocateScratch() {
     m_pressureRing.assign(3 * (n + 2) * pressureLaneStride() + 8, 0.0);
     // Entries that stand for columns outside the grid stay 0 for good.
     m_pressureSkew.assign(2 * (n + 2) * pressureSkewStride(n), 0.0);
-    m_pressureTransposed.assign(static_cast<std::size_t>(n + 2) * (n + 2), 0.0);
 }
 
 // Handing a job to the pool costs a few microseconds (more when the helper
@@ -610,7 +609,6 @@ void Solver::project() {
     plan.skewStride = skewStride;
     plan.skewOrigin = origin;
     plan.pressure = p.data();
-    plan.transposed = m_pressureTransposed.data();
     plan.pressureStride = n + 2;
     velloran::kernels::run(m_simd, Kernel::Pressure, &plan, 0, 0, 0);
 

@@ -146,7 +146,6 @@ private:
     std::unique_ptr<velloran::WorkerPool> m_workers;
     std::vector<double> m_faceScratch; // rows of face terms, per thread
     std::vector<velloran::kernels::FaceRows> m_faceRows;
-    std::vector<double> m_pressureRing;       // the wavefront's three columns of lanes
-    std::vector<double> m_pressureSkew;       // h * divergence, laid out for the lanes
-    std::vector<double> m_pressureTransposed; // the wavefront's result, column by column
+    std::vector<double> m_pressureRing; // the wavefront's three columns of lanes
+    std::vector<double> m_pressureSkew; // h * divergence, laid out for the lanes
 };
