@@ -59,7 +59,7 @@ using lanes::store;
 // guarantees finite inputs and weights.
 template <int W> VELLORAN_INLINE void blurRows(const BlurPlan &b, int begin, int end) {
     using V = typename lanes::Vec<W>::V;
-    constexpr int U = W >= 8 ? 4 : 8; // vectors per block: 32 outputs at most
+    constexpr int U = 8; // independent sums per block: enough to hide the adds' latency
     constexpr int B = U * W;
     const int cols = b.cols;
     const int r = b.radius;
