@@ -32,26 +32,26 @@ void BlurFilter::setSigma(double sigma) {
             m_reach = std::max(m_reach, std::abs(k - r));
         }
     }
-    m_reversed.assign(static_cast<std::size_t>(velloran::kernels::kBlurPad + 2 * r + 1 +
-                                               velloran::kernels::kBlurBlock),
-                      0.0);
+    // The kernel with zeros around it, as it is and reversed.
+    const auto length = static_cast<std::size_t>(velloran::kernels::kBlurPad + 2 * r + 1 +
+                                                 velloran::kernels::kBlurBlock);
+    std::vector<double> reversed(length, 0.0);
     for (std::int32_t k = 0; k <= 2 * r; ++k) {
-        m_reversed[static_cast<std::size_t>(velloran::kernels::kBlurPad + k)] =
+        reversed[static_cast<std::size_t>(velloran::kernels::kBlurPad + k)] =
             m_kernel[static_cast<std::size_t>(2 * r - k)];
     }
     // Copies of the reversed kernel shifted by 0 .. kBlurShifts - 1 entries, so
     // that the horizontal pass reads every block of weights from an aligned
     // address (a vector load across two cache lines costs twice as much).
-    const std::size_t length = m_reversed.size();
     m_shiftedStride = (length + 7) / 8 * 8;
     m_shifted.assign(velloran::kernels::kBlurShifts * m_shiftedStride + 8, 0.0);
     double *shifted = alignedShifted();
     for (std::size_t m = 0; m < velloran::kernels::kBlurShifts; ++m) {
         for (std::size_t y = 0; y + m < length; ++y) {
-            shifted[m * m_shiftedStride + y] = m_reversed[y + m];
+            shifted[m * m_shiftedStride + y] = reversed[y + m];
         }
     }
-    m_padded = m_reversed;
+    m_padded.assign(length, 0.0);
     for (std::int32_t k = 0; k <= 2 * r; ++k) {
         m_padded[static_cast<std::size_t>(velloran::kernels::kBlurPad + k)] =
             m_kernel[static_cast<std::size_t>(k)];
@@ -112,7 +112,6 @@ void BlurFilter::apply(const Grid &src, Grid &dst) {
     plan.cols = cols;
     plan.tmpStride = stride;
     plan.kernel = m_kernel.data();
-    plan.reversed = m_reversed.data() + velloran::kernels::kBlurPad;
     plan.padded = m_padded.data() + velloran::kernels::kBlurPad;
     plan.shifted = alignedShifted();
     plan.shiftedStride = m_shiftedStride;

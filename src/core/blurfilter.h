@@ -55,11 +55,10 @@ private:
     std::int32_t m_radius = 0;
     std::vector<double> m_kernel; // 2r + 1 weights; index k stands for offset k - r
 
-    std::int32_t m_reach = 0;       // largest |offset| with a weight that is not zero
-    bool m_kernelFinite = true;     // false only for absurdly small widths
-    std::vector<double> m_reversed; // the kernel reversed, with zeros around it
-    std::vector<double> m_padded;   // the kernel with zeros around it
-    std::vector<double> m_shifted;  // shifted copies of m_reversed, see setSigma
+    std::int32_t m_reach = 0;      // largest |offset| with a weight that is not zero
+    bool m_kernelFinite = true;    // false only for absurdly small widths
+    std::vector<double> m_padded;  // the kernel with zeros around it
+    std::vector<double> m_shifted; // shifted copies of the reversed kernel, see setSigma
     std::size_t m_shiftedStride = 0;
     std::vector<double> m_tmp;     // horizontal pass, rows padded to whole blocks
     std::vector<int> m_smokeFirst; // per row: first and last column that is not zero

@@ -78,8 +78,9 @@ template <int W> VELLORAN_INLINE void blurRows(const BlurPlan &b, int begin, int
             const int cBegin = std::max(first, i0 - reach);
             const int cEnd = std::min(last, i0 + B - 1 + reach);
             V acc[U] = {};
-            // Weights for column c start at reversed[r + i0 - c]: entry a of
-            // the padded array, read from the copy that puts it on a vector
+            // Output i0 + l weighs column c with kernel[c - i0 - l + r], that
+            // is, the weights for column c start at entry a of the reversed
+            // kernel; they are read from the copy that puts it on a vector
             // boundary.
             const int a0 = kBlurPad + r + i0;
             for (int c = cBegin; c <= cEnd; ++c) {
@@ -532,8 +533,9 @@ __attribute__((target("avx2,no-fma"))) void runAvx2(Kernel kernel, const void *p
 
 // Only the blur gains from the wider lanes: its taps are independent products
 // and sums, about one and a half times as fast as in AVX2 form. The pressure
-// wavefront measured slower with 8 lanes, and GCC 12 compiles the flux kernels'
-// combined lane comparisons to scalar code for 8 lanes, so both keep AVX2.
+// wavefront measured slower with 8 lanes and the flux kernels no faster, so
+// they keep AVX2 (which also spares them GCC 12's scalar code for and-ed
+// comparisons of 8 lanes).
 __attribute__((target("avx512f,avx512dq,no-fma"))) void runAvx512(Kernel kernel, const void *plan,
                                                                   int begin, int end, int part) {
     if (kernel == Kernel::BlurRows || kernel == Kernel::BlurColumns) {

@@ -19,11 +19,11 @@ struct BlurPlan {
     int rows = 0;
     int cols = 0;
     std::size_t tmpStride = 0;
-    const double *kernel = nullptr;   // the 2r + 1 weights
-    const double *reversed = nullptr; // reversed[k] = kernel[2r - k], zero outside 0..2r
-    const double *padded = nullptr;   // padded[k] = kernel[k], zero outside 0..2r
-    // Copy m (m < kBlurShifts) at shifted + m * shiftedStride, 64-byte aligned:
-    // entry y is reversed[y + m - kBlurPad], zero outside the kernel.
+    const double *kernel = nullptr; // the 2r + 1 weights
+    const double *padded = nullptr; // padded[k] = kernel[k], zero outside 0..2r
+    // The kernel reversed, in kBlurShifts copies: copy m, 64-byte aligned at
+    // shifted + m * shiftedStride, has kernel[2r - (y + m - kBlurPad)] as entry
+    // y, zero outside the kernel.
     const double *shifted = nullptr;
     std::size_t shiftedStride = 0;
     int radius = 0;                  // r
@@ -38,7 +38,7 @@ struct BlurPlan {
 // Row padding of the blur's scratch and the zeros around its kernels: at least
 // as wide as a block of outputs (8 vectors of the widest lanes).
 constexpr int kBlurBlock = 64;
-// Zero entries kept in front of BlurPlan::reversed and BlurPlan::padded.
+// Zero entries kept in front of the kernel in BlurPlan::shifted and BlurPlan::padded.
 constexpr int kBlurPad = kBlurBlock;
 // Shifted copies of the reversed kernel: one per lane of the widest vectors.
 constexpr std::size_t kBlurShifts = 8;
