@@ -51,6 +51,13 @@ void BlurFilter::setSigma(double sigma) {
             shifted[m * m_shiftedStride + y] = reversed[y + m];
         }
     }
+    // Largest weight at each index and beyond, for the tail test of the passes.
+    m_tailMax.assign(m_kernel.size(), 0.0);
+    double largest = 0.0;
+    for (std::int32_t k = 2 * r; k >= 0; --k) {
+        largest = std::max(largest, std::fabs(m_kernel[static_cast<std::size_t>(k)]));
+        m_tailMax[static_cast<std::size_t>(k)] = largest;
+    }
     m_padded.assign(length, 0.0);
     for (std::int32_t k = 0; k <= 2 * r; ++k) {
         m_padded[static_cast<std::size_t>(velloran::kernels::kBlurPad + k)] =
@@ -102,6 +109,9 @@ void BlurFilter::apply(const Grid &src, Grid &dst) {
         m_smokeLast.resize(rowCount);
         m_rowFinite.resize(rowCount);
         m_rowOverflow.resize(rowCount);
+        m_srcRowMax.resize(rowCount);
+        m_tmpRowMax.resize(rowCount);
+        m_tmpTailMax.resize(rowCount);
     }
 
     BlurPlan plan;
@@ -119,6 +129,10 @@ void BlurFilter::apply(const Grid &src, Grid &dst) {
     plan.reach = m_reach;
     plan.smokeFirst = m_smokeFirst.data();
     plan.smokeLast = m_smokeLast.data();
+    plan.tailMax = m_tailMax.data();
+    plan.srcRowMax = m_srcRowMax.data();
+    plan.tmpRowMax = m_tmpRowMax.data();
+    plan.tmpTailMax = m_tmpTailMax.data();
     plan.rowOverflow = m_rowOverflow.data();
 
     const int r = m_radius;
@@ -149,10 +163,18 @@ void BlurFilter::apply(const Grid &src, Grid &dst) {
             while (last >= first && s[last] == 0.0) {
                 --last;
             }
-            bool finite = true;
-            for (int i = first; i <= last; ++i) {
-                finite &= std::fabs(s[i]) <= DBL_MAX;
+            double largest = 0.0;
+            bool notFinite = false;
+            if (first <= last) {
+                velloran::kernels::RowExtentPlan extent;
+                extent.row = s + first;
+                extent.count = last - first + 1;
+                extent.largest = &largest;
+                extent.notFinite = &notFinite;
+                velloran::kernels::run(simd, Kernel::RowExtent, &extent, 0, 0, thread);
             }
+            const bool finite = !notFinite;
+            m_srcRowMax[static_cast<std::size_t>(j)] = largest;
             m_smokeFirst[static_cast<std::size_t>(j)] = first;
             m_smokeLast[static_cast<std::size_t>(j)] = last;
             m_rowFinite[static_cast<std::size_t>(j)] = finite ? 1 : 0;
@@ -206,6 +228,13 @@ void BlurFilter::apply(const Grid &src, Grid &dst) {
             }
         }
         return;
+    }
+
+    // Largest |value| of the scratch in each row and all rows above it.
+    double above = 0.0;
+    for (int j = rows - 1; j >= 0; --j) {
+        above = std::max(above, m_tmpRowMax[static_cast<std::size_t>(j)]);
+        m_tmpTailMax[static_cast<std::size_t>(j)] = above;
     }
 
     forRows([&](int begin, int end, int thread) {

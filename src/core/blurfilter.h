@@ -12,9 +12,11 @@
 // The convolution is exact and direct with the full kernel: the far tail is what
 // drives smoke that is far away from the target. The passes are vectorised
 // across neighbouring outputs (each output still sums its own taps in
-// increasing order) and leave out only terms that are provably an exact zero,
-// so every value equals that of the plain double loop bit for bit. Inputs with
-// an infinity or a NaN take the plain loop itself.
+// increasing order) and leave out only terms that provably change nothing:
+// exact zeros, and the far right tail of a sum once the sum is more than 2^57
+// times any term still to come (adding such a term rounds back to the same
+// sum). Every value equals that of the plain double loop bit for bit. Inputs
+// with an infinity or a NaN take the plain loop itself.
 
 #include "grid.h"
 #include "lanes.h"
@@ -65,6 +67,10 @@ private:
     std::vector<int> m_smokeLast;
     std::vector<unsigned char> m_rowFinite;   // per row: the source row is finite
     std::vector<unsigned char> m_rowOverflow; // per row: the horizontal pass overflowed
+    std::vector<double> m_tailMax;            // largest weight at each kernel index and beyond
+    std::vector<double> m_srcRowMax;          // per row: largest |value| of the source
+    std::vector<double> m_tmpRowMax;          // per row: largest |value| of the horizontal pass
+    std::vector<double> m_tmpTailMax;         // per row: the same over the row and all above
     velloran::WorkerPool *m_workers = nullptr;
     velloran::SimdLevel m_simd = velloran::bestSimdLevel();
 };

@@ -48,6 +48,64 @@ using lanes::store;
 // ---------------------------------------------------------------------------
 // Blur
 
+// Sums that have grown so large that no term still to come can change them.
+// Adding t to a normal sum S leaves S unchanged when |t| < 2^(e-54), with
+// 2^e <= |S| (half the smaller spacing of the doubles next to S), which holds
+// when |t| <= |S| 2^-55. A term still to come is a rounded product w x with
+// |w x| <= bound, so it is at most bound (1 + 2^-52) or, below the normal
+// range, bound + 2^-1075; both stay under |S| 2^-55 when |S| >= bound 2^57
+// and |S| >= 2^-1000. A sum that is infinite or NaN stays what it is under
+// finite terms as well; a sum of 0 does not qualify. Lanes of the block that
+// are not stored count like the others, which only makes the test stricter.
+template <int W, int N>
+VELLORAN_INLINE bool sumsAbsorb(const typename lanes::Vec<W>::V *acc, double bound) {
+    using V = typename lanes::Vec<W>::V;
+    const double threshold = std::max(bound * 0x1p57, 0x1p-1000);
+    V smallest = lanes::abs<W>(acc[0]);
+#pragma GCC unroll 16
+    for (int k = 1; k < N; ++k) {
+        smallest = lanes::minOf<W>(smallest, lanes::abs<W>(acc[k]));
+    }
+    for (int m = 0; m < W; ++m) {
+        if (!(smallest[m] >= threshold)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Columns (rows) walked between two tests of sumsAbsorb.
+constexpr int kTailCheck = 8;
+
+// The largest |value| of a row (NaN left out) and whether any value is
+// infinite or NaN: |x| * 0 is 0 for every finite x and NaN otherwise.
+template <int W>
+VELLORAN_INLINE void rowExtent(const double *row, int count, double &largest, bool &notFinite) {
+    using V = typename lanes::Vec<W>::V;
+    const V zero{};
+    V top{};
+    V poison{};
+    int i = 0;
+    for (; i + W <= count; i += W) {
+        const V x = lanes::abs<W>(load<W>(row + i));
+        top = lanes::maxOf<W>(top, x);
+        poison = poison + x * zero;
+    }
+    double topAll = 0.0;
+    double poisonAll = 0.0;
+    for (int m = 0; m < W; ++m) {
+        topAll = std::max(topAll, top[m]);
+        poisonAll = poisonAll + poison[m];
+    }
+    for (; i < count; ++i) {
+        const double x = std::fabs(row[i]);
+        topAll = std::max(topAll, x);
+        poisonAll = poisonAll + x * 0.0;
+    }
+    largest = topAll;
+    notFinite = !(poisonAll == 0.0);
+}
+
 // Horizontal pass, one block of 8 vectors of outputs at a time. Output i sums
 // kernel[c - i + r] * src[c] over the columns c in increasing order, exactly
 // as the plain loop does; the block walks the union of its outputs' windows
@@ -55,8 +113,12 @@ using lanes::store;
 // an output's window meet a zero weight. Columns outside the row's smoke hold
 // zeros and are not visited. Both kinds of skipped or added term are w * x with
 // w or x zero and both finite, that is +0 or -0, and adding a signed zero to a
-// sum that started at +0 never changes it (such a sum is never -0). The caller
-// guarantees finite inputs and weights.
+// sum that started at +0 never changes it (such a sum is never -0). Past the
+// centre of the block's last output every weight still to come is at most
+// tailMax of its index, so the walk ends as soon as the sums absorb every
+// remaining term (sumsAbsorb): the far right tail of the kernel adds nothing
+// to sums that the centre has made large. The caller guarantees finite inputs
+// and weights.
 template <int W> VELLORAN_INLINE void blurRows(const BlurPlan &b, int begin, int end) {
     using V = typename lanes::Vec<W>::V;
     constexpr int U = 8; // independent sums per block: enough to hide the adds' latency
@@ -72,8 +134,10 @@ template <int W> VELLORAN_INLINE void blurRows(const BlurPlan &b, int begin, int
         if (first > last) {
             std::fill(t, t + cols, 0.0);
             b.rowOverflow[j] = 0;
+            b.tmpRowMax[j] = 0.0;
             continue;
         }
+        const double largest = b.srcRowMax[j];
         for (int i0 = 0; i0 < cols; i0 += B) {
             const int cBegin = std::max(first, i0 - reach);
             const int cEnd = std::min(last, i0 + B - 1 + reach);
@@ -83,13 +147,27 @@ template <int W> VELLORAN_INLINE void blurRows(const BlurPlan &b, int begin, int
             // kernel; they are read from the copy that puts it on a vector
             // boundary.
             const int a0 = kBlurPad + r + i0;
-            for (int c = cBegin; c <= cEnd; ++c) {
+            const auto addColumn = [&](int c) {
                 const V x = splat<W>(s[c]);
                 const auto a = static_cast<std::size_t>(a0 - c);
                 const double *w = b.shifted + (a % W) * b.shiftedStride + (a - a % W);
 #pragma GCC unroll 8
                 for (int u = 0; u < U; ++u) {
                     acc[u] = acc[u] + load<W>(w + u * W) * x;
+                }
+            };
+            const int lastOutput = i0 + B - 1;
+            int c = cBegin;
+            for (; c <= cEnd && c < lastOutput; ++c) {
+                addColumn(c);
+            }
+            while (c <= cEnd) {
+                const int stop = std::min(cEnd, c + kTailCheck - 1);
+                for (; c <= stop; ++c) {
+                    addColumn(c);
+                }
+                if (c <= cEnd && sumsAbsorb<W, U>(acc, b.tailMax[c - lastOutput + r] * largest)) {
+                    break;
                 }
             }
 #pragma GCC unroll 8
@@ -98,10 +176,10 @@ template <int W> VELLORAN_INLINE void blurRows(const BlurPlan &b, int begin, int
             }
         }
         bool overflow = false;
-        for (int i = 0; i < cols; ++i) {
-            overflow |= !(std::fabs(t[i]) <= DBL_MAX);
-        }
+        double tmpLargest = 0.0;
+        rowExtent<W>(t, cols, tmpLargest, overflow);
         b.rowOverflow[j] = overflow ? 1 : 0;
+        b.tmpRowMax[j] = tmpLargest;
     }
 }
 
@@ -112,7 +190,8 @@ template <int W> VELLORAN_INLINE void blurRows(const BlurPlan &b, int begin, int
 // windows; a row outside one output's window meets a zero weight (from the
 // kernel's underflowed tail or the zeros padded around it), and rows without
 // smoke are exactly zero in tmp and are not visited: as in the horizontal pass,
-// only exact zeros of finite terms are added or left out.
+// only exact zeros of finite terms are added or left out, and past the centre
+// of the block's last output row the walk ends once the sums absorb the rest.
 template <int W> VELLORAN_INLINE void blurColumns(const BlurPlan &b, int begin, int end) {
     using V = typename lanes::Vec<W>::V;
     constexpr int U = 2;     // vectors across a strip
@@ -127,7 +206,7 @@ template <int W> VELLORAN_INLINE void blurColumns(const BlurPlan &b, int begin, 
             const int rowBegin = std::max(b.firstSmokyRow, j0 - reach);
             const int rowEnd = std::min(b.lastSmokyRow, j0 + R - 1 + reach);
             V acc[R][U] = {};
-            for (int row = rowBegin; row <= rowEnd; ++row) {
+            const auto addRow = [&](int row) {
                 const double *t = b.tmp + static_cast<std::size_t>(row) * b.tmpStride + i0;
                 const V t0 = load<W>(t);
                 const V t1 = load<W>(t + W);
@@ -137,6 +216,21 @@ template <int W> VELLORAN_INLINE void blurColumns(const BlurPlan &b, int begin, 
                     const V weight = splat<W>(w[-q]);
                     acc[q][0] = acc[q][0] + t0 * weight;
                     acc[q][1] = acc[q][1] + t1 * weight;
+                }
+            };
+            const int lastOutput = j0 + R - 1;
+            int row = rowBegin;
+            for (; row <= rowEnd && row < lastOutput; ++row) {
+                addRow(row);
+            }
+            while (row <= rowEnd) {
+                const int stop = std::min(rowEnd, row + kTailCheck - 1);
+                for (; row <= stop; ++row) {
+                    addRow(row);
+                }
+                if (row <= rowEnd && sumsAbsorb<W, R * U>(acc[0], b.tailMax[row - lastOutput + r] *
+                                                                      b.tmpTailMax[row])) {
+                    break;
                 }
             }
             const int rowsHere = std::min(R, end - j0);
@@ -497,6 +591,11 @@ VELLORAN_INLINE void faceDifferences(const FaceDifferencePlan &plan, int begin, 
 template <int W>
 VELLORAN_INLINE void runWith(Kernel kernel, const void *plan, int begin, int end, int part) {
     switch (kernel) {
+    case Kernel::RowExtent: {
+        const auto &extent = *static_cast<const RowExtentPlan *>(plan);
+        rowExtent<W>(extent.row, extent.count, *extent.largest, *extent.notFinite);
+        break;
+    }
     case Kernel::BlurRows:
         blurRows<W>(*static_cast<const BlurPlan *>(plan), begin, end);
         break;
@@ -538,7 +637,8 @@ __attribute__((target("avx2,no-fma"))) void runAvx2(Kernel kernel, const void *p
 // comparisons of 8 lanes).
 __attribute__((target("avx512f,avx512dq,no-fma"))) void runAvx512(Kernel kernel, const void *plan,
                                                                   int begin, int end, int part) {
-    if (kernel == Kernel::BlurRows || kernel == Kernel::BlurColumns) {
+    if (kernel == Kernel::RowExtent || kernel == Kernel::BlurRows ||
+        kernel == Kernel::BlurColumns) {
         runWith<8>(kernel, plan, begin, end, part);
     } else {
         runAvx2(kernel, plan, begin, end, part);

@@ -26,11 +26,15 @@ struct BlurPlan {
     // y, zero outside the kernel.
     const double *shifted = nullptr;
     std::size_t shiftedStride = 0;
-    int radius = 0;                  // r
-    int reach = 0;                   // largest |offset| whose weight is not zero
-    const int *smokeFirst = nullptr; // per src row: first column that is not zero
-    const int *smokeLast = nullptr;  // per src row: last column that is not zero (< first: none)
-    int firstSmokyRow = 0;           // rows outside [first, last] are entirely zero
+    int radius = 0;                     // r
+    int reach = 0;                      // largest |offset| whose weight is not zero
+    const int *smokeFirst = nullptr;    // per src row: first column that is not zero
+    const int *smokeLast = nullptr;     // per src row: last column that is not zero (< first: none)
+    const double *tailMax = nullptr;    // tailMax[k]: largest weight at index k or above (k >= r)
+    const double *srcRowMax = nullptr;  // per src row: largest |value|
+    double *tmpRowMax = nullptr;        // per tmp row: largest |value|, written by the rows pass
+    const double *tmpTailMax = nullptr; // per tmp row: largest |value| in it and the rows above
+    int firstSmokyRow = 0;              // rows outside [first, last] are entirely zero
     int lastSmokyRow = -1;
     unsigned char *rowOverflow = nullptr; // per row: the horizontal pass produced inf or NaN
 };
@@ -124,7 +128,16 @@ struct FaceDifferencePlan {
     double divisor = 1.0;
 };
 
+// The largest |value| of a row and whether any value is infinite or NaN.
+struct RowExtentPlan {
+    const double *row = nullptr;
+    int count = 0;
+    double *largest = nullptr; // NaN left out
+    bool *notFinite = nullptr;
+};
+
 enum class Kernel : int {
+    RowExtent,      // RowExtentPlan
     BlurRows,       // BlurPlan, src rows [begin, end)
     BlurColumns,    // BlurPlan, dst rows [begin, end)
     Pressure,       // PressurePlan, whole grid

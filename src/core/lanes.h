@@ -75,6 +75,12 @@ VELLORAN_INLINE typename Vec<W>::V minOf(typename Vec<W>::V a, typename Vec<W>::
     return b < a ? b : a;
 }
 
+// std::max(a, b) on every lane, with its exact rule: b only if a < b.
+template <int W>
+VELLORAN_INLINE typename Vec<W>::V maxOf(typename Vec<W>::V a, typename Vec<W>::V b) {
+    return a < b ? b : a;
+}
+
 // The transport terms of one face: the upwind product P = donor * a and the
 // limited correction C = (1 - lambda |a|) * minmod of the three differences
 // around the face. q0 and q1 are the values on the low and the high side, qm1

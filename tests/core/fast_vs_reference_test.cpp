@@ -18,6 +18,7 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -210,6 +211,68 @@ TEST(FastBlur, NonFiniteValuesSpreadExactlyAsInTheLiteralBlur) {
                 fast.apply(src, actual);
                 EXPECT_TRUE(equalBits(actual, expected))
                     << "value " << bad << ", sigma " << sigma << ", " << label(level, 1);
+            }
+        }
+    }
+}
+
+// The walk past a block's centre stops once no term still to come can change
+// its sums. Fields whose far terms do matter (values growing along the rows
+// and columns, a huge value in the far tail, sums near the bottom of the
+// normal range, signed values that cancel) must still come out exact.
+TEST(FastBlur, FarTailTermsAreLeftOutOnlyWhereTheyCannotChangeASum) {
+    std::mt19937_64 rng(99);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    const auto fieldOf = [&](int kind, std::uint32_t rows, std::uint32_t cols) {
+        Grid g(rows, cols);
+        for (std::uint32_t j = 0; j < rows; ++j) {
+            for (std::uint32_t i = 0; i < cols; ++i) {
+                double x = 0.0;
+                switch (kind) {
+                case 0: // growing by a factor of 4 along both axes
+                    x = std::ldexp(1.0, static_cast<int>(2 * (i + j)) - 600);
+                    break;
+                case 1: // ones, and a huge value near the far end of every row
+                    x = i + 3 == cols ? 1e250 : 1.0;
+                    break;
+                case 2: // magnitudes spread over 300 decades, both signs
+                    x = (unit(rng) < 0.5 ? -1.0 : 1.0) * std::pow(10.0, -300.0 * unit(rng));
+                    break;
+                case 3: // near the bottom of the normal range
+                    x = 1e-300 * unit(rng);
+                    break;
+                default: // large values that cancel
+                    x = ((i + j) % 2 == 0 ? 1e10 : -1e10) + unit(rng);
+                    break;
+                }
+                g(i, j) = x;
+            }
+        }
+        return g;
+    };
+    velloran::WorkerPool pair(2);
+    for (const double sigma : {0.3, 1.0, 2.5, 4.0, 10.0}) {
+        ReferenceBlurFilter reference;
+        reference.setSigma(sigma);
+        BlurFilter fast;
+        fast.setSigma(sigma);
+        for (int kind = 0; kind < 5; ++kind) {
+            for (const auto &[rows, cols] :
+                 {std::pair<std::uint32_t, std::uint32_t>{70, 70}, {130, 9}, {9, 130}}) {
+                const Grid src = fieldOf(kind, rows, cols);
+                Grid expected(rows, cols);
+                reference.apply(src, expected);
+                for (const SimdLevel level : availableLevels()) {
+                    for (int threads = 1; threads <= 2; ++threads) {
+                        fast.setSimdLevel(level);
+                        fast.setWorkers(threads == 2 ? &pair : nullptr);
+                        Grid actual(rows, cols);
+                        fast.apply(src, actual);
+                        EXPECT_TRUE(equalBits(actual, expected))
+                            << "field " << kind << ", sigma " << sigma << ", " << rows << " x "
+                            << cols << ", " << label(level, threads);
+                    }
+                }
             }
         }
     }
