@@ -14,7 +14,8 @@ repetitions=${2:-3}
 json=$(mktemp)
 trap 'rm -f "$json"' EXIT
 "$bench" --benchmark_repetitions="$repetitions" --benchmark_report_aggregates_only=true \
-  --benchmark_enable_random_interleaving=true --benchmark_format=json >"$json"
+  --benchmark_enable_random_interleaving=true --benchmark_filter='^BM_(Fast|Literal)/' \
+  --benchmark_format=json >"$json"
 python3 - "$json" <<'PY'
 import json, sys
 runs = json.load(open(sys.argv[1]))["benchmarks"]
