@@ -24,10 +24,16 @@ jobs=$(nproc)
 mkdir -p -m 700 /tmp/velloran-xdg
 export XDG_RUNTIME_DIR=/tmp/velloran-xdg
 
+# A compiler cache, where the machine has one, makes repeated runs cheap.
+launcher=()
+if command -v ccache >/dev/null; then
+  launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
+
 configure_and_build() { # dir, cmake options...
   local dir=$1
   shift
-  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release "$@" >/dev/null
+  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release "${launcher[@]}" "$@" >/dev/null
   cmake --build "$dir" -j"$jobs"
 }
 
