@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev
   libgl-dev libglu1-mesa-dev libgl1-mesa-dri
+  libopenexr-dev zlib1g-dev openimageio-tools
   xvfb xauth
 )
 

@@ -1,0 +1,113 @@
+#include "exrframe.h"
+
+#include <Imath/half.h>
+#include <OpenEXR/ImfChannelList.h>
+#include <OpenEXR/ImfFrameBuffer.h>
+#include <OpenEXR/ImfHeader.h>
+#include <OpenEXR/ImfIO.h>
+#include <OpenEXR/ImfOutputFile.h>
+
+#include <algorithm>
+#include <cstring>
+#include <exception>
+#include <vector>
+
+namespace velloran {
+
+namespace {
+
+// OpenEXR writes through a seekable stream (it goes back to fill in the line
+// offsets); this one grows a byte array, so the caller decides how the bytes
+// reach the disk.
+class ByteArrayStream : public Imf::OStream {
+public:
+    ByteArrayStream()
+        : Imf::OStream("frame.exr") {}
+
+    void write(const char c[], int n) override {
+        const auto end = static_cast<qsizetype>(m_position) + n;
+        if (end > m_bytes.size()) {
+            m_bytes.resize(end);
+        }
+        std::memcpy(m_bytes.data() + m_position, c, static_cast<std::size_t>(n));
+        m_position = static_cast<std::uint64_t>(end);
+    }
+    std::uint64_t tellp() override { return m_position; }
+    void seekp(std::uint64_t position) override { m_position = position; }
+
+    QByteArray take() { return std::move(m_bytes); }
+
+private:
+    QByteArray m_bytes;
+    std::uint64_t m_position = 0;
+};
+
+} // namespace
+
+QByteArray exrBytes(const FrameFields &fields, const SmokeColour &colour, QString *error) {
+    const int n = static_cast<int>(fields.density.NumCols()) - 2;
+    const std::size_t count = static_cast<std::size_t>(n) * static_cast<std::size_t>(n);
+    const float linear[3] = {linearFromSrgb(colour.red), linearFromSrgb(colour.green),
+                             linearFromSrgb(colour.blue)};
+
+    std::vector<Imath::half> rgba[4];
+    for (auto &channel : rgba) {
+        channel.resize(count);
+    }
+    std::vector<float> density(count);
+    std::vector<float> u(count);
+    std::vector<float> v(count);
+    for (int y = 0; y < n; ++y) {
+        const auto j = static_cast<std::uint32_t>(n - y);
+        for (int x = 0; x < n; ++x) {
+            const auto i = static_cast<std::uint32_t>(x + 1);
+            const std::size_t k = static_cast<std::size_t>(y) * static_cast<std::size_t>(n) +
+                                  static_cast<std::size_t>(x);
+            const double rho = fields.density(i, j);
+            const auto alpha = static_cast<float>(smokeCoverage(rho));
+            for (int c = 0; c < 3; ++c) {
+                rgba[c][k] = Imath::half(alpha * linear[c]);
+            }
+            rgba[3][k] = Imath::half(alpha);
+            density[k] = static_cast<float>(rho);
+            u[k] = static_cast<float>(fields.uCentre(i, j));
+            v[k] = static_cast<float>(fields.vCentre(i, j));
+        }
+    }
+
+    Imf::Header header(n, n);
+    header.compression() = Imf::ZIP_COMPRESSION;
+    const char *const colourNames[4] = {"R", "G", "B", "A"};
+    Imf::FrameBuffer frame;
+    const std::size_t halfStride = sizeof(Imath::half);
+    const std::size_t floatStride = sizeof(float);
+    for (int c = 0; c < 4; ++c) {
+        header.channels().insert(colourNames[c], Imf::Channel(Imf::HALF));
+        frame.insert(colourNames[c],
+                     Imf::Slice(Imf::HALF, reinterpret_cast<char *>(rgba[c].data()), halfStride,
+                                halfStride * static_cast<std::size_t>(n)));
+    }
+    const std::pair<const char *, std::vector<float> *> floats[] = {
+        {"density", &density}, {"velocity.u", &u}, {"velocity.v", &v}};
+    for (const auto &[name, values] : floats) {
+        header.channels().insert(name, Imf::Channel(Imf::FLOAT));
+        frame.insert(name, Imf::Slice(Imf::FLOAT, reinterpret_cast<char *>(values->data()),
+                                      floatStride, floatStride * static_cast<std::size_t>(n)));
+    }
+
+    // The library reports failures (memory, mostly) by throwing.
+    try {
+        ByteArrayStream stream;
+        {
+            Imf::OutputFile file(stream, header);
+            file.setFrameBuffer(frame);
+            file.writePixels(n);
+        } // the destructor completes the file
+        return stream.take();
+    } catch (const std::exception &e) {
+        *error = QString::fromLocal8Bit(e.what());
+        return QByteArray();
+    }
+}
+
+} // namespace velloran

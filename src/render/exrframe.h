@@ -1,0 +1,31 @@
+#pragma once
+
+// One frame as an OpenEXR image, for compositing.
+//
+// Channels (sorted by name as EXR stores them):
+//   A, B, G, R    half, premultiplied: A = smokeCoverage(rho), RGB = A times the
+//                 smoke colour in linear light
+//   density       float, rho unclamped (non-finite values kept)
+//   velocity.u    float, x-velocity at the cell centre
+//   velocity.v    float, y-velocity at the cell centre
+// The N x N interior only, upright: image line 0 is grid row N. ZIP compression.
+
+#include "smokecolour.h"
+
+#include "grid.h"
+
+#include <QByteArray>
+#include <QString>
+
+namespace velloran {
+
+struct FrameFields {
+    const Grid &density; // cell-centred, (N + 2) x (N + 2)
+    const Grid &uCentre;
+    const Grid &vCentre;
+};
+
+// The complete file contents; empty, with *error set, if the library fails.
+QByteArray exrBytes(const FrameFields &fields, const SmokeColour &colour, QString *error);
+
+} // namespace velloran

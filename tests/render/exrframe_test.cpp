@@ -1,0 +1,149 @@
+// EXR frames read back with the OpenEXR library: channels, types, size,
+// orientation and values against the grids they came from.
+
+#include "exrframe.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <Imath/half.h>
+#include <OpenEXR/ImfChannelList.h>
+#include <OpenEXR/ImfFrameBuffer.h>
+#include <OpenEXR/ImfHeader.h>
+#include <OpenEXR/ImfInputFile.h>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+using namespace velloran;
+
+namespace {
+
+struct ExrImage {
+    int width = 0;
+    int height = 0;
+    Imf::Compression compression = Imf::NO_COMPRESSION;
+    std::map<std::string, Imf::PixelType> types;
+    std::map<std::string, std::vector<float>> values; // every channel as float, row 0 on top
+};
+
+ExrImage readExr(const QString &path) {
+    Imf::InputFile file(QFile::encodeName(path).constData());
+    ExrImage image;
+    const Imath::Box2i window = file.header().dataWindow();
+    image.width = window.max.x - window.min.x + 1;
+    image.height = window.max.y - window.min.y + 1;
+    image.compression = file.header().compression();
+    Imf::FrameBuffer frame;
+    const std::size_t count = static_cast<std::size_t>(image.width) * image.height;
+    for (auto c = file.header().channels().begin(); c != file.header().channels().end(); ++c) {
+        image.types[c.name()] = c.channel().type;
+        std::vector<float> &values = image.values[c.name()];
+        values.resize(count);
+        // Read every channel as float; the library converts half exactly.
+        frame.insert(c.name(), Imf::Slice(Imf::FLOAT, reinterpret_cast<char *>(values.data()),
+                                          sizeof(float), sizeof(float) * image.width));
+    }
+    file.setFrameBuffer(frame);
+    file.readPixels(window.min.y, window.max.y);
+    return image;
+}
+
+class ExrFrame : public ::testing::Test {
+protected:
+    ExrFrame()
+        : m_density(kN + 2, kN + 2)
+        , m_u(kN + 2, kN + 2)
+        , m_v(kN + 2, kN + 2) {
+        std::mt19937 random(7);
+        std::uniform_real_distribution<double> values(-0.5, 1.5);
+        for (std::uint32_t j = 0; j < kN + 2; ++j) {
+            for (std::uint32_t i = 0; i < kN + 2; ++i) {
+                m_density(i, j) = values(random);
+                m_u(i, j) = values(random) * 3.0;
+                m_v(i, j) = -values(random);
+            }
+        }
+    }
+
+    ExrImage writeAndRead(const SmokeColour &colour) {
+        QString error;
+        const QByteArray bytes = exrBytes({m_density, m_u, m_v}, colour, &error);
+        EXPECT_FALSE(bytes.isEmpty()) << error.toStdString();
+        const QString path = m_dir.filePath(QStringLiteral("frame.exr"));
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+        file.close();
+        return readExr(path);
+    }
+
+    static constexpr std::uint32_t kN = 7;
+    Grid m_density;
+    Grid m_u;
+    Grid m_v;
+    QTemporaryDir m_dir;
+};
+
+} // namespace
+
+TEST_F(ExrFrame, ChannelsTypesSizeAndCompression) {
+    const ExrImage image = writeAndRead(SmokeColour());
+    EXPECT_EQ(image.width, static_cast<int>(kN));
+    EXPECT_EQ(image.height, static_cast<int>(kN));
+    EXPECT_EQ(image.compression, Imf::ZIP_COMPRESSION);
+    const std::map<std::string, Imf::PixelType> expected = {
+        {"R", Imf::HALF},          {"G", Imf::HALF},        {"B", Imf::HALF},
+        {"A", Imf::HALF},          {"density", Imf::FLOAT}, {"velocity.u", Imf::FLOAT},
+        {"velocity.v", Imf::FLOAT}};
+    EXPECT_EQ(image.types, expected);
+}
+
+TEST_F(ExrFrame, ValuesUprightAndPremultiplied) {
+    const SmokeColour colour = *parseSmokeColour("ff8000");
+    const float green = linearFromSrgb(128);
+    const ExrImage image = writeAndRead(colour);
+    for (std::uint32_t y = 0; y < kN; ++y) {
+        const std::uint32_t j = kN - y; // image line 0 is the top grid row
+        for (std::uint32_t x = 0; x < kN; ++x) {
+            const std::uint32_t i = x + 1;
+            const std::size_t k = y * kN + x;
+            const double rho = m_density(i, j);
+            const float alpha = static_cast<float>(std::clamp(rho, 0.0, 1.0));
+            EXPECT_EQ(image.values.at("A")[k], float(Imath::half(alpha))) << x << "," << y;
+            EXPECT_EQ(image.values.at("R")[k], float(Imath::half(alpha)));
+            EXPECT_EQ(image.values.at("G")[k], float(Imath::half(alpha * green)));
+            EXPECT_EQ(image.values.at("B")[k], 0.0f);
+            EXPECT_EQ(image.values.at("density")[k], static_cast<float>(rho));
+            EXPECT_EQ(image.values.at("velocity.u")[k], static_cast<float>(m_u(i, j)));
+            EXPECT_EQ(image.values.at("velocity.v")[k], static_cast<float>(m_v(i, j)));
+        }
+    }
+}
+
+TEST_F(ExrFrame, UnstableValuesStayInTheFloatLayersAndCoverNothing) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    m_density(1, kN) = nan; // top left
+    m_density(2, kN) = inf;
+    m_density(3, kN) = 1e300; // finite, but beyond float
+    m_u(1, kN) = -inf;
+    m_v(2, kN) = nan;
+    const ExrImage image = writeAndRead(SmokeColour());
+    EXPECT_TRUE(std::isnan(image.values.at("density")[0]));
+    EXPECT_EQ(image.values.at("density")[1], std::numeric_limits<float>::infinity());
+    EXPECT_EQ(image.values.at("density")[2], std::numeric_limits<float>::infinity());
+    EXPECT_EQ(image.values.at("velocity.u")[0], -std::numeric_limits<float>::infinity());
+    EXPECT_TRUE(std::isnan(image.values.at("velocity.v")[1]));
+    for (const char *channel : {"R", "G", "B", "A"}) {
+        EXPECT_EQ(image.values.at(channel)[0], 0.0f) << channel;
+        EXPECT_EQ(image.values.at(channel)[1], 0.0f) << channel;
+        EXPECT_EQ(image.values.at(channel)[2], 1.0f) << channel; // dense smoke, fully covered
+    }
+}
