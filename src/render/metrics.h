@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <cmath>
+#include <utility>
 #include <vector>
 
 namespace velloran {
@@ -19,6 +20,8 @@ struct StepMetrics {
     double maxSpeed = 0.0; // largest |(u, v)| at the interior cell centres
     double seconds = 0.0;  // wall time since the run started
     bool finite = true;    // density and centred velocity all finite
+    int substeps = 3;      // sub-cycles of the step: velocity + density + gathering
+    int target = 0;        // index of the active target (0: the first)
 };
 
 // Reads the solver's density, target (as equalised by the solver) and centred
@@ -32,6 +35,27 @@ StepMetrics measure(const Solver &solver, int step, double seconds);
 class MetricsHistory {
 public:
     static constexpr std::size_t kMaxPoints = 20000;
+
+    // Everything the history holds, so that a resumed run continues it exactly.
+    struct State {
+        std::vector<StepMetrics> points;
+        StepMetrics first;
+        StepMetrics latest;
+        StepMetrics best;
+        bool hasBest = false;
+        int stride = 1;
+    };
+
+    MetricsHistory() = default;
+    explicit MetricsHistory(State state)
+        : m_points(std::move(state.points))
+        , m_first(state.first)
+        , m_latest(state.latest)
+        , m_best(state.best)
+        , m_hasBest(state.hasBest)
+        , m_stride(state.stride) {}
+
+    State state() const { return {m_points, m_first, m_latest, m_best, m_hasBest, m_stride}; }
 
     void add(const StepMetrics &metrics) {
         if (m_points.empty()) {

@@ -1,0 +1,247 @@
+#include "checkpointfile.h"
+
+#include <QtEndian>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <limits>
+
+using namespace velloran;
+
+namespace {
+
+StepMetrics metricsAt(int step) {
+    StepMetrics m;
+    m.step = step;
+    m.distance = 1.0 / (step + 3);
+    m.mass = 12.5 + step;
+    m.maxSpeed = 0.1 * step;
+    m.seconds = 0.25 * step;
+    m.finite = step != 7;
+    m.substeps = 3 + step % 4;
+    m.target = step / 4;
+    return m;
+}
+
+Checkpoint sample() {
+    Checkpoint c;
+    c.run.source = {"src.png", "/data/src.png", QByteArray(32, '\x11')};
+    c.run.target = {"tgt.png", "/data/tgt.png", QByteArray(32, '\x22')};
+    c.run.reverse = true;
+    c.run.parameters[kVf] = 0.5;
+    c.run.parameters[kDt] = 0.001;
+    c.run.scheme = 1;
+    c.run.keyframes = {{800, {"b.png", "/data/b.png", QByteArray(32, '\x33')}, 0},
+                       {1600, {"c.png", "/data/c\u00e9.png", QByteArray(32, '\x44')}, 200}};
+    c.run.side = 3;
+    c.run.steps = 600;
+    c.run.every = 7;
+    c.run.png = true;
+    c.run.exr = true;
+    c.run.alpha = true;
+    c.run.colour = {1, 2, 3};
+    c.run.namePattern = "smoke.%04d";
+    c.run.title = "blob-to-s";
+    c.run.video = "/data/v.mp4";
+    c.run.checkpointEvery = 50;
+    c.step = 300;
+    c.activeTarget = 1;
+    c.frames = 44;
+    const std::pair<const char *, std::pair<std::uint32_t, std::uint32_t>> shapes[] = {
+        {"density", {5, 5}}, {"u", {5, 6}}, {"v", {6, 5}}};
+    double value = -2.0;
+    for (const auto &[name, shape] : shapes) {
+        CheckpointGrid grid{name, Grid(shape.first, shape.second)};
+        for (std::uint32_t k = 0; k < shape.first * shape.second; ++k) {
+            grid.grid.data()[k] = value += 0.37;
+        }
+        c.grids.push_back(std::move(grid));
+    }
+    c.grids[0].grid(1, 1) = -0.0;
+    c.grids[0].grid(2, 1) = std::numeric_limits<double>::quiet_NaN();
+    c.grids[1].grid(0, 0) = std::numeric_limits<double>::infinity();
+    c.grids[2].grid(4, 5) = std::numeric_limits<double>::denorm_min();
+    for (int step = 0; step <= 300; step += 2) {
+        c.history.points.push_back(metricsAt(step));
+    }
+    c.history.first = metricsAt(0);
+    c.history.latest = metricsAt(300);
+    c.history.best = metricsAt(7);
+    c.history.hasBest = true;
+    c.history.stride = 2;
+    c.metricsBytes = 123456789012ull;
+    c.metricsCrc = 0xdeadbeef;
+    return c;
+}
+
+bool sameBits(const Grid &a, const Grid &b) {
+    return a.NumRows() == b.NumRows() && a.NumCols() == b.NumCols() &&
+           std::memcmp(a.data(), b.data(), sizeof(double) * a.NumRows() * a.NumCols()) == 0;
+}
+
+bool sameMetrics(const StepMetrics &a, const StepMetrics &b) {
+    return a.step == b.step && std::memcmp(&a.distance, &b.distance, 8) == 0 &&
+           std::memcmp(&a.mass, &b.mass, 8) == 0 && std::memcmp(&a.maxSpeed, &b.maxSpeed, 8) == 0 &&
+           std::memcmp(&a.seconds, &b.seconds, 8) == 0 && a.finite == b.finite &&
+           a.substeps == b.substeps && a.target == b.target;
+}
+
+CheckpointStatus statusOf(const QByteArray &bytes, QString *detail = nullptr) {
+    Checkpoint out;
+    const CheckpointReadResult result = decodeCheckpoint(bytes, &out);
+    if (detail) {
+        *detail = result.detail;
+    }
+    return result.status;
+}
+
+// Replaces the CRCs after a deliberate edit, so that only the content is wrong.
+void reseal(QByteArray *bytes) {
+    qToLittleEndian(static_cast<std::uint64_t>(bytes->size()), bytes->data() + 16);
+    qToLittleEndian(crc32Of(bytes->constData(), 24), bytes->data() + 24);
+    const auto body = static_cast<std::size_t>(bytes->size()) - 4;
+    qToLittleEndian(crc32Of(bytes->constData(), body), bytes->data() + body);
+}
+
+} // namespace
+
+TEST(CheckpointFile, RoundTripKeepsEveryBit) {
+    const Checkpoint original = sample();
+    Checkpoint back;
+    const CheckpointReadResult result = decodeCheckpoint(encodeCheckpoint(original), &back);
+    ASSERT_EQ(result.status, CheckpointStatus::Ok) << result.detail.toStdString();
+
+    const CheckpointRun &a = original.run;
+    const CheckpointRun &b = back.run;
+    EXPECT_EQ(b.source, a.source);
+    EXPECT_EQ(b.target, a.target);
+    EXPECT_EQ(b.reverse, a.reverse);
+    EXPECT_EQ(b.parameters.values, a.parameters.values);
+    EXPECT_EQ(b.scheme, a.scheme);
+    EXPECT_EQ(b.keyframes, a.keyframes);
+    EXPECT_EQ(b.side, a.side);
+    EXPECT_EQ(b.steps, a.steps);
+    EXPECT_EQ(b.every, a.every);
+    EXPECT_EQ(std::tie(b.png, b.npy, b.exr, b.alpha), std::tie(a.png, a.npy, a.exr, a.alpha));
+    EXPECT_EQ(b.colour, a.colour);
+    EXPECT_EQ(b.namePattern, a.namePattern);
+    EXPECT_EQ(b.title, a.title);
+    EXPECT_EQ(b.video, a.video);
+    EXPECT_EQ(b.checkpointEvery, a.checkpointEvery);
+
+    EXPECT_EQ(back.step, 300);
+    EXPECT_EQ(back.activeTarget, 1);
+    EXPECT_EQ(back.frames, 44);
+    ASSERT_EQ(back.grids.size(), 3u);
+    for (const CheckpointGrid &grid : original.grids) {
+        ASSERT_NE(back.grid(grid.name), nullptr);
+        EXPECT_TRUE(sameBits(*back.grid(grid.name), grid.grid)) << grid.name.toStdString();
+    }
+    EXPECT_EQ(back.grid("pressure"), nullptr);
+
+    ASSERT_EQ(back.history.points.size(), original.history.points.size());
+    for (std::size_t k = 0; k < original.history.points.size(); ++k) {
+        EXPECT_TRUE(sameMetrics(back.history.points[k], original.history.points[k])) << k;
+    }
+    EXPECT_TRUE(sameMetrics(back.history.first, original.history.first));
+    EXPECT_TRUE(sameMetrics(back.history.latest, original.history.latest));
+    EXPECT_TRUE(sameMetrics(back.history.best, original.history.best));
+    EXPECT_EQ(back.history.hasBest, true);
+    EXPECT_EQ(back.history.stride, 2);
+    EXPECT_EQ(back.metricsBytes, original.metricsBytes);
+    EXPECT_EQ(back.metricsCrc, original.metricsCrc);
+}
+
+TEST(CheckpointFile, OtherVersionsAndOtherFilesAreNamedAsSuch) {
+    QByteArray bytes = encodeCheckpoint(sample());
+    QString detail;
+    QByteArray newer = bytes;
+    qToLittleEndian<std::uint32_t>(kCheckpointVersion + 1, newer.data() + 8);
+    EXPECT_EQ(statusOf(newer, &detail), CheckpointStatus::OtherVersion);
+    EXPECT_TRUE(detail.contains("format version 2")) << detail.toStdString();
+    EXPECT_TRUE(detail.contains("reads version 1")) << detail.toStdString();
+
+    EXPECT_EQ(statusOf(QByteArray("<configuration/>")), CheckpointStatus::NotACheckpoint);
+    EXPECT_EQ(statusOf(QByteArray()), CheckpointStatus::NotACheckpoint);
+    EXPECT_EQ(statusOf(bytes.left(10)), CheckpointStatus::Truncated);
+}
+
+TEST(CheckpointFile, EveryTruncationIsReportedAsTruncation) {
+    const QByteArray bytes = encodeCheckpoint(sample());
+    for (qsizetype size = 8; size < bytes.size(); size += size < 64 ? 1 : 97) {
+        QString detail;
+        EXPECT_EQ(statusOf(bytes.left(size), &detail), CheckpointStatus::Truncated) << size;
+        if (size >= 28) {
+            EXPECT_TRUE(
+                detail.contains(QStringLiteral("%1 of %2 bytes").arg(size).arg(bytes.size())))
+                << detail.toStdString();
+        }
+    }
+    EXPECT_EQ(statusOf(bytes.left(bytes.size() - 1)), CheckpointStatus::Truncated);
+}
+
+TEST(CheckpointFile, AnyDamagedByteIsRefused) {
+    const QByteArray bytes = encodeCheckpoint(sample());
+    for (qsizetype at = 0; at < bytes.size(); ++at) {
+        QByteArray damaged = bytes;
+        damaged[at] = static_cast<char>(damaged[at] ^ 0x04);
+        const CheckpointStatus status = statusOf(damaged);
+        if (at < 8) {
+            EXPECT_EQ(status, CheckpointStatus::NotACheckpoint) << at;
+        } else if (at < 12) {
+            EXPECT_EQ(status, CheckpointStatus::OtherVersion) << at;
+        } else {
+            EXPECT_EQ(status, CheckpointStatus::Corrupted) << at;
+        }
+    }
+    QString detail;
+    EXPECT_EQ(statusOf(bytes + QByteArray("x"), &detail), CheckpointStatus::Corrupted);
+    EXPECT_TRUE(detail.contains("1 bytes after its end")) << detail.toStdString();
+}
+
+TEST(CheckpointFile, MalformedContentUnderAValidChecksumIsRefused) {
+    const QByteArray bytes = encodeCheckpoint(sample());
+    const qsizetype firstGrid = bytes.indexOf("GRID");
+    ASSERT_GT(firstGrid, 0);
+    QString detail;
+
+    // A grid that claims a huge shape.
+    QByteArray huge = bytes;
+    const qsizetype shapeAt = firstGrid + 4 + 8 + 4 + 7; // tag, length, name length, "density"
+    qToLittleEndian<std::uint32_t>(0xffffffffu, huge.data() + shapeAt);
+    reseal(&huge);
+    EXPECT_EQ(statusOf(huge, &detail), CheckpointStatus::Corrupted);
+    EXPECT_TRUE(detail.contains("'GRID' is malformed")) << detail.toStdString();
+
+    // A section whose length runs past the end.
+    QByteArray overlong = bytes;
+    qToLittleEndian<std::uint64_t>(1ull << 40, overlong.data() + firstGrid + 4);
+    reseal(&overlong);
+    EXPECT_EQ(statusOf(overlong, &detail), CheckpointStatus::Corrupted);
+    EXPECT_TRUE(detail.contains("runs past the end")) << detail.toStdString();
+
+    // An unknown section.
+    QByteArray unknown = bytes;
+    unknown.replace(firstGrid, 4, "GRIT");
+    reseal(&unknown);
+    EXPECT_EQ(statusOf(unknown, &detail), CheckpointStatus::Corrupted);
+    EXPECT_TRUE(detail.contains("unknown section 'GRIT'")) << detail.toStdString();
+
+    // No grids at all, and a grid named twice.
+    Checkpoint gridless = sample();
+    gridless.grids.clear();
+    EXPECT_EQ(statusOf(encodeCheckpoint(gridless), &detail), CheckpointStatus::Corrupted);
+    EXPECT_TRUE(detail.contains("missing or out of order")) << detail.toStdString();
+    Checkpoint twice = sample();
+    twice.grids.push_back(twice.grids.front());
+    EXPECT_EQ(statusOf(encodeCheckpoint(twice)), CheckpointStatus::Corrupted);
+
+    // Values a run cannot have.
+    Checkpoint negative = sample();
+    negative.step = -1;
+    EXPECT_EQ(statusOf(encodeCheckpoint(negative)), CheckpointStatus::Corrupted);
+    Checkpoint noSteps = sample();
+    noSteps.run.every = 0;
+    EXPECT_EQ(statusOf(encodeCheckpoint(noSteps)), CheckpointStatus::Corrupted);
+}
