@@ -217,12 +217,13 @@ QImage convergencePlot(const std::vector<StepMetrics> &history, const QString &t
 }
 
 QImage densityImage(const Grid &density) {
-    const int n = static_cast<int>(density.NumCols()) - 2;
-    QImage image(n, n, QImage::Format_Grayscale8);
-    for (int y = 0; y < n; ++y) {
+    const int width = static_cast<int>(density.NumCols()) - 2;
+    const int height = static_cast<int>(density.NumRows()) - 2;
+    QImage image(width, height, QImage::Format_Grayscale8);
+    for (int y = 0; y < height; ++y) {
         uchar *line = image.scanLine(y);
-        const std::uint32_t j = static_cast<std::uint32_t>(n - y);
-        for (int x = 0; x < n; ++x) {
+        const std::uint32_t j = static_cast<std::uint32_t>(height - y);
+        for (int x = 0; x < width; ++x) {
             double value = density(static_cast<std::uint32_t>(x + 1), j);
             value = std::isnan(value) ? 0.0 : std::clamp(value, 0.0, 1.0);
             line[x] = static_cast<uchar>(std::lround(value * 255.0));

@@ -109,8 +109,9 @@ QString metricsCsvLine(const StepMetrics &metrics);
 // points are left out. Needs a QGuiApplication (fonts).
 QImage convergencePlot(const std::vector<StepMetrics> &history, const QString &title);
 
-// The N x N interior density as an 8-bit grey picture, upright: value
-// clamp(rho, 0, 1) * 255 rounded; image row y shows grid row N - y.
+// The interior of a framed density grid (N x N for a run; any rows x columns)
+// as an 8-bit grey picture, upright: value clamp(rho, 0, 1) * 255 rounded;
+// image row y shows grid row rows - y.
 QImage densityImage(const Grid &density);
 
 } // namespace velloran

@@ -96,6 +96,22 @@ TEST(Metrics, FrameImageIsUprightAndClamped) {
         }
     }
     EXPECT_EQ(densityImage(framed), input);
+
+    // A wider-than-tall grid keeps its orientation (contact sheets are).
+    QImage wide(5, 2, QImage::Format_Grayscale8);
+    for (int y = 0; y < 2; ++y) {
+        for (int x = 0; x < 5; ++x) {
+            wide.scanLine(y)[x] = static_cast<uchar>(20 * (5 * y + x));
+        }
+    }
+    const Grid wideGrid = densityFromImage(wide, 5, 2);
+    Grid wideFramed(4, 7);
+    for (std::uint32_t i = 0; i < 5; ++i) {
+        for (std::uint32_t j = 0; j < 2; ++j) {
+            wideFramed(i + 1, j + 1) = wideGrid(i, j);
+        }
+    }
+    EXPECT_EQ(densityImage(wideFramed), wide);
 }
 
 TEST(Metrics, PlotIsDrawnWithoutNonFinitePoints) {
