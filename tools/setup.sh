@@ -10,6 +10,7 @@ packages=(
   libgl-dev libglu1-mesa-dev libgl1-mesa-dri
   libopenexr-dev zlib1g-dev openimageio-tools
   xvfb xauth
+  python3-dev pybind11-dev python3-numpy python3-pytest
 )
 
 missing=()

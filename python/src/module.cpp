@@ -1,0 +1,278 @@
+// The Python module `velloran`: runs of the smoke solver driven from Python,
+// NumPy arrays in and out. Only glue lives here; every computation is the
+// shell's and the core's own.
+
+#include "arrays.h"
+#include "errors.h"
+#include "picturefile.h"
+#include "run.h"
+#include "runinputs.h"
+
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+#include <pybind11/stl/filesystem.h>
+
+#include <filesystem>
+#include <optional>
+#include <sstream>
+
+#ifndef VELLORAN_VERSION
+#define VELLORAN_VERSION "0.0.0"
+#endif
+
+namespace py = pybind11;
+using namespace py::literals;
+using velloran::binding::Run;
+
+namespace velloran::binding {
+namespace {
+
+PyObject *g_parameterWarning = nullptr;
+
+void warnAll(const std::vector<std::string> &notes) {
+    for (const std::string &note : notes) {
+        if (PyErr_WarnEx(g_parameterWarning, note.c_str(), 1) != 0) {
+            throw py::error_already_set(); // warnings turned into errors
+        }
+    }
+}
+
+std::unique_ptr<Run> startRun(RunInputs inputs, const ParameterValues &values,
+                              std::optional<int> threads) {
+    applyParameters(values, &inputs.parameters, &inputs.notes);
+    if (threads && *threads < 1) {
+        throw InputError("threads must be at least 1, not " + std::to_string(*threads));
+    }
+    warnAll(inputs.notes);
+    return std::make_unique<Run>(inputs.source, inputs.target, inputs.parameters, threads);
+}
+
+py::dict parameterDict(const SimParameters &parameters) {
+    py::dict values;
+    for (std::size_t k = 0; k < kParameterCount; ++k) {
+        values[kParameterRanges[k].key] = parameters[k];
+    }
+    return values;
+}
+
+std::string describe(const Run &run) {
+    std::ostringstream text;
+    const SimParameters &p = run.parameters();
+    text << "<velloran.Run " << run.side() << " x " << run.side() << ", step " << run.steps()
+         << ", vf " << p.vf() << ", vd " << p.vd() << ", vg " << p.vg() << ", sigma " << p.sigma()
+         << ", dt " << p.dt() << ">";
+    return text.str();
+}
+
+void translateExceptions(std::exception_ptr thrown) {
+    try {
+        if (thrown) {
+            std::rethrow_exception(thrown);
+        }
+    } catch (const FileError &error) {
+        if (error.errnum != 0) {
+            // OSError(errno, ...) makes the subclass the errno names.
+            const py::object instance =
+                py::module_::import("builtins")
+                    .attr("OSError")(error.errnum, error.what(), error.path);
+            PyErr_SetObject(reinterpret_cast<PyObject *>(Py_TYPE(instance.ptr())), instance.ptr());
+        } else {
+            const std::string message = std::string(error.what()) + " ('" + error.path + "')";
+            PyErr_SetString(PyExc_OSError, message.c_str());
+        }
+    } catch (const InputError &error) {
+        PyErr_SetString(PyExc_ValueError, error.what());
+    } catch (const UsageError &error) {
+        PyErr_SetString(PyExc_RuntimeError, error.what());
+    }
+}
+
+constexpr const char *kRunDoc =
+    R"doc(One run of target-driven smoke: a source density that gathers into a target.
+
+Three ways to make one, each giving the run the desktop program and
+velloran-render would make from the same input:
+
+    Run(source, target, *, vf, vd, vg, sigma, dt, threads=None)
+        source, target: N x N arrays of densities (anything NumPy converts to
+        float64: booleans, integers, floats), a[j, i] = cell (i, j), row 0 at
+        the bottom of the picture; finite and not negative. The heavier of the
+        two is scaled down so that both hold the same total smoke.
+    Run.from_images(source, target, *, vf, vd, vg, sigma, dt, reverse=False, threads=None)
+        two image files, converted as the run set-up converts them (blue / 255,
+        the grid size from the square source image, the target at least as
+        large); reverse exchanges their roles.
+    Run.from_config(path, *, reverse=False, threads=None, vf=None, vd=None, vg=None, sigma=None, dt=None)
+        a configuration file read exactly as the programs read it: image paths
+        relative to the current folder, values outside their range bounded
+        (with a ParameterWarning); keyword values replace the file's.
+
+Parameters (vf driving force, vd momentum attenuation, vg smoke gathering,
+sigma blur width in cells, dt time step) are rounded to the programs'
+decimals (a ParameterWarning says when that changed one); values outside
+velloran.parameter_ranges raise ValueError. threads=None takes the core's
+default; any count gives the same results bit for bit.
+
+Stepping and measures:
+    step(count=1)   takes count steps; releases the GIL meanwhile; Ctrl-C
+                    stops it between two steps (KeyboardInterrupt, steps kept).
+                    Raises UnstableError at the step that left the density or
+                    velocity non-finite (and on any later call).
+    steps           steps done (may be read while another thread steps)
+    distance()      sum |rho - rho*| / sum rho* over the interior: the
+                    renderer's metrics.csv distance
+    mass()          sum rho over the interior
+    max_speed()     largest |(u, v)| at the interior cell centres
+    parameters      dict of vf, vd, vg, sigma, dt as the run uses them
+    threads, size   thread count, interior side N
+
+Fields: density, u, v (cell-centred velocity) and target (as scaled by the
+run) are read-only float64 views of the solver's own (N + 2) x (N + 2)
+grids, one frame cell around the interior, a[j, i] = cell (i, j), row 0 at
+the bottom: the layout of the renderer's .npy files. They are not copies:
+they follow the run as it steps and keep it alive; take .copy() for a
+snapshot.
+
+Threads: while step() runs, any other use of the run from another thread
+raises RuntimeError (only steps may be read). Reading a view obtained
+earlier while another thread steps shows a step half done. A run made
+before a fork cannot be used in the child (RuntimeError); make runs in the
+process that steps them.)doc";
+
+} // namespace
+} // namespace velloran::binding
+
+PYBIND11_MODULE(velloran, m) {
+    using namespace velloran;
+    using namespace velloran::binding;
+
+    m.doc() = R"doc(Target-driven smoke from Python: the solver, run set-up and configuration
+reader of the Velloran programs, with NumPy arrays in and out.
+
+    import velloran
+    run = velloran.Run.from_config("examples/blob-to-s.xml")
+    run.step(500)
+    print(run.distance(), run.density.shape)
+
+Arrays use the layout of the renderer's .npy files: a[j, i] is cell (i, j),
+row 0 at the bottom of the picture. See help(velloran.Run).)doc";
+    m.attr("__version__") = VELLORAN_VERSION;
+
+    rememberMainThread();
+    py::register_exception_translator(&translateExceptions);
+    py::register_exception<velloran::binding::UnstableError>(m, "UnstableError", PyExc_RuntimeError)
+        .doc() = "A step left the density or the velocity non-finite; the run cannot go on.";
+    g_parameterWarning = PyErr_NewExceptionWithDoc(
+        "velloran.ParameterWarning",
+        "A parameter was rounded or bounded as the programs do, so the run uses another value "
+        "than the one given.",
+        PyExc_UserWarning, nullptr);
+    m.attr("ParameterWarning") = py::handle(g_parameterWarning);
+
+    py::dict ranges;
+    for (const ParameterRange &range : kParameterRanges) {
+        ranges[range.key] = py::make_tuple(range.minimum, range.maximum, range.decimals);
+    }
+    m.attr("parameter_ranges") = ranges;
+
+    py::class_<Run>(m, "Run", kRunDoc)
+        .def(py::init([](py::handle source, py::handle target, double vf, double vd, double vg,
+                         double sigma, double dt, std::optional<int> threads) {
+                 RunInputs inputs;
+                 inputs.source = densityGrid(source, "source");
+                 inputs.target = densityGrid(target, "target");
+                 if (inputs.target.NumCols() != inputs.source.NumCols()) {
+                     throw InputError("source and target must have the same shape, not " +
+                                      std::to_string(inputs.source.NumCols()) + " and " +
+                                      std::to_string(inputs.target.NumCols()) + " a side");
+                 }
+                 return startRun(std::move(inputs), {vf, vd, vg, sigma, dt}, threads);
+             }),
+             "source"_a, "target"_a, py::kw_only(), "vf"_a, "vd"_a, "vg"_a, "sigma"_a, "dt"_a,
+             "threads"_a = py::none())
+        .def_static(
+            "from_images",
+            [](const std::filesystem::path &source, const std::filesystem::path &target, double vf,
+               double vd, double vg, double sigma, double dt, bool reverse,
+               std::optional<int> threads) {
+                return startRun(inputsFromImages(source.string(), target.string(), reverse),
+                                {vf, vd, vg, sigma, dt}, threads);
+            },
+            "source"_a, "target"_a, py::kw_only(), "vf"_a, "vd"_a, "vg"_a, "sigma"_a, "dt"_a,
+            "reverse"_a = false, "threads"_a = py::none(),
+            "A run from two image files, as the programs' run set-up makes it.")
+        .def_static(
+            "from_config",
+            [](const std::filesystem::path &path, bool reverse, std::optional<int> threads,
+               std::optional<double> vf, std::optional<double> vd, std::optional<double> vg,
+               std::optional<double> sigma, std::optional<double> dt) {
+                return startRun(inputsFromConfiguration(path.string(), reverse),
+                                {vf, vd, vg, sigma, dt}, threads);
+            },
+            "path"_a, py::kw_only(), "reverse"_a = false, "threads"_a = py::none(),
+            "vf"_a = py::none(), "vd"_a = py::none(), "vg"_a = py::none(), "sigma"_a = py::none(),
+            "dt"_a = py::none(),
+            "A run from a configuration file, read as the programs read it; keyword values "
+            "replace the file's.")
+        .def("step", &Run::step, "count"_a = 1,
+             "Takes `count` steps with the GIL released. Raises UnstableError when a step "
+             "leaves non-finite values; Ctrl-C stops between two steps.")
+        .def_property_readonly("steps", &Run::steps, "Steps done so far.")
+        .def(
+            "distance", [](const Run &run) { return run.metrics().distance; },
+            "sum |rho - rho*| / sum rho* over the interior, as in the renderer's metrics.csv.")
+        .def(
+            "mass", [](const Run &run) { return run.metrics().mass; },
+            "Total smoke: sum rho over the interior.")
+        .def(
+            "max_speed", [](const Run &run) { return run.metrics().maxSpeed; },
+            "Largest speed |(u, v)| at the interior cell centres.")
+        .def_property_readonly(
+            "parameters", [](const Run &run) { return parameterDict(run.parameters()); },
+            "vf, vd, vg, sigma and dt as the run uses them (bounded and rounded).")
+        .def_property_readonly("threads", &Run::threads, "Threads that share a step.")
+        .def_property_readonly("size", &Run::side, "Interior side N of the N x N grid.")
+        .def_property_readonly(
+            "density",
+            [](py::object self) {
+                return readOnlyView(*self.cast<const Run &>().solver().m_density, self);
+            },
+            "Read-only view of the density, (N + 2) x (N + 2), a[j, i] = cell (i, j).")
+        .def_property_readonly(
+            "u",
+            [](py::object self) {
+                return readOnlyView(*self.cast<const Run &>().solver().m_uCentre, self);
+            },
+            "Read-only view of the x-velocity at the cell centres, (N + 2) x (N + 2).")
+        .def_property_readonly(
+            "v",
+            [](py::object self) {
+                return readOnlyView(*self.cast<const Run &>().solver().m_vCentre, self);
+            },
+            "Read-only view of the y-velocity at the cell centres, (N + 2) x (N + 2).")
+        .def_property_readonly(
+            "target",
+            [](py::object self) {
+                return readOnlyView(*self.cast<const Run &>().solver().m_target, self);
+            },
+            "Read-only view of the target density as the run holds it (scaled to the smoke's "
+            "mass), (N + 2) x (N + 2).")
+        .def("__repr__", &describe);
+
+    m.def(
+        "density_from_image",
+        [](const std::filesystem::path &path) { return arrayCopy(densityFromImageFile(path)); },
+        "path"_a,
+        "The density the run set-up makes from an image file: blue / 255 for every pixel, "
+        "a[j, i] = pixel column i, row 0 at the bottom (the picture flipped). Shape "
+        "(height, width).");
+    m.def(
+        "write_png",
+        [](const std::filesystem::path &path, py::handle picture) {
+            writeDensityPng(path.string(), framedPicture(picture));
+        },
+        "path"_a, "picture"_a,
+        "Writes a 2-D array as the renderer writes its frames: 8-bit grey PNG, values "
+        "clamped to [0, 1] (NaN as 0), a[j, i] = pixel column i with row 0 at the bottom, "
+        "so the picture comes out upright. The file is replaced only once complete.");
+}

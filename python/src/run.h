@@ -1,0 +1,70 @@
+#pragma once
+
+// One run of the solver as Python sees it: the solver built by the run
+// set-up, its step counter, and the rules for using it from several Python
+// threads.
+//
+// Stepping releases the interpreter lock, so other Python threads go on
+// meanwhile. While a step is under way every other use of the run from
+// another thread is refused with UsageError (only the step counter may be
+// read). Every other member is called with the interpreter lock held, which
+// orders it against the start and the end of a step.
+
+#include "metrics.h"
+#include "parameters.h"
+#include "solver.h"
+
+#include <sys/types.h>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+namespace velloran::binding {
+
+class Run {
+public:
+    // threads: the core's default when empty; clamped by the core to 1 .. 8.
+    Run(const Grid &source, const Grid &target, const SimParameters &parameters,
+        std::optional<int> threads);
+    ~Run();
+    Run(const Run &) = delete;
+    Run &operator=(const Run &) = delete;
+
+    // Takes `count` steps with the interpreter lock released, stopping early
+    // when Python has a signal to deliver (Ctrl-C), whose exception is then
+    // raised. Throws UnstableError at the step that left the density or the
+    // velocity non-finite (and on any later call).
+    void step(std::int64_t count);
+
+    // Steps done; safe to read while another thread steps.
+    std::int64_t steps() const { return m_steps.load(std::memory_order_relaxed); }
+
+    // The renderer's measures of the current state (distance, mass, largest speed).
+    StepMetrics metrics() const;
+
+    // The solver, for reading its grids. Throws UsageError during a step.
+    const Solver &solver() const;
+
+    const SimParameters &parameters() const { return m_parameters; }
+    int threads() const { return m_solver->threadCount(); }
+    std::uint32_t side() const { return m_solver->m_density->NumCols() - 2; }
+
+private:
+    void checkUsable() const;
+
+    std::unique_ptr<Solver> m_solver;
+    SimParameters m_parameters;
+    std::atomic<std::int64_t> m_steps{0};
+    std::atomic<bool> m_stepping{false};
+    std::int64_t m_unstableAt = -1;
+    // The process that built the run: its solver's helper threads exist only there.
+    pid_t m_process;
+};
+
+// Records the interpreter's main thread, the only one Python delivers
+// signals to. Called once when the module is imported.
+void rememberMainThread();
+
+} // namespace velloran::binding

@@ -1,0 +1,51 @@
+#pragma once
+
+// What a run is made of (two density grids and five parameters), gathered
+// from images, a configuration file or the caller's numbers through the same
+// shell code the desktop program and the renderer use.
+
+#include "grid.h"
+#include "parameters.h"
+
+#include <array>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace velloran::binding {
+
+struct RunInputs {
+    Grid source{1, 1};
+    Grid target{1, 1};
+    SimParameters parameters;
+    // What the reading changed or skipped (a value bounded or rounded, a
+    // number that was not one): shown to the caller as warnings.
+    std::vector<std::string> notes;
+};
+
+using ParameterValues = std::array<std::optional<double>, kParameterCount>;
+
+// Sets the given values into *parameters, rounded as the programs round them.
+// A value outside the programs' range, or not finite, is refused with
+// InputError (a caller's number is a request, not a file to make the best
+// of). A value that rounding changed adds a note.
+void applyParameters(const ParameterValues &values, SimParameters *parameters,
+                     std::vector<std::string> *notes);
+
+// Both images through the run set-up. Unreadable images throw FileError;
+// images of the wrong shape or size throw InputError. The parameters stay at
+// their minimum.
+RunInputs inputsFromImages(const std::string &sourcePath, const std::string &targetPath,
+                           bool reverse);
+
+// A configuration file read exactly as the renderer reads it: values outside
+// their range are bounded (with a note), image paths are taken relative to the
+// current folder. A file that cannot be opened throws FileError; one that is
+// not a valid configuration, or names no images, throws InputError.
+RunInputs inputsFromConfiguration(const std::string &path, bool reverse);
+
+// The density grid the run set-up makes from one image: every pixel, blue / 255,
+// row 0 at the bottom; rows x columns as the image's height x width.
+Grid densityFromImageFile(const std::string &path);
+
+} // namespace velloran::binding
