@@ -75,3 +75,26 @@ inline double maxAbs(const Grid &grid) {
     }
     return largest;
 }
+
+// True when no element is infinite or NaN. Every element times zero is zero
+// exactly when it is finite, and a NaN survives any sum, so eight independent
+// running sums of those products decide it in one streaming pass.
+inline bool allFinite(const Grid &grid) {
+    const double *data = grid.data();
+    const std::size_t count = static_cast<std::size_t>(grid.NumRows()) * grid.NumCols();
+    double sums[8] = {};
+    std::size_t k = 0;
+    for (; k + 8 <= count; k += 8) {
+        for (int lane = 0; lane < 8; ++lane) {
+            sums[lane] += data[k + static_cast<std::size_t>(lane)] * 0.0;
+        }
+    }
+    for (; k < count; ++k) {
+        sums[0] += data[k] * 0.0;
+    }
+    double total = 0.0;
+    for (double sum : sums) {
+        total += sum;
+    }
+    return total == 0.0;
+}

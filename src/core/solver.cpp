@@ -1,6 +1,7 @@
 #include "solver.h"
 
 #include "kernels.h"
+#include "neumannpoisson.h"
 #include "workerpool.h"
 
 #include <algorithm>
@@ -209,7 +210,14 @@ void Solver::equaliseMass() {
 
 void Solver::setSigma(double sigma) {
     m_blur->setSigma(sigma);
-    // Once per run, usually in the thread that builds the solver: no pool.
+    computeTargetFields();
+}
+
+// Blurs the target and derives the driving field from it: on every face, the
+// difference of the blurred target across the face over h, divided by the
+// face's mean blurred target.
+void Solver::computeTargetFields() {
+    // Once per run, or per keyframe, usually outside a step: no pool.
     m_blur->setWorkers(nullptr);
     m_blur->apply(*m_target, *m_blurTarget);
 
@@ -231,6 +239,44 @@ void Solver::setSigma(double sigma) {
     }
 }
 
+void Solver::setTarget(const Grid &tgtDensity) {
+    Grid &density = *m_density;
+    Grid &target = *m_target;
+    const std::uint32_t n = interiorSide(density);
+    VELLORAN_CHECK(tgtDensity.NumRows() == n);
+    VELLORAN_CHECK(tgtDensity.NumCols() == n);
+
+    for (std::uint32_t k = 0; k < n; ++k) {
+        for (std::uint32_t l = 0; l < n; ++l) {
+            target(k + 1, l + 1) = tgtDensity(k, l);
+        }
+    }
+    // Scaled to the smoke there is now, whichever is heavier; sums run over
+    // columns, rows inner, like the equalisation at construction.
+    double densitySum = 0.0;
+    double targetSum = 0.0;
+    for (std::uint32_t i = 1; i <= n; ++i) {
+        for (std::uint32_t j = 1; j <= n; ++j) {
+            densitySum += density(i, j);
+        }
+    }
+    for (std::uint32_t i = 1; i <= n; ++i) {
+        for (std::uint32_t j = 1; j <= n; ++j) {
+            targetSum += target(i, j);
+        }
+    }
+    // A target without smoke cannot be scaled; it stays empty (its driving
+    // field is then zero).
+    if (targetSum != 0.0) {
+        for (std::uint32_t i = 1; i <= n; ++i) {
+            for (std::uint32_t j = 1; j <= n; ++j) {
+                target(i, j) = target(i, j) * densitySum / targetSum;
+            }
+        }
+    }
+    computeTargetFields();
+}
+
 void Solver::setTimeStep(double dt) {
     m_dt = dt;
     m_dtOverH = dt / m_h;
@@ -240,11 +286,67 @@ void Solver::step() {
     // The force and the attenuation in one pass: (u + force) * a is what the
     // two sub-steps compute, and the boundary fill in between is overwritten.
     pushFaces(true, true);
-    advectVelocity();
-    project();
-    advectDensity();
-    gatherSmoke();
+    if (m_scheme == velloran::Scheme::Literal) {
+        advectVelocity();
+        project();
+        advectDensity();
+        gatherSmoke();
+        centreVelocity();
+        return;
+    }
+    closeWalls();
+    advectVelocitySound();
+    if (!m_hitSubcycleCap) {
+        projectNeumann();
+        advectDensitySound();
+    }
+    if (!m_hitSubcycleCap) {
+        gatherSmokeSound();
+    }
+    if (m_hitSubcycleCap) {
+        markUnstable();
+        return;
+    }
     centreVelocity();
+}
+
+void Solver::setScheme(velloran::Scheme scheme) {
+    m_scheme = scheme;
+    m_substeps = velloran::SubstepCounts{};
+    if (scheme != velloran::Scheme::Sound || m_fluxX) {
+        return;
+    }
+    const std::uint32_t n = interiorSide(*m_density);
+    m_fluxX = std::make_unique<Grid>(n + 2, n + 3);
+    m_fluxY = std::make_unique<Grid>(n + 3, n + 2);
+    m_cellFlux = std::make_unique<Grid>(n + 2, n + 2);
+    m_cornerFlux = std::make_unique<Grid>(n + 3, n + 3);
+    m_gatherCoefX = std::make_unique<Grid>(n + 2, n + 3);
+    m_gatherCoefY = std::make_unique<Grid>(n + 3, n + 2);
+    m_gatherRateX = std::make_unique<Grid>(n + 2, n + 3);
+    m_gatherRateY = std::make_unique<Grid>(n + 3, n + 2);
+    m_poisson = std::make_unique<velloran::NeumannPoisson>(static_cast<int>(n));
+    m_poissonRhs.assign(static_cast<std::size_t>(n) * n, 0.0);
+}
+
+// A stage that needed more sub-cycles than allowed: the state is no longer a
+// solution of anything, so it is marked as blown up rather than left looking
+// plausible.
+void Solver::markUnstable() {
+    m_hitSubcycleCap = true;
+    const double nan = std::nan("");
+    std::fill(m_density->data(),
+              m_density->data() +
+                  static_cast<std::size_t>(m_density->NumRows()) * m_density->NumCols(),
+              nan);
+    std::fill(m_uCentre->data(),
+              m_uCentre->data() +
+                  static_cast<std::size_t>(m_uCentre->NumRows()) * m_uCentre->NumCols(),
+              nan);
+    std::fill(m_vCentre->data(),
+              m_vCentre->data() +
+                  static_cast<std::size_t>(m_vCentre->NumRows()) * m_vCentre->NumCols(),
+              nan);
 }
 
 // ---------------------------------------------------------------------------

@@ -33,12 +33,14 @@
 #include "blurfilter.h"
 #include "grid.h"
 #include "lanes.h"
+#include "scheme.h"
 
 #include <cstdint>
 #include <memory>
 #include <vector>
 
 namespace velloran {
+class NeumannPoisson;
 class WorkerPool;
 namespace kernels {
 struct FaceRows;
@@ -82,7 +84,30 @@ public:
     void setSimdLevel(velloran::SimdLevel level);
     velloran::SimdLevel simdLevel() const { return m_simd; }
 
-    // One time step of m_dt: the seven sub-steps below, in this order.
+    // The discretisation step() uses (default Literal). Choose it before the
+    // first step; the sound scheme's scratch is allocated here.
+    void setScheme(velloran::Scheme scheme);
+    velloran::Scheme scheme() const { return m_scheme; }
+
+    // A new target in the middle of a run: an N x N density grid shaped like the
+    // constructor's, scaled to the mass the smoke has now (the smoke itself is
+    // not rescaled), blurred with the current sigma, with the driving field
+    // recomputed. Density and velocity are untouched. Requires setSigma first.
+    void setTarget(const Grid &tgtDensity);
+
+    // Sub-cycles of the last step (literal steps: one of each).
+    const velloran::SubstepCounts &lastSubsteps() const { return m_substeps; }
+
+    // Sound scheme: a stage that would need more sub-cycles than this within one
+    // step ends the run as unstable: the step stops there and leaves NaN in the
+    // density and the centred velocities, which every consumer already treats
+    // as a run that blew up.
+    static constexpr int kMaxSubcycles = 4096;
+    // True once a step stopped at the cap (the state is then NaN).
+    bool hitSubcycleCap() const { return m_hitSubcycleCap; }
+
+    // One time step of m_dt: the seven sub-steps below, in this order, or the
+    // sound scheme's eight.
     void step();
 
     // The sub-steps, public so that each can be exercised on its own.
@@ -93,6 +118,14 @@ public:
     void advectDensity();
     void gatherSmoke();
     void centreVelocity();
+
+    // The sound scheme's sub-steps (step() runs them after the driving force
+    // and the attenuation, which both schemes share).
+    void closeWalls();
+    void advectVelocitySound();
+    void projectNeumann();
+    void advectDensitySound();
+    void gatherSmokeSound();
 
     // Overwrites the frame of one grid from the entries next to it.
     void fillBoundary(int kind, Grid &grid);
@@ -135,6 +168,8 @@ public:
 
 private:
     void equaliseMass();
+    void computeTargetFields();
+    void markUnstable();
     void allocateScratch();
     void pushFaces(bool push, bool damp);
     template <class Body> void forRows(int begin, int end, Body &&body);
@@ -148,4 +183,19 @@ private:
     std::vector<velloran::kernels::FaceRows> m_faceRows;
     std::vector<double> m_pressureRing; // the wavefront's three columns of lanes
     std::vector<double> m_pressureSkew; // h * divergence, laid out for the lanes
+
+    velloran::Scheme m_scheme = velloran::Scheme::Literal;
+    velloran::SubstepCounts m_substeps;
+    bool m_hitSubcycleCap = false;
+    // Sound scheme scratch, allocated by setScheme(Sound).
+    std::unique_ptr<Grid> m_fluxX;       // face fluxes on x-faces
+    std::unique_ptr<Grid> m_fluxY;       // face fluxes on y-faces
+    std::unique_ptr<Grid> m_cellFlux;    // momentum fluxes at cell centres
+    std::unique_ptr<Grid> m_cornerFlux;  // momentum fluxes at cell corners, (N+3) x (N+3)
+    std::unique_ptr<Grid> m_gatherCoefX; // (vg / h) times the face's blurred target, x-faces
+    std::unique_ptr<Grid> m_gatherCoefY; // the same on y-faces
+    std::unique_ptr<Grid> m_gatherRateX; // vg times the face's blurred target / h^2, x-faces
+    std::unique_ptr<Grid> m_gatherRateY; // the same on y-faces
+    std::unique_ptr<velloran::NeumannPoisson> m_poisson;
+    std::vector<double> m_poissonRhs; // N x N, row by row
 };

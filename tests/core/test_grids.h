@@ -34,17 +34,6 @@ inline Grid discGrid(std::uint32_t n, double cx, double cy, double r) {
     });
 }
 
-inline bool allFinite(const Grid &grid) {
-    for (std::uint32_t j = 0; j < grid.NumRows(); ++j) {
-        for (std::uint32_t i = 0; i < grid.NumCols(); ++i) {
-            if (!std::isfinite(grid(i, j))) {
-                return false;
-            }
-        }
-    }
-    return true;
-}
-
 inline bool equalBits(const Grid &a, const Grid &b) {
     if (a.NumRows() != b.NumRows() || a.NumCols() != b.NumCols()) {
         return false;
