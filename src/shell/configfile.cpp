@@ -93,6 +93,83 @@ void readImages(QXmlStreamReader &reader, Configuration &configuration) {
     });
 }
 
+// A whole number in an attribute: optional surrounding white space, decimal
+// digits, nothing else ("+1", "1.0", "1e3" and "0x10" are not whole numbers).
+std::optional<qint64> wholeNumber(const QString &text) {
+    const QString trimmed = text.trimmed();
+    if (trimmed.isEmpty()) {
+        return std::nullopt;
+    }
+    for (const QChar c : trimmed) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9')) {
+            return std::nullopt;
+        }
+    }
+    bool ok = false;
+    const qint64 value = trimmed.toLongLong(&ok);
+    if (!ok) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+// Reads <keyframes>; a refusal is described in *error and stops the reading.
+bool readKeyframes(QXmlStreamReader &reader, std::vector<KeyframeEntry> *keyframes,
+                   QString *error) {
+    keyframes->clear();
+    bool ok = true;
+    forEachChildElement(reader, [&] {
+        if (!ok || reader.name() != QLatin1String("target")) {
+            skipElement(reader);
+            return;
+        }
+        const qint64 line = reader.lineNumber();
+        const QXmlStreamAttributes attributes = reader.attributes();
+        const QString stepText = attributes.value(QLatin1String("step")).toString();
+        const bool hasBlend = attributes.hasAttribute(QLatin1String("blend"));
+        const QString blendText = attributes.value(QLatin1String("blend")).toString();
+        const QString image = readElementText(reader).trimmed();
+        const auto refuse = [&](const QString &why) {
+            *error = QStringLiteral("line %1: keyframe: %2").arg(line).arg(why);
+            ok = false;
+        };
+        if (!attributes.hasAttribute(QLatin1String("step"))) {
+            refuse(QStringLiteral("a <target> has no step attribute"));
+            return;
+        }
+        const std::optional<qint64> step = wholeNumber(stepText);
+        if (!step) {
+            refuse(QStringLiteral("step \"%1\" is not a whole number").arg(stepText));
+            return;
+        }
+        if (*step <= 0) {
+            refuse(QStringLiteral("step %1 must be after step 0, where the first target holds")
+                       .arg(*step));
+            return;
+        }
+        if (!keyframes->empty() && *step <= keyframes->back().step) {
+            refuse(QStringLiteral("step %1 does not come after step %2; steps must increase")
+                       .arg(*step)
+                       .arg(keyframes->back().step));
+            return;
+        }
+        std::optional<qint64> blend = qint64{0};
+        if (hasBlend) {
+            blend = wholeNumber(blendText);
+            if (!blend) {
+                refuse(QStringLiteral("blend \"%1\" is not a whole number").arg(blendText));
+                return;
+            }
+        }
+        if (image.isEmpty()) {
+            refuse(QStringLiteral("the target at step %1 names no image").arg(*step));
+            return;
+        }
+        keyframes->push_back(KeyframeEntry{*step, image, *blend});
+    });
+    return ok;
+}
+
 } // namespace
 
 bool Configuration::isEmpty() const {
@@ -101,7 +178,7 @@ bool Configuration::isEmpty() const {
             return false;
         }
     }
-    return !source && !target;
+    return !source && !target && !scheme && keyframes.empty();
 }
 
 double configNumber(const QString &text) {
@@ -133,6 +210,7 @@ ConfigReadResult readConfigurationData(const QByteArray &data) {
     Configuration configuration;
     bool rootSeen = false;
     bool rootRecognised = false;
+    QString refusal;
     while (!reader.atEnd()) {
         const QXmlStreamReader::TokenType token = reader.readNext();
         if (token != QXmlStreamReader::StartElement) {
@@ -154,6 +232,19 @@ ConfigReadResult readConfigurationData(const QByteArray &data) {
                 readParameters(reader, configuration);
             } else if (reader.name() == QLatin1String("images")) {
                 readImages(reader, configuration);
+            } else if (reader.name() == QLatin1String("scheme") && refusal.isEmpty()) {
+                const qint64 line = reader.lineNumber();
+                const QString word = readElementText(reader).trimmed();
+                Scheme scheme = Scheme::Literal;
+                if (parseScheme(word.toStdString(), &scheme)) {
+                    configuration.scheme = scheme;
+                } else {
+                    refusal = QStringLiteral("line %1: unknown scheme \"%2\" (literal or sound)")
+                                  .arg(line)
+                                  .arg(word);
+                }
+            } else if (reader.name() == QLatin1String("keyframes") && refusal.isEmpty()) {
+                readKeyframes(reader, &configuration.keyframes, &refusal);
             } else {
                 skipElement(reader);
             }
@@ -165,6 +256,10 @@ ConfigReadResult readConfigurationData(const QByteArray &data) {
                 .arg(reader.lineNumber())
                 .arg(reader.columnNumber())
                 .arg(rootSeen ? reader.errorString() : QStringLiteral("no root element"));
+        return result;
+    }
+    if (!refusal.isEmpty()) {
+        result.detail = refusal;
         return result;
     }
     result.status = ConfigStatus::Parsed;
@@ -205,7 +300,7 @@ QString withXmlSuffix(const QString &fileName) {
 namespace {
 
 void writeDocument(QXmlStreamWriter &writer, const SimParameters &parameters, const QString &source,
-                   const QString &target) {
+                   const QString &target, const SchemeAndKeyframes &extras) {
     writer.setAutoFormatting(true);
     writer.setAutoFormattingIndent(4);
     writer.writeStartDocument();
@@ -220,29 +315,46 @@ void writeDocument(QXmlStreamWriter &writer, const SimParameters &parameters, co
     writer.writeTextElement(QStringLiteral("source"), source);
     writer.writeTextElement(QStringLiteral("target"), target);
     writer.writeEndElement();
+    if (extras.scheme != Scheme::Literal) {
+        writer.writeTextElement(QStringLiteral("scheme"), QLatin1String(schemeName(extras.scheme)));
+    }
+    if (!extras.keyframes.empty()) {
+        writer.writeStartElement(QStringLiteral("keyframes"));
+        for (const KeyframeEntry &keyframe : extras.keyframes) {
+            writer.writeStartElement(QStringLiteral("target"));
+            writer.writeAttribute(QStringLiteral("step"), QString::number(keyframe.step));
+            if (keyframe.blend != 0) {
+                writer.writeAttribute(QStringLiteral("blend"), QString::number(keyframe.blend));
+            }
+            writer.writeCharacters(keyframe.image);
+            writer.writeEndElement();
+        }
+        writer.writeEndElement();
+    }
     writer.writeEndDocument();
 }
 
 } // namespace
 
 bool writeConfiguration(QIODevice *device, const SimParameters &parameters, const QString &source,
-                        const QString &target) {
+                        const QString &target, const SchemeAndKeyframes &extras) {
     QXmlStreamWriter writer(device);
-    writeDocument(writer, parameters, source, target);
+    writeDocument(writer, parameters, source, target, extras);
     return !writer.hasError();
 }
 
 QByteArray configurationXml(const SimParameters &parameters, const QString &source,
-                            const QString &target) {
+                            const QString &target, const SchemeAndKeyframes &extras) {
     QByteArray data;
     QBuffer buffer(&data);
     buffer.open(QIODevice::WriteOnly | QIODevice::Text);
-    writeConfiguration(&buffer, parameters, source, target);
+    writeConfiguration(&buffer, parameters, source, target, extras);
     return data;
 }
 
 bool writeConfigurationFile(const QString &path, const SimParameters &parameters,
-                            const QString &source, const QString &target, QString *error) {
+                            const QString &source, const QString &target, QString *error,
+                            const SchemeAndKeyframes &extras) {
     // Saving replaces the file by renaming a finished copy over it; that must
     // never happen to a device, a pipe or a directory that carries the name.
     const QFileInfo existing(path);
@@ -259,7 +371,7 @@ bool writeConfigurationFile(const QString &path, const SimParameters &parameters
         }
         return false;
     }
-    if (!writeConfiguration(&file, parameters, source, target)) {
+    if (!writeConfiguration(&file, parameters, source, target, extras)) {
         if (error) {
             *error = file.errorString();
         }

@@ -12,13 +12,23 @@
 //           <source>examples/blob.png</source>
 //           <target>examples/letter.png</target>
 //       </images>
+//       <scheme>sound</scheme>                                      (optional)
+//       <keyframes>                                                 (optional)
+//           <target step="800">examples/letter-b.png</target>
+//           <target step="1600" blend="200">examples/letter-c.png</target>
+//       </keyframes>
 //   </configuration>
+//
+// Without <scheme> a run uses the literal scheme; without <keyframes> its one
+// target holds for the whole run. The writer writes either element only when
+// it says something, so files of plain literal runs are as they always were.
 //
 // The reader never touches a window or a solver: it returns what the file says
 // (last occurrence wins, missing values stay unset) and the caller applies it,
 // numbers through clampParameter (parameters.h).
 
 #include "parameters.h"
+#include "scheme.h"
 
 #include <QByteArray>
 #include <QIODevice>
@@ -26,6 +36,7 @@
 
 #include <array>
 #include <optional>
+#include <vector>
 
 namespace velloran {
 
@@ -33,18 +44,39 @@ namespace velloran {
 // configuration is a few hundred bytes.
 constexpr qint64 kMaxConfigurationBytes = 1024 * 1024;
 
+// A further target of a run: its image, the step from which it applies and
+// the steps over which it is blended in (0: a cut).
+struct KeyframeEntry {
+    qint64 step = 0;
+    QString image;
+    qint64 blend = 0;
+
+    bool operator==(const KeyframeEntry &other) const {
+        return step == other.step && image == other.image && blend == other.blend;
+    }
+};
+
+// What a configuration says beyond the parameters and the two images.
+struct SchemeAndKeyframes {
+    Scheme scheme = Scheme::Literal;
+    std::vector<KeyframeEntry> keyframes; // steps positive and strictly increasing
+};
+
 struct Configuration {
     std::array<std::optional<double>, kParameterCount> values; // raw numbers, not clamped
     std::array<QString, kParameterCount> texts;                // the text each value came from
     std::optional<QString> source;
     std::optional<QString> target;
+    std::optional<Scheme> scheme;         // absent: the literal scheme
+    std::vector<KeyframeEntry> keyframes; // checked: steps positive, strictly increasing
 
     bool isEmpty() const;
 };
 
 enum class ConfigStatus {
     OpenFailed,    // the file could not be opened for reading
-    NotWellFormed, // not well-formed XML (also: empty, too large, entity tricks)
+    NotWellFormed, // not well-formed XML (also: empty, too large, entity tricks), or a
+                   // scheme or keyframe that cannot be used; detail says which
     Parsed,        // well-formed; see rootRecognised
 };
 
@@ -72,15 +104,16 @@ QString withXmlSuffix(const QString &fileName);
 // The document as written: XML declaration, four-space indentation, numbers in
 // the general format with six significant digits ("1e-05", "1.23457e+06").
 bool writeConfiguration(QIODevice *device, const SimParameters &parameters, const QString &source,
-                        const QString &target);
+                        const QString &target, const SchemeAndKeyframes &extras = {});
 QByteArray configurationXml(const SimParameters &parameters, const QString &source,
-                            const QString &target);
+                            const QString &target, const SchemeAndKeyframes &extras = {});
 
 // Writes the document through a temporary file that replaces `path` only when
 // everything was written, so a failed save never leaves a truncated file. A
 // path that names something other than a regular file is refused.
 // Returns false (and an explanation in *error) on any failure.
 bool writeConfigurationFile(const QString &path, const SimParameters &parameters,
-                            const QString &source, const QString &target, QString *error = nullptr);
+                            const QString &source, const QString &target, QString *error = nullptr,
+                            const SchemeAndKeyframes &extras = {});
 
 } // namespace velloran
