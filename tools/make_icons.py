@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Draws the program's eleven 16 x 16 tool-bar icons into res/.
+"""Draws the program's 16 x 16 tool-bar icons into res/.
 
 Standard library only. Each icon is a list of filled shapes, rendered with
 4 x 4 supersampling into an 8-bit RGBA image with straight alpha, written as
@@ -104,6 +104,8 @@ ICONS = {
                     (segment(9, 9, 12.5, 12.5, 1.8), (255, 255, 255, 255))],
     "start.png": [(polygon((3.5, 2), (13.5, 8), (3.5, 14)), (40, 170, 60, 255))],
     "stop.png": [(rect(3, 3, 13, 13), (210, 40, 40, 255))],
+    "pause.png": [(rect(3.5, 2.5, 7, 13.5), (40, 100, 200, 255)),
+                  (rect(9, 2.5, 12.5, 13.5), (40, 100, 200, 255))],
     "revert.png": [(polygon((12.5, 2), (2.5, 8), (12.5, 14)), (230, 140, 30, 255))],
     "swap.png": [(segment(2, 5, 12, 5, 1.8), DARK),
                  (polygon((10, 1.5), (14.5, 5), (10, 8.5)), DARK),

@@ -3,12 +3,15 @@
 #include "configfile.h"
 #include "parameters.h"
 #include "runsetup.h"
+#include "runstatus.h"
 #include "simthread.h"
 #include "ui_mainwindow.h"
 
+#include <QActionGroup>
 #include <QDir>
 #include <QEvent>
 #include <QFileDialog>
+#include <QLabel>
 #include <QMessageBox>
 #include <QTimer>
 
@@ -18,11 +21,16 @@
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
     , ui(new Ui_MainWindow)
+    , runStatus(nullptr)
     , simThread(nullptr)
     , frameTimer(new QTimer(this)) {
     ui->setupUi(this);
+    actions.setupUi(this, *ui);
+    runStatus = new QLabel(this);
+    runStatus->setObjectName("label_RunStatus");
+    statusBar()->addPermanentWidget(runStatus);
     frameTimer->setSingleShot(true);
-    connect(frameTimer, &QTimer::timeout, this, &MainWindow::showNewestStep);
+    connect(frameTimer, &QTimer::timeout, this, &MainWindow::requestFrame);
     setControlsEnabled(true);
 
     // The image and parameter panels start folded away behind "More >>".
@@ -47,6 +55,9 @@ MainWindow::MainWindow(QWidget *parent)
             &MainWindow::on_pushButton_LoadTgt_clicked);
     connect(ui->actionSwap, &QAction::triggered, this, &MainWindow::on_pushButton_Swap_clicked);
     connect(ui->actionQuit, &QAction::triggered, qApp, &QCoreApplication::quit);
+
+    connect(actions.actionPause, &QAction::toggled, this, &MainWindow::pauseToggled);
+    connect(actions.speedGroup, &QActionGroup::triggered, this, &MainWindow::speedChosen);
 }
 
 MainWindow::~MainWindow() {
@@ -55,7 +66,7 @@ MainWindow::~MainWindow() {
     if (simThread) {
         // No slot of the run may run any more; the step under way finishes.
         simThread->disconnect();
-        simThread->m_running = false;
+        simThread->requestStop();
         simThread->wait();
         delete simThread;
         simThread = nullptr;
@@ -66,14 +77,16 @@ void MainWindow::changeEvent(QEvent *event) {
     QMainWindow::changeEvent(event);
     if (event->type() == QEvent::LanguageChange && ui) {
         ui->retranslateUi(this);
+        actions.retranslateUi();
         // The form's own text for the More button does not say which way it goes.
         setMoreText();
     }
 }
 
-// Idle (true): every command but Stop. Running (false): only Stop among the
-// commands that change images, parameters or the configuration. The view
-// mode, More/Less, the About boxes and Quit stay available in both states.
+// Idle (true): every command but Stop and Pause. Running (false): only Stop
+// and Pause among the commands that change images, parameters or the
+// configuration. The view mode, the speed, More/Less, the About boxes and Quit
+// stay available in both states.
 void MainWindow::setControlsEnabled(bool enabled) {
     ui->actionLoadConf->setEnabled(enabled);
     ui->actionSaveConf->setEnabled(enabled);
@@ -98,6 +111,7 @@ void MainWindow::setControlsEnabled(bool enabled) {
     ui->doubleSpinBox_3->setEnabled(enabled);
     ui->doubleSpinBox_4->setEnabled(enabled);
     ui->doubleSpinBox_5->setEnabled(enabled);
+    actions.actionPause->setEnabled(!enabled);
 }
 
 QDoubleSpinBox *MainWindow::parameterBox(std::size_t index) const {
@@ -201,6 +215,7 @@ void MainWindow::startSimulation(bool reverse) {
     }
 
     statusBar()->showMessage(tr("Simulation in progress..."));
+    runStatus->clear();
     setControlsEnabled(false);
 
     const double vf = ui->doubleSpinBox_1->value();
@@ -210,6 +225,7 @@ void MainWindow::startSimulation(bool reverse) {
     const double dt = ui->doubleSpinBox_5->value();
     simThread =
         new SimThread(this, densities.srcDensity, densities.tgtDensity, vf, vd, vg, sigma, dt);
+    simThread->setStepRateLimit(stepRateLimit);
 
     // Connected before the start, so no signal of the run can be missed.
     connect(simThread, &QThread::finished, this, &MainWindow::simThreadFinished);
@@ -220,7 +236,7 @@ void MainWindow::startSimulation(bool reverse) {
 
 void MainWindow::on_pushButton_Stop_clicked() {
     if (simThread) {
-        simThread->m_running = false;
+        simThread->requestStop();
     }
 }
 
@@ -229,34 +245,31 @@ void MainWindow::simThreadFinished() {
         return;
     }
     simThread->wait();
-    // A step deferred by the frame interval is shown now: it is the last one.
+    // The worker published its last finite step as it ended: show it.
     frameTimer->stop();
     if (simThread->notificationPending()) {
-        showNewestStep();
+        showNewestFrame();
     }
+    const std::int64_t unstableAt = simThread->unstableStep();
     delete simThread;
     simThread = nullptr;
     statusBar()->showMessage(tr("Simulation stopped."));
+    actions.actionPause->setChecked(false);
     setControlsEnabled(true);
+    if (unstableAt > 0) {
+        reportInstability(unstableAt);
+    }
 }
 
+void MainWindow::reportInstability(std::int64_t step) {
+    warn(tr("The simulation became unstable at step %1. Try a smaller time step or a weaker "
+            "driving force.")
+             .arg(step));
+}
+
+// Frames come when asked for, and unasked when the run pauses or ends.
 void MainWindow::simThreadStepCompleted() {
-    if (!simThread) {
-        return;
-    }
-    if (frameClock.isValid()) {
-        const qint64 wait = frameInterval(ui->glView->lastFrameMs()) - frameClock.elapsed();
-        if (wait > 0) {
-            // Too soon for another frame. Left unacknowledged, this
-            // notification stays the only one; the timer shows whatever step
-            // is newest when the interval is over.
-            if (!frameTimer->isActive()) {
-                frameTimer->start(static_cast<int>(wait));
-            }
-            return;
-        }
-    }
-    showNewestStep();
+    showNewestFrame();
 }
 
 int MainWindow::frameInterval(double lastFrameMs) {
@@ -269,24 +282,40 @@ int MainWindow::frameInterval(double lastFrameMs) {
     return static_cast<int>(std::ceil(std::min(share, kLongest)));
 }
 
-// Acknowledges first, so a step published from now on posts a notification.
-// A busy mutex means the worker is publishing a newer step right now; its
-// notification follows, so nothing is lost by giving up here. The view
-// copies under the mutex and paints after it is released.
-void MainWindow::showNewestStep() {
+// A busy frame lock means the worker is publishing a newer frame right now;
+// its notification follows, so nothing is lost by giving up here. The view
+// copies the frame and paints later; the next frame is asked for once the
+// interval is over.
+void MainWindow::showNewestFrame() {
+    if (!simThread || !simThread->takeNewestFrame(&frame)) {
+        return;
+    }
+    if (ui->glView->copyGrids(frame.density, frame.u, frame.v)) {
+        ui->glView->update();
+    }
+    runStatus->setText(runStatusText(frame.step, frame.distance, frame.target, frame.targets));
+    frameTimer->start(frameInterval(ui->glView->lastFrameMs()));
+}
+
+void MainWindow::requestFrame() {
+    if (simThread) {
+        simThread->requestFrame();
+    }
+}
+
+void MainWindow::pauseToggled(bool checked) {
     if (!simThread) {
         return;
     }
-    simThread->acknowledgeStep();
-    if (!simThread->m_mutex.tryLock()) {
-        return;
-    }
-    const bool copied =
-        ui->glView->copyGrids(*simThread->m_densitySnap, *simThread->m_uSnap, *simThread->m_vSnap);
-    simThread->m_mutex.unlock();
-    if (copied) {
-        frameClock.start();
-        ui->glView->update();
+    simThread->setPaused(checked);
+    statusBar()->showMessage(checked ? tr("Simulation paused.") : tr("Simulation in progress..."));
+}
+
+// Applies at once to a run under way, and to every later run; not saved.
+void MainWindow::speedChosen(QAction *action) {
+    stepRateLimit = action->data().toDouble();
+    if (simThread) {
+        simThread->setStepRateLimit(stepRateLimit);
     }
 }
 

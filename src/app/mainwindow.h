@@ -6,28 +6,29 @@
 // view-mode radio buttons and actions in step, and saves and loads the
 // configuration file.
 //
-// A run is a SimThread owned by the window. The window shares with its worker
-// only the snapshots, read under the thread's mutex with a try-lock (the GUI
-// never waits for a step), and the run flag, which Stop clears.
+// A run is a SimThread owned by the window, driven only through its own
+// methods: stop, pause, step-rate limit, and frames taken as copies (never
+// waiting for a step).
 //
-// The live view never holds the worker back: the snapshots are copied under
-// the mutex and painted after it is released, and at most one frame is shown
-// per kFrameIntervalMs (about what a screen shows). A step notification that
-// comes sooner is left unacknowledged, so the worker posts no more, and a
-// timer shows the newest snapshot when the interval is over. The worker runs
-// at idle priority, so every cycle the GUI spends is taken from it: where a
-// frame is expensive (a software renderer, a large grid) the interval grows
-// to kFrameShare times the last frame's cost. The cost measured is the GUI
+// The live view never holds the worker back: the window asks the worker for a
+// frame, shows it when it comes, and asks for the next one only after
+// kFrameIntervalMs (about what a screen shows). The worker runs at idle
+// priority, so every cycle the GUI spends is taken from it: where a frame is
+// expensive (a software renderer, a large grid) the interval grows to
+// kFrameShare times the last frame's cost. The cost measured is the GUI
 // thread's alone; the display server and a software renderer's own threads
 // about double it, so a share of 1/16 keeps what the frames take from the
 // worker to well under a tenth.
 
-#include <QElapsedTimer>
+#include "simframe.h"
+#include "windowactions.h"
+
 #include <QMainWindow>
 
 class SimThread;
 class Ui_MainWindow;
 class QDoubleSpinBox;
+class QLabel;
 class QTimer;
 
 namespace velloran {
@@ -80,7 +81,12 @@ private slots:
     void simThreadStepCompleted();
     void simThreadFpsUpdated(float fps);
 
-    void showNewestStep();
+    // The commands the window adds to its form, connected explicitly.
+    void pauseToggled(bool checked);
+    void speedChosen(QAction *action);
+
+    void showNewestFrame();
+    void requestFrame();
 
 private:
     void setControlsEnabled(bool enabled);
@@ -90,8 +96,13 @@ private:
     void warn(const QString &text);
     QDoubleSpinBox *parameterBox(std::size_t index) const;
 
+    void reportInstability(std::int64_t step);
+
     Ui_MainWindow *ui;
+    WindowActions actions;
+    QLabel *runStatus; // the status bar's permanent widget on the right
     SimThread *simThread;
-    QTimer *frameTimer;       // shows a deferred step when the interval is over
-    QElapsedTimer frameClock; // since the last frame shown
+    QTimer *frameTimer;         // asks for the next frame when the interval is over
+    SimFrame frame;             // the frame shown (grids reused from frame to frame)
+    double stepRateLimit = 0.0; // of the Speed submenu; 0: full speed
 };

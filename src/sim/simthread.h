@@ -3,35 +3,43 @@
 // SimThread: one run of the simulation on a worker thread.
 //
 // The constructor builds and configures the run's Solver in the caller's
-// thread. run() then steps it without pause for as long as m_running is set,
-// and after every step publishes copies of the density and of the cell-centred
-// velocity under m_mutex. Every two seconds (more exactly: with the first step
+// thread. run() then steps it until the owner asks it to stop (or the state
+// stops being finite). Every two seconds (more exactly: with the first step
 // that ends more than 2000 ms after the previous report) fpsUpdated() carries
 // the step rate.
 //
-// Step notifications are coalesced: stepCompleted() is posted only when the
-// previous one has been acknowledged (acknowledgeStep()), so however slowly
-// the owner reads, at most one notification waits in its event queue. The
-// owner acknowledges before it reads the snapshots; any step published after
-// that posts a new notification, so the newest snapshot is always announced.
+// Frames. After every step the worker copies the density and the cell-centred
+// velocity aside, checking on the way that they are finite; so it always holds
+// the last finite state, whatever the next step does. When the owner has asked
+// for a frame (requestFrame(); the first is asked for from the start), the
+// worker turns that copy into the shared frame, with its step number and its
+// distance to the target, and posts stepCompleted(). It also publishes without
+// being asked when the run is paused and when it ends, so the owner always
+// ends up showing where the run is. The owner reads the frame with
+// takeNewestFrame(), which never waits for the worker.
 //
-// Sharing between the owner (GUI thread) and the worker:
-//   - the three snapshot grids, only under m_mutex;
-//   - m_running, an atomic flag the owner clears to stop the loop; the step
-//     under way still completes and is published;
-//   - the notification flag, set by the worker when it posts stepCompleted()
-//     and cleared by the owner through acknowledgeStep().
-// The solver and the step counter belong to the worker alone once started.
+// Notifications are coalesced: stepCompleted() is posted only when the owner
+// has taken the previous frame, so at most one waits in the owner's queue, and
+// a frame published after a take is always announced.
+//
+// Control. requestStop(), setPaused() and setStepRateLimit() may be called at
+// any time from the owner's thread and take effect between two steps: a run
+// that waits (paused, or sleeping to keep its rate) wakes at once. The step
+// under way always completes.
+//
 // The owner destroys the object only after the worker has ended.
 
-#include "grid.h"
+#include "simframe.h"
+#include "steppacer.h"
 
-#include <QMutex>
+#include <QElapsedTimer>
 #include <QThread>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 
 class Solver;
 
@@ -53,32 +61,32 @@ public:
     SimThread(const SimThread &) = delete;
     SimThread &operator=(const SimThread &) = delete;
 
-    QMutex m_mutex; // guards the three snapshots
+    // Ends the run after the step under way (at once when it is waiting).
+    void requestStop();
+    bool stopRequested() const { return m_stop.load(std::memory_order_relaxed); }
 
-    // Called by the owner when it handles stepCompleted(), before it reads the
-    // snapshots: from then on the next published step posts a notification.
-    // (An exchange, not a store: reading the worker's flag orders its last
-    // unlock before the owner's try-lock.)
-    void acknowledgeStep() { m_notified.exchange(false, std::memory_order_acq_rel); }
-    // True while a posted notification has not been acknowledged.
+    // Holds the worker between steps without ending the run, or lets it go on.
+    void setPaused(bool paused);
+    bool isPaused() const;
+
+    // At most this many steps per second; 0 for as fast as the solver goes.
+    void setStepRateLimit(double stepsPerSecond);
+
+    // Asks the worker to publish the state after its next step.
+    void requestFrame() { m_frameWanted.store(true, std::memory_order_relaxed); }
+
+    // Copies the newest published frame into *frame. Counts as taking the
+    // notification: any frame published from now on posts a new one. Returns
+    // false, leaving *frame alone, when the worker is publishing at this very
+    // moment; its notification follows.
+    bool takeNewestFrame(SimFrame *frame);
+    // True while a posted notification has not been taken.
     bool notificationPending() const { return m_notified.load(std::memory_order_acquire); }
 
-private:
-    std::unique_ptr<Solver> m_solver; // worker only, once started
-
-public:
-    std::unique_ptr<Grid> m_densitySnap; // density after the latest step
-    std::unique_ptr<Grid> m_uSnap;       // cell-centred x-velocity
-    std::unique_ptr<Grid> m_vSnap;       // cell-centred y-velocity
-
-    // Cleared by the owner to stop the loop. It carries no data (the snapshots
-    // travel under the mutex), so relaxed loads and stores suffice.
-    std::atomic<bool> m_running;
-
-private:
-    std::uint32_t m_stepCount; // steps in the current rate window (worker only)
-    // Set by the worker when it posts stepCompleted(), cleared by the owner.
-    std::atomic<bool> m_notified{false};
+    // Once the run has ended: the step whose density or velocity was not
+    // finite (the run stopped there and its last frame is the step before);
+    // 0 when the run stayed finite.
+    std::int64_t unstableStep() const { return m_unstableStep.load(std::memory_order_acquire); }
 
 signals:
     void stepCompleted();
@@ -86,4 +94,34 @@ signals:
 
 protected:
     void run() override;
+
+private:
+    bool waitForTurn(const QElapsedTimer &clock, bool *held);
+    void publishFrame();
+
+    std::unique_ptr<Solver> m_solver; // worker only, once started
+
+    // Worker only: the state after the latest finite step, and the buffer the
+    // next step is copied and checked into.
+    SimFrame m_lastFinite;
+    SimFrame m_incoming;
+    bool m_lastFinitePublished = false;
+    std::int64_t m_stepsDone = 0;
+
+    std::mutex m_frameMutex; // guards m_frame
+    SimFrame m_frame;        // the published frame
+    std::atomic<bool> m_notified{false};
+    std::atomic<bool> m_frameWanted{true};
+
+    // Guards the control state below; m_wake wakes a waiting worker.
+    mutable std::mutex m_controlMutex;
+    std::condition_variable m_wake;
+    bool m_paused = false;
+    double m_rateLimit = 0.0;
+    bool m_rateChanged = false;
+    std::atomic<bool> m_stop{false};
+
+    StepPacer m_pacer;             // worker only
+    std::uint32_t m_stepCount = 0; // steps in the current rate window (worker only)
+    std::atomic<std::int64_t> m_unstableStep{0};
 };

@@ -92,7 +92,7 @@ double headless(const velloran::RunDensities &run, int seconds) {
                      [&reports](float fps) { reports.push_back(fps); });
     thread.start(QThread::IdlePriority);
     spin(seconds * 1000);
-    thread.m_running = false;
+    thread.requestStop();
     thread.wait();
     QCoreApplication::processEvents();
     return median(afterFirst(reports));

@@ -268,7 +268,7 @@ void MainWindowTest::runStartsShowsSnapshotsAndStops() {
     child<QAction>("actionStop")->trigger();
     // Stopping: nothing changes until the worker's loop has ended.
     QVERIFY(m_window->simulation());
-    QVERIFY(!m_window->simulation()->m_running);
+    QVERIFY(m_window->simulation()->stopRequested());
     QCOMPARE(m_window->statusBar()->currentMessage(), before);
     verifyControls(m_window, false);
     QTest::mouseClick(child<QPushButton>("pushButton_Stop"), Qt::LeftButton);
@@ -384,8 +384,7 @@ void MainWindowTest::liveViewIsPacedAndEndsOnLastStep() {
     SimThread *run = m_window->simulation();
     QVERIFY(run);
     // Counted in the worker as posted, and here as handled (queued after the
-    // window's own slot). The final snapshot is recorded by the worker itself
-    // as its loop ends.
+    // window's own slot). The final frame is read once the run has ended.
     QAtomicInt posted = 0;
     connect(
         run, &SimThread::stepCompleted, this, [&posted] { posted.fetchAndAddRelaxed(1); },
@@ -395,9 +394,9 @@ void MainWindowTest::liveViewIsPacedAndEndsOnLastStep() {
         ++handled;
         backlog = std::max(backlog, posted.loadRelaxed() - handled);
     });
-    Grid last(1, 1);
+    SimFrame last;
     connect(
-        run, &QThread::finished, this, [run, &last] { last = *run->m_densitySnap; },
+        run, &QThread::finished, this, [run, &last] { run->takeNewestFrame(&last); },
         Qt::DirectConnection);
 
     QVERIFY(waitForSnapshot());
@@ -417,8 +416,8 @@ void MainWindowTest::liveViewIsPacedAndEndsOnLastStep() {
     QVERIFY2(backlog <= 1, qPrintable(QString::number(backlog)));
     const Grid &shown = view->densityGrid();
     QCOMPARE(shown.NumRows(), 18u);
-    QCOMPARE(last.NumRows(), 18u);
-    QVERIFY(std::memcmp(shown.data(), last.data(), sizeof(double) * 18 * 18) == 0);
+    QCOMPARE(last.density.NumRows(), 18u);
+    QVERIFY(std::memcmp(shown.data(), last.density.data(), sizeof(double) * 18 * 18) == 0);
 }
 
 int main(int argc, char **argv) {

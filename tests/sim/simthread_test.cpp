@@ -1,13 +1,14 @@
-// The simulation thread: the rate window, start and stop, and what is
-// published. A fixed-size run is compared bit for bit with a solver stepped
-// alone, so a lost or stale snapshot shows up as a difference.
+// The simulation thread: the rate window, start and stop, frames published on
+// request, pause, the step-rate limit and the end of an unstable run. Frames
+// are compared bit for bit with a solver stepped alone, so a lost, stale or
+// torn frame shows up as a difference.
 
 #include "simthread.h"
 #include "solver.h"
+#include "targetdistance.h"
 
 #include <QAtomicInt>
 #include <QElapsedTimer>
-#include <QMutexLocker>
 #include <QTest>
 
 #include <algorithm>
@@ -29,34 +30,62 @@ void makeInputs(std::uint32_t n, Grid &src, Grid &tgt) {
     }
 }
 
-// Sets up a solver as SimThread sets up its own, to be stepped alone.
-void configure(Solver &solver) {
-    solver.m_vf = kVf;
-    solver.m_vd = kVd;
-    solver.m_vg = kVg;
-    solver.setSigma(kSigma);
-    solver.setTimeStep(kDt);
-}
+struct Inputs {
+    explicit Inputs(std::uint32_t n)
+        : src(n, n)
+        , tgt(n, n) {
+        makeInputs(n, src, tgt);
+    }
+    Grid src, tgt;
+};
 
 bool sameBits(const Grid &a, const Grid &b) {
     return a.NumRows() == b.NumRows() && a.NumCols() == b.NumCols() &&
            std::memcmp(a.data(), b.data(), sizeof(double) * a.NumRows() * a.NumCols()) == 0;
 }
 
-// Whether the thread's three snapshots equal a solver built from the same
-// inputs and stepped alone `steps` times. Read under the lock, as an owner
-// must (the tools cannot see the synchronisation inside wait()).
-bool snapshotsMatchSolverAlone(SimThread &thread, const Grid &src, const Grid &tgt, int steps) {
-    Solver alone(src, tgt);
-    configure(alone);
-    for (int k = 0; k < steps; ++k) {
+// Whether a frame is exactly the state of a solver built from the same inputs
+// and stepped alone frame.step times, with that state's distance.
+bool matchesSolverAlone(const SimFrame &frame, const Inputs &in, double vf = kVf, double vd = kVd,
+                        double vg = kVg, double dt = kDt) {
+    Solver alone(in.src, in.tgt);
+    alone.m_vf = vf;
+    alone.m_vd = vd;
+    alone.m_vg = vg;
+    alone.setSigma(kSigma);
+    alone.setTimeStep(dt);
+    for (std::int64_t k = 0; k < frame.step; ++k) {
         alone.step();
     }
-    QMutexLocker lock(&thread.m_mutex);
-    return sameBits(*thread.m_densitySnap, *alone.m_density) &&
-           sameBits(*thread.m_uSnap, *alone.m_uCentre) &&
-           sameBits(*thread.m_vSnap, *alone.m_vCentre);
+    return sameBits(frame.density, *alone.m_density) && sameBits(frame.u, *alone.m_uCentre) &&
+           sameBits(frame.v, *alone.m_vCentre) &&
+           frame.distance == distanceToTarget(*alone.m_density, *alone.m_target);
 }
+
+// The owner's side of a run: notifications queued to this thread, as the
+// window gets them, and finished() counted here.
+struct Owner {
+    explicit Owner(SimThread &run)
+        : thread(run) {
+        QObject::connect(&run, &SimThread::stepCompleted, &context, [this] { ++received; });
+        QObject::connect(&run, &QThread::finished, &context, [this] { ++finished; });
+    }
+    // Takes the frame and asks for the next one.
+    bool take() {
+        const bool taken = thread.takeNewestFrame(&frame);
+        thread.requestFrame();
+        return taken;
+    }
+    bool waitFinished() {
+        return QTest::qWaitFor([this] { return finished == 1; }, 60000) && thread.wait(10000);
+    }
+
+    SimThread &thread;
+    QObject context;
+    SimFrame frame;
+    int received = 0;
+    int finished = 0;
+};
 
 } // namespace
 
@@ -65,12 +94,15 @@ class SimThreadTest : public QObject {
 
 private slots:
     void rateWindow();
-    void freshThreadHasEmptySnapshots();
-    void clearedFlagBeforeStartRunsNoStep();
-    void acknowledgedStepsAreEachSignalled();
-    void unacknowledgedNotificationIsNotRepeated();
-    void slowOwnerSeesNewestSnapshotAndShortQueue();
-    void stopFromOwnerPublishesStepUnderWay();
+    void freshThreadHasAnEmptyFrame();
+    void stopBeforeStartRunsNoStep();
+    void requestedFramesAreEachPublished();
+    void withoutARequestNothingMoreIsPosted();
+    void slowOwnerKeepsAShortQueueAndSeesTheLastStep();
+    void stopPublishesTheStepUnderWay();
+    void pauseHoldsTheRunAndShowsWhereItHolds();
+    void rateLimitSpacesStepsAndChangesAtOnce();
+    void unstableRunEndsOnItsLastFiniteFrame();
 };
 
 void SimThreadTest::rateWindow() {
@@ -100,207 +132,261 @@ void SimThreadTest::rateWindow() {
     }
 }
 
-void SimThreadTest::freshThreadHasEmptySnapshots() {
-    Grid src(8, 8), tgt(8, 8);
-    makeInputs(8, src, tgt);
-    SimThread thread(nullptr, src, tgt, kVf, kVd, kVg, kSigma, kDt);
-    QVERIFY(thread.m_running.load());
-    for (const Grid *snap :
-         {thread.m_densitySnap.get(), thread.m_uSnap.get(), thread.m_vSnap.get()}) {
-        QCOMPARE(snap->NumRows(), 1u);
-        QCOMPARE(snap->NumCols(), 1u);
-        QCOMPARE((*snap)(0, 0), 0.0);
-    }
+void SimThreadTest::freshThreadHasAnEmptyFrame() {
+    const Inputs in(8);
+    SimThread thread(nullptr, in.src, in.tgt, kVf, kVd, kVg, kSigma, kDt);
+    QVERIFY(!thread.stopRequested());
+    QVERIFY(!thread.isPaused());
+    QVERIFY(!thread.notificationPending());
+    SimFrame frame;
+    frame.step = 99;
+    QVERIFY(thread.takeNewestFrame(&frame));
+    QCOMPARE(frame.step, std::int64_t(0));
+    QCOMPARE(frame.density.NumRows(), 1u);
+    QCOMPARE(frame.u.NumCols(), 1u);
+    QVERIFY(std::isnan(frame.distance));
+    QCOMPARE(thread.unstableStep(), std::int64_t(0));
 }
 
-void SimThreadTest::clearedFlagBeforeStartRunsNoStep() {
-    Grid src(8, 8), tgt(8, 8);
-    makeInputs(8, src, tgt);
-    SimThread thread(nullptr, src, tgt, kVf, kVd, kVg, kSigma, kDt);
+void SimThreadTest::stopBeforeStartRunsNoStep() {
+    const Inputs in(8);
+    SimThread thread(nullptr, in.src, in.tgt, kVf, kVd, kVg, kSigma, kDt);
     // Counted in the worker with atomics, and finished() queued to this
     // thread: Qt's wait() synchronises in ways ThreadSanitizer cannot see.
     QAtomicInt signals_ = 0;
     auto count = [&signals_] { signals_.fetchAndAddRelaxed(1); };
     connect(&thread, &SimThread::stepCompleted, this, count, Qt::DirectConnection);
     connect(&thread, &SimThread::fpsUpdated, this, count, Qt::DirectConnection);
-    int finished = 0;
-    connect(
-        &thread, &QThread::finished, this, [&finished] { ++finished; }, Qt::QueuedConnection);
-    thread.m_running = false;
+    Owner owner(thread);
+    thread.requestStop();
     thread.start();
-    QVERIFY(thread.wait(30000));
-    QTRY_COMPARE(finished, 1);
+    QVERIFY(owner.waitFinished());
     QCOMPARE(signals_.loadRelaxed(), 0);
-    QCOMPARE(thread.m_densitySnap->NumRows(), 1u);
+    QVERIFY(owner.take());
+    QCOMPARE(owner.frame.step, std::int64_t(0));
+    QCOMPARE(owner.frame.density.NumRows(), 1u);
 }
 
-void SimThreadTest::acknowledgedStepsAreEachSignalled() {
-    // A direct connection runs in the worker right after the step's signal.
-    // Acknowledging there lets every step post; clearing the flag on the
-    // fifth must end the loop after exactly that step.
+void SimThreadTest::requestedFramesAreEachPublished() {
+    // A direct connection runs in the worker right after the frame's signal.
+    // Taking the frame and asking for the next one there makes every step
+    // publish; a stop requested on the fifth ends the run after exactly that
+    // step, and it publishes nothing more.
     const std::uint32_t n = 12;
-    Grid src(n, n), tgt(n, n);
-    makeInputs(n, src, tgt);
-    SimThread thread(nullptr, src, tgt, kVf, kVd, kVg, kSigma, kDt);
-    QAtomicInt signalled = 0;
+    const Inputs in(n);
+    SimThread thread(nullptr, in.src, in.tgt, kVf, kVd, kVg, kSigma, kDt);
+    QAtomicInt published = 0;
+    std::int64_t lastStep = 0;
+    bool inOrder = true;
+    SimFrame seen;
     connect(
         &thread, &SimThread::stepCompleted, this,
-        [&thread, &signalled] {
-            thread.acknowledgeStep();
-            if (signalled.fetchAndAddRelaxed(1) + 1 == 5) {
-                thread.m_running = false;
+        [&] {
+            thread.takeNewestFrame(&seen);
+            thread.requestFrame();
+            inOrder = inOrder && seen.step == lastStep + 1;
+            lastStep = seen.step;
+            if (published.fetchAndAddRelaxed(1) + 1 == 5) {
+                thread.requestStop();
             }
         },
         Qt::DirectConnection);
+    Owner owner(thread);
     thread.start();
-    QVERIFY(thread.wait(60000));
-    QCOMPARE(signalled.loadRelaxed(), 5);
-
-    {
-        QMutexLocker lock(&thread.m_mutex);
-        QCOMPARE(thread.m_densitySnap->NumRows(), n + 2);
-    }
-    QVERIFY(snapshotsMatchSolverAlone(thread, src, tgt, 5));
+    QVERIFY(owner.waitFinished());
+    QCOMPARE(published.loadRelaxed(), 5);
+    QVERIFY(inOrder);
+    QVERIFY(owner.take());
+    QCOMPARE(owner.frame.step, std::int64_t(5));
+    QCOMPARE(owner.frame.density.NumRows(), n + 2);
+    QVERIFY(matchesSolverAlone(owner.frame, in));
 }
 
-void SimThreadTest::unacknowledgedNotificationIsNotRepeated() {
-    // Without an acknowledgement the worker keeps stepping but posts nothing
-    // more; the step after an acknowledgement posts again, even when the
-    // owner held the mutex while it acknowledged (the worker was then
-    // waiting to publish).
-    const std::uint32_t n = 8;
-    Grid src(n, n), tgt(n, n);
-    makeInputs(n, src, tgt);
-    SimThread thread(nullptr, src, tgt, kVf, kVd, kVg, kSigma, kDt);
-    QVERIFY(!thread.notificationPending());
+void SimThreadTest::withoutARequestNothingMoreIsPosted() {
+    // The first frame is asked for from the start. Without another request
+    // the worker keeps stepping but posts nothing; a request brings one more
+    // frame, of a later step.
+    const Inputs in(8);
+    SimThread thread(nullptr, in.src, in.tgt, kVf, kVd, kVg, kSigma, kDt);
     QAtomicInt posted = 0;
     connect(
         &thread, &SimThread::stepCompleted, this, [&posted] { posted.fetchAndAddRelaxed(1); },
         Qt::DirectConnection);
-    int received = 0;
-    connect(&thread, &SimThread::stepCompleted, this, [&received] { ++received; });
-    int finished = 0;
-    connect(
-        &thread, &QThread::finished, this, [&finished] { ++finished; }, Qt::QueuedConnection);
+    Owner owner(thread);
     thread.start();
-    QTRY_VERIFY_WITH_TIMEOUT(received == 1, 60000);
+    QTRY_VERIFY_WITH_TIMEOUT(owner.received == 1, 60000);
     QVERIFY(thread.notificationPending());
-
-    // Let the worker publish several more steps (the snapshots change).
-    Grid first(1, 1);
-    {
-        QMutexLocker lock(&thread.m_mutex);
-        first = *thread.m_densitySnap;
-    }
-    QTRY_VERIFY_WITH_TIMEOUT(
-        [&] {
-            QMutexLocker lock(&thread.m_mutex);
-            return !sameBits(first, *thread.m_densitySnap);
-        }(),
-        60000);
-    QTest::qWait(50);
-    QCOMPARE(posted.loadRelaxed(), 1);
-    QCOMPARE(received, 1);
-
-    thread.m_mutex.lock();
-    thread.acknowledgeStep();
+    QVERIFY(thread.takeNewestFrame(&owner.frame));
     QVERIFY(!thread.notificationPending());
-    QTest::qWait(20);
-    thread.m_mutex.unlock();
-    QTRY_VERIFY_WITH_TIMEOUT(received == 2, 60000);
-    QCOMPARE(posted.loadRelaxed(), 2);
+    const std::int64_t first = owner.frame.step;
+    QCOMPARE(first, std::int64_t(1));
+    QTest::qWait(100);
+    QCOMPARE(posted.loadRelaxed(), 1);
+    QVERIFY(thread.takeNewestFrame(&owner.frame));
+    QCOMPARE(owner.frame.step, first);
 
-    thread.m_running = false;
-    QTRY_COMPARE_WITH_TIMEOUT(finished, 1, 60000);
-    QVERIFY(thread.wait(1000));
+    thread.requestFrame();
+    QTRY_VERIFY_WITH_TIMEOUT(owner.received == 2, 60000);
+    QVERIFY(owner.take());
+    QVERIFY(owner.frame.step > first);
+    QVERIFY(matchesSolverAlone(owner.frame, in));
+    thread.requestStop();
+    QVERIFY(owner.waitFinished());
 }
 
-void SimThreadTest::slowOwnerSeesNewestSnapshotAndShortQueue() {
-    // An owner much slower than the worker: each handler acknowledges, copies
-    // under tryLock and then dawdles. At no time does more than one
-    // notification wait, and the last copy is the final snapshot.
-    const std::uint32_t n = 8;
-    Grid src(n, n), tgt(n, n);
-    makeInputs(n, src, tgt);
-    SimThread thread(nullptr, src, tgt, kVf, kVd, kVg, kSigma, kDt);
+void SimThreadTest::slowOwnerKeepsAShortQueueAndSeesTheLastStep() {
+    // An owner much slower than the worker: each handler takes the frame,
+    // asks for the next and then dawdles. At no time does more than one
+    // notification wait, and the last frame taken is the run's last step.
+    const Inputs in(8);
+    SimThread thread(nullptr, in.src, in.tgt, kVf, kVd, kVg, kSigma, kDt);
     QAtomicInt posted = 0;
     connect(
         &thread, &SimThread::stepCompleted, this, [&posted] { posted.fetchAndAddRelaxed(1); },
         Qt::DirectConnection);
     int received = 0;
     int backlog = 0; // largest number of posted but unhandled notifications
-    Grid seenDensity(1, 1), seenU(1, 1);
+    SimFrame seen;
     connect(&thread, &SimThread::stepCompleted, this, [&] {
         ++received;
         backlog = std::max(backlog, posted.loadRelaxed() - received);
-        thread.acknowledgeStep();
-        if (thread.m_mutex.tryLock()) {
-            seenDensity = *thread.m_densitySnap;
-            seenU = *thread.m_uSnap;
-            thread.m_mutex.unlock();
-        }
+        thread.takeNewestFrame(&seen);
+        thread.requestFrame();
         QThread::msleep(15);
     });
-    int finished = 0;
-    connect(
-        &thread, &QThread::finished, this, [&finished] { ++finished; }, Qt::QueuedConnection);
+    Owner owner(thread);
     thread.start();
     QTRY_VERIFY_WITH_TIMEOUT(received >= 10, 60000);
-    thread.m_running = false;
-    QTRY_COMPARE_WITH_TIMEOUT(finished, 1, 60000);
-    QVERIFY(thread.wait(1000));
+    thread.requestStop();
+    QVERIFY(owner.waitFinished());
     QCoreApplication::processEvents();
 
     QCOMPARE(backlog, 0);
     QCOMPARE(received, posted.loadRelaxed());
     QVERIFY(!thread.notificationPending());
-    QMutexLocker lock(&thread.m_mutex);
-    QVERIFY(sameBits(seenDensity, *thread.m_densitySnap));
-    QVERIFY(sameBits(seenU, *thread.m_uSnap));
-    lock.unlock();
+    QVERIFY(owner.take());
+    QCOMPARE(seen.step, owner.frame.step);
+    QVERIFY(sameBits(seen.density, owner.frame.density));
+    QVERIFY(matchesSolverAlone(seen, in));
 }
 
-void SimThreadTest::stopFromOwnerPublishesStepUnderWay() {
-    // The owner's view: queued notifications, snapshots read with tryLock,
-    // the flag cleared from this thread while the worker is mid-run. The
-    // worker's side acknowledges too, so every step posts and can be counted.
-    const std::uint32_t n = 24;
-    Grid src(n, n), tgt(n, n);
-    makeInputs(n, src, tgt);
-    SimThread thread(nullptr, src, tgt, kVf, kVd, kVg, kSigma, kDt);
-    QAtomicInt published = 0;
-    connect(
-        &thread, &SimThread::stepCompleted, this,
-        [&thread, &published] {
-            thread.acknowledgeStep();
-            published.fetchAndAddRelaxed(1);
-        },
-        Qt::DirectConnection);
-    int received = 0;
-    std::uint32_t seenRows = 0;
-    connect(&thread, &SimThread::stepCompleted, this, [&] {
-        ++received;
-        if (thread.m_mutex.tryLock()) {
-            seenRows = thread.m_densitySnap->NumRows();
-            thread.m_mutex.unlock();
-        }
-    });
-    // Queued to this thread, like the window's handler (a spy would record
-    // in the worker while this thread reads it).
-    int finished = 0;
-    connect(
-        &thread, &QThread::finished, this, [&finished] { ++finished; }, Qt::QueuedConnection);
+void SimThreadTest::stopPublishesTheStepUnderWay() {
+    // A run nobody asks frames of after the first: stopping it still
+    // publishes its last step, announced after everything else.
+    const Inputs in(24);
+    SimThread thread(nullptr, in.src, in.tgt, kVf, kVd, kVg, kSigma, kDt);
+    Owner owner(thread);
     thread.start();
-    QTRY_VERIFY_WITH_TIMEOUT(received >= 3, 60000);
-    thread.m_running = false;
-    QTRY_COMPARE_WITH_TIMEOUT(finished, 1, 60000);
-    QVERIFY(thread.wait(1000));
+    QTRY_VERIFY_WITH_TIMEOUT(owner.received == 1, 60000);
+    QVERIFY(thread.takeNewestFrame(&owner.frame)); // no new request
+    QTest::qWait(50);
+    thread.requestStop();
+    QVERIFY(owner.waitFinished());
     QCoreApplication::processEvents();
-    // Every posted notification arrives, the last one after the last snapshot.
-    QCOMPARE(received, published.loadRelaxed());
-    QCOMPARE(seenRows, n + 2);
+    QCOMPARE(owner.received, 2);
+    QVERIFY(owner.take());
+    QVERIFY(owner.frame.step > 1);
+    QVERIFY(matchesSolverAlone(owner.frame, in));
+    QCOMPARE(thread.unstableStep(), std::int64_t(0));
+}
 
-    QVERIFY(snapshotsMatchSolverAlone(thread, src, tgt, published.loadRelaxed()));
+void SimThreadTest::pauseHoldsTheRunAndShowsWhereItHolds() {
+    const Inputs in(8);
+    SimThread thread(nullptr, in.src, in.tgt, kVf, kVd, kVg, kSigma, kDt);
+    Owner owner(thread);
+    connect(&thread, &SimThread::stepCompleted, &owner.context, [&owner] { owner.take(); });
+    thread.start();
+    QTRY_VERIFY_WITH_TIMEOUT(owner.received >= 3, 60000);
+
+    // Paused: the frame of the step it holds at arrives unasked, then nothing.
+    thread.setPaused(true);
+    QVERIFY(thread.isPaused());
+    QTest::qWait(100);
+    const int receivedWhilePaused = owner.received;
+    const std::int64_t heldAt = owner.frame.step;
+    QTest::qWait(150);
+    QCOMPARE(owner.received, receivedWhilePaused);
+    QVERIFY(thread.takeNewestFrame(&owner.frame));
+    QCOMPARE(owner.frame.step, heldAt);
+    QVERIFY(matchesSolverAlone(owner.frame, in));
+    QVERIFY(thread.isRunning());
+
+    // Going on steps again; stopping while paused ends the run at once.
+    thread.setPaused(false);
+    thread.requestFrame();
+    QTRY_VERIFY_WITH_TIMEOUT(owner.frame.step > heldAt, 60000);
+    thread.setPaused(true);
+    QTest::qWait(50);
+    thread.requestStop();
+    QVERIFY(owner.waitFinished());
+    QCoreApplication::processEvents();
+    QVERIFY(owner.take());
+    QVERIFY(matchesSolverAlone(owner.frame, in));
+}
+
+void SimThreadTest::rateLimitSpacesStepsAndChangesAtOnce() {
+    // A tiny grid steps in microseconds; at 20 steps a second it makes only a
+    // handful in 300 ms (an upper bound: a busy machine can only lower it).
+    const Inputs in(6);
+    SimThread thread(nullptr, in.src, in.tgt, kVf, kVd, kVg, kSigma, kDt);
+    Owner owner(thread);
+    connect(&thread, &SimThread::stepCompleted, &owner.context, [&owner] { owner.take(); });
+    thread.setStepRateLimit(20.0);
+    thread.start();
+    QTRY_VERIFY_WITH_TIMEOUT(owner.frame.step >= 1, 60000);
+    QElapsedTimer clock;
+    clock.start();
+    QTest::qWait(300);
+    const std::int64_t limit = 1 + (clock.elapsed() + 49) / 50 + 1;
+    QVERIFY2(owner.frame.step <= limit, qPrintable(QString::number(owner.frame.step)));
+
+    // One step in 100 s: the worker sleeps. Lifting the limit wakes it at once.
+    thread.setStepRateLimit(0.01);
+    QTest::qWait(100);
+    const std::int64_t asleep = owner.frame.step;
+    thread.setStepRateLimit(0.0);
+    QTRY_VERIFY_WITH_TIMEOUT(owner.frame.step > asleep + 100, 60000);
+
+    // Stop wakes a sleeping worker too.
+    thread.setStepRateLimit(0.01);
+    QTest::qWait(100);
+    thread.requestStop();
+    QVERIFY(owner.waitFinished());
+}
+
+void SimThreadTest::unstableRunEndsOnItsLastFiniteFrame() {
+    // Full gathering with a huge time step blows up within a few steps. The
+    // step that does is found by stepping a solver alone.
+    const Inputs in(8);
+    const double vf = 1000.0, vd = 0.0, vg = 1.0, dt = 1.0;
+    Solver alone(in.src, in.tgt);
+    alone.m_vf = vf;
+    alone.m_vd = vd;
+    alone.m_vg = vg;
+    alone.setSigma(kSigma);
+    alone.setTimeStep(dt);
+    std::int64_t firstBad = 0;
+    auto finite = [](const Grid &g) {
+        return std::all_of(g.data(), g.data() + g.NumRows() * g.NumCols(),
+                           [](double x) { return std::isfinite(x); });
+    };
+    for (std::int64_t k = 1; k <= 200 && firstBad == 0; ++k) {
+        alone.step();
+        if (!finite(*alone.m_density) || !finite(*alone.m_uCentre) || !finite(*alone.m_vCentre)) {
+            firstBad = k;
+        }
+    }
+    QVERIFY2(firstBad > 1, "the inputs must blow up, but not at once");
+
+    SimThread thread(nullptr, in.src, in.tgt, vf, vd, vg, kSigma, dt);
+    Owner owner(thread);
+    thread.start();
+    QVERIFY(owner.waitFinished()); // ends by itself
+    QVERIFY(!thread.stopRequested());
+    QCOMPARE(thread.unstableStep(), firstBad);
+    QVERIFY(owner.take());
+    QCOMPARE(owner.frame.step, firstBad - 1);
+    QVERIFY(matchesSolverAlone(owner.frame, in, vf, vd, vg, dt));
 }
 
 QTEST_GUILESS_MAIN(SimThreadTest)

@@ -1,0 +1,12 @@
+#pragma once
+
+// The text of the status bar's run widget: where the frame shown stands.
+
+#include <QString>
+
+#include <cstdint>
+
+// "step 1234 · distance 0.412", followed by " · target 2/3" when the run has
+// more than one target (`target` counts from 0). Empty while there is no
+// distance to show (no frame yet).
+QString runStatusText(std::int64_t step, double distance, int target, int targets);

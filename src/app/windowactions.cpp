@@ -1,0 +1,85 @@
+#include "windowactions.h"
+
+#include "ui_mainwindow.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QApplication>
+#include <QMenu>
+
+const SpeedChoice kSpeedChoices[5] = {
+    {QT_TRANSLATE_NOOP("MainWindow", "Full speed"), 0.0},
+    {QT_TRANSLATE_NOOP("MainWindow", "1000 steps/s"), 1000.0},
+    {QT_TRANSLATE_NOOP("MainWindow", "300 steps/s"), 300.0},
+    {QT_TRANSLATE_NOOP("MainWindow", "100 steps/s"), 100.0},
+    {QT_TRANSLATE_NOOP("MainWindow", "30 steps/s"), 30.0},
+};
+
+namespace {
+
+QString tr(const char *text) {
+    return QApplication::translate("MainWindow", text);
+}
+
+QAction *makeAction(QObject *parent, const char *name, bool checkable) {
+    auto *action = new QAction(parent);
+    action->setObjectName(name);
+    action->setCheckable(checkable);
+    return action;
+}
+
+} // namespace
+
+void WindowActions::setupUi(QMainWindow *window, Ui_MainWindow &form) {
+    actionPause = makeAction(window, "actionPause", true);
+    QIcon pauseIcon;
+    pauseIcon.addFile(QStringLiteral(":/res/pause.png"), QSize(), QIcon::Normal, QIcon::Off);
+    actionPause->setIcon(pauseIcon);
+
+    actionExportFrame = makeAction(window, "actionExportFrame", false);
+    actionRecord = makeAction(window, "actionRecord", true);
+
+    menuSpeed = new QMenu(form.menuView);
+    menuSpeed->setObjectName("menuSpeed");
+    speedGroup = new QActionGroup(window);
+    speedGroup->setObjectName("speedGroup");
+    speedGroup->setExclusive(true);
+    const char *speedNames[] = {"actionSpeedFull", "actionSpeed1000", "actionSpeed300",
+                                "actionSpeed100", "actionSpeed30"};
+    for (int k = 0; k < 5; ++k) {
+        QAction *action = makeAction(speedGroup, speedNames[k], true);
+        action->setData(kSpeedChoices[k].stepsPerSecond);
+        speedActions << action;
+        menuSpeed->addAction(action);
+    }
+    speedActions.first()->setChecked(true);
+
+    // File: after the configuration commands, before Quit.
+    QAction *quitSeparator = form.menuConfiguration->actions().value(2);
+    form.menuConfiguration->insertSeparator(quitSeparator);
+    form.menuConfiguration->insertAction(quitSeparator, actionExportFrame);
+    form.menuConfiguration->insertAction(quitSeparator, actionRecord);
+    // Control: Pause between Start and Stop.
+    form.menuControl->insertAction(form.actionStop, actionPause);
+    // View: the speed below the view modes.
+    form.menuView->addSeparator();
+    form.menuView->addMenu(menuSpeed);
+    form.mainToolBar->insertAction(form.actionStop, actionPause);
+
+    retranslateUi();
+}
+
+void WindowActions::retranslateUi() {
+    actionPause->setText(tr("Pause"));
+    actionPause->setToolTip(tr("Pause simulation"));
+    actionPause->setShortcut(QKeySequence(tr("Ctrl+P")));
+    actionExportFrame->setText(tr("Export frame..."));
+    actionExportFrame->setToolTip(tr("Save the density shown as an image"));
+    actionExportFrame->setShortcut(QKeySequence(tr("Ctrl+E")));
+    actionRecord->setText(tr("Record..."));
+    actionRecord->setToolTip(tr("Write frames and metrics of every run into a folder"));
+    menuSpeed->setTitle(tr("Speed"));
+    for (int k = 0; k < speedActions.size(); ++k) {
+        speedActions[k]->setText(tr(kSpeedChoices[k].text));
+    }
+}

@@ -1,0 +1,36 @@
+#pragma once
+
+// WindowActions: the commands the window adds to its form: Pause, the Speed
+// submenu, Export frame... and Record....
+//
+// They are built in code right after the form's setupUi and placed into the
+// form's menus and tool bar, so the form itself stays exactly what Qt Designer
+// shows. Like the form, this owns nothing: every object is a Qt child of the
+// window. Texts go through the translation context "MainWindow".
+
+#include <QList>
+
+class QAction;
+class QActionGroup;
+class QMainWindow;
+class QMenu;
+class Ui_MainWindow;
+
+// One entry of the Speed submenu.
+struct SpeedChoice {
+    const char *text;
+    double stepsPerSecond; // 0: full speed
+};
+extern const SpeedChoice kSpeedChoices[5];
+
+struct WindowActions {
+    QAction *actionPause = nullptr;
+    QMenu *menuSpeed = nullptr;
+    QActionGroup *speedGroup = nullptr;
+    QList<QAction *> speedActions; // in the order of kSpeedChoices
+    QAction *actionExportFrame = nullptr;
+    QAction *actionRecord = nullptr;
+
+    void setupUi(QMainWindow *window, Ui_MainWindow &form);
+    void retranslateUi();
+};

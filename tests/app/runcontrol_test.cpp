@@ -1,0 +1,283 @@
+// Watching and steering a run: the status widget, Pause, the Speed submenu,
+// the report of an unstable run, and where the added commands sit in the
+// menus and the tool bar.
+
+#include "glview.h"
+#include "mainwindow.h"
+#include "runstatus.h"
+#include "simthread.h"
+#include "startup.h"
+#include "testsupport.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QDoubleSpinBox>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QToolBar>
+
+#include <cmath>
+#include <limits>
+
+using namespace testsupport;
+
+class RunControlTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void statusTextFormats();
+    void addedCommandsSitInMenusAndToolBar();
+    void statusWidgetFollowsTheFrames();
+    void pauseHoldsTheRunUntilResumedOrStopped();
+    void speedAppliesAtOnceAndToLaterRuns();
+    void unstableRunIsReportedAndKeepsItsLastFiniteFrame();
+
+private:
+    template <typename T> T *child(const char *name) { return m_window->findChild<T *>(name); }
+    void startRun(double vf, double vd, double vg, double sigma, double dt);
+    std::int64_t shownStep();
+
+    QTemporaryDir m_dir;
+    QString m_disc, m_bar;
+    MainWindow *m_window = nullptr;
+};
+
+void RunControlTest::initTestCase() {
+    QVERIFY(m_dir.isValid());
+    m_disc = m_dir.filePath("disc.png");
+    m_bar = m_dir.filePath("bar.png");
+    QVERIFY(writeImage(m_disc, 16, 16, [](int x, int y) {
+        return (x - 7.5) * (x - 7.5) + (y - 7.5) * (y - 7.5) < 25 ? 255 : 0;
+    }));
+    QVERIFY(writeImage(m_bar, 16, 16, [](int x, int) { return x >= 6 && x < 10 ? 255 : 0; }));
+}
+
+void RunControlTest::init() {
+    m_window = new MainWindow;
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window));
+}
+
+void RunControlTest::cleanup() {
+    qDeleteAll(findChildren<QTimer *>());
+    delete m_window;
+    m_window = nullptr;
+}
+
+void RunControlTest::startRun(double vf, double vd, double vg, double sigma, double dt) {
+    child<QLineEdit>("lineEdit_Src")->setText(m_disc);
+    child<QLineEdit>("lineEdit_Tgt")->setText(m_bar);
+    const double values[] = {vf, vd, vg, sigma, dt};
+    for (int k = 0; k < 5; ++k) {
+        child<QDoubleSpinBox>(qPrintable(QStringLiteral("doubleSpinBox_%1").arg(k + 1)))
+            ->setValue(values[k]);
+    }
+    child<QAction>("actionStart")->trigger();
+}
+
+// The step the status widget shows, or -1 without one.
+std::int64_t RunControlTest::shownStep() {
+    const QString text = child<QLabel>("label_RunStatus")->text();
+    if (!text.startsWith(QStringLiteral("step "))) {
+        return -1;
+    }
+    return text.section(QLatin1Char(' '), 1, 1).toLongLong();
+}
+
+void RunControlTest::statusTextFormats() {
+    QCOMPARE(runStatusText(1234, 0.41249, 0, 1), QStringLiteral("step 1234 · distance 0.412"));
+    QCOMPARE(runStatusText(0, 1.0, 0, 1), QStringLiteral("step 0 · distance 1.000"));
+    QCOMPARE(runStatusText(9, 0.0005, 1, 3),
+             QStringLiteral("step 9 · distance 0.001 · target 2/3"));
+    QCOMPARE(runStatusText(12, std::numeric_limits<double>::quiet_NaN(), 0, 1), QString());
+    QCOMPARE(runStatusText(3, std::numeric_limits<double>::infinity(), 0, 1),
+             QStringLiteral("step 3 · distance inf"));
+}
+
+static QStringList entryNames(const QList<QAction *> &actions) {
+    QStringList names;
+    for (QAction *action : actions) {
+        names << (action->isSeparator() ? QStringLiteral("|")
+                  : action->menu()      ? action->menu()->objectName()
+                                        : action->objectName());
+    }
+    return names;
+}
+
+void RunControlTest::addedCommandsSitInMenusAndToolBar() {
+    QCOMPARE(entryNames(child<QMenu>("menuConfiguration")->actions()),
+             QStringList({"actionLoadConf", "actionSaveConf", "|", "actionExportFrame",
+                          "actionRecord", "|", "actionQuit"}));
+    QCOMPARE(entryNames(child<QMenu>("menuControl")->actions()),
+             QStringList({"actionStart", "actionPause", "actionStop", "actionStartRev"}));
+    QCOMPARE(entryNames(child<QMenu>("menuView")->actions()),
+             QStringList({"actionDensity", "actionVelocity", "|", "menuSpeed"}));
+    QCOMPARE(entryNames(child<QToolBar>("mainToolBar")->actions()),
+             QStringList({"actionLoadConf", "actionSaveConf", "|", "actionStart", "actionPause",
+                          "actionStop", "actionStartRev", "|", "actionDensity", "actionVelocity"}));
+
+    auto *pause = child<QAction>("actionPause");
+    QCOMPARE(pause->text(), QStringLiteral("Pause"));
+    QCOMPARE(pause->shortcut().toString(), QStringLiteral("Ctrl+P"));
+    QVERIFY(pause->isCheckable());
+    QVERIFY(!pause->icon().isNull());
+    QVERIFY(QFile::exists(QStringLiteral(":/res/pause.png")));
+    QCOMPARE(QImage(QStringLiteral(":/res/pause.png")).size(), QSize(16, 16));
+    QCOMPARE(child<QAction>("actionExportFrame")->text(), QStringLiteral("Export frame..."));
+    QCOMPARE(child<QAction>("actionExportFrame")->shortcut().toString(), QStringLiteral("Ctrl+E"));
+    QCOMPARE(child<QAction>("actionRecord")->text(), QStringLiteral("Record..."));
+    QVERIFY(child<QAction>("actionRecord")->isCheckable());
+
+    auto *speed = child<QMenu>("menuSpeed");
+    QCOMPARE(speed->title(), QStringLiteral("Speed"));
+    QStringList texts;
+    for (QAction *action : speed->actions()) {
+        texts << action->text();
+        QVERIFY(action->isCheckable());
+        QCOMPARE(action->isChecked(), texts.size() == 1);
+    }
+    QCOMPARE(texts, QStringList({"Full speed", "1000 steps/s", "300 steps/s", "100 steps/s",
+                                 "30 steps/s"}));
+    QVERIFY(speed->actions().first()->actionGroup()->isExclusive());
+
+    // Idle: nothing to pause; the speed can be chosen any time.
+    QVERIFY(!pause->isEnabled());
+    QVERIFY(speed->actions().last()->isEnabled());
+
+    // A language change gives the added commands their texts back.
+    pause->setText(QStringLiteral("x"));
+    QEvent change(QEvent::LanguageChange);
+    QCoreApplication::sendEvent(m_window, &change);
+    QCOMPARE(pause->text(), QStringLiteral("Pause"));
+}
+
+void RunControlTest::statusWidgetFollowsTheFrames() {
+    auto *status = child<QLabel>("label_RunStatus");
+    QVERIFY(status->text().isEmpty());
+    startRun(1, 3, 0, 1, 0.001);
+    QTRY_VERIFY_WITH_TIMEOUT(shownStep() >= 1, 60000);
+    QVERIFY2(status->text().contains(
+                 QRegularExpression(QStringLiteral("^step \\d+ · distance \\d+\\.\\d{3}$"))),
+             qPrintable(status->text()));
+    // The Parts' messages stay in the status bar next to it.
+    QCOMPARE(m_window->statusBar()->currentMessage(), QStringLiteral("Simulation in progress..."));
+    child<QAction>("actionStop")->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(!m_window->simulation(), 60000);
+    // The picture and its step stay after the run.
+    QVERIFY(shownStep() >= 1);
+    QCOMPARE(m_window->statusBar()->currentMessage(), QStringLiteral("Simulation stopped."));
+}
+
+void RunControlTest::pauseHoldsTheRunUntilResumedOrStopped() {
+    auto *pause = child<QAction>("actionPause");
+    startRun(1, 3, 0, 1, 0.001);
+    QVERIFY(pause->isEnabled());
+    QTRY_VERIFY_WITH_TIMEOUT(shownStep() >= 1, 60000);
+
+    m_window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_window));
+    QTest::keyClick(m_window, Qt::Key_P, Qt::ControlModifier);
+    QVERIFY(pause->isChecked());
+    QVERIFY(m_window->simulation()->isPaused());
+    QCOMPARE(m_window->statusBar()->currentMessage(), QStringLiteral("Simulation paused."));
+    // The frame of the step it holds at arrives, then the picture stands still.
+    QTest::qWait(200);
+    const std::int64_t held = shownStep();
+    QTest::qWait(200);
+    QCOMPARE(shownStep(), held);
+    QVERIFY(m_window->simulation()->isRunning());
+
+    pause->trigger();
+    QVERIFY(!m_window->simulation()->isPaused());
+    QCOMPARE(m_window->statusBar()->currentMessage(), QStringLiteral("Simulation in progress..."));
+    QTRY_VERIFY_WITH_TIMEOUT(shownStep() > held, 60000);
+
+    // Stop while paused ends the run as Stop does.
+    pause->trigger();
+    QVERIFY(m_window->simulation()->isPaused());
+    child<QAction>("actionStop")->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(!m_window->simulation(), 60000);
+    QCOMPARE(m_window->statusBar()->currentMessage(), QStringLiteral("Simulation stopped."));
+    QVERIFY(!pause->isChecked());
+    QVERIFY(!pause->isEnabled());
+    pause->trigger(); // disabled: nothing happens
+    QVERIFY(!pause->isChecked());
+}
+
+void RunControlTest::speedAppliesAtOnceAndToLaterRuns() {
+    auto *speed = child<QMenu>("menuSpeed");
+    QAction *full = speed->actions().first();
+    QAction *slowest = speed->actions().last();
+    QCOMPARE(slowest->data().toDouble(), 30.0);
+
+    startRun(1, 3, 0, 1, 0.001);
+    QTRY_VERIFY_WITH_TIMEOUT(shownStep() >= 1, 60000);
+    slowest->trigger();
+    QVERIFY(slowest->isChecked() && !full->isChecked());
+    // At 30 steps a second the shown step grows by at most about 15 in half a
+    // second (an upper bound; a busy machine can only lower it).
+    QTest::qWait(100);
+    const std::int64_t from = shownStep();
+    QTest::qWait(500);
+    QVERIFY2(shownStep() - from <= 15 + 3, qPrintable(QString::number(shownStep() - from)));
+    full->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(shownStep() - from > 200, 60000);
+    child<QAction>("actionStop")->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(!m_window->simulation(), 60000);
+
+    // A later run starts at the chosen speed.
+    slowest->trigger();
+    child<QAction>("actionStart")->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(shownStep() >= 1 && shownStep() <= 3, 60000);
+    QTest::qWait(500);
+    QVERIFY2(shownStep() <= 15 + 3, qPrintable(QString::number(shownStep())));
+    child<QAction>("actionStop")->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(!m_window->simulation(), 60000);
+}
+
+void RunControlTest::unstableRunIsReportedAndKeepsItsLastFiniteFrame() {
+    // Full gathering with the largest time step blows up within a few steps.
+    BoxSeen box;
+    catchBox(this, &box);
+    startRun(1000, 0, 1, 1, 1);
+    QVERIFY(m_window->simulation());
+    QTRY_VERIFY_WITH_TIMEOUT(box.count == 1, 60000);
+    QCOMPARE(box.title, QStringLiteral("Velloran"));
+    const QRegularExpression expected(
+        QStringLiteral("^The simulation became unstable at step (\\d+)\\. Try a smaller time "
+                       "step or a weaker driving force\\.$"));
+    const QRegularExpressionMatch match = expected.match(box.text);
+    QVERIFY2(match.hasMatch(), qPrintable(box.text));
+    const std::int64_t unstableAt = match.captured(1).toLongLong();
+    QVERIFY(unstableAt >= 1);
+
+    // The run ended as if stopped; the view keeps the last finite step.
+    QVERIFY(!m_window->simulation());
+    QCOMPARE(m_window->statusBar()->currentMessage(), QStringLiteral("Simulation stopped."));
+    QVERIFY(child<QAction>("actionStart")->isEnabled());
+    QCOMPARE(shownStep(), unstableAt - 1);
+    const Grid &shown = child<GLView>("glView")->densityGrid();
+    QCOMPARE(shown.NumRows(), 18u);
+    for (std::uint32_t j = 0; j < 18; ++j) {
+        for (std::uint32_t i = 0; i < 18; ++i) {
+            QVERIFY(std::isfinite(shown(i, j)));
+        }
+    }
+}
+
+int main(int argc, char **argv) {
+    setDefaultSurfaceFormat();
+    QApplication app(argc, argv);
+    nameApplication();
+    RunControlTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "runcontrol_test.moc"

@@ -1,0 +1,89 @@
+// What the worker adds to each step, against the step itself, at 128 x 128 on
+// the bundled blob-to-s run (after 300 steps, smoke in motion): the copy of
+// the shown state fused with the finite check, the same copy without the
+// check, and the distance to the target (computed only for frames shown).
+// Not a test: run by hand,
+//   build/tests/sim/framecost_bench --benchmark_repetitions=15
+//       --benchmark_report_aggregates_only=true     (one line)
+// The cost of the check is the difference of the two copies.
+
+#include "finitecopy.h"
+#include "runsetup.h"
+#include "targetdistance.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstring>
+#include <memory>
+
+namespace {
+
+std::unique_ptr<Solver> blobToS() {
+    velloran::RunDensities densities;
+    const QString examples = QStringLiteral(VELLORAN_EXAMPLES);
+    velloran::prepareRun(examples + "/blob.png", examples + "/letter-s.png", false, &densities);
+    velloran::SimParameters parameters;
+    const double values[] = {0.5, 5.0, 0.0, 2.2, 0.001};
+    for (std::size_t k = 0; k < velloran::kParameterCount; ++k) {
+        parameters[k] = values[k];
+    }
+    auto solver = velloran::makeSolver(densities.srcDensity, densities.tgtDensity, parameters);
+    for (int k = 0; k < 300; ++k) {
+        solver->step();
+    }
+    return solver;
+}
+
+Solver &run() {
+    static std::unique_ptr<Solver> solver = blobToS();
+    return *solver;
+}
+
+void plainCopy(const Grid &from, Grid &to) {
+    std::memcpy(to.data(), from.data(), sizeof(double) * from.NumRows() * from.NumCols());
+}
+
+void BM_Step(benchmark::State &state) {
+    Solver &solver = run();
+    for (auto _ : state) {
+        solver.step();
+    }
+}
+
+void BM_CopyCheckingFinite(benchmark::State &state) {
+    Solver &solver = run();
+    Grid d = *solver.m_density, u = *solver.m_uCentre, v = *solver.m_vCentre;
+    for (auto _ : state) {
+        bool finite = copyCheckingFinite(*solver.m_density, d) &&
+                      copyCheckingFinite(*solver.m_uCentre, u) &&
+                      copyCheckingFinite(*solver.m_vCentre, v);
+        benchmark::DoNotOptimize(finite);
+        benchmark::ClobberMemory();
+    }
+}
+
+void BM_CopyOnly(benchmark::State &state) {
+    Solver &solver = run();
+    Grid d = *solver.m_density, u = *solver.m_uCentre, v = *solver.m_vCentre;
+    for (auto _ : state) {
+        plainCopy(*solver.m_density, d);
+        plainCopy(*solver.m_uCentre, u);
+        plainCopy(*solver.m_vCentre, v);
+        benchmark::ClobberMemory();
+    }
+}
+
+void BM_Distance(benchmark::State &state) {
+    Solver &solver = run();
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(distanceToTarget(*solver.m_density, *solver.m_target));
+    }
+}
+
+} // namespace
+
+BENCHMARK(BM_Step)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_CopyCheckingFinite)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_CopyOnly)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Distance)->Unit(benchmark::kMicrosecond);
+BENCHMARK_MAIN();
