@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 
 #include "configfile.h"
+#include "formparameters.h"
 #include "parameters.h"
 #include "runsetup.h"
 #include "runstatus.h"
@@ -25,6 +26,7 @@ MainWindow::MainWindow(QWidget *parent)
     , simThread(nullptr)
     , frameTimer(new QTimer(this)) {
     ui->setupUi(this);
+    applyParameterRanges(*ui);
     actions.setupUi(this, *ui);
     runStatus = new QLabel(this);
     runStatus->setObjectName("label_RunStatus");
@@ -114,13 +116,6 @@ void MainWindow::setControlsEnabled(bool enabled) {
     actions.actionPause->setEnabled(!enabled);
 }
 
-QDoubleSpinBox *MainWindow::parameterBox(std::size_t index) const {
-    QDoubleSpinBox *const boxes[velloran::kParameterCount] = {
-        ui->doubleSpinBox_1, ui->doubleSpinBox_2, ui->doubleSpinBox_3, ui->doubleSpinBox_4,
-        ui->doubleSpinBox_5};
-    return boxes[index];
-}
-
 void MainWindow::warn(const QString &text) {
     QMessageBox::warning(this, tr("Velloran"), text);
 }
@@ -158,7 +153,7 @@ void MainWindow::on_pushButton_LoadConf_clicked() {
 void MainWindow::applyConfiguration(const velloran::Configuration &configuration) {
     for (std::size_t k = 0; k < velloran::kParameterCount; ++k) {
         if (configuration.values[k]) {
-            parameterBox(k)->setValue(velloran::clampParameter(k, *configuration.values[k]));
+            parameterBox(*ui, k)->setValue(velloran::clampParameter(k, *configuration.values[k]));
         }
     }
     if (configuration.source) {
@@ -180,7 +175,7 @@ void MainWindow::on_pushButton_SaveConf_clicked() {
 
     velloran::SimParameters parameters;
     for (std::size_t k = 0; k < velloran::kParameterCount; ++k) {
-        parameters[k] = parameterBox(k)->value();
+        parameters[k] = parameterBox(*ui, k)->value();
     }
     // The file is replaced only once the new one is complete; a failure at
     // any point, writing included, leaves the old file and the title alone.

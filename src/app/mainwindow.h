@@ -27,7 +27,6 @@
 
 class SimThread;
 class Ui_MainWindow;
-class QDoubleSpinBox;
 class QLabel;
 class QTimer;
 
@@ -94,7 +93,6 @@ private:
     void applyConfiguration(const velloran::Configuration &configuration);
     void setMoreText();
     void warn(const QString &text);
-    QDoubleSpinBox *parameterBox(std::size_t index) const;
 
     void reportInstability(std::int64_t step);
 

@@ -206,45 +206,59 @@ bool parseRenderOptions(const QStringList &arguments, RenderOptions *options, QS
     return true;
 }
 
+// "  --vf X              driving force           0 .. 1000, 1 decimal", one line
+// per parameter, from the table the desktop program's spin boxes use.
+static QString parameterUsage() {
+    QString lines;
+    for (const ParameterRange &range : kParameterRanges) {
+        lines += QStringLiteral("  --%1 X").arg(QLatin1String(range.key)).leftJustified(22);
+        lines += QString::fromLatin1(range.meaning).leftJustified(24);
+        lines += QStringLiteral("%1 .. %2, %3 decimal%4\n")
+                     .arg(range.minimum)
+                     .arg(range.maximum)
+                     .arg(range.decimals)
+                     .arg(range.decimals == 1 ? "" : "s");
+    }
+    return lines;
+}
+
 QString renderUsage() {
     return QStringLiteral(
-        "Usage: velloran-render [CONFIG.xml] [options]\n"
-        "\n"
-        "Runs target-driven smoke without a display and writes frames, raw fields,\n"
-        "metrics and a convergence plot.\n"
-        "\n"
-        "Input (later sources override earlier ones: example or CONFIG.xml, then options):\n"
-        "  CONFIG.xml          configuration file saved by the desktop program\n"
-        "  --example NAME      a bundled example (see --list-examples)\n"
-        "  --source IMG        source image (where the smoke starts)\n"
-        "  --target IMG        target image (the shape to form)\n"
-        "  --reverse           exchange the roles of the two images\n"
-        "  --vf X              driving force           0 .. 1000, 1 decimal\n"
-        "  --vd X              momentum attenuation    0 .. 1000, 1 decimal\n"
-        "  --vg X              smoke gathering         0 .. 1, 4 decimals\n"
-        "  --sigma X           blur width in cells     0.1 .. 10, 1 decimal\n"
-        "  --dt X              time step               0 .. 1, 5 decimals\n"
-        "                      (values are bounded and rounded like the desktop program's\n"
-        "                      spin boxes; a value that changes is reported)\n"
-        "\n"
-        "Run and output:\n"
-        "  --steps N           number of steps (default: the example's, else 1000)\n"
-        "  --every K           write a frame every K steps (default: the example's, else 10);\n"
-        "                      step 0 and the last step are always written\n"
-        "  --out DIR           output folder (default: render-out)\n"
-        "  --format LIST       png, npy, png,npy or none (default: png)\n"
-        "                        png: frame_NNNNNN.png, 8-bit grey, upright\n"
-        "                        npy: density_/u_/v_NNNNNN.npy, float64 (N+2) x (N+2)\n"
-        "                      metrics.csv and convergence.png are always written\n"
-        "  --video FILE.mp4    also encode the frames with ffmpeg\n"
-        "  --quiet             no progress display\n"
-        "  --list-examples     list the bundled examples and exit\n"
-        "  --help, --version\n"
-        "\n"
-        "Exit status: 0 done; 1 output or video encoding failed during the run;\n"
-        "2 bad input (nothing is created); 3 the run became unstable (what was written\n"
-        "is kept); 130 interrupted by Ctrl-C (the step under way is finished and\n"
-        "written first; a second Ctrl-C ends at once).\n");
+               "Usage: velloran-render [CONFIG.xml] [options]\n"
+               "\n"
+               "Runs target-driven smoke without a display and writes frames, raw fields,\n"
+               "metrics and a convergence plot.\n"
+               "\n"
+               "Input (later sources override earlier ones: example or CONFIG.xml, then options):\n"
+               "  CONFIG.xml          configuration file saved by the desktop program\n"
+               "  --example NAME      a bundled example (see --list-examples)\n"
+               "  --source IMG        source image (where the smoke starts)\n"
+               "  --target IMG        target image (the shape to form)\n"
+               "  --reverse           exchange the roles of the two images\n") +
+           parameterUsage() +
+           QStringLiteral(
+               "                      (values are bounded and rounded like the desktop program's\n"
+               "                      spin boxes; a value that changes is reported)\n"
+               "\n"
+               "Run and output:\n"
+               "  --steps N           number of steps (default: the example's, else 1000)\n"
+               "  --every K           write a frame every K steps (default: the example's, else "
+               "10);\n"
+               "                      step 0 and the last step are always written\n"
+               "  --out DIR           output folder (default: render-out)\n"
+               "  --format LIST       png, npy, png,npy or none (default: png)\n"
+               "                        png: frame_NNNNNN.png, 8-bit grey, upright\n"
+               "                        npy: density_/u_/v_NNNNNN.npy, float64 (N+2) x (N+2)\n"
+               "                      metrics.csv and convergence.png are always written\n"
+               "  --video FILE.mp4    also encode the frames with ffmpeg\n"
+               "  --quiet             no progress display\n"
+               "  --list-examples     list the bundled examples and exit\n"
+               "  --help, --version\n"
+               "\n"
+               "Exit status: 0 done; 1 output or video encoding failed during the run;\n"
+               "2 bad input (nothing is created); 3 the run became unstable (what was written\n"
+               "is kept); 130 interrupted by Ctrl-C (the step under way is finished and\n"
+               "written first; a second Ctrl-C ends at once).\n");
 }
 
 } // namespace velloran

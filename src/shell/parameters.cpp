@@ -8,11 +8,11 @@
 namespace velloran {
 
 const std::array<ParameterRange, kParameterCount> kParameterRanges = {{
-    {"vf", 0.0, 1000.0, 1, 1.0},
-    {"vd", 0.0, 1000.0, 1, 1.0},
-    {"vg", 0.0, 1.0, 4, 0.0005},
-    {"sigma", 0.1, 10.0, 1, 0.3},
-    {"dt", 0.0, 1.0, 5, 0.00005},
+    {"vf", 0.0, 1000.0, 1, 1.0, "driving force"},
+    {"vd", 0.0, 1000.0, 1, 1.0, "momentum attenuation"},
+    {"vg", 0.0, 1.0, 4, 0.0005, "smoke gathering"},
+    {"sigma", 0.1, 10.0, 1, 0.3, "blur width in cells"},
+    {"dt", 0.0, 1.0, 5, 0.00005, "time step"},
 }};
 
 std::size_t parameterIndex(const char *key) {

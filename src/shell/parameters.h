@@ -21,6 +21,7 @@ struct ParameterRange {
     double maximum;
     int decimals;
     double singleStep;
+    const char *meaning; // a few words for option help, e.g. "driving force"
 };
 
 // In the order in which the parameters travel everywhere: vf, vd, vg, sigma, dt.
