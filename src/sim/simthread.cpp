@@ -72,6 +72,11 @@ bool SimThread::isPaused() const {
     return m_paused;
 }
 
+bool SimThread::isHolding() const {
+    std::lock_guard<std::mutex> lock(m_controlMutex);
+    return m_holding;
+}
+
 void SimThread::setStepRateLimit(double stepsPerSecond) {
     std::lock_guard<std::mutex> lock(m_controlMutex);
     m_rateLimit = stepsPerSecond;
@@ -131,7 +136,9 @@ bool SimThread::waitForTurn(const QElapsedTimer &clock, bool *held) {
                 lock.lock();
                 continue;
             }
+            m_holding = true;
             m_wake.wait(lock);
+            m_holding = false;
             continue;
         }
         if (*held) {

@@ -68,6 +68,8 @@ public:
     // Holds the worker between steps without ending the run, or lets it go on.
     void setPaused(bool paused);
     bool isPaused() const;
+    // True while the worker actually waits in a pause, its frame published.
+    bool isHolding() const;
 
     // At most this many steps per second; 0 for as fast as the solver goes.
     void setStepRateLimit(double stepsPerSecond);
@@ -117,6 +119,7 @@ private:
     mutable std::mutex m_controlMutex;
     std::condition_variable m_wake;
     bool m_paused = false;
+    bool m_holding = false;
     double m_rateLimit = 0.0;
     bool m_rateChanged = false;
     std::atomic<bool> m_stop{false};
