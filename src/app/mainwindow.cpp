@@ -2,6 +2,7 @@
 
 #include "configfile.h"
 #include "formparameters.h"
+#include "keyframes.h"
 #include "parameters.h"
 #include "runsetup.h"
 #include "runstatus.h"
@@ -12,6 +13,7 @@
 #include <QDir>
 #include <QEvent>
 #include <QFileDialog>
+#include <QImageReader>
 #include <QLabel>
 #include <QMessageBox>
 #include <QTimer>
@@ -114,10 +116,23 @@ void MainWindow::setControlsEnabled(bool enabled) {
     ui->doubleSpinBox_4->setEnabled(enabled);
     ui->doubleSpinBox_5->setEnabled(enabled);
     actions.actionPause->setEnabled(!enabled);
+    actions.schemeGroup->setEnabled(enabled);
 }
 
-void MainWindow::warn(const QString &text) {
-    QMessageBox::warning(this, tr("Velloran"), text);
+void MainWindow::warn(const QString &text, const QString &details) {
+    QMessageBox box(QMessageBox::Warning, tr("Velloran"), text, QMessageBox::Ok, this);
+    box.setInformativeText(details);
+    box.exec();
+}
+
+velloran::Scheme MainWindow::chosenScheme() const {
+    return actions.actionSoundScheme->isChecked() ? velloran::Scheme::Sound
+                                                  : velloran::Scheme::Literal;
+}
+
+void MainWindow::chooseScheme(velloran::Scheme scheme) {
+    (scheme == velloran::Scheme::Sound ? actions.actionSoundScheme : actions.actionLiteralScheme)
+        ->setChecked(true);
 }
 
 // ---------------------------------------------------------------- configuration
@@ -134,7 +149,9 @@ void MainWindow::on_pushButton_LoadConf_clicked() {
         warn(tr("Could not open configuration file."));
         return;
     case velloran::ConfigStatus::NotWellFormed:
-        warn(tr("Invalid configuration file."));
+        // The detail says what is wrong: a parser message, or the scheme or
+        // keyframe that cannot be used.
+        warn(tr("Invalid configuration file."), result.detail);
         return;
     case velloran::ConfigStatus::Parsed:
         break;
@@ -162,6 +179,10 @@ void MainWindow::applyConfiguration(const velloran::Configuration &configuration
     if (configuration.target) {
         ui->lineEdit_Tgt->setText(*configuration.target);
     }
+    // Absent, they mean a plain literal run: a file without them runs as it
+    // always did.
+    chooseScheme(configuration.scheme.value_or(velloran::Scheme::Literal));
+    keyframes = configuration.keyframes;
 }
 
 void MainWindow::on_pushButton_SaveConf_clicked() {
@@ -179,8 +200,9 @@ void MainWindow::on_pushButton_SaveConf_clicked() {
     }
     // The file is replaced only once the new one is complete; a failure at
     // any point, writing included, leaves the old file and the title alone.
+    const velloran::SchemeAndKeyframes extras{chosenScheme(), keyframes};
     if (!velloran::writeConfigurationFile(name, parameters, ui->lineEdit_Src->text(),
-                                          ui->lineEdit_Tgt->text())) {
+                                          ui->lineEdit_Tgt->text(), nullptr, extras)) {
         warn(tr("Could not save configuration file."));
         return;
     }
@@ -208,6 +230,23 @@ void MainWindow::startSimulation(bool reverse) {
         warn(velloran::runSetupMessage(error));
         return;
     }
+    std::unique_ptr<velloran::TargetSchedule> schedule;
+    if (!keyframes.empty()) {
+        if (reverse) {
+            warn(velloran::keyframesInReverseMessage());
+            return;
+        }
+        const int n = static_cast<int>(densities.srcDensity.NumCols());
+        std::vector<velloran::Keyframe> targets;
+        QString keyframeError;
+        if (!velloran::loadKeyframeTargets(keyframes, QImageReader(ui->lineEdit_Tgt->text()).size(),
+                                           n, &targets, &keyframeError)) {
+            warn(keyframeError);
+            return;
+        }
+        schedule =
+            std::make_unique<velloran::TargetSchedule>(densities.tgtDensity, std::move(targets));
+    }
 
     statusBar()->showMessage(tr("Simulation in progress..."));
     runStatus->clear();
@@ -221,6 +260,8 @@ void MainWindow::startSimulation(bool reverse) {
     simThread =
         new SimThread(this, densities.srcDensity, densities.tgtDensity, vf, vd, vg, sigma, dt);
     simThread->setStepRateLimit(stepRateLimit);
+    simThread->setScheme(chosenScheme());
+    simThread->setTargetSchedule(std::move(schedule));
 
     // Connected before the start, so no signal of the run can be missed.
     connect(simThread, &QThread::finished, this, &MainWindow::simThreadFinished);

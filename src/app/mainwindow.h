@@ -20,6 +20,8 @@
 // about double it, so a share of 1/16 keeps what the frames take from the
 // worker to well under a tenth.
 
+#include "configfile.h"
+#include "scheme.h"
 #include "simframe.h"
 #include "windowactions.h"
 
@@ -29,10 +31,6 @@ class SimThread;
 class Ui_MainWindow;
 class QLabel;
 class QTimer;
-
-namespace velloran {
-struct Configuration;
-}
 
 class MainWindow : public QMainWindow {
     Q_OBJECT
@@ -92,7 +90,10 @@ private:
     void startSimulation(bool reverse);
     void applyConfiguration(const velloran::Configuration &configuration);
     void setMoreText();
-    void warn(const QString &text);
+    // The warning box titled "Velloran"; `details`, when given, below the text.
+    void warn(const QString &text, const QString &details = QString());
+    velloran::Scheme chosenScheme() const;
+    void chooseScheme(velloran::Scheme scheme);
 
     void reportInstability(std::int64_t step);
 
@@ -103,4 +104,7 @@ private:
     QTimer *frameTimer;         // asks for the next frame when the interval is over
     SimFrame frame;             // the frame shown (grids reused from frame to frame)
     double stepRateLimit = 0.0; // of the Speed submenu; 0: full speed
+    // The further targets of the configuration loaded last: run by Start and
+    // written back by Save. A configuration without them clears them.
+    std::vector<velloran::KeyframeEntry> keyframes;
 };

@@ -39,6 +39,13 @@ void WindowActions::setupUi(QMainWindow *window, Ui_MainWindow &form) {
     actionExportFrame = makeAction(window, "actionExportFrame", false);
     actionRecord = makeAction(window, "actionRecord", true);
 
+    schemeGroup = new QActionGroup(window);
+    schemeGroup->setObjectName("schemeGroup");
+    schemeGroup->setExclusive(true);
+    actionLiteralScheme = makeAction(schemeGroup, "actionLiteralScheme", true);
+    actionLiteralScheme->setChecked(true);
+    actionSoundScheme = makeAction(schemeGroup, "actionSoundScheme", true);
+
     menuSpeed = new QMenu(form.menuView);
     menuSpeed->setObjectName("menuSpeed");
     speedGroup = new QActionGroup(window);
@@ -59,8 +66,11 @@ void WindowActions::setupUi(QMainWindow *window, Ui_MainWindow &form) {
     form.menuConfiguration->insertSeparator(quitSeparator);
     form.menuConfiguration->insertAction(quitSeparator, actionExportFrame);
     form.menuConfiguration->insertAction(quitSeparator, actionRecord);
-    // Control: Pause between Start and Stop.
+    // Control: Pause between Start and Stop; the schemes below the commands.
     form.menuControl->insertAction(form.actionStop, actionPause);
+    form.menuControl->addSeparator();
+    form.menuControl->addAction(actionLiteralScheme);
+    form.menuControl->addAction(actionSoundScheme);
     // View: the speed below the view modes.
     form.menuView->addSeparator();
     form.menuView->addMenu(menuSpeed);
@@ -78,6 +88,11 @@ void WindowActions::retranslateUi() {
     actionExportFrame->setShortcut(QKeySequence(tr("Ctrl+E")));
     actionRecord->setText(tr("Record..."));
     actionRecord->setToolTip(tr("Write frames and metrics of every run into a folder"));
+    actionLiteralScheme->setText(tr("Literal scheme"));
+    actionLiteralScheme->setToolTip(tr("Step runs with the method's scheme as specified"));
+    actionSoundScheme->setText(tr("Sound scheme"));
+    actionSoundScheme->setToolTip(
+        tr("Step runs with the mass-conserving scheme that stays stable at every grid size"));
     menuSpeed->setTitle(tr("Speed"));
     for (int k = 0; k < speedActions.size(); ++k) {
         speedActions[k]->setText(tr(kSpeedChoices[k].text));

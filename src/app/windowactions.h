@@ -1,7 +1,7 @@
 #pragma once
 
 // WindowActions: the commands the window adds to its form: Pause, the Speed
-// submenu, Export frame... and Record....
+// submenu, Export frame..., Record... and the choice of scheme.
 //
 // They are built in code right after the form's setupUi and placed into the
 // form's menus and tool bar, so the form itself stays exactly what Qt Designer
@@ -30,6 +30,9 @@ struct WindowActions {
     QList<QAction *> speedActions; // in the order of kSpeedChoices
     QAction *actionExportFrame = nullptr;
     QAction *actionRecord = nullptr;
+    QActionGroup *schemeGroup = nullptr;
+    QAction *actionLiteralScheme = nullptr;
+    QAction *actionSoundScheme = nullptr;
 
     void setupUi(QMainWindow *window, Ui_MainWindow &form);
     void retranslateUi();

@@ -47,6 +47,15 @@ SimThread::SimThread(QObject *parent, const Grid &srcDensity, const Grid &tgtDen
     copyFiniteState(*m_solver, m_lastFinite);
 }
 
+void SimThread::setScheme(velloran::Scheme scheme) {
+    m_solver->setScheme(scheme);
+}
+
+void SimThread::setTargetSchedule(std::unique_ptr<velloran::TargetSchedule> schedule) {
+    m_schedule = std::move(schedule);
+    m_lastFinite.targets = m_schedule ? m_schedule->count() : 1;
+}
+
 SimThread::~SimThread() {
     // The owner destroys the thread only after the worker has ended. Taking
     // the frame lock once more orders the worker's last publication before
@@ -169,6 +178,12 @@ void SimThread::run() {
             m_stepCount = 0;
         }
         m_pacer.stepStarted(clock.nsecsElapsed());
+        int target = 0;
+        if (m_schedule) {
+            // The target due for this step, before it is computed.
+            m_schedule->apply(*m_solver, m_stepsDone);
+            target = m_schedule->activeIndex(m_stepsDone);
+        }
         m_solver->step();
         ++m_stepsDone;
 
@@ -182,6 +197,8 @@ void SimThread::run() {
             break;
         }
         m_incoming.step = m_stepsDone;
+        m_incoming.target = target;
+        m_incoming.targets = m_schedule ? m_schedule->count() : 1;
         std::swap(m_incoming, m_lastFinite);
         m_lastFinitePublished = false;
         if (m_frameWanted.exchange(false, std::memory_order_relaxed)) {

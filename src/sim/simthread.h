@@ -29,8 +29,10 @@
 //
 // The owner destroys the object only after the worker has ended.
 
+#include "scheme.h"
 #include "simframe.h"
 #include "steppacer.h"
+#include "targetschedule.h"
 
 #include <QElapsedTimer>
 #include <QThread>
@@ -60,6 +62,12 @@ public:
 
     SimThread(const SimThread &) = delete;
     SimThread &operator=(const SimThread &) = delete;
+
+    // Set-up before start(): the scheme the run steps with (default literal),
+    // and the targets that follow the constructor's (keyframes; the schedule's
+    // first target is the constructor's target density).
+    void setScheme(velloran::Scheme scheme);
+    void setTargetSchedule(std::unique_ptr<velloran::TargetSchedule> schedule);
 
     // Ends the run after the step under way (at once when it is waiting).
     void requestStop();
@@ -101,7 +109,8 @@ private:
     bool waitForTurn(const QElapsedTimer &clock, bool *held);
     void publishFrame();
 
-    std::unique_ptr<Solver> m_solver; // worker only, once started
+    std::unique_ptr<Solver> m_solver;                     // worker only, once started
+    std::unique_ptr<velloran::TargetSchedule> m_schedule; // null: one target
 
     // Worker only: the state after the latest finite step, and the buffer the
     // next step is copied and checked into.

@@ -118,7 +118,8 @@ void RunControlTest::addedCommandsSitInMenusAndToolBar() {
              QStringList({"actionLoadConf", "actionSaveConf", "|", "actionExportFrame",
                           "actionRecord", "|", "actionQuit"}));
     QCOMPARE(entryNames(child<QMenu>("menuControl")->actions()),
-             QStringList({"actionStart", "actionPause", "actionStop", "actionStartRev"}));
+             QStringList({"actionStart", "actionPause", "actionStop", "actionStartRev", "|",
+                          "actionLiteralScheme", "actionSoundScheme"}));
     QCOMPARE(entryNames(child<QMenu>("menuView")->actions()),
              QStringList({"actionDensity", "actionVelocity", "|", "menuSpeed"}));
     QCOMPARE(entryNames(child<QToolBar>("mainToolBar")->actions()),

@@ -50,6 +50,7 @@ void whenModal(QObject *owner, std::function<void(T *)> fn, int timeoutMs = 1000
 struct BoxSeen {
     QString title;
     QString text;
+    QString details; // the informative text below the text
     int count = 0;
 };
 
@@ -57,6 +58,7 @@ inline void catchBox(QObject *owner, BoxSeen *seen) {
     whenModal<QMessageBox>(owner, [seen](QMessageBox *box) {
         seen->title = box->windowTitle();
         seen->text = box->text();
+        seen->details = box->informativeText();
         ++seen->count;
         if (QAbstractButton *ok = box->button(QMessageBox::Ok)) {
             ok->click();

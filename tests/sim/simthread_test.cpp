@@ -45,9 +45,11 @@ bool sameBits(const Grid &a, const Grid &b) {
 }
 
 // Whether a frame is exactly the state of a solver built from the same inputs
-// and stepped alone frame.step times, with that state's distance.
-bool matchesSolverAlone(const SimFrame &frame, const Inputs &in, double vf = kVf, double vd = kVd,
-                        double vg = kVg, double dt = kDt) {
+// and stepped alone frame.step times, with that state's distance. `beforeStep`
+// may change the solver before each step (given the steps done so far).
+template <typename BeforeStep>
+bool matchesSolverAlone(const SimFrame &frame, const Inputs &in, double vf, double vd, double vg,
+                        double dt, BeforeStep beforeStep) {
     Solver alone(in.src, in.tgt);
     alone.m_vf = vf;
     alone.m_vd = vd;
@@ -55,11 +57,17 @@ bool matchesSolverAlone(const SimFrame &frame, const Inputs &in, double vf = kVf
     alone.setSigma(kSigma);
     alone.setTimeStep(dt);
     for (std::int64_t k = 0; k < frame.step; ++k) {
+        beforeStep(alone, k);
         alone.step();
     }
     return sameBits(frame.density, *alone.m_density) && sameBits(frame.u, *alone.m_uCentre) &&
            sameBits(frame.v, *alone.m_vCentre) &&
            frame.distance == distanceToTarget(*alone.m_density, *alone.m_target);
+}
+
+bool matchesSolverAlone(const SimFrame &frame, const Inputs &in, double vf = kVf, double vd = kVd,
+                        double vg = kVg, double dt = kDt) {
+    return matchesSolverAlone(frame, in, vf, vd, vg, dt, [](Solver &, std::int64_t) {});
 }
 
 // The owner's side of a run: notifications queued to this thread, as the
@@ -103,6 +111,7 @@ private slots:
     void pauseHoldsTheRunAndShowsWhereItHolds();
     void rateLimitSpacesStepsAndChangesAtOnce();
     void unstableRunEndsOnItsLastFiniteFrame();
+    void schemeAndKeyframesReachTheSolver();
 };
 
 void SimThreadTest::rateWindow() {
@@ -390,6 +399,57 @@ void SimThreadTest::unstableRunEndsOnItsLastFiniteFrame() {
     QVERIFY(owner.take());
     QCOMPARE(owner.frame.step, firstBad - 1);
     QVERIFY(matchesSolverAlone(owner.frame, in, vf, vd, vg, dt));
+}
+
+void SimThreadTest::schemeAndKeyframesReachTheSolver() {
+    // A sound-scheme run whose target becomes a second shape before step 4:
+    // every frame is the state of a solver given the scheme and, at step 4,
+    // the new target by hand; frames say which target governed their step.
+    const std::uint32_t n = 12;
+    const Inputs in(n);
+    Grid second(n, n);
+    for (std::uint32_t j = 0; j < n; ++j) {
+        for (std::uint32_t i = 0; i < n; ++i) {
+            second(i, j) = j > 3 && j < 8 ? 1.0 : 0.0;
+        }
+    }
+    std::vector<velloran::Keyframe> keyframes(1);
+    keyframes[0].step = 4;
+    keyframes[0].target = second;
+
+    SimThread thread(nullptr, in.src, in.tgt, kVf, kVd, kVg, kSigma, kDt);
+    thread.setScheme(velloran::Scheme::Sound);
+    thread.setTargetSchedule(std::make_unique<velloran::TargetSchedule>(in.tgt, keyframes));
+    std::vector<SimFrame> frames;
+    connect(
+        &thread, &SimThread::stepCompleted, this,
+        [&] {
+            frames.emplace_back();
+            thread.takeNewestFrame(&frames.back());
+            thread.requestFrame();
+            if (frames.size() == 7) {
+                thread.requestStop();
+            }
+        },
+        Qt::DirectConnection);
+    Owner owner(thread);
+    thread.start();
+    QVERIFY(owner.waitFinished());
+    QCOMPARE(frames.size(), std::size_t(7));
+    const auto byHand = [&second](Solver &solver, std::int64_t stepsDone) {
+        if (stepsDone == 0) {
+            solver.setScheme(velloran::Scheme::Sound);
+        }
+        if (stepsDone == 4) {
+            solver.setTarget(second);
+        }
+    };
+    for (const SimFrame &frame : frames) {
+        QCOMPARE(frame.targets, 2);
+        QCOMPARE(frame.target, frame.step <= 4 ? 0 : 1);
+        QVERIFY2(matchesSolverAlone(frame, in, kVf, kVd, kVg, kDt, byHand),
+                 qPrintable(QString::number(frame.step)));
+    }
 }
 
 QTEST_GUILESS_MAIN(SimThreadTest)

@@ -1,0 +1,247 @@
+// The scheme choice and keyframed runs in the window: the Control menu's two
+// schemes (idle only, saved and loaded with the configuration), runs of a
+// configuration with keyframes (the status widget counts the targets), and
+// every refusal: reverse, a keyframe image that is missing or of another
+// size, a keyframe the file itself gets wrong.
+
+#include "mainwindow.h"
+#include "simthread.h"
+#include "startup.h"
+#include "testsupport.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QDir>
+#include <QDoubleSpinBox>
+#include <QFile>
+#include <QLabel>
+#include <QMenu>
+#include <QTemporaryDir>
+
+using namespace testsupport;
+
+class SchemeKeyframesTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void schemesAreExclusiveAndIdleOnly();
+    void schemeIsSavedAndLoaded();
+    void keyframedRunCountsItsTargets();
+    void keyframesAreWrittenBack();
+    void keyframedRunRefusals_data();
+    void keyframedRunRefusals();
+    void badKeyframeInTheFileIsExplained();
+
+private:
+    template <typename T> T *child(const char *name) { return m_window->findChild<T *>(name); }
+    QString writeFile(const QString &name, const QByteArray &content);
+    QString configuration(const QString &name, const QByteArray &extra);
+    void load(const QString &path, BoxSeen *seen);
+    QByteArray save(const QString &name);
+    bool soundChosen() { return child<QAction>("actionSoundScheme")->isChecked(); }
+
+    QTemporaryDir m_dir;
+    MainWindow *m_window = nullptr;
+};
+
+void SchemeKeyframesTest::initTestCase() {
+    QVERIFY(m_dir.isValid());
+    QVERIFY(QDir::setCurrent(m_dir.path()));
+    QVERIFY(writeImage("disc.png", 16, 16, [](int x, int y) {
+        return (x - 7.5) * (x - 7.5) + (y - 7.5) * (y - 7.5) < 25 ? 255 : 0;
+    }));
+    QVERIFY(writeImage("bar.png", 16, 16, [](int x, int) { return x >= 6 && x < 10 ? 255 : 0; }));
+    QVERIFY(writeImage("band.png", 16, 16, [](int, int y) { return y >= 6 && y < 10 ? 255 : 0; }));
+    QVERIFY(writeImage("small.png", 8, 8, [](int, int) { return 255; }));
+}
+
+void SchemeKeyframesTest::init() {
+    m_window = new MainWindow;
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window));
+}
+
+void SchemeKeyframesTest::cleanup() {
+    qDeleteAll(findChildren<QTimer *>());
+    delete m_window;
+    m_window = nullptr;
+}
+
+QString SchemeKeyframesTest::writeFile(const QString &name, const QByteArray &content) {
+    QFile file(m_dir.filePath(name));
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+        file.write(content) != content.size()) {
+        qFatal("cannot write %s", qPrintable(name));
+    }
+    return file.fileName();
+}
+
+// A configuration of a 16 x 16 run from the disc to the bar, with `extra`
+// (a <scheme> or <keyframes> element) after the images.
+QString SchemeKeyframesTest::configuration(const QString &name, const QByteArray &extra) {
+    return writeFile(name, "<?xml version=\"1.0\"?>\n<configuration>\n"
+                           "<parameters><vf>1</vf><vd>3</vd><vg>0</vg><sigma>1</sigma>"
+                           "<dt>0.001</dt></parameters>\n"
+                           "<images><source>disc.png</source><target>bar.png</target></images>\n" +
+                               extra + "\n</configuration>\n");
+}
+
+void SchemeKeyframesTest::load(const QString &path, BoxSeen *seen) {
+    catchBox(this, seen);
+    answerFileDialog(this, path);
+    child<QAction>("actionLoadConf")->trigger();
+}
+
+QByteArray SchemeKeyframesTest::save(const QString &name) {
+    answerFileDialog(this, m_dir.filePath(name));
+    child<QAction>("actionSaveConf")->trigger();
+    QFile file(m_dir.filePath(name));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void SchemeKeyframesTest::schemesAreExclusiveAndIdleOnly() {
+    auto *literal = child<QAction>("actionLiteralScheme");
+    auto *sound = child<QAction>("actionSoundScheme");
+    QCOMPARE(literal->text(), QStringLiteral("Literal scheme"));
+    QCOMPARE(sound->text(), QStringLiteral("Sound scheme"));
+    QVERIFY(literal->isChecked() && !sound->isChecked());
+    QStringList control;
+    for (QAction *action : child<QMenu>("menuControl")->actions()) {
+        control << (action->isSeparator() ? QStringLiteral("|") : action->objectName());
+    }
+    QCOMPARE(control, QStringList({"actionStart", "actionPause", "actionStop", "actionStartRev",
+                                   "|", "actionLiteralScheme", "actionSoundScheme"}));
+    sound->trigger();
+    QVERIFY(sound->isChecked() && !literal->isChecked());
+    sound->trigger(); // exclusive: stays chosen
+    QVERIFY(sound->isChecked());
+
+    BoxSeen seen;
+    load(configuration("plain.xml", ""), &seen);
+    QCOMPARE(seen.count, 0);
+    QVERIFY(literal->isChecked()); // a file without <scheme> is a literal run
+    sound->trigger();
+    child<QAction>("actionStart")->trigger();
+    QVERIFY(m_window->simulation());
+    QVERIFY(!literal->isEnabled() && !sound->isEnabled());
+    child<QAction>("actionStop")->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(!m_window->simulation(), 60000);
+    QVERIFY(literal->isEnabled() && sound->isEnabled());
+    QVERIFY(sound->isChecked());
+}
+
+void SchemeKeyframesTest::schemeIsSavedAndLoaded() {
+    // Literal: no <scheme> element, the file as it always was.
+    BoxSeen seen;
+    load(configuration("start.xml", ""), &seen);
+    QVERIFY(!save("literal.xml").contains("<scheme>"));
+    child<QAction>("actionSoundScheme")->trigger();
+    QVERIFY(save("sound.xml").contains("<scheme>sound</scheme>"));
+
+    child<QAction>("actionLiteralScheme")->trigger();
+    load(m_dir.filePath("sound.xml"), &seen);
+    QCOMPARE(seen.count, 0);
+    QVERIFY(soundChosen());
+    load(configuration("explicit.xml", "<scheme>literal</scheme>"), &seen);
+    QVERIFY(!soundChosen());
+
+    // An unknown word is refused, with the reason, and changes nothing.
+    child<QAction>("actionSoundScheme")->trigger();
+    load(configuration("unknown.xml", "<scheme>loud</scheme>"), &seen);
+    QCOMPARE(seen.count, 1);
+    QCOMPARE(seen.text, QStringLiteral("Invalid configuration file."));
+    QVERIFY2(seen.details.contains(QStringLiteral("loud")), qPrintable(seen.details));
+    QVERIFY(soundChosen());
+}
+
+void SchemeKeyframesTest::keyframedRunCountsItsTargets() {
+    BoxSeen seen;
+    load(configuration("keyed.xml", "<scheme>sound</scheme><keyframes>"
+                                    "<target step=\"3\">band.png</target></keyframes>"),
+         &seen);
+    QCOMPARE(seen.count, 0);
+    auto *status = child<QLabel>("label_RunStatus");
+    child<QAction>("actionStart")->trigger();
+    QVERIFY(m_window->simulation());
+    QTRY_VERIFY_WITH_TIMEOUT(status->text().endsWith(QStringLiteral(" · target 2/2")), 60000);
+    QVERIFY2(status->text().startsWith(QStringLiteral("step ")), qPrintable(status->text()));
+    child<QAction>("actionStop")->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(!m_window->simulation(), 60000);
+
+    // A configuration without keyframes ends them: one target, no count.
+    load(configuration("plain.xml", ""), &seen);
+    child<QAction>("actionStart")->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(status->text().startsWith(QStringLiteral("step ")), 60000);
+    QVERIFY2(!status->text().contains(QStringLiteral("target")), qPrintable(status->text()));
+    child<QAction>("actionStop")->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(!m_window->simulation(), 60000);
+}
+
+void SchemeKeyframesTest::keyframesAreWrittenBack() {
+    const QByteArray keyframes = "<keyframes>\n"
+                                 "        <target step=\"40\">band.png</target>\n"
+                                 "        <target step=\"90\" blend=\"20\">bar.png</target>\n"
+                                 "    </keyframes>";
+    BoxSeen seen;
+    load(configuration("keyed.xml", keyframes), &seen);
+    const QByteArray saved = save("again.xml");
+    QVERIFY2(saved.contains(keyframes), saved.constData());
+    load(configuration("plain.xml", ""), &seen);
+    QVERIFY(!save("plain-again.xml").contains("<keyframes>"));
+}
+
+void SchemeKeyframesTest::keyframedRunRefusals_data() {
+    QTest::addColumn<QByteArray>("keyframes");
+    QTest::addColumn<bool>("reverse");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("reverse") << QByteArray("<target step=\"5\">band.png</target>") << true
+                             << "A run with keyframes cannot be started in reverse.";
+    QTest::newRow("missing image")
+        << QByteArray("<target step=\"5\">band.png</target><target step=\"9\">gone.png</target>")
+        << false << "Could not load the keyframe image gone.png (step 9).";
+    QTest::newRow("other size")
+        << QByteArray("<target step=\"5\">small.png</target>") << false
+        << "The keyframe image small.png (step 5) is 8 x 8 pixels; the target image is 16 x 16.";
+}
+
+void SchemeKeyframesTest::keyframedRunRefusals() {
+    QFETCH(QByteArray, keyframes);
+    QFETCH(bool, reverse);
+    QFETCH(QString, message);
+    BoxSeen seen;
+    load(configuration("refused.xml", "<keyframes>" + keyframes + "</keyframes>"), &seen);
+    QCOMPARE(seen.count, 0);
+    catchBox(this, &seen);
+    child<QAction>(reverse ? "actionStartRev" : "actionStart")->trigger();
+    QCOMPARE(seen.count, 1);
+    QCOMPARE(seen.title, QStringLiteral("Velloran"));
+    QCOMPARE(seen.text, message);
+    QVERIFY(!m_window->simulation());
+    QVERIFY(child<QAction>("actionStart")->isEnabled());
+}
+
+void SchemeKeyframesTest::badKeyframeInTheFileIsExplained() {
+    child<QLineEdit>("lineEdit_Src")->setText(QStringLiteral("kept.png"));
+    BoxSeen seen;
+    load(configuration("bad.xml", "<keyframes><target step=\"9\">band.png</target>"
+                                  "<target step=\"4\">bar.png</target></keyframes>"),
+         &seen);
+    QCOMPARE(seen.count, 1);
+    QCOMPARE(seen.text, QStringLiteral("Invalid configuration file."));
+    QVERIFY2(seen.details.contains(QStringLiteral("step 4")), qPrintable(seen.details));
+    QCOMPARE(child<QLineEdit>("lineEdit_Src")->text(), QStringLiteral("kept.png"));
+}
+
+int main(int argc, char **argv) {
+    setDefaultSurfaceFormat();
+    QApplication app(argc, argv);
+    nameApplication();
+    SchemeKeyframesTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "schemekeyframes_test.moc"
