@@ -42,20 +42,25 @@ template <int W> VELLORAN_INLINE void store(double *p, typename Vec<W>::V v) {
     std::memcpy(p, &v, sizeof v);
 }
 
-// x in every lane. GCC 12 builds such a vector of 8 lanes with one masked move
-// per lane, and one of 4 with two shuffles, so the single broadcast is spelt
-// out (4 lanes are only used in AVX2 code, 8 only in AVX-512 code).
+// x in every lane. Built as a shuffle of a vector that holds x in lane 0, so
+// GCC 12 emits a single broadcast for 4 and 8 lanes; built element by element
+// it spends one masked move per lane on 8 lanes and two shuffles on 4. The
+// shuffle is plain C++ with no instruction or register named, so it compiles
+// in every build type and with Clang, wherever the kernel that uses it ends up
+// (a lambda left out of line is compiled without the wide instruction set).
 template <int W> VELLORAN_INLINE typename Vec<W>::V splat(double x) {
-    typename Vec<W>::V v;
-#if defined(__x86_64__)
+#if defined(__has_builtin)
+#if __has_builtin(__builtin_shufflevector)
     if constexpr (W == 8) {
-        asm("vbroadcastsd %1, %0" : "=v"(v) : "x"(x));
-        return v;
+        const typename Vec<4>::V first = {x};
+        return __builtin_shufflevector(first, first, 0, 0, 0, 0, 0, 0, 0, 0);
     } else if constexpr (W == 4) {
-        asm("vbroadcastsd %1, %0" : "=x"(v) : "x"(x));
-        return v;
+        const typename Vec<2>::V first = {x};
+        return __builtin_shufflevector(first, first, 0, 0, 0, 0);
     }
 #endif
+#endif
+    typename Vec<W>::V v;
     for (int k = 0; k < W; ++k) {
         v[k] = x;
     }
