@@ -1,0 +1,73 @@
+#include "solverstate.h"
+
+#include <utility>
+
+namespace velloran {
+
+namespace {
+
+// The density and the face velocities are the state proper. The target, its
+// blur and the driving field are fixed at set-up for one target, but a
+// keyframed run changes them mid-run (and scales the target to the mass it
+// meets), so they travel too. The pressure starts from zero in the literal
+// scheme; a scheme that starts from the last solution needs it.
+// (The solver's grids are held by pointer, so a const solver still hands out
+// writable grids; restoreSolverState is the only writer.)
+std::vector<std::pair<QString, Grid *>> stateGrids(const Solver &solver) {
+    return {
+        {QStringLiteral("density"), solver.m_density.get()},
+        {QStringLiteral("u"), solver.m_u.get()},
+        {QStringLiteral("v"), solver.m_v.get()},
+        {QStringLiteral("target"), solver.m_target.get()},
+        {QStringLiteral("blurTarget"), solver.m_blurTarget.get()},
+        {QStringLiteral("driveU"), solver.m_driveU.get()},
+        {QStringLiteral("driveV"), solver.m_driveV.get()},
+        {QStringLiteral("pressure"), solver.m_pressure.get()},
+    };
+}
+
+const Grid *find(const std::vector<CheckpointGrid> &grids, const QString &name) {
+    for (const CheckpointGrid &grid : grids) {
+        if (grid.name == name) {
+            return &grid.grid;
+        }
+    }
+    return nullptr;
+}
+
+} // namespace
+
+std::vector<CheckpointGrid> captureSolverState(const Solver &solver) {
+    std::vector<CheckpointGrid> grids;
+    for (const auto &[name, grid] : stateGrids(solver)) {
+        grids.push_back({name, *grid});
+    }
+    return grids;
+}
+
+bool restoreSolverState(const std::vector<CheckpointGrid> &grids, Solver &solver, QString *error) {
+    const auto targets = stateGrids(solver);
+    // Check everything first, so that a refusal leaves the solver as it was.
+    for (const auto &[name, grid] : targets) {
+        const Grid *saved = find(grids, name);
+        if (!saved) {
+            *error = QStringLiteral("the checkpoint lacks the grid '%1'").arg(name);
+            return false;
+        }
+        if (saved->NumRows() != grid->NumRows() || saved->NumCols() != grid->NumCols()) {
+            *error = QStringLiteral("the checkpoint's grid '%1' is %2 x %3, the run needs %4 x %5")
+                         .arg(name)
+                         .arg(saved->NumRows())
+                         .arg(saved->NumCols())
+                         .arg(grid->NumRows())
+                         .arg(grid->NumCols());
+            return false;
+        }
+    }
+    for (const auto &[name, grid] : targets) {
+        *grid = *find(grids, name);
+    }
+    return true;
+}
+
+} // namespace velloran
