@@ -179,14 +179,22 @@ std::optional<int> FrameNamePattern::stepOfNumber(const QString &number) const {
     return this->number(step) == number ? std::optional<int>(step) : std::nullopt;
 }
 
-std::optional<int> FrameNamePattern::frameStep(const QString &name,
-                                               const QString &extension) const {
-    const QString tail = m_suffix + QLatin1Char('.') + extension;
-    if (name.size() < m_prefix.size() + tail.size() || !name.startsWith(m_prefix) ||
-        !name.endsWith(tail)) {
+std::optional<int> FrameNamePattern::stepBetween(const QString &name, const QString &head,
+                                                 const QString &tail) const {
+    if (name.size() < head.size() + tail.size() || !name.startsWith(head) || !name.endsWith(tail)) {
         return std::nullopt;
     }
-    return stepOfNumber(name.mid(m_prefix.size(), name.size() - m_prefix.size() - tail.size()));
+    return stepOfNumber(name.mid(head.size(), name.size() - head.size() - tail.size()));
+}
+
+std::optional<int> FrameNamePattern::frameStep(const QString &name,
+                                               const QString &extension) const {
+    return stepBetween(name, m_prefix, m_suffix + QLatin1Char('.') + extension);
+}
+
+std::optional<int> FrameNamePattern::fieldStep(const QString &name, const QString &fieldPrefix,
+                                               const QString &extension) const {
+    return stepBetween(name, fieldPrefix, QLatin1Char('.') + extension);
 }
 
 bool FrameNamePattern::isFrameName(const QString &name, const QString &extension) const {
@@ -195,14 +203,7 @@ bool FrameNamePattern::isFrameName(const QString &name, const QString &extension
 
 bool FrameNamePattern::isFieldName(const QString &name, const QString &fieldPrefix,
                                    const QString &extension) const {
-    const QString tail = QLatin1Char('.') + extension;
-    if (name.size() < fieldPrefix.size() + tail.size() || !name.startsWith(fieldPrefix) ||
-        !name.endsWith(tail)) {
-        return false;
-    }
-    return stepOfNumber(
-               name.mid(fieldPrefix.size(), name.size() - fieldPrefix.size() - tail.size()))
-        .has_value();
+    return fieldStep(name, fieldPrefix, extension).has_value();
 }
 
 } // namespace velloran

@@ -46,9 +46,13 @@ public:
 
     // The step a name of this pattern carries, if it is one.
     std::optional<int> frameStep(const QString &name, const QString &extension) const;
+    std::optional<int> fieldStep(const QString &name, const QString &fieldPrefix,
+                                 const QString &extension) const;
 
 private:
     std::optional<int> stepOfNumber(const QString &number) const;
+    std::optional<int> stepBetween(const QString &name, const QString &head,
+                                   const QString &tail) const;
 
     QString m_text;
     QString m_prefix;
