@@ -1,0 +1,56 @@
+#include "clirun.h"
+
+#include <QDir>
+#include <QFile>
+
+namespace clirun {
+
+Result run(const QStringList &arguments, const QString &workDir,
+           const QProcessEnvironment &environment) {
+    QProcess process;
+    process.setProgram(QStringLiteral(VELLORAN_RENDER_EXE));
+    process.setArguments(arguments);
+    process.setProcessEnvironment(environment);
+    if (!workDir.isEmpty()) {
+        process.setWorkingDirectory(workDir);
+    }
+    process.start();
+    Result result;
+    if (!process.waitForFinished(240000) || process.exitStatus() != QProcess::NormalExit) {
+        return result;
+    }
+    result.exitCode = process.exitCode();
+    result.out = QString::fromLocal8Bit(process.readAllStandardOutput());
+    result.err = QString::fromLocal8Bit(process.readAllStandardError());
+    return result;
+}
+
+QImage filled(int width, int height, int grey) {
+    QImage image(width, height, QImage::Format_Grayscale8);
+    image.fill(grey);
+    return image;
+}
+
+QImage disc(int side, double radius) {
+    QImage image = filled(side, side, 0);
+    for (int y = 0; y < side; ++y) {
+        for (int x = 0; x < side; ++x) {
+            const double dx = x - side / 2.0 + 0.5;
+            const double dy = y - side / 2.0 + 0.5;
+            image.scanLine(y)[x] = dx * dx + dy * dy < radius * radius ? 255 : 0;
+        }
+    }
+    return image;
+}
+
+QList<QPair<QString, QByteArray>> folderContents(const QString &dir) {
+    QList<QPair<QString, QByteArray>> contents;
+    const QDir folder(dir);
+    for (const QString &name : folder.entryList(QDir::Files | QDir::Hidden, QDir::Name)) {
+        QFile file(folder.filePath(name));
+        contents.append({name, file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray()});
+    }
+    return contents;
+}
+
+} // namespace clirun

@@ -1,0 +1,28 @@
+#pragma once
+
+// Running velloran-render as a user does, for the program-level tests.
+
+#include <QImage>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+namespace clirun {
+
+struct Result {
+    int exitCode = -1; // -1: did not finish normally
+    QString out;
+    QString err;
+};
+
+Result run(const QStringList &arguments, const QString &workDir = QString(),
+           const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment());
+
+// A grey image of one value, and a white disc on black.
+QImage filled(int width, int height, int grey);
+QImage disc(int side, double radius);
+
+// Every file of a folder (names sorted) with its contents.
+QList<QPair<QString, QByteArray>> folderContents(const QString &dir);
+
+} // namespace clirun

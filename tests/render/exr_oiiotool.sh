@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# An EXR frame of the renderer opened by an independent reader (OpenImageIO's
+# oiiotool): it must see the seven channels with their types, the size and
+# the compression.
+#   exr_oiiotool.sh RENDERER SOURCE_DIR
+set -euo pipefail
+renderer=$1
+source_dir=$2
+command -v oiiotool >/dev/null || { echo "oiiotool is missing (tools/setup.sh installs it)" >&2; exit 1; }
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+"$renderer" --source "$source_dir/examples/blob.png" --target "$source_dir/examples/letter-s.png" \
+  --sigma 2 --dt 0.001 --vf 0.5 --vd 5 --steps 3 --every 3 --format exr --out "$work" --quiet
+info=$(oiiotool --info -v "$work/frame_000003.exr")
+echo "$info"
+expect() {
+  grep -qF -- "$1" <<<"$info" || { echo "oiiotool output lacks: $1" >&2; exit 1; }
+}
+expect "128 x 128, 7 channel, half/half/half/half/float/float/float openexr"
+expect "channel list: R (half), G (half), B (half), A (half), density (float), velocity.u (float), velocity.v (float)"
+expect "compression: \"zip\""

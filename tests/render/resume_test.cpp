@@ -1,0 +1,269 @@
+// Checkpoints and resumed runs, as a user meets them: a run stopped early, by
+// SIGTERM or by SIGKILL and then resumed writes the same frames, fields,
+// metrics (but for the seconds) and plot as one that ran straight through.
+
+#include "clirun.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <random>
+
+using clirun::Result;
+using clirun::run;
+
+namespace {
+
+constexpr int kSteps = 600;
+
+class Resume : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        s_dir = new QTemporaryDir;
+        ASSERT_TRUE(clirun::disc(40, 13).save(s_dir->filePath("src.png")));
+        ASSERT_TRUE(clirun::disc(40, 7).save(s_dir->filePath("tgt.png")));
+        QElapsedTimer clock;
+        clock.start();
+        const Result r = run(arguments(s_dir->filePath("straight"), kSteps));
+        s_straightMilliseconds = clock.elapsed();
+        ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    }
+    static void TearDownTestSuite() {
+        delete s_dir;
+        s_dir = nullptr;
+    }
+
+    static QString path(const QString &name) { return s_dir->filePath(name); }
+
+    // Every format, frames off the 300 mark (every 7), gathering on.
+    static QStringList arguments(const QString &out, int steps) {
+        return {"--source",
+                path("src.png"),
+                "--target",
+                path("tgt.png"),
+                "--vf",
+                "1",
+                "--vd",
+                "3",
+                "--vg",
+                "0.0001",
+                "--sigma",
+                "1",
+                "--dt",
+                "0.001",
+                "--every",
+                "7",
+                "--format",
+                "png,npy,exr",
+                "--steps",
+                QString::number(steps),
+                "--checkpoint-every",
+                "50",
+                "--out",
+                out,
+                "--quiet"};
+    }
+
+    // metrics.csv without its last column (seconds).
+    static QByteArray withoutSeconds(const QByteArray &csv) {
+        QByteArray result;
+        for (const QByteArray &line : csv.split('\n')) {
+            result += line.left(line.lastIndexOf(',')) + '\n';
+        }
+        return result;
+    }
+
+    // The folder holds exactly the straight run's files, byte for byte.
+    static void expectSameAsStraight(const QString &dir) {
+        auto comparable = [](const QString &folder) {
+            QList<QPair<QString, QByteArray>> files = clirun::folderContents(folder);
+            files.removeIf([](const auto &file) { return file.first == "checkpoint.vlck"; });
+            for (auto &file : files) {
+                if (file.first == "metrics.csv") {
+                    file.second = withoutSeconds(file.second);
+                }
+            }
+            return files;
+        };
+        const auto expected = comparable(path("straight"));
+        const auto actual = comparable(dir);
+        QStringList expectedNames;
+        QStringList actualNames;
+        for (const auto &file : expected) {
+            expectedNames << file.first;
+        }
+        for (const auto &file : actual) {
+            actualNames << file.first;
+        }
+        ASSERT_EQ(actualNames, expectedNames);
+        ASSERT_GT(expected.size(), 5 * (kSteps / 7));
+        for (qsizetype k = 0; k < expected.size(); ++k) {
+            EXPECT_TRUE(actual[k].second == expected[k].second)
+                << actual[k].first.toStdString() << " differs";
+        }
+    }
+
+    // Starts a run, waits for `ready` to appear in its folder, then a random
+    // moment within the run's length, and sends `signal`.
+    static int interruptedRun(const QString &out, int signal, const QString &ready,
+                              std::mt19937 &random) {
+        QProcess process;
+        process.setProgram(QStringLiteral(VELLORAN_RENDER_EXE));
+        process.setArguments(arguments(out, kSteps));
+        process.start();
+        EXPECT_TRUE(process.waitForStarted());
+        const QString marker = QDir(out).filePath(ready);
+        for (int k = 0; k < 6000 && !QFileInfo::exists(marker); ++k) {
+            QThread::usleep(500);
+        }
+        std::uniform_int_distribution<qint64> delay(0, s_straightMilliseconds);
+        const qint64 wait = delay(random);
+        QThread::msleep(static_cast<unsigned long>(wait));
+        ::kill(static_cast<pid_t>(process.processId()), signal);
+        EXPECT_TRUE(process.waitForFinished(120000));
+        if (process.exitStatus() != QProcess::NormalExit) {
+            return -signal; // ended by the signal itself
+        }
+        return process.exitCode();
+    }
+
+    static QTemporaryDir *s_dir;
+    static qint64 s_straightMilliseconds;
+};
+
+QTemporaryDir *Resume::s_dir = nullptr;
+qint64 Resume::s_straightMilliseconds = 0;
+
+} // namespace
+
+TEST_F(Resume, ShorterRunExtendedEqualsStraightRun) {
+    const QString out = path("extended");
+    Result r = run(arguments(out, 300));
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    // Frame 300 ends the short run but is no frame of the long one (7 does not
+    // divide 300): the resumed run removes it.
+    ASSERT_TRUE(QFileInfo::exists(QDir(out).filePath("frame_000300.png")));
+
+    // The run has reached its planned end: nothing to do, nothing changed.
+    const auto before = clirun::folderContents(out);
+    r = run({"--resume", out, "--quiet"});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains("has already reached step 300")) << r.err.toStdString();
+    EXPECT_EQ(clirun::folderContents(out), before);
+    // Going back is refused.
+    r = run({"--resume", out, "--steps", "200", "--quiet"});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_TRUE(r.err.contains("already at step 300")) << r.err.toStdString();
+    EXPECT_EQ(clirun::folderContents(out), before);
+
+    r = run({"--resume", out, "--steps", QString::number(kSteps), "--quiet"});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    expectSameAsStraight(out);
+}
+
+TEST_F(Resume, SigtermAtARandomMomentThenResume) {
+    std::random_device device;
+    const unsigned seed = device();
+    std::mt19937 random(seed);
+    SCOPED_TRACE(testing::Message() << "seed " << seed);
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        const QString out = path(QStringLiteral("term%1").arg(attempt));
+        const int code = interruptedRun(out, SIGTERM, "metrics.csv", random);
+        ASSERT_TRUE(code == 143 || code == 0) << code;
+        if (code == 143) {
+            EXPECT_TRUE(QFileInfo::exists(QDir(out).filePath("checkpoint.vlck")));
+        }
+        const Result r = run({"--resume", out, "--quiet"});
+        ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+        expectSameAsStraight(out);
+    }
+}
+
+TEST_F(Resume, SigkillAtARandomMomentThenResumeFromTheLastCheckpoint) {
+    std::random_device device;
+    const unsigned seed = device();
+    std::mt19937 random(seed);
+    SCOPED_TRACE(testing::Message() << "seed " << seed);
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        const QString out = path(QStringLiteral("kill%1").arg(attempt));
+        const int code = interruptedRun(out, SIGKILL, "checkpoint.vlck", random);
+        ASSERT_TRUE(code == -SIGKILL || code == 0) << code;
+        const Result r = run({"--resume", out, "--quiet"});
+        ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+        expectSameAsStraight(out);
+    }
+}
+
+TEST_F(Resume, RefusalsSayWhyAndChangeNothing) {
+    const QString out = path("refusals");
+    ASSERT_EQ(run(arguments(out, 100)).exitCode, 0);
+    const QString checkpoint = QDir(out).filePath("checkpoint.vlck");
+    QFile file(checkpoint);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray good = file.readAll();
+    file.close();
+
+    auto expectRefusal = [&](const QString &message) {
+        const auto before = clirun::folderContents(out);
+        const Result r = run({"--resume", out, "--steps", "200", "--quiet"});
+        EXPECT_EQ(r.exitCode, 2) << message.toStdString();
+        EXPECT_TRUE(r.err.contains(message)) << r.err.toStdString();
+        EXPECT_EQ(r.err.count('\n'), 1) << r.err.toStdString();
+        EXPECT_EQ(clirun::folderContents(out), before) << message.toStdString();
+    };
+    auto replace = [](const QString &name, const QByteArray &bytes) {
+        QFile f(name);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(bytes);
+    };
+
+    replace(checkpoint, good.left(good.size() / 2));
+    expectRefusal("is truncated");
+    QByteArray damaged = good;
+    damaged[damaged.size() / 2] = static_cast<char>(damaged[damaged.size() / 2] ^ 1);
+    replace(checkpoint, damaged);
+    expectRefusal("checksum does not match");
+    QByteArray other = good;
+    other[8] = 9;
+    replace(checkpoint, other);
+    expectRefusal("format version 9");
+    replace(checkpoint, good);
+
+    QFile source(path("src.png"));
+    ASSERT_TRUE(source.open(QIODevice::ReadOnly));
+    const QByteArray image = source.readAll();
+    source.close();
+    replace(path("src.png"), image + "x");
+    expectRefusal("has changed since the checkpoint");
+    ASSERT_TRUE(QFile::rename(path("src.png"), path("moved.png")));
+    expectRefusal("cannot be read");
+    ASSERT_TRUE(QFile::remove(path("moved.png")));
+    replace(path("src.png"), image);
+
+    const QString metrics = QDir(out).filePath("metrics.csv");
+    QFile csv(metrics);
+    ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
+    const QByteArray rows = csv.readAll();
+    csv.close();
+    replace(metrics, rows.left(rows.size() - 10));
+    expectRefusal("metrics.csv");
+    replace(metrics, rows);
+
+    ASSERT_TRUE(QFile::remove(checkpoint));
+    expectRefusal("no checkpoint");
+    const Result missing = run({"--resume", path("nowhere"), "--quiet"});
+    EXPECT_EQ(missing.exitCode, 2);
+    EXPECT_FALSE(QFileInfo::exists(path("nowhere")));
+
+    // After all that, the untouched run still resumes.
+    replace(checkpoint, good);
+    EXPECT_EQ(run({"--resume", out, "--steps", "150", "--quiet"}).exitCode, 0);
+}
