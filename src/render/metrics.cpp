@@ -45,20 +45,23 @@ StepMetrics measure(const Solver &solver, int step, double seconds) {
     metrics.maxSpeed = std::sqrt(maxSpeedSquared);
     metrics.seconds = seconds;
     metrics.finite = finite && std::isfinite(mass);
+    metrics.substeps = step > 0 ? solver.lastSubsteps().total() : 0;
     return metrics;
 }
 
 QString metricsCsvHeader() {
-    return QStringLiteral("step,distance,mass,max_speed,seconds");
+    return QStringLiteral("step,distance,mass,max_speed,seconds,substeps,target");
 }
 
 QString metricsCsvLine(const StepMetrics &m) {
-    return QStringLiteral("%1,%2,%3,%4,%5")
+    return QStringLiteral("%1,%2,%3,%4,%5,%6,%7")
         .arg(m.step)
         .arg(m.distance, 0, 'g', 10)
         .arg(m.mass, 0, 'g', 10)
         .arg(m.maxSpeed, 0, 'g', 10)
-        .arg(m.seconds, 0, 'f', 3);
+        .arg(m.seconds, 0, 'f', 3)
+        .arg(m.substeps)
+        .arg(m.target);
 }
 
 namespace {
@@ -96,7 +99,8 @@ double stepTickSpacing(int lastStep) {
 
 } // namespace
 
-QImage convergencePlot(const std::vector<StepMetrics> &history, const QString &title) {
+QImage convergencePlot(const std::vector<StepMetrics> &history, const QString &title,
+                       const std::vector<std::int64_t> &keyframeSteps) {
     const int width = 800;
     const int height = 500;
     QImage image(width, height, QImage::Format_RGB32);
@@ -170,6 +174,22 @@ QImage convergencePlot(const std::vector<StepMetrics> &history, const QString &t
     painter.drawText(QRectF(plot.left(), 12, plot.width(), 26), Qt::AlignHCenter | Qt::AlignVCenter,
                      QFontMetrics(titleFont).elidedText(title, Qt::ElideMiddle, plot.width()));
     painter.setFont(font);
+
+    // Where the target changes: dashed lines, labelled with the target they
+    // lead to (the first target is number 1, as in the desktop program).
+    painter.setClipRect(plot);
+    for (std::size_t k = 0; k < keyframeSteps.size(); ++k) {
+        const auto step = static_cast<double>(keyframeSteps[k]);
+        if (step > right) {
+            break;
+        }
+        const QPointF p = toPoint(step, 0.0);
+        painter.setPen(QPen(QColor(230, 140, 20), 1.5, Qt::DashLine));
+        painter.drawLine(QPointF(p.x(), plot.top()), QPointF(p.x(), plot.bottom()));
+        painter.drawText(QPointF(p.x() + 4, plot.top() + 14),
+                         QStringLiteral("target %1").arg(k + 2));
+    }
+    painter.setClipping(false);
 
     // The curve, and a marker on its lowest point.
     QPainterPath path;

@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <cmath>
+#include <cstdint>
 #include <utility>
 #include <vector>
 
@@ -25,8 +26,9 @@ struct StepMetrics {
 };
 
 // Reads the solver's density, target (as equalised by the solver) and centred
-// velocity. When the target carries no smoke the distance is the plain sum
-// |rho - rho*|, which is 0 for an empty density.
+// velocity, and the sub-cycles of its last step (0 for step 0, before any step;
+// the caller fills in the active target). When the target carries no smoke the distance is the
+// plain sum |rho - rho*|, which is 0 for an empty density.
 StepMetrics measure(const Solver &solver, int step, double seconds);
 
 // The distance curve for the plot and the summary. Long runs are thinned out
@@ -101,13 +103,15 @@ private:
     int m_stride = 1;
 };
 
-// "step,distance,mass,max_speed,seconds"
+// "step,distance,mass,max_speed,seconds,substeps,target"
 QString metricsCsvHeader();
 QString metricsCsvLine(const StepMetrics &metrics);
 
-// A plot of the distance against the step, with labelled axes. Non-finite
-// points are left out. Needs a QGuiApplication (fonts).
-QImage convergencePlot(const std::vector<StepMetrics> &history, const QString &title);
+// A plot of the distance against the step, with labelled axes and a dashed
+// vertical line at each keyframe step (the active target changes after it).
+// Non-finite points are left out. Needs a QGuiApplication (fonts).
+QImage convergencePlot(const std::vector<StepMetrics> &history, const QString &title,
+                       const std::vector<std::int64_t> &keyframeSteps = {});
 
 // The interior of a framed density grid (N x N for a run; any rows x columns)
 // as an 8-bit grey picture, upright: value clamp(rho, 0, 1) * 255 rounded;

@@ -42,8 +42,12 @@ TEST(Metrics, DistanceMassAndSpeedOverTheInterior) {
     EXPECT_EQ(m.maxSpeed, 5.0);
     EXPECT_EQ(m.seconds, 1.5);
     EXPECT_TRUE(m.finite);
-    EXPECT_EQ(metricsCsvLine(m), "7,2,1,5,1.500");
-    EXPECT_EQ(metricsCsvHeader(), "step,distance,mass,max_speed,seconds");
+    EXPECT_EQ(m.substeps, 3);                        // a literal step: one sub-cycle of each kind
+    EXPECT_EQ(measure(*solver, 0, 0.0).substeps, 0); // before the first step
+    StepMetrics onSecond = m;
+    onSecond.target = 1;
+    EXPECT_EQ(metricsCsvLine(onSecond), "7,2,1,5,1.500,3,1");
+    EXPECT_EQ(metricsCsvHeader(), "step,distance,mass,max_speed,seconds,substeps,target");
 
     (*solver->m_vCentre)(2, 2) = std::numeric_limits<double>::quiet_NaN();
     EXPECT_FALSE(measure(*solver, 8, 0).finite);
@@ -135,6 +139,22 @@ TEST(Metrics, PlotIsDrawnWithoutNonFinitePoints) {
     }
     EXPECT_GT(coloured, 200);
     EXPECT_FALSE(convergencePlot({}, "empty").isNull());
+
+    // A keyframe at step 50 draws an orange line across the plot there; one
+    // beyond the last step draws nothing.
+    auto orange = [](const QImage &image, int x) {
+        int count = 0;
+        for (int y = 60; y < image.height() - 70; ++y) {
+            const QColor c = image.pixelColor(x, y);
+            count += c.red() > 200 && c.green() > 100 && c.green() < 180 && c.blue() < 100;
+        }
+        return count;
+    };
+    const QImage marked = convergencePlot(history, "test", {50, 1000});
+    const int lineX = 80 + (800 - 110) / 2; // step 50 of 100, halfway along the axis
+    EXPECT_GT(orange(marked, lineX) + orange(marked, lineX + 1), 100);
+    EXPECT_EQ(orange(plot, lineX) + orange(plot, lineX + 1), 0);
+    EXPECT_EQ(convergencePlot(history, "test", {1000}), plot);
 }
 
 TEST(Metrics, HistoryStaysBoundedAndKeepsFirstBestLatest) {
