@@ -1,7 +1,8 @@
 #include "npy.h"
 
+#include "atomicfile.h"
+
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QtEndian>
 
 #include <cstring>
@@ -53,17 +54,7 @@ QByteArray npyBytes(const Grid &grid) {
 }
 
 bool writeNpy(const QString &path, const Grid &grid, QString *error) {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        *error = file.errorString();
-        return false;
-    }
-    const QByteArray bytes = npyBytes(grid);
-    if (file.write(bytes) != bytes.size() || !file.commit()) {
-        *error = file.errorString();
-        return false;
-    }
-    return true;
+    return writeFileAtomically(path, npyBytes(grid), error);
 }
 
 std::optional<Grid> parseNpy(const QByteArray &bytes) {

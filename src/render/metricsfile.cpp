@@ -1,0 +1,110 @@
+#include "metricsfile.h"
+
+#include "atomicfile.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace velloran {
+
+namespace {
+
+// Rows held back before a write is forced: about a thousand steps.
+constexpr qsizetype kPendingLimit = 64 * 1024;
+
+} // namespace
+
+MetricsFile::MetricsFile(const QString &path)
+    : m_path(path) {}
+
+MetricsFile::~MetricsFile() {
+    if (m_fd >= 0) {
+        ::close(m_fd);
+    }
+}
+
+bool MetricsFile::openAt(int flags, qint64 length, QString *error) {
+    m_fd = ::open(QFile::encodeName(m_path).constData(), flags | O_WRONLY | O_CLOEXEC, 0666);
+    if (m_fd < 0) {
+        *error = fileError("write", m_path, errno);
+        return false;
+    }
+    if (::ftruncate(m_fd, length) != 0 || ::lseek(m_fd, length, SEEK_SET) != length) {
+        *error = fileError("write", m_path, errno);
+        ::close(m_fd);
+        m_fd = -1;
+        return false;
+    }
+    m_length = length;
+    return true;
+}
+
+bool MetricsFile::create(QString *error) {
+    m_pending = metricsCsvHeader().toUtf8() + '\n';
+    return openAt(O_CREAT, 0, error) && flush(error);
+}
+
+bool MetricsFile::resume(qint64 length, QString *error) {
+    m_pending.clear();
+    return openAt(0, length, error);
+}
+
+bool MetricsFile::append(const StepMetrics &metrics, QString *error) {
+    m_pending += metricsCsvLine(metrics).toUtf8();
+    m_pending += '\n';
+    return m_pending.size() < kPendingLimit || flush(error);
+}
+
+bool MetricsFile::flush(QString *error) {
+    if (m_pending.isEmpty()) {
+        return true;
+    }
+    if (m_fd < 0) {
+        *error = fileError("write", m_path, EBADF);
+        return false;
+    }
+    const char *data = m_pending.constData();
+    qsizetype left = m_pending.size();
+    while (left > 0) {
+        const ssize_t written = ::write(m_fd, data, static_cast<size_t>(left));
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written < 0) {
+            const int reason = errno;
+            // Back to the last whole row; the rows before the failure stay.
+            if (::ftruncate(m_fd, m_length) == 0) {
+                ::lseek(m_fd, m_length, SEEK_SET);
+            }
+            *error = fileError("write", m_path, reason);
+            return false;
+        }
+        data += written;
+        left -= written;
+    }
+    m_length += m_pending.size();
+    m_pending.clear();
+    return true;
+}
+
+bool MetricsFile::close(QString *error) {
+    if (m_fd < 0) {
+        return true;
+    }
+    bool ok = flush(error);
+    if (ok && ::fdatasync(m_fd) != 0) {
+        *error = fileError("write", m_path, errno);
+        ok = false;
+    }
+    if (::close(m_fd) != 0 && ok) {
+        *error = fileError("write", m_path, errno);
+        ok = false;
+    }
+    m_fd = -1;
+    return ok;
+}
+
+} // namespace velloran
