@@ -256,9 +256,10 @@ QString renderUsage() {
                "  --help, --version\n"
                "\n"
                "Exit status: 0 done; 1 output or video encoding failed during the run;\n"
-               "2 bad input (nothing is created); 3 the run became unstable (what was written\n"
-               "is kept); 130 interrupted by Ctrl-C (the step under way is finished and\n"
-               "written first; a second Ctrl-C ends at once).\n");
+               "2 bad input or output folder in use (nothing is created); 3 the run became\n"
+               "unstable (what was written is kept); 130 interrupted by Ctrl-C, 143 by\n"
+               "SIGTERM, 129 by SIGHUP (the step under way is finished and written first;\n"
+               "a second signal ends at once).\n");
 }
 
 } // namespace velloran

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <sys/resource.h>
 
 namespace {
 
@@ -252,35 +253,138 @@ TEST_F(RenderCli, UnstableRunStopsWithThreeAndKeepsOutput) {
     EXPECT_GE(metrics.readAll().count('\n'), 2);
 }
 
-TEST_F(RenderCli, InterruptFinishesTheStepAndWritesIt) {
-    const QString out = path("interrupted");
-    QProcess process;
-    process.setProgram(QStringLiteral(VELLORAN_RENDER_EXE));
-    process.setArguments({"--example", "blob-to-s", "--steps", "1000000", "--every", "100000",
-                          "--out", out, "--quiet"});
-    process.start();
-    ASSERT_TRUE(process.waitForStarted());
-    // Wait until the run is stepping (frame 0 written), then press Ctrl-C.
-    const QString first = QDir(out).filePath("frame_000000.png");
-    for (int k = 0; k < 600 && !QFileInfo::exists(first); ++k) {
+// Ctrl-C, SIGTERM and SIGHUP: the step under way is finished, its frame, the
+// metrics and the plot are written, and the exit status names the signal.
+TEST_F(RenderCli, StopSignalsFinishTheStepAndWriteIt) {
+    const struct {
+        int signal;
+        int exitCode;
+        const char *message;
+    } cases[] = {
+        {SIGINT, 130, "interrupted after step"},
+        {SIGTERM, 143, "stopped by SIGTERM after step"},
+        {SIGHUP, 129, "stopped by SIGHUP after step"},
+    };
+    for (const auto &c : cases) {
+        const QString out = path(QStringLiteral("stopped-%1").arg(c.signal));
+        QProcess process;
+        process.setProgram(QStringLiteral(VELLORAN_RENDER_EXE));
+        process.setArguments({"--example", "blob-to-s", "--steps", "1000000", "--every", "100000",
+                              "--out", out, "--quiet"});
+        process.start();
+        ASSERT_TRUE(process.waitForStarted());
+        // Wait until the run is stepping (frame 0 written), then send the signal.
+        const QString first = QDir(out).filePath("frame_000000.png");
+        for (int k = 0; k < 600 && !QFileInfo::exists(first); ++k) {
+            QThread::msleep(50);
+        }
+        QThread::msleep(300);
+        ::kill(static_cast<pid_t>(process.processId()), c.signal);
+        ASSERT_TRUE(process.waitForFinished(60000));
+        const QByteArray err = process.readAllStandardError();
+        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit) << c.signal;
+        EXPECT_EQ(process.exitCode(), c.exitCode) << err.toStdString();
+        EXPECT_TRUE(err.contains(c.message)) << err.toStdString();
+
+        QFile metrics(QDir(out).filePath("metrics.csv"));
+        ASSERT_TRUE(metrics.open(QIODevice::ReadOnly));
+        const QByteArray text = metrics.readAll();
+        EXPECT_TRUE(text.endsWith('\n'));
+        const QList<QByteArray> lines = text.trimmed().split('\n');
+        ASSERT_GE(lines.size(), 2);
+        const int lastStep = lines.last().split(',').first().toInt();
+        EXPECT_GT(lastStep, 0);
+        const QString lastFrame = QDir(out).filePath(
+            QStringLiteral("frame_%1.png").arg(lastStep, 6, 10, QLatin1Char('0')));
+        EXPECT_TRUE(QFileInfo::exists(lastFrame)) << lastFrame.toStdString();
+        EXPECT_TRUE(QFileInfo::exists(QDir(out).filePath("convergence.png")));
+    }
+}
+
+// A second render into a folder in use is refused before it writes anything.
+TEST_F(RenderCli, ASecondRenderIntoABusyFolderTouchesNothing) {
+    const QString out = path("busy");
+    QProcess first;
+    first.setProgram(QStringLiteral(VELLORAN_RENDER_EXE));
+    first.setArguments(basic(out) + QStringList{"--steps", "1000000", "--every", "1000000"});
+    first.start();
+    ASSERT_TRUE(first.waitForStarted());
+    // Once frame 0 is in place the folder's names stay as they are until the end.
+    const QString frame = QDir(out).filePath("frame_000000.png");
+    for (int k = 0; k < 600 && !QFileInfo::exists(frame); ++k) {
         QThread::msleep(50);
     }
-    QThread::msleep(300);
-    ::kill(static_cast<pid_t>(process.processId()), SIGINT);
-    ASSERT_TRUE(process.waitForFinished(60000));
-    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(process.exitCode(), 130) << process.readAllStandardError().toStdString();
-    EXPECT_TRUE(process.readAllStandardError().contains("interrupted after step"));
+    ASSERT_TRUE(QFileInfo::exists(frame));
+    const QStringList before =
+        QDir(out).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
 
-    QFile metrics(QDir(out).filePath("metrics.csv"));
+    const Result second = run(basic(out) + QStringList{"--steps", "3"});
+    EXPECT_EQ(second.exitCode, 2) << second.err.toStdString();
+    EXPECT_EQ(second.err.trimmed(),
+              QStringLiteral("velloran-render: output folder '%1' is in use by another render "
+                             "(process %2)")
+                  .arg(out)
+                  .arg(first.processId()));
+    EXPECT_EQ(QDir(out).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot), before);
+
+    ::kill(static_cast<pid_t>(first.processId()), SIGTERM);
+    ASSERT_TRUE(first.waitForFinished(60000));
+    EXPECT_EQ(first.exitCode(), 143);
+    // Free again once the first render is over.
+    EXPECT_EQ(run(basic(out) + QStringList{"--steps", "3"}).exitCode, 0);
+}
+
+// A write that fails part-way through a run (here: a file size limit, which
+// fails writes as a full disk does) stops the run at once with exit 1 and the
+// file's name and the system's reason; what was written before is whole.
+TEST_F(RenderCli, AFailedWriteStopsTheRunAndLeavesOnlyWholeFiles) {
+    const QString out = path("limited");
+    QProcess process;
+    process.setProgram(QStringLiteral(VELLORAN_RENDER_EXE));
+    process.setArguments(basic(out) +
+                         QStringList{"--steps", "400", "--every", "1", "--format", "png,npy"});
+    process.setChildProcessModifier([] {
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{};
+        ::getrlimit(RLIMIT_FSIZE, &limit);
+        limit.rlim_cur = 8000;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    });
+    process.start();
+    ASSERT_TRUE(process.waitForFinished(120000));
+    const QString err = QString::fromLocal8Bit(process.readAllStandardError());
+    EXPECT_EQ(process.exitCode(), 1) << err.toStdString();
+    EXPECT_TRUE(err.startsWith("velloran-render: could not write '" + out + "/"))
+        << err.toStdString();
+    EXPECT_TRUE(err.trimmed().endsWith("': File too large")) << err.toStdString();
+    EXPECT_EQ(err.count('\n'), 1) << err.toStdString();
+
+    const QDir dir(out);
+    QFile metrics(dir.filePath("metrics.csv"));
     ASSERT_TRUE(metrics.open(QIODevice::ReadOnly));
-    const QList<QByteArray> lines = metrics.readAll().trimmed().split('\n');
-    ASSERT_GE(lines.size(), 2);
-    const int lastStep = lines.last().split(',').first().toInt();
-    const QString lastFrame =
-        QDir(out).filePath(QStringLiteral("frame_%1.png").arg(lastStep, 6, 10, QLatin1Char('0')));
-    EXPECT_TRUE(QFileInfo::exists(lastFrame)) << lastFrame.toStdString();
-    EXPECT_TRUE(QFileInfo::exists(QDir(out).filePath("convergence.png")));
+    const QByteArray text = metrics.readAll();
+    ASSERT_TRUE(text.endsWith('\n'));
+    const QList<QByteArray> rows = text.trimmed().split('\n');
+    for (const QByteArray &line : rows) {
+        EXPECT_EQ(line.count(','), 4) << line.toStdString();
+    }
+    // Every frame named in the folder is complete, and no temporary is left.
+    int frames = 0;
+    for (const QFileInfo &file : dir.entryInfoList(QDir::Files | QDir::Hidden)) {
+        EXPECT_FALSE(file.fileName().endsWith(".part")) << file.fileName().toStdString();
+        if (file.suffix() == "png") {
+            EXPECT_FALSE(QImage(file.filePath()).isNull()) << file.fileName().toStdString();
+            ++frames;
+        }
+        if (file.suffix() == "npy") {
+            QFile npy(file.filePath());
+            ASSERT_TRUE(npy.open(QIODevice::ReadOnly));
+            EXPECT_TRUE(velloran::parseNpy(npy.readAll()).has_value())
+                << file.fileName().toStdString();
+        }
+    }
+    EXPECT_GT(frames, 0);
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("convergence.png")));
 }
 
 // The encoder's plumbing with a stand-in for ffmpeg that stores what it is fed.

@@ -1,0 +1,152 @@
+#include "renderjob.h"
+
+#include "configfile.h"
+#include "examples.h"
+
+#include <QFileInfo>
+
+#include <cmath>
+
+namespace velloran {
+
+namespace {
+
+QString quoted(const QString &path) {
+    return QStringLiteral("'%1'").arg(path);
+}
+
+// Bounds and rounds a value for parameter k and records the change, if any.
+double applyValue(std::size_t k, double raw, const QString &origin, QStringList *notes) {
+    const ParameterRange &range = kParameterRanges[k];
+    const double value = clampParameter(k, raw);
+    if (value != raw) {
+        const bool outside = !(raw >= range.minimum && raw <= range.maximum);
+        notes->append(
+            outside ? QStringLiteral("%1 %2 from %3 is outside %4 .. %5; using %6")
+                          .arg(QLatin1String(range.key), QString::number(raw, 'g', 17), origin,
+                               QString::number(range.minimum), QString::number(range.maximum),
+                               QString::number(value, 'g', 12))
+                    : QStringLiteral("%1 %2 from %3 rounded to %4 decimal(s): %5")
+                          .arg(QLatin1String(range.key), QString::number(raw, 'g', 17), origin)
+                          .arg(range.decimals)
+                          .arg(QString::number(value, 'g', 12)));
+    }
+    return value;
+}
+
+bool applyConfiguration(const QString &path, const QString &origin, bool imagesFromResources,
+                        RenderJob *job, QStringList *notes, QString *error) {
+    const ConfigReadResult read = readConfigurationFile(path);
+    switch (read.status) {
+    case ConfigStatus::OpenFailed:
+        *error = QStringLiteral("could not open configuration file %1: %2")
+                     .arg(quoted(origin), read.detail);
+        return false;
+    case ConfigStatus::NotWellFormed:
+        *error =
+            QStringLiteral("invalid configuration file %1: %2").arg(quoted(origin), read.detail);
+        return false;
+    case ConfigStatus::Parsed:
+        break;
+    }
+    if (!read.rootRecognised) {
+        notes->append(
+            QStringLiteral("%1 has no <configuration> root element; nothing taken from it")
+                .arg(quoted(origin)));
+        return true;
+    }
+    const Configuration &c = read.configuration;
+    for (std::size_t k = 0; k < kParameterCount; ++k) {
+        if (c.values[k]) {
+            bool ok = false;
+            const double literal = c.texts[k].toDouble(&ok);
+            if (!ok && !std::isinf(literal)) {
+                notes->append(
+                    QStringLiteral("%1 '%2' from %3 is not a number; read as 0")
+                        .arg(QLatin1String(kParameterRanges[k].key), c.texts[k].trimmed(), origin));
+            } else if (std::isnan(literal)) {
+                notes->append(QStringLiteral("%1 'nan' from %2 read as 0")
+                                  .arg(QLatin1String(kParameterRanges[k].key), origin));
+            }
+            job->parameters[k] = applyValue(k, *c.values[k], origin, notes);
+        }
+    }
+    if (c.source) {
+        job->sourcePath = imagesFromResources ? exampleResourcePath(*c.source) : *c.source;
+    }
+    if (c.target) {
+        job->targetPath = imagesFromResources ? exampleResourcePath(*c.target) : *c.target;
+    }
+    return true;
+}
+
+} // namespace
+
+bool resolveJob(const RenderOptions &options, RenderJob *job, QStringList *notes, QString *error) {
+    RenderJob result;
+    if (!options.example.isEmpty() && !options.configPath.isEmpty()) {
+        *error = QStringLiteral("give either a configuration file or --example, not both");
+        return false;
+    }
+    const Example *example = nullptr;
+    if (!options.example.isEmpty()) {
+        example = findExample(options.example);
+        if (!example) {
+            *error = QStringLiteral("unknown example %1 (see --list-examples)")
+                         .arg(quoted(options.example));
+            return false;
+        }
+        if (!applyConfiguration(exampleConfigPath(*example),
+                                QStringLiteral("example ") + example->name, true, &result, notes,
+                                error)) {
+            return false;
+        }
+        result.steps = example->steps;
+        result.every = example->every;
+        result.title = example->name;
+    }
+    if (!options.configPath.isEmpty()) {
+        if (!applyConfiguration(options.configPath, options.configPath, false, &result, notes,
+                                error)) {
+            return false;
+        }
+        result.title = QFileInfo(options.configPath).fileName();
+    }
+    if (options.source) {
+        result.sourcePath = *options.source;
+    }
+    if (options.target) {
+        result.targetPath = *options.target;
+    }
+    for (std::size_t k = 0; k < kParameterCount; ++k) {
+        if (options.values[k]) {
+            result.parameters[k] =
+                applyValue(k, *options.values[k],
+                           QStringLiteral("--") + QLatin1String(kParameterRanges[k].key), notes);
+        }
+    }
+    result.reverse = options.reverse;
+    if (options.steps) {
+        result.steps = *options.steps;
+    }
+    if (options.every) {
+        result.every = *options.every;
+    }
+    if (!options.outDir.isEmpty()) {
+        result.outDir = options.outDir;
+    }
+    result.png = options.png;
+    result.npy = options.npy;
+    result.video = options.video;
+    result.quiet = options.quiet;
+    if (result.title.isEmpty()) {
+        result.title = QFileInfo(result.targetPath).fileName();
+    }
+    if (result.reverse) {
+        result.title += QStringLiteral(" (reverse)");
+    }
+    *job = result;
+    return true;
+}
+
+} // namespace velloran
