@@ -1,9 +1,11 @@
 #include "metricsfile.h"
 
 #include "atomicfile.h"
+#include "checkpointfile.h"
 
 #include <QFile>
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
@@ -44,11 +46,13 @@ bool MetricsFile::openAt(int flags, qint64 length, QString *error) {
 
 bool MetricsFile::create(QString *error) {
     m_pending = metricsCsvHeader().toUtf8() + '\n';
+    m_crc = 0;
     return openAt(O_CREAT, 0, error) && flush(error);
 }
 
-bool MetricsFile::resume(qint64 length, QString *error) {
+bool MetricsFile::resume(qint64 length, std::uint32_t crc, QString *error) {
     m_pending.clear();
+    m_crc = crc;
     return openAt(0, length, error);
 }
 
@@ -86,6 +90,7 @@ bool MetricsFile::flush(QString *error) {
         left -= written;
     }
     m_length += m_pending.size();
+    m_crc = crc32Of(m_pending.constData(), static_cast<std::size_t>(m_pending.size()), m_crc);
     m_pending.clear();
     return true;
 }
@@ -105,6 +110,37 @@ bool MetricsFile::close(QString *error) {
     }
     m_fd = -1;
     return ok;
+}
+
+bool checkMetricsPrefix(const QString &path, qint64 length, std::uint32_t crc, QString *error) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("'%1' cannot be read: %2").arg(path, file.errorString());
+        return false;
+    }
+    if (file.size() < length) {
+        *error = QStringLiteral("'%1' is shorter than at the checkpoint (%2 of %3 bytes)")
+                     .arg(path)
+                     .arg(file.size())
+                     .arg(length);
+        return false;
+    }
+    std::uint32_t sum = 0;
+    qint64 left = length;
+    while (left > 0) {
+        const QByteArray piece = file.read(std::min<qint64>(left, 1 << 20));
+        if (piece.isEmpty()) {
+            *error = QStringLiteral("'%1' cannot be read: %2").arg(path, file.errorString());
+            return false;
+        }
+        sum = crc32Of(piece.constData(), static_cast<std::size_t>(piece.size()), sum);
+        left -= piece.size();
+    }
+    if (sum != crc) {
+        *error = QStringLiteral("'%1' has changed since the checkpoint was written").arg(path);
+        return false;
+    }
+    return true;
 }
 
 } // namespace velloran

@@ -5,11 +5,17 @@
 // rows wait in memory and go to the file in one write, and a write that fails
 // part-way is cut back to the last whole row before the error is reported.
 // Whatever was in the file before the failure stays intact.
+//
+// A running CRC-32 of the bytes in the file lets a checkpoint pin exactly the
+// rows that belong to the run up to its step (flush first, so that the queued
+// rows count), and a resumed run check them before it continues.
 
 #include "metrics.h"
 
 #include <QByteArray>
 #include <QString>
+
+#include <cstdint>
 
 namespace velloran {
 
@@ -22,9 +28,10 @@ public:
 
     // Creates (or empties) the file and writes the header.
     bool create(QString *error);
-    // Opens an existing file to continue it after its first `length` bytes
-    // (what follows is cut off): how a resumed run picks up its metrics.
-    bool resume(qint64 length, QString *error);
+    // Opens an existing file to continue it after its first `length` bytes,
+    // whose CRC-32 is `crc` (what follows is cut off): how a resumed run picks
+    // up its metrics. Check the prefix with checkMetricsPrefix first.
+    bool resume(qint64 length, std::uint32_t crc, QString *error);
 
     // Queues one row; it reaches the file at the next flush (or, to bound the
     // memory, as soon as enough rows are waiting).
@@ -34,8 +41,9 @@ public:
     // Flushes, makes sure the data reached the disk, and closes.
     bool close(QString *error);
 
-    // Bytes of whole rows in the file (header included).
+    // Bytes of whole rows in the file (header included) and their CRC-32.
     qint64 length() const { return m_length; }
+    std::uint32_t crc() const { return m_crc; }
     const QString &path() const { return m_path; }
 
 private:
@@ -44,7 +52,12 @@ private:
     QString m_path;
     int m_fd = -1;
     qint64 m_length = 0;
+    std::uint32_t m_crc = 0;
     QByteArray m_pending;
 };
+
+// True when the file starts with `length` bytes of CRC-32 `crc`; otherwise
+// false with a message saying what does not match. Reads only.
+bool checkMetricsPrefix(const QString &path, qint64 length, std::uint32_t crc, QString *error);
 
 } // namespace velloran

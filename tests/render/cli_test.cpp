@@ -366,7 +366,7 @@ TEST_F(RenderCli, AFailedWriteStopsTheRunAndLeavesOnlyWholeFiles) {
     ASSERT_TRUE(text.endsWith('\n'));
     const QList<QByteArray> rows = text.trimmed().split('\n');
     for (const QByteArray &line : rows) {
-        EXPECT_EQ(line.count(','), 4) << line.toStdString();
+        EXPECT_EQ(line.count(','), rows.first().count(',')) << line.toStdString();
     }
     // Every frame named in the folder is complete, and no temporary is left.
     int frames = 0;

@@ -169,23 +169,37 @@ TEST(MetricsFile, HoldsWholeRowsWhateverFails) {
     EXPECT_EQ(metrics.length(), fiveRows);
 }
 
-TEST(MetricsFile, ResumesAfterTheRowsItKeeps) {
+// A checkpoint pins the rows up to its step by length and CRC; a resumed run
+// checks them, cuts what came later and goes on with a CRC that matches the
+// file again.
+TEST(MetricsFile, ResumesAfterThePinnedRows) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString path = dir.filePath("metrics.csv");
     QString error;
     qint64 twoRows = 0;
+    std::uint32_t twoRowsCrc = 0;
     {
         MetricsFile metrics(path);
         ASSERT_TRUE(metrics.create(&error));
         ASSERT_TRUE(metrics.append(row(0), &error) && metrics.append(row(1), &error) &&
                     metrics.flush(&error));
         twoRows = metrics.length();
+        twoRowsCrc = metrics.crc();
         ASSERT_TRUE(metrics.append(row(2), &error) && metrics.close(&error));
     }
+    EXPECT_TRUE(checkMetricsPrefix(path, twoRows, twoRowsCrc, &error)) << error.toStdString();
+    EXPECT_FALSE(checkMetricsPrefix(path, twoRows, twoRowsCrc ^ 1u, &error));
+    EXPECT_EQ(error, "'" + path + "' has changed since the checkpoint was written");
+    EXPECT_FALSE(checkMetricsPrefix(path, 1 << 20, twoRowsCrc, &error));
+    EXPECT_TRUE(error.contains("is shorter than at the checkpoint")) << error.toStdString();
+
     MetricsFile resumed(path);
-    ASSERT_TRUE(resumed.resume(twoRows, &error)) << error.toStdString();
-    ASSERT_TRUE(resumed.append(row(7), &error) && resumed.close(&error));
+    ASSERT_TRUE(resumed.resume(twoRows, twoRowsCrc, &error)) << error.toStdString();
+    ASSERT_TRUE(resumed.append(row(7), &error) && resumed.flush(&error));
+    EXPECT_TRUE(checkMetricsPrefix(path, resumed.length(), resumed.crc(), &error))
+        << error.toStdString();
+    ASSERT_TRUE(resumed.close(&error));
     const QList<QByteArray> lines = contents(path).trimmed().split('\n');
     ASSERT_EQ(lines.size(), 4);
     EXPECT_TRUE(lines[2].startsWith("1,"));
