@@ -8,7 +8,6 @@
 #include <cmath>
 
 using velloran::kernels::BlurPlan;
-using velloran::kernels::Kernel;
 
 void BlurFilter::setSigma(double sigma) {
     VELLORAN_CHECK(sigma > 0.0);
@@ -171,7 +170,7 @@ void BlurFilter::apply(const Grid &src, Grid &dst) {
                 extent.count = last - first + 1;
                 extent.largest = &largest;
                 extent.notFinite = &notFinite;
-                velloran::kernels::run(simd, Kernel::RowExtent, &extent, 0, 0, thread);
+                velloran::kernels::rowExtent(simd, extent);
             }
             const bool finite = !notFinite;
             m_srcRowMax[static_cast<std::size_t>(j)] = largest;
@@ -179,7 +178,7 @@ void BlurFilter::apply(const Grid &src, Grid &dst) {
             m_smokeLast[static_cast<std::size_t>(j)] = last;
             m_rowFinite[static_cast<std::size_t>(j)] = finite ? 1 : 0;
             if (finite) {
-                velloran::kernels::run(simd, Kernel::BlurRows, &plan, j, j + 1, thread);
+                velloran::kernels::blurRows(simd, plan, j, j + 1);
                 continue;
             }
             double *t = plan.tmp + static_cast<std::size_t>(j) * stride;
@@ -238,7 +237,7 @@ void BlurFilter::apply(const Grid &src, Grid &dst) {
     }
 
     forRows([&](int begin, int end, int thread) {
-        velloran::kernels::run(simd, Kernel::BlurColumns, &plan, begin, end, thread);
+        velloran::kernels::blurColumns(simd, plan, begin, end);
     });
 }
 

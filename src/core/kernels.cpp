@@ -1,5 +1,7 @@
 #include "kernels.h"
 
+#include "lanedispatch.h"
+
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
@@ -80,7 +82,8 @@ constexpr int kTailCheck = 8;
 // The largest |value| of a row (NaN left out) and whether any value is
 // infinite or NaN: |x| * 0 is 0 for every finite x and NaN otherwise.
 template <int W>
-VELLORAN_INLINE void rowExtent(const double *row, int count, double &largest, bool &notFinite) {
+VELLORAN_INLINE void rowExtentLanes(const double *row, int count, double &largest,
+                                    bool &notFinite) {
     using V = typename lanes::Vec<W>::V;
     const V zero{};
     V top{};
@@ -119,7 +122,7 @@ VELLORAN_INLINE void rowExtent(const double *row, int count, double &largest, bo
 // remaining term (sumsAbsorb): the far right tail of the kernel adds nothing
 // to sums that the centre has made large. The caller guarantees finite inputs
 // and weights.
-template <int W> VELLORAN_INLINE void blurRows(const BlurPlan &b, int begin, int end) {
+template <int W> VELLORAN_INLINE void blurRowsLanes(const BlurPlan &b, int begin, int end) {
     using V = typename lanes::Vec<W>::V;
     constexpr int U = 8; // independent sums per block: enough to hide the adds' latency
     constexpr int B = U * W;
@@ -177,7 +180,7 @@ template <int W> VELLORAN_INLINE void blurRows(const BlurPlan &b, int begin, int
         }
         bool overflow = false;
         double tmpLargest = 0.0;
-        rowExtent<W>(t, cols, tmpLargest, overflow);
+        rowExtentLanes<W>(t, cols, tmpLargest, overflow);
         b.rowOverflow[j] = overflow ? 1 : 0;
         b.tmpRowMax[j] = tmpLargest;
     }
@@ -192,7 +195,7 @@ template <int W> VELLORAN_INLINE void blurRows(const BlurPlan &b, int begin, int
 // smoke are exactly zero in tmp and are not visited: as in the horizontal pass,
 // only exact zeros of finite terms are added or left out, and past the centre
 // of the block's last output row the walk ends once the sums absorb the rest.
-template <int W> VELLORAN_INLINE void blurColumns(const BlurPlan &b, int begin, int end) {
+template <int W> VELLORAN_INLINE void blurColumnsLanes(const BlurPlan &b, int begin, int end) {
     using V = typename lanes::Vec<W>::V;
     constexpr int U = 2;     // vectors across a strip
     constexpr int R = 4;     // output rows per block
@@ -332,7 +335,7 @@ VELLORAN_INLINE void pressureTimeOf(const PressurePlan &g, int t, int first, int
 // slots are still the zeros they started as, which is what its lanes stand
 // for. Nor is one whose lanes are all past column n + 1: nothing reads those
 // columns while it is active.
-template <int W> VELLORAN_INLINE void pressureSweeps(const PressurePlan &g) {
+template <int W> VELLORAN_INLINE void pressureSweepsLanes(const PressurePlan &g) {
     using M = typename lanes::Vec<W>::M;
     constexpr int kVectors = (kPressureSweeps + W - 1) / W;
     const int n = g.n;
@@ -430,7 +433,7 @@ VELLORAN_INLINE void cellUpdate(const CellFluxPlan &plan, const FaceRows &s, std
 }
 
 template <int W>
-VELLORAN_INLINE void cellFlux(const CellFluxPlan &plan, int begin, int end, int part) {
+VELLORAN_INLINE void cellFluxLanes(const CellFluxPlan &plan, int begin, int end, int part) {
     FaceRows s = plan.scratch[part];
     const int n = plan.n;
     const std::size_t cs = plan.cellStride;
@@ -465,7 +468,7 @@ VELLORAN_INLINE void cellFlux(const CellFluxPlan &plan, int begin, int end, int 
 }
 
 template <int W>
-VELLORAN_INLINE void advectXFaces(const FaceFluxPlan &plan, int begin, int end, int part) {
+VELLORAN_INLINE void advectXFacesLanes(const FaceFluxPlan &plan, int begin, int end, int part) {
     const FaceRows &s = plan.scratch[part];
     const int n = plan.n;
     for (int j = begin; j < end; ++j) {
@@ -494,7 +497,7 @@ VELLORAN_INLINE void advectXFaces(const FaceFluxPlan &plan, int begin, int end, 
 }
 
 template <int W>
-VELLORAN_INLINE void advectYFaces(const FaceFluxPlan &plan, int begin, int end, int part) {
+VELLORAN_INLINE void advectYFacesLanes(const FaceFluxPlan &plan, int begin, int end, int part) {
     FaceRows s = plan.scratch[part];
     const int n = plan.n;
     const std::size_t vs = plan.stride;
@@ -550,7 +553,7 @@ VELLORAN_INLINE void faceDifference(FaceDifferenceMode mode, const double *c, co
 }
 
 template <int W>
-VELLORAN_INLINE void faceDifferences(const FaceDifferencePlan &plan, int begin, int end) {
+VELLORAN_INLINE void faceDifferencesLanes(const FaceDifferencePlan &plan, int begin, int end) {
     const int n = plan.n;
     const std::size_t cs = static_cast<std::size_t>(n) + 2;
     const std::size_t xs = static_cast<std::size_t>(n) + 3;
@@ -586,88 +589,86 @@ VELLORAN_INLINE void faceDifferences(const FaceDifferencePlan &plan, int begin, 
 }
 
 // ---------------------------------------------------------------------------
-// Dispatch
+// Entry points: one kernel struct per loop, dispatched by lane flavour.
 
-template <int W>
-VELLORAN_INLINE void runWith(Kernel kernel, const void *plan, int begin, int end, int part) {
-    switch (kernel) {
-    case Kernel::RowExtent: {
-        const auto &extent = *static_cast<const RowExtentPlan *>(plan);
-        rowExtent<W>(extent.row, extent.count, *extent.largest, *extent.notFinite);
-        break;
+struct RowExtentKernel {
+    static constexpr bool kWide = true;
+    template <int W> static VELLORAN_INLINE void run(const RowExtentPlan &plan) {
+        rowExtentLanes<W>(plan.row, plan.count, *plan.largest, *plan.notFinite);
     }
-    case Kernel::BlurRows:
-        blurRows<W>(*static_cast<const BlurPlan *>(plan), begin, end);
-        break;
-    case Kernel::BlurColumns:
-        blurColumns<W>(*static_cast<const BlurPlan *>(plan), begin, end);
-        break;
-    case Kernel::Pressure:
-        pressureSweeps<W>(*static_cast<const PressurePlan *>(plan));
-        break;
-    case Kernel::CellFlux:
-        cellFlux<W>(*static_cast<const CellFluxPlan *>(plan), begin, end, part);
-        break;
-    case Kernel::AdvectXFaces:
-        advectXFaces<W>(*static_cast<const FaceFluxPlan *>(plan), begin, end, part);
-        break;
-    case Kernel::AdvectYFaces:
-        advectYFaces<W>(*static_cast<const FaceFluxPlan *>(plan), begin, end, part);
-        break;
-    case Kernel::FaceDifference:
-        faceDifferences<W>(*static_cast<const FaceDifferencePlan *>(plan), begin, end);
-        break;
+};
+struct BlurRowsKernel {
+    static constexpr bool kWide = true;
+    template <int W> static VELLORAN_INLINE void run(const BlurPlan &plan, int begin, int end) {
+        blurRowsLanes<W>(plan, begin, end);
     }
-}
-
-void runBaseline(Kernel kernel, const void *plan, int begin, int end, int part) {
-    runWith<2>(kernel, plan, begin, end, part);
-}
-
-#if defined(__x86_64__)
-__attribute__((target("avx2,no-fma"))) void runAvx2(Kernel kernel, const void *plan, int begin,
-                                                    int end, int part) {
-    runWith<4>(kernel, plan, begin, end, part);
-}
-
-// Only the blur gains from the wider lanes: its taps are independent products
-// and sums, about one and a half times as fast as in AVX2 form. The pressure
-// wavefront measured slower with 8 lanes and the flux kernels no faster, so
-// they keep AVX2 (which also spares them GCC 12's scalar code for and-ed
-// comparisons of 8 lanes).
-__attribute__((target("avx512f,avx512dq,no-fma"))) void runAvx512(Kernel kernel, const void *plan,
-                                                                  int begin, int end, int part) {
-    if (kernel == Kernel::RowExtent || kernel == Kernel::BlurRows ||
-        kernel == Kernel::BlurColumns) {
-        runWith<8>(kernel, plan, begin, end, part);
-    } else {
-        runAvx2(kernel, plan, begin, end, part);
+};
+struct BlurColumnsKernel {
+    static constexpr bool kWide = true;
+    template <int W> static VELLORAN_INLINE void run(const BlurPlan &plan, int begin, int end) {
+        blurColumnsLanes<W>(plan, begin, end);
     }
-}
-#endif
+};
+struct PressureKernel {
+    static constexpr bool kWide = false;
+    template <int W> static VELLORAN_INLINE void run(const PressurePlan &plan) {
+        pressureSweepsLanes<W>(plan);
+    }
+};
+struct CellFluxKernel {
+    static constexpr bool kWide = false;
+    template <int W>
+    static VELLORAN_INLINE void run(const CellFluxPlan &plan, int begin, int end, int part) {
+        cellFluxLanes<W>(plan, begin, end, part);
+    }
+};
+struct AdvectXFacesKernel {
+    static constexpr bool kWide = false;
+    template <int W>
+    static VELLORAN_INLINE void run(const FaceFluxPlan &plan, int begin, int end, int part) {
+        advectXFacesLanes<W>(plan, begin, end, part);
+    }
+};
+struct AdvectYFacesKernel {
+    static constexpr bool kWide = false;
+    template <int W>
+    static VELLORAN_INLINE void run(const FaceFluxPlan &plan, int begin, int end, int part) {
+        advectYFacesLanes<W>(plan, begin, end, part);
+    }
+};
+struct FaceDifferencesKernel {
+    static constexpr bool kWide = false;
+    template <int W>
+    static VELLORAN_INLINE void run(const FaceDifferencePlan &plan, int begin, int end) {
+        faceDifferencesLanes<W>(plan, begin, end);
+    }
+};
 
 } // namespace
 
-void run(SimdLevel level, Kernel kernel, const void *plan, int begin, int end, int part) {
-#if defined(__x86_64__)
-    // Never run a flavour the processor lacks, whatever was asked for.
-    if (static_cast<int>(level) > static_cast<int>(bestSimdLevel())) {
-        level = bestSimdLevel();
-    }
-    switch (level) {
-    case SimdLevel::Avx512:
-        runAvx512(kernel, plan, begin, end, part);
-        return;
-    case SimdLevel::Avx2:
-        runAvx2(kernel, plan, begin, end, part);
-        return;
-    case SimdLevel::Baseline:
-        break;
-    }
-#else
-    (void)level;
-#endif
-    runBaseline(kernel, plan, begin, end, part);
+void rowExtent(SimdLevel level, const RowExtentPlan &plan) {
+    LaneDispatch<RowExtentKernel>::run(level, plan);
+}
+void blurRows(SimdLevel level, const BlurPlan &plan, int begin, int end) {
+    LaneDispatch<BlurRowsKernel>::run(level, plan, begin, end);
+}
+void blurColumns(SimdLevel level, const BlurPlan &plan, int begin, int end) {
+    LaneDispatch<BlurColumnsKernel>::run(level, plan, begin, end);
+}
+void pressureSweeps(SimdLevel level, const PressurePlan &plan) {
+    LaneDispatch<PressureKernel>::run(level, plan);
+}
+void cellFlux(SimdLevel level, const CellFluxPlan &plan, int begin, int end, int part) {
+    LaneDispatch<CellFluxKernel>::run(level, plan, begin, end, part);
+}
+void advectXFaces(SimdLevel level, const FaceFluxPlan &plan, int begin, int end, int part) {
+    LaneDispatch<AdvectXFacesKernel>::run(level, plan, begin, end, part);
+}
+void advectYFaces(SimdLevel level, const FaceFluxPlan &plan, int begin, int end, int part) {
+    LaneDispatch<AdvectYFacesKernel>::run(level, plan, begin, end, part);
+}
+void faceDifferences(SimdLevel level, const FaceDifferencePlan &plan, int begin, int end) {
+    LaneDispatch<FaceDifferencesKernel>::run(level, plan, begin, end);
 }
 
 } // namespace kernels

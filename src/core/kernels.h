@@ -136,19 +136,20 @@ struct RowExtentPlan {
     bool *notFinite = nullptr;
 };
 
-enum class Kernel : int {
-    RowExtent,      // RowExtentPlan
-    BlurRows,       // BlurPlan, src rows [begin, end)
-    BlurColumns,    // BlurPlan, dst rows [begin, end)
-    Pressure,       // PressurePlan, whole grid
-    CellFlux,       // CellFluxPlan, rows [begin, end) within 2..n-1
-    AdvectXFaces,   // FaceFluxPlan, rows [begin, end) within 2..n-1
-    AdvectYFaces,   // FaceFluxPlan, rows [begin, end) within 2..n
-    FaceDifference, // FaceDifferencePlan, rows [begin, end) within 1..n+1
-};
-
-// Runs one kernel with the lanes of the given level; part is the index of the
-// calling thread in its pool, which selects the thread's scratch.
-void run(SimdLevel level, Kernel kernel, const void *plan, int begin, int end, int part);
+// The entry points. Each runs its loop with the lanes of the given level (the
+// best the processor has at most); `part` is the index of the calling thread in
+// its pool and selects the thread's scratch.
+void rowExtent(SimdLevel level, const RowExtentPlan &plan);
+void blurRows(SimdLevel level, const BlurPlan &plan, int begin, int end);    // src rows
+void blurColumns(SimdLevel level, const BlurPlan &plan, int begin, int end); // dst rows
+void pressureSweeps(SimdLevel level, const PressurePlan &plan);              // whole grid
+void cellFlux(SimdLevel level, const CellFluxPlan &plan, int begin, int end, // within 2..n-1
+              int part);
+void advectXFaces(SimdLevel level, const FaceFluxPlan &plan, int begin, int end,
+                  int part); // rows within 2..n-1
+void advectYFaces(SimdLevel level, const FaceFluxPlan &plan, int begin, int end,
+                  int part); // rows within 2..n
+void faceDifferences(SimdLevel level, const FaceDifferencePlan &plan, int begin,
+                     int end); // rows within 1..n+1
 
 } // namespace velloran::kernels

@@ -11,20 +11,14 @@
 // target enables fused multiply-add and the whole build uses -ffp-contract=off,
 // so both give the same bits.
 
+#include "simdlevel.h"
+
 #include <cstdint>
 #include <cstring>
 
 #define VELLORAN_INLINE inline __attribute__((always_inline))
 
 namespace velloran {
-
-// Which compiled flavour of the kernels runs.
-enum class SimdLevel : int { Baseline = 0, Avx2 = 1, Avx512 = 2 };
-
-// The best level this processor supports (detected once).
-SimdLevel bestSimdLevel();
-const char *simdLevelName(SimdLevel level);
-
 namespace lanes {
 
 template <int W> struct Vec {

@@ -2,6 +2,8 @@
 
 #include "kernels.h"
 #include "neumannpoisson.h"
+#include "solverrows.h"
+#include "soundkernels.h"
 #include "workerpool.h"
 
 #include <algorithm>
@@ -13,7 +15,6 @@ using velloran::kernels::CellFluxMode;
 using velloran::kernels::CellFluxPlan;
 using velloran::kernels::FaceFluxPlan;
 using velloran::kernels::FaceRows;
-using velloran::kernels::Kernel;
 using velloran::kernels::PressurePlan;
 
 namespace {
@@ -127,6 +128,9 @@ void Solver::setSimdLevel(velloran::SimdLevel level) {
     }
     m_simd = level;
     m_blur->setSimdLevel(level);
+    if (m_poisson) {
+        m_poisson->setSimdLevel(level);
+    }
 }
 
 // Everything a step needs beyond the fifteen grids, sized once for N and the
@@ -145,26 +149,8 @@ void Solver::allocateScratch() {
     m_pressureRing.assign(3 * (n + 2) * pressureLaneStride() + 8, 0.0);
     // Entries that stand for columns outside the grid stay 0 for good.
     m_pressureSkew.assign(2 * (n + 2) * pressureSkewStride(n), 0.0);
-}
-
-// Handing a job to the pool costs a few microseconds (more when the helper
-// has to be woken), which only pays off for enough rows: the flux kernels and
-// the blur from the threshold side on, the simple elementwise loops (memory
-// bound) from twice that side, where the grids no longer fit a core's cache
-// (at N = 512 sharing them makes a step about 3 % faster).
-template <class Body> void Solver::forRows(int begin, int end, Body &&body) {
-    if (interiorSide(*m_density) >= m_parallelSide) {
-        m_workers->forRows(begin, end, body);
-    } else if (begin < end) {
-        body(begin, end, 0);
-    }
-}
-
-template <class Body> void Solver::forSimpleRows(int begin, int end, Body &&body) {
-    if (interiorSide(*m_density) >= 2 * m_parallelSide) {
-        m_workers->forRows(begin, end, body);
-    } else if (begin < end) {
-        body(begin, end, 0);
+    if (m_poisson) {
+        allocateSoundScratch();
     }
 }
 
@@ -285,7 +271,7 @@ void Solver::setTimeStep(double dt) {
 void Solver::step() {
     // The force and the attenuation in one pass: (u + force) * a is what the
     // two sub-steps compute, and the boundary fill in between is overwritten.
-    pushFaces(true, true);
+    applyDrivingForceAndAttenuation();
     if (m_scheme == velloran::Scheme::Literal) {
         advectVelocity();
         project();
@@ -313,20 +299,31 @@ void Solver::step() {
 void Solver::setScheme(velloran::Scheme scheme) {
     m_scheme = scheme;
     m_substeps = velloran::SubstepCounts{};
-    if (scheme != velloran::Scheme::Sound || m_fluxX) {
+    if (scheme != velloran::Scheme::Sound || m_rhoScratch) {
         return;
     }
     const std::uint32_t n = interiorSide(*m_density);
-    m_fluxX = std::make_unique<Grid>(n + 2, n + 3);
-    m_fluxY = std::make_unique<Grid>(n + 3, n + 2);
-    m_cellFlux = std::make_unique<Grid>(n + 2, n + 2);
-    m_cornerFlux = std::make_unique<Grid>(n + 3, n + 3);
     m_gatherCoefX = std::make_unique<Grid>(n + 2, n + 3);
     m_gatherCoefY = std::make_unique<Grid>(n + 3, n + 2);
     m_gatherRateX = std::make_unique<Grid>(n + 2, n + 3);
     m_gatherRateY = std::make_unique<Grid>(n + 3, n + 2);
-    m_poisson = std::make_unique<velloran::NeumannPoisson>(static_cast<int>(n));
+    m_rhoScratch = std::make_unique<Grid>(n + 2, n + 2);
+    m_diffScratch = std::make_unique<Grid>(n + 2, n + 2);
+    m_uScratch = std::make_unique<Grid>(n + 2, n + 3);
+    m_vScratch = std::make_unique<Grid>(n + 3, n + 2);
     m_poissonRhs.assign(static_cast<std::size_t>(n) * n, 0.0);
+    allocateSoundScratch();
+}
+
+// The sound scheme's per-thread rows and the pressure solver's scratch, sized
+// for the thread count.
+void Solver::allocateSoundScratch() {
+    const std::uint32_t n = interiorSide(*m_density);
+    const auto parts = static_cast<std::size_t>(m_threadCount);
+    m_soundRows.assign(parts * 3 * (n + 3), 0.0);
+    m_extents.assign(parts, velloran::kernels::Extent{});
+    m_poisson = std::make_unique<velloran::NeumannPoisson>(static_cast<int>(n), m_threadCount);
+    m_poisson->setSimdLevel(m_simd);
 }
 
 // A stage that needed more sub-cycles than allowed: the state is no longer a
@@ -453,18 +450,24 @@ double Solver::limitedFlux(double q, double qNext, double qNext2, double qPrev, 
 // Pushes each face by vf times the blurred smoke on the face times the
 // normalised gradient of the blurred target, so smoke moves up that gradient.
 void Solver::applyDrivingForce() {
-    pushFaces(true, false);
+    updateFaces(FaceUpdate::Force);
 }
 // Damps the whole velocity field by 1 - dt vd. Not clamped: for dt vd in (1, 2)
 // it reverses the flow, above 2 it amplifies it.
 void Solver::attenuateMomentum() {
-    pushFaces(false, true);
+    updateFaces(FaceUpdate::Attenuation);
+}
+
+void Solver::applyDrivingForceAndAttenuation() {
+    updateFaces(FaceUpdate::ForceAndAttenuation);
 }
 
 // The driving force, the attenuation or both: every interior face becomes
 // u + dt vf drive (face density) when pushed, that value times 1 - dt vd when
 // damped, with each expression evaluated as written.
-void Solver::pushFaces(bool push, bool damp) {
+void Solver::updateFaces(FaceUpdate update) {
+    const bool push = update != FaceUpdate::Attenuation;
+    const bool damp = update != FaceUpdate::Force;
     if (push) {
         const bool parallel = interiorSide(*m_density) >= m_parallelSide;
         m_blur->setWorkers(parallel ? m_workers.get() : nullptr);
@@ -568,7 +571,7 @@ void Solver::advectVelocity() {
             const auto row = static_cast<std::uint32_t>(j);
             double *out = rowOf(uTmp, row);
             if (j >= 2 && j <= rows - 1) {
-                velloran::kernels::run(simd, Kernel::AdvectXFaces, &xPlan, j, j + 1, thread);
+                velloran::kernels::advectXFaces(simd, xPlan, j, j + 1, thread);
                 std::fill(out, out + 2, 0.0);
                 std::fill(out + n + 1, out + n + 3, 0.0);
             } else {
@@ -582,8 +585,7 @@ void Solver::advectVelocity() {
             const int blockBegin = std::max(yBegin, 2);
             const int blockEnd = std::min(yEnd, rows + 1);
             if (blockBegin < blockEnd) {
-                velloran::kernels::run(simd, Kernel::AdvectYFaces, &yPlan, blockBegin, blockEnd,
-                                       thread);
+                velloran::kernels::advectYFaces(simd, yPlan, blockBegin, blockEnd, thread);
             }
             for (int j = yBegin; j < yEnd; ++j) {
                 double *out = rowOf(vTmp, static_cast<std::uint32_t>(j));
@@ -631,7 +633,7 @@ void Solver::advectDensity() {
         const int blockBegin = std::max(begin, 2);
         const int blockEnd = std::min(end, rows);
         if (blockBegin < blockEnd) {
-            velloran::kernels::run(simd, Kernel::CellFlux, &plan, blockBegin, blockEnd, thread);
+            velloran::kernels::cellFlux(simd, plan, blockBegin, blockEnd, thread);
         }
         for (int j = begin; j < end; ++j) {
             double *out = rowOf(rhoTmp, static_cast<std::uint32_t>(j));
@@ -712,7 +714,7 @@ void Solver::project() {
     plan.skewOrigin = origin;
     plan.pressure = p.data();
     plan.pressureStride = n + 2;
-    velloran::kernels::run(m_simd, Kernel::Pressure, &plan, 0, 0, 0);
+    velloran::kernels::pressureSweeps(m_simd, plan);
 
     // The gradient step sees zero normal gradient at the walls, so the wall
     // faces keep their velocities.
@@ -727,7 +729,7 @@ void Solver::project() {
     gradient.divisor = h;
     const velloran::SimdLevel simd = m_simd;
     forSimpleRows(1, static_cast<int>(n) + 2, [&](int begin, int end, int) {
-        velloran::kernels::run(simd, Kernel::FaceDifference, &gradient, begin, end, 0);
+        velloran::kernels::faceDifferences(simd, gradient, begin, end);
     });
     fillBoundary(kXFace, u);
     fillBoundary(kYFace, v);
@@ -776,7 +778,7 @@ void Solver::gatherSmoke() {
     speeds.yFaces = speedV.data();
     speeds.divisor = m_twoH;
     forSimpleRows(1, static_cast<int>(n) + 2, [&](int begin, int end, int) {
-        velloran::kernels::run(m_simd, Kernel::FaceDifference, &speeds, begin, end, 0);
+        velloran::kernels::faceDifferences(m_simd, speeds, begin, end);
     });
     fillBoundary(kXFace, speedU);
     fillBoundary(kYFace, speedV);
@@ -807,9 +809,9 @@ void Solver::gatherSmoke() {
     const int rows = static_cast<int>(n);
     const velloran::SimdLevel simd = m_simd;
     forRows(2, rows, [&](int begin, int end, int thread) {
-        velloran::kernels::run(simd, Kernel::CellFlux, &first, begin, end, thread);
+        velloran::kernels::cellFlux(simd, first, begin, end, thread);
     });
     forRows(2, rows, [&](int begin, int end, int thread) {
-        velloran::kernels::run(simd, Kernel::CellFlux, &second, begin, end, thread);
+        velloran::kernels::cellFlux(simd, second, begin, end, thread);
     });
 }

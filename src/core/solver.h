@@ -43,8 +43,9 @@ namespace velloran {
 class NeumannPoisson;
 class WorkerPool;
 namespace kernels {
+struct Extent;
 struct FaceRows;
-}
+} // namespace kernels
 } // namespace velloran
 
 class Solver {
@@ -113,6 +114,9 @@ public:
     // The sub-steps, public so that each can be exercised on its own.
     void applyDrivingForce();
     void attenuateMomentum();
+    // Both in one pass over the faces, as a step runs them: (u + force) times
+    // the attenuation factor, each face read and written once.
+    void applyDrivingForceAndAttenuation();
     void advectVelocity();
     void project();
     void advectDensity();
@@ -170,8 +174,12 @@ private:
     void equaliseMass();
     void computeTargetFields();
     void markUnstable();
+    void allocateSoundScratch();
+    template <class Kernel>
+    velloran::kernels::Extent largestOver(int begin, int end, Kernel kernel);
     void allocateScratch();
-    void pushFaces(bool push, bool damp);
+    enum class FaceUpdate { Force, Attenuation, ForceAndAttenuation };
+    void updateFaces(FaceUpdate update);
     template <class Body> void forRows(int begin, int end, Body &&body);
     template <class Body> void forSimpleRows(int begin, int end, Body &&body);
 
@@ -188,14 +196,16 @@ private:
     velloran::SubstepCounts m_substeps;
     bool m_hitSubcycleCap = false;
     // Sound scheme scratch, allocated by setScheme(Sound).
-    std::unique_ptr<Grid> m_fluxX;       // face fluxes on x-faces
-    std::unique_ptr<Grid> m_fluxY;       // face fluxes on y-faces
-    std::unique_ptr<Grid> m_cellFlux;    // momentum fluxes at cell centres
-    std::unique_ptr<Grid> m_cornerFlux;  // momentum fluxes at cell corners, (N+3) x (N+3)
     std::unique_ptr<Grid> m_gatherCoefX; // (vg / h) times the face's blurred target, x-faces
     std::unique_ptr<Grid> m_gatherCoefY; // the same on y-faces
     std::unique_ptr<Grid> m_gatherRateX; // vg times the face's blurred target / h^2, x-faces
     std::unique_ptr<Grid> m_gatherRateY; // the same on y-faces
+    std::unique_ptr<Grid> m_rhoScratch;  // the other half of the density's ping-pong
+    std::unique_ptr<Grid> m_diffScratch; // and of rho - rho* in gathering
+    std::unique_ptr<Grid> m_uScratch;    // and of the velocity's
+    std::unique_ptr<Grid> m_vScratch;
     std::unique_ptr<velloran::NeumannPoisson> m_poisson;
-    std::vector<double> m_poissonRhs; // N x N, row by row
+    std::vector<double> m_poissonRhs;                 // N x N, row by row
+    std::vector<double> m_soundRows;                  // per thread: three rows of N + 3 fluxes
+    std::vector<velloran::kernels::Extent> m_extents; // per thread
 };

@@ -1,14 +1,23 @@
 // The sound scheme's sub-steps: transport in flux form over every cell with
 // closed walls, a solved Neumann projection and conservative gathering, each
-// transport stage sub-cycled within its stability limit. docs/method.md has the
-// derivation; the comments here say what each loop is for.
+// transport stage sub-cycled within its stability limit. docs/method.md
+// derives them; the reference solver states each loop plainly. Here every
+// stage reads one buffer and writes another (ping-pong), row by row, so the
+// rows can be shared between threads; results equal the plain loops bit for
+// bit.
 
 #include "solver.h"
 
 #include "neumannpoisson.h"
+#include "solverrows.h"
+#include "soundkernels.h"
+#include "workerpool.h"
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
+
+using velloran::kernels::Extent;
 
 namespace {
 
@@ -19,26 +28,21 @@ std::uint32_t interiorSideOf(const Grid &cellGrid) {
     return cellGrid.NumCols() - 2;
 }
 
-double positivePart(double a) {
-    return std::max(a, 0.0);
+double *rowPointer(Grid &grid, std::uint32_t j) {
+    return grid.data() + static_cast<std::size_t>(j) * grid.NumCols();
 }
 
-double negativePart(double a) {
-    return std::min(a, 0.0);
+const double *rowPointer(const Grid &grid, std::uint32_t j) {
+    return grid.data() + static_cast<std::size_t>(j) * grid.NumCols();
 }
 
-// Flux through one face with speed a (positive: from side L to side R) of a
-// quantity with values qLL, qL | qR, qRR along the line through the face:
-// upwind, plus the limited second-order correction, which vanishes with the
-// speed.
-double faceFlux(double qLL, double qL, double qR, double qRR, double a, double lambda) {
-    return positivePart(a) * qL + negativePart(a) * qR +
-           0.5 * std::fabs(a) * (1 - lambda * std::fabs(a)) *
-               Solver::minMod3(qRR - qR, qR - qL, qL - qLL);
+// The largest value, or NaN when any was NaN (the flow has blown up).
+double largestOf(const Extent &extent) {
+    return extent.nan ? std::nan("") : extent.largest;
 }
 
 // Sub-cycles that keep the outflow Courant number lambda * S at or below the
-// limit; 0 when S is not a finite number (the flow has blown up).
+// limit; 0 when that would exceed the cap or S is not a number.
 int advectionSubcycles(double lambda, double largestOutflow) {
     const double cycles = std::ceil(lambda * largestOutflow / kAdvectionCourant);
     if (!(cycles <= static_cast<double>(Solver::kMaxSubcycles))) {
@@ -47,7 +51,39 @@ int advectionSubcycles(double lambda, double largestOutflow) {
     return std::max(1, static_cast<int>(cycles));
 }
 
+// Copies the interior rows 1..rows-2 of src into dst (same shape), frame left alone.
+void copyInterior(const Grid &src, Grid &dst) {
+    const std::uint32_t cols = src.NumCols();
+    for (std::uint32_t j = 1; j + 1 < src.NumRows(); ++j) {
+        std::copy(rowPointer(src, j) + 1, rowPointer(src, j) + cols - 1, rowPointer(dst, j) + 1);
+    }
+}
+
 } // namespace
+
+// Largest of a row kernel's extents over rows [begin, end), shared like any
+// loop; max does not depend on the order in which the rows are met.
+template <class Kernel> Extent Solver::largestOver(int begin, int end, Kernel kernel) {
+    for (Extent &extent : m_extents) {
+        extent = Extent{};
+    }
+    forRows(begin, end, [&](int bandBegin, int bandEnd, int thread) {
+        const Extent band = kernel(bandBegin, bandEnd);
+        Extent &mine = m_extents[static_cast<std::size_t>(thread)];
+        mine.nan = mine.nan || band.nan;
+        if (mine.largest < band.largest) {
+            mine.largest = band.largest;
+        }
+    });
+    Extent all;
+    for (const Extent &extent : m_extents) {
+        all.nan = all.nan || extent.nan;
+        if (all.largest < extent.largest) {
+            all.largest = extent.largest;
+        }
+    }
+    return all;
+}
 
 // Walls are closed before anything is transported: no face on the domain's
 // side carries flow, whatever the force put there.
@@ -70,103 +106,79 @@ void Solver::closeWalls() {
 // Both components carried by the whole frozen flow, in conservation form over
 // their control volumes (face-centred boxes); the wall faces stay 0.
 void Solver::advectVelocitySound() {
-    Grid &u = *m_u;
-    Grid &v = *m_v;
+    const std::uint32_t n = interiorSideOf(*m_density);
+    const int rows = static_cast<int>(n);
     Grid &ua = *m_uTmp;
     Grid &va = *m_vTmp;
-    Grid &fc = *m_cellFlux;
-    Grid &fk = *m_cornerFlux;
-    const std::uint32_t n = interiorSideOf(*m_density);
-    ua = u;
-    va = v;
+    ua = *m_u;
+    va = *m_v;
 
-    // Largest outflow sum of any control volume.
-    double largest = 0.0;
-    for (std::uint32_t i = 2; i <= n; ++i) {
-        for (std::uint32_t j = 1; j <= n; ++j) {
-            const double east = 0.5 * (ua(i, j) + ua(i + 1, j));
-            const double west = 0.5 * (ua(i - 1, j) + ua(i, j));
-            const double north = 0.5 * (va(i - 1, j + 1) + va(i, j + 1));
-            const double south = 0.5 * (va(i - 1, j) + va(i, j));
-            const double out = positivePart(east) + positivePart(-west) + positivePart(north) +
-                               positivePart(-south);
-            largest = std::isnan(out) ? out : std::max(largest, out);
-            if (std::isnan(largest)) {
-                break;
-            }
-        }
+    const velloran::SimdLevel simd = m_simd;
+    velloran::kernels::OutflowPlan flow;
+    flow.n = rows;
+    flow.u = ua.data();
+    flow.v = va.data();
+    Extent outflow = largestOver(1, rows + 1, [&](int begin, int end) {
+        return velloran::kernels::uVolumeOutflowRows(simd, flow, begin, end);
+    });
+    const Extent yOutflow = largestOver(2, rows + 1, [&](int begin, int end) {
+        return velloran::kernels::vVolumeOutflowRows(simd, flow, begin, end);
+    });
+    outflow.nan = outflow.nan || yOutflow.nan;
+    if (outflow.largest < yOutflow.largest) {
+        outflow.largest = yOutflow.largest;
     }
-    for (std::uint32_t i = 1; i <= n && !std::isnan(largest); ++i) {
-        for (std::uint32_t j = 2; j <= n; ++j) {
-            const double north = 0.5 * (va(i, j) + va(i, j + 1));
-            const double south = 0.5 * (va(i, j - 1) + va(i, j));
-            const double east = 0.5 * (ua(i + 1, j - 1) + ua(i + 1, j));
-            const double west = 0.5 * (ua(i, j - 1) + ua(i, j));
-            const double out = positivePart(north) + positivePart(-south) + positivePart(east) +
-                               positivePart(-west);
-            largest = std::isnan(out) ? out : std::max(largest, out);
-            if (std::isnan(largest)) {
-                break;
-            }
-        }
-    }
-    const int cycles = advectionSubcycles(m_dtOverH, largest);
+    const int cycles = advectionSubcycles(m_dtOverH, largestOf(outflow));
     m_substeps.velocity = cycles;
     if (cycles == 0) {
         m_hitSubcycleCap = true;
         return;
     }
-    const double lambda = m_dtOverH / cycles;
 
+    velloran::kernels::MomentumPlan plan;
+    plan.n = rows;
+    plan.ua = ua.data();
+    plan.va = va.data();
+    plan.lambda = m_dtOverH / cycles;
+    plan.scratch = m_soundRows.data();
+    plan.scratchStride = n + 3;
+
+    Grid *uFrom = m_u.get();
+    Grid *uTo = m_uScratch.get();
+    Grid *vFrom = m_v.get();
+    Grid *vTo = m_vScratch.get();
+    // Rows 1..n of the x-component, then rows 1..n+1 of the y-component (its
+    // wall rows are copied), in one job.
+    const int xRows = rows;
+    const int yRows = rows + 1;
     for (int cycle = 0; cycle < cycles; ++cycle) {
-        fillBoundary(kXFace, u);
-        // x-component: x-fluxes at cell centres, y-fluxes at corners.
-        for (std::uint32_t c = 1; c <= n; ++c) {
-            for (std::uint32_t j = 1; j <= n; ++j) {
-                fc(c, j) = faceFlux(u(c - 1, j), u(c, j), u(c + 1, j), u(c + 2, j),
-                                    0.5 * (ua(c, j) + ua(c + 1, j)), lambda);
+        fillBoundary(kXFace, *uFrom);
+        fillBoundary(kYFace, *vFrom);
+        velloran::kernels::MomentumPlan xPlan = plan;
+        xPlan.q = uFrom->data();
+        xPlan.out = uTo->data();
+        velloran::kernels::MomentumPlan yPlan = plan;
+        yPlan.q = vFrom->data();
+        yPlan.out = vTo->data();
+        forRows(0, xRows + yRows, [&](int begin, int end, int thread) {
+            if (begin < xRows) {
+                velloran::kernels::momentumXRows(simd, xPlan, begin + 1, std::min(end, xRows) + 1,
+                                                 thread);
             }
-        }
-        for (std::uint32_t i = 2; i <= n; ++i) {
-            fk(i, 1) = 0.0;
-            fk(i, n + 1) = 0.0;
-            for (std::uint32_t j = 2; j <= n; ++j) {
-                fk(i, j) = faceFlux(u(i, j - 2), u(i, j - 1), u(i, j), u(i, j + 1),
-                                    0.5 * (va(i - 1, j) + va(i, j)), lambda);
+            if (end > xRows) {
+                const int yBegin = std::max(begin, xRows) - xRows + 1;
+                velloran::kernels::momentumYRows(simd, yPlan, yBegin, end - xRows + 1, thread);
             }
-        }
-        for (std::uint32_t i = 2; i <= n; ++i) {
-            for (std::uint32_t j = 1; j <= n; ++j) {
-                u(i, j) =
-                    u(i, j) - lambda * ((fc(i, j) - fc(i - 1, j)) + (fk(i, j + 1) - fk(i, j)));
-            }
-        }
-
-        fillBoundary(kYFace, v);
-        // y-component: y-fluxes at cell centres, x-fluxes at corners.
-        for (std::uint32_t i = 1; i <= n; ++i) {
-            for (std::uint32_t c = 1; c <= n; ++c) {
-                fc(i, c) = faceFlux(v(i, c - 1), v(i, c), v(i, c + 1), v(i, c + 2),
-                                    0.5 * (va(i, c) + va(i, c + 1)), lambda);
-            }
-        }
-        for (std::uint32_t j = 2; j <= n; ++j) {
-            fk(1, j) = 0.0;
-            fk(n + 1, j) = 0.0;
-            for (std::uint32_t i = 2; i <= n; ++i) {
-                fk(i, j) = faceFlux(v(i - 2, j), v(i - 1, j), v(i, j), v(i + 1, j),
-                                    0.5 * (ua(i, j - 1) + ua(i, j)), lambda);
-            }
-        }
-        for (std::uint32_t i = 1; i <= n; ++i) {
-            for (std::uint32_t j = 2; j <= n; ++j) {
-                v(i, j) =
-                    v(i, j) - lambda * ((fc(i, j) - fc(i, j - 1)) + (fk(i + 1, j) - fk(i, j)));
-            }
-        }
+        });
+        std::swap(uFrom, uTo);
+        std::swap(vFrom, vTo);
     }
-    fillBoundary(kXFace, u);
-    fillBoundary(kYFace, v);
+    if (uFrom != m_u.get()) {
+        *m_u = *uFrom;
+        *m_v = *vFrom;
+    }
+    fillBoundary(kXFace, *m_u);
+    fillBoundary(kYFace, *m_v);
 }
 
 // The pressure that makes the flow divergence-free with closed walls: the
@@ -177,31 +189,47 @@ void Solver::projectNeumann() {
     Grid &v = *m_v;
     Grid &p = *m_pressure;
     const std::uint32_t n = interiorSideOf(p);
+    const int rows = static_cast<int>(n);
     const double h = m_h;
     double *rhs = m_poissonRhs.data();
-    for (std::uint32_t j = 1; j <= n; ++j) {
-        for (std::uint32_t i = 1; i <= n; ++i) {
-            rhs[(i - 1) + static_cast<std::size_t>(j - 1) * n] =
-                h * (u(i + 1, j) - u(i, j) + v(i, j + 1) - v(i, j));
+    forSimpleRows(1, rows + 1, [&](int begin, int end, int) {
+        for (auto j = static_cast<std::uint32_t>(begin); j < static_cast<std::uint32_t>(end); ++j) {
+            const double *uRow = rowPointer(u, j);
+            const double *vRow = rowPointer(v, j);
+            const double *vAbove = rowPointer(v, j + 1);
+            double *r = rhs + static_cast<std::size_t>(j - 1) * n - 1;
+            for (std::uint32_t i = 1; i <= n; ++i) {
+                r[i] = h * (uRow[i + 1] - uRow[i] + vAbove[i] - vRow[i]);
+            }
         }
-    }
-    m_poisson->solve(rhs, rhs);
-    for (std::uint32_t j = 1; j <= n; ++j) {
-        for (std::uint32_t i = 1; i <= n; ++i) {
-            p(i, j) = rhs[(i - 1) + static_cast<std::size_t>(j - 1) * n];
+    });
+    const bool parallel = n >= m_parallelSide;
+    m_poisson->solve(rhs, rhs, parallel ? m_workers.get() : nullptr);
+    forSimpleRows(1, rows + 1, [&](int begin, int end, int) {
+        for (auto j = static_cast<std::uint32_t>(begin); j < static_cast<std::uint32_t>(end); ++j) {
+            std::copy(rhs + static_cast<std::size_t>(j - 1) * n,
+                      rhs + static_cast<std::size_t>(j) * n, rowPointer(p, j) + 1);
         }
-    }
+    });
     fillBoundary(kScalar, p);
-    for (std::uint32_t i = 2; i <= n; ++i) {
-        for (std::uint32_t j = 1; j <= n; ++j) {
-            u(i, j) = u(i, j) - (p(i, j) - p(i - 1, j)) / h;
+    forSimpleRows(1, rows + 2, [&](int begin, int end, int) {
+        for (auto j = static_cast<std::uint32_t>(begin); j < static_cast<std::uint32_t>(end); ++j) {
+            const double *pRow = rowPointer(p, j);
+            if (j <= n) {
+                double *uRow = rowPointer(u, j);
+                for (std::uint32_t i = 2; i <= n; ++i) {
+                    uRow[i] = uRow[i] - (pRow[i] - pRow[i - 1]) / h;
+                }
+            }
+            if (j >= 2 && j <= n) {
+                const double *pBelow = rowPointer(p, j - 1);
+                double *vRow = rowPointer(v, j);
+                for (std::uint32_t i = 1; i <= n; ++i) {
+                    vRow[i] = vRow[i] - (pRow[i] - pBelow[i]) / h;
+                }
+            }
         }
-    }
-    for (std::uint32_t i = 1; i <= n; ++i) {
-        for (std::uint32_t j = 2; j <= n; ++j) {
-            v(i, j) = v(i, j) - (p(i, j) - p(i, j - 1)) / h;
-        }
-    }
+    });
     fillBoundary(kXFace, u);
     fillBoundary(kYFace, v);
 }
@@ -210,58 +238,45 @@ void Solver::projectNeumann() {
 // old values and applied to both its cells, so the sum over the cells changes
 // only by rounding; the wall faces carry nothing.
 void Solver::advectDensitySound() {
-    Grid &rho = *m_density;
-    const Grid &u = *m_u;
-    const Grid &v = *m_v;
-    Grid &fx = *m_fluxX;
-    Grid &fy = *m_fluxY;
-    const std::uint32_t n = interiorSideOf(rho);
-
-    double largest = 0.0;
-    for (std::uint32_t i = 1; i <= n && !std::isnan(largest); ++i) {
-        for (std::uint32_t j = 1; j <= n; ++j) {
-            const double out = positivePart(u(i + 1, j)) + positivePart(-u(i, j)) +
-                               positivePart(v(i, j + 1)) + positivePart(-v(i, j));
-            largest = std::isnan(out) ? out : std::max(largest, out);
-            if (std::isnan(largest)) {
-                break;
-            }
-        }
-    }
-    const int cycles = advectionSubcycles(m_dtOverH, largest);
+    const std::uint32_t n = interiorSideOf(*m_density);
+    const int rows = static_cast<int>(n);
+    const velloran::SimdLevel simd = m_simd;
+    velloran::kernels::OutflowPlan flow;
+    flow.n = rows;
+    flow.u = m_u->data();
+    flow.v = m_v->data();
+    const Extent outflow = largestOver(1, rows + 1, [&](int begin, int end) {
+        return velloran::kernels::cellOutflowRows(simd, flow, begin, end);
+    });
+    const int cycles = advectionSubcycles(m_dtOverH, largestOf(outflow));
     m_substeps.density = cycles;
     if (cycles == 0) {
         m_hitSubcycleCap = true;
         return;
     }
-    const double lambda = m_dtOverH / cycles;
 
+    velloran::kernels::DensityTransportPlan plan;
+    plan.n = rows;
+    plan.u = m_u->data();
+    plan.v = m_v->data();
+    plan.lambda = m_dtOverH / cycles;
+    plan.scratch = m_soundRows.data();
+    plan.scratchStride = n + 3;
+    Grid *from = m_density.get();
+    Grid *to = m_rhoScratch.get();
     for (int cycle = 0; cycle < cycles; ++cycle) {
-        fillBoundary(kScalar, rho);
-        for (std::uint32_t j = 1; j <= n; ++j) {
-            fx(1, j) = 0.0;
-            fx(n + 1, j) = 0.0;
-            for (std::uint32_t i = 2; i <= n; ++i) {
-                fx(i, j) = faceFlux(rho(i - 2, j), rho(i - 1, j), rho(i, j), rho(i + 1, j), u(i, j),
-                                    lambda);
-            }
-        }
-        for (std::uint32_t i = 1; i <= n; ++i) {
-            fy(i, 1) = 0.0;
-            fy(i, n + 1) = 0.0;
-            for (std::uint32_t j = 2; j <= n; ++j) {
-                fy(i, j) = faceFlux(rho(i, j - 2), rho(i, j - 1), rho(i, j), rho(i, j + 1), v(i, j),
-                                    lambda);
-            }
-        }
-        for (std::uint32_t i = 1; i <= n; ++i) {
-            for (std::uint32_t j = 1; j <= n; ++j) {
-                rho(i, j) =
-                    rho(i, j) - lambda * ((fx(i + 1, j) - fx(i, j)) + (fy(i, j + 1) - fy(i, j)));
-            }
-        }
+        fillBoundary(kScalar, *from);
+        plan.q = from->data();
+        plan.out = to->data();
+        forRows(1, rows + 1, [&](int begin, int end, int thread) {
+            velloran::kernels::densityTransportRows(simd, plan, begin, end, thread);
+        });
+        std::swap(from, to);
     }
-    fillBoundary(kScalar, rho);
+    if (from != m_density.get()) {
+        *m_density = *from;
+    }
+    fillBoundary(kScalar, *m_density);
 }
 
 // Gathering as transport: smoke moves across each face from the side where it
@@ -273,82 +288,76 @@ void Solver::gatherSmokeSound() {
     const Grid &target = *m_target;
     const Grid &blurTarget = *m_blurTarget;
     Grid &diff = *m_densityDiff;
-    Grid &gx = *m_fluxX;
-    Grid &gy = *m_fluxY;
     Grid &coefX = *m_gatherCoefX;
     Grid &coefY = *m_gatherCoefY;
     Grid &rateX = *m_gatherRateX;
     Grid &rateY = *m_gatherRateY;
     const std::uint32_t n = interiorSideOf(rho);
+    const int rows = static_cast<int>(n);
     const double h = m_h;
     const double vgOverH = m_vg / h;
     const double hSquared = h * h;
+    const double vg = m_vg;
 
     // Per face: w = coef (D_L - D_R) and the rate a = vg b_f / h^2 of the
-    // sub-step rule, b_f the mean blurred target on the face.
-    for (std::uint32_t i = 2; i <= n; ++i) {
-        for (std::uint32_t j = 1; j <= n; ++j) {
-            const double face = 0.5 * (blurTarget(i - 1, j) + blurTarget(i, j));
-            coefX(i, j) = vgOverH * face;
-            rateX(i, j) = m_vg * face / hSquared;
+    // sub-step rule, b_f the mean blurred target on the face; and D itself.
+    forSimpleRows(1, rows + 1, [&](int begin, int end, int) {
+        for (auto j = static_cast<std::uint32_t>(begin); j < static_cast<std::uint32_t>(end); ++j) {
+            const double *b = rowPointer(blurTarget, j);
+            const double *bBelow = rowPointer(blurTarget, j - 1);
+            double *cx = rowPointer(coefX, j);
+            double *rx = rowPointer(rateX, j);
+            for (std::uint32_t i = 2; i <= n; ++i) {
+                const double face = 0.5 * (b[i - 1] + b[i]);
+                cx[i] = vgOverH * face;
+                rx[i] = vg * face / hSquared;
+            }
+            if (j >= 2) {
+                double *cy = rowPointer(coefY, j);
+                double *ry = rowPointer(rateY, j);
+                for (std::uint32_t i = 1; i <= n; ++i) {
+                    const double face = 0.5 * (bBelow[i] + b[i]);
+                    cy[i] = vgOverH * face;
+                    ry[i] = vg * face / hSquared;
+                }
+            }
+            const double *r = rowPointer(rho, j);
+            const double *t = rowPointer(target, j);
+            double *d = rowPointer(diff, j);
+            for (std::uint32_t i = 1; i <= n; ++i) {
+                d[i] = r[i] - t[i];
+            }
         }
-    }
-    for (std::uint32_t i = 1; i <= n; ++i) {
-        for (std::uint32_t j = 2; j <= n; ++j) {
-            const double face = 0.5 * (blurTarget(i, j - 1) + blurTarget(i, j));
-            coefY(i, j) = vgOverH * face;
-            rateY(i, j) = m_vg * face / hSquared;
-        }
-    }
-    for (std::uint32_t j = 1; j <= n; ++j) {
-        gx(1, j) = 0.0;
-        gx(n + 1, j) = 0.0;
-    }
-    for (std::uint32_t i = 1; i <= n; ++i) {
-        gy(i, 1) = 0.0;
-        gy(i, n + 1) = 0.0;
-    }
+    });
+
+    velloran::kernels::GatherPlan plan;
+    plan.n = rows;
+    plan.target = target.data();
+    plan.coefX = coefX.data();
+    plan.coefY = coefY.data();
+    plan.rateX = rateX.data();
+    plan.rateY = rateY.data();
+    plan.scratch = m_soundRows.data();
+    plan.scratchStride = n + 3;
+    Grid *rhoFrom = m_density.get();
+    Grid *rhoTo = m_rhoScratch.get();
+    Grid *diffFrom = m_densityDiff.get();
+    Grid *diffTo = m_diffScratch.get();
+    const velloran::SimdLevel simd = m_simd;
 
     const double dt = m_dt;
     double left = dt;
     int steps = 0;
+    bool capped = false;
     while (left > 0.0) {
-        for (std::uint32_t i = 1; i <= n; ++i) {
-            for (std::uint32_t j = 1; j <= n; ++j) {
-                diff(i, j) = rho(i, j) - target(i, j);
-            }
-        }
-        // K_c over the cell's interior faces, west, east, south, north.
-        double largest = 0.0;
-        for (std::uint32_t i = 1; i <= n; ++i) {
-            for (std::uint32_t j = 1; j <= n; ++j) {
-                const double d = diff(i, j);
-                const double r = rho(i, j);
-                double k = 0.0;
-                if (i > 1) {
-                    k = k + rateX(i, j) *
-                                (positivePart(d - diff(i - 1, j)) + std::max(r, rho(i - 1, j)));
-                }
-                if (i < n) {
-                    k = k + rateX(i + 1, j) *
-                                (positivePart(d - diff(i + 1, j)) + std::max(r, rho(i + 1, j)));
-                }
-                if (j > 1) {
-                    k = k + rateY(i, j) *
-                                (positivePart(d - diff(i, j - 1)) + std::max(r, rho(i, j - 1)));
-                }
-                if (j < n) {
-                    k = k + rateY(i, j + 1) *
-                                (positivePart(d - diff(i, j + 1)) + std::max(r, rho(i, j + 1)));
-                }
-                largest =
-                    (std::isnan(k) || std::isnan(largest)) ? std::nan("") : std::max(largest, k);
-            }
-        }
+        plan.rho = rhoFrom->data();
+        plan.diff = diffFrom->data();
+        const double largest = largestOf(largestOver(1, rows + 1, [&](int begin, int end) {
+            return velloran::kernels::gatherRateRows(simd, plan, begin, end);
+        }));
         if (std::isnan(largest) || std::isinf(largest) || steps == kMaxSubcycles) {
-            m_substeps.gathering = steps;
-            m_hitSubcycleCap = true;
-            return;
+            capped = true;
+            break;
         }
         double sub = left;
         if (largest > 0.0) {
@@ -357,29 +366,25 @@ void Solver::gatherSmokeSound() {
         if (left - sub < 1e-12 * dt) {
             sub = left;
         }
-
-        for (std::uint32_t i = 2; i <= n; ++i) {
-            for (std::uint32_t j = 1; j <= n; ++j) {
-                const double w = coefX(i, j) * (diff(i - 1, j) - diff(i, j));
-                gx(i, j) = positivePart(w) * rho(i - 1, j) + negativePart(w) * rho(i, j);
-            }
-        }
-        for (std::uint32_t i = 1; i <= n; ++i) {
-            for (std::uint32_t j = 2; j <= n; ++j) {
-                const double w = coefY(i, j) * (diff(i, j - 1) - diff(i, j));
-                gy(i, j) = positivePart(w) * rho(i, j - 1) + negativePart(w) * rho(i, j);
-            }
-        }
-        const double lambda = sub / h;
-        for (std::uint32_t i = 1; i <= n; ++i) {
-            for (std::uint32_t j = 1; j <= n; ++j) {
-                rho(i, j) =
-                    rho(i, j) - lambda * ((gx(i + 1, j) - gx(i, j)) + (gy(i, j + 1) - gy(i, j)));
-            }
-        }
+        plan.rhoOut = rhoTo->data();
+        plan.diffOut = diffTo->data();
+        plan.lambda = sub / h;
+        forRows(1, rows + 1, [&](int begin, int end, int thread) {
+            velloran::kernels::gatherUpdateRows(simd, plan, begin, end, thread);
+        });
+        std::swap(rhoFrom, rhoTo);
+        std::swap(diffFrom, diffTo);
         left = left - sub;
         ++steps;
     }
+    if (rhoFrom != m_density.get()) {
+        copyInterior(*rhoFrom, *m_density);
+        copyInterior(*diffFrom, *m_densityDiff);
+    }
     m_substeps.gathering = steps;
+    if (capped) {
+        m_hitSubcycleCap = true;
+        return;
+    }
     fillBoundary(kScalar, rho);
 }

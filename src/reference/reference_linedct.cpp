@@ -1,4 +1,4 @@
-#include "linedct.h"
+#include "reference_linedct.h"
 
 #include "check.h"
 
@@ -26,7 +26,7 @@ int log2Of(int powerOfTwo) {
 
 } // namespace
 
-LineDct::LineDct(int n)
+ReferenceLineDct::ReferenceLineDct(int n)
     : m_n(n) {
     VELLORAN_CHECK(n > 0);
     m_rotCos.resize(static_cast<std::size_t>(n));
@@ -99,8 +99,8 @@ LineDct::LineDct(int n)
 
 // Iterative radix-2 decimation in time: bit-reversed order, then log2(L)
 // rounds of butterflies.
-void LineDct::fftPowerOfTwo(double *re, double *im, int length, const double *twRe,
-                            const double *twIm, const int *bitReverse, int sign) const {
+void ReferenceLineDct::fftPowerOfTwo(double *re, double *im, int length, const double *twRe,
+                                     const double *twIm, const int *bitReverse, int sign) const {
     for (int k = 0; k < length; ++k) {
         const int r = bitReverse[k];
         if (r > k) {
@@ -128,7 +128,7 @@ void LineDct::fftPowerOfTwo(double *re, double *im, int length, const double *tw
     }
 }
 
-void LineDct::fft(double *re, double *im, int sign) {
+void ReferenceLineDct::fft(double *re, double *im, int sign) {
     if (!m_bluestein) {
         fftPowerOfTwo(re, im, m_n, m_twRe.data(), m_twIm.data(), m_bitReverse.data(), sign);
         return;
@@ -177,7 +177,7 @@ void LineDct::fft(double *re, double *im, int sign) {
     }
 }
 
-void LineDct::forward(double *x) {
+void ReferenceLineDct::forward(double *x) {
     const int n = m_n;
     double *re = m_re.data();
     double *im = m_im.data();
@@ -197,7 +197,7 @@ void LineDct::forward(double *x) {
     }
 }
 
-void LineDct::inverse(double *x) {
+void ReferenceLineDct::inverse(double *x) {
     const int n = m_n;
     double *re = m_re.data();
     double *im = m_im.data();

@@ -28,9 +28,15 @@
 
 #include "grid.h"
 #include "reference_blurfilter.h"
+#include "scheme.h"
 
 #include <cstdint>
 #include <memory>
+#include <vector>
+
+namespace velloran {
+class ReferenceNeumannPoisson;
+}
 
 class ReferenceSolver {
 public:
@@ -51,7 +57,23 @@ public:
     void setSigma(double sigma);
     void setTimeStep(double dt);
 
-    // One time step of m_dt: the seven sub-steps below, in this order.
+    // The discretisation step() uses (default Literal); choose it before the
+    // first step.
+    void setScheme(velloran::Scheme scheme);
+    velloran::Scheme scheme() const { return m_scheme; }
+
+    // A new N x N target scaled to the smoke's mass of the moment, blurred, with
+    // the driving field recomputed; density and velocity untouched.
+    void setTarget(const Grid &tgtDensity);
+
+    // Sub-cycles of the last step (literal steps: one of each).
+    const velloran::SubstepCounts &lastSubsteps() const { return m_substeps; }
+    static constexpr int kMaxSubcycles = 4096;
+    bool hitSubcycleCap() const { return m_hitSubcycleCap; }
+
+    // One time step of m_dt: the seven sub-steps below, in this order, or the
+    // sound scheme's: force, attenuation, closeWalls, advectVelocitySound,
+    // projectNeumann, advectDensitySound, gatherSmokeSound, centreVelocity.
     void step();
 
     // The sub-steps, public so that each can be exercised on its own.
@@ -62,6 +84,12 @@ public:
     void advectDensity();
     void gatherSmoke();
     void centreVelocity();
+
+    void closeWalls();
+    void advectVelocitySound();
+    void projectNeumann();
+    void advectDensitySound();
+    void gatherSmokeSound();
 
     // Overwrites the frame of one grid from the entries next to it.
     void fillBoundary(int kind, Grid &grid);
@@ -104,4 +132,20 @@ public:
 
 private:
     void equaliseMass();
+    void computeTargetFields();
+    void markUnstable();
+
+    velloran::Scheme m_scheme = velloran::Scheme::Literal;
+    velloran::SubstepCounts m_substeps;
+    bool m_hitSubcycleCap = false;
+    std::unique_ptr<Grid> m_fluxX;
+    std::unique_ptr<Grid> m_fluxY;
+    std::unique_ptr<Grid> m_cellFlux;
+    std::unique_ptr<Grid> m_cornerFlux;
+    std::unique_ptr<Grid> m_gatherCoefX;
+    std::unique_ptr<Grid> m_gatherCoefY;
+    std::unique_ptr<Grid> m_gatherRateX;
+    std::unique_ptr<Grid> m_gatherRateY;
+    std::unique_ptr<velloran::ReferenceNeumannPoisson> m_poisson;
+    std::vector<double> m_poissonRhs;
 };

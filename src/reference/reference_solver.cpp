@@ -1,5 +1,7 @@
 #include "reference_solver.h"
 
+#include "reference_poisson.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -95,6 +97,73 @@ void ReferenceSolver::equaliseMass() {
 
 void ReferenceSolver::setSigma(double sigma) {
     m_blur->setSigma(sigma);
+    computeTargetFields();
+}
+
+void ReferenceSolver::setTarget(const Grid &tgtDensity) {
+    Grid &density = *m_density;
+    Grid &target = *m_target;
+    const std::uint32_t n = interiorSide(density);
+    VELLORAN_CHECK(tgtDensity.NumRows() == n);
+    VELLORAN_CHECK(tgtDensity.NumCols() == n);
+    for (std::uint32_t k = 0; k < n; ++k) {
+        for (std::uint32_t l = 0; l < n; ++l) {
+            target(k + 1, l + 1) = tgtDensity(k, l);
+        }
+    }
+    double densitySum = 0.0;
+    double targetSum = 0.0;
+    for (std::uint32_t i = 1; i <= n; ++i) {
+        for (std::uint32_t j = 1; j <= n; ++j) {
+            densitySum += density(i, j);
+        }
+    }
+    for (std::uint32_t i = 1; i <= n; ++i) {
+        for (std::uint32_t j = 1; j <= n; ++j) {
+            targetSum += target(i, j);
+        }
+    }
+    if (targetSum != 0.0) {
+        for (std::uint32_t i = 1; i <= n; ++i) {
+            for (std::uint32_t j = 1; j <= n; ++j) {
+                target(i, j) = target(i, j) * densitySum / targetSum;
+            }
+        }
+    }
+    computeTargetFields();
+}
+
+void ReferenceSolver::setScheme(velloran::Scheme scheme) {
+    m_scheme = scheme;
+    m_substeps = velloran::SubstepCounts{};
+    if (scheme != velloran::Scheme::Sound || m_fluxX) {
+        return;
+    }
+    const std::uint32_t n = interiorSide(*m_density);
+    m_fluxX = std::make_unique<Grid>(n + 2, n + 3);
+    m_fluxY = std::make_unique<Grid>(n + 3, n + 2);
+    m_cellFlux = std::make_unique<Grid>(n + 2, n + 2);
+    m_cornerFlux = std::make_unique<Grid>(n + 3, n + 3);
+    m_gatherCoefX = std::make_unique<Grid>(n + 2, n + 3);
+    m_gatherCoefY = std::make_unique<Grid>(n + 3, n + 2);
+    m_gatherRateX = std::make_unique<Grid>(n + 2, n + 3);
+    m_gatherRateY = std::make_unique<Grid>(n + 3, n + 2);
+    m_poisson = std::make_unique<velloran::ReferenceNeumannPoisson>(static_cast<int>(n));
+    m_poissonRhs.assign(static_cast<std::size_t>(n) * n, 0.0);
+}
+
+void ReferenceSolver::markUnstable() {
+    m_hitSubcycleCap = true;
+    for (Grid *grid : {m_density.get(), m_uCentre.get(), m_vCentre.get()}) {
+        for (std::uint32_t j = 0; j < grid->NumRows(); ++j) {
+            for (std::uint32_t i = 0; i < grid->NumCols(); ++i) {
+                (*grid)(i, j) = std::nan("");
+            }
+        }
+    }
+}
+
+void ReferenceSolver::computeTargetFields() {
     m_blur->apply(*m_target, *m_blurTarget);
 
     const Grid &b = *m_blurTarget;
@@ -123,10 +192,27 @@ void ReferenceSolver::setTimeStep(double dt) {
 void ReferenceSolver::step() {
     applyDrivingForce();
     attenuateMomentum();
-    advectVelocity();
-    project();
-    advectDensity();
-    gatherSmoke();
+    if (m_scheme == velloran::Scheme::Literal) {
+        advectVelocity();
+        project();
+        advectDensity();
+        gatherSmoke();
+        centreVelocity();
+        return;
+    }
+    closeWalls();
+    advectVelocitySound();
+    if (!m_hitSubcycleCap) {
+        projectNeumann();
+        advectDensitySound();
+    }
+    if (!m_hitSubcycleCap) {
+        gatherSmokeSound();
+    }
+    if (m_hitSubcycleCap) {
+        markUnstable();
+        return;
+    }
     centreVelocity();
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-// LineDct: the cosine transforms of one line of N values, through a complex
+// ReferenceLineDct: the cosine transforms of one line of N values, through a complex
 // fast Fourier transform of length N (radix 2 when N is a power of two,
 // Bluestein's chirp convolution otherwise), so every length costs O(N log N).
 //
@@ -18,9 +18,9 @@
 
 namespace velloran {
 
-class LineDct {
+class ReferenceLineDct {
 public:
-    explicit LineDct(int n);
+    explicit ReferenceLineDct(int n);
 
     int size() const { return m_n; }
 

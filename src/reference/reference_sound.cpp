@@ -1,0 +1,390 @@
+// The sound scheme, plain: transport in flux form over every cell with
+// closed walls, a solved Neumann projection and conservative gathering, each
+// transport stage sub-cycled within its stability limit. docs/method.md has the
+// derivation; the comments here say what each loop is for.
+
+#include "reference_solver.h"
+
+#include "reference_poisson.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+constexpr double kAdvectionCourant = 0.5; // outflow Courant number of one sub-cycle
+constexpr double kGatheringLimit = 1.0;   // dt_s * max K of one gathering sub-step
+
+std::uint32_t interiorSideOf(const Grid &cellGrid) {
+    return cellGrid.NumCols() - 2;
+}
+
+double positivePart(double a) {
+    return std::max(a, 0.0);
+}
+
+double negativePart(double a) {
+    return std::min(a, 0.0);
+}
+
+// Flux through one face with speed a (positive: from side L to side R) of a
+// quantity with values qLL, qL | qR, qRR along the line through the face:
+// upwind, plus the limited second-order correction, which vanishes with the
+// speed.
+double faceFlux(double qLL, double qL, double qR, double qRR, double a, double lambda) {
+    return positivePart(a) * qL + negativePart(a) * qR +
+           0.5 * std::fabs(a) * (1 - lambda * std::fabs(a)) *
+               ReferenceSolver::minMod3(qRR - qR, qR - qL, qL - qLL);
+}
+
+// Sub-cycles that keep the outflow Courant number lambda * S at or below the
+// limit; 0 when S is not a finite number (the flow has blown up).
+int advectionSubcycles(double lambda, double largestOutflow) {
+    const double cycles = std::ceil(lambda * largestOutflow / kAdvectionCourant);
+    if (!(cycles <= static_cast<double>(ReferenceSolver::kMaxSubcycles))) {
+        return 0;
+    }
+    return std::max(1, static_cast<int>(cycles));
+}
+
+} // namespace
+
+// Walls are closed before anything is transported: no face on the domain's
+// side carries flow, whatever the force put there.
+void ReferenceSolver::closeWalls() {
+    Grid &u = *m_u;
+    Grid &v = *m_v;
+    const std::uint32_t n = interiorSideOf(*m_density);
+    for (std::uint32_t j = 1; j <= n; ++j) {
+        u(1, j) = 0.0;
+        u(n + 1, j) = 0.0;
+    }
+    for (std::uint32_t i = 1; i <= n; ++i) {
+        v(i, 1) = 0.0;
+        v(i, n + 1) = 0.0;
+    }
+    fillBoundary(kXFace, u);
+    fillBoundary(kYFace, v);
+}
+
+// Both components carried by the whole frozen flow, in conservation form over
+// their control volumes (face-centred boxes); the wall faces stay 0.
+void ReferenceSolver::advectVelocitySound() {
+    Grid &u = *m_u;
+    Grid &v = *m_v;
+    Grid &ua = *m_uTmp;
+    Grid &va = *m_vTmp;
+    Grid &fc = *m_cellFlux;
+    Grid &fk = *m_cornerFlux;
+    const std::uint32_t n = interiorSideOf(*m_density);
+    ua = u;
+    va = v;
+
+    // Largest outflow sum of any control volume.
+    double largest = 0.0;
+    for (std::uint32_t i = 2; i <= n; ++i) {
+        for (std::uint32_t j = 1; j <= n; ++j) {
+            const double east = 0.5 * (ua(i, j) + ua(i + 1, j));
+            const double west = 0.5 * (ua(i - 1, j) + ua(i, j));
+            const double north = 0.5 * (va(i - 1, j + 1) + va(i, j + 1));
+            const double south = 0.5 * (va(i - 1, j) + va(i, j));
+            const double out = positivePart(east) + positivePart(-west) + positivePart(north) +
+                               positivePart(-south);
+            largest = std::isnan(out) ? out : std::max(largest, out);
+            if (std::isnan(largest)) {
+                break;
+            }
+        }
+    }
+    for (std::uint32_t i = 1; i <= n && !std::isnan(largest); ++i) {
+        for (std::uint32_t j = 2; j <= n; ++j) {
+            const double north = 0.5 * (va(i, j) + va(i, j + 1));
+            const double south = 0.5 * (va(i, j - 1) + va(i, j));
+            const double east = 0.5 * (ua(i + 1, j - 1) + ua(i + 1, j));
+            const double west = 0.5 * (ua(i, j - 1) + ua(i, j));
+            const double out = positivePart(north) + positivePart(-south) + positivePart(east) +
+                               positivePart(-west);
+            largest = std::isnan(out) ? out : std::max(largest, out);
+            if (std::isnan(largest)) {
+                break;
+            }
+        }
+    }
+    const int cycles = advectionSubcycles(m_dtOverH, largest);
+    m_substeps.velocity = cycles;
+    if (cycles == 0) {
+        m_hitSubcycleCap = true;
+        return;
+    }
+    const double lambda = m_dtOverH / cycles;
+
+    for (int cycle = 0; cycle < cycles; ++cycle) {
+        fillBoundary(kXFace, u);
+        // x-component: x-fluxes at cell centres, y-fluxes at corners.
+        for (std::uint32_t c = 1; c <= n; ++c) {
+            for (std::uint32_t j = 1; j <= n; ++j) {
+                fc(c, j) = faceFlux(u(c - 1, j), u(c, j), u(c + 1, j), u(c + 2, j),
+                                    0.5 * (ua(c, j) + ua(c + 1, j)), lambda);
+            }
+        }
+        for (std::uint32_t i = 2; i <= n; ++i) {
+            fk(i, 1) = 0.0;
+            fk(i, n + 1) = 0.0;
+            for (std::uint32_t j = 2; j <= n; ++j) {
+                fk(i, j) = faceFlux(u(i, j - 2), u(i, j - 1), u(i, j), u(i, j + 1),
+                                    0.5 * (va(i - 1, j) + va(i, j)), lambda);
+            }
+        }
+        for (std::uint32_t i = 2; i <= n; ++i) {
+            for (std::uint32_t j = 1; j <= n; ++j) {
+                u(i, j) =
+                    u(i, j) - lambda * ((fc(i, j) - fc(i - 1, j)) + (fk(i, j + 1) - fk(i, j)));
+            }
+        }
+
+        fillBoundary(kYFace, v);
+        // y-component: y-fluxes at cell centres, x-fluxes at corners.
+        for (std::uint32_t i = 1; i <= n; ++i) {
+            for (std::uint32_t c = 1; c <= n; ++c) {
+                fc(i, c) = faceFlux(v(i, c - 1), v(i, c), v(i, c + 1), v(i, c + 2),
+                                    0.5 * (va(i, c) + va(i, c + 1)), lambda);
+            }
+        }
+        for (std::uint32_t j = 2; j <= n; ++j) {
+            fk(1, j) = 0.0;
+            fk(n + 1, j) = 0.0;
+            for (std::uint32_t i = 2; i <= n; ++i) {
+                fk(i, j) = faceFlux(v(i - 2, j), v(i - 1, j), v(i, j), v(i + 1, j),
+                                    0.5 * (ua(i, j - 1) + ua(i, j)), lambda);
+            }
+        }
+        for (std::uint32_t i = 1; i <= n; ++i) {
+            for (std::uint32_t j = 2; j <= n; ++j) {
+                v(i, j) =
+                    v(i, j) - lambda * ((fc(i, j) - fc(i, j - 1)) + (fk(i + 1, j) - fk(i, j)));
+            }
+        }
+    }
+    fillBoundary(kXFace, u);
+    fillBoundary(kYFace, v);
+}
+
+// The pressure that makes the flow divergence-free with closed walls: the
+// Neumann problem, solved directly, then its gradient removed from the
+// interior faces (the wall faces are 0 and need no correction).
+void ReferenceSolver::projectNeumann() {
+    Grid &u = *m_u;
+    Grid &v = *m_v;
+    Grid &p = *m_pressure;
+    const std::uint32_t n = interiorSideOf(p);
+    const double h = m_h;
+    double *rhs = m_poissonRhs.data();
+    for (std::uint32_t j = 1; j <= n; ++j) {
+        for (std::uint32_t i = 1; i <= n; ++i) {
+            rhs[(i - 1) + static_cast<std::size_t>(j - 1) * n] =
+                h * (u(i + 1, j) - u(i, j) + v(i, j + 1) - v(i, j));
+        }
+    }
+    m_poisson->solve(rhs, rhs);
+    for (std::uint32_t j = 1; j <= n; ++j) {
+        for (std::uint32_t i = 1; i <= n; ++i) {
+            p(i, j) = rhs[(i - 1) + static_cast<std::size_t>(j - 1) * n];
+        }
+    }
+    fillBoundary(kScalar, p);
+    for (std::uint32_t i = 2; i <= n; ++i) {
+        for (std::uint32_t j = 1; j <= n; ++j) {
+            u(i, j) = u(i, j) - (p(i, j) - p(i - 1, j)) / h;
+        }
+    }
+    for (std::uint32_t i = 1; i <= n; ++i) {
+        for (std::uint32_t j = 2; j <= n; ++j) {
+            v(i, j) = v(i, j) - (p(i, j) - p(i, j - 1)) / h;
+        }
+    }
+    fillBoundary(kXFace, u);
+    fillBoundary(kYFace, v);
+}
+
+// Smoke carried by the projected flow: every face flux computed once from the
+// old values and applied to both its cells, so the sum over the cells changes
+// only by rounding; the wall faces carry nothing.
+void ReferenceSolver::advectDensitySound() {
+    Grid &rho = *m_density;
+    const Grid &u = *m_u;
+    const Grid &v = *m_v;
+    Grid &fx = *m_fluxX;
+    Grid &fy = *m_fluxY;
+    const std::uint32_t n = interiorSideOf(rho);
+
+    double largest = 0.0;
+    for (std::uint32_t i = 1; i <= n && !std::isnan(largest); ++i) {
+        for (std::uint32_t j = 1; j <= n; ++j) {
+            const double out = positivePart(u(i + 1, j)) + positivePart(-u(i, j)) +
+                               positivePart(v(i, j + 1)) + positivePart(-v(i, j));
+            largest = std::isnan(out) ? out : std::max(largest, out);
+            if (std::isnan(largest)) {
+                break;
+            }
+        }
+    }
+    const int cycles = advectionSubcycles(m_dtOverH, largest);
+    m_substeps.density = cycles;
+    if (cycles == 0) {
+        m_hitSubcycleCap = true;
+        return;
+    }
+    const double lambda = m_dtOverH / cycles;
+
+    for (int cycle = 0; cycle < cycles; ++cycle) {
+        fillBoundary(kScalar, rho);
+        for (std::uint32_t j = 1; j <= n; ++j) {
+            fx(1, j) = 0.0;
+            fx(n + 1, j) = 0.0;
+            for (std::uint32_t i = 2; i <= n; ++i) {
+                fx(i, j) = faceFlux(rho(i - 2, j), rho(i - 1, j), rho(i, j), rho(i + 1, j), u(i, j),
+                                    lambda);
+            }
+        }
+        for (std::uint32_t i = 1; i <= n; ++i) {
+            fy(i, 1) = 0.0;
+            fy(i, n + 1) = 0.0;
+            for (std::uint32_t j = 2; j <= n; ++j) {
+                fy(i, j) = faceFlux(rho(i, j - 2), rho(i, j - 1), rho(i, j), rho(i, j + 1), v(i, j),
+                                    lambda);
+            }
+        }
+        for (std::uint32_t i = 1; i <= n; ++i) {
+            for (std::uint32_t j = 1; j <= n; ++j) {
+                rho(i, j) =
+                    rho(i, j) - lambda * ((fx(i + 1, j) - fx(i, j)) + (fy(i, j + 1) - fy(i, j)));
+            }
+        }
+    }
+    fillBoundary(kScalar, rho);
+}
+
+// Gathering as transport: smoke moves across each face from the side where it
+// exceeds the target more to the side where it exceeds it less, at a speed
+// proportional to the blurred target on the face, carrying the density of the
+// cell it leaves. Sub-steps are as long as positivity and monotonicity allow.
+void ReferenceSolver::gatherSmokeSound() {
+    Grid &rho = *m_density;
+    const Grid &target = *m_target;
+    const Grid &blurTarget = *m_blurTarget;
+    Grid &diff = *m_densityDiff;
+    Grid &gx = *m_fluxX;
+    Grid &gy = *m_fluxY;
+    Grid &coefX = *m_gatherCoefX;
+    Grid &coefY = *m_gatherCoefY;
+    Grid &rateX = *m_gatherRateX;
+    Grid &rateY = *m_gatherRateY;
+    const std::uint32_t n = interiorSideOf(rho);
+    const double h = m_h;
+    const double vgOverH = m_vg / h;
+    const double hSquared = h * h;
+
+    // Per face: w = coef (D_L - D_R) and the rate a = vg b_f / h^2 of the
+    // sub-step rule, b_f the mean blurred target on the face.
+    for (std::uint32_t i = 2; i <= n; ++i) {
+        for (std::uint32_t j = 1; j <= n; ++j) {
+            const double face = 0.5 * (blurTarget(i - 1, j) + blurTarget(i, j));
+            coefX(i, j) = vgOverH * face;
+            rateX(i, j) = m_vg * face / hSquared;
+        }
+    }
+    for (std::uint32_t i = 1; i <= n; ++i) {
+        for (std::uint32_t j = 2; j <= n; ++j) {
+            const double face = 0.5 * (blurTarget(i, j - 1) + blurTarget(i, j));
+            coefY(i, j) = vgOverH * face;
+            rateY(i, j) = m_vg * face / hSquared;
+        }
+    }
+    for (std::uint32_t j = 1; j <= n; ++j) {
+        gx(1, j) = 0.0;
+        gx(n + 1, j) = 0.0;
+    }
+    for (std::uint32_t i = 1; i <= n; ++i) {
+        gy(i, 1) = 0.0;
+        gy(i, n + 1) = 0.0;
+    }
+
+    for (std::uint32_t i = 1; i <= n; ++i) {
+        for (std::uint32_t j = 1; j <= n; ++j) {
+            diff(i, j) = rho(i, j) - target(i, j);
+        }
+    }
+    const double dt = m_dt;
+    double left = dt;
+    int steps = 0;
+    while (left > 0.0) {
+        // K_c over the cell's interior faces, west, east, south, north.
+        double largest = 0.0;
+        for (std::uint32_t i = 1; i <= n; ++i) {
+            for (std::uint32_t j = 1; j <= n; ++j) {
+                const double d = diff(i, j);
+                const double r = rho(i, j);
+                double k = 0.0;
+                if (i > 1) {
+                    k = k + rateX(i, j) *
+                                (positivePart(d - diff(i - 1, j)) + std::max(r, rho(i - 1, j)));
+                }
+                if (i < n) {
+                    k = k + rateX(i + 1, j) *
+                                (positivePart(d - diff(i + 1, j)) + std::max(r, rho(i + 1, j)));
+                }
+                if (j > 1) {
+                    k = k + rateY(i, j) *
+                                (positivePart(d - diff(i, j - 1)) + std::max(r, rho(i, j - 1)));
+                }
+                if (j < n) {
+                    k = k + rateY(i, j + 1) *
+                                (positivePart(d - diff(i, j + 1)) + std::max(r, rho(i, j + 1)));
+                }
+                largest =
+                    (std::isnan(k) || std::isnan(largest)) ? std::nan("") : std::max(largest, k);
+            }
+        }
+        if (std::isnan(largest) || std::isinf(largest) || steps == kMaxSubcycles) {
+            m_substeps.gathering = steps;
+            m_hitSubcycleCap = true;
+            return;
+        }
+        double sub = left;
+        if (largest > 0.0) {
+            sub = std::min(left, kGatheringLimit / largest);
+        }
+        if (left - sub < 1e-12 * dt) {
+            sub = left;
+        }
+
+        for (std::uint32_t i = 2; i <= n; ++i) {
+            for (std::uint32_t j = 1; j <= n; ++j) {
+                const double w = coefX(i, j) * (diff(i - 1, j) - diff(i, j));
+                gx(i, j) = positivePart(w) * rho(i - 1, j) + negativePart(w) * rho(i, j);
+            }
+        }
+        for (std::uint32_t i = 1; i <= n; ++i) {
+            for (std::uint32_t j = 2; j <= n; ++j) {
+                const double w = coefY(i, j) * (diff(i, j - 1) - diff(i, j));
+                gy(i, j) = positivePart(w) * rho(i, j - 1) + negativePart(w) * rho(i, j);
+            }
+        }
+        const double lambda = sub / h;
+        for (std::uint32_t i = 1; i <= n; ++i) {
+            for (std::uint32_t j = 1; j <= n; ++j) {
+                rho(i, j) =
+                    rho(i, j) - lambda * ((gx(i + 1, j) - gx(i, j)) + (gy(i, j + 1) - gy(i, j)));
+            }
+        }
+        for (std::uint32_t i = 1; i <= n; ++i) {
+            for (std::uint32_t j = 1; j <= n; ++j) {
+                diff(i, j) = rho(i, j) - target(i, j);
+            }
+        }
+        left = left - sub;
+        ++steps;
+    }
+    m_substeps.gathering = steps;
+    fillBoundary(kScalar, rho);
+}
