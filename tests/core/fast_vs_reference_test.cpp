@@ -4,7 +4,9 @@
 // grid.
 
 #include "blurfilter.h"
+#include "neumannpoisson.h"
 #include "reference_blurfilter.h"
+#include "reference_poisson.h"
 #include "reference_solver.h"
 #include "solver.h"
 #include "test_grids.h"
@@ -127,6 +129,7 @@ struct Parameters {
     double vg;
     double sigma;
     double dt;
+    velloran::Scheme scheme = velloran::Scheme::Literal;
 };
 
 template <class S> void configure(S &s, const Parameters &p) {
@@ -135,6 +138,21 @@ template <class S> void configure(S &s, const Parameters &p) {
     s.m_vg = p.vg;
     s.setSigma(p.sigma);
     s.setTimeStep(p.dt);
+    s.setScheme(p.scheme);
+}
+
+// Parameters over the sound scheme's working range and beyond: strong forces
+// and gathering that need sub-cycles.
+Parameters randomSoundParameters(std::mt19937_64 &rng) {
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    Parameters p{};
+    p.vf = 50.0 * unit(rng);
+    p.vd = 40.0 * unit(rng);
+    p.vg = unit(rng) < 0.2 ? 0.0 : unit(rng);
+    p.sigma = 0.3 + 3.7 * unit(rng);
+    p.dt = 1e-4 + 3e-3 * unit(rng);
+    p.scheme = velloran::Scheme::Sound;
+    return p;
 }
 
 Parameters randomParameters(std::mt19937_64 &rng) {
@@ -361,6 +379,73 @@ TEST(FastSubSteps, EachEqualsItsLiteralTwinOnRandomState) {
     }
 }
 
+TEST(FastSoundSubSteps, EachEqualsItsReferenceOnRandomState) {
+    std::mt19937_64 rng(777);
+    const std::vector<void (Solver::*)()> fastSteps = {
+        &Solver::closeWalls, &Solver::advectVelocitySound, &Solver::projectNeumann,
+        &Solver::advectDensitySound, &Solver::gatherSmokeSound};
+    const std::vector<void (ReferenceSolver::*)()> referenceSteps = {
+        &ReferenceSolver::closeWalls, &ReferenceSolver::advectVelocitySound,
+        &ReferenceSolver::projectNeumann, &ReferenceSolver::advectDensitySound,
+        &ReferenceSolver::gatherSmokeSound};
+    const std::vector<const char *> names = {"closeWalls", "advectVelocitySound", "projectNeumann",
+                                             "advectDensitySound", "gatherSmokeSound"};
+    for (const std::uint32_t n : {1U, 2U, 3U, 4U, 5U, 6U, 9U, 16U, 33U}) {
+        const Grid src = randomField(rng, n, n, false);
+        const Grid tgt = randomField(rng, n, n, false);
+        const Parameters p = randomSoundParameters(rng);
+        for (const SimdLevel level : availableLevels()) {
+            for (int threads = 1; threads <= 2; ++threads) {
+                Solver fast(src, tgt);
+                ReferenceSolver reference(src, tgt);
+                fast.setSimdLevel(level);
+                fast.setThreadCount(threads);
+                fast.setParallelSide(0); // share every loop, however small the grid
+                configure(fast, p);
+                configure(reference, p);
+                for (std::size_t k = 0; k < fastSteps.size(); ++k) {
+                    randomiseState(rng, fast, reference);
+                    (fast.*fastSteps[k])();
+                    (reference.*referenceSteps[k])();
+                    EXPECT_EQ(firstDifference(fast, reference), "")
+                        << names[k] << ", N " << n << ", " << label(level, threads);
+                    EXPECT_EQ(fast.lastSubsteps().total(), reference.lastSubsteps().total())
+                        << names[k] << ", N " << n << ", " << label(level, threads);
+                }
+            }
+        }
+    }
+}
+
+// The direct pressure solve: lanes across lines and lines shared between
+// threads give the plain one-line-at-a-time transform's bits, for lengths on
+// the radix-2 path and on the chirp path.
+TEST(FastNeumannPoisson, EqualsThePlainSolve) {
+    std::mt19937_64 rng(99);
+    std::uniform_real_distribution<double> unit(-1.0, 1.0);
+    for (const int n : {1, 2, 3, 5, 8, 12, 17, 31, 64, 100}) {
+        const auto count = static_cast<std::size_t>(n) * static_cast<std::size_t>(n);
+        std::vector<double> r(count);
+        for (double &value : r) {
+            value = unit(rng);
+        }
+        std::vector<double> expected(count);
+        velloran::ReferenceNeumannPoisson plain(n);
+        plain.solve(r.data(), expected.data());
+        for (const SimdLevel level : availableLevels()) {
+            for (int threads = 1; threads <= 2; ++threads) {
+                velloran::WorkerPool pool(threads);
+                velloran::NeumannPoisson fast(n, threads);
+                fast.setSimdLevel(level);
+                std::vector<double> p = r;
+                fast.solve(p.data(), p.data(), &pool);
+                EXPECT_EQ(0, std::memcmp(p.data(), expected.data(), count * sizeof(double)))
+                    << "N " << n << ", " << label(level, threads);
+            }
+        }
+    }
+}
+
 // ---------------------------------------------------------------------------
 // Whole runs
 
@@ -406,6 +491,23 @@ TEST(FastSolver, HundredStepsEqualTheLiteralSolverOnRandomRuns) {
     }
 }
 
+// The sound scheme's whole steps, sub-cycles and all, on random runs.
+TEST(FastSolver, HundredSoundStepsEqualTheReferenceOnRandomRuns) {
+    std::mt19937_64 rng(2468);
+    for (const std::uint32_t n : {3U, 8U, 21U, 40U}) {
+        for (int run = 0; run < 2; ++run) {
+            const Grid src = randomField(rng, n, n, false);
+            const Grid tgt = randomField(rng, n, n, false);
+            const Parameters p = randomSoundParameters(rng);
+            expectRunsAgree(src, tgt, p, 100,
+                            "sound, N " + std::to_string(n) + ", vf " + std::to_string(p.vf) +
+                                ", vd " + std::to_string(p.vd) + ", vg " + std::to_string(p.vg) +
+                                ", sigma " + std::to_string(p.sigma) + ", dt " +
+                                std::to_string(p.dt));
+        }
+    }
+}
+
 // A disc gathering into a bar with a known good parameter set, at a size where
 // the smoke stays away from most of the grid (the zero-skipping paths matter).
 TEST(FastSolver, DiscRunEqualsTheLiteralSolver) {
@@ -416,6 +518,8 @@ TEST(FastSolver, DiscRunEqualsTheLiteralSolver) {
     });
     expectRunsAgree(src, tgt, Parameters{1.0, 3.0, 0.0, 1.0, 0.001}, 100, "set A");
     expectRunsAgree(src, tgt, Parameters{40.0, 10.0, 0.0001, 1.0, 0.0001}, 100, "set C");
+    expectRunsAgree(src, tgt, Parameters{2.0, 30.0, 0.3, 1.0, 0.001, velloran::Scheme::Sound}, 100,
+                    "sound defaults");
 }
 
 // A run that blows up: once values overflow, infinities and NaNs must still

@@ -270,8 +270,8 @@ TEST(SoundScheme, NeumannSolveSatisfiesItsEquations) {
             value -= mean;
         }
         std::vector<double> p(count);
-        velloran::NeumannPoisson poisson(n);
-        poisson.solve(r.data(), p.data());
+        velloran::NeumannPoisson poisson(n, 1);
+        poisson.solve(r.data(), p.data(), nullptr);
         double largest = 0.0;
         double pMean = 0.0;
         for (int j = 0; j < n; ++j) {
