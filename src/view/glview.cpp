@@ -1,5 +1,7 @@
 #include "glview.h"
 
+#include <QOpenGLContext>
+
 #include <GL/gl.h>
 #include <GL/glu.h>
 
@@ -38,7 +40,24 @@ GLView::GLView(QWidget *parent)
     });
 }
 
-GLView::~GLView() = default;
+GLView::~GLView() {
+    releaseShader();
+}
+
+void GLView::releaseShader() {
+    if (!m_shaderReady || !context()) {
+        return;
+    }
+    makeCurrent();
+    m_shader.release();
+    doneCurrent();
+    m_shaderReady = false;
+}
+
+void GLView::setShaderAllowed(bool allowed) {
+    m_shaderAllowed = allowed;
+    update();
+}
 
 void GLView::setGrids(const Grid &density, const Grid &u, const Grid &v) {
     if (copyGrids(density, u, v)) {
@@ -57,6 +76,7 @@ bool GLView::copyGrids(const Grid &density, const Grid &u, const Grid &v) {
     *m_vGrid = v;
     m_densityStale = true;
     m_velocityStale = true;
+    m_textureStale = true;
     return true;
 }
 
@@ -114,6 +134,13 @@ void GLView::initializeGL() {
     glMatrixMode(GL_MODELVIEW);
     glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
     glClear(GL_COLOR_BUFFER_BIT);
+
+    // A new context (the widget moved to another window) needs its own
+    // program and texture; the old ones go with the old context.
+    m_shaderReady = m_shader.initialize();
+    m_textureStale = true;
+    connect(context(), &QOpenGLContext::aboutToBeDestroyed, this, &GLView::releaseShader,
+            Qt::UniqueConnection);
 }
 
 void GLView::resizeGL(int width, int height) {
@@ -234,6 +261,14 @@ void GLView::buildDensityArrays() {
 }
 
 void GLView::drawDensity() {
+    if (drawsWithShader()) {
+        if (m_textureStale) {
+            m_shader.upload(*m_densityGrid);
+            m_textureStale = false;
+        }
+        m_shader.paint();
+        return;
+    }
     if (m_densityStale) {
         buildDensityArrays();
     }

@@ -8,11 +8,14 @@
 // Drawing coordinates are the unit square stretched over the whole widget,
 // y pointing up; grid row 1 is at the bottom, column 1 at the left.
 //
-// Drawing goes through vertex and colour arrays built from the copies (once
-// per new snapshot and mode, not per paint): a 256 x 256 snapshot is about
-// 66 000 shared corners and 65 536 quads or segments, far too many for one
-// call per vertex.
+// The density is drawn by a fragment shader from one textured quad where the
+// context has OpenGL 3.0 (densityshader.h); elsewhere, and for the velocity,
+// through vertex and colour arrays built from the copies (once per new
+// snapshot and mode, not per paint): a 256 x 256 snapshot is about 66 000
+// shared corners and 65 536 quads or segments, far too many for one call per
+// vertex.
 
+#include "densityshader.h"
 #include "grid.h"
 
 #include <QElapsedTimer>
@@ -46,6 +49,12 @@ public:
     void setViewMode(ViewMode mode);
 
     ViewMode viewMode() const { return m_mode; }
+
+    // Whether the density may be drawn by the shader (default true). False
+    // draws the geometry, as where shaders are unavailable; for comparisons.
+    void setShaderAllowed(bool allowed);
+    // True when the density is drawn by the shader (known once initialised).
+    bool drawsWithShader() const { return m_shaderReady && m_shaderAllowed; }
     // Cost of the last complete frame in milliseconds: the drawing (wall
     // time, up to the finished picture) plus the window's composition and
     // buffer swap (processor time of this thread). 0 before the first frame.
@@ -85,6 +94,7 @@ protected:
     void paintGL() override;
 
 private:
+    void releaseShader();
     void drawDensity();
     void drawVelocity();
     void buildDensityArrays();
@@ -103,6 +113,11 @@ private:
     std::vector<float> m_velocityVertices;    // two per drawn segment
     bool m_densityStale = true;
     bool m_velocityStale = true;
+
+    DensityShader m_shader;
+    bool m_shaderAllowed = true;
+    bool m_shaderReady = false; // compiled in the current context
+    bool m_textureStale = true; // the shader's texture lags the density copy
 
     double m_paintMs = 0.0;       // the last paint, up to the finished picture
     double m_composeStart = -1.0; // thread time when composition began; -1: none

@@ -1,8 +1,9 @@
 // Time of one repaint of the grid view, for a 256 x 256 snapshot (grids of
 // 258 x 258) in a 768 x 768 view, in both modes (the density once with smoke
-// everywhere, once with smoke in a disc only), side by side with the same
-// picture drawn one call per vertex. Not a test: run it by hand under an X
-// server,
+// everywhere, once with smoke in a disc only): the density drawn by the
+// shader, by the vertex arrays (the fallback where shaders are unavailable)
+// and one call per vertex, side by side. Not a test: run it by hand under an
+// X server,
 //   xvfb-run -a -s "-screen 0 1280x1024x24" build/tests/view/glview_bench [repeats]
 // and it prints medians and the spread of the repeats in milliseconds, of
 // wall time and of the process's processor time (all threads, the software
@@ -11,7 +12,9 @@
 // "paint" is the drawing alone, repeated on the same snapshot (paintGL into
 // the view's framebuffer, then glFinish so the software renderer has really
 // drawn); "new snapshot" is what the window pays per shown step: copy the
-// three grids, then paint. The two ways are timed alternately.
+// three grids, then paint. The ways are timed in turn, repeat by repeat, so a
+// change in the machine's load hits all of them. The velocity view has no
+// shader: its two array lines time the same drawing twice.
 
 #include "glview.h"
 #include "immediateview.h"
@@ -89,10 +92,17 @@ int main(int argc, char **argv) {
     QApplication app(argc, argv);
     const int repeats = argc > 1 ? std::max(3, std::atoi(argv[1])) : 15;
 
+    Timed<GLView> shader;
     Timed<GLView> arrays;
     Timed<ImmediateView> immediate;
+    arrays.setShaderAllowed(false);
+    immediate.setShaderAllowed(false);
+    showAndWait(shader);
     showAndWait(arrays);
     showAndWait(immediate);
+    if (!shader.drawsWithShader()) {
+        std::printf("no OpenGL 3.0 context: the shader is unavailable\n");
+    }
 
     const std::uint32_t side = 258;
     Grid d(side, side), u(side, side), v(side, side);
@@ -128,18 +138,26 @@ int main(int argc, char **argv) {
                           Case{"density, a disc of smoke in empty space", Density, &disc},
                           Case{"velocity", Velocity, &d}}) {
         const Grid &density = *c.density;
+        shader.setViewMode(c.mode);
         arrays.setViewMode(c.mode);
         immediate.setViewMode(c.mode);
+        shader.copyGrids(density, u, v);
         arrays.copyGrids(density, u, v);
         immediate.copyGrids(density, u, v);
-        arrays.paintNow(); // the first paint builds the arrays
+        shader.paintNow(); // the first paint uploads the texture, builds the arrays
+        arrays.paintNow();
         immediate.paintNow();
         QCoreApplication::processEvents();
 
-        Sample arrayPaint, immediatePaint, arrayNew, immediateNew;
+        Sample shaderPaint, arrayPaint, immediatePaint, shaderNew, arrayNew, immediateNew;
         for (int k = 0; k < repeats; ++k) {
+            timeOnce(shaderPaint, [&] { shader.paintNow(); });
             timeOnce(arrayPaint, [&] { arrays.paintNow(); });
             timeOnce(immediatePaint, [&] { immediate.paintNow(); });
+            timeOnce(shaderNew, [&] {
+                shader.copyGrids(density, u, v);
+                shader.paintNow();
+            });
             timeOnce(arrayNew, [&] {
                 arrays.copyGrids(density, u, v);
                 arrays.paintNow();
@@ -152,11 +170,13 @@ int main(int argc, char **argv) {
         std::printf("%s\n", c.name);
         report("paint, one call per vertex", immediatePaint);
         report("paint, arrays", arrayPaint);
+        report("paint, shader", shaderPaint);
         report("new snapshot, per vertex", immediateNew);
         report("new snapshot, arrays", arrayNew);
-        std::printf("  ratio arrays / per vertex (new snapshot): wall %.2f, cpu %.2f\n",
-                    median(arrayNew.wall) / median(immediateNew.wall),
-                    median(arrayNew.cpu) / median(immediateNew.cpu));
+        report("new snapshot, shader", shaderNew);
+        std::printf("  ratio shader / arrays (new snapshot): wall %.2f, cpu %.2f\n",
+                    median(shaderNew.wall) / median(arrayNew.wall),
+                    median(shaderNew.cpu) / median(arrayNew.cpu));
     }
     return 0;
 }

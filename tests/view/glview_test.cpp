@@ -60,6 +60,19 @@ int brightestNear(const QImage &img, double x, double y, int r = 2) {
     return best;
 }
 
+// Largest difference of any colour channel between two pictures of one size.
+int largestDifference(const QImage &a, const QImage &b) {
+    int largest = 0;
+    for (int y = 0; y < a.height(); ++y) {
+        for (int x = 0; x < a.width(); ++x) {
+            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+            largest = std::max({largest, std::abs(qRed(p) - qRed(q)),
+                                std::abs(qGreen(p) - qGreen(q)), std::abs(qBlue(p) - qBlue(q))});
+        }
+    }
+    return largest;
+}
+
 bool allBlack(const QImage &img) {
     for (int y = 0; y < img.height(); ++y) {
         for (int x = 0; x < img.width(); ++x) {
@@ -89,10 +102,11 @@ private slots:
     void switchingModeRepaintsSameSnapshotAtOnce();
     void mismatchedGridsAreRefused();
     void resizingStretchesThePicture();
-    void arraysDrawWhatOneCallPerVertexDraws_data();
-    void arraysDrawWhatOneCallPerVertexDraws();
+    void drawingsMatchOneCallPerVertex_data();
+    void drawingsMatchOneCallPerVertex();
     void newSnapshotAndNewShapeRebuildTheArrays();
     void copyWithoutPaintShowsAtNextPaint();
+    void anotherWindowGetsItsOwnShader();
     void softwareRendererLeavesTheSimulationItsCores();
 
 private:
@@ -297,7 +311,7 @@ void GLViewTest::resizingStretchesThePicture() {
     QVERIFY(std::abs(greyAt(img, 0.45, 0.5) - 51) < 12);
 }
 
-void GLViewTest::arraysDrawWhatOneCallPerVertexDraws_data() {
+void GLViewTest::drawingsMatchOneCallPerVertex_data() {
     QTest::addColumn<int>("side");
     QTest::addColumn<int>("rows");
     QTest::addColumn<QSize>("size");
@@ -312,12 +326,15 @@ void GLViewTest::arraysDrawWhatOneCallPerVertexDraws_data() {
     QTest::newRow("3x3 half black") << 3 << 3 << QSize(200, 200) << false << true;
 }
 
-void GLViewTest::arraysDrawWhatOneCallPerVertexDraws() {
+void GLViewTest::drawingsMatchOneCallPerVertex() {
     // Random densities beyond both ends of the grey scale and random
     // velocities, optionally with NaN and infinite cells, drawn by the view
     // and by a one-call-per-vertex reference of the same size. Each quad is
     // two triangles split along the diagonal from its lower-left corner, as
     // the renderer splits a quad; the other diagonal shades differently.
+    // The geometry (vertex arrays, where shaders are unavailable) draws the
+    // same pixels; the shader's density differs by at most one 8-bit level,
+    // rounding differently, and never elsewhere than where the picture is.
     // (Square grids only, as the program has: a grid taller than wide
     // reaches outside the view, and clipping changes how the renderer splits
     // the reference's quads.)
@@ -374,15 +391,26 @@ void GLViewTest::arraysDrawWhatOneCallPerVertexDraws() {
     m_view->resize(size);
     QTRY_COMPARE(m_view->grabFramebuffer().size(), size);
 
-    for (ViewMode mode : {Density, Velocity}) {
-        reference->setViewMode(mode);
-        m_view->setViewMode(mode);
-        reference->setGrids(d, u, v);
-        m_view->setGrids(d, u, v);
-        const QImage expected = reference->grabFramebuffer();
-        const QImage drawn = m_view->grabFramebuffer();
-        QVERIFY(!allBlack(expected));
-        QCOMPARE(drawn, expected);
+    reference->setShaderAllowed(false);
+    for (bool shader : {false, true}) {
+        m_view->setShaderAllowed(shader);
+        for (ViewMode mode : {Density, Velocity}) {
+            reference->setViewMode(mode);
+            m_view->setViewMode(mode);
+            reference->setGrids(d, u, v);
+            m_view->setGrids(d, u, v);
+            const QImage expected = reference->grabFramebuffer();
+            const QImage drawn = m_view->grabFramebuffer();
+            QCOMPARE(m_view->drawsWithShader(), shader);
+            QVERIFY(!allBlack(expected));
+            if (shader && mode == Density) {
+                QCOMPARE(drawn.size(), expected.size());
+                const int difference = largestDifference(drawn, expected);
+                QVERIFY2(difference <= 1, qPrintable(QString::number(difference)));
+            } else {
+                QCOMPARE(drawn, expected);
+            }
+        }
     }
 }
 
@@ -427,6 +455,33 @@ void GLViewTest::copyWithoutPaintShowsAtNextPaint() {
     QVERIFY(!m_view->copyGrids(filled(6, 0.0), zero, Grid(5, 5)));
     QCOMPARE(m_view->densityGrid()(3, 3), 1.0);
     QVERIFY(greyAt(m_view->grabFramebuffer(), 0.5, 0.5) > 247);
+}
+
+// Moving the view into another window gives it a new context; the shader and
+// its texture are made again there and show the same picture.
+void GLViewTest::anotherWindowGetsItsOwnShader() {
+    Grid d(6, 6);
+    for (std::uint32_t i = 0; i <= 2; ++i) {
+        for (std::uint32_t j = 0; j < 6; ++j) {
+            d(i, j) = 1.0;
+        }
+    }
+    const Grid zero(6, 6);
+    m_view->setGrids(d, zero, zero);
+    QVERIFY(m_view->drawsWithShader());
+    const QImage before = m_view->grabFramebuffer();
+    QVERIFY(greyAt(before, 0.1, 0.5) > 247);
+
+    QWidget other;
+    other.resize(200, 200);
+    m_view->setParent(&other);
+    m_view->setGeometry(0, 0, 200, 200);
+    m_view->show();
+    other.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&other));
+    QVERIFY(m_view->drawsWithShader());
+    QCOMPARE(m_view->grabFramebuffer(), before);
+    m_view->setParent(m_window); // back, so cleanup() deletes it
 }
 
 // The renderer gets the cores the simulation does not use, at least one, and

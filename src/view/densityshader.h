@@ -1,0 +1,49 @@
+#pragma once
+
+// DensityShader: the density picture drawn from one textured quad.
+//
+// The picture is the one the view has always drawn: interior cell (i, j) is
+// the square [(i-1)h, ih] x [(j-1)h, jh], split along the diagonal from its
+// lower-left to its upper-right corner, and each of the two triangles shades
+// linearly between the grey levels of its three corners (corner (a, b) shows
+// D(a, b)). Drawn as geometry that is two triangles per cell, which a software
+// renderer sets up one by one; here the corner values go into a float texture
+// and a fragment shader fetches the four corners of its cell without
+// filtering and interpolates on the same triangle, so one quad covers the
+// whole picture. Pixels agree with the geometry within one 8-bit level (the
+// two round differently).
+//
+// Needs OpenGL 3.0 (float textures, texelFetch). All calls in the view's
+// context, between initialize() and release().
+
+#include "grid.h"
+
+#include <memory>
+#include <vector>
+
+class QOpenGLShaderProgram;
+
+class DensityShader {
+public:
+    DensityShader();
+    ~DensityShader();
+    DensityShader(const DensityShader &) = delete;
+    DensityShader &operator=(const DensityShader &) = delete;
+
+    // Compiles the shader and creates the texture; false when the context
+    // cannot run them (the caller then draws geometry).
+    bool initialize();
+    void release();
+
+    // Takes the corner values of a new snapshot (grey levels, clamped).
+    void upload(const Grid &density);
+    // Draws the last snapshot uploaded into the current viewport.
+    void paint();
+
+private:
+    std::unique_ptr<QOpenGLShaderProgram> m_program;
+    unsigned m_texture = 0;
+    std::vector<float> m_corners; // upload scratch
+    int m_cornerColumns = 0;      // texture size; 0: nothing to draw
+    int m_cornerRows = 0;
+};
