@@ -2,6 +2,7 @@
 
 #include "configfile.h"
 #include "formparameters.h"
+#include "frameexport.h"
 #include "keyframes.h"
 #include "parameters.h"
 #include "runsetup.h"
@@ -61,6 +62,9 @@ MainWindow::MainWindow(QWidget *parent)
     connect(ui->actionQuit, &QAction::triggered, qApp, &QCoreApplication::quit);
 
     connect(actions.actionPause, &QAction::toggled, this, &MainWindow::pauseToggled);
+    connect(actions.actionExportFrame, &QAction::triggered, this,
+            &MainWindow::exportFrameTriggered);
+    actions.actionExportFrame->setEnabled(false); // until there is a frame
     connect(actions.speedGroup, &QActionGroup::triggered, this, &MainWindow::speedChosen);
 }
 
@@ -330,6 +334,7 @@ void MainWindow::showNewestFrame() {
         ui->glView->update();
     }
     runStatus->setText(runStatusText(frame.step, frame.distance, frame.target, frame.targets));
+    actions.actionExportFrame->setEnabled(frame.density.NumCols() >= 3);
     frameTimer->start(frameInterval(ui->glView->lastFrameMs()));
 }
 
@@ -345,6 +350,32 @@ void MainWindow::pauseToggled(bool checked) {
     }
     simThread->setPaused(checked);
     statusBar()->showMessage(checked ? tr("Simulation paused.") : tr("Simulation in progress..."));
+}
+
+// The frame shown, during a run or after it.
+void MainWindow::exportFrameTriggered() {
+    if (frame.density.NumCols() < 3) {
+        return;
+    }
+    const QString png = tr("PNG Image Files (*.png)");
+    const QString exr = tr("OpenEXR Images (*.exr)");
+    QString filter = png;
+    QString name = QFileDialog::getSaveFileName(
+        this, tr("Export frame"), QDir(QDir::currentPath()).filePath(exportFileName(frame, false)),
+        png + QStringLiteral(";;") + exr, &filter);
+    if (name.isEmpty()) {
+        return;
+    }
+    const bool wantsExr = filter == exr;
+    const QString suffix = wantsExr ? QStringLiteral(".exr") : QStringLiteral(".png");
+    if (!name.endsWith(QLatin1String(".png"), Qt::CaseInsensitive) &&
+        !name.endsWith(QLatin1String(".exr"), Qt::CaseInsensitive)) {
+        name += suffix;
+    }
+    QString error;
+    if (!exportFrame(name, frame, &error)) {
+        warn(tr("Could not export the frame."), error);
+    }
 }
 
 // Applies at once to a run under way, and to every later run; not saved.

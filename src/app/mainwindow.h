@@ -80,6 +80,7 @@ private slots:
 
     // The commands the window adds to its form, connected explicitly.
     void pauseToggled(bool checked);
+    void exportFrameTriggered();
     void speedChosen(QAction *action);
 
     void showNewestFrame();

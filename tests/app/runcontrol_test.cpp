@@ -2,8 +2,10 @@
 // the report of an unstable run, and where the added commands sit in the
 // menus and the tool bar.
 
+#include "exrframe.h"
 #include "glview.h"
 #include "mainwindow.h"
+#include "metrics.h"
 #include "runstatus.h"
 #include "simthread.h"
 #include "startup.h"
@@ -13,6 +15,7 @@
 #include <QActionGroup>
 #include <QDoubleSpinBox>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -39,6 +42,7 @@ private slots:
     void pauseHoldsTheRunUntilResumedOrStopped();
     void speedAppliesAtOnceAndToLaterRuns();
     void unstableRunIsReportedAndKeepsItsLastFiniteFrame();
+    void exportFrameWritesTheRenderersFrame();
 
 private:
     template <typename T> T *child(const char *name) { return m_window->findChild<T *>(name); }
@@ -298,6 +302,53 @@ void RunControlTest::unstableRunIsReportedAndKeepsItsLastFiniteFrame() {
             QVERIFY(std::isfinite(shown(i, j)));
         }
     }
+}
+
+void RunControlTest::exportFrameWritesTheRenderersFrame() {
+    auto *exportAction = child<QAction>("actionExportFrame");
+    QVERIFY(!exportAction->isEnabled()); // nothing shown yet
+    startRun(1, 3, 0, 1, 0.001);
+    QTRY_VERIFY_WITH_TIMEOUT(shownStep() >= 1, 60000);
+    QVERIFY(exportAction->isEnabled());
+    child<QAction>("actionStop")->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(!m_window->simulation(), 60000);
+    QVERIFY(exportAction->isEnabled()); // the last frame stays
+    const std::int64_t step = shownStep();
+    auto *view = child<GLView>("glView");
+
+    // PNG: the renderer's 8-bit grey frame of the density shown; the dialog
+    // offers the renderer's name for the step, and a name without a suffix
+    // gets the filter's.
+    DialogSeen dialog;
+    answerFileDialog(this, m_dir.filePath("shot"), &dialog);
+    exportAction->trigger();
+    QCOMPARE(dialog.caption, QStringLiteral("Export frame"));
+    QCOMPARE(QFileInfo(dialog.offered).fileName(),
+             QStringLiteral("frame_%1.png").arg(step, 6, 10, QLatin1Char('0')));
+    QCOMPARE(dialog.filters, QStringList({"PNG Image Files (*.png)", "OpenEXR Images (*.exr)"}));
+    const QImage written(m_dir.filePath("shot.png"));
+    QCOMPARE(written.size(), QSize(16, 16));
+    QCOMPARE(written.convertToFormat(QImage::Format_Grayscale8),
+             velloran::densityImage(view->densityGrid()));
+
+    // EXR: the renderer's compositing frame, byte for byte.
+    answerFileDialog(this, m_dir.filePath("shot.exr"));
+    exportAction->trigger();
+    QFile exr(m_dir.filePath("shot.exr"));
+    QVERIFY(exr.open(QIODevice::ReadOnly));
+    QString error;
+    QCOMPARE(exr.readAll(), velloran::exrBytes({view->densityGrid(), view->uGrid(), view->vGrid()},
+                                               velloran::SmokeColour{}, &error));
+
+    // A folder that does not exist: the box says so, nothing is written.
+    BoxSeen box;
+    catchBox(this, &box);
+    answerFileDialog(this, m_dir.filePath("missing/shot.png"));
+    exportAction->trigger();
+    QCOMPARE(box.count, 1);
+    QCOMPARE(box.title, QStringLiteral("Velloran"));
+    QCOMPARE(box.text, QStringLiteral("Could not export the frame."));
+    QVERIFY(!box.details.isEmpty());
 }
 
 int main(int argc, char **argv) {

@@ -74,6 +74,7 @@ struct DialogSeen {
     QString caption;
     QStringList filters;
     QString directory;
+    QString offered; // the file the dialog proposed
     bool confirmOverwrite = true;
 };
 
@@ -83,6 +84,7 @@ inline void answerFileDialog(QObject *owner, const QString &path, DialogSeen *se
             seen->caption = dialog->windowTitle();
             seen->filters = dialog->nameFilters();
             seen->directory = dialog->directory().absolutePath();
+            seen->offered = dialog->selectedFiles().value(0);
             seen->confirmOverwrite = !dialog->testOption(QFileDialog::DontConfirmOverwrite);
         }
         if (path.isEmpty()) {
