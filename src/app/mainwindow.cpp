@@ -5,6 +5,8 @@
 #include "frameexport.h"
 #include "keyframes.h"
 #include "parameters.h"
+#include "recorddialog.h"
+#include "recordfolder.h"
 #include "runsetup.h"
 #include "runstatus.h"
 #include "simthread.h"
@@ -14,6 +16,7 @@
 #include <QDir>
 #include <QEvent>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QImageReader>
 #include <QLabel>
 #include <QMessageBox>
@@ -65,6 +68,8 @@ MainWindow::MainWindow(QWidget *parent)
     connect(actions.actionExportFrame, &QAction::triggered, this,
             &MainWindow::exportFrameTriggered);
     actions.actionExportFrame->setEnabled(false); // until there is a frame
+    connect(actions.actionRecord, &QAction::toggled, this, &MainWindow::recordToggled);
+    recordSettings.folder = QDir(QDir::currentPath()).filePath(QStringLiteral("render-out"));
     connect(actions.speedGroup, &QActionGroup::triggered, this, &MainWindow::speedChosen);
 }
 
@@ -78,6 +83,14 @@ MainWindow::~MainWindow() {
         simThread->wait();
         delete simThread;
         simThread = nullptr;
+    }
+    // Whatever is recorded reaches the disk before the window goes.
+    if (recorder) {
+        recorder->disconnect(this);
+        recorder->finish();
+    }
+    for (const auto &finishing : finishingRecorders) {
+        finishing->disconnect(this);
     }
 }
 
@@ -266,6 +279,11 @@ void MainWindow::startSimulation(bool reverse) {
     simThread->setStepRateLimit(stepRateLimit);
     simThread->setScheme(chosenScheme());
     simThread->setTargetSchedule(std::move(schedule));
+    if (actions.actionRecord->isChecked()) {
+        const QString title = QFileInfo(ui->lineEdit_Tgt->text()).fileName() +
+                              (reverse ? tr(" (reverse)") : QString());
+        startRecording(title);
+    }
 
     // Connected before the start, so no signal of the run can be missed.
     connect(simThread, &QThread::finished, this, &MainWindow::simThreadFinished);
@@ -293,6 +311,10 @@ void MainWindow::simThreadFinished() {
     const std::int64_t unstableAt = simThread->unstableStep();
     delete simThread;
     simThread = nullptr;
+    // The worker told the recorder that the run ended; it finishes by itself.
+    if (recorder) {
+        finishingRecorders.push_back(std::move(recorder));
+    }
     statusBar()->showMessage(tr("Simulation stopped."));
     actions.actionPause->setChecked(false);
     setControlsEnabled(true);
@@ -376,6 +398,96 @@ void MainWindow::exportFrameTriggered() {
     if (!exportFrame(name, frame, &error)) {
         warn(tr("Could not export the frame."), error);
     }
+}
+
+// ---------------------------------------------------------------- recording
+
+// Checked: asks where and how often, then records the run under way (from
+// its next step) and every run started while it stays checked. Unchecked:
+// the recording of the run under way stops.
+void MainWindow::recordToggled(bool checked) {
+    if (!checked) {
+        stopRecording();
+        return;
+    }
+    RecordDialog dialog(this, recordSettings);
+    if (dialog.exec() != QDialog::Accepted) {
+        setRecordChecked(false);
+        return;
+    }
+    recordSettings = dialog.settings();
+    QString error;
+    if (!probeRecordFolder(recordSettings.folder, &error)) {
+        warn(tr("Cannot record into %1.").arg(recordSettings.folder), error);
+        setRecordChecked(false);
+        return;
+    }
+    if (simThread) {
+        startRecording(QFileInfo(ui->lineEdit_Tgt->text()).fileName());
+    }
+}
+
+void MainWindow::startRecording(const QString &title) {
+    // A recorder still writing into the folder must be done before the next
+    // one clears it.
+    finishingRecorders.clear();
+    QString error;
+    recorder = Recorder::start(recordSettings, title, &error);
+    if (!recorder) {
+        warn(tr("Cannot record into %1.").arg(recordSettings.folder), error);
+        setRecordChecked(false);
+        return;
+    }
+    connect(recorder.get(), &Recorder::finished, this, &MainWindow::recordingFinished);
+    connect(recorder.get(), &Recorder::failed, this, &MainWindow::recordingFailed);
+    simThread->setStepObserver(recorder);
+}
+
+void MainWindow::stopRecording() {
+    if (!recorder) {
+        return;
+    }
+    if (simThread) {
+        simThread->setStepObserver(nullptr);
+    }
+    recorder->finish();
+    finishingRecorders.push_back(std::move(recorder));
+}
+
+void MainWindow::recordingFinished() {
+    auto *done = qobject_cast<Recorder *>(sender());
+    if (!done) {
+        return;
+    }
+    QString text = tr("Recording stopped: %1 frames written to %2, %3 skipped.")
+                       .arg(done->framesWritten())
+                       .arg(QDir::toNativeSeparators(done->settings().folder))
+                       .arg(done->framesSkipped());
+    if (done->linesDropped() > 0) {
+        text += tr(" %1 metrics lines dropped.").arg(done->linesDropped());
+    }
+    statusBar()->showMessage(text);
+    for (auto it = finishingRecorders.begin(); it != finishingRecorders.end(); ++it) {
+        if (it->get() == done) {
+            finishingRecorders.erase(it);
+            break;
+        }
+    }
+}
+
+// A file could not be written (a full disk, a folder taken away): the
+// recording ends, the run goes on.
+void MainWindow::recordingFailed(const QString &error) {
+    if (recorder && recorder.get() == sender()) {
+        stopRecording();
+        setRecordChecked(false);
+    }
+    warn(tr("Recording stopped: a file could not be written."), error);
+}
+
+void MainWindow::setRecordChecked(bool checked) {
+    const QSignalBlocker blocker(actions.actionRecord);
+    actions.actionRecord->setChecked(checked);
 }
 
 // Applies at once to a run under way, and to every later run; not saved.

@@ -21,6 +21,7 @@
 // worker to well under a tenth.
 
 #include "configfile.h"
+#include "recorder.h"
 #include "scheme.h"
 #include "simframe.h"
 #include "windowactions.h"
@@ -81,6 +82,9 @@ private slots:
     // The commands the window adds to its form, connected explicitly.
     void pauseToggled(bool checked);
     void exportFrameTriggered();
+    void recordToggled(bool checked);
+    void recordingFinished();
+    void recordingFailed(const QString &error);
     void speedChosen(QAction *action);
 
     void showNewestFrame();
@@ -97,6 +101,9 @@ private:
     void chooseScheme(velloran::Scheme scheme);
 
     void reportInstability(std::int64_t step);
+    void startRecording(const QString &title);
+    void stopRecording();
+    void setRecordChecked(bool checked);
 
     Ui_MainWindow *ui;
     WindowActions actions;
@@ -108,4 +115,9 @@ private:
     // The further targets of the configuration loaded last: run by Start and
     // written back by Save. A configuration without them clears them.
     std::vector<velloran::KeyframeEntry> keyframes;
+    // Recording: the settings of the Record... dialog, the recorder of the
+    // run under way, and recorders still writing their last files.
+    Recorder::Settings recordSettings;
+    std::shared_ptr<Recorder> recorder;
+    std::vector<std::shared_ptr<Recorder>> finishingRecorders;
 };

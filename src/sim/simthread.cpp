@@ -93,6 +93,12 @@ void SimThread::setStepRateLimit(double stepsPerSecond) {
     m_wake.notify_all();
 }
 
+void SimThread::setStepObserver(std::shared_ptr<StepObserver> observer) {
+    std::lock_guard<std::mutex> lock(m_controlMutex);
+    m_observer = std::move(observer);
+    m_observerChanged = true;
+}
+
 bool SimThread::takeNewestFrame(SimFrame *frame) {
     // An exchange, not a store: reading the worker's flag orders its last
     // publication before the try-lock below.
@@ -136,6 +142,10 @@ bool SimThread::waitForTurn(const QElapsedTimer &clock, bool *held) {
             m_pacer.setRate(m_rateLimit);
             m_rateChanged = false;
         }
+        if (m_observerChanged) {
+            m_following = m_observer;
+            m_observerChanged = false;
+        }
         if (m_paused) {
             *held = true;
             if (!m_lastFinitePublished && m_stepsDone > 0) {
@@ -166,6 +176,14 @@ void SimThread::run() {
     QElapsedTimer clock;
     clock.start();
     qint64 windowStart = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_controlMutex);
+        m_following = m_observer;
+        m_observerChanged = false;
+    }
+    if (m_following && !stopRequested()) {
+        m_following->stepFinished(*m_solver, 0, 0);
+    }
 
     for (;;) {
         bool held = false;
@@ -201,6 +219,9 @@ void SimThread::run() {
         m_incoming.targets = m_schedule ? m_schedule->count() : 1;
         std::swap(m_incoming, m_lastFinite);
         m_lastFinitePublished = false;
+        if (m_following) {
+            m_following->stepFinished(*m_solver, m_stepsDone, target);
+        }
         if (m_frameWanted.exchange(false, std::memory_order_relaxed)) {
             publishFrame();
         }
@@ -208,5 +229,10 @@ void SimThread::run() {
     // Whatever ended the run, the owner gets to see its last finite state.
     if (!m_lastFinitePublished && m_stepsDone > 0) {
         publishFrame();
+    }
+    // That state is now the shared frame, which nobody writes any more.
+    if (m_following) {
+        m_following->runEnded(m_frame.density, m_frame.step);
+        m_following.reset();
     }
 }

@@ -31,6 +31,7 @@
 
 #include "scheme.h"
 #include "simframe.h"
+#include "stepobserver.h"
 #include "steppacer.h"
 #include "targetschedule.h"
 
@@ -82,6 +83,11 @@ public:
     // At most this many steps per second; 0 for as fast as the solver goes.
     void setStepRateLimit(double stepsPerSecond);
 
+    // Follows every step from the next one on (null: nobody). Set before
+    // start(), it also sees step 0. The worker keeps its own reference while
+    // it calls the observer, so the owner may drop it at any time.
+    void setStepObserver(std::shared_ptr<StepObserver> observer);
+
     // Asks the worker to publish the state after its next step.
     void requestFrame() { m_frameWanted.store(true, std::memory_order_relaxed); }
 
@@ -131,9 +137,12 @@ private:
     bool m_holding = false;
     double m_rateLimit = 0.0;
     bool m_rateChanged = false;
+    std::shared_ptr<StepObserver> m_observer; // as set by the owner
+    bool m_observerChanged = false;
     std::atomic<bool> m_stop{false};
 
-    StepPacer m_pacer;             // worker only
-    std::uint32_t m_stepCount = 0; // steps in the current rate window (worker only)
+    StepPacer m_pacer;                         // worker only
+    std::shared_ptr<StepObserver> m_following; // worker only: the observer it calls
+    std::uint32_t m_stepCount = 0;             // steps in the current rate window (worker only)
     std::atomic<std::int64_t> m_unstableStep{0};
 };

@@ -1,0 +1,62 @@
+#include "recorddialog.h"
+
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSpinBox>
+
+RecordDialog::RecordDialog(QWidget *parent, const Recorder::Settings &initial)
+    : QDialog(parent)
+    , m_folder(new QLineEdit(initial.folder, this))
+    , m_every(new QSpinBox(this)) {
+    setWindowTitle(tr("Record"));
+    m_folder->setObjectName("lineEdit_RecordFolder");
+    auto *browse = new QPushButton(tr("Browse..."), this);
+    browse->setObjectName("pushButton_RecordBrowse");
+    auto *folderRow = new QHBoxLayout;
+    folderRow->addWidget(m_folder);
+    folderRow->addWidget(browse);
+
+    m_every->setObjectName("spinBox_RecordEvery");
+    m_every->setRange(1, 1000000);
+    m_every->setValue(initial.every);
+    m_every->setSuffix(tr(" steps"));
+
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    m_ok = buttons->button(QDialogButtonBox::Ok);
+
+    auto *form = new QFormLayout(this);
+    form->addRow(tr("Folder:"), folderRow);
+    form->addRow(tr("A frame every:"), m_every);
+    form->addRow(buttons);
+
+    connect(browse, &QPushButton::clicked, this, &RecordDialog::browse);
+    connect(m_folder, &QLineEdit::textChanged, this, &RecordDialog::updateOk);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    updateOk();
+}
+
+Recorder::Settings RecordDialog::settings() const {
+    Recorder::Settings settings;
+    settings.folder = m_folder->text().trimmed();
+    settings.every = m_every->value();
+    return settings;
+}
+
+void RecordDialog::browse() {
+    const QString start =
+        m_folder->text().trimmed().isEmpty() ? QDir::currentPath() : m_folder->text().trimmed();
+    const QString folder = QFileDialog::getExistingDirectory(this, tr("Record into folder"), start);
+    if (!folder.isEmpty()) {
+        m_folder->setText(folder);
+    }
+}
+
+void RecordDialog::updateOk() {
+    m_ok->setEnabled(!m_folder->text().trimmed().isEmpty());
+}

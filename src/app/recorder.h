@@ -1,0 +1,99 @@
+#pragma once
+
+// Recorder: writes what a run does into a folder while it runs, as the
+// renderer would: a frame every K steps (frame_NNNNNN.png), one metrics.csv
+// line per step, and the convergence plot when the recording stops.
+//
+// The run is never held back by the disk. The worker only measures its step
+// (the renderer's metrics) and, every K steps, copies the density into one of
+// a few spare buffers; a writer thread of the recorder's own turns those into
+// files. When every buffer still waits for the disk, the frame is skipped and
+// counted. A write that fails ends the recording and says why.
+//
+// Threads: stepFinished() and runEnded() come from the run's worker; the rest
+// from the owner's thread, where the signals arrive (queued from the writer).
+
+#include "framequeue.h"
+#include "metrics.h"
+#include "stepobserver.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QString>
+
+#include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+class QFile;
+
+class Recorder : public QObject, public StepObserver {
+    Q_OBJECT
+
+public:
+    static constexpr int kSpareFrames = 4;
+    // Lines waiting for the disk beyond this many are dropped (and counted):
+    // a disk that takes nothing at all must not fill the memory.
+    static constexpr std::size_t kMaxPendingLines = 1u << 20;
+
+    struct Settings {
+        QString folder;
+        int every = 10; // a frame every this many steps
+    };
+
+    // Prepares the folder (probe, earlier output removed, metrics.csv
+    // started) and starts the writer. Null, with the reason in *error, when
+    // the folder cannot be used. `title` names the run in the plot.
+    static std::shared_ptr<Recorder> start(const Settings &settings, const QString &title,
+                                           QString *error);
+    ~Recorder() override; // finishes and waits for the writer
+
+    Recorder(const Recorder &) = delete;
+    Recorder &operator=(const Recorder &) = delete;
+
+    void stepFinished(const Solver &solver, std::int64_t step, int target) override;
+    void runEnded(const Grid &lastFiniteDensity, std::int64_t step) override;
+
+    // No more steps will be recorded; the writer finishes what is queued,
+    // writes the plot and then emits finished().
+    void finish();
+
+    const Settings &settings() const { return m_settings; }
+    int framesWritten() const { return m_written.load(); }
+    int framesSkipped() const;
+    std::size_t linesDropped() const;
+
+signals:
+    // Everything is on disk (or a write failed and failed() came first).
+    void finished();
+    void failed(const QString &error);
+
+private:
+    Recorder(const Settings &settings, const QString &title);
+    void queueFrame(const Grid &density, std::int64_t step);
+    void writeLoop();
+    bool writeLines(const std::vector<velloran::StepMetrics> &lines, QString *error);
+    bool writeFrame(const PendingFrame &frame, QString *error);
+    bool writePlot(QString *error);
+
+    const Settings m_settings;
+    const QString m_title;
+    QElapsedTimer m_clock; // seconds of the metrics, from the recording's start
+
+    mutable std::mutex m_mutex; // guards everything down to m_finishing
+    std::condition_variable m_wake;
+    FrameQueue m_frames{kSpareFrames};
+    std::vector<velloran::StepMetrics> m_lines;
+    std::int64_t m_lastQueued = -1; // step of the last frame offered (worker side)
+    bool m_sawStep = false;
+    std::size_t m_dropped = 0;
+    bool m_finishing = false;
+
+    std::atomic<int> m_written{0};
+    velloran::MetricsHistory m_history; // writer only
+    QFile *m_metrics = nullptr;         // writer only
+    std::thread m_writer;
+};

@@ -1,0 +1,373 @@
+// Recording: the buffers that let frames be skipped instead of holding the
+// run back, the recorder writing the renderer's files from a run, and the
+// window's Record... command (dialog, folder rules, runs recorded while it is
+// checked, a write that fails).
+
+#include "framequeue.h"
+#include "glview.h"
+#include "mainwindow.h"
+#include "metrics.h"
+#include "recorddialog.h"
+#include "recorder.h"
+#include "runsetup.h"
+#include "simthread.h"
+#include "startup.h"
+#include "testsupport.h"
+
+#include <QAction>
+#include <QDir>
+#include <QDoubleSpinBox>
+#include <QFile>
+#include <QLabel>
+#include <QSignalSpy>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QTemporaryDir>
+
+using namespace testsupport;
+
+namespace {
+
+const double kParameters[] = {1, 3, 0, 1, 0.001};
+
+velloran::SimParameters parameters() {
+    velloran::SimParameters p;
+    for (std::size_t k = 0; k < velloran::kParameterCount; ++k) {
+        p[k] = kParameters[k];
+    }
+    return p;
+}
+
+// The steps of the lines of a metrics.csv, after checking its header.
+QList<int> metricSteps(const QString &path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return {-1};
+    }
+    const QList<QByteArray> lines = file.readAll().trimmed().split('\n');
+    if (lines.value(0) != velloran::metricsCsvHeader().toUtf8()) {
+        return {-2};
+    }
+    QList<int> steps;
+    for (qsizetype k = 1; k < lines.size(); ++k) {
+        steps << lines[k].split(',').value(0).toInt();
+    }
+    return steps;
+}
+
+QStringList framesIn(const QString &folder) {
+    return QDir(folder).entryList({QStringLiteral("frame_*.png")}, QDir::Files, QDir::Name);
+}
+
+} // namespace
+
+class RecordTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void frameQueueSkipsWhenEveryBufferWaits();
+    void recorderWritesTheRenderersFiles();
+    void windowRecordsEveryRunWhileChecked();
+    void recordingStartedMidRunAndStoppedMidRun();
+    void cancelledOrUnusableFolderRecordsNothing();
+    void failedWriteEndsTheRecordingNotTheRun();
+
+private:
+    template <typename T> T *child(const char *name) { return m_window->findChild<T *>(name); }
+    void answerRecordDialog(const QString &folder, int every);
+    void startRun();
+    std::int64_t shownStep();
+    bool waitForRecordingStopped();
+
+    QTemporaryDir m_dir;
+    QString m_disc, m_bar;
+    MainWindow *m_window = nullptr;
+};
+
+void RecordTest::initTestCase() {
+    QVERIFY(m_dir.isValid());
+    m_disc = m_dir.filePath("disc.png");
+    m_bar = m_dir.filePath("bar.png");
+    QVERIFY(writeImage(m_disc, 16, 16, [](int x, int y) {
+        return (x - 7.5) * (x - 7.5) + (y - 7.5) * (y - 7.5) < 25 ? 255 : 0;
+    }));
+    QVERIFY(writeImage(m_bar, 16, 16, [](int x, int) { return x >= 6 && x < 10 ? 255 : 0; }));
+}
+
+void RecordTest::init() {
+    m_window = new MainWindow;
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window));
+}
+
+void RecordTest::cleanup() {
+    qDeleteAll(findChildren<QTimer *>());
+    delete m_window;
+    m_window = nullptr;
+}
+
+void RecordTest::answerRecordDialog(const QString &folder, int every) {
+    whenModal<RecordDialog>(this, [folder, every](RecordDialog *dialog) {
+        if (folder.isEmpty()) {
+            dialog->reject();
+            return;
+        }
+        dialog->findChild<QLineEdit *>("lineEdit_RecordFolder")->setText(folder);
+        dialog->findChild<QSpinBox *>("spinBox_RecordEvery")->setValue(every);
+        dialog->accept();
+    });
+}
+
+void RecordTest::startRun() {
+    child<QLineEdit>("lineEdit_Src")->setText(m_disc);
+    child<QLineEdit>("lineEdit_Tgt")->setText(m_bar);
+    for (int k = 0; k < 5; ++k) {
+        child<QDoubleSpinBox>(qPrintable(QStringLiteral("doubleSpinBox_%1").arg(k + 1)))
+            ->setValue(kParameters[k]);
+    }
+    child<QAction>("actionStart")->trigger();
+}
+
+std::int64_t RecordTest::shownStep() {
+    const QString text = child<QLabel>("label_RunStatus")->text();
+    return text.startsWith(QStringLiteral("step ")) ? text.section(' ', 1, 1).toLongLong() : -1;
+}
+
+bool RecordTest::waitForRecordingStopped() {
+    return QTest::qWaitFor(
+        [this] {
+            return m_window->statusBar()->currentMessage().startsWith(
+                QStringLiteral("Recording stopped: "));
+        },
+        60000);
+}
+
+void RecordTest::frameQueueSkipsWhenEveryBufferWaits() {
+    FrameQueue queue(2);
+    PendingFrame a, b, c, taken;
+    QVERIFY(!queue.next(&taken));
+    QVERIFY(queue.claim(5, &a));
+    QVERIFY(queue.claim(10, &b));
+    QVERIFY(!queue.claim(15, &c)); // both buffers are out: skipped
+    QCOMPARE(queue.skipped(), 1);
+    a.density = Grid(3, 3);
+    queue.fill(std::move(a));
+    queue.fill(std::move(b));
+    QVERIFY(queue.next(&taken));
+    QCOMPARE(taken.step, std::int64_t(5)); // oldest first
+    QCOMPARE(taken.density.NumRows(), 3u);
+    QVERIFY(!queue.claim(20, &c)); // still out: one waits, one is being written
+    queue.giveBack(std::move(taken));
+    QVERIFY(queue.claim(25, &c));
+    QCOMPARE(c.step, std::int64_t(25));
+    QCOMPARE(queue.skipped(), 2);
+    queue.dropQueued(); // the one of step 10
+    QVERIFY(queue.empty());
+    QVERIFY(queue.claim(30, &a));
+}
+
+void RecordTest::recorderWritesTheRenderersFiles() {
+    // An earlier render left its files, and a note that is not one of them.
+    const QString folder = m_dir.filePath("direct");
+    QVERIFY(QDir().mkpath(folder));
+    for (const char *name :
+         {"frame_000999.png", "metrics.csv", "density_000004.npy", "notes.txt", "frame_12.png"}) {
+        QFile file(QDir(folder).filePath(QLatin1String(name)));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+
+    velloran::RunDensities densities;
+    QCOMPARE(velloran::prepareRun(m_disc, m_bar, false, &densities), velloran::RunSetupError::None);
+    auto solver = velloran::makeSolver(densities.srcDensity, densities.tgtDensity, parameters());
+    QString error;
+    std::shared_ptr<Recorder> recorder = Recorder::start({folder, 5}, QStringLiteral("t"), &error);
+    QVERIFY2(recorder, qPrintable(error));
+    QSignalSpy finished(recorder.get(), &Recorder::finished);
+    QSignalSpy failed(recorder.get(), &Recorder::failed);
+    QImage atFive;
+    for (int step = 0; step <= 12; ++step) {
+        if (step > 0) {
+            solver->step();
+        }
+        recorder->stepFinished(*solver, step, 0);
+        if (step == 5) {
+            atFive = velloran::densityImage(*solver->m_density);
+        }
+        QTest::qWait(5); // let the writer keep up: nothing to skip here
+    }
+    recorder->runEnded(*solver->m_density, 12);
+    QVERIFY(finished.wait(30000) || finished.count() == 1);
+    QCOMPARE(failed.count(), 0);
+
+    // Step 0, every fifth step and the last one; lines for every step; the
+    // plot; the earlier render's files gone, the note and a name of no
+    // render kept.
+    QCOMPARE(framesIn(folder),
+             QStringList({"frame_000000.png", "frame_000005.png", "frame_000010.png",
+                          "frame_000012.png", "frame_12.png"}));
+    QCOMPARE(metricSteps(QDir(folder).filePath("metrics.csv")),
+             (QList<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}));
+    QVERIFY(!QImage(QDir(folder).filePath("convergence.png")).isNull());
+    QVERIFY(QFile::exists(QDir(folder).filePath("notes.txt")));
+    QVERIFY(!QFile::exists(QDir(folder).filePath("density_000004.npy")));
+    QCOMPARE(QImage(QDir(folder).filePath("frame_000005.png"))
+                 .convertToFormat(QImage::Format_Grayscale8),
+             atFive);
+    QCOMPARE(recorder->framesWritten(), 4);
+    QCOMPARE(recorder->framesSkipped(), 0);
+
+    // After the end nothing more is taken.
+    solver->step();
+    recorder->stepFinished(*solver, 13, 0);
+    QTest::qWait(50);
+    QCOMPARE(metricSteps(QDir(folder).filePath("metrics.csv")).size(), 13);
+}
+
+void RecordTest::windowRecordsEveryRunWhileChecked() {
+    const QString folder = m_dir.filePath("window");
+    auto *record = child<QAction>("actionRecord");
+    answerRecordDialog(folder, 3);
+    record->trigger();
+    QVERIFY(record->isChecked());
+    QVERIFY(QDir(folder).exists()); // probed (and made) at once
+    QVERIFY(QDir(folder).entryList(QDir::Files | QDir::Hidden).isEmpty()); // the probe is gone
+
+    startRun();
+    QTRY_VERIFY_WITH_TIMEOUT(shownStep() >= 10, 60000);
+    child<QAction>("actionStop")->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(!m_window->simulation(), 60000);
+    QVERIFY(waitForRecordingStopped());
+    const QList<int> steps = metricSteps(QDir(folder).filePath("metrics.csv"));
+    QVERIFY(steps.size() >= 11);
+    for (int k = 0; k < steps.size(); ++k) {
+        QCOMPARE(steps[k], k);
+    }
+    const int last = steps.last();
+    const QStringList frames = framesIn(folder);
+    QCOMPARE(frames.first(), QStringLiteral("frame_000000.png"));
+    QCOMPARE(frames.last(), QStringLiteral("frame_%1.png").arg(last, 6, 10, QLatin1Char('0')));
+    for (const QString &name : frames) {
+        const int step = name.mid(6, 6).toInt();
+        QVERIFY2(step % 3 == 0 || step == last, qPrintable(name));
+    }
+    const QString message = m_window->statusBar()->currentMessage();
+    QVERIFY2(message.startsWith(
+                 QStringLiteral("Recording stopped: %1 frames written to ").arg(frames.size())),
+             qPrintable(message));
+    QVERIFY(message.endsWith(QStringLiteral(", 0 skipped.")) ||
+            message.contains(QStringLiteral("skipped")));
+
+    // The frame of step 3 is the run's density at step 3, from the copy.
+    velloran::RunDensities densities;
+    velloran::prepareRun(m_disc, m_bar, false, &densities);
+    auto solver = velloran::makeSolver(densities.srcDensity, densities.tgtDensity, parameters());
+    for (int k = 0; k < 3; ++k) {
+        solver->step();
+    }
+    QCOMPARE(QImage(QDir(folder).filePath("frame_000003.png"))
+                 .convertToFormat(QImage::Format_Grayscale8),
+             velloran::densityImage(*solver->m_density));
+
+    // Still checked: the next run is recorded too and replaces the first's files.
+    QVERIFY(record->isChecked());
+    startRun();
+    QTRY_VERIFY_WITH_TIMEOUT(shownStep() >= 1, 60000);
+    child<QAction>("actionStop")->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(!m_window->simulation(), 60000);
+    QVERIFY(waitForRecordingStopped());
+    const QList<int> second = metricSteps(QDir(folder).filePath("metrics.csv"));
+    QCOMPARE(second.first(), 0);
+    QCOMPARE(framesIn(folder).last(),
+             QStringLiteral("frame_%1.png").arg(second.last(), 6, 10, QLatin1Char('0')));
+}
+
+void RecordTest::recordingStartedMidRunAndStoppedMidRun() {
+    const QString folder = m_dir.filePath("midrun");
+    auto *record = child<QAction>("actionRecord");
+    child<QAction>("actionSpeed100")->trigger(); // slow enough to be mid-run
+    startRun();
+    QTRY_VERIFY_WITH_TIMEOUT(shownStep() >= 2, 60000);
+    answerRecordDialog(folder, 1000);
+    record->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(
+        QFile::exists(QDir(folder).filePath("metrics.csv")) && !framesIn(folder).isEmpty(), 60000);
+    record->trigger(); // unchecked: the recording stops, the run goes on
+    QVERIFY(!record->isChecked());
+    QVERIFY(waitForRecordingStopped());
+    QVERIFY(m_window->simulation());
+    const QList<int> steps = metricSteps(QDir(folder).filePath("metrics.csv"));
+    QVERIFY(!steps.isEmpty());
+    QVERIFY(steps.first() > 0); // from the step it began at, not from 0
+    // The first step recorded has its frame.
+    QCOMPARE(framesIn(folder).first(),
+             QStringLiteral("frame_%1.png").arg(steps.first(), 6, 10, QLatin1Char('0')));
+    child<QAction>("actionStop")->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(!m_window->simulation(), 60000);
+    QTest::qWait(100);
+    QCOMPARE(metricSteps(QDir(folder).filePath("metrics.csv")), steps); // nothing after
+}
+
+void RecordTest::cancelledOrUnusableFolderRecordsNothing() {
+    auto *record = child<QAction>("actionRecord");
+    answerRecordDialog(QString(), 1); // cancel
+    record->trigger();
+    QVERIFY(!record->isChecked());
+
+    // A file where the folder should be.
+    const QString file = m_dir.filePath("not-a-folder");
+    QFile plain(file);
+    QVERIFY(plain.open(QIODevice::WriteOnly));
+    plain.close();
+    BoxSeen box;
+    catchBox(this, &box);
+    answerRecordDialog(file, 1);
+    record->trigger();
+    QCOMPARE(box.count, 1);
+    QCOMPARE(box.title, QStringLiteral("Velloran"));
+    QCOMPARE(box.text, QStringLiteral("Cannot record into %1.").arg(file));
+    QVERIFY(!box.details.isEmpty());
+    QVERIFY(!record->isChecked());
+    startRun();
+    QTRY_VERIFY_WITH_TIMEOUT(shownStep() >= 1, 60000);
+    child<QAction>("actionStop")->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(!m_window->simulation(), 60000);
+    QCOMPARE(m_window->statusBar()->currentMessage(), QStringLiteral("Simulation stopped."));
+}
+
+void RecordTest::failedWriteEndsTheRecordingNotTheRun() {
+    // The folder disappears under the recording: the next frame cannot be
+    // written. The box says so, Record is unchecked, the run goes on.
+    const QString folder = m_dir.filePath("vanishing");
+    auto *record = child<QAction>("actionRecord");
+    child<QAction>("actionSpeed100")->trigger();
+    answerRecordDialog(folder, 2);
+    record->trigger();
+    startRun();
+    QTRY_VERIFY_WITH_TIMEOUT(framesIn(folder).size() >= 2, 60000);
+    BoxSeen box;
+    catchBox(this, &box);
+    QVERIFY(QDir(folder).removeRecursively());
+    QTRY_VERIFY_WITH_TIMEOUT(box.count == 1, 60000);
+    QCOMPARE(box.text, QStringLiteral("Recording stopped: a file could not be written."));
+    QVERIFY2(box.details.contains(QStringLiteral("frame_")), qPrintable(box.details));
+    QVERIFY(!record->isChecked());
+    QVERIFY(m_window->simulation());
+    const std::int64_t step = shownStep();
+    QTRY_VERIFY_WITH_TIMEOUT(shownStep() > step, 60000);
+    child<QAction>("actionStop")->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(!m_window->simulation(), 60000);
+}
+
+int main(int argc, char **argv) {
+    setDefaultSurfaceFormat();
+    QApplication app(argc, argv);
+    nameApplication();
+    RecordTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "record_test.moc"
