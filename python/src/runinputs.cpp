@@ -37,6 +37,7 @@ std::string quoted(const std::string &path) {
         throw FileError(readFailureErrno(targetPath), message, targetPath);
     case RunSetupError::SourceTooLarge:
     case RunSetupError::SourceNotSquare:
+    case RunSetupError::SourceEmpty:
         throw InputError(message + " (" + quoted(sourcePath) + ")");
     default:
         throw InputError(message + " (" + quoted(targetPath) + ")");

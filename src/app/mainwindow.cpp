@@ -163,12 +163,14 @@ void MainWindow::on_pushButton_LoadConf_clicked() {
     const velloran::ConfigReadResult result = velloran::readConfigurationFile(name);
     switch (result.status) {
     case velloran::ConfigStatus::OpenFailed:
-        warn(tr("Could not open configuration file."));
+        warn(tr("Could not open configuration file."),
+             QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(name), result.detail));
         return;
     case velloran::ConfigStatus::NotWellFormed:
         // The detail says what is wrong: a parser message, or the scheme or
         // keyframe that cannot be used.
-        warn(tr("Invalid configuration file."), result.detail);
+        warn(tr("Invalid configuration file."),
+             QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(name), result.detail));
         return;
     case velloran::ConfigStatus::Parsed:
         break;
@@ -241,10 +243,18 @@ void MainWindow::startSimulation(bool reverse) {
         return;
     }
     velloran::RunDensities densities;
+    QString reason;
     const velloran::RunSetupError error = velloran::prepareRun(
-        ui->lineEdit_Src->text(), ui->lineEdit_Tgt->text(), reverse, &densities);
+        ui->lineEdit_Src->text(), ui->lineEdit_Tgt->text(), reverse, &densities, &reason);
     if (error != velloran::RunSetupError::None) {
-        warn(velloran::runSetupMessage(error));
+        // Below the message: which file, and why when the message does not say.
+        const QString path =
+            velloran::isSourceProblem(error) ? ui->lineEdit_Src->text() : ui->lineEdit_Tgt->text();
+        warn(velloran::runSetupMessage(error),
+             path.isEmpty() ? reason
+             : reason.isEmpty()
+                 ? QDir::toNativeSeparators(path)
+                 : QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(path), reason));
         return;
     }
     std::unique_ptr<velloran::TargetSchedule> schedule;

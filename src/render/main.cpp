@@ -2,6 +2,8 @@
 
 #include <QGuiApplication>
 
+#include <cstdio>
+
 namespace {
 
 QtMessageHandler g_defaultHandler = nullptr;
@@ -23,7 +25,18 @@ int main(int argc, char **argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QStringList arguments;
     for (int k = 1; k < argc; ++k) {
-        arguments << QString::fromLocal8Bit(argv[k]);
+        // Qt keeps names as Unicode text: bytes that are not valid UTF-8 would
+        // turn into other characters and name a file that does not exist.
+        const QByteArray bytes(argv[k]);
+        const QString argument = QString::fromLocal8Bit(bytes);
+        if (argument.toLocal8Bit() != bytes) {
+            std::fprintf(stderr,
+                         "velloran-render: '%s' is not valid UTF-8; a file name must be valid "
+                         "UTF-8 to be used (rename the file)\n",
+                         argv[k]);
+            return velloran::kExitBadInput;
+        }
+        arguments << argument;
     }
     // Qt sees only the program name: every option is ours.
     g_defaultHandler = qInstallMessageHandler(filterMessages);

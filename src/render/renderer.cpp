@@ -53,17 +53,36 @@ private:
 };
 
 bool loadDensities(const RenderJob &job, RunDensities *densities, QString *error) {
-    const RunSetupError setup = prepareRun(job.sourcePath, job.targetPath, job.reverse, densities);
+    QString reason;
+    const RunSetupError setup =
+        prepareRun(job.sourcePath, job.targetPath, job.reverse, densities, &reason);
     if (setup == RunSetupError::None) {
         return true;
     }
-    const bool sourceError = setup == RunSetupError::SourceUnreadable ||
-                             setup == RunSetupError::SourceTooLarge ||
-                             setup == RunSetupError::SourceNotSquare;
-    const QString path = sourceError ? job.sourcePath : job.targetPath;
-    *error = QStringLiteral("%1 (%2)").arg(
-        runSetupMessage(setup), path.isEmpty() ? QStringLiteral("no path given") : quoted(path));
+    const QString path = isSourceProblem(setup) ? job.sourcePath : job.targetPath;
+    QString where = path.isEmpty() ? QStringLiteral("no path given") : quoted(path);
+    if (!path.isEmpty() && !reason.isEmpty()) {
+        where += QStringLiteral(": ") + reason;
+    }
+    *error = QStringLiteral("%1 (%2)").arg(runSetupMessage(setup), where);
     return false;
+}
+
+// A larger target is read in its top-left corner only; the window does so
+// silently, the renderer says which part.
+QString croppedTargetNote(const RenderJob &job, const RunDensities &densities) {
+    const QSize used = densities.sourceSize;
+    const QSize target = densities.targetSize;
+    if (target == used) {
+        return QString();
+    }
+    return QStringLiteral("the target image %1 is %2 x %3 pixels; the run uses its top-left %4 x "
+                          "%5 pixels")
+        .arg(quoted(job.targetPath))
+        .arg(target.width())
+        .arg(target.height())
+        .arg(used.width())
+        .arg(used.height());
 }
 
 // ffmpeg's path, if the job asks for a video; checked before any folder exists.
@@ -234,7 +253,7 @@ int listExamples() {
 
 } // namespace
 
-int runJob(const RenderJob &job, FILE *progressStream, FILE *summary) {
+int runJob(const RenderJob &job, FILE *progressStream, FILE *summary, const QStringList &notes) {
     const Messages messages(progressStream ? progressStream : stderr);
     QString error;
 
@@ -247,6 +266,13 @@ int runJob(const RenderJob &job, FILE *progressStream, FILE *summary) {
     QString ffmpeg;
     if (!findVideoEncoder(job, &ffmpeg, &error)) {
         return messages.fail(error, kExitBadInput);
+    }
+    for (const QString &note : notes) {
+        messages.say(note);
+    }
+    const QString cropped = croppedTargetNote(job, densities);
+    if (!cropped.isEmpty()) {
+        messages.say(cropped);
     }
 
     // From here on, leaving early undoes what was done: the folder and its
@@ -330,11 +356,8 @@ int renderMain(const QStringList &arguments) {
     if (!resolveJob(options, &job, &notes, &error)) {
         return Messages(stderr).fail(error, kExitBadInput);
     }
-    for (const QString &note : notes) {
-        Messages(stderr).say(note);
-    }
     installInterruptHandler();
-    return runJob(job, stderr, stdout);
+    return runJob(job, stderr, stdout, notes);
 }
 
 } // namespace velloran

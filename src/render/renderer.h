@@ -28,8 +28,10 @@ enum ExitCode : int {
 
 // Runs the job: checks the images and the output folder (bad input returns
 // kExitBadInput before anything is created), steps, writes. Progress goes to
-// `progress` (stderr in the program), the final summary to `summary`.
-int runJob(const RenderJob &job, FILE *progress, FILE *summary);
+// `progress` (stderr in the program), the final summary to `summary`. `notes`
+// (what resolveJob had to say) are printed once the inputs have passed their
+// checks, so that a refusal is one line.
+int runJob(const RenderJob &job, FILE *progress, FILE *summary, const QStringList &notes = {});
 
 // The program's entry, minus the application object.
 int renderMain(const QStringList &arguments);

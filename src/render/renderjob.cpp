@@ -5,6 +5,7 @@
 
 #include <QFileInfo>
 
+#include <array>
 #include <cmath>
 
 namespace velloran {
@@ -34,8 +35,12 @@ double applyValue(std::size_t k, double raw, const QString &origin, QStringList 
     return value;
 }
 
+// Which parameters a file or an option has set.
+using ParametersGiven = std::array<bool, kParameterCount>;
+
 bool applyConfiguration(const QString &path, const QString &origin, bool imagesFromResources,
-                        RenderJob *job, QStringList *notes, QString *error) {
+                        RenderJob *job, ParametersGiven *given, QStringList *notes,
+                        QString *error) {
     const ConfigReadResult read = readConfigurationFile(path);
     switch (read.status) {
     case ConfigStatus::OpenFailed:
@@ -69,6 +74,7 @@ bool applyConfiguration(const QString &path, const QString &origin, bool imagesF
                                   .arg(QLatin1String(kParameterRanges[k].key), origin));
             }
             job->parameters[k] = applyValue(k, *c.values[k], origin, notes);
+            (*given)[k] = true;
         }
     }
     if (c.source) {
@@ -84,6 +90,7 @@ bool applyConfiguration(const QString &path, const QString &origin, bool imagesF
 
 bool resolveJob(const RenderOptions &options, RenderJob *job, QStringList *notes, QString *error) {
     RenderJob result;
+    ParametersGiven given{};
     if (!options.example.isEmpty() && !options.configPath.isEmpty()) {
         *error = QStringLiteral("give either a configuration file or --example, not both");
         return false;
@@ -97,8 +104,8 @@ bool resolveJob(const RenderOptions &options, RenderJob *job, QStringList *notes
             return false;
         }
         if (!applyConfiguration(exampleConfigPath(*example),
-                                QStringLiteral("example ") + example->name, true, &result, notes,
-                                error)) {
+                                QStringLiteral("example ") + example->name, true, &result, &given,
+                                notes, error)) {
             return false;
         }
         result.steps = example->steps;
@@ -106,8 +113,8 @@ bool resolveJob(const RenderOptions &options, RenderJob *job, QStringList *notes
         result.title = example->name;
     }
     if (!options.configPath.isEmpty()) {
-        if (!applyConfiguration(options.configPath, options.configPath, false, &result, notes,
-                                error)) {
+        if (!applyConfiguration(options.configPath, options.configPath, false, &result, &given,
+                                notes, error)) {
             return false;
         }
         result.title = QFileInfo(options.configPath).fileName();
@@ -123,6 +130,22 @@ bool resolveJob(const RenderOptions &options, RenderJob *job, QStringList *notes
             result.parameters[k] =
                 applyValue(k, *options.values[k],
                            QStringLiteral("--") + QLatin1String(kParameterRanges[k].key), notes);
+            given[k] = true;
+        }
+    }
+    // A parameter nobody gave takes the value a freshly started desktop window
+    // shows, so that the file gives the same run in both programs; said aloud,
+    // since a time step of 0 moves nothing.
+    for (std::size_t k = 0; k < kParameterCount; ++k) {
+        if (!given[k]) {
+            const QLatin1String key(kParameterRanges[k].key);
+            const QString where =
+                options.configPath.isEmpty()
+                    ? QStringLiteral("no --%1 given").arg(key)
+                    : QStringLiteral("no <%1> in %2").arg(key, quoted(options.configPath));
+            notes->append(QStringLiteral("%1; using %2, the value the desktop program starts with")
+                              .arg(where)
+                              .arg(parameterStartValue(k)));
         }
     }
     result.reverse = options.reverse;

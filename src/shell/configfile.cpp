@@ -1,5 +1,7 @@
 #include "configfile.h"
 
+#include "regularfile.h"
+
 #include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
@@ -213,6 +215,16 @@ ConfigReadResult readConfigurationData(const QByteArray &data) {
     QString refusal;
     while (!reader.atEnd()) {
         const QXmlStreamReader::TokenType token = reader.readNext();
+        if (token == QXmlStreamReader::DTD) {
+            // The reader has parsed the declarations but expanded nothing yet;
+            // stopping here costs a configuration nothing (it needs no DTD)
+            // and leaves entity tricks no room at all.
+            result.detail = QStringLiteral("%1:%2: a document type declaration (<!DOCTYPE>) is "
+                                           "not allowed in a configuration file")
+                                .arg(reader.lineNumber())
+                                .arg(reader.columnNumber());
+            return result;
+        }
         if (token != QXmlStreamReader::StartElement) {
             continue;
         }
@@ -251,11 +263,13 @@ ConfigReadResult readConfigurationData(const QByteArray &data) {
         });
     }
     if (reader.hasError() || !rootSeen) {
+        // The parser's own words whenever it has any: an error before the
+        // root (bad encoding, a broken declaration) is not a missing root.
         result.detail =
             QStringLiteral("%1:%2: %3")
                 .arg(reader.lineNumber())
                 .arg(reader.columnNumber())
-                .arg(rootSeen ? reader.errorString() : QStringLiteral("no root element"));
+                .arg(reader.hasError() ? reader.errorString() : QStringLiteral("no root element"));
         return result;
     }
     if (!refusal.isEmpty()) {
@@ -271,21 +285,18 @@ ConfigReadResult readConfigurationData(const QByteArray &data) {
 }
 
 ConfigReadResult readConfigurationFile(const QString &path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        ConfigReadResult result;
-        result.status = ConfigStatus::OpenFailed;
-        result.detail = file.errorString();
-        return result;
+    ConfigReadResult failed;
+    failed.status = ConfigStatus::OpenFailed;
+    QFile file;
+    if (!openRegularFile(path, &file, &failed.detail)) {
+        return failed;
     }
     // Read one byte past the cap so an oversized file is recognised without
     // reading all of it.
     const QByteArray data = file.read(kMaxConfigurationBytes + 1);
     if (file.error() != QFileDevice::NoError) {
-        ConfigReadResult result;
-        result.status = ConfigStatus::OpenFailed;
-        result.detail = file.errorString();
-        return result;
+        failed.detail = file.errorString();
+        return failed;
     }
     return readConfigurationData(data);
 }

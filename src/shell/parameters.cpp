@@ -48,9 +48,13 @@ double clampParameter(std::size_t index, double value) {
     return spinBoxValue(value, range.minimum, range.maximum, range.decimals);
 }
 
+double parameterStartValue(std::size_t index) {
+    return kParameterRanges[index].minimum;
+}
+
 SimParameters::SimParameters() {
     for (std::size_t k = 0; k < kParameterCount; ++k) {
-        values[k] = kParameterRanges[k].minimum;
+        values[k] = parameterStartValue(k);
     }
 }
 

@@ -41,8 +41,13 @@ double spinBoxValue(double value, double minimum, double maximum, int decimals);
 // spinBoxValue with the range and decimals of parameter `index`.
 double clampParameter(std::size_t index, double value);
 
-// A full parameter set, indexed like kParameterRanges. Starts at every minimum,
-// as the spin boxes do.
+// The value a freshly started desktop window shows for parameter `index` (its
+// spin box starts at the minimum): what a run takes for a parameter that no
+// file or option gives.
+double parameterStartValue(std::size_t index);
+
+// A full parameter set, indexed like kParameterRanges. Starts at every start
+// value, as the spin boxes do.
 struct SimParameters {
     std::array<double, kParameterCount> values{};
 

@@ -1,7 +1,12 @@
 #include "runsetup.h"
 
+#include "regularfile.h"
+
 #include <QCoreApplication>
+#include <QFile>
 #include <QImageReader>
+
+#include <utility>
 
 namespace velloran {
 
@@ -28,28 +33,62 @@ QString runSetupMessage(RunSetupError error) {
     case RunSetupError::TargetTooSmall:
         return QCoreApplication::translate("MainWindow",
                                            "The target image is smaller than the source image.");
+    case RunSetupError::SourceEmpty:
+        return QCoreApplication::translate(
+            "MainWindow", "The source image has no smoke: its blue channel is zero everywhere.");
+    case RunSetupError::TargetEmpty:
+        return QCoreApplication::translate("MainWindow",
+                                           "The target image has no smoke: its blue channel is "
+                                           "zero in the part a run uses.");
     }
     return QString();
 }
 
-QImage loadImage(const QString &path, bool *tooLarge) {
-    *tooLarge = false;
-    if (path.isEmpty()) {
-        return QImage();
+namespace {
+
+bool hasSmoke(const Grid &density) {
+    for (std::uint32_t j = 0; j < density.NumRows(); ++j) {
+        for (std::uint32_t i = 0; i < density.NumCols(); ++i) {
+            if (density(i, j) > 0.0) {
+                return true;
+            }
+        }
     }
-    QImageReader reader(path);
+    return false;
+}
+
+} // namespace
+
+QImage loadImage(const QString &path, bool *tooLarge, QString *reason) {
+    *tooLarge = false;
+    const auto fail = [reason](const QString &why) {
+        if (reason) {
+            *reason = why;
+        }
+        return QImage();
+    };
+    QFile file;
+    QString why;
+    if (!openRegularFile(path, &file, &why)) {
+        return fail(why);
+    }
+    QImageReader reader(&file);
     reader.setDecideFormatFromContent(true);
     // Most formats announce their size in the header: refuse before decoding.
     const QSize announced = reader.size();
     if (announced.isValid() &&
         (announced.width() > kMaxImageSide || announced.height() > kMaxImageSide)) {
         *tooLarge = true;
-        return QImage();
+        return fail(
+            QStringLiteral("%1 x %2 pixels").arg(announced.width()).arg(announced.height()));
     }
     QImage image = reader.read();
-    if (!image.isNull() && (image.width() > kMaxImageSide || image.height() > kMaxImageSide)) {
+    if (image.isNull()) {
+        return fail(reader.errorString());
+    }
+    if (image.width() > kMaxImageSide || image.height() > kMaxImageSide) {
         *tooLarge = true;
-        return QImage();
+        return fail(QStringLiteral("%1 x %2 pixels").arg(image.width()).arg(image.height()));
     }
     return image;
 }
@@ -89,35 +128,62 @@ RunSetupError prepareRunFromImages(const QImage &source, const QImage &target, b
     }
     const int width = source.width();
     const int height = source.height();
-    const QImage &first = reverse ? target : source;
-    const QImage &second = reverse ? source : target;
-    out->srcDensity = densityFromImage(first, width, height);
-    out->tgtDensity = densityFromImage(second, width, height);
+    Grid sourceDensity = densityFromImage(source, width, height);
+    Grid targetDensity = densityFromImage(target, width, height);
+    // Without smoke there is nothing to move, or nothing to move it to: the
+    // solver would scale the run to nothing and report a perfect match.
+    if (!hasSmoke(sourceDensity)) {
+        return RunSetupError::SourceEmpty;
+    }
+    if (!hasSmoke(targetDensity)) {
+        return RunSetupError::TargetEmpty;
+    }
+    out->srcDensity = std::move(reverse ? targetDensity : sourceDensity);
+    out->tgtDensity = std::move(reverse ? sourceDensity : targetDensity);
+    out->sourceSize = source.size();
+    out->targetSize = target.size();
     return RunSetupError::None;
 }
 
+bool isSourceProblem(RunSetupError error) {
+    return error == RunSetupError::SourceUnreadable || error == RunSetupError::SourceTooLarge ||
+           error == RunSetupError::SourceNotSquare || error == RunSetupError::SourceEmpty;
+}
+
 RunSetupError prepareRun(const QString &sourcePath, const QString &targetPath, bool reverse,
-                         RunDensities *out) {
+                         RunDensities *out, QString *reason) {
     bool sourceTooLarge = false;
     bool targetTooLarge = false;
-    const QImage source = loadImage(sourcePath, &sourceTooLarge);
-    const QImage target = loadImage(targetPath, &targetTooLarge);
+    QString sourceReason;
+    QString targetReason;
+    const QImage source = loadImage(sourcePath, &sourceTooLarge, &sourceReason);
+    const QImage target = loadImage(targetPath, &targetTooLarge, &targetReason);
+    RunSetupError error = RunSetupError::None;
     if (source.isNull() && !sourceTooLarge) {
-        return RunSetupError::SourceUnreadable;
+        error = RunSetupError::SourceUnreadable;
+    } else if (target.isNull() && !targetTooLarge) {
+        error = RunSetupError::TargetUnreadable;
+    } else if (sourceTooLarge) {
+        error = RunSetupError::SourceTooLarge;
+    } else if (source.width() != source.height()) {
+        error = RunSetupError::SourceNotSquare;
+        sourceReason = QStringLiteral("%1 x %2 pixels").arg(source.width()).arg(source.height());
+    } else if (targetTooLarge) {
+        error = RunSetupError::TargetTooLarge;
+    } else {
+        error = prepareRunFromImages(source, target, reverse, out);
+        if (error == RunSetupError::TargetTooSmall) {
+            targetReason = QStringLiteral("%1 x %2 pixels, the source image %3 x %4")
+                               .arg(target.width())
+                               .arg(target.height())
+                               .arg(source.width())
+                               .arg(source.height());
+        }
     }
-    if (target.isNull() && !targetTooLarge) {
-        return RunSetupError::TargetUnreadable;
+    if (error != RunSetupError::None && reason) {
+        *reason = isSourceProblem(error) ? sourceReason : targetReason;
     }
-    if (sourceTooLarge) {
-        return RunSetupError::SourceTooLarge;
-    }
-    if (source.width() != source.height()) {
-        return RunSetupError::SourceNotSquare;
-    }
-    if (targetTooLarge) {
-        return RunSetupError::TargetTooLarge;
-    }
-    return prepareRunFromImages(source, target, reverse, out);
+    return error;
 }
 
 std::unique_ptr<Solver> makeSolver(const Grid &srcDensity, const Grid &tgtDensity,

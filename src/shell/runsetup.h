@@ -10,6 +10,7 @@
 #include "solver.h"
 
 #include <QImage>
+#include <QSize>
 #include <QString>
 
 #include <memory>
@@ -30,6 +31,8 @@ enum class RunSetupError {
     SourceNotSquare,
     TargetTooLarge,
     TargetTooSmall,
+    SourceEmpty, // no smoke: the blue channel is zero everywhere
+    TargetEmpty, // no smoke in the part of the target a run uses
 };
 
 // The user-visible text of an error, translated in the main window's context.
@@ -37,8 +40,11 @@ QString runSetupMessage(RunSetupError error);
 
 // Loads an image with its format detected from the content. A file whose
 // announced size exceeds kMaxImageSide on either side is not decoded: the
-// result is a null image and *tooLarge is set.
-QImage loadImage(const QString &path, bool *tooLarge);
+// result is a null image and *tooLarge is set. Only regular files are read: a
+// FIFO or a device is refused at once instead of waiting for data. When the
+// result is null, *reason (if given) says why in a few words ("No such file or
+// directory", "not a regular file", "Unsupported image format").
+QImage loadImage(const QString &path, bool *tooLarge, QString *reason = nullptr);
 
 // Density of one pixel: its blue component / 255 (red, green and alpha ignored).
 inline double pixelDensity(QRgb pixel) {
@@ -53,15 +59,22 @@ Grid densityFromImage(const QImage &image, int width, int height);
 struct RunDensities {
     Grid srcDensity{1, 1};
     Grid tgtDensity{1, 1};
+    QSize sourceSize; // the images as loaded (before reverse exchanges their roles)
+    QSize targetSize;
 };
 
 // Loads both images (both loads happen before either is examined), checks them
 // and converts them. Reverse exchanges the roles: the target image fills
 // srcDensity and the source image fills tgtDensity; the grid size always comes
 // from the source image. On failure returns the first error in the order of
-// RunSetupError and leaves *out alone.
+// RunSetupError and leaves *out alone; *reason (if given) then adds what the
+// message leaves out, in a few words ("not a regular file", "Unsupported image
+// format", "16 x 12 pixels"), or stays empty.
 RunSetupError prepareRun(const QString &sourcePath, const QString &targetPath, bool reverse,
-                         RunDensities *out);
+                         RunDensities *out, QString *reason = nullptr);
+
+// True for the errors about the source image, false for those about the target.
+bool isSourceProblem(RunSetupError error);
 
 // Checks and converts two already loaded images (the same rules as prepareRun,
 // without the file handling).

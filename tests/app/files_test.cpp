@@ -16,6 +16,7 @@
 #include <QTemporaryDir>
 
 #include <cmath>
+#include <sys/stat.h>
 
 using namespace testsupport;
 
@@ -296,6 +297,9 @@ void FilesTest::loadFailuresAreReported() {
     QCOMPARE(seen.count, 1);
     QCOMPARE(seen.title, QStringLiteral("Velloran"));
     QCOMPARE(seen.text, QStringLiteral("Invalid configuration file."));
+    // Below it: the file and the parser's reason.
+    QVERIFY2(seen.details.startsWith(path + QStringLiteral(": ")), qPrintable(seen.details));
+    QVERIFY2(seen.details.size() > path.size() + 2, qPrintable(seen.details));
     QCOMPARE(values(), (QList<double>{5, 6, 0.5, 2, 0.01}));
     QCOMPARE(child<QLineEdit>("lineEdit_Src")->text(), QStringLiteral("src"));
     QCOMPARE(m_window->windowFilePath(), QStringLiteral("Untitled"));
@@ -316,6 +320,7 @@ void FilesTest::loadOfVanishedFileIsReported() {
     QCOMPARE(seen.count, 1);
     QCOMPARE(seen.title, QStringLiteral("Velloran"));
     QCOMPARE(seen.text, QStringLiteral("Could not open configuration file."));
+    QCOMPARE(seen.details, path + QStringLiteral(": No such file or directory"));
     QCOMPARE(m_window->windowFilePath(), QStringLiteral("Untitled"));
 }
 
@@ -354,6 +359,7 @@ void FilesTest::badImagesRefuseTheRun_data() {
     QTest::addColumn<QString>("source");
     QTest::addColumn<QString>("target");
     QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("details"); // below the message, for Start
 
     const QString good = m_image16;
     const QString missing = m_dir.filePath("missing.png");
@@ -367,24 +373,42 @@ void FilesTest::badImagesRefuseTheRun_data() {
     QImage big(side, side, QImage::Format_Grayscale8);
     big.fill(0);
     big.save(huge, "PNG");
+    // Red and green, but no blue: no smoke.
+    const QString black = m_dir.filePath("black.png");
+    writeImage(black, 16, 16, [](int, int) { return 0; });
+    const QString fifo = m_dir.filePath("fifo.png");
+    ::mkfifo(QFile::encodeName(fifo).constData(), 0600);
 
     using velloran::RunSetupError;
-    QTest::newRow("both empty") << QString() << QString() << "Could not load source image.";
-    QTest::newRow("source missing") << missing << good << "Could not load source image.";
-    QTest::newRow("source not an image") << text << good << "Could not load source image.";
-    QTest::newRow("target missing") << good << missing << "Could not load target image.";
+    const QString sep = QStringLiteral(": ");
+    QTest::newRow("both empty") << QString() << QString() << "Could not load source image."
+                                << "no path given";
+    QTest::newRow("source missing") << missing << good << "Could not load source image."
+                                    << missing + sep + "No such file or directory";
+    QTest::newRow("source not an image")
+        << text << good << "Could not load source image." << text + sep;
+    QTest::newRow("source a FIFO")
+        << fifo << good << "Could not load source image." << fifo + sep + "not a regular file";
+    QTest::newRow("target missing") << good << missing << "Could not load target image."
+                                    << missing + sep + "No such file or directory";
     QTest::newRow("source not square")
-        << wide << good << velloran::runSetupMessage(RunSetupError::SourceNotSquare);
+        << wide << good << velloran::runSetupMessage(RunSetupError::SourceNotSquare)
+        << wide + sep + "16 x 8 pixels";
     QTest::newRow("target smaller")
-        << good << small << velloran::runSetupMessage(RunSetupError::TargetTooSmall);
+        << good << small << velloran::runSetupMessage(RunSetupError::TargetTooSmall) << small;
     QTest::newRow("source too large")
-        << huge << huge << velloran::runSetupMessage(RunSetupError::SourceTooLarge);
+        << huge << huge << velloran::runSetupMessage(RunSetupError::SourceTooLarge) << huge;
+    QTest::newRow("source without smoke")
+        << black << good << velloran::runSetupMessage(RunSetupError::SourceEmpty) << black;
+    QTest::newRow("target without smoke")
+        << good << black << velloran::runSetupMessage(RunSetupError::TargetEmpty) << black;
 }
 
 void FilesTest::badImagesRefuseTheRun() {
     QFETCH(QString, source);
     QFETCH(QString, target);
     QFETCH(QString, message);
+    QFETCH(QString, details);
     child<QLineEdit>("lineEdit_Src")->setText(source);
     child<QLineEdit>("lineEdit_Tgt")->setText(target);
     m_window->statusBar()->showMessage(QStringLiteral("before"));
@@ -396,6 +420,7 @@ void FilesTest::badImagesRefuseTheRun() {
         QCOMPARE(seen.title, QStringLiteral("Velloran"));
         if (start == child<QAction>("actionStart")) {
             QCOMPARE(seen.text, message);
+            QVERIFY2(seen.details.startsWith(details), qPrintable(seen.details));
         }
         QVERIFY(!m_window->simulation());
         QVERIFY(child<QAction>("actionStart")->isEnabled());

@@ -14,6 +14,7 @@
 
 #include <csignal>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -82,10 +83,15 @@ protected:
     QString path(const QString &name) const { return m_dir.filePath(name); }
 
     QStringList basic(const QString &out) const {
-        return {
-            "--source", path("src.png"), "--target", path("tgt.png"), "--sigma", "1",     "--dt",
-            "0.001",    "--vf",          "1",        "--vd",          "3",       "--out", out,
-            "--quiet"};
+        return {"--source", path("src.png"),
+                "--target", path("tgt.png"),
+                "--sigma",  "1",
+                "--dt",     "0.001",
+                "--vf",     "1",
+                "--vd",     "3",
+                "--vg",     "0",
+                "--out",    out,
+                "--quiet"};
     }
 
     // Bad input: exit 2, exactly one line on stderr containing `message`, and
@@ -216,6 +222,60 @@ TEST_F(RenderCli, BadInputExitsWithTwoAndLeavesNothing) {
     noFfmpeg.insert("PATH", path("empty-bin"));
     expectBadInput({"--source", src, "--target", tgt, "--video", path("v.mp4")},
                    "Debian package 'ffmpeg'", noFfmpeg);
+}
+
+// Inputs that once hung, ran a void run or hid their reason: each is refused
+// at once with one line that names the file and says why.
+TEST_F(RenderCli, HostileInputsAreRefusedWithTheirReason) {
+    const QString src = path("src.png");
+    const QString tgt = path("tgt.png");
+    ASSERT_TRUE(filled(16, 16, 0).save(path("black.png")));
+    const QString fifo = path("fifo");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    QFile dtd(path("dtd.xml"));
+    ASSERT_TRUE(dtd.open(QIODevice::WriteOnly));
+    dtd.write("<?xml version=\"1.0\"?>\n<!DOCTYPE c [<!ENTITY e \"1\">]>\n"
+              "<configuration><parameters><vf>&e;</vf></parameters></configuration>");
+    dtd.close();
+
+    expectBadInput({"--source", path("black.png"), "--target", tgt},
+                   "The source image has no smoke: its blue channel is zero everywhere. ('" +
+                       path("black.png") + "')");
+    expectBadInput({"--source", src, "--target", path("black.png")},
+                   "The target image has no smoke");
+    expectBadInput({"--source", fifo, "--target", tgt},
+                   "Could not load source image. ('" + fifo + "': not a regular file)");
+    expectBadInput({fifo}, "could not open configuration file '" + fifo + "': not a regular file");
+    expectBadInput({path("dtd.xml")}, "invalid configuration file '" + path("dtd.xml") +
+                                          "': 2:30: a document type declaration (<!DOCTYPE>) is "
+                                          "not allowed in a configuration file");
+
+    // A name whose bytes are not UTF-8 cannot be kept as text; said so, not
+    // taken for a missing file.
+    // (The name goes through a file: a QProcess argument is text itself.)
+    QFile name(path("name"));
+    ASSERT_TRUE(name.open(QIODevice::WriteOnly));
+    name.write(QFile::encodeName(m_dir.path()) + "/caf\xe9.png");
+    name.close();
+    QProcess shell;
+    shell.start("sh", {"-c", "exec \"$0\" --source \"$(cat \"$1\")\" --target x.png",
+                       QStringLiteral(VELLORAN_RENDER_EXE), path("name")});
+    ASSERT_TRUE(shell.waitForFinished(60000));
+    EXPECT_EQ(shell.exitCode(), 2);
+    EXPECT_TRUE(shell.readAllStandardError().contains(
+        "is not valid UTF-8; a file name must be valid UTF-8 to be used"));
+}
+
+// A target larger than the source is read in its top-left corner; the
+// renderer says which part.
+TEST_F(RenderCli, ALargerTargetIsUsedInItsCornerAndSaidSo) {
+    ASSERT_TRUE(disc(20, 5).copy(0, 0, 20, 18).save(path("big-target.png")));
+    QStringList arguments = basic(path("crop"));
+    arguments[3] = path("big-target.png");
+    const Result r = run(arguments + QStringList{"--steps", "2"});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(r.err, "velloran-render: the target image '" + path("big-target.png") +
+                         "' is 20 x 18 pixels; the run uses its top-left 16 x 16 pixels\n");
 }
 
 TEST_F(RenderCli, ChangedValuesAreReportedOnStderr) {

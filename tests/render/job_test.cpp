@@ -186,3 +186,83 @@ TEST(RenderJob, BuildsTheSameSolverAsTheDesktopProgram) {
         expectSameSolver(*a, b);
     }
 }
+
+// A configuration without one of its parameter elements: the renderer takes
+// the value a freshly started window shows (and says so), so the file gives
+// the same run in both programs.
+TEST(RenderJob, AMissingParameterTakesTheFreshWindowsValue) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    QImage src(8, 8, QImage::Format_RGB32);
+    src.fill(qRgb(0, 0, 0));
+    for (int k = 2; k < 6; ++k) {
+        src.setPixel(k, k, qRgb(0, 0, 255));
+        src.setPixel(k, 7 - k, qRgb(0, 0, 200));
+    }
+    ASSERT_TRUE(src.save(dir.filePath("src.png")));
+    ASSERT_TRUE(src.mirrored(true, false).save(dir.filePath("tgt.png")));
+    const char *values[kParameterCount] = {"2", "3", "0.0001", "1.2", "0.001"};
+
+    for (std::size_t missing = 0; missing < kParameterCount; ++missing) {
+        const QLatin1String key(kParameterRanges[missing].key);
+        QByteArray xml = "<configuration><parameters>";
+        for (std::size_t k = 0; k < kParameterCount; ++k) {
+            if (k != missing) {
+                xml += QStringLiteral("<%1>%2</%1>")
+                           .arg(QLatin1String(kParameterRanges[k].key), QLatin1String(values[k]))
+                           .toUtf8();
+            }
+        }
+        xml += "</parameters><images><source>" + dir.filePath("src.png").toUtf8() +
+               "</source><target>" + dir.filePath("tgt.png").toUtf8() +
+               "</target></images></configuration>";
+        const QString config = dir.filePath(QStringLiteral("without-%1.xml").arg(key));
+        QFile file(config);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(xml);
+        file.close();
+
+        RenderOptions options;
+        options.configPath = config;
+        RenderJob job;
+        QStringList notes;
+        QString error;
+        ASSERT_TRUE(resolveJob(options, &job, &notes, &error)) << error.toStdString();
+        ASSERT_EQ(notes.size(), 1) << notes.join('\n').toStdString();
+        EXPECT_EQ(notes[0], QStringLiteral("no <%1> in '%2'; using %3, the value the desktop "
+                                           "program starts with")
+                                .arg(key, config)
+                                .arg(parameterStartValue(missing)));
+
+        // A freshly started window: spin boxes at their start, set from the file.
+        const ConfigReadResult read = readConfigurationFile(config);
+        ASSERT_EQ(read.status, ConfigStatus::Parsed);
+        double window[kParameterCount];
+        for (std::size_t k = 0; k < kParameterCount; ++k) {
+            QDoubleSpinBox box;
+            box.setDecimals(kParameterRanges[k].decimals);
+            box.setMinimum(kParameterRanges[k].minimum);
+            box.setMaximum(kParameterRanges[k].maximum);
+            if (read.configuration.values[k]) {
+                box.setValue(clampParameter(k, *read.configuration.values[k]));
+            }
+            window[k] = box.value();
+            EXPECT_EQ(job.parameters[k], window[k]) << key.data() << " missing, parameter " << k;
+        }
+        RunDensities densities;
+        ASSERT_EQ(prepareRun(job.sourcePath, job.targetPath, false, &densities),
+                  RunSetupError::None);
+        auto rendered = makeSolver(densities.srcDensity, densities.tgtDensity, job.parameters);
+        Solver desktop(densities.srcDensity, densities.tgtDensity);
+        desktop.m_vf = window[kVf];
+        desktop.m_vd = window[kVd];
+        desktop.m_vg = window[kVg];
+        desktop.setSigma(window[kSigma]);
+        desktop.setTimeStep(window[kDt]);
+        for (int step = 0; step < 3; ++step) {
+            rendered->step();
+            desktop.step();
+        }
+        expectSameSolver(*rendered, desktop);
+    }
+}

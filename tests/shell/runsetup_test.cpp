@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 using namespace velloran;
 
 namespace {
@@ -132,6 +134,69 @@ TEST(RunSetup, FilesAreCheckedSourceFirstAndSizeBeforeDecoding) {
     ASSERT_EQ(prepareRun(src, tgt, false, &out), RunSetupError::None);
     EXPECT_EQ(out.srcDensity(3, 3), 100 / 255.0);
     EXPECT_EQ(out.tgtDensity(3, 3), 200 / 255.0);
+
+    // The reason adds what the message leaves out.
+    const auto reasonFor = [&](const QString &source, const QString &target) {
+        QString reason;
+        RunDensities ignored;
+        prepareRun(source, target, false, &ignored, &reason);
+        return reason.toStdString();
+    };
+    EXPECT_EQ(reasonFor("", tgt), "no path given");
+    EXPECT_EQ(reasonFor(src, dir.filePath("missing.png")), "No such file or directory");
+    EXPECT_EQ(reasonFor(notImage, tgt), "Unsupported image format");
+    EXPECT_EQ(reasonFor(wide, tgt), "9 x 8 pixels");
+    EXPECT_EQ(reasonFor(big, tgt), "2049 x 1 pixels");
+    EXPECT_EQ(reasonFor(tgt, dir.filePath("missing.png")), "No such file or directory");
+    EXPECT_TRUE(isSourceProblem(RunSetupError::SourceEmpty));
+    EXPECT_FALSE(isSourceProblem(RunSetupError::TargetTooSmall));
+}
+
+// A FIFO or a device is refused at once instead of being read until someone
+// writes to it; an image compiled into the program still loads.
+TEST(RunSetup, OnlyRegularFilesAreRead) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString fifo = dir.filePath("source.png");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    for (const QString &path : {fifo, QStringLiteral("/dev/zero"), dir.path()}) {
+        bool tooLarge = true;
+        QString reason;
+        EXPECT_TRUE(loadImage(path, &tooLarge, &reason).isNull());
+        EXPECT_FALSE(tooLarge);
+        EXPECT_EQ(reason, "not a regular file") << path.toStdString();
+    }
+    RunDensities out;
+    EXPECT_EQ(prepareRun(fifo, fifo, false, &out), RunSetupError::SourceUnreadable);
+}
+
+// With no smoke in the source there is nothing to move; with none in the part
+// of the target a run uses there is nowhere to move it (the solver would scale
+// the smoke to nothing and report a perfect match).
+TEST(RunSetup, ImagesWithoutSmokeAreRefused) {
+    RunDensities out;
+    const QImage smoke = filled(4, 4, qRgb(0, 0, 90));
+    // Red and green count for nothing.
+    const QImage noBlue = filled(4, 4, qRgb(255, 255, 0));
+    EXPECT_EQ(prepareRunFromImages(noBlue, smoke, false, &out), RunSetupError::SourceEmpty);
+    EXPECT_EQ(prepareRunFromImages(smoke, noBlue, false, &out), RunSetupError::TargetEmpty);
+    // The roles follow the files, not the reversed run.
+    EXPECT_EQ(prepareRunFromImages(noBlue, smoke, true, &out), RunSetupError::SourceEmpty);
+    // Smoke only outside the 4 x 4 corner a run takes from a larger target.
+    QImage outside = filled(6, 5, qRgb(0, 0, 0));
+    outside.setPixel(5, 4, qRgb(0, 0, 255));
+    EXPECT_EQ(prepareRunFromImages(smoke, outside, false, &out), RunSetupError::TargetEmpty);
+    EXPECT_EQ(out.srcDensity.NumRows(), 1u); // untouched on refusal
+    // One smoky pixel in the corner is enough.
+    outside.setPixel(0, 0, qRgb(0, 0, 1));
+    ASSERT_EQ(prepareRunFromImages(smoke, outside, false, &out), RunSetupError::None);
+    EXPECT_EQ(out.sourceSize, QSize(4, 4));
+    EXPECT_EQ(out.targetSize, QSize(6, 5));
+
+    EXPECT_EQ(runSetupMessage(RunSetupError::SourceEmpty),
+              "The source image has no smoke: its blue channel is zero everywhere.");
+    EXPECT_EQ(runSetupMessage(RunSetupError::TargetEmpty),
+              "The target image has no smoke: its blue channel is zero in the part a run uses.");
 }
 
 TEST(RunSetup, MakeSolverConfiguresInRunOrder) {

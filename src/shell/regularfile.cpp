@@ -1,0 +1,50 @@
+#include "regularfile.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace velloran {
+
+bool openRegularFile(const QString &path, QFile *file, QString *reason) {
+    if (path.isEmpty()) {
+        *reason = QStringLiteral("no path given");
+        return false;
+    }
+    // Files compiled into the program (":/examples/...") are never FIFOs.
+    if (path.startsWith(QLatin1Char(':'))) {
+        file->setFileName(path);
+        if (!file->open(QIODevice::ReadOnly)) {
+            *reason = file->errorString();
+            return false;
+        }
+        return true;
+    }
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        const int errnum = errno;
+        // Bytes that are not valid UTF-8 became U+FFFD on their way into the
+        // name, so the name no longer matches the file on the disk.
+        *reason = errnum == ENOENT && path.contains(QChar::ReplacementCharacter)
+                      ? QStringLiteral("the file name is not valid UTF-8, so it cannot be opened "
+                                       "by this name; rename the file")
+                      : QString::fromLocal8Bit(std::strerror(errnum));
+        return false;
+    }
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(fd);
+        *reason = QStringLiteral("not a regular file");
+        return false;
+    }
+    if (!file->open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        *reason = file->errorString();
+        return false;
+    }
+    return true;
+}
+
+} // namespace velloran
