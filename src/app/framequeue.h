@@ -35,6 +35,7 @@ public:
     void dropQueued();
 
     bool empty() const { return m_ready.empty(); }
+    bool hasSpare() const { return !m_spare.empty(); }
     int skipped() const { return m_skipped; }
 
 private:

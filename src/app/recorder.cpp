@@ -7,6 +7,9 @@
 #include <QFile>
 #include <QSaveFile>
 
+#include <pthread.h>
+#include <sched.h>
+
 std::shared_ptr<Recorder> Recorder::start(const Settings &settings, const QString &title,
                                           QString *error) {
     if (!probeRecordFolder(settings.folder, error)) {
@@ -84,17 +87,30 @@ void Recorder::stepFinished(const Solver &solver, std::int64_t step, int target)
     }
 }
 
-// The renderer always writes the last step too.
+// The renderer always writes the last step too. The run is over, so waiting
+// here for a buffer holds nothing back, and the last step is the one frame a
+// recording must not lose.
 void Recorder::runEnded(const Grid &lastFiniteDensity, std::int64_t step) {
-    bool due = false;
+    PendingFrame frame;
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        due = !m_finishing && m_sawStep && m_lastQueued != step && lastFiniteDensity.NumCols() >= 3;
+        std::unique_lock<std::mutex> lock(m_mutex);
+        if (m_finishing || !m_sawStep || m_lastQueued == step ||
+            lastFiniteDensity.NumCols() < 3) {
+            m_finishing = true;
+            m_wake.notify_all();
+            return;
+        }
+        m_wake.wait(lock, [this] { return m_finishing || m_frames.hasSpare(); });
+        if (m_finishing || !m_frames.claim(step, &frame)) {
+            return;
+        }
+        m_lastQueued = step;
     }
-    if (due) {
-        queueFrame(lastFiniteDensity, step);
-    }
-    finish();
+    frame.density = lastFiniteDensity;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_frames.fill(std::move(frame));
+    m_finishing = true;
+    m_wake.notify_all();
 }
 
 // The copy happens outside the lock, into a buffer nobody else holds.
@@ -102,10 +118,10 @@ void Recorder::queueFrame(const Grid &density, std::int64_t step) {
     PendingFrame frame;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_lastQueued = step;
         if (m_finishing || !m_frames.claim(step, &frame)) {
             return;
         }
+        m_lastQueued = step;
     }
     frame.density = density;
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -114,6 +130,12 @@ void Recorder::queueFrame(const Grid &density, std::int64_t step) {
 }
 
 void Recorder::writeLoop() {
+#ifdef __linux__
+    // The writer runs at the run's own idle priority: files may wait, and
+    // other programs are not disturbed by them any more than by the run.
+    const sched_param idle{};
+    pthread_setschedparam(pthread_self(), SCHED_IDLE, &idle);
+#endif
     QString error;
     bool ok = true;
     std::vector<velloran::StepMetrics> lines;
@@ -139,6 +161,7 @@ void Recorder::writeLoop() {
             }
             std::lock_guard<std::mutex> lock(m_mutex);
             m_frames.giveBack(std::move(frame));
+            m_wake.notify_all();
         }
         if (!ok) {
             // Nothing more is taken; what is queued is let go.

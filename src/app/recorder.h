@@ -87,7 +87,7 @@ private:
     std::condition_variable m_wake;
     FrameQueue m_frames{kSpareFrames};
     std::vector<velloran::StepMetrics> m_lines;
-    std::int64_t m_lastQueued = -1; // step of the last frame offered (worker side)
+    std::int64_t m_lastQueued = -1; // step of the last frame queued (worker side)
     bool m_sawStep = false;
     std::size_t m_dropped = 0;
     bool m_finishing = false;

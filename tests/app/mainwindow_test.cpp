@@ -63,10 +63,7 @@ void MainWindowTest::initTestCase() {
     m_disc = m_dir.filePath("disc.png");
     m_bar = m_dir.filePath("bar.png");
     m_topHalf = m_dir.filePath("top.png");
-    QVERIFY(writeImage(m_disc, 16, 16, [](int x, int y) {
-        return (x - 7.5) * (x - 7.5) + (y - 7.5) * (y - 7.5) < 25 ? 255 : 0;
-    }));
-    QVERIFY(writeImage(m_bar, 16, 16, [](int x, int) { return x >= 6 && x < 10 ? 255 : 0; }));
+    QVERIFY(writeDiscAndBar(m_disc, m_bar));
     QVERIFY(writeImage(m_topHalf, 16, 16, [](int, int y) { return y < 8 ? 255 : 0; }));
 }
 

@@ -28,7 +28,7 @@ using namespace testsupport;
 
 namespace {
 
-const double kParameters[] = {1, 3, 0, 1, 0.001};
+const std::array<double, 5> kParameters = {1, 3, 0, 1, 0.001};
 
 velloran::SimParameters parameters() {
     velloran::SimParameters p;
@@ -92,10 +92,7 @@ void RecordTest::initTestCase() {
     QVERIFY(m_dir.isValid());
     m_disc = m_dir.filePath("disc.png");
     m_bar = m_dir.filePath("bar.png");
-    QVERIFY(writeImage(m_disc, 16, 16, [](int x, int y) {
-        return (x - 7.5) * (x - 7.5) + (y - 7.5) * (y - 7.5) < 25 ? 255 : 0;
-    }));
-    QVERIFY(writeImage(m_bar, 16, 16, [](int x, int) { return x >= 6 && x < 10 ? 255 : 0; }));
+    QVERIFY(writeDiscAndBar(m_disc, m_bar));
 }
 
 void RecordTest::init() {
@@ -123,13 +120,7 @@ void RecordTest::answerRecordDialog(const QString &folder, int every) {
 }
 
 void RecordTest::startRun() {
-    child<QLineEdit>("lineEdit_Src")->setText(m_disc);
-    child<QLineEdit>("lineEdit_Tgt")->setText(m_bar);
-    for (int k = 0; k < 5; ++k) {
-        child<QDoubleSpinBox>(qPrintable(QStringLiteral("doubleSpinBox_%1").arg(k + 1)))
-            ->setValue(kParameters[k]);
-    }
-    child<QAction>("actionStart")->trigger();
+    startRunIn(m_window, m_disc, m_bar, kParameters);
 }
 
 std::int64_t RecordTest::shownStep() {
@@ -350,7 +341,8 @@ void RecordTest::failedWriteEndsTheRecordingNotTheRun() {
     QTRY_VERIFY_WITH_TIMEOUT(framesIn(folder).size() >= 2, 60000);
     BoxSeen box;
     catchBox(this, &box);
-    QVERIFY(QDir(folder).removeRecursively());
+    // (A file the writer creates meanwhile can make one attempt fail.)
+    QTRY_VERIFY_WITH_TIMEOUT(QDir(folder).removeRecursively(), 10000);
     QTRY_VERIFY_WITH_TIMEOUT(box.count == 1, 60000);
     QCOMPARE(box.text, QStringLiteral("Recording stopped: a file could not be written."));
     QVERIFY2(box.details.contains(QStringLiteral("frame_")), qPrintable(box.details));

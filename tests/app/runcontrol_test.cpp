@@ -59,10 +59,7 @@ void RunControlTest::initTestCase() {
     QVERIFY(m_dir.isValid());
     m_disc = m_dir.filePath("disc.png");
     m_bar = m_dir.filePath("bar.png");
-    QVERIFY(writeImage(m_disc, 16, 16, [](int x, int y) {
-        return (x - 7.5) * (x - 7.5) + (y - 7.5) * (y - 7.5) < 25 ? 255 : 0;
-    }));
-    QVERIFY(writeImage(m_bar, 16, 16, [](int x, int) { return x >= 6 && x < 10 ? 255 : 0; }));
+    QVERIFY(writeDiscAndBar(m_disc, m_bar));
 }
 
 void RunControlTest::init() {
@@ -78,14 +75,7 @@ void RunControlTest::cleanup() {
 }
 
 void RunControlTest::startRun(double vf, double vd, double vg, double sigma, double dt) {
-    child<QLineEdit>("lineEdit_Src")->setText(m_disc);
-    child<QLineEdit>("lineEdit_Tgt")->setText(m_bar);
-    const double values[] = {vf, vd, vg, sigma, dt};
-    for (int k = 0; k < 5; ++k) {
-        child<QDoubleSpinBox>(qPrintable(QStringLiteral("doubleSpinBox_%1").arg(k + 1)))
-            ->setValue(values[k]);
-    }
-    child<QAction>("actionStart")->trigger();
+    startRunIn(m_window, m_disc, m_bar, {vf, vd, vg, sigma, dt});
 }
 
 // The step the status widget shows, or -1 without one.

@@ -51,10 +51,7 @@ private:
 void SchemeKeyframesTest::initTestCase() {
     QVERIFY(m_dir.isValid());
     QVERIFY(QDir::setCurrent(m_dir.path()));
-    QVERIFY(writeImage("disc.png", 16, 16, [](int x, int y) {
-        return (x - 7.5) * (x - 7.5) + (y - 7.5) * (y - 7.5) < 25 ? 255 : 0;
-    }));
-    QVERIFY(writeImage("bar.png", 16, 16, [](int x, int) { return x >= 6 && x < 10 ? 255 : 0; }));
+    QVERIFY(writeDiscAndBar("disc.png", "bar.png"));
     QVERIFY(writeImage("band.png", 16, 16, [](int, int y) { return y >= 6 && y < 10 ? 255 : 0; }));
     QVERIFY(writeImage("small.png", 8, 8, [](int, int) { return 255; }));
 }

@@ -3,9 +3,11 @@
 // Helpers for the window tests: answering modal boxes and dialogs without
 // blocking, and writing small test images.
 
+#include <QAction>
 #include <QApplication>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QDoubleSpinBox>
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QImage>
@@ -15,6 +17,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <array>
 #include <functional>
 #include <memory>
 
@@ -108,6 +111,28 @@ inline bool writeImage(const QString &path, int width, int height,
         }
     }
     return image.save(path, "PNG");
+}
+
+// The small run most window tests make: a disc of smoke gathering into a
+// vertical bar, both 16 x 16.
+inline bool writeDiscAndBar(const QString &disc, const QString &bar) {
+    return writeImage(disc, 16, 16,
+                      [](int x, int y) {
+                          return (x - 7.5) * (x - 7.5) + (y - 7.5) * (y - 7.5) < 25 ? 255 : 0;
+                      }) &&
+           writeImage(bar, 16, 16, [](int x, int) { return x >= 6 && x < 10 ? 255 : 0; });
+}
+
+// Fills in the window's two image paths and five parameters, then starts a run.
+inline void startRunIn(QWidget *window, const QString &source, const QString &target,
+                       const std::array<double, 5> &values) {
+    window->findChild<QLineEdit *>(QStringLiteral("lineEdit_Src"))->setText(source);
+    window->findChild<QLineEdit *>(QStringLiteral("lineEdit_Tgt"))->setText(target);
+    for (int k = 0; k < 5; ++k) {
+        window->findChild<QDoubleSpinBox *>(QStringLiteral("doubleSpinBox_%1").arg(k + 1))
+            ->setValue(values[static_cast<std::size_t>(k)]);
+    }
+    window->findChild<QAction *>(QStringLiteral("actionStart"))->trigger();
 }
 
 } // namespace testsupport

@@ -39,6 +39,15 @@ struct Inputs {
     Grid src, tgt;
 };
 
+// Coefficients and time step as SimThread gives them to its solver.
+void configure(Solver &solver, double vf, double vd, double vg, double dt) {
+    solver.m_vf = vf;
+    solver.m_vd = vd;
+    solver.m_vg = vg;
+    solver.setSigma(kSigma);
+    solver.setTimeStep(dt);
+}
+
 bool sameBits(const Grid &a, const Grid &b) {
     return a.NumRows() == b.NumRows() && a.NumCols() == b.NumCols() &&
            std::memcmp(a.data(), b.data(), sizeof(double) * a.NumRows() * a.NumCols()) == 0;
@@ -51,11 +60,7 @@ template <typename BeforeStep>
 bool matchesSolverAlone(const SimFrame &frame, const Inputs &in, double vf, double vd, double vg,
                         double dt, BeforeStep beforeStep) {
     Solver alone(in.src, in.tgt);
-    alone.m_vf = vf;
-    alone.m_vd = vd;
-    alone.m_vg = vg;
-    alone.setSigma(kSigma);
-    alone.setTimeStep(dt);
+    configure(alone, vf, vd, vg, dt);
     for (std::int64_t k = 0; k < frame.step; ++k) {
         beforeStep(alone, k);
         alone.step();
@@ -372,19 +377,12 @@ void SimThreadTest::unstableRunEndsOnItsLastFiniteFrame() {
     const Inputs in(8);
     const double vf = 1000.0, vd = 0.0, vg = 1.0, dt = 1.0;
     Solver alone(in.src, in.tgt);
-    alone.m_vf = vf;
-    alone.m_vd = vd;
-    alone.m_vg = vg;
-    alone.setSigma(kSigma);
-    alone.setTimeStep(dt);
+    configure(alone, vf, vd, vg, dt);
     std::int64_t firstBad = 0;
-    auto finite = [](const Grid &g) {
-        return std::all_of(g.data(), g.data() + g.NumRows() * g.NumCols(),
-                           [](double x) { return std::isfinite(x); });
-    };
     for (std::int64_t k = 1; k <= 200 && firstBad == 0; ++k) {
         alone.step();
-        if (!finite(*alone.m_density) || !finite(*alone.m_uCentre) || !finite(*alone.m_vCentre)) {
+        if (!allFinite(*alone.m_density) || !allFinite(*alone.m_uCentre) ||
+            !allFinite(*alone.m_vCentre)) {
             firstBad = k;
         }
     }

@@ -37,6 +37,17 @@ Grid filled(std::uint32_t side, double value) {
     return g;
 }
 
+// A 4 x 4 interior whose left half is white and right half black.
+Grid leftHalfWhite() {
+    Grid d(6, 6);
+    for (std::uint32_t i = 0; i <= 2; ++i) {
+        for (std::uint32_t j = 0; j < 6; ++j) {
+            d(i, j) = 1.0;
+        }
+    }
+    return d;
+}
+
 // The pixel at drawing coordinates (x, y), y up, as a grey level (red channel).
 int greyAt(const QImage &img, double x, double y) {
     const int px = static_cast<int>(std::lround(x * (img.width() - 1)));
@@ -291,13 +302,7 @@ void GLViewTest::mismatchedGridsAreRefused() {
 }
 
 void GLViewTest::resizingStretchesThePicture() {
-    // Left half white, right half black (4 x 4 interior).
-    Grid d(6, 6);
-    for (std::uint32_t i = 0; i <= 2; ++i) {
-        for (std::uint32_t j = 0; j < 6; ++j) {
-            d(i, j) = 1.0;
-        }
-    }
+    const Grid d = leftHalfWhite();
     const Grid zero(6, 6);
     m_view->setGrids(d, zero, zero);
     m_view->resize(400, 200);
@@ -460,12 +465,7 @@ void GLViewTest::copyWithoutPaintShowsAtNextPaint() {
 // Moving the view into another window gives it a new context; the shader and
 // its texture are made again there and show the same picture.
 void GLViewTest::anotherWindowGetsItsOwnShader() {
-    Grid d(6, 6);
-    for (std::uint32_t i = 0; i <= 2; ++i) {
-        for (std::uint32_t j = 0; j < 6; ++j) {
-            d(i, j) = 1.0;
-        }
-    }
+    const Grid d = leftHalfWhite();
     const Grid zero(6, 6);
     m_view->setGrids(d, zero, zero);
     QVERIFY(m_view->drawsWithShader());

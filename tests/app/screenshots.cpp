@@ -1,0 +1,96 @@
+// Pictures of the window for the documentation: a paused run of the bundled
+// blob-to-s with the status widget, the Control menu and the View menu's
+// Speed submenu. Run by hand from the repository root under an X server,
+//   xvfb-run -a -s "-screen 0 1280x1024x24" build/tests/app/desktop_screenshots docs
+// (pictures taken with QWidget::grab, written as desktop-*.png into the folder).
+
+#include "mainwindow.h"
+#include "simthread.h"
+#include "startup.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QDoubleSpinBox>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QStatusBar>
+
+namespace {
+
+void waitFor(const std::function<bool()> &done, int timeoutMs = 60000) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < timeoutMs) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+}
+
+void pause(int ms) {
+    waitFor([] { return false; }, ms);
+}
+
+bool save(QWidget *widget, const QDir &folder, const char *name) {
+    const QString path = folder.filePath(QLatin1String(name));
+    const bool ok = widget->grab().save(path);
+    std::printf("%s %s\n", ok ? "wrote" : "could not write", qPrintable(path));
+    return ok;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    setDefaultSurfaceFormat();
+    QApplication app(argc, argv);
+    nameApplication();
+    const QDir folder(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("docs"));
+
+    MainWindow window;
+    window.show();
+    auto child = [&window](const char *name) { return window.findChild<QObject *>(name); };
+    qobject_cast<QLineEdit *>(child("lineEdit_Src"))->setText("examples/blob.png");
+    qobject_cast<QLineEdit *>(child("lineEdit_Tgt"))->setText("examples/letter-s.png");
+    const double values[] = {0.5, 5, 0, 2.2, 0.001};
+    for (int k = 0; k < 5; ++k) {
+        qobject_cast<QDoubleSpinBox *>(
+            child(qPrintable(QStringLiteral("doubleSpinBox_%1").arg(k + 1))))
+            ->setValue(values[k]);
+    }
+    qobject_cast<QAction *>(child("actionSpeed300"))->trigger();
+    qobject_cast<QAction *>(child("actionStart"))->trigger();
+    auto *status = qobject_cast<QLabel *>(child("label_RunStatus"));
+    waitFor([status] { return status->text().section(' ', 1, 1).toInt() >= 400; });
+    qobject_cast<QAction *>(child("actionPause"))->setChecked(true);
+    waitFor([&window] {
+        return window.simulation()->isHolding() && !window.simulation()->notificationPending();
+    });
+    pause(300);
+
+    bool ok = save(&window, folder, "desktop-window.png");
+    ok = save(window.statusBar(), folder, "desktop-status.png") && ok;
+
+    auto *control = qobject_cast<QMenu *>(child("menuControl"));
+    control->popup(window.mapToGlobal(QPoint(60, 30)));
+    pause(300);
+    ok = save(control, folder, "desktop-control-menu.png") && ok;
+    control->hide();
+    auto *view = qobject_cast<QMenu *>(child("menuView"));
+    view->popup(window.mapToGlobal(QPoint(120, 30)));
+    pause(200);
+    auto *speed = qobject_cast<QMenu *>(child("menuSpeed"));
+    view->setActiveAction(speed->menuAction());
+    speed->popup(view->geometry().topRight() +
+                 QPoint(0, view->actionGeometry(speed->menuAction()).top()));
+    pause(300);
+    ok = save(speed, folder, "desktop-speed-menu.png") && ok;
+    ok = save(view, folder, "desktop-view-menu.png") && ok;
+    speed->hide();
+    view->hide();
+
+    qobject_cast<QAction *>(child("actionStop"))->trigger();
+    waitFor([&window] { return !window.simulation(); });
+    return ok ? 0 : 1;
+}
