@@ -62,7 +62,8 @@ int main(int argc, char **argv) {
     qobject_cast<QAction *>(child("actionSpeed300"))->trigger();
     qobject_cast<QAction *>(child("actionStart"))->trigger();
     auto *status = qobject_cast<QLabel *>(child("label_RunStatus"));
-    waitFor([status] { return status->text().section(' ', 1, 1).toInt() >= 400; });
+    waitFor([status] { return status->text().section(QLatin1Char(' '), 1, 1).toInt() >= 400; },
+            300000);
     qobject_cast<QAction *>(child("actionPause"))->setChecked(true);
     waitFor([&window] {
         return window.simulation()->isHolding() && !window.simulation()->notificationPending();
