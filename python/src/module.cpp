@@ -55,6 +55,11 @@ py::dict parameterDict(const SimParameters &parameters) {
     return values;
 }
 
+// A live view of one of the solver's grids, keeping the run alive.
+template <std::unique_ptr<Grid> Solver::*grid> py::array gridView(py::object self) {
+    return readOnlyView(*(self.cast<const Run &>().solver().*grid), self);
+}
+
 std::string describe(const Run &run) {
     std::ostringstream text;
     const SimParameters &p = run.parameters();
@@ -233,28 +238,16 @@ row 0 at the bottom of the picture. See help(velloran.Run).)doc";
         .def_property_readonly("threads", &Run::threads, "Threads that share a step.")
         .def_property_readonly("size", &Run::side, "Interior side N of the N x N grid.")
         .def_property_readonly(
-            "density",
-            [](py::object self) {
-                return readOnlyView(*self.cast<const Run &>().solver().m_density, self);
-            },
+            "density", &gridView<&Solver::m_density>,
             "Read-only view of the density, (N + 2) x (N + 2), a[j, i] = cell (i, j).")
         .def_property_readonly(
-            "u",
-            [](py::object self) {
-                return readOnlyView(*self.cast<const Run &>().solver().m_uCentre, self);
-            },
+            "u", &gridView<&Solver::m_uCentre>,
             "Read-only view of the x-velocity at the cell centres, (N + 2) x (N + 2).")
         .def_property_readonly(
-            "v",
-            [](py::object self) {
-                return readOnlyView(*self.cast<const Run &>().solver().m_vCentre, self);
-            },
+            "v", &gridView<&Solver::m_vCentre>,
             "Read-only view of the y-velocity at the cell centres, (N + 2) x (N + 2).")
         .def_property_readonly(
-            "target",
-            [](py::object self) {
-                return readOnlyView(*self.cast<const Run &>().solver().m_target, self);
-            },
+            "target", &gridView<&Solver::m_target>,
             "Read-only view of the target density as the run holds it (scaled to the smoke's "
             "mass), (N + 2) x (N + 2).")
         .def("__repr__", &describe);

@@ -85,37 +85,26 @@ TEST(Metrics, FrameImageIsUprightAndClamped) {
     EXPECT_EQ(image.pixelColor(0, 2).blue(), 128);
     EXPECT_EQ(image.pixelColor(1, 0).blue(), 0);
 
-    // Through the run set-up and back: an input image comes out as it went in.
-    QImage input(4, 4, QImage::Format_Grayscale8);
-    for (int y = 0; y < 4; ++y) {
-        for (int x = 0; x < 4; ++x) {
-            input.scanLine(y)[x] = static_cast<uchar>(16 * (4 * y + x));
+    // Through the run set-up and back: an input image comes out as it went in,
+    // square or not (contact sheets are wider than tall).
+    for (const QSize size : {QSize(4, 4), QSize(5, 2)}) {
+        QImage input(size, QImage::Format_Grayscale8);
+        for (int y = 0; y < size.height(); ++y) {
+            for (int x = 0; x < size.width(); ++x) {
+                input.scanLine(y)[x] = static_cast<uchar>(12 * (size.width() * y + x));
+            }
         }
-    }
-    const Grid grid = densityFromImage(input, 4, 4);
-    Grid framed(6, 6);
-    for (std::uint32_t i = 0; i < 4; ++i) {
-        for (std::uint32_t j = 0; j < 4; ++j) {
-            framed(i + 1, j + 1) = grid(i, j);
+        const auto width = static_cast<std::uint32_t>(size.width());
+        const auto height = static_cast<std::uint32_t>(size.height());
+        const Grid grid = densityFromImage(input, size.width(), size.height());
+        Grid framed(height + 2, width + 2);
+        for (std::uint32_t i = 0; i < width; ++i) {
+            for (std::uint32_t j = 0; j < height; ++j) {
+                framed(i + 1, j + 1) = grid(i, j);
+            }
         }
+        EXPECT_EQ(densityImage(framed), input) << size.width() << " x " << size.height();
     }
-    EXPECT_EQ(densityImage(framed), input);
-
-    // A wider-than-tall grid keeps its orientation (contact sheets are).
-    QImage wide(5, 2, QImage::Format_Grayscale8);
-    for (int y = 0; y < 2; ++y) {
-        for (int x = 0; x < 5; ++x) {
-            wide.scanLine(y)[x] = static_cast<uchar>(20 * (5 * y + x));
-        }
-    }
-    const Grid wideGrid = densityFromImage(wide, 5, 2);
-    Grid wideFramed(4, 7);
-    for (std::uint32_t i = 0; i < 5; ++i) {
-        for (std::uint32_t j = 0; j < 2; ++j) {
-            wideFramed(i + 1, j + 1) = wideGrid(i, j);
-        }
-    }
-    EXPECT_EQ(densityImage(wideFramed), wide);
 }
 
 TEST(Metrics, PlotIsDrawnWithoutNonFinitePoints) {
