@@ -101,8 +101,9 @@ velloran-render would make from the same input:
     Run(source, target, *, vf, vd, vg, sigma, dt, threads=None)
         source, target: N x N arrays of densities (anything NumPy converts to
         float64: booleans, integers, floats), a[j, i] = cell (i, j), row 0 at
-        the bottom of the picture; finite and not negative. The heavier of the
-        two is scaled down so that both hold the same total smoke.
+        the bottom of the picture; finite, not negative, at most 2048 a side.
+        Both are copied; the heavier is scaled down so that both hold the same
+        total smoke.
     Run.from_images(source, target, *, vf, vd, vg, sigma, dt, reverse=False, threads=None)
         two image files, converted as the run set-up converts them (blue / 255,
         the grid size from the square source image, the target at least as
