@@ -59,6 +59,18 @@ Grid copyToGrid(const py::array_t<double, py::array::c_style> &array, std::uint3
     return grid;
 }
 
+std::int64_t wholeNumber(py::handle value, const std::string &what) {
+    if (!py::isinstance<py::int_>(value) || py::isinstance<py::bool_>(value)) {
+        throw InputError(what + " must be a whole number, not " +
+                         py::repr(value).cast<std::string>());
+    }
+    try {
+        return value.cast<std::int64_t>();
+    } catch (const py::cast_error &) {
+        throw InputError(what + " " + py::str(value).cast<std::string>() + " is too large");
+    }
+}
+
 } // namespace
 
 Grid densityGrid(py::handle object, const char *name) {
@@ -89,6 +101,48 @@ Grid densityGrid(py::handle object, const char *name) {
         }
     }
     return copyToGrid(array, 0);
+}
+
+std::vector<Keyframe> keyframeList(py::handle sequence, std::uint32_t n) {
+    if (!py::isinstance<py::sequence>(sequence) || py::isinstance<py::str>(sequence)) {
+        throw InputError("keyframes must be a list of (step, target) or (step, target, blend)");
+    }
+    std::vector<Keyframe> keyframes;
+    for (const py::handle item : sequence) {
+        if (!py::isinstance<py::sequence>(item) || py::isinstance<py::str>(item) ||
+            (py::len(item) != 2 && py::len(item) != 3)) {
+            throw InputError("a keyframe must be (step, target) or (step, target, blend), not " +
+                             py::repr(item).cast<std::string>().substr(0, 80));
+        }
+        const py::sequence fields = py::reinterpret_borrow<py::sequence>(item);
+        Keyframe keyframe;
+        keyframe.step = wholeNumber(fields[0], "a keyframe step");
+        if (keyframe.step <= 0) {
+            throw InputError("keyframe step " + std::to_string(keyframe.step) +
+                             " must be after step 0, where the first target holds");
+        }
+        if (!keyframes.empty() && keyframe.step <= keyframes.back().step) {
+            throw InputError("keyframe step " + std::to_string(keyframe.step) +
+                             " does not come after step " + std::to_string(keyframes.back().step) +
+                             "; steps must increase");
+        }
+        const std::string name = "the keyframe target at step " + std::to_string(keyframe.step);
+        keyframe.target = densityGrid(fields[1], name.c_str());
+        if (keyframe.target.NumCols() != n) {
+            throw InputError(name + " must be " + std::to_string(n) + " x " + std::to_string(n) +
+                             " like the source, not " + std::to_string(keyframe.target.NumCols()) +
+                             " a side");
+        }
+        if (py::len(item) == 3) {
+            keyframe.blend = wholeNumber(fields[2], "a keyframe blend");
+            if (keyframe.blend < 0) {
+                throw InputError("keyframe blend " + std::to_string(keyframe.blend) +
+                                 " must not be negative");
+            }
+        }
+        keyframes.push_back(std::move(keyframe));
+    }
+    return keyframes;
 }
 
 py::array readOnlyView(const Grid &grid, py::handle owner) {

@@ -6,6 +6,7 @@
 // copy at all.
 
 #include "grid.h"
+#include "targetschedule.h"
 
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
@@ -19,6 +20,12 @@ namespace velloran::binding {
 // negative values (a density is never negative). `name` names the argument
 // in the messages.
 Grid densityGrid(pybind11::handle array, const char *name);
+
+// Further targets given as a sequence of (step, target) or (step, target,
+// blend) items: steps whole numbers above 0 and increasing, blends whole
+// numbers not below 0, targets N x N densities as densityGrid takes them.
+// Anything else is refused with InputError.
+std::vector<Keyframe> keyframeList(pybind11::handle sequence, std::uint32_t n);
 
 // A read-only float64 view of a grid's storage (shape rows x cols, no copy)
 // that keeps `owner` alive as long as the view exists.

@@ -37,14 +37,28 @@ void warnAll(const std::vector<std::string> &notes) {
     }
 }
 
+// The caller's choices on top of what the inputs say: parameters, a scheme
+// (empty: the inputs' own), a thread count.
 std::unique_ptr<Run> startRun(RunInputs inputs, const ParameterValues &values,
+                              const std::optional<std::string> &scheme,
                               std::optional<int> threads) {
     applyParameters(values, &inputs.parameters, &inputs.notes);
+    if (scheme) {
+        inputs.scheme = schemeFromWord(*scheme);
+    }
     if (threads && *threads < 1) {
         throw InputError("threads must be at least 1, not " + std::to_string(*threads));
     }
     warnAll(inputs.notes);
-    return std::make_unique<Run>(inputs.source, inputs.target, inputs.parameters, threads);
+    return std::make_unique<Run>(inputs, threads);
+}
+
+py::list keyframeTuples(const std::vector<Keyframe> &keyframes) {
+    py::list list;
+    for (const Keyframe &keyframe : keyframes) {
+        list.append(py::make_tuple(keyframe.step, keyframe.blend));
+    }
+    return list;
 }
 
 py::dict parameterDict(const SimParameters &parameters) {
@@ -98,26 +112,31 @@ constexpr const char *kRunDoc =
 Three ways to make one, each giving the run the desktop program and
 velloran-render would make from the same input:
 
-    Run(source, target, *, vf, vd, vg, sigma, dt, threads=None)
+    Run(source, target, *, vf, vd, vg, sigma, dt, scheme="literal", keyframes=None, threads=None)
         source, target: N x N arrays of densities (anything NumPy converts to
         float64: booleans, integers, floats), a[j, i] = cell (i, j), row 0 at
         the bottom of the picture; finite, not negative, at most 2048 a side.
         Both are copied; the heavier is scaled down so that both hold the same
-        total smoke.
-    Run.from_images(source, target, *, vf, vd, vg, sigma, dt, reverse=False, threads=None)
+        total smoke. keyframes: further targets, a list of (step, target) or
+        (step, target, blend), steps above 0 and increasing: the target takes
+        over once `step` steps are done, blended in over `blend` steps (0: a
+        cut), as a configuration's <keyframes> do.
+    Run.from_images(source, target, *, vf, vd, vg, sigma, dt, scheme="literal", reverse=False, threads=None)
         two image files, converted as the run set-up converts them (blue / 255,
         the grid size from the square source image, the target at least as
         large); reverse exchanges their roles.
-    Run.from_config(path, *, reverse=False, threads=None, vf=None, vd=None, vg=None, sigma=None, dt=None)
+    Run.from_config(path, *, reverse=False, threads=None, scheme=None, vf=None, vd=None, vg=None, sigma=None, dt=None)
         a configuration file read exactly as the programs read it: image paths
         relative to the current folder, values outside their range bounded
-        (with a ParameterWarning); keyword values replace the file's.
+        (with a ParameterWarning), its scheme and keyframes taken (a run with
+        keyframes cannot be reversed); keyword values replace the file's.
 
 Parameters (vf driving force, vd momentum attenuation, vg smoke gathering,
 sigma blur width in cells, dt time step) are rounded to the programs'
 decimals (a ParameterWarning says when that changed one); values outside
-velloran.parameter_ranges raise ValueError. threads=None takes the core's
-default; any count gives the same results bit for bit.
+velloran.parameter_ranges raise ValueError. scheme is "literal" (the method
+as first built) or "sound" (mass-exact, sub-cycled). threads=None takes the
+core's default; any count gives the same results bit for bit.
 
 Stepping and measures:
     step(count=1)   takes count steps; releases the GIL meanwhile; Ctrl-C
@@ -125,12 +144,18 @@ Stepping and measures:
                     Raises UnstableError at the step that left the density or
                     velocity non-finite (and on any later call).
     steps           steps done (may be read while another thread steps)
-    distance()      sum |rho - rho*| / sum rho* over the interior: the
-                    renderer's metrics.csv distance
+    distance()      sum |rho - rho*| / sum rho* over the interior, to the
+                    target the run holds: the renderer's metrics.csv distance
     mass()          sum rho over the interior
     max_speed()     largest |(u, v)| at the interior cell centres
+    set_target(a)   a new N x N target from the next step on, scaled to the
+                    smoke's mass now; density and velocity untouched (a later
+                    keyframe replaces it)
+    target_index    the target that drove the last step: 0 for the first, k
+                    once keyframe k has taken over
+    keyframes       the further targets as (step, blend) pairs
     parameters      dict of vf, vd, vg, sigma, dt as the run uses them
-    threads, size   thread count, interior side N
+    scheme, threads, size   "literal" or "sound", thread count, interior side N
 
 Fields: density, u, v (cell-centred velocity) and target (as scaled by the
 run) are read-only float64 views of the solver's own (N + 2) x (N + 2)
@@ -183,43 +208,49 @@ row 0 at the bottom of the picture. See help(velloran.Run).)doc";
 
     py::class_<Run>(m, "Run", kRunDoc)
         .def(py::init([](py::handle source, py::handle target, double vf, double vd, double vg,
-                         double sigma, double dt, std::optional<int> threads) {
+                         double sigma, double dt, const std::string &scheme, py::handle keyframes,
+                         std::optional<int> threads) {
                  RunInputs inputs;
                  inputs.source = densityGrid(source, "source");
                  inputs.target = densityGrid(target, "target");
-                 if (inputs.target.NumCols() != inputs.source.NumCols()) {
+                 const std::uint32_t n = inputs.source.NumCols();
+                 if (inputs.target.NumCols() != n) {
                      throw InputError("source and target must have the same shape, not " +
-                                      std::to_string(inputs.source.NumCols()) + " and " +
+                                      std::to_string(n) + " and " +
                                       std::to_string(inputs.target.NumCols()) + " a side");
                  }
-                 return startRun(std::move(inputs), {vf, vd, vg, sigma, dt}, threads);
+                 if (!keyframes.is_none()) {
+                     inputs.keyframes = keyframeList(keyframes, n);
+                 }
+                 return startRun(std::move(inputs), {vf, vd, vg, sigma, dt}, scheme, threads);
              }),
              "source"_a, "target"_a, py::kw_only(), "vf"_a, "vd"_a, "vg"_a, "sigma"_a, "dt"_a,
-             "threads"_a = py::none())
+             "scheme"_a = "literal", "keyframes"_a = py::none(), "threads"_a = py::none())
         .def_static(
             "from_images",
             [](const std::filesystem::path &source, const std::filesystem::path &target, double vf,
-               double vd, double vg, double sigma, double dt, bool reverse,
-               std::optional<int> threads) {
+               double vd, double vg, double sigma, double dt, const std::string &scheme,
+               bool reverse, std::optional<int> threads) {
                 return startRun(inputsFromImages(source.string(), target.string(), reverse),
-                                {vf, vd, vg, sigma, dt}, threads);
+                                {vf, vd, vg, sigma, dt}, scheme, threads);
             },
             "source"_a, "target"_a, py::kw_only(), "vf"_a, "vd"_a, "vg"_a, "sigma"_a, "dt"_a,
-            "reverse"_a = false, "threads"_a = py::none(),
+            "scheme"_a = "literal", "reverse"_a = false, "threads"_a = py::none(),
             "A run from two image files, as the programs' run set-up makes it.")
         .def_static(
             "from_config",
             [](const std::filesystem::path &path, bool reverse, std::optional<int> threads,
-               std::optional<double> vf, std::optional<double> vd, std::optional<double> vg,
-               std::optional<double> sigma, std::optional<double> dt) {
+               std::optional<std::string> scheme, std::optional<double> vf,
+               std::optional<double> vd, std::optional<double> vg, std::optional<double> sigma,
+               std::optional<double> dt) {
                 return startRun(inputsFromConfiguration(path.string(), reverse),
-                                {vf, vd, vg, sigma, dt}, threads);
+                                {vf, vd, vg, sigma, dt}, scheme, threads);
             },
             "path"_a, py::kw_only(), "reverse"_a = false, "threads"_a = py::none(),
-            "vf"_a = py::none(), "vd"_a = py::none(), "vg"_a = py::none(), "sigma"_a = py::none(),
-            "dt"_a = py::none(),
-            "A run from a configuration file, read as the programs read it; keyword values "
-            "replace the file's.")
+            "scheme"_a = py::none(), "vf"_a = py::none(), "vd"_a = py::none(), "vg"_a = py::none(),
+            "sigma"_a = py::none(), "dt"_a = py::none(),
+            "A run from a configuration file, read as the programs read it (its scheme and "
+            "keyframes included); keyword values replace the file's.")
         .def("step", &Run::step, "count"_a = 1,
              "Takes `count` steps with the GIL released. Raises UnstableError when a step "
              "leaves non-finite values; Ctrl-C stops between two steps.")
@@ -236,6 +267,30 @@ row 0 at the bottom of the picture. See help(velloran.Run).)doc";
         .def_property_readonly(
             "parameters", [](const Run &run) { return parameterDict(run.parameters()); },
             "vf, vd, vg, sigma and dt as the run uses them (bounded and rounded).")
+        .def_property_readonly(
+            "scheme", [](const Run &run) { return std::string(schemeName(run.scheme())); },
+            "\"literal\" or \"sound\".")
+        .def(
+            "set_target",
+            [](Run &run, py::handle target) {
+                Grid grid = densityGrid(target, "target");
+                if (grid.NumCols() != run.side()) {
+                    throw InputError("target must be " + std::to_string(run.side()) + " x " +
+                                     std::to_string(run.side()) + " like the run, not " +
+                                     std::to_string(grid.NumCols()) + " a side");
+                }
+                run.setTarget(grid);
+            },
+            "target"_a,
+            "Gives the run a new N x N target from the next step on: scaled to the smoke's "
+            "mass now, blurred, driving field recomputed; density and velocity untouched. A "
+            "later keyframe replaces it.")
+        .def_property_readonly("target_index", &Run::targetIndex,
+                               "Index of the target that drove the last step: 0 for the first, "
+                               "k once keyframe k has taken over (its blend included).")
+        .def_property_readonly(
+            "keyframes", [](const Run &run) { return keyframeTuples(run.keyframes()); },
+            "The run's further targets as (step, blend) pairs.")
         .def_property_readonly("threads", &Run::threads, "Threads that share a step.")
         .def_property_readonly("size", &Run::side, "Interior side N of the N x N grid.")
         .def_property_readonly(

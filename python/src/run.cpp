@@ -9,7 +9,6 @@
 
 #include <chrono>
 #include <cmath>
-#include <limits>
 #include <string>
 
 namespace py = pybind11;
@@ -24,20 +23,10 @@ unsigned long g_mainThread = 0;
 // immediate, rarely enough that taking the interpreter lock costs nothing.
 constexpr auto kSignalInterval = std::chrono::milliseconds(100);
 
-bool allValuesFinite(const Grid &grid) {
-    const double *values = grid.data();
-    const std::size_t count = static_cast<std::size_t>(grid.NumRows()) * grid.NumCols();
-    bool finite = true;
-    for (std::size_t k = 0; k < count; ++k) {
-        finite &= std::fabs(values[k]) <= std::numeric_limits<double>::max();
-    }
-    return finite;
-}
-
 // What the renderer checks after every step before it calls a run unstable.
 bool stateFinite(const Solver &solver) {
-    return allValuesFinite(*solver.m_density) && allValuesFinite(*solver.m_uCentre) &&
-           allValuesFinite(*solver.m_vCentre);
+    return allFinite(*solver.m_density) && allFinite(*solver.m_uCentre) &&
+           allFinite(*solver.m_vCentre);
 }
 
 std::string unstableMessage(std::int64_t step) {
@@ -51,13 +40,16 @@ void rememberMainThread() {
         py::module_::import("threading").attr("main_thread")().attr("ident").cast<unsigned long>();
 }
 
-Run::Run(const Grid &source, const Grid &target, const SimParameters &parameters,
-         std::optional<int> threads)
-    : m_solver(makeSolver(source, target, parameters))
-    , m_parameters(parameters)
+Run::Run(const RunInputs &inputs, std::optional<int> threads)
+    : m_solver(makeSolver(inputs.source, inputs.target, inputs.parameters))
+    , m_parameters(inputs.parameters)
     , m_process(::getpid()) {
+    m_solver->setScheme(inputs.scheme);
     if (threads) {
         m_solver->setThreadCount(*threads);
+    }
+    if (!inputs.keyframes.empty()) {
+        m_schedule.emplace(inputs.target, inputs.keyframes);
     }
 }
 
@@ -86,6 +78,23 @@ const Solver &Run::solver() const {
     return *m_solver;
 }
 
+void Run::setTarget(const Grid &target) {
+    checkUsable();
+    m_solver->setTarget(target);
+}
+
+int Run::targetIndex() const {
+    // The schedule answers for the step to come; the solver holds the target
+    // of the step last computed.
+    const std::int64_t done = steps();
+    return m_schedule && done > 0 ? m_schedule->activeIndex(done - 1) : 0;
+}
+
+const std::vector<Keyframe> &Run::keyframes() const {
+    static const std::vector<Keyframe> none;
+    return m_schedule ? m_schedule->keyframes() : none;
+}
+
 StepMetrics Run::metrics() const {
     checkUsable();
     return measure(*m_solver, static_cast<int>(steps()), 0.0);
@@ -112,6 +121,9 @@ void Run::step(std::int64_t count) {
         py::gil_scoped_release release;
         auto lastCheck = std::chrono::steady_clock::now();
         for (std::int64_t k = 0; k < count; ++k) {
+            if (m_schedule) {
+                m_schedule->apply(*m_solver, steps());
+            }
             m_solver->step();
             m_steps.fetch_add(1, std::memory_order_relaxed);
             if (!stateFinite(*m_solver)) {
@@ -136,7 +148,11 @@ void Run::step(std::int64_t count) {
     }
     if (unstable) {
         m_unstableAt = steps();
-        throw UnstableError(unstableMessage(m_unstableAt));
+        throw UnstableError(unstableMessage(m_unstableAt) +
+                            (m_solver->hitSubcycleCap()
+                                 ? " (a stage needed more than " +
+                                       std::to_string(Solver::kMaxSubcycles) + " sub-cycles)"
+                                 : std::string()));
     }
 }
 

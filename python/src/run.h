@@ -12,7 +12,9 @@
 
 #include "metrics.h"
 #include "parameters.h"
+#include "runinputs.h"
 #include "solver.h"
+#include "targetschedule.h"
 
 #include <sys/types.h>
 
@@ -26,8 +28,9 @@ namespace velloran::binding {
 class Run {
 public:
     // threads: the core's default when empty; clamped by the core to 1 .. 8.
-    Run(const Grid &source, const Grid &target, const SimParameters &parameters,
-        std::optional<int> threads);
+    // Keyframes must be valid for a TargetSchedule (steps positive and
+    // increasing, blends not negative, targets N x N).
+    Run(const RunInputs &inputs, std::optional<int> threads);
     ~Run();
     Run(const Run &) = delete;
     Run &operator=(const Run &) = delete;
@@ -41,6 +44,16 @@ public:
     // Steps done; safe to read while another thread steps.
     std::int64_t steps() const { return m_steps.load(std::memory_order_relaxed); }
 
+    // Hands the solver a new N x N target now (scaled to the smoke's mass,
+    // blurred, driving field recomputed). A later keyframe replaces it.
+    void setTarget(const Grid &target);
+
+    // Index of the target that drove the last step: 0 for the first, k once
+    // keyframe k has taken over (its blend included). The schedule switches
+    // after `step` steps are done, before the next one.
+    int targetIndex() const;
+    const std::vector<Keyframe> &keyframes() const;
+
     // The renderer's measures of the current state (distance, mass, largest speed).
     StepMetrics metrics() const;
 
@@ -48,6 +61,7 @@ public:
     const Solver &solver() const;
 
     const SimParameters &parameters() const { return m_parameters; }
+    Scheme scheme() const { return m_solver->scheme(); }
     int threads() const { return m_solver->threadCount(); }
     std::uint32_t side() const { return m_solver->m_density->NumCols() - 2; }
 
@@ -55,6 +69,7 @@ private:
     void checkUsable() const;
 
     std::unique_ptr<Solver> m_solver;
+    std::optional<TargetSchedule> m_schedule; // only for runs with keyframes
     SimParameters m_parameters;
     std::atomic<std::int64_t> m_steps{0};
     std::atomic<bool> m_stepping{false};

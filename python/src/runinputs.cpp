@@ -1,6 +1,8 @@
 #include "runinputs.h"
 
+#include "configfile.h"
 #include "errors.h"
+#include "keyframes.h"
 #include "renderer.h"
 #include "runsetup.h"
 
@@ -56,7 +58,52 @@ void loadDensities(const std::string &sourcePath, const std::string &targetPath,
     inputs->target = std::move(densities.tgtDensity);
 }
 
+// The file's <scheme> and <keyframes>. The renderer's job does not carry
+// them, so the file is read once more; it has just been read without a
+// refusal, so this reading succeeds as well.
+void addSchemeAndKeyframes(const QString &path, const RenderJob &job, RunInputs *inputs) {
+    const ConfigReadResult read = readConfigurationFile(path);
+    if (read.status != ConfigStatus::Parsed || !read.rootRecognised) {
+        return;
+    }
+    const Configuration &configuration = read.configuration;
+    inputs->scheme = configuration.scheme.value_or(Scheme::Literal);
+    if (configuration.keyframes.empty()) {
+        return;
+    }
+    if (job.reverse) {
+        throw InputError(keyframesInReverseMessage().toStdString());
+    }
+    // A file that is not there is the file system's failure, as for the
+    // other images; what the shell refuses in a file that is there is a
+    // refusal of the configuration.
+    for (const KeyframeEntry &entry : configuration.keyframes) {
+        const std::string image = toPath(entry.image);
+        if (const int errnum = readFailureErrno(image)) {
+            throw FileError(errnum,
+                            "Could not load the keyframe image (step " +
+                                std::to_string(entry.step) + ").",
+                            image);
+        }
+    }
+    bool tooLarge = false;
+    const QSize targetSize = loadImage(job.targetPath, &tooLarge).size();
+    QString error;
+    const auto n = static_cast<int>(inputs->source.NumCols());
+    if (!loadKeyframeTargets(configuration.keyframes, targetSize, n, &inputs->keyframes, &error)) {
+        throw InputError(error.toStdString());
+    }
+}
+
 } // namespace
+
+Scheme schemeFromWord(const std::string &word) {
+    Scheme scheme = Scheme::Literal;
+    if (!parseScheme(word, &scheme)) {
+        throw InputError("scheme must be \"literal\" or \"sound\", not \"" + word + "\"");
+    }
+    return scheme;
+}
 
 void applyParameters(const ParameterValues &values, SimParameters *parameters,
                      std::vector<std::string> *notes) {
@@ -126,6 +173,7 @@ RunInputs inputsFromConfiguration(const std::string &path, bool reverse) {
     }
     loadDensities(toPath(job.sourcePath), toPath(job.targetPath), job.reverse, &inputs);
     inputs.parameters = job.parameters;
+    addSchemeAndKeyframes(options.configPath, job, &inputs);
     return inputs;
 }
 

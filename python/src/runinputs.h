@@ -1,11 +1,14 @@
 #pragma once
 
-// What a run is made of (two density grids and five parameters), gathered
-// from images, a configuration file or the caller's numbers through the same
-// shell code the desktop program and the renderer use.
+// What a run is made of (two density grids, five parameters, a scheme and
+// any further targets), gathered from images, a configuration file or the
+// caller's numbers through the same shell code the desktop program and the
+// renderer use.
 
 #include "grid.h"
 #include "parameters.h"
+#include "scheme.h"
+#include "targetschedule.h"
 
 #include <array>
 #include <optional>
@@ -18,6 +21,8 @@ struct RunInputs {
     Grid source{1, 1};
     Grid target{1, 1};
     SimParameters parameters;
+    Scheme scheme = Scheme::Literal;
+    std::vector<Keyframe> keyframes; // further targets, N x N, as the schedule takes them
     // What the reading changed or skipped (a value bounded or rounded, a
     // number that was not one): shown to the caller as warnings.
     std::vector<std::string> notes;
@@ -32,6 +37,9 @@ using ParameterValues = std::array<std::optional<double>, kParameterCount>;
 void applyParameters(const ParameterValues &values, SimParameters *parameters,
                      std::vector<std::string> *notes);
 
+// "literal" or "sound"; anything else is refused with InputError.
+Scheme schemeFromWord(const std::string &word);
+
 // Both images through the run set-up. Unreadable images throw FileError;
 // images of the wrong shape or size throw InputError. The parameters stay at
 // their minimum.
@@ -39,9 +47,11 @@ RunInputs inputsFromImages(const std::string &sourcePath, const std::string &tar
                            bool reverse);
 
 // A configuration file read exactly as the renderer reads it: values outside
-// their range are bounded (with a note), image paths are taken relative to the
-// current folder. A file that cannot be opened throws FileError; one that is
-// not a valid configuration, or names no images, throws InputError.
+// their range are bounded (with a note), image paths (keyframes' included) are
+// taken relative to the current folder, the scheme and the keyframes come
+// from the file. A file that cannot be opened throws FileError; one that is
+// not a valid configuration, names no images, has keyframe images that cannot
+// be used, or has keyframes and is asked to run in reverse throws InputError.
 RunInputs inputsFromConfiguration(const std::string &path, bool reverse);
 
 // The density grid the run set-up makes from one image: every pixel, blue / 255,

@@ -85,7 +85,7 @@ def test_a_run_refuses_a_second_thread_while_stepping():
     while run.steps == 20:
         time.sleep(0.001)
     refused = [lambda: run.step(), run.distance, run.mass, lambda: run.density,
-               lambda: run.target]
+               lambda: run.target, lambda: run.set_target(disc(64))]
     for use in refused:
         with pytest.raises(RuntimeError, match="stepping in another thread"):
             use()
