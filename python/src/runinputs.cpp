@@ -3,7 +3,7 @@
 #include "configfile.h"
 #include "errors.h"
 #include "keyframes.h"
-#include "renderer.h"
+#include "renderjob.h"
 #include "runsetup.h"
 
 #include <QFile>
