@@ -12,6 +12,7 @@
 #include <pybind11/stl.h>
 #include <pybind11/stl/filesystem.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <optional>
 #include <sstream>
@@ -218,6 +219,16 @@ row 0 at the bottom of the picture. See help(velloran.Run).)doc";
                      throw InputError("source and target must have the same shape, not " +
                                       std::to_string(n) + " and " +
                                       std::to_string(inputs.target.NumCols()) + " a side");
+                 }
+                 // As the run set-up refuses black images: the solver would scale
+                 // the run to nothing.
+                 for (const auto &[grid, name] :
+                      {std::pair{&inputs.source, "source"}, std::pair{&inputs.target, "target"}}) {
+                     const double *values = grid->data();
+                     if (std::all_of(values, values + std::size_t{n} * n,
+                                     [](double value) { return value == 0.0; })) {
+                         throw InputError(std::string(name) + " holds no smoke: every value is 0");
+                     }
                  }
                  if (!keyframes.is_none()) {
                      inputs.keyframes = keyframeList(keyframes, n);

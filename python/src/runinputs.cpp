@@ -28,40 +28,47 @@ std::string quoted(const std::string &path) {
     return "'" + path + "'";
 }
 
-// The run set-up's own words for a failure, with the path it concerns.
-[[noreturn]] void throwSetupError(RunSetupError error, const std::string &sourcePath,
-                                  const std::string &targetPath) {
-    const std::string message = runSetupMessage(error).toStdString();
-    switch (error) {
-    case RunSetupError::SourceUnreadable:
-        throw FileError(readFailureErrno(sourcePath), message, sourcePath);
-    case RunSetupError::TargetUnreadable:
-        throw FileError(readFailureErrno(targetPath), message, targetPath);
-    case RunSetupError::SourceTooLarge:
-    case RunSetupError::SourceNotSquare:
-    case RunSetupError::SourceEmpty:
-        throw InputError(message + " (" + quoted(sourcePath) + ")");
-    default:
-        throw InputError(message + " (" + quoted(targetPath) + ")");
+// The run set-up's own words for a failure, with the path it concerns and
+// the loader's reason.
+[[noreturn]] void throwSetupError(RunSetupError error, const QString &reason,
+                                  const std::string &sourcePath, const std::string &targetPath) {
+    const std::string &path = isSourceProblem(error) ? sourcePath : targetPath;
+    std::string message = runSetupMessage(error).toStdString();
+    if (error == RunSetupError::SourceUnreadable || error == RunSetupError::TargetUnreadable) {
+        // With an errno Python says the reason itself; without, the content is at fault.
+        const int errnum = readFailureErrno(path);
+        if (errnum == 0 && !reason.isEmpty()) {
+            message += " " + reason.toStdString();
+        }
+        throw FileError(errnum, message, path);
     }
+    message += " (" + quoted(path);
+    if (!reason.isEmpty()) {
+        message += ": " + reason.toStdString();
+    }
+    throw InputError(message + ")");
 }
 
-void loadDensities(const std::string &sourcePath, const std::string &targetPath, bool reverse,
-                   RunInputs *inputs) {
+// Fills the two density grids; returns the size of the target image as loaded.
+QSize loadDensities(const std::string &sourcePath, const std::string &targetPath, bool reverse,
+                    RunInputs *inputs) {
     RunDensities densities;
+    QString reason;
     const RunSetupError error =
-        prepareRun(fromPath(sourcePath), fromPath(targetPath), reverse, &densities);
+        prepareRun(fromPath(sourcePath), fromPath(targetPath), reverse, &densities, &reason);
     if (error != RunSetupError::None) {
-        throwSetupError(error, sourcePath, targetPath);
+        throwSetupError(error, reason, sourcePath, targetPath);
     }
     inputs->source = std::move(densities.srcDensity);
     inputs->target = std::move(densities.tgtDensity);
+    return densities.targetSize;
 }
 
 // The file's <scheme> and <keyframes>. The renderer's job does not carry
 // them, so the file is read once more; it has just been read without a
 // refusal, so this reading succeeds as well.
-void addSchemeAndKeyframes(const QString &path, const RenderJob &job, RunInputs *inputs) {
+void addSchemeAndKeyframes(const QString &path, const RenderJob &job, QSize targetSize,
+                           RunInputs *inputs) {
     const ConfigReadResult read = readConfigurationFile(path);
     if (read.status != ConfigStatus::Parsed || !read.rootRecognised) {
         return;
@@ -86,8 +93,6 @@ void addSchemeAndKeyframes(const QString &path, const RenderJob &job, RunInputs 
                             image);
         }
     }
-    bool tooLarge = false;
-    const QSize targetSize = loadImage(job.targetPath, &tooLarge).size();
     QString error;
     const auto n = static_cast<int>(inputs->source.NumCols());
     if (!loadKeyframeTargets(configuration.keyframes, targetSize, n, &inputs->keyframes, &error)) {
@@ -171,15 +176,17 @@ RunInputs inputsFromConfiguration(const std::string &path, bool reverse) {
         }
         throw InputError(message);
     }
-    loadDensities(toPath(job.sourcePath), toPath(job.targetPath), job.reverse, &inputs);
+    const QSize targetSize =
+        loadDensities(toPath(job.sourcePath), toPath(job.targetPath), job.reverse, &inputs);
     inputs.parameters = job.parameters;
-    addSchemeAndKeyframes(options.configPath, job, &inputs);
+    addSchemeAndKeyframes(options.configPath, job, targetSize, &inputs);
     return inputs;
 }
 
 Grid densityFromImageFile(const std::string &path) {
     bool tooLarge = false;
-    const QImage image = loadImage(fromPath(path), &tooLarge);
+    QString reason;
+    const QImage image = loadImage(fromPath(path), &tooLarge, &reason);
     if (tooLarge) {
         throw InputError(QStringLiteral("The image is too large (at most %1 x %1 pixels). (%2)")
                              .arg(kMaxImageSide)
@@ -187,7 +194,12 @@ Grid densityFromImageFile(const std::string &path) {
                              .toStdString());
     }
     if (image.isNull()) {
-        throw FileError(readFailureErrno(path), "Could not load image.", path);
+        const int errnum = readFailureErrno(path);
+        throw FileError(errnum,
+                        "Could not load image." + (errnum != 0 || reason.isEmpty()
+                                                       ? std::string()
+                                                       : " " + reason.toStdString()),
+                        path);
     }
     return densityFromImage(image, image.width(), image.height());
 }

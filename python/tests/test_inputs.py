@@ -39,6 +39,10 @@ def test_bad_array_pairs():
         make(disc(8), disc(16))
     with pytest.raises(ValueError, match="target must be square"):
         make(disc(8), np.zeros((8, 4)))
+    with pytest.raises(ValueError, match="source holds no smoke"):
+        make(np.zeros((8, 8)), disc(8))
+    with pytest.raises(ValueError, match="target holds no smoke"):
+        make(disc(8), np.zeros((8, 8), dtype=int))
     with pytest.raises(ValueError, match="too large"):
         make(np.zeros((2049, 2049)), np.zeros((2049, 2049)))
     with pytest.raises(TypeError):
@@ -154,6 +158,10 @@ def test_image_files(tmp_path):
     assert velloran.density_from_image(wide).shape == (16, 32)
     with pytest.raises(ValueError, match="The source image must be square."):
         velloran.Run.from_images(wide, "examples/star.png", **PARAMETERS)
+    black = tmp_path / "black.png"
+    velloran.write_png(black, np.zeros((128, 128)))
+    with pytest.raises(ValueError, match="The source image has no smoke"):
+        velloran.Run.from_images(black, "examples/star.png", **PARAMETERS)
     small = tmp_path / "small.png"
     velloran.write_png(small, disc(64))
     with pytest.raises(ValueError, match="The target image is smaller than the source image."):
