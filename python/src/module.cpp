@@ -6,6 +6,7 @@
 #include "errors.h"
 #include "picturefile.h"
 #include "run.h"
+#include "runcheckpoint.h"
 #include "runinputs.h"
 
 #include <pybind11/pybind11.h>
@@ -46,9 +47,6 @@ std::unique_ptr<Run> startRun(RunInputs inputs, const ParameterValues &values,
     applyParameters(values, &inputs.parameters, &inputs.notes);
     if (scheme) {
         inputs.scheme = schemeFromWord(*scheme);
-    }
-    if (threads && *threads < 1) {
-        throw InputError("threads must be at least 1, not " + std::to_string(*threads));
     }
     warnAll(inputs.notes);
     return std::make_unique<Run>(inputs, threads);
@@ -97,7 +95,9 @@ void translateExceptions(std::exception_ptr thrown) {
                     .attr("OSError")(error.errnum, error.what(), error.path);
             PyErr_SetObject(reinterpret_cast<PyObject *>(Py_TYPE(instance.ptr())), instance.ptr());
         } else {
-            const std::string message = std::string(error.what()) + " ('" + error.path + "')";
+            const std::string message = error.path.empty()
+                                            ? std::string(error.what())
+                                            : std::string(error.what()) + " ('" + error.path + "')";
             PyErr_SetString(PyExc_OSError, message.c_str());
         }
     } catch (const InputError &error) {
@@ -149,6 +149,9 @@ Stepping and measures:
                     target the run holds: the renderer's metrics.csv distance
     mass()          sum rho over the interior
     max_speed()     largest |(u, v)| at the interior cell centres
+    save_checkpoint(path), Run.load_checkpoint(path, *, threads=None)
+                    the whole run in one checksummed file, and back: the
+                    loaded run goes on bit for bit as the saved one would
     set_target(a)   a new N x N target from the next step on, scaled to the
                     smoke's mass now; density and velocity untouched (a later
                     keyframe replaces it)
@@ -262,6 +265,22 @@ row 0 at the bottom of the picture. See help(velloran.Run).)doc";
             "sigma"_a = py::none(), "dt"_a = py::none(),
             "A run from a configuration file, read as the programs read it (its scheme and "
             "keyframes included); keyword values replace the file's.")
+        .def_static(
+            "load_checkpoint",
+            [](const std::filesystem::path &path, std::optional<int> threads) {
+                return loadRunCheckpoint(path.string(), threads);
+            },
+            "path"_a, py::kw_only(), "threads"_a = py::none(),
+            "The run a save_checkpoint file holds, ready to go on from its step; it gives the "
+            "same results bit for bit as the run that was saved.")
+        .def(
+            "save_checkpoint",
+            [](const Run &run, const std::filesystem::path &path) {
+                saveRunCheckpoint(run, path.string());
+            },
+            "path"_a,
+            "Writes everything the run needs to go on (state, parameters, scheme, targets and "
+            "keyframes) to one checksummed file, replaced only once complete.")
         .def("step", &Run::step, "count"_a = 1,
              "Takes `count` steps with the GIL released. Raises UnstableError when a step "
              "leaves non-finite values; Ctrl-C stops between two steps.")

@@ -2,6 +2,7 @@
 
 #include "errors.h"
 #include "runsetup.h"
+#include "solverstate.h"
 
 #include <pybind11/pybind11.h>
 
@@ -42,9 +43,13 @@ void rememberMainThread() {
 
 Run::Run(const RunInputs &inputs, std::optional<int> threads)
     : m_solver(makeSolver(inputs.source, inputs.target, inputs.parameters))
+    , m_firstTarget(inputs.target)
     , m_parameters(inputs.parameters)
     , m_process(::getpid()) {
     m_solver->setScheme(inputs.scheme);
+    if (threads && *threads < 1) {
+        throw InputError("threads must be at least 1, not " + std::to_string(*threads));
+    }
     if (threads) {
         m_solver->setThreadCount(*threads);
     }
@@ -93,6 +98,18 @@ int Run::targetIndex() const {
 const std::vector<Keyframe> &Run::keyframes() const {
     static const std::vector<Keyframe> none;
     return m_schedule ? m_schedule->keyframes() : none;
+}
+
+void Run::restore(const std::vector<CheckpointGrid> &grids, std::int64_t steps) {
+    checkUsable();
+    QString error;
+    if (!restoreSolverState(grids, *m_solver, &error)) {
+        throw InputError(error.toStdString());
+    }
+    // The centred velocities are not saved: every step derives them from the
+    // face velocities, and so does this.
+    m_solver->centreVelocity();
+    m_steps.store(steps);
 }
 
 StepMetrics Run::metrics() const {

@@ -10,6 +10,7 @@
 // read). Every other member is called with the interpreter lock held, which
 // orders it against the start and the end of a step.
 
+#include "checkpointfile.h"
 #include "metrics.h"
 #include "parameters.h"
 #include "runinputs.h"
@@ -27,7 +28,8 @@ namespace velloran::binding {
 
 class Run {
 public:
-    // threads: the core's default when empty; clamped by the core to 1 .. 8.
+    // threads: the core's default when empty; clamped by the core to 1 .. 8
+    // (below 1: InputError).
     // Keyframes must be valid for a TargetSchedule (steps positive and
     // increasing, blends not negative, targets N x N).
     Run(const RunInputs &inputs, std::optional<int> threads);
@@ -53,6 +55,13 @@ public:
     // after `step` steps are done, before the next one.
     int targetIndex() const;
     const std::vector<Keyframe> &keyframes() const;
+    // The first target as given (N x N, before any scaling).
+    const Grid &firstTarget() const { return m_firstTarget; }
+
+    // Puts the solver in a saved state after `steps` steps. The run must have
+    // been made for the same inputs and never stepped. Throws InputError when
+    // a grid is missing or has another shape (the run is then unchanged).
+    void restore(const std::vector<CheckpointGrid> &grids, std::int64_t steps);
 
     // The renderer's measures of the current state (distance, mass, largest speed).
     StepMetrics metrics() const;
@@ -69,6 +78,7 @@ private:
     void checkUsable() const;
 
     std::unique_ptr<Solver> m_solver;
+    Grid m_firstTarget;
     std::optional<TargetSchedule> m_schedule; // only for runs with keyframes
     SimParameters m_parameters;
     std::atomic<std::int64_t> m_steps{0};

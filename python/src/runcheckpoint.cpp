@@ -1,0 +1,146 @@
+#include "runcheckpoint.h"
+
+#include "atomicfile.h"
+#include "errors.h"
+#include "runsetup.h"
+#include "solverstate.h"
+
+#include <QFile>
+
+#include <algorithm>
+#include <limits>
+
+namespace velloran::binding {
+
+namespace {
+
+const QString kFirstTarget = QStringLiteral("first target");
+
+QString keyframeGridName(std::size_t index) {
+    return QStringLiteral("keyframe target %1").arg(index + 1);
+}
+
+QString fromPath(const std::string &path) {
+    return QFile::decodeName(QByteArray::fromStdString(path));
+}
+
+const char *statusText(CheckpointStatus status) {
+    switch (status) {
+    case CheckpointStatus::NotACheckpoint:
+        return "not a checkpoint";
+    case CheckpointStatus::OtherVersion:
+        return "written by another version";
+    case CheckpointStatus::Truncated:
+        return "truncated";
+    case CheckpointStatus::Corrupted:
+        return "corrupted";
+    case CheckpointStatus::Ok:
+        break;
+    }
+    return "usable";
+}
+
+// An N x N grid of the checkpoint, or InputError.
+const Grid &squareGrid(const Checkpoint &checkpoint, const QString &name, std::uint32_t n) {
+    const Grid *grid = checkpoint.grid(name);
+    if (!grid || grid->NumRows() != n || grid->NumCols() != n) {
+        throw InputError("the checkpoint has no " + std::to_string(n) + " x " + std::to_string(n) +
+                         " grid '" + name.toStdString() + "'");
+    }
+    return *grid;
+}
+
+// What the checkpoint says the run was made of, checked as a caller's input
+// would be: a file that passed its checksums may still say anything.
+RunInputs inputsOf(const Checkpoint &checkpoint) {
+    const std::int32_t side = checkpoint.run.side;
+    if (side < 1 || side > kMaxImageSide) {
+        throw InputError("the checkpoint's grid side " + std::to_string(side) + " is not usable");
+    }
+    const auto n = static_cast<std::uint32_t>(side);
+    RunInputs inputs;
+    inputs.target = squareGrid(checkpoint, kFirstTarget, n);
+    inputs.source = inputs.target; // the saved state replaces it
+    ParameterValues values;
+    for (std::size_t k = 0; k < kParameterCount; ++k) {
+        values[k] = checkpoint.run.parameters[k];
+    }
+    applyParameters(values, &inputs.parameters, &inputs.notes);
+    if (checkpoint.run.scheme != static_cast<std::int32_t>(Scheme::Literal) &&
+        checkpoint.run.scheme != static_cast<std::int32_t>(Scheme::Sound)) {
+        throw InputError("the checkpoint names an unknown scheme");
+    }
+    inputs.scheme = static_cast<Scheme>(checkpoint.run.scheme);
+    std::int64_t previous = 0;
+    for (std::size_t k = 0; k < checkpoint.run.keyframes.size(); ++k) {
+        const CheckpointKeyframe &entry = checkpoint.run.keyframes[k];
+        if (entry.step <= previous || entry.blend < 0) {
+            throw InputError("the checkpoint's keyframes are out of order");
+        }
+        previous = entry.step;
+        inputs.keyframes.push_back(
+            Keyframe{entry.step, squareGrid(checkpoint, keyframeGridName(k), n), entry.blend});
+    }
+    if (checkpoint.step < 0) {
+        throw InputError("the checkpoint's step count is negative");
+    }
+    return inputs;
+}
+
+} // namespace
+
+void saveRunCheckpoint(const Run &run, const std::string &path) {
+    const Solver &solver = run.solver(); // refused while another thread steps
+    if (run.steps() > std::numeric_limits<std::int32_t>::max()) {
+        throw UsageError("a checkpoint records at most 2147483647 steps");
+    }
+    Checkpoint checkpoint;
+    checkpoint.run.parameters = run.parameters();
+    checkpoint.run.scheme = static_cast<std::int32_t>(run.scheme());
+    checkpoint.run.side = static_cast<std::int32_t>(run.side());
+    checkpoint.run.title = QStringLiteral("velloran module run");
+    checkpoint.step = static_cast<std::int32_t>(run.steps());
+    // A module run has no planned end and writes no frames; the format asks
+    // for positive values all the same.
+    checkpoint.run.steps = std::max(checkpoint.step, std::int32_t{1});
+    checkpoint.run.every = 1;
+    checkpoint.activeTarget = run.targetIndex();
+    checkpoint.grids = captureSolverState(solver);
+    checkpoint.grids.push_back({kFirstTarget, run.firstTarget()});
+    for (std::size_t k = 0; k < run.keyframes().size(); ++k) {
+        const Keyframe &keyframe = run.keyframes()[k];
+        checkpoint.run.keyframes.push_back({keyframe.step, ImageFingerprint{}, keyframe.blend});
+        checkpoint.grids.push_back({keyframeGridName(k), keyframe.target});
+    }
+    QString error;
+    if (!writeFileAtomically(fromPath(path), encodeCheckpoint(checkpoint), &error)) {
+        throw FileError(0, error.toStdString(), std::string()); // the message names the file
+    }
+}
+
+std::unique_ptr<Run> loadRunCheckpoint(const std::string &path, std::optional<int> threads) {
+    if (const int errnum = readFailureErrno(path)) {
+        throw FileError(errnum, "could not read the checkpoint", path);
+    }
+    QFile file(fromPath(path));
+    if (!file.open(QIODevice::ReadOnly)) {
+        throw FileError(0, "could not read the checkpoint: " + file.errorString().toStdString(),
+                        path);
+    }
+    Checkpoint checkpoint;
+    const CheckpointReadResult read = decodeCheckpoint(file.readAll(), &checkpoint);
+    if (read.status != CheckpointStatus::Ok) {
+        throw InputError("the checkpoint '" + path + "' is " + statusText(read.status) + ": " +
+                         read.detail.toStdString());
+    }
+    if (!checkpoint.grid(kFirstTarget)) {
+        throw InputError("'" + path +
+                         "' is a checkpoint of velloran-render; continue it with "
+                         "velloran-render --resume");
+    }
+    auto run = std::make_unique<Run>(inputsOf(checkpoint), threads);
+    run->restore(checkpoint.grids, checkpoint.step);
+    return run;
+}
+
+} // namespace velloran::binding
