@@ -148,7 +148,7 @@ void BlurFilter::apply(const Grid &src, Grid &dst) {
     // Horizontal pass. Each row is first scanned for its smoke and for values
     // that are not finite; such a row takes the plain loop, whose products with
     // zero weights then carry the NaN exactly as they should.
-    forRows([&](int begin, int end, int thread) {
+    forRows([&](int begin, int end, int) {
         for (int j = begin; j < end; ++j) {
             const double *s =
                 plan.src + static_cast<std::size_t>(j) * static_cast<std::size_t>(cols);
@@ -236,9 +236,8 @@ void BlurFilter::apply(const Grid &src, Grid &dst) {
         m_tmpTailMax[static_cast<std::size_t>(j)] = above;
     }
 
-    forRows([&](int begin, int end, int thread) {
-        velloran::kernels::blurColumns(simd, plan, begin, end);
-    });
+    forRows(
+        [&](int begin, int end, int) { velloran::kernels::blurColumns(simd, plan, begin, end); });
 }
 
 // The two passes exactly as defined, for kernels that are not finite.

@@ -25,12 +25,22 @@ const char *schemeName(Scheme scheme);
 // *out alone.
 bool parseScheme(const std::string &word, Scheme *out);
 
+// How the sound scheme steps its gathering through one time step.
+//   Implicit  linearised backward Euler of the donor-cell flux, split into x and
+//             y lines, each line solved exactly (tridiagonal); cells that the
+//             linear step would empty beyond their smoke have their outflows
+//             scaled to what they hold. One solve per line whatever dt.
+//   Explicit  the donor-cell flux in forward Euler sub-steps short enough to
+//             keep every cell non-negative and the update monotone; the number
+//             of sub-steps grows like vg dt / h^2.
+enum class Gathering : int { Implicit = 0, Explicit = 1 };
+
 // Sub-cycles of one step: velocity advection, density advection and gathering.
 // A literal step is one of each.
 struct SubstepCounts {
     int velocity = 1;
     int density = 1;
-    int gathering = 1;
+    int gathering = 1; // an implicit gathering counts as one
 
     int total() const { return velocity + density + gathering; }
 };

@@ -90,6 +90,10 @@ public:
     void setScheme(velloran::Scheme scheme);
     velloran::Scheme scheme() const { return m_scheme; }
 
+    // The sound scheme's gathering integrator (default Implicit).
+    void setGathering(velloran::Gathering gathering) { m_gathering = gathering; }
+    velloran::Gathering gathering() const { return m_gathering; }
+
     // A new target in the middle of a run: an N x N density grid shaped like the
     // constructor's, scaled to the mass the smoke has now (the smoke itself is
     // not rescaled), blurred with the current sigma, with the driving field
@@ -175,6 +179,9 @@ private:
     void computeTargetFields();
     void markUnstable();
     void allocateSoundScratch();
+    void gatherCoefficients();
+    void gatherImplicit();
+    void gatherExplicit();
     template <class Kernel>
     velloran::kernels::Extent largestOver(int begin, int end, Kernel kernel);
     void allocateScratch();
@@ -193,6 +200,7 @@ private:
     std::vector<double> m_pressureSkew; // h * divergence, laid out for the lanes
 
     velloran::Scheme m_scheme = velloran::Scheme::Literal;
+    velloran::Gathering m_gathering = velloran::Gathering::Implicit;
     velloran::SubstepCounts m_substeps;
     bool m_hitSubcycleCap = false;
     // Sound scheme scratch, allocated by setScheme(Sound).
@@ -205,7 +213,8 @@ private:
     std::unique_ptr<Grid> m_uScratch;    // and of the velocity's
     std::unique_ptr<Grid> m_vScratch;
     std::unique_ptr<velloran::NeumannPoisson> m_poisson;
-    std::vector<double> m_poissonRhs;                 // N x N, row by row
-    std::vector<double> m_soundRows;                  // per thread: three rows of N + 3 fluxes
+    std::vector<double> m_poissonRhs;  // N x N, row by row
+    std::vector<double> m_soundRows;   // per thread: three rows of N + 3 fluxes
+    std::vector<double> m_lineScratch; // per thread: the implicit gathering's line arrays
     std::vector<velloran::kernels::Extent> m_extents; // per thread
 };

@@ -62,6 +62,8 @@ public:
     void setScheme(velloran::Scheme scheme);
     velloran::Scheme scheme() const { return m_scheme; }
 
+    void setGathering(velloran::Gathering gathering) { m_gathering = gathering; }
+
     // A new N x N target scaled to the smoke's mass of the moment, blurred, with
     // the driving field recomputed; density and velocity untouched.
     void setTarget(const Grid &tgtDensity);
@@ -134,8 +136,11 @@ private:
     void equaliseMass();
     void computeTargetFields();
     void markUnstable();
+    void gatherImplicit();
+    void gatherExplicit();
 
     velloran::Scheme m_scheme = velloran::Scheme::Literal;
+    velloran::Gathering m_gathering = velloran::Gathering::Implicit;
     velloran::SubstepCounts m_substeps;
     bool m_hitSubcycleCap = false;
     std::unique_ptr<Grid> m_fluxX;

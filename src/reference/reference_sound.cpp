@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 namespace {
 
@@ -314,6 +315,34 @@ void ReferenceSolver::gatherSmokeSound() {
             diff(i, j) = rho(i, j) - target(i, j);
         }
     }
+    if (m_gathering == velloran::Gathering::Implicit) {
+        gatherImplicit();
+    } else {
+        gatherExplicit();
+    }
+}
+
+// Forward Euler sub-steps, each as long as positivity and monotonicity allow.
+void ReferenceSolver::gatherExplicit() {
+    Grid &rho = *m_density;
+    const Grid &target = *m_target;
+    Grid &diff = *m_densityDiff;
+    Grid &gx = *m_fluxX;
+    Grid &gy = *m_fluxY;
+    const Grid &coefX = *m_gatherCoefX;
+    const Grid &coefY = *m_gatherCoefY;
+    const Grid &rateX = *m_gatherRateX;
+    const Grid &rateY = *m_gatherRateY;
+    const std::uint32_t n = interiorSideOf(rho);
+    const double h = m_h;
+    for (std::uint32_t j = 1; j <= n; ++j) {
+        gx(1, j) = 0.0;
+        gx(n + 1, j) = 0.0;
+    }
+    for (std::uint32_t i = 1; i <= n; ++i) {
+        gy(i, 1) = 0.0;
+        gy(i, n + 1) = 0.0;
+    }
     const double dt = m_dt;
     double left = dt;
     int steps = 0;
@@ -386,5 +415,141 @@ void ReferenceSolver::gatherSmokeSound() {
         ++steps;
     }
     m_substeps.gathering = steps;
+    fillBoundary(kScalar, rho);
+}
+
+namespace {
+
+// One line of the implicit gathering, on copies of the line's values: cells
+// 0 .. m-1, faces 1 .. m-1 between them (coef[k] for face k), no flux through
+// the ends. Linearised backward Euler of the donor-cell flux, solved by
+// elimination, applied as differences of the linear fluxes; cells the linear
+// step would empty beyond their smoke have their outflows scaled to what they
+// hold until none is left below zero, and the rounding residue is set to 0.
+std::vector<double> gatherLine(const std::vector<double> &rho, const std::vector<double> &target,
+                               const std::vector<double> &coef, double lambda) {
+    const int m = static_cast<int>(rho.size());
+    const auto at = [](int k) { return static_cast<std::size_t>(k); };
+    std::vector<double> flux(at(m) + 1, 0.0);
+    std::vector<double> alpha(at(m) + 1, 0.0);
+    std::vector<double> beta(at(m) + 1, 0.0);
+    for (int k = 1; k < m; ++k) {
+        const double rhoL = rho[at(k - 1)];
+        const double rhoR = rho[at(k)];
+        const double c = coef[at(k)];
+        const double w = c * ((rhoL - target[at(k - 1)]) - (rhoR - target[at(k)]));
+        const double donor = w > 0 ? rhoL : (w < 0 ? rhoR : std::max(rhoL, rhoR));
+        flux[at(k)] = std::max(w, 0.0) * rhoL + std::min(w, 0.0) * rhoR;
+        alpha[at(k)] = std::max(w, 0.0) + c * donor;
+        beta[at(k)] = c * donor - std::min(w, 0.0);
+    }
+    std::vector<double> upper(at(m));
+    std::vector<double> change(at(m));
+    for (int i = 0; i < m; ++i) {
+        const double lower = -lambda * alpha[at(i)];
+        const double diagonal = 1 + lambda * (alpha[at(i + 1)] + beta[at(i)]);
+        const double up = -lambda * beta[at(i + 1)];
+        const double rhs = -lambda * (flux[at(i + 1)] - flux[at(i)]);
+        if (i == 0) {
+            upper[at(i)] = up / diagonal;
+            change[at(i)] = rhs / diagonal;
+        } else {
+            const double pivot = diagonal - lower * upper[at(i - 1)];
+            upper[at(i)] = up / pivot;
+            change[at(i)] = (rhs - lower * change[at(i - 1)]) / pivot;
+        }
+    }
+    for (int i = m - 2; i >= 0; --i) {
+        change[at(i)] = change[at(i)] - upper[at(i)] * change[at(i + 1)];
+    }
+    for (int k = 1; k < m; ++k) {
+        flux[at(k)] = flux[at(k)] + alpha[at(k)] * change[at(k - 1)] - beta[at(k)] * change[at(k)];
+    }
+    std::vector<double> next(at(m));
+    bool negative = false;
+    for (int i = 0; i < m; ++i) {
+        next[at(i)] = rho[at(i)] - lambda * (flux[at(i + 1)] - flux[at(i)]);
+        negative = negative || next[at(i)] < 0.0;
+    }
+    if (!negative) {
+        return next;
+    }
+    std::vector<double> scale(at(m), 1.0);
+    while (negative) {
+        for (int i = 0; i < m; ++i) {
+            if (next[at(i)] < 0.0 && scale[at(i)] == 1.0) {
+                const double out = std::max(flux[at(i + 1)], 0.0) - std::min(flux[at(i)], 0.0);
+                scale[at(i)] = rho[at(i)] / (lambda * out);
+            }
+        }
+        negative = false;
+        for (int i = 0; i < m; ++i) {
+            const double high = flux[at(i + 1)] > 0
+                                    ? flux[at(i + 1)] * scale[at(i)]
+                                    : flux[at(i + 1)] * scale[at(std::min(i + 1, m - 1))];
+            const double low = flux[at(i)] > 0 ? flux[at(i)] * scale[at(std::max(i - 1, 0))]
+                                               : flux[at(i)] * scale[at(i)];
+            next[at(i)] = rho[at(i)] - lambda * (high - low);
+            negative = negative || (next[at(i)] < 0.0 && scale[at(i)] == 1.0);
+        }
+    }
+    for (double &value : next) {
+        value = std::max(value, 0.0);
+    }
+    return next;
+}
+
+} // namespace
+
+// Linearised backward Euler along every row, then along every column.
+void ReferenceSolver::gatherImplicit() {
+    Grid &rho = *m_density;
+    const Grid &target = *m_target;
+    Grid &diff = *m_densityDiff;
+    const Grid &coefX = *m_gatherCoefX;
+    const Grid &coefY = *m_gatherCoefY;
+    const std::uint32_t n = interiorSideOf(rho);
+    const double lambda = m_dt / m_h;
+    std::vector<double> line(n);
+    std::vector<double> lineTarget(n);
+    std::vector<double> lineCoef(n);
+    for (std::uint32_t j = 1; j <= n; ++j) {
+        for (std::uint32_t k = 0; k < n; ++k) {
+            line[k] = rho(k + 1, j);
+            lineTarget[k] = target(k + 1, j);
+            lineCoef[k] = coefX(k + 1, j); // face k between cells k and k + 1 of the grid
+        }
+        const std::vector<double> next = gatherLine(line, lineTarget, lineCoef, lambda);
+        for (std::uint32_t k = 0; k < n; ++k) {
+            rho(k + 1, j) = next[k];
+        }
+    }
+    for (std::uint32_t i = 1; i <= n; ++i) {
+        for (std::uint32_t k = 0; k < n; ++k) {
+            line[k] = rho(i, k + 1);
+            lineTarget[k] = target(i, k + 1);
+            lineCoef[k] = coefY(i, k + 1);
+        }
+        const std::vector<double> next = gatherLine(line, lineTarget, lineCoef, lambda);
+        for (std::uint32_t k = 0; k < n; ++k) {
+            rho(i, k + 1) = next[k];
+        }
+    }
+    for (std::uint32_t i = 1; i <= n; ++i) {
+        for (std::uint32_t j = 1; j <= n; ++j) {
+            diff(i, j) = rho(i, j) - target(i, j);
+        }
+    }
+    m_substeps.gathering = 1;
+    bool finite = true;
+    for (std::uint32_t i = 1; i <= n; ++i) {
+        for (std::uint32_t j = 1; j <= n; ++j) {
+            finite = finite && std::isfinite(rho(i, j));
+        }
+    }
+    if (!finite) {
+        m_hitSubcycleCap = true;
+        return;
+    }
     fillBoundary(kScalar, rho);
 }

@@ -130,6 +130,7 @@ struct Parameters {
     double sigma;
     double dt;
     velloran::Scheme scheme = velloran::Scheme::Literal;
+    velloran::Gathering gathering = velloran::Gathering::Implicit;
 };
 
 template <class S> void configure(S &s, const Parameters &p) {
@@ -139,6 +140,7 @@ template <class S> void configure(S &s, const Parameters &p) {
     s.setSigma(p.sigma);
     s.setTimeStep(p.dt);
     s.setScheme(p.scheme);
+    s.setGathering(p.gathering);
 }
 
 // Parameters over the sound scheme's working range and beyond: strong forces
@@ -152,6 +154,7 @@ Parameters randomSoundParameters(std::mt19937_64 &rng) {
     p.sigma = 0.3 + 3.7 * unit(rng);
     p.dt = 1e-4 + 3e-3 * unit(rng);
     p.scheme = velloran::Scheme::Sound;
+    p.gathering = unit(rng) < 0.5 ? velloran::Gathering::Implicit : velloran::Gathering::Explicit;
     return p;
 }
 
@@ -408,7 +411,8 @@ TEST(FastSoundSubSteps, EachEqualsItsReferenceOnRandomState) {
                     (fast.*fastSteps[k])();
                     (reference.*referenceSteps[k])();
                     EXPECT_EQ(firstDifference(fast, reference), "")
-                        << names[k] << ", N " << n << ", " << label(level, threads);
+                        << names[k] << ", N " << n << ", " << label(level, threads)
+                        << (p.gathering == velloran::Gathering::Explicit ? ", explicit" : "");
                     EXPECT_EQ(fast.lastSubsteps().total(), reference.lastSubsteps().total())
                         << names[k] << ", N " << n << ", " << label(level, threads);
                 }

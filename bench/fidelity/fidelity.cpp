@@ -1,0 +1,255 @@
+// velloran_fidelity: how close each scheme brings the smoke to its target,
+// on the target set of targetset.h, at several grid sizes with one parameter
+// set per scheme. Prints one markdown table row per run (and writes CSV):
+// best distance and its step, the distance at twice that step, the final
+// distance, the mass drift (largest relative change in one step, and over the
+// run), the largest sub-cycle counts and the wall time.
+//
+//   velloran_fidelity [--sizes 128,256] [--schemes sound,literal] [--steps 4000]
+//                     [--pairs disc->A,...] [--csv FILE] [--frames DIR] [--threads N]
+//                     [--gathering implicit|explicit]
+
+#include "runsetup.h"
+#include "solver.h"
+#include "targetset.h"
+
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QImage>
+#include <QStringList>
+#include <QTextStream>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+struct SchemeSet {
+    velloran::Scheme scheme;
+    double vf, vd, vg, sigma, dt128; // dt at 128; scaled with h for the literal scheme
+};
+
+// The sound scheme's one default set; the literal scheme's best set for these
+// pairs, with its time step shrunk like h (it needs that to stay finite).
+SchemeSet setFor(velloran::Scheme scheme) {
+    if (scheme == velloran::Scheme::Sound) {
+        return {scheme, 2.0, 30.0, 0.3, 1.0, 0.001};
+    }
+    return {scheme, 0.5, 10.0, 0.0, 2.2, 0.001};
+}
+
+double distance(const Solver &s) {
+    const Grid &rho = *s.m_density;
+    const Grid &target = *s.m_target;
+    const std::uint32_t n = rho.NumCols() - 2;
+    double difference = 0.0;
+    double mass = 0.0;
+    for (std::uint32_t i = 1; i <= n; ++i) {
+        for (std::uint32_t j = 1; j <= n; ++j) {
+            difference += std::fabs(rho(i, j) - target(i, j));
+            mass += target(i, j);
+        }
+    }
+    return difference / mass;
+}
+
+long double mass(const Solver &s) {
+    const Grid &rho = *s.m_density;
+    const std::uint32_t n = rho.NumCols() - 2;
+    long double total = 0.0L;
+    for (std::uint32_t i = 1; i <= n; ++i) {
+        for (std::uint32_t j = 1; j <= n; ++j) {
+            total += rho(i, j);
+        }
+    }
+    return total;
+}
+
+QImage densityImage(const Solver &s) {
+    const Grid &rho = *s.m_density;
+    const int n = static_cast<int>(rho.NumCols()) - 2;
+    QImage image(n, n, QImage::Format_Grayscale8);
+    for (int y = 0; y < n; ++y) {
+        for (int x = 0; x < n; ++x) {
+            const double value =
+                rho(static_cast<std::uint32_t>(x + 1), static_cast<std::uint32_t>(n - y));
+            const int level = std::isfinite(value)
+                                  ? static_cast<int>(std::lround(255 * std::clamp(value, 0.0, 1.0)))
+                                  : 0;
+            image.setPixel(x, y, qRgb(level, level, level));
+        }
+    }
+    return image;
+}
+
+struct Result {
+    double start = 0, best = 1e300, atTwice = NAN, final = NAN;
+    int bestStep = 0;
+    double worstStepDrift = 0, totalDrift = 0;
+    int maxVelocity = 0, maxDensity = 0, maxGathering = 0;
+    double seconds = 0;
+    bool finite = true;
+    int stepsDone = 0;
+};
+
+} // namespace
+
+int main(int argc, char **argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    QStringList sizes{QStringLiteral("128")};
+    QStringList schemes{QStringLiteral("sound"), QStringLiteral("literal")};
+    int steps = 4000;
+    QStringList only;
+    QString csvPath;
+    QString framesDir;
+    int threads = 1;
+    velloran::Gathering gathering = velloran::Gathering::Implicit;
+    const QStringList args = app.arguments();
+    for (int k = 1; k < args.size(); ++k) {
+        const QString &a = args[k];
+        const QString value = k + 1 < args.size() ? args[k + 1] : QString();
+        if (a == QLatin1String("--sizes")) {
+            sizes = value.split(u','), ++k;
+        } else if (a == QLatin1String("--schemes")) {
+            schemes = value.split(u','), ++k;
+        } else if (a == QLatin1String("--steps")) {
+            steps = value.toInt(), ++k;
+        } else if (a == QLatin1String("--pairs")) {
+            only = value.split(u','), ++k;
+        } else if (a == QLatin1String("--csv")) {
+            csvPath = value, ++k;
+        } else if (a == QLatin1String("--frames")) {
+            framesDir = value, ++k;
+        } else if (a == QLatin1String("--gathering")) {
+            gathering = value == QLatin1String("explicit") ? velloran::Gathering::Explicit
+                                                           : velloran::Gathering::Implicit;
+            ++k;
+        } else if (a == QLatin1String("--threads")) {
+            threads = value.toInt(), ++k;
+        } else {
+            std::fprintf(stderr, "unknown option %s\n", qPrintable(a));
+            return 2;
+        }
+    }
+    QFile csv(csvPath);
+    QTextStream csvOut(&csv);
+    if (!csvPath.isEmpty()) {
+        if (!csv.open(QIODevice::WriteOnly | QIODevice::Text)) {
+            std::fprintf(stderr, "cannot write %s\n", qPrintable(csvPath));
+            return 1;
+        }
+        csvOut << "pair,n,scheme,start,best,best_step,at_twice,final,steps,worst_step_drift,"
+                  "total_drift,max_velocity_cycles,max_density_cycles,max_gathering_steps,"
+                  "seconds,finite\n";
+    }
+    if (!framesDir.isEmpty()) {
+        QDir().mkpath(framesDir);
+    }
+    std::printf(
+        "| pair | N | scheme | start | best @ step | at 2x best step | final | mass drift "
+        "(step / run) | most sub-cycles v/d/g | s |\n|---|---|---|---|---|---|---|---|---|---|\n");
+    std::fflush(stdout);
+    for (const QString &sizeText : sizes) {
+        const int n = sizeText.toInt();
+        for (const fidelity::Pair &pair : fidelity::pairs()) {
+            if (!only.isEmpty() && !only.contains(pair.label())) {
+                continue;
+            }
+            const QImage sourceImage = fidelity::drawShape(pair.source, n);
+            const QImage targetImage = fidelity::drawShape(pair.target, n);
+            const Grid src = velloran::densityFromImage(sourceImage, n, n);
+            const Grid tgt = velloran::densityFromImage(targetImage, n, n);
+            for (const QString &schemeName : schemes) {
+                velloran::Scheme scheme = velloran::Scheme::Literal;
+                if (!velloran::parseScheme(schemeName.toStdString(), &scheme)) {
+                    std::fprintf(stderr, "unknown scheme %s\n", qPrintable(schemeName));
+                    return 2;
+                }
+                const SchemeSet set = setFor(scheme);
+                Solver s(src, tgt);
+                s.setThreadCount(threads);
+                s.m_vf = set.vf;
+                s.m_vd = set.vd;
+                s.m_vg = set.vg;
+                s.setSigma(set.sigma);
+                s.setTimeStep(scheme == velloran::Scheme::Literal ? set.dt128 * 128.0 / n
+                                                                  : set.dt128);
+                s.setScheme(scheme);
+                s.setGathering(gathering);
+                Result r;
+                r.start = distance(s);
+                std::vector<double> curve{r.start};
+                const long double m0 = mass(s);
+                long double previous = m0;
+                const auto t0 = std::chrono::steady_clock::now();
+                QImage bestImage;
+                for (int k = 1; k <= steps; ++k) {
+                    s.step();
+                    const double d = distance(s);
+                    curve.push_back(d);
+                    const long double m = mass(s);
+                    if (!std::isfinite(d) || !std::isfinite(static_cast<double>(m))) {
+                        r.finite = false;
+                        r.stepsDone = k;
+                        break;
+                    }
+                    r.worstStepDrift = std::max(
+                        r.worstStepDrift, static_cast<double>(std::fabs((m - previous) / m0)));
+                    previous = m;
+                    const auto &c = s.lastSubsteps();
+                    r.maxVelocity = std::max(r.maxVelocity, c.velocity);
+                    r.maxDensity = std::max(r.maxDensity, c.density);
+                    r.maxGathering = std::max(r.maxGathering, c.gathering);
+                    if (d < r.best) {
+                        r.best = d;
+                        r.bestStep = k;
+                        if (!framesDir.isEmpty()) {
+                            bestImage = densityImage(s);
+                        }
+                    }
+                    r.stepsDone = k;
+                }
+                r.seconds =
+                    std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+                r.final = curve.back();
+                r.totalDrift = static_cast<double>(std::fabs((previous - m0) / m0));
+                if (2 * r.bestStep <= r.stepsDone) {
+                    r.atTwice = curve[static_cast<std::size_t>(2 * r.bestStep)];
+                }
+                const QString twice = std::isnan(r.atTwice) ? QStringLiteral("(best at the end)")
+                                                            : QString::number(r.atTwice, 'f', 3);
+                std::printf("| %s | %d | %s | %.3f | %.3f @ %d | %s | %.3f%s | %.1e / %.1e | "
+                            "%d/%d/%d | %.0f |\n",
+                            qPrintable(pair.label()), n, qPrintable(schemeName), r.start, r.best,
+                            r.bestStep, qPrintable(twice), r.final, r.finite ? "" : " (blew up)",
+                            r.worstStepDrift, r.totalDrift, r.maxVelocity, r.maxDensity,
+                            r.maxGathering, r.seconds);
+                std::fflush(stdout);
+                if (!csvPath.isEmpty()) {
+                    csvOut << pair.label() << ',' << n << ',' << schemeName << ',' << r.start << ','
+                           << r.best << ',' << r.bestStep << ',' << r.atTwice << ',' << r.final
+                           << ',' << r.stepsDone << ',' << r.worstStepDrift << ',' << r.totalDrift
+                           << ',' << r.maxVelocity << ',' << r.maxDensity << ',' << r.maxGathering
+                           << ',' << r.seconds << ',' << (r.finite ? 1 : 0) << '\n';
+                    csvOut.flush();
+                }
+                if (!framesDir.isEmpty()) {
+                    const QString stem =
+                        QStringLiteral("%1/%2-%3-%4")
+                            .arg(framesDir,
+                                 pair.label().replace(QStringLiteral("->"), QStringLiteral("-to-")))
+                            .arg(n)
+                            .arg(schemeName);
+                    bestImage.save(stem + QStringLiteral("-best.png"));
+                    densityImage(s).save(stem + QStringLiteral("-final.png"));
+                    targetImage.save(
+                        QStringLiteral("%1/target-%2-%3.png").arg(framesDir, pair.target).arg(n));
+                }
+            }
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,115 @@
+#include "targetset.h"
+
+#include <QFont>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPolygonF>
+
+#include <cmath>
+#include <cstdint>
+
+namespace fidelity {
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+void drawText(QPainter &painter, int n, const QString &text, double heightFraction) {
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setBold(true);
+    font.setPixelSize(static_cast<int>(n * heightFraction));
+    painter.setFont(font);
+    painter.setPen(Qt::white);
+    painter.drawText(QRectF(0, 0, n, n), Qt::AlignCenter, text);
+}
+
+// Smooth random blobs: a sum of a few dozen Gaussians at fixed pseudo-random
+// places (a small linear congruential generator, so every machine draws the
+// same), thresholded softly.
+void drawNoise(QImage &image, int n) {
+    std::uint64_t state = 12345;
+    const auto next = [&state] {
+        state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+        return static_cast<double>(state >> 11) / static_cast<double>(1ULL << 53);
+    };
+    struct Blob {
+        double x, y, r, w;
+    };
+    std::vector<Blob> blobs;
+    for (int k = 0; k < 40; ++k) {
+        blobs.push_back({next(), next(), 0.03 + 0.05 * next(), next() < 0.5 ? 1.0 : -0.6});
+    }
+    for (int y = 0; y < n; ++y) {
+        for (int x = 0; x < n; ++x) {
+            const double px = (x + 0.5) / n;
+            const double py = (y + 0.5) / n;
+            double value = 0.0;
+            for (const Blob &b : blobs) {
+                const double d2 = (px - b.x) * (px - b.x) + (py - b.y) * (py - b.y);
+                value += b.w * std::exp(-d2 / (b.r * b.r));
+            }
+            const int level = static_cast<int>(std::round(255 * std::clamp(value, 0.0, 1.0)));
+            image.setPixel(x, y, qRgb(level, level, level));
+        }
+    }
+}
+
+} // namespace
+
+std::vector<Shape> shapes() {
+    return {{QStringLiteral("disc"), true},    {QStringLiteral("noise"), false},
+            {QStringLiteral("C"), true},       {QStringLiteral("A"), true},
+            {QStringLiteral("S"), true},       {QStringLiteral("word"), true},
+            {QStringLiteral("ring"), true},    {QStringLiteral("star"), true},
+            {QStringLiteral("twoblobs"), true}};
+}
+
+QImage drawShape(const QString &name, int n) {
+    QImage image(n, n, QImage::Format_RGB32);
+    image.fill(Qt::black);
+    if (name == QLatin1String("noise")) {
+        drawNoise(image, n);
+        return image;
+    }
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(Qt::white);
+    const double s = n;
+    if (name == QLatin1String("disc")) {
+        painter.drawEllipse(QPointF(0.4 * s, 0.45 * s), 0.2 * s, 0.2 * s);
+    } else if (name == QLatin1String("ring")) {
+        QPainterPath path;
+        path.addEllipse(QPointF(0.5 * s, 0.5 * s), 0.33 * s, 0.33 * s);
+        path.addEllipse(QPointF(0.5 * s, 0.5 * s), 0.29 * s, 0.29 * s);
+        painter.drawPath(path);
+    } else if (name == QLatin1String("star")) {
+        QPolygonF star;
+        for (int k = 0; k < 10; ++k) {
+            const double r = (k % 2 == 0 ? 0.42 : 0.17) * s;
+            const double a = -kPi / 2 + k * kPi / 5;
+            star << QPointF(0.5 * s + r * std::cos(a), 0.52 * s + r * std::sin(a));
+        }
+        painter.drawPolygon(star);
+    } else if (name == QLatin1String("twoblobs")) {
+        // Symmetric about the disc source's centre: the smoke has to split.
+        painter.drawEllipse(QPointF(0.2 * s, 0.3 * s), 0.13 * s, 0.13 * s);
+        painter.drawEllipse(QPointF(0.6 * s, 0.6 * s), 0.13 * s, 0.13 * s);
+    } else if (name == QLatin1String("word")) {
+        drawText(painter, n, QStringLiteral("SMOKE"), 0.21);
+    } else {
+        drawText(painter, n, name, 0.75);
+    }
+    return image;
+}
+
+std::vector<Pair> pairs() {
+    const auto p = [](const char *source, const char *target) {
+        return Pair{QString::fromLatin1(source), QString::fromLatin1(target)};
+    };
+    return {p("disc", "A"),        p("disc", "word"), p("disc", "ring"), p("disc", "star"),
+            p("disc", "twoblobs"), p("C", "star"),    p("C", "word"),    p("S", "twoblobs"),
+            p("noise", "ring"),    p("noise", "word")};
+}
+
+} // namespace fidelity
