@@ -109,11 +109,15 @@ bool save(const QImage &image, const QDir &dir, const QString &name) {
 }
 
 bool writeConfig(const QDir &dir, const QString &name, const velloran::SimParameters &p,
-                 const QString &source, const QString &target) {
+                 const QString &source, const QString &target,
+                 velloran::SchemeAndKeyframes extras = {}) {
     QString error;
+    for (velloran::KeyframeEntry &keyframe : extras.keyframes) {
+        keyframe.image = QStringLiteral("examples/") + keyframe.image;
+    }
     if (!velloran::writeConfigurationFile(dir.filePath(name), p,
                                           QStringLiteral("examples/") + source,
-                                          QStringLiteral("examples/") + target, &error)) {
+                                          QStringLiteral("examples/") + target, &error, extras)) {
         std::fprintf(stderr, "could not write %s: %s\n", qPrintable(name), qPrintable(error));
         return false;
     }
@@ -168,6 +172,34 @@ int main(int argc, char **argv) {
          ok;
     ok = writeConfig(dir, QStringLiteral("ring-to-star.xml"), parameters(0.5, 1, 0, 0.7, 0.001),
                      QStringLiteral("ring.png"), QStringLiteral("star.png")) &&
+         ok;
+
+    // The sound scheme's versions, with its one default parameter set, and
+    // targets with fine detail: words, and a sequence of targets.
+    const int wordPixels = static_cast<int>(std::lround(28 * scale));
+    ok = save(letter(QStringLiteral("SMOKE"), family, wordPixels), dir,
+              QStringLiteral("word-smoke.png")) &&
+         ok;
+    ok = save(letter(QStringLiteral("FORMS"), family, wordPixels), dir,
+              QStringLiteral("word-forms.png")) &&
+         ok;
+    const velloran::SimParameters sound = parameters(2, 30, 0.3, 1.0, 0.001);
+    velloran::SchemeAndKeyframes soundScheme;
+    soundScheme.scheme = velloran::Scheme::Sound;
+    ok = writeConfig(dir, QStringLiteral("blob-to-s-sound.xml"), sound, QStringLiteral("blob.png"),
+                     QStringLiteral("letter-s.png"), soundScheme) &&
+         ok;
+    ok = writeConfig(dir, QStringLiteral("ring-to-star-sound.xml"), sound,
+                     QStringLiteral("ring.png"), QStringLiteral("star.png"), soundScheme) &&
+         ok;
+    ok = writeConfig(dir, QStringLiteral("blob-to-word.xml"), sound, QStringLiteral("blob.png"),
+                     QStringLiteral("word-smoke.png"), soundScheme) &&
+         ok;
+    velloran::SchemeAndKeyframes sequence = soundScheme;
+    sequence.keyframes = {{1500, QStringLiteral("word-forms.png"), 0},
+                          {3000, QStringLiteral("star.png"), 200}};
+    ok = writeConfig(dir, QStringLiteral("word-to-word.xml"), sound, QStringLiteral("blob.png"),
+                     QStringLiteral("word-smoke.png"), sequence) &&
          ok;
     return ok ? 0 : 1;
 }
