@@ -145,3 +145,24 @@ def test_bad_targets_by_hand(small_run):
     with pytest.raises(ValueError, match="negative"):
         small_run.set_target(-disc(32))
     assert same_bits(small_run.target, before)  # a refused target changes nothing
+
+
+def test_sound_keyframed_run_equals_renderer(renderer, tmp_path):
+    import csv
+    import subprocess
+    usage = subprocess.run([renderer, "--help"], capture_output=True, text=True).stdout
+    if "--scheme" not in usage:
+        pytest.skip("this renderer has no --scheme yet")
+    config = keyframed_config(tmp_path, [(30, STAR, 10)], scheme="sound")
+    out = tmp_path / "out"
+    subprocess.run([renderer, config, "--steps", "60", "--every", "60", "--format", "npy",
+                    "--out", out, "--quiet"], check=True, stdout=subprocess.DEVNULL)
+    with open(out / "metrics.csv", newline="") as f:
+        rows = {int(row["step"]): row for row in csv.DictReader(f)}
+    run = velloran.Run.from_config(config)
+    for step in range(1, 61):
+        run.step()
+        assert run.target_index == int(rows[step]["target"]), step
+        assert run.distance() == pytest.approx(float(rows[step]["distance"]), rel=1e-9)
+    for name in ("density", "u", "v"):
+        assert same_bits(getattr(run, name), np.load(out / f"{name}_000060.npy")), name
