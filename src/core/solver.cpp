@@ -321,7 +321,7 @@ void Solver::allocateSoundScratch() {
     const std::uint32_t n = interiorSide(*m_density);
     const auto parts = static_cast<std::size_t>(m_threadCount);
     m_soundRows.assign(parts * 3 * (n + 3), 0.0);
-    m_lineScratch.assign(parts * 6 * (n + 2), 0.0);
+    m_lineScratch.assign(parts * 6 * (n + 2) * 8, 0.0); // six arrays of up to 8 lanes
     m_extents.assign(parts, velloran::kernels::Extent{});
     m_poisson = std::make_unique<velloran::NeumannPoisson>(static_cast<int>(n), m_threadCount);
     m_poisson->setSimdLevel(m_simd);

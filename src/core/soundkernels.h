@@ -70,6 +70,26 @@ struct Extent {
 Extent gatherRateRows(SimdLevel level, const GatherPlan &plan, int begin, int end);
 void gatherUpdateRows(SimdLevel level, const GatherPlan &plan, int begin, int end, int part);
 
+// Implicit gathering along lines: the lines [begin, end) of a family of
+// parallel lines of m cells each (rows: cellStep 1, lineStep N + 2; columns:
+// cellStep N + 2, lineStep 1), faces k = 1 .. m - 1 between cells k - 1 and k
+// with coefficients at coef + k coefCellStep (+ line coefLineStep). rho and
+// target point at cell 0 of line 0. See Solver::gatherImplicit.
+struct GatherLinesPlan {
+    int m = 0;
+    double *rho = nullptr;
+    const double *target = nullptr;
+    const double *coef = nullptr;
+    std::ptrdiff_t cellStep = 1;
+    std::ptrdiff_t lineStep = 1;
+    std::ptrdiff_t coefCellStep = 1;
+    std::ptrdiff_t coefLineStep = 1;
+    double lambda = 0.0;           // dt / h
+    double *scratch = nullptr;     // per thread: scratchStride doubles
+    std::size_t scratchStride = 0; // at least 6 (m + 2) 8
+};
+void gatherLines(SimdLevel level, const GatherLinesPlan &plan, int begin, int end, int part);
+
 // Largest outflow sums: of the cells (density transport, rows within 1..n) and
 // of the u and v control volumes (velocity transport: u-volumes in rows 1..n,
 // v-volumes in rows 2..n).

@@ -59,106 +59,6 @@ void copyInterior(const Grid &src, Grid &dst) {
     }
 }
 
-// Gathering along one line of m cells (`stride` apart), faces k = 1 .. m-1
-// between cells k-1 and k with coefficients coef[k * coefStride] = (vg / h)
-// times the face's blurred target; no flux through the line's ends.
-//
-// The donor-cell flux G = w+ rho_L + w- rho_R, w = coef (D_L - D_R), is
-// linearised about the line's state: G + alpha dRho_L - beta dRho_R with
-// alpha = w+ + coef rho_d >= 0 and beta = coef rho_d - w- >= 0 (rho_d the
-// donor's density, the denser cell where w = 0). Backward Euler with that
-// flux is a tridiagonal system whose columns sum to one with positive
-// diagonal and non-positive neighbours, solved exactly by elimination; the
-// cells are then updated by differences of the linear fluxes, so the line's
-// total changes only by rounding. Where the linear step would take more smoke
-// out of a cell than it holds (it is not positive in general), that cell's
-// outflows are scaled to its content, repeatedly until no cell is left below
-// zero; the rounding residue of such a cell, a few units in the last place
-// below zero at most, is set to zero. Scratch: 6 (m + 2) doubles.
-void gatherLine(int m, double *rho, std::ptrdiff_t stride, const double *target, const double *coef,
-                std::ptrdiff_t coefStride, double lambda, double *scratch) {
-    const auto size = static_cast<std::size_t>(m) + 2;
-    double *flux = scratch;          // faces 0 .. m (the walls 0 and m carry nothing)
-    double *alpha = flux + size;     // d flux / d rho on the low side
-    double *beta = alpha + size;     // -d flux / d rho on the high side
-    double *upper = beta + size;     // elimination: upper diagonal over the pivot
-    double *solution = upper + size; // change of each cell, then the new values
-    double *scale = solution + size; // outflow scaling of limited cells
-    flux[0] = 0.0;
-    flux[m] = 0.0;
-    alpha[0] = 0.0;
-    alpha[m] = 0.0;
-    beta[0] = 0.0;
-    beta[m] = 0.0;
-    for (int k = 1; k < m; ++k) {
-        const double rhoL = rho[(k - 1) * stride];
-        const double rhoR = rho[k * stride];
-        const double c = coef[k * coefStride];
-        const double w = c * ((rhoL - target[(k - 1) * stride]) - (rhoR - target[k * stride]));
-        const double donor = w > 0 ? rhoL : (w < 0 ? rhoR : std::max(rhoL, rhoR));
-        flux[k] = std::max(w, 0.0) * rhoL + std::min(w, 0.0) * rhoR;
-        alpha[k] = std::max(w, 0.0) + c * donor;
-        beta[k] = c * donor - std::min(w, 0.0);
-    }
-    // (1 + lambda (alpha_(i+1) + beta_i)) x_i - lambda alpha_i x_(i-1) - lambda beta_(i+1) x_(i+1)
-    //     = -lambda (flux_(i+1) - flux_i)
-    for (int i = 0; i < m; ++i) {
-        const double lower = -lambda * alpha[i];
-        const double diagonal = 1 + lambda * (alpha[i + 1] + beta[i]);
-        const double up = -lambda * beta[i + 1];
-        const double rhs = -lambda * (flux[i + 1] - flux[i]);
-        if (i == 0) {
-            upper[i] = up / diagonal;
-            solution[i] = rhs / diagonal;
-        } else {
-            const double pivot = diagonal - lower * upper[i - 1];
-            upper[i] = up / pivot;
-            solution[i] = (rhs - lower * solution[i - 1]) / pivot;
-        }
-    }
-    for (int i = m - 2; i >= 0; --i) {
-        solution[i] = solution[i] - upper[i] * solution[i + 1];
-    }
-    for (int k = 1; k < m; ++k) {
-        flux[k] = flux[k] + alpha[k] * solution[k - 1] - beta[k] * solution[k];
-    }
-    double *next = solution;
-    bool negative = false;
-    for (int i = 0; i < m; ++i) {
-        next[i] = rho[i * stride] - lambda * (flux[i + 1] - flux[i]);
-        negative = negative || next[i] < 0.0;
-    }
-    if (negative) {
-        for (int i = 0; i < m; ++i) {
-            scale[i] = 1.0;
-        }
-        while (negative) {
-            for (int i = 0; i < m; ++i) {
-                if (next[i] < 0.0 && scale[i] == 1.0) {
-                    const double out = std::max(flux[i + 1], 0.0) - std::min(flux[i], 0.0);
-                    scale[i] = rho[i * stride] / (lambda * out);
-                }
-            }
-            negative = false;
-            for (int i = 0; i < m; ++i) {
-                // A face's flux is scaled by the factor of the cell it leaves.
-                const double high = flux[i + 1] > 0 ? flux[i + 1] * scale[i]
-                                                    : flux[i + 1] * scale[std::min(i + 1, m - 1)];
-                const double low =
-                    flux[i] > 0 ? flux[i] * scale[std::max(i - 1, 0)] : flux[i] * scale[i];
-                next[i] = rho[i * stride] - lambda * (high - low);
-                negative = negative || (next[i] < 0.0 && scale[i] == 1.0);
-            }
-        }
-        for (int i = 0; i < m; ++i) {
-            next[i] = std::max(next[i], 0.0);
-        }
-    }
-    for (int i = 0; i < m; ++i) {
-        rho[i * stride] = next[i];
-    }
-}
-
 } // namespace
 
 // Largest of a row kernel's extents over rows [begin, end), shared like any
@@ -522,23 +422,35 @@ void Solver::gatherImplicit() {
     const double lambda = m_dt / m_h;
     double *r = rho.data();
     const double *t = target.data();
-    const double *cx = m_gatherCoefX->data();
-    const double *cy = m_gatherCoefY->data();
-    const std::size_t scratchPerThread = 6 * (static_cast<std::size_t>(n) + 2);
-    forRows(1, rows + 1, [&](int begin, int end, int thread) {
-        double *scratch =
-            m_lineScratch.data() + static_cast<std::size_t>(thread) * scratchPerThread;
-        for (int j = begin; j < end; ++j) {
-            gatherLine(rows, r + j * cs + 1, 1, t + j * cs + 1, cx + j * xs + 1, 1, lambda,
-                       scratch);
-        }
+    velloran::kernels::GatherLinesPlan plan;
+    plan.m = rows;
+    plan.lambda = lambda;
+    plan.scratch = m_lineScratch.data();
+    plan.scratchStride = m_lineScratch.size() / static_cast<std::size_t>(m_threadCount);
+    const velloran::SimdLevel simd = m_simd;
+    // Rows: line j starts at cell (1, j + 1); faces (k + 1, j + 1) of the x grid.
+    velloran::kernels::GatherLinesPlan xLines = plan;
+    xLines.rho = r + cs + 1;
+    xLines.target = t + cs + 1;
+    xLines.coef = m_gatherCoefX->data() + xs + 1;
+    xLines.cellStep = 1;
+    xLines.lineStep = cs;
+    xLines.coefCellStep = 1;
+    xLines.coefLineStep = xs;
+    forRows(0, rows, [&](int begin, int end, int thread) {
+        velloran::kernels::gatherLines(simd, xLines, begin, end, thread);
     });
-    forRows(1, rows + 1, [&](int begin, int end, int thread) {
-        double *scratch =
-            m_lineScratch.data() + static_cast<std::size_t>(thread) * scratchPerThread;
-        for (int i = begin; i < end; ++i) {
-            gatherLine(rows, r + cs + i, cs, t + cs + i, cy + cs + i, cs, lambda, scratch);
-        }
+    // Columns: line i starts at cell (i + 1, 1); faces (i + 1, k + 1) of the y grid.
+    velloran::kernels::GatherLinesPlan yLines = plan;
+    yLines.rho = r + cs + 1;
+    yLines.target = t + cs + 1;
+    yLines.coef = m_gatherCoefY->data() + cs + 1;
+    yLines.cellStep = cs;
+    yLines.lineStep = 1;
+    yLines.coefCellStep = cs;
+    yLines.coefLineStep = 1;
+    forRows(0, rows, [&](int begin, int end, int thread) {
+        velloran::kernels::gatherLines(simd, yLines, begin, end, thread);
     });
     forSimpleRows(1, rows + 1, [&](int begin, int end, int) {
         for (auto j = static_cast<std::uint32_t>(begin); j < static_cast<std::uint32_t>(end); ++j) {
