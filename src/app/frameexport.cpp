@@ -1,10 +1,9 @@
 #include "frameexport.h"
 
+#include "atomicfile.h"
 #include "exrframe.h"
-#include "framename.h"
+#include "framewriter.h"
 #include "metrics.h"
-
-#include <QSaveFile>
 
 #include <algorithm>
 #include <limits>
@@ -18,30 +17,17 @@ bool isExrName(const QString &path) {
 } // namespace
 
 QString exportFileName(const SimFrame &frame, bool exr) {
-    const auto step =
-        static_cast<int>(std::clamp<std::int64_t>(frame.step, 0, std::numeric_limits<int>::max()));
-    return velloran::FrameNamePattern().frameName(step, exr ? QStringLiteral("exr")
-                                                            : QStringLiteral("png"));
+    const auto step = static_cast<int>(
+        std::clamp<std::int64_t>(frame.step, 0, std::numeric_limits<int>::max()));
+    return velloran::stepFileName(QStringLiteral("frame"), step, exr ? "exr" : "png");
 }
 
+// The renderer's writers, each putting its file in place whole or not at all.
 bool exportFrame(const QString &path, const SimFrame &frame, QString *error) {
-    QByteArray exr;
-    if (isExrName(path)) {
-        exr = velloran::exrBytes({frame.density, frame.u, frame.v}, velloran::SmokeColour{}, error);
-        if (exr.isEmpty()) {
-            return false;
-        }
+    if (!isExrName(path)) {
+        return velloran::writePng(path, velloran::densityImage(frame.density), error);
     }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        *error = file.errorString();
-        return false;
-    }
-    const bool written = exr.isEmpty() ? velloran::densityImage(frame.density).save(&file, "PNG")
-                                       : file.write(exr) == exr.size();
-    if (!written || !file.commit()) {
-        *error = file.errorString();
-        return false;
-    }
-    return true;
+    const QByteArray exr =
+        velloran::exrBytes({frame.density, frame.u, frame.v}, velloran::SmokeColour{}, error);
+    return !exr.isEmpty() && velloran::writeFileAtomically(path, exr, error);
 }

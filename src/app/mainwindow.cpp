@@ -6,7 +6,6 @@
 #include "keyframes.h"
 #include "parameters.h"
 #include "recorddialog.h"
-#include "recordfolder.h"
 #include "runsetup.h"
 #include "runstatus.h"
 #include "simthread.h"
@@ -426,8 +425,10 @@ void MainWindow::recordToggled(bool checked) {
         return;
     }
     recordSettings = dialog.settings();
+    // A recording still writing its last files holds its folder's lock.
+    finishingRecorders.clear();
     QString error;
-    if (!probeRecordFolder(recordSettings.folder, &error)) {
+    if (!Recorder::canRecordInto(recordSettings.folder, &error)) {
         warn(tr("Cannot record into %1.").arg(recordSettings.folder), error);
         setRecordChecked(false);
         return;

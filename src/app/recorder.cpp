@@ -1,39 +1,53 @@
 #include "recorder.h"
 
-#include "framename.h"
-#include "recordfolder.h"
-
-#include <QDir>
-#include <QFile>
-#include <QSaveFile>
+#include "framewriter.h"
 
 #include <pthread.h>
 #include <sched.h>
 
+namespace {
+
+// Prepares a folder as a render does; false with the reason otherwise.
+bool prepareFolder(velloran::OutputFolder &folder, QString *error) {
+    switch (folder.prepare(error)) {
+    case velloran::OutputFolder::Result::Ready:
+        return true;
+    case velloran::OutputFolder::Result::Busy:
+    case velloran::OutputFolder::Result::Failed:
+        break;
+    }
+    return false;
+}
+
+} // namespace
+
+bool Recorder::canRecordInto(const QString &folder, QString *error) {
+    velloran::OutputFolder probe(folder); // undoes what it made when it goes
+    return prepareFolder(probe, error);
+}
+
 std::shared_ptr<Recorder> Recorder::start(const Settings &settings, const QString &title,
                                           QString *error) {
-    if (!probeRecordFolder(settings.folder, error)) {
-        return nullptr;
-    }
-    removeEarlierOutput(settings.folder);
     std::shared_ptr<Recorder> recorder(new Recorder(settings, title));
-    auto *metrics = new QFile(QDir(settings.folder).filePath(QStringLiteral("metrics.csv")));
-    const QByteArray header = velloran::metricsCsvHeader().toUtf8() + '\n';
-    if (!metrics->open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-        metrics->write(header) != header.size() || !metrics->flush()) {
-        *error = QStringLiteral("could not write %1: %2")
-                     .arg(metrics->fileName(), metrics->errorString());
-        delete metrics;
+    if (!prepareFolder(recorder->m_folder, error) || !recorder->m_metrics.create(error)) {
         return nullptr;
     }
-    recorder->m_metrics = metrics;
+    // The renderer's rule: its frames and plot give way; metrics.csv was
+    // just started afresh.
+    recorder->m_folder.keep();
+    const velloran::PngFrameWriter frames(settings.folder);
+    recorder->m_folder.removeEarlierOutput([&frames](const QString &name) {
+        return name == QLatin1String("convergence.png") || frames.isOwnOutput(name);
+    });
     recorder->m_writer = std::thread([raw = recorder.get()] { raw->writeLoop(); });
     return recorder;
 }
 
 Recorder::Recorder(const Settings &settings, const QString &title)
     : m_settings(settings)
-    , m_title(title) {
+    , m_title(title)
+    , m_folder(settings.folder)
+    , m_metrics(m_folder.filePath(QStringLiteral("metrics.csv"))) {
     m_clock.start();
 }
 
@@ -42,7 +56,6 @@ Recorder::~Recorder() {
     if (m_writer.joinable()) {
         m_writer.join();
     }
-    delete m_metrics;
 }
 
 int Recorder::framesSkipped() const {
@@ -94,8 +107,7 @@ void Recorder::runEnded(const Grid &lastFiniteDensity, std::int64_t step) {
     PendingFrame frame;
     {
         std::unique_lock<std::mutex> lock(m_mutex);
-        if (m_finishing || !m_sawStep || m_lastQueued == step ||
-            lastFiniteDensity.NumCols() < 3) {
+        if (m_finishing || !m_sawStep || m_lastQueued == step || lastFiniteDensity.NumCols() < 3) {
             m_finishing = true;
             m_wake.notify_all();
             return;
@@ -175,16 +187,14 @@ void Recorder::writeLoop() {
             break;
         }
     }
-    if (ok) {
-        ok = writePlot(&error);
+    if (ok && !m_history.curve().empty()) {
+        ok = velloran::writePng(m_folder.filePath(QStringLiteral("convergence.png")),
+                                velloran::convergencePlot(m_history.curve(), m_title), &error);
     }
-    if (m_metrics) {
-        if (!m_metrics->flush() && ok) {
-            ok = false;
-            error = QStringLiteral("could not write %1: %2")
-                        .arg(m_metrics->fileName(), m_metrics->errorString());
-        }
-        m_metrics->close();
+    QString closeError;
+    if (!m_metrics.close(&closeError) && ok) {
+        ok = false;
+        error = closeError;
     }
     if (!ok) {
         emit failed(error);
@@ -193,41 +203,22 @@ void Recorder::writeLoop() {
 }
 
 bool Recorder::writeLines(const std::vector<velloran::StepMetrics> &lines, QString *error) {
-    QByteArray text;
     for (const velloran::StepMetrics &metrics : lines) {
-        text += velloran::metricsCsvLine(metrics).toUtf8() + '\n';
+        if (!m_metrics.append(metrics, error)) {
+            return false;
+        }
         m_history.add(metrics);
     }
-    if (m_metrics->write(text) != text.size() || !m_metrics->flush()) {
-        *error = QStringLiteral("could not write %1: %2")
-                     .arg(m_metrics->fileName(), m_metrics->errorString());
-        return false;
-    }
-    return true;
+    return m_metrics.flush(error);
 }
 
 bool Recorder::writeFrame(const PendingFrame &frame, QString *error) {
     const QString name =
-        velloran::FrameNamePattern().frameName(static_cast<int>(frame.step), QStringLiteral("png"));
-    QSaveFile file(QDir(m_settings.folder).filePath(name));
-    if (!file.open(QIODevice::WriteOnly) ||
-        !velloran::densityImage(frame.density).save(&file, "PNG") || !file.commit()) {
-        *error = QStringLiteral("could not write %1: %2").arg(file.fileName(), file.errorString());
+        velloran::stepFileName(QStringLiteral("frame"), static_cast<int>(frame.step), "png");
+    if (!velloran::writePng(m_folder.filePath(name), velloran::densityImage(frame.density),
+                            error)) {
         return false;
     }
     ++m_written;
-    return true;
-}
-
-bool Recorder::writePlot(QString *error) {
-    if (m_history.curve().empty()) {
-        return true;
-    }
-    const QImage plot = velloran::convergencePlot(m_history.curve(), m_title);
-    QSaveFile file(QDir(m_settings.folder).filePath(QStringLiteral("convergence.png")));
-    if (!file.open(QIODevice::WriteOnly) || !plot.save(&file, "PNG") || !file.commit()) {
-        *error = QStringLiteral("could not write %1: %2").arg(file.fileName(), file.errorString());
-        return false;
-    }
     return true;
 }

@@ -1,8 +1,12 @@
 #pragma once
 
 // Recorder: writes what a run does into a folder while it runs, as the
-// renderer would: a frame every K steps (frame_NNNNNN.png), one metrics.csv
-// line per step, and the convergence plot when the recording stops.
+// renderer would and with its writers: a frame every K steps
+// (frame_NNNNNN.png), one metrics.csv line per step, and the convergence plot
+// when the recording stops. The folder follows the renderer's rules: created
+// if missing, locked against a render or another recording for as long as
+// the recording lasts, probed before anything is written, and cleared of an
+// earlier render's frames and plot (other files stay).
 //
 // The run is never held back by the disk. The worker only measures its step
 // (the renderer's metrics) and, every K steps, copies the density into one of
@@ -15,6 +19,8 @@
 
 #include "framequeue.h"
 #include "metrics.h"
+#include "metricsfile.h"
+#include "outputfolder.h"
 #include "stepobserver.h"
 
 #include <QElapsedTimer>
@@ -27,8 +33,6 @@
 #include <mutex>
 #include <thread>
 #include <vector>
-
-class QFile;
 
 class Recorder : public QObject, public StepObserver {
     Q_OBJECT
@@ -44,7 +48,11 @@ public:
         int every = 10; // a frame every this many steps
     };
 
-    // Prepares the folder (probe, earlier output removed, metrics.csv
+    // Whether a recording could write into the folder now (it is left as it
+    // was). False, with the reason in *error, otherwise.
+    static bool canRecordInto(const QString &folder, QString *error);
+
+    // Prepares the folder (lock, probe, earlier output removed, metrics.csv
     // started) and starts the writer. Null, with the reason in *error, when
     // the folder cannot be used. `title` names the run in the plot.
     static std::shared_ptr<Recorder> start(const Settings &settings, const QString &title,
@@ -77,7 +85,6 @@ private:
     void writeLoop();
     bool writeLines(const std::vector<velloran::StepMetrics> &lines, QString *error);
     bool writeFrame(const PendingFrame &frame, QString *error);
-    bool writePlot(QString *error);
 
     const Settings m_settings;
     const QString m_title;
@@ -93,7 +100,8 @@ private:
     bool m_finishing = false;
 
     std::atomic<int> m_written{0};
+    velloran::OutputFolder m_folder;    // held (and locked) while recording
+    velloran::MetricsFile m_metrics;    // writer only, once started
     velloran::MetricsHistory m_history; // writer only
-    QFile *m_metrics = nullptr;         // writer only
     std::thread m_writer;
 };

@@ -7,6 +7,7 @@
 #include "glview.h"
 #include "mainwindow.h"
 #include "metrics.h"
+#include "outputfolder.h"
 #include "recorddialog.h"
 #include "recorder.h"
 #include "runsetup.h"
@@ -195,8 +196,8 @@ void RecordTest::recorderWritesTheRenderersFiles() {
     QCOMPARE(failed.count(), 0);
 
     // Step 0, every fifth step and the last one; lines for every step; the
-    // plot; the earlier render's files gone, the note and a name of no
-    // render kept.
+    // plot. As for a render of PNG frames: its frames and metrics replaced,
+    // the note, the raw field and a name of no render kept.
     QCOMPARE(framesIn(folder),
              QStringList({"frame_000000.png", "frame_000005.png", "frame_000010.png",
                           "frame_000012.png", "frame_12.png"}));
@@ -204,7 +205,7 @@ void RecordTest::recorderWritesTheRenderersFiles() {
              (QList<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}));
     QVERIFY(!QImage(QDir(folder).filePath("convergence.png")).isNull());
     QVERIFY(QFile::exists(QDir(folder).filePath("notes.txt")));
-    QVERIFY(!QFile::exists(QDir(folder).filePath("density_000004.npy")));
+    QVERIFY(QFile::exists(QDir(folder).filePath("density_000004.npy")));
     QCOMPARE(QImage(QDir(folder).filePath("frame_000005.png"))
                  .convertToFormat(QImage::Format_Grayscale8),
              atFive);
@@ -224,8 +225,7 @@ void RecordTest::windowRecordsEveryRunWhileChecked() {
     answerRecordDialog(folder, 3);
     record->trigger();
     QVERIFY(record->isChecked());
-    QVERIFY(QDir(folder).exists()); // probed (and made) at once
-    QVERIFY(QDir(folder).entryList(QDir::Files | QDir::Hidden).isEmpty()); // the probe is gone
+    QVERIFY(!QDir(folder).exists()); // probed, and left as it was until a run records
 
     startRun();
     QTRY_VERIFY_WITH_TIMEOUT(shownStep() >= 10, 60000);
@@ -322,6 +322,19 @@ void RecordTest::cancelledOrUnusableFolderRecordsNothing() {
     QCOMPARE(box.text, QStringLiteral("Cannot record into %1.").arg(file));
     QVERIFY(!box.details.isEmpty());
     QVERIFY(!record->isChecked());
+
+    // A folder a render (or another recording) is writing into.
+    const QString busy = m_dir.filePath("busy");
+    velloran::OutputFolder render(busy);
+    QString error;
+    QCOMPARE(render.prepare(&error), velloran::OutputFolder::Result::Ready);
+    catchBox(this, &box);
+    answerRecordDialog(busy, 1);
+    record->trigger();
+    QCOMPARE(box.count, 2);
+    QCOMPARE(box.text, QStringLiteral("Cannot record into %1.").arg(busy));
+    QVERIFY(!record->isChecked());
+
     startRun();
     QTRY_VERIFY_WITH_TIMEOUT(shownStep() >= 1, 60000);
     child<QAction>("actionStop")->trigger();
