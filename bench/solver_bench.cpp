@@ -57,6 +57,28 @@ void BM_Literal(benchmark::State &state) {
     timeSteps(state, *solver);
 }
 
+// A new target in the middle of a run (a keyframe cut, or each step of a
+// blend): the target copied in, scaled, blurred and its driving field rebuilt.
+void BM_SetTarget(benchmark::State &state) {
+    const auto n = static_cast<std::uint32_t>(state.range(0));
+    auto solver = bench::makeSolver<Solver>(n, static_cast<double>(state.range(1)));
+    const Grid first = bench::bar(n);
+    const Grid second = bench::disc(n, 0.3, 0.4, 0.15);
+    bool flip = false;
+    for (auto _ : state) {
+        solver->setTarget(flip ? first : second);
+        flip = !flip;
+        benchmark::DoNotOptimize(solver->m_driveU->data());
+    }
+}
+BENCHMARK(BM_SetTarget)
+    ->ArgNames({"N", "sigma"})
+    ->Args({128, 1})
+    ->Args({256, 1})
+    ->Args({256, 4})
+    ->Args({512, 1})
+    ->Unit(benchmark::kMillisecond);
+
 // The fastest repetition: on a machine shared with other work, the one least
 // disturbed by it.
 double minimum(const std::vector<double> &values) {

@@ -212,15 +212,24 @@ void Solver::computeTargetFields() {
     Grid &driveV = *m_driveV;
     const std::uint32_t n = interiorSide(b);
     const double h = m_h;
+    requireShape(b, n + 2, n + 2);
+    requireShape(driveU, n + 2, n + 3);
+    requireShape(driveV, n + 3, n + 2);
 
-    for (std::uint32_t i = 1; i <= n + 1; ++i) {
-        for (std::uint32_t j = 1; j <= n; ++j) {
-            driveU(i, j) = ((b(i, j) - b(i - 1, j)) / h) / (0.5 * (b(i, j) + b(i - 1, j)));
+    // Row by row through memory; every entry is computed on its own, so the
+    // order of the loops does not matter to the values.
+    for (std::uint32_t j = 1; j <= n + 1; ++j) {
+        const double *row = rowOf(b, j);
+        const double *below = rowOf(b, j - 1);
+        if (j <= n) {
+            double *u = rowOf(driveU, j);
+            for (std::uint32_t i = 1; i <= n + 1; ++i) {
+                u[i] = ((row[i] - row[i - 1]) / h) / (0.5 * (row[i] + row[i - 1]));
+            }
         }
-    }
-    for (std::uint32_t i = 1; i <= n; ++i) {
-        for (std::uint32_t j = 1; j <= n + 1; ++j) {
-            driveV(i, j) = ((b(i, j) - b(i, j - 1)) / h) / (0.5 * (b(i, j) + b(i, j - 1)));
+        double *v = rowOf(driveV, j);
+        for (std::uint32_t i = 1; i <= n; ++i) {
+            v[i] = ((row[i] - below[i]) / h) / (0.5 * (row[i] + below[i]));
         }
     }
 }
@@ -231,32 +240,38 @@ void Solver::setTarget(const Grid &tgtDensity) {
     const std::uint32_t n = interiorSide(density);
     VELLORAN_CHECK(tgtDensity.NumRows() == n);
     VELLORAN_CHECK(tgtDensity.NumCols() == n);
+    requireShape(target, n + 2, n + 2);
+    requireShape(density, n + 2, n + 2);
 
-    for (std::uint32_t k = 0; k < n; ++k) {
-        for (std::uint32_t l = 0; l < n; ++l) {
-            target(k + 1, l + 1) = tgtDensity(k, l);
-        }
+    for (std::uint32_t l = 0; l < n; ++l) {
+        const double *from = tgtDensity.data() + static_cast<std::size_t>(l) * n;
+        std::copy(from, from + n, rowOf(target, l + 1) + 1);
     }
-    // Scaled to the smoke there is now, whichever is heavier; sums run over
-    // columns, rows inner, like the equalisation at construction.
+    // Scaled to the smoke there is now, whichever is heavier. The sums run over
+    // columns, rows inner, like the equalisation at construction (the order
+    // fixes their rounding).
+    const std::size_t stride = n + 2;
     double densitySum = 0.0;
     double targetSum = 0.0;
     for (std::uint32_t i = 1; i <= n; ++i) {
-        for (std::uint32_t j = 1; j <= n; ++j) {
-            densitySum += density(i, j);
+        const double *column = density.data() + i + stride;
+        for (std::uint32_t j = 0; j < n; ++j) {
+            densitySum += column[j * stride];
         }
     }
     for (std::uint32_t i = 1; i <= n; ++i) {
-        for (std::uint32_t j = 1; j <= n; ++j) {
-            targetSum += target(i, j);
+        const double *column = target.data() + i + stride;
+        for (std::uint32_t j = 0; j < n; ++j) {
+            targetSum += column[j * stride];
         }
     }
     // A target without smoke cannot be scaled; it stays empty (its driving
     // field is then zero).
     if (targetSum != 0.0) {
-        for (std::uint32_t i = 1; i <= n; ++i) {
-            for (std::uint32_t j = 1; j <= n; ++j) {
-                target(i, j) = target(i, j) * densitySum / targetSum;
+        for (std::uint32_t j = 1; j <= n; ++j) {
+            double *row = rowOf(target, j);
+            for (std::uint32_t i = 1; i <= n; ++i) {
+                row[i] = row[i] * densitySum / targetSum;
             }
         }
     }

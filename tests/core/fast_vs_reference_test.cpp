@@ -553,3 +553,30 @@ TEST(FastBlurDeathTest, ApplyBeforeAWidthIsSetEndsTheProgram) {
     Grid dst(4, 4);
     EXPECT_DEATH(blur.apply(src, dst), "blurfilter\\.cpp.*!m_kernel\\.empty\\(\\)");
 }
+
+// A keyframe's new target, in the middle of a run of either scheme: scaled,
+// blurred and turned into a driving field exactly as the plain code does it.
+TEST(FastSolver, SetTargetEqualsTheReference) {
+    std::mt19937_64 rng(31337);
+    for (const std::uint32_t n : {1U, 5U, 24U, 37U}) {
+        const Grid src = randomField(rng, n, n, false);
+        const Grid tgt = randomField(rng, n, n, false);
+        const Grid next = randomField(rng, n, n, false);
+        for (const Parameters &p : {randomParameters(rng), randomSoundParameters(rng)}) {
+            Solver fast(src, tgt);
+            ReferenceSolver reference(src, tgt);
+            configure(fast, p);
+            configure(reference, p);
+            for (int k = 0; k < 10; ++k) {
+                fast.step();
+                reference.step();
+            }
+            fast.setTarget(next);
+            reference.setTarget(next);
+            EXPECT_EQ(firstDifference(fast, reference), "") << "N " << n;
+            fast.step();
+            reference.step();
+            EXPECT_EQ(firstDifference(fast, reference), "") << "N " << n << ", after a step";
+        }
+    }
+}
