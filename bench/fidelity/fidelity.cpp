@@ -9,6 +9,7 @@
 //                     [--pairs disc->A,...] [--csv FILE] [--frames DIR] [--threads N]
 //                     [--gathering implicit|explicit]
 
+#include "distance.h"
 #include "runsetup.h"
 #include "solver.h"
 #include "targetset.h"
@@ -38,21 +39,6 @@ SchemeSet setFor(velloran::Scheme scheme) {
         return {scheme, 2.0, 30.0, 0.3, 1.0, 0.001};
     }
     return {scheme, 0.5, 10.0, 0.0, 2.2, 0.001};
-}
-
-double distance(const Solver &s) {
-    const Grid &rho = *s.m_density;
-    const Grid &target = *s.m_target;
-    const std::uint32_t n = rho.NumCols() - 2;
-    double difference = 0.0;
-    double mass = 0.0;
-    for (std::uint32_t i = 1; i <= n; ++i) {
-        for (std::uint32_t j = 1; j <= n; ++j) {
-            difference += std::fabs(rho(i, j) - target(i, j));
-            mass += target(i, j);
-        }
-    }
-    return difference / mass;
 }
 
 long double mass(const Solver &s) {
@@ -180,7 +166,7 @@ int main(int argc, char **argv) {
                 s.setScheme(scheme);
                 s.setGathering(gathering);
                 Result r;
-                r.start = distance(s);
+                r.start = fidelity::distance(s);
                 std::vector<double> curve{r.start};
                 const long double m0 = mass(s);
                 long double previous = m0;
@@ -188,7 +174,7 @@ int main(int argc, char **argv) {
                 QImage bestImage;
                 for (int k = 1; k <= steps; ++k) {
                     s.step();
-                    const double d = distance(s);
+                    const double d = fidelity::distance(s);
                     curve.push_back(d);
                     const long double m = mass(s);
                     if (!std::isfinite(d) || !std::isfinite(static_cast<double>(m))) {

@@ -16,6 +16,7 @@
 // Run it from the repository root (it reads examples/).
 
 #include "bench_run.h"
+#include "distance.h"
 #include "runsetup.h"
 #include "solver.h"
 
@@ -30,21 +31,6 @@
 namespace {
 
 constexpr int kSteps = 2000;
-
-double distance(const Solver &s) {
-    const Grid &rho = *s.m_density;
-    const Grid &target = *s.m_target;
-    const std::uint32_t n = rho.NumCols() - 2;
-    double difference = 0.0;
-    double mass = 0.0;
-    for (std::uint32_t i = 1; i <= n; ++i) {
-        for (std::uint32_t j = 1; j <= n; ++j) {
-            difference += std::fabs(rho(i, j) - target(i, j));
-            mass += target(i, j);
-        }
-    }
-    return difference / mass;
-}
 
 Grid exampleDensity(const char *path, int n) {
     QImage image(QString::fromLatin1(path));
@@ -80,7 +66,7 @@ void BM_SoundBlobToS(benchmark::State &state) {
             s.step();
             solverSeconds +=
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-            if (shapeStep < 0 && distance(s) < 0.15) {
+            if (shapeStep < 0 && fidelity::distance(s) < 0.15) {
                 shapeStep = k;
                 shapeSeconds = solverSeconds;
             }
