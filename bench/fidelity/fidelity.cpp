@@ -7,7 +7,7 @@
 //
 //   velloran_fidelity [--sizes 128,256] [--schemes sound,literal] [--steps 4000]
 //                     [--pairs disc->A,...] [--csv FILE] [--frames DIR] [--threads N]
-//                     [--gathering implicit|explicit]
+//                     [--gathering implicit|explicit] [--sound-set vf,vd,vg,sigma,dt]
 
 #include "distance.h"
 #include "runsetup.h"
@@ -34,9 +34,11 @@ struct SchemeSet {
 
 // The sound scheme's one default set; the literal scheme's best set for these
 // pairs, with its time step shrunk like h (it needs that to stay finite).
+SchemeSet g_soundSet{velloran::Scheme::Sound, 2.0, 30.0, 0.3, 1.0, 0.001};
+
 SchemeSet setFor(velloran::Scheme scheme) {
     if (scheme == velloran::Scheme::Sound) {
-        return {scheme, 2.0, 30.0, 0.3, 1.0, 0.001};
+        return g_soundSet;
     }
     return {scheme, 0.5, 10.0, 0.0, 2.2, 0.001};
 }
@@ -109,6 +111,16 @@ int main(int argc, char **argv) {
             csvPath = value, ++k;
         } else if (a == QLatin1String("--frames")) {
             framesDir = value, ++k;
+        } else if (a == QLatin1String("--sound-set")) {
+            // vf,vd,vg,sigma,dt of the sound scheme instead of its defaults
+            const QStringList v = value.split(u',');
+            if (v.size() != 5) {
+                std::fprintf(stderr, "--sound-set takes vf,vd,vg,sigma,dt\n");
+                return 2;
+            }
+            g_soundSet = {velloran::Scheme::Sound, v[0].toDouble(), v[1].toDouble(),
+                          v[2].toDouble(),         v[3].toDouble(), v[4].toDouble()};
+            ++k;
         } else if (a == QLatin1String("--gathering")) {
             gathering = value == QLatin1String("explicit") ? velloran::Gathering::Explicit
                                                            : velloran::Gathering::Implicit;
