@@ -34,7 +34,7 @@ struct SchemeSet {
 
 // The sound scheme's one default set; the literal scheme's best set for these
 // pairs, with its time step shrunk like h (it needs that to stay finite).
-SchemeSet g_soundSet{velloran::Scheme::Sound, 2.0, 30.0, 0.3, 1.0, 0.001};
+SchemeSet g_soundSet{velloran::Scheme::Sound, 2.0, 30.0, 1.0, 1.0, 0.001};
 
 SchemeSet setFor(velloran::Scheme scheme) {
     if (scheme == velloran::Scheme::Sound) {

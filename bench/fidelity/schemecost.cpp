@@ -55,7 +55,7 @@ void BM_SoundBlobToS(benchmark::State &state) {
         Solver s(source, target);
         s.m_vf = 2.0;
         s.m_vd = 30.0;
-        s.m_vg = 0.3;
+        s.m_vg = 1.0;
         s.setSigma(static_cast<double>(state.range(1)));
         s.setTimeStep(0.001);
         s.setScheme(velloran::Scheme::Sound);
