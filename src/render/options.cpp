@@ -37,6 +37,7 @@ bool parseNumber(const QString &name, const QString &text, double *out, QString 
 bool parseFormats(const QString &text, RenderOptions *options, QString *error) {
     options->png = false;
     options->npy = false;
+    options->exr = false;
     const QStringList parts = text.split(QLatin1Char(','));
     for (const QString &part : parts) {
         const QString format = part.trimmed().toLower();
@@ -44,17 +45,48 @@ bool parseFormats(const QString &text, RenderOptions *options, QString *error) {
             options->png = true;
         } else if (format == QLatin1String("npy")) {
             options->npy = true;
+        } else if (format == QLatin1String("exr")) {
+            options->exr = true;
         } else if (format == QLatin1String("none")) {
             // metrics and plot only
         } else {
-            *error = QStringLiteral("--format takes png, npy, png,npy or none, not '%1'").arg(text);
+            *error = QStringLiteral("--format takes a list of png, npy, exr or none "
+                                    "(e.g. png,exr), not '%1'")
+                         .arg(text);
             return false;
         }
     }
     return true;
 }
 
+// Checks between options, once all are read.
+bool checkCombinations(const RenderOptions &options, QString *error) {
+    if (options.alpha && !options.png) {
+        *error = QStringLiteral("--alpha adds an alpha channel to the PNG frames, but --format "
+                                "has no png");
+        return false;
+    }
+    if (!options.resumeDir.isEmpty()) {
+        for (const QString &option : options.given) {
+            if (!allowedWithResume(option)) {
+                *error = QStringLiteral("--resume continues the run as it was started; %1 "
+                                        "cannot change it (start a new render instead)")
+                             .arg(option);
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
 } // namespace
+
+bool allowedWithResume(const QString &option) {
+    static const QStringList allowed = {
+        QStringLiteral("--resume"), QStringLiteral("--steps"), QStringLiteral("--checkpoint-every"),
+        QStringLiteral("--quiet"),  QStringLiteral("--help"),  QStringLiteral("--version")};
+    return allowed.contains(option);
+}
 
 bool parseRenderOptions(const QStringList &arguments, RenderOptions *options, QString *error) {
     RenderOptions result;
@@ -86,6 +118,7 @@ bool parseRenderOptions(const QStringList &arguments, RenderOptions *options, QS
                 return false;
             }
             result.configPath = argument;
+            result.given << QStringLiteral("a configuration file");
             continue;
         }
 
@@ -119,6 +152,7 @@ bool parseRenderOptions(const QStringList &arguments, RenderOptions *options, QS
             return true;
         };
 
+        result.given << name;
         QString text;
         const QString key = name.mid(2);
         const std::size_t parameter = parameterIndex(key.toUtf8().constData());
@@ -197,10 +231,53 @@ bool parseRenderOptions(const QStringList &arguments, RenderOptions *options, QS
                 return false;
             }
             result.example = text;
+        } else if (name == QLatin1String("--alpha")) {
+            if (!flag(&result.alpha)) {
+                return false;
+            }
+        } else if (name == QLatin1String("--smoke-colour")) {
+            if (!value(&text)) {
+                return false;
+            }
+            const std::optional<SmokeColour> colour = parseSmokeColour(text.trimmed());
+            if (!colour) {
+                *error = QStringLiteral("--smoke-colour needs six hex digits RRGGBB "
+                                        "(e.g. ff8000), not '%1'")
+                             .arg(text);
+                return false;
+            }
+            result.colour = *colour;
+        } else if (name == QLatin1String("--name")) {
+            if (!value(&text)) {
+                return false;
+            }
+            std::optional<FrameNamePattern> names = FrameNamePattern::parse(text, error);
+            if (!names) {
+                return false;
+            }
+            result.names = *names;
+        } else if (name == QLatin1String("--checkpoint-every")) {
+            int number = 0;
+            if (!value(&text) || !parsePositive(name, text, &number, error)) {
+                return false;
+            }
+            result.checkpointEvery = number;
+        } else if (name == QLatin1String("--resume")) {
+            if (!value(&text)) {
+                return false;
+            }
+            if (text.isEmpty()) {
+                *error = QStringLiteral("--resume needs the folder of the run");
+                return false;
+            }
+            result.resumeDir = text;
         } else {
             *error = QStringLiteral("unknown option '%1'").arg(name);
             return false;
         }
+    }
+    if (!checkCombinations(result, error)) {
+        return false;
     }
     *options = result;
     return true;
@@ -246,14 +323,30 @@ QString renderUsage() {
                "10);\n"
                "                      step 0 and the last step are always written\n"
                "  --out DIR           output folder (default: render-out)\n"
-               "  --format LIST       png, npy, png,npy or none (default: png)\n"
+               "  --format LIST       comma list of png, npy, exr or none (default: png)\n"
                "                        png: frame_NNNNNN.png, 8-bit grey, upright\n"
                "                        npy: density_/u_/v_NNNNNN.npy, float64 (N+2) x (N+2)\n"
+               "                        exr: frame_NNNNNN.exr, premultiplied RGBA (half) and the\n"
+               "                             float layers density, velocity.u, velocity.v\n"
                "                      metrics.csv and convergence.png are always written\n"
+               "  --alpha             PNG frames in 8-bit RGBA: straight alpha = the density,\n"
+               "                      colour = the smoke colour\n"
+               "  --smoke-colour RRGGBB  the smoke's colour in exr and --alpha frames\n"
+               "                      (default: ffffff)\n"
+               "  --name PATTERN      frame file names, printf-like with one integer field\n"
+               "                      (default: frame_%06d; smoke.%04d gives smoke.0010.exr)\n"
                "  --video FILE.mp4    also encode the frames with ffmpeg\n"
                "  --quiet             no progress display\n"
                "  --list-examples     list the bundled examples and exit\n"
                "  --help, --version\n"
+               "\n"
+               "Checkpoint and resume:\n"
+               "  --checkpoint-every K  write checkpoint.vlck into the output folder every K\n"
+               "                      steps, when interrupted and at the end of the run\n"
+               "  --resume DIR        continue the run in DIR from its checkpoint, up to its\n"
+               "                      planned last step or to --steps N (which may lie beyond\n"
+               "                      it); frames, fields, metrics and plot come out as those of\n"
+               "                      an uninterrupted run\n"
                "\n"
                "Exit status: 0 done; 1 output or video encoding failed during the run;\n"
                "2 bad input or output folder in use (nothing is created); 3 the run became\n"

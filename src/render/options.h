@@ -2,7 +2,9 @@
 
 // Command line of velloran-render.
 
+#include "framename.h"
 #include "parameters.h"
+#include "smokecolour.h"
 
 #include <QString>
 #include <QStringList>
@@ -30,8 +32,23 @@ struct RenderOptions {
     QString outDir;
     bool png = true;
     bool npy = false;
+    bool exr = false;
+    bool alpha = false; // RGBA PNG frames instead of grey ones
+    SmokeColour colour;
+    FrameNamePattern names;
     QString video;
+
+    std::optional<int> checkpointEvery;
+    QString resumeDir; // continue the run in this folder from its checkpoint
+
+    // Every option given, by its name ("--vf"; "CONFIG.xml" for the file), in
+    // order: a resumed run refuses those that would change it.
+    QStringList given;
 };
+
+// Options that may accompany --resume: they change neither the run nor what it
+// writes.
+bool allowedWithResume(const QString &option);
 
 // Parses argv without the program name. On error returns false with a
 // one-line message in *error.

@@ -80,10 +80,81 @@ TEST(RenderOptions, BadInputIsRefusedWithOneClearLine) {
             << bad;
     }
     EXPECT_EQ(parseError({"--format", "jpg"}),
-              "--format takes png, npy, png,npy or none, not 'jpg'");
+              "--format takes a list of png, npy, exr or none (e.g. png,exr), not 'jpg'");
+    EXPECT_TRUE(parseError({"--format", "png,"}).startsWith("--format takes a list"));
     EXPECT_EQ(parseError({"--quiet=yes"}), "--quiet takes no value");
     EXPECT_EQ(parseError({"a.xml", "b.xml"}),
               "only one configuration file can be given ('a.xml' and 'b.xml')");
     EXPECT_EQ(parseError({""}), "the configuration file name is empty");
     EXPECT_EQ(parseError({"--video="}), "--video needs a file name");
+}
+
+TEST(RenderOptions, CompositingOutputs) {
+    RenderOptions o;
+    QString error;
+    ASSERT_TRUE(parse(
+        {"--format", "exr, png", "--alpha", "--smoke-colour", "#FF8000", "--name", "smoke.%04d"},
+        &o, &error))
+        << error.toStdString();
+    EXPECT_TRUE(o.exr);
+    EXPECT_TRUE(o.png);
+    EXPECT_FALSE(o.npy);
+    EXPECT_TRUE(o.alpha);
+    EXPECT_EQ(o.colour.hex(), "ff8000");
+    EXPECT_EQ(o.names.frameName(10, "exr"), "smoke.0010.exr");
+    // png is the default format, so --alpha alone is fine.
+    ASSERT_TRUE(parse({"--alpha"}, &o, &error));
+    EXPECT_TRUE(o.alpha && o.png && !o.exr);
+    ASSERT_TRUE(parse({}, &o, &error));
+    EXPECT_EQ(o.colour, SmokeColour());
+    EXPECT_TRUE(o.names.isDefault());
+
+    EXPECT_EQ(parseError({"--format", "exr", "--alpha"}),
+              "--alpha adds an alpha channel to the PNG frames, but --format has no png");
+    EXPECT_EQ(parseError({"--smoke-colour", "orange"}),
+              "--smoke-colour needs six hex digits RRGGBB (e.g. ff8000), not 'orange'");
+    EXPECT_TRUE(parseError({"--name", "smoke"}).contains("has no field"));
+    EXPECT_TRUE(parseError({"--name", "a/%d"}).contains("slash"));
+    EXPECT_EQ(parseError({"--name"}), "--name needs a value");
+    EXPECT_EQ(parseError({"--alpha=1"}), "--alpha takes no value");
+}
+
+TEST(RenderOptions, CheckpointAndResume) {
+    RenderOptions o;
+    QString error;
+    ASSERT_TRUE(parse({"--checkpoint-every", "50"}, &o, &error)) << error.toStdString();
+    EXPECT_EQ(o.checkpointEvery, 50);
+    EXPECT_TRUE(o.resumeDir.isEmpty());
+    ASSERT_TRUE(
+        parse({"--resume", "out/run", "--steps", "2000", "--quiet", "--checkpoint-every", "100"},
+              &o, &error))
+        << error.toStdString();
+    EXPECT_EQ(o.resumeDir, "out/run");
+    EXPECT_EQ(o.steps, 2000);
+
+    EXPECT_TRUE(parseError({"--checkpoint-every", "0"})
+                    .startsWith("--checkpoint-every needs a positive whole number"));
+    EXPECT_EQ(parseError({"--resume="}), "--resume needs the folder of the run");
+    // Whatever would change the run or its output is refused, not ignored.
+    const QStringList changing[] = {{"--vf", "2"},
+                                    {"--source", "a.png"},
+                                    {"--target", "b.png"},
+                                    {"--reverse"},
+                                    {"--format", "exr"},
+                                    {"--every", "5"},
+                                    {"--out", "x"},
+                                    {"--alpha"},
+                                    {"--name", "s%d"},
+                                    {"--smoke-colour", "ff0000"},
+                                    {"--example", "blob-to-s"},
+                                    {"--video", "v.mp4"},
+                                    {"run.xml"}};
+    for (const QStringList &extra : changing) {
+        const QString message = parseError(QStringList{"--resume", "dir"} + extra);
+        EXPECT_TRUE(message.startsWith("--resume continues the run as it was started; "))
+            << message.toStdString();
+        EXPECT_TRUE(message.contains(extra.front().startsWith("--") ? extra.front()
+                                                                    : "a configuration file"))
+            << message.toStdString();
+    }
 }
