@@ -1,5 +1,7 @@
 #include "options.h"
 
+#include <QRegularExpression>
+
 #include <cmath>
 
 namespace velloran {
@@ -80,6 +82,44 @@ bool checkCombinations(const RenderOptions &options, QString *error) {
 }
 
 } // namespace
+
+bool parseKeyframeOption(const QString &text, KeyframeEntry *out, QString *error) {
+    const auto refuse = [&](const QString &why) {
+        *error =
+            QStringLiteral("--keyframe '%1': %2 (STEP:IMAGE or STEP:IMAGE:BLEND)").arg(text, why);
+        return false;
+    };
+    const qsizetype colon = text.indexOf(QLatin1Char(':'));
+    if (colon < 0) {
+        return refuse(QStringLiteral("no step"));
+    }
+    bool ok = false;
+    const qlonglong step = text.left(colon).trimmed().toLongLong(&ok);
+    if (!ok || step <= 0 || step > kMaxSteps) {
+        return refuse(
+            QStringLiteral("the step must be a whole number from 1 to %1").arg(kMaxSteps));
+    }
+    QString image = text.mid(colon + 1);
+    qlonglong blend = 0;
+    const qsizetype last = image.lastIndexOf(QLatin1Char(':'));
+    if (last >= 0) {
+        const QString tail = image.mid(last + 1).trimmed();
+        static const QRegularExpression digits(QStringLiteral("^-?[0-9]+$"));
+        if (digits.match(tail).hasMatch()) {
+            blend = tail.toLongLong(&ok);
+            if (!ok || blend < 0 || blend > kMaxSteps) {
+                return refuse(
+                    QStringLiteral("the blend must be a whole number from 0 to %1").arg(kMaxSteps));
+            }
+            image = image.left(last);
+        }
+    }
+    if (image.isEmpty()) {
+        return refuse(QStringLiteral("no image"));
+    }
+    *out = KeyframeEntry{step, image, blend};
+    return true;
+}
 
 bool allowedWithResume(const QString &option) {
     static const QStringList allowed = {
@@ -231,6 +271,22 @@ bool parseRenderOptions(const QStringList &arguments, RenderOptions *options, QS
                 return false;
             }
             result.example = text;
+        } else if (name == QLatin1String("--scheme")) {
+            if (!value(&text)) {
+                return false;
+            }
+            Scheme scheme = Scheme::Literal;
+            if (!parseScheme(text.trimmed().toStdString(), &scheme)) {
+                *error = QStringLiteral("--scheme takes literal or sound, not '%1'").arg(text);
+                return false;
+            }
+            result.scheme = scheme;
+        } else if (name == QLatin1String("--keyframe")) {
+            KeyframeEntry keyframe;
+            if (!value(&text) || !parseKeyframeOption(text, &keyframe, error)) {
+                return false;
+            }
+            result.keyframes.push_back(keyframe);
         } else if (name == QLatin1String("--alpha")) {
             if (!flag(&result.alpha)) {
                 return false;
@@ -311,7 +367,12 @@ QString renderUsage() {
                "  --example NAME      a bundled example (see --list-examples)\n"
                "  --source IMG        source image (where the smoke starts)\n"
                "  --target IMG        target image (the shape to form)\n"
-               "  --reverse           exchange the roles of the two images\n") +
+               "  --reverse           exchange the roles of the two images\n"
+               "  --scheme WORD       literal (default) or sound\n"
+               "  --keyframe STEP:IMAGE[:BLEND]\n"
+               "                      a further target from STEP on, blended in over BLEND steps\n"
+               "                      (default 0: a cut); repeatable, adds to the configuration's\n"
+               "                      keyframes; a step beyond the run's last is never reached\n") +
            parameterUsage() +
            QStringLiteral(
                "                      (values are bounded and rounded like the desktop program's\n"

@@ -2,6 +2,7 @@
 
 // Command line of velloran-render.
 
+#include "configfile.h"
 #include "framename.h"
 #include "parameters.h"
 #include "smokecolour.h"
@@ -11,6 +12,7 @@
 
 #include <array>
 #include <optional>
+#include <vector>
 
 namespace velloran {
 
@@ -26,6 +28,8 @@ struct RenderOptions {
     std::optional<QString> target;
     bool reverse = false;
     std::array<std::optional<double>, kParameterCount> values; // finite, not yet clamped
+    std::optional<Scheme> scheme;
+    std::vector<KeyframeEntry> keyframes; // from --keyframe, in the order given
 
     std::optional<int> steps;
     std::optional<int> every;
@@ -45,6 +49,10 @@ struct RenderOptions {
     // order: a resumed run refuses those that would change it.
     QStringList given;
 };
+
+// "STEP:IMAGE" or "STEP:IMAGE:BLEND" (a blend is recognised only as a whole
+// number after the last colon, so an image path may contain colons).
+bool parseKeyframeOption(const QString &text, KeyframeEntry *out, QString *error);
 
 // Options that may accompany --resume: they change neither the run nor what it
 // writes.

@@ -158,3 +158,43 @@ TEST(RenderOptions, CheckpointAndResume) {
             << message.toStdString();
     }
 }
+
+TEST(RenderOptions, SchemeAndKeyframes) {
+    RenderOptions o;
+    QString error;
+    ASSERT_TRUE(parse({"--scheme", "sound", "--keyframe", "800:b.png", "--keyframe",
+                       "1600:dir:with:colons/c.png:200", "--keyframe=900:d.png:0"},
+                      &o, &error))
+        << error.toStdString();
+    EXPECT_EQ(o.scheme, Scheme::Sound);
+    const std::vector<KeyframeEntry> expected = {
+        {800, "b.png", 0}, {1600, "dir:with:colons/c.png", 200}, {900, "d.png", 0}};
+    EXPECT_EQ(o.keyframes, expected); // in the order given; the job sorts them
+    ASSERT_TRUE(parse({"--scheme=literal"}, &o, &error));
+    EXPECT_EQ(o.scheme, Scheme::Literal);
+    ASSERT_TRUE(parse({}, &o, &error));
+    EXPECT_FALSE(o.scheme.has_value());
+    EXPECT_TRUE(o.keyframes.empty());
+
+    EXPECT_EQ(parseError({"--scheme", "Sound"}), "--scheme takes literal or sound, not 'Sound'");
+    EXPECT_EQ(parseError({"--scheme", ""}), "--scheme takes literal or sound, not ''");
+    const std::pair<const char *, const char *> bad[] = {
+        {"b.png", "no step"},
+        {"0:b.png", "the step must be a whole number from 1"},
+        {"-5:b.png", "the step must be a whole number from 1"},
+        {"1.5:b.png", "the step must be a whole number from 1"},
+        {"x:b.png", "the step must be a whole number from 1"},
+        {"800:", "no image"},
+        {"800::20", "no image"},
+        {"800:b.png:-3", "the blend must be a whole number from 0"},
+        {"800:b.png:99999999999", "the blend must be a whole number from 0"},
+    };
+    for (const auto &[text, why] : bad) {
+        const QString message = parseError({"--keyframe", text});
+        EXPECT_TRUE(message.startsWith(QStringLiteral("--keyframe '%1': ").arg(text)))
+            << message.toStdString();
+        EXPECT_TRUE(message.contains(why)) << message.toStdString();
+    }
+    EXPECT_TRUE(parseError({"--resume", "d", "--scheme", "sound"}).contains("--scheme"));
+    EXPECT_TRUE(parseError({"--resume", "d", "--keyframe", "5:a.png"}).contains("--keyframe"));
+}
