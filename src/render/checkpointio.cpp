@@ -1,9 +1,10 @@
 #include "checkpointio.h"
 
+#include "atomicfile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 namespace velloran {
 
@@ -12,14 +13,8 @@ QString checkpointFileName() {
 }
 
 bool saveCheckpoint(const QString &dir, const Checkpoint &checkpoint, QString *error) {
-    const QByteArray bytes = encodeCheckpoint(checkpoint);
-    QSaveFile file(QDir(dir).filePath(checkpointFileName()));
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-        *error =
-            QStringLiteral("could not write '%1': %2").arg(file.fileName(), file.errorString());
-        return false;
-    }
-    return true;
+    return writeFileAtomically(QDir(dir).filePath(checkpointFileName()),
+                               encodeCheckpoint(checkpoint), error);
 }
 
 bool loadCheckpoint(const QString &dir, Checkpoint *out, QString *error) {

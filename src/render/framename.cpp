@@ -34,12 +34,21 @@ int readNumber(const QString &text, int *k) {
 
 FrameNamePattern::FrameNamePattern()
     : m_text(defaultPattern())
+    , m_field(QStringLiteral("%06d"))
     , m_prefix(QStringLiteral("frame_"))
     , m_zeroPad(true)
     , m_width(6) {}
 
 bool FrameNamePattern::isDefault() const {
     return m_text == defaultPattern();
+}
+
+QString FrameNamePattern::placeholder() const {
+    return isDefault() ? QStringLiteral("frame_NNNNNN") : m_text;
+}
+
+QString FrameNamePattern::fieldPlaceholder() const {
+    return isDefault() ? QStringLiteral("NNNNNN") : m_field;
 }
 
 std::optional<FrameNamePattern> FrameNamePattern::parse(const QString &pattern, QString *error) {
@@ -120,6 +129,7 @@ std::optional<FrameNamePattern> FrameNamePattern::parse(const QString &pattern, 
         if (conversion == QLatin1Char('u')) {
             result.m_sign = QChar(); // printf ignores '+' and ' ' for unsigned
         }
+        result.m_field = pattern.mid(start, k + 1 - start);
         result.m_width = std::max(0, width);
         result.m_precision = precision;
         haveField = true;

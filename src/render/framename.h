@@ -29,6 +29,11 @@ public:
 
     // The pattern as written by the user.
     const QString &text() const { return m_text; }
+    // How the summary shows the names: "frame_NNNNNN" for the default, the
+    // pattern itself otherwise; fieldPlaceholder is the number part alone
+    // ("NNNNNN", or the field as written, e.g. "%04d").
+    QString placeholder() const;
+    QString fieldPlaceholder() const;
     bool isDefault() const;
 
     // The field alone, formatted as printf would ("%06d", 10 -> "000010").
@@ -55,6 +60,7 @@ private:
                                    const QString &tail) const;
 
     QString m_text;
+    QString m_field; // the field as written, e.g. "%04d"
     QString m_prefix;
     QString m_suffix;
     bool m_leftAlign = false;

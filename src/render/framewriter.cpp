@@ -1,22 +1,47 @@
 #include "framewriter.h"
 
 #include "atomicfile.h"
+#include "exrframe.h"
 #include "npy.h"
 #include "renderjob.h"
+#include "smokeimage.h"
 
 #include <QBuffer>
 #include <QDir>
-#include <QRegularExpression>
 
 #include <utility>
 
 namespace velloran {
 
-QString stepFileName(const QString &prefix, int step, const char *suffix) {
-    return QStringLiteral("%1_%2.%3")
-        .arg(prefix)
-        .arg(step, 6, 10, QLatin1Char('0'))
-        .arg(QLatin1String(suffix));
+namespace {
+
+const char *const kFieldPrefixes[] = {"density_", "u_", "v_"};
+
+bool isFrameOf(const FrameNamePattern &names, const QString &name, const char *extension) {
+    return names.isFrameName(name, QLatin1String(extension)) ||
+           FrameNamePattern().isFrameName(name, QLatin1String(extension));
+}
+
+} // namespace
+
+std::optional<int> frameFileStep(const QString &name, const FrameNamePattern &names) {
+    for (const char *extension : {"png", "exr"}) {
+        if (const std::optional<int> step = names.frameStep(name, QLatin1String(extension))) {
+            return step;
+        }
+    }
+    for (const char *prefix : kFieldPrefixes) {
+        if (const std::optional<int> step =
+                names.fieldStep(name, QLatin1String(prefix), QStringLiteral("npy"))) {
+            return step;
+        }
+    }
+    return std::nullopt;
+}
+
+bool isFrameFileName(const QString &name, const FrameNamePattern &names) {
+    return frameFileStep(name, names).has_value() ||
+           frameFileStep(name, FrameNamePattern()).has_value();
 }
 
 bool writePng(const QString &path, const QImage &image, QString *error) {
@@ -29,37 +54,71 @@ bool writePng(const QString &path, const QImage &image, QString *error) {
     return writeFileAtomically(path, bytes, error);
 }
 
-PngFrameWriter::PngFrameWriter(QString folder)
-    : m_folder(std::move(folder)) {}
+PngFrameWriter::PngFrameWriter(QString folder, FrameNamePattern names,
+                               std::optional<SmokeColour> alpha)
+    : m_folder(std::move(folder))
+    , m_names(std::move(names))
+    , m_alpha(alpha) {}
 
 bool PngFrameWriter::write(const Frame &frame, QString *error) {
-    return writePng(
-        QDir(m_folder).filePath(stepFileName(QStringLiteral("frame"), frame.step, "png")),
-        frame.grey, error);
+    const QString path =
+        QDir(m_folder).filePath(m_names.frameName(frame.step, QStringLiteral("png")));
+    if (m_alpha) {
+        return writePng(path, smokeImage(*frame.solver.m_density, *m_alpha), error);
+    }
+    return writePng(path, frame.grey, error);
 }
 
 bool PngFrameWriter::isOwnOutput(const QString &name) const {
-    static const QRegularExpression pattern(QStringLiteral("^frame_\\d{6,}\\.png$"));
-    return pattern.match(name).hasMatch();
+    return isFrameOf(m_names, name, "png");
 }
 
 QStringList PngFrameWriter::summary(const QString &folder, int frames) const {
-    return {QStringLiteral("  frames:  %1/frame_NNNNNN.png (%2)").arg(folder).arg(frames)};
+    return {QStringLiteral("  frames:  %1/%2.png (%3%4)")
+                .arg(folder, m_names.placeholder())
+                .arg(frames)
+                .arg(m_alpha ? QStringLiteral(", RGBA") : QString())};
 }
 
-NpyFrameWriter::NpyFrameWriter(QString folder)
-    : m_folder(std::move(folder)) {}
+ExrFrameWriter::ExrFrameWriter(QString folder, FrameNamePattern names, SmokeColour colour)
+    : m_folder(std::move(folder))
+    , m_names(std::move(names))
+    , m_colour(colour) {}
+
+bool ExrFrameWriter::write(const Frame &frame, QString *error) {
+    const QString path =
+        QDir(m_folder).filePath(m_names.frameName(frame.step, QStringLiteral("exr")));
+    const Solver &solver = frame.solver;
+    QString reason;
+    const QByteArray bytes =
+        exrBytes({*solver.m_density, *solver.m_uCentre, *solver.m_vCentre}, m_colour, &reason);
+    if (bytes.isEmpty()) {
+        *error = QStringLiteral("could not encode '%1' as EXR: %2").arg(path, reason);
+        return false;
+    }
+    return writeFileAtomically(path, bytes, error);
+}
+
+bool ExrFrameWriter::isOwnOutput(const QString &name) const {
+    return isFrameOf(m_names, name, "exr");
+}
+
+QStringList ExrFrameWriter::summary(const QString &folder, int frames) const {
+    return {
+        QStringLiteral("  frames:  %1/%2.exr (%3)").arg(folder, m_names.placeholder()).arg(frames)};
+}
+
+NpyFrameWriter::NpyFrameWriter(QString folder, FrameNamePattern names)
+    : m_folder(std::move(folder))
+    , m_names(std::move(names)) {}
 
 bool NpyFrameWriter::write(const Frame &frame, QString *error) {
-    const std::pair<const char *, const Grid *> fields[] = {
-        {"density", frame.solver.m_density.get()},
-        {"u", frame.solver.m_uCentre.get()},
-        {"v", frame.solver.m_vCentre.get()},
-    };
-    for (const auto &[prefix, grid] : fields) {
-        const QString path =
-            QDir(m_folder).filePath(stepFileName(QLatin1String(prefix), frame.step, "npy"));
-        if (!writeNpy(path, *grid, error)) {
+    const Grid *fields[] = {frame.solver.m_density.get(), frame.solver.m_uCentre.get(),
+                            frame.solver.m_vCentre.get()};
+    for (int k = 0; k < 3; ++k) {
+        const QString path = QDir(m_folder).filePath(
+            m_names.fieldName(QLatin1String(kFieldPrefixes[k]), frame.step, QStringLiteral("npy")));
+        if (!writeNpy(path, *fields[k], error)) {
             return false;
         }
     }
@@ -67,23 +126,34 @@ bool NpyFrameWriter::write(const Frame &frame, QString *error) {
 }
 
 bool NpyFrameWriter::isOwnOutput(const QString &name) const {
-    static const QRegularExpression pattern(QStringLiteral("^(density|u|v)_\\d{6,}\\.npy$"));
-    return pattern.match(name).hasMatch();
+    for (const FrameNamePattern &names : {m_names, FrameNamePattern()}) {
+        for (const char *prefix : kFieldPrefixes) {
+            if (names.isFieldName(name, QLatin1String(prefix), QStringLiteral("npy"))) {
+                return true;
+            }
+        }
+    }
+    return false;
 }
 
 QStringList NpyFrameWriter::summary(const QString &folder, int frames) const {
-    return {
-        QStringLiteral("  fields:  %1/{density,u,v}_NNNNNN.npy (%2 each)").arg(folder).arg(frames)};
+    return {QStringLiteral("  fields:  %1/{density,u,v}_%2.npy (%3 each)")
+                .arg(folder, m_names.fieldPlaceholder())
+                .arg(frames)};
 }
 
 std::vector<std::unique_ptr<FrameWriter>> makeFrameWriters(const RenderJob &job,
                                                            const QString &folder) {
     std::vector<std::unique_ptr<FrameWriter>> writers;
     if (job.png) {
-        writers.push_back(std::make_unique<PngFrameWriter>(folder));
+        writers.push_back(std::make_unique<PngFrameWriter>(
+            folder, job.names, job.alpha ? std::optional<SmokeColour>(job.colour) : std::nullopt));
+    }
+    if (job.exr) {
+        writers.push_back(std::make_unique<ExrFrameWriter>(folder, job.names, job.colour));
     }
     if (job.npy) {
-        writers.push_back(std::make_unique<NpyFrameWriter>(folder));
+        writers.push_back(std::make_unique<NpyFrameWriter>(folder, job.names));
     }
     return writers;
 }

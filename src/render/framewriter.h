@@ -9,6 +9,9 @@
 // FrameWriter added in makeFrameWriters; the loop, the summary and the sweep
 // of an earlier render's files follow from the interface.
 
+#include "framename.h"
+#include "smokecolour.h"
+
 #include "solver.h"
 
 #include <QImage>
@@ -16,6 +19,7 @@
 #include <QStringList>
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace velloran {
@@ -46,29 +50,57 @@ public:
     virtual QStringList summary(const QString &folder, int frames) const = 0;
 };
 
-// "frame_000010.png": the density as 8-bit grey, upright.
+// "frame_000010.png" (or the run's own names): the density as 8-bit grey,
+// upright; with an alpha colour, 8-bit RGBA in that colour with the density as
+// straight alpha.
 class PngFrameWriter : public FrameWriter {
 public:
-    explicit PngFrameWriter(QString folder);
+    PngFrameWriter(QString folder, FrameNamePattern names,
+                   std::optional<SmokeColour> alpha = std::nullopt);
     bool write(const Frame &frame, QString *error) override;
     bool isOwnOutput(const QString &name) const override;
     QStringList summary(const QString &folder, int frames) const override;
 
 private:
     QString m_folder;
+    FrameNamePattern m_names;
+    std::optional<SmokeColour> m_alpha;
+};
+
+// "frame_000010.exr": premultiplied RGBA and the raw fields as layers.
+class ExrFrameWriter : public FrameWriter {
+public:
+    ExrFrameWriter(QString folder, FrameNamePattern names, SmokeColour colour);
+    bool write(const Frame &frame, QString *error) override;
+    bool isOwnOutput(const QString &name) const override;
+    QStringList summary(const QString &folder, int frames) const override;
+
+private:
+    QString m_folder;
+    FrameNamePattern m_names;
+    SmokeColour m_colour;
 };
 
 // "density_000010.npy", "u_..." and "v_...": the framed solver grids, float64.
+// The number is formatted as the run's names format it.
 class NpyFrameWriter : public FrameWriter {
 public:
-    explicit NpyFrameWriter(QString folder);
+    NpyFrameWriter(QString folder, FrameNamePattern names);
     bool write(const Frame &frame, QString *error) override;
     bool isOwnOutput(const QString &name) const override;
     QStringList summary(const QString &folder, int frames) const override;
 
 private:
     QString m_folder;
+    FrameNamePattern m_names;
 };
+
+// The step of a per-frame file of any format under `names`, if `name` is one.
+std::optional<int> frameFileStep(const QString &name, const FrameNamePattern &names);
+
+// True for a per-frame file of any format under `names` or the default names:
+// what an earlier render may have left, whatever formats it wrote.
+bool isFrameFileName(const QString &name, const FrameNamePattern &names);
 
 // The writers a job asks for, writing into `folder`.
 std::vector<std::unique_ptr<FrameWriter>> makeFrameWriters(const RenderJob &job,
@@ -76,8 +108,5 @@ std::vector<std::unique_ptr<FrameWriter>> makeFrameWriters(const RenderJob &job,
 
 // Encodes `image` as PNG and puts it at `path` through an AtomicFile.
 bool writePng(const QString &path, const QImage &image, QString *error);
-
-// "PREFIX_000010.SUFFIX": the six-digit step names of the frame files.
-QString stepFileName(const QString &prefix, int step, const char *suffix);
 
 } // namespace velloran

@@ -38,7 +38,7 @@ void Progress::update(int step, double distance, bool force) {
     }
     m_last = now;
     const double seconds = now / 1000.0;
-    const double rate = seconds > 0 ? step / seconds : 0.0;
+    const double rate = seconds > 0 ? (step - m_first) / seconds : 0.0;
     const double eta = rate > 0 ? (m_total - step) / rate : -1.0;
     const QString figures = QStringLiteral("%1/%2  %3 steps/s  ETA %4  distance %5")
                                 .arg(step)

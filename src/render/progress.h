@@ -17,6 +17,9 @@ public:
     Progress(const Progress &) = delete;
     Progress &operator=(const Progress &) = delete;
 
+    // A resumed run: the rate counts the steps from `step` on.
+    void startAt(int step) { m_first = step; }
+
     // Redraws (at most every 100 ms on a terminal, 5 s otherwise, or now if
     // forced) with the steps done and the latest distance.
     void update(int step, double distance, bool force = false);
@@ -29,6 +32,7 @@ private:
     bool m_enabled;
     bool m_terminal;
     int m_total;
+    int m_first = 0;
     QElapsedTimer m_clock;
     qint64 m_last = -1000000;
     bool m_open = false;

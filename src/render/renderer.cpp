@@ -1,16 +1,25 @@
 #include "renderer.h"
 
+#include "checkpointhook.h"
+#include "checkpointio.h"
 #include "examples.h"
 #include "framewriter.h"
+#include "keyframes.h"
 #include "metricsfile.h"
 #include "outputfolder.h"
 #include "progress.h"
 #include "runloop.h"
+#include "runrecord.h"
 #include "runsetup.h"
+#include "smokeimage.h"
+#include "solverstate.h"
 #include "videoencoder.h"
+
+#include "targetschedule.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QImageReader>
 #include <QStandardPaths>
 
 #include <csignal>
@@ -116,7 +125,7 @@ bool startVideo(const RenderJob &job, const QString &ffmpeg, int side,
         return false;
     }
     auto encoder = std::make_unique<VideoEncoder>();
-    if (!encoder->start(ffmpeg, job.video, side, error)) {
+    if (!encoder->start(ffmpeg, job.video, side, job.alpha, error)) {
         return false;
     }
     *video = std::move(encoder);
@@ -133,13 +142,15 @@ struct RunFiles {
 
 // Starts the metrics file and removes what an earlier render left in the
 // folder, so files of two runs never mix.
-bool beginRunFiles(const RunFiles &files, const Messages &messages, QString *error) {
+bool beginRunFiles(const RunFiles &files, const FrameNamePattern &names, const Messages &messages,
+                   QString *error) {
     if (!files.metrics.create(error)) {
         return false;
     }
     files.folder.keep();
     const int removed = files.folder.removeEarlierOutput([&](const QString &name) {
-        if (name == QLatin1String("convergence.png")) {
+        if (name == QLatin1String("convergence.png") || name == checkpointFileName() ||
+            isFrameFileName(name, names)) {
             return true;
         }
         for (const auto &writer : files.writers) {
@@ -169,6 +180,14 @@ QString plotTitle(const RenderJob &job, int side) {
         .arg(p.dt());
 }
 
+std::vector<std::int64_t> keyframeSteps(const RenderJob &job) {
+    std::vector<std::int64_t> steps;
+    for (const KeyframeEntry &keyframe : job.keyframes) {
+        steps.push_back(keyframe.step);
+    }
+    return steps;
+}
+
 // Metrics, plot and video after the last step, whatever ended the run; the
 // first failure is reported and turns success into kExitOutputFailed.
 int finishRun(const RenderJob &job, int side, const RunFiles &files, const RunLoop &loop,
@@ -177,7 +196,8 @@ int finishRun(const RenderJob &job, int side, const RunFiles &files, const RunLo
     bool ok = files.metrics.close(&error);
     QString plotError;
     if (!writePng(files.folder.filePath(QStringLiteral("convergence.png")),
-                  convergencePlot(loop.history().curve(), plotTitle(job, side)), &plotError) &&
+                  convergencePlot(loop.history().curve(), plotTitle(job, side), keyframeSteps(job)),
+                  &plotError) &&
         ok) {
         ok = false;
         error = plotError;
@@ -198,14 +218,18 @@ void printSummary(const RenderJob &job, int side, const RunLoop &loop,
                   const std::vector<std::unique_ptr<FrameWriter>> &writers, bool video,
                   FILE *summary) {
     const int step = loop.history().latest().step;
-    const double rate = loop.solverSeconds() > 0 ? step / loop.solverSeconds() : 0.0;
+    const int done = step - loop.firstStep();
+    const double rate = loop.solverSeconds() > 0 ? done / loop.solverSeconds() : 0.0;
     const StepMetrics &best = loop.history().best();
     QStringList lines;
-    lines << QStringLiteral("%1 steps of %2 x %2 in %3 s, %4 steps/s (solver only)")
-                 .arg(step)
+    lines << QStringLiteral("%1 steps of %2 x %2 in %3 s, %4 steps/s (solver only)%5")
+                 .arg(done)
                  .arg(side)
-                 .arg(loop.wallSeconds(), 0, 'f', 1)
-                 .arg(rate, 0, 'f', 1);
+                 .arg(loop.sessionSeconds(), 0, 'f', 1)
+                 .arg(rate, 0, 'f', 1)
+                 .arg(loop.firstStep() > 0
+                          ? QStringLiteral(", resumed at step %1").arg(loop.firstStep())
+                          : QString());
     lines << QStringLiteral(
                  "distance to target: %1 at step 0, %2 at step %3 (lowest %4 at step %5)")
                  .arg(loop.history().first().distance, 0, 'f', 4)
@@ -253,7 +277,87 @@ int listExamples() {
 
 } // namespace
 
-int runJob(const RenderJob &job, FILE *progressStream, FILE *summary, const QStringList &notes) {
+namespace {
+
+// The keyframes' targets, loaded and checked before anything is created.
+bool loadSchedule(const RenderJob &job, const RunDensities &densities,
+                  std::unique_ptr<TargetSchedule> *schedule, QString *error) {
+    if (job.keyframes.empty()) {
+        return true;
+    }
+    const int side = static_cast<int>(densities.srcDensity.NumCols());
+    std::vector<Keyframe> targets;
+    if (!loadKeyframeTargets(job.keyframes, QImageReader(job.targetPath).size(), side, &targets,
+                             error)) {
+        return false;
+    }
+    *schedule = std::make_unique<TargetSchedule>(densities.tgtDensity, std::move(targets));
+    return true;
+}
+
+// A resumed run's checks once its folder is locked, and the solver brought to
+// the checkpoint's state. Nothing in the folder has changed yet.
+bool prepareResume(const Checkpoint &checkpoint, int side, const OutputFolder &folder,
+                   Solver &solver, QString *error) {
+    QString reason;
+    if (side != checkpoint.run.side) {
+        *error = QStringLiteral("cannot resume: the images make a %1 x %1 run, the checkpoint's "
+                                "is %2 x %2")
+                     .arg(side)
+                     .arg(checkpoint.run.side);
+        return false;
+    }
+    if (!checkMetricsPrefix(folder.filePath(QStringLiteral("metrics.csv")),
+                            static_cast<qint64>(checkpoint.metricsBytes), checkpoint.metricsCrc,
+                            &reason) ||
+        !restoreSolverState(checkpoint.grids, solver, &reason)) {
+        *error = QStringLiteral("cannot resume: %1").arg(reason);
+        return false;
+    }
+    return true;
+}
+
+// The per-frame files of steps after the checkpoint are written again by the
+// resumed run; a frame at the checkpoint's own step that the run's schedule
+// does not have (the end of a shorter run, the step a signal stopped at) goes
+// too, so the folder ends as an uninterrupted run leaves it.
+int removeFramesAfter(OutputFolder &folder, const RenderJob &job, int step) {
+    const bool keepOwn = step % job.every == 0;
+    return folder.removeEarlierOutput([&](const QString &name) {
+        const std::optional<int> frame = frameFileStep(name, job.names);
+        return frame && (*frame > step || (*frame == step && !keepOwn));
+    });
+}
+
+// A resumed run's video starts with the frames before the checkpoint, read
+// back from their PNG files.
+void replayVideo(const RenderJob &job, int step, VideoEncoder &video, const Messages &messages) {
+    if (!job.png) {
+        messages.say(QStringLiteral("the video starts at step %1: the frames before it were "
+                                    "not written as PNG")
+                         .arg(step));
+        return;
+    }
+    for (int frame = 0; frame <= step; frame += job.every) {
+        const QString path =
+            QDir(job.outDir).filePath(job.names.frameName(frame, QStringLiteral("png")));
+        const QImage image(path);
+        QString error;
+        if (image.isNull()) {
+            messages.say(QStringLiteral("the video lacks frame %1: %2 cannot be read")
+                             .arg(frame)
+                             .arg(quoted(path)));
+        } else if (!video.addFrame(job.alpha ? overBlack(image) : image, &error)) {
+            messages.say(error);
+            return;
+        }
+    }
+}
+
+} // namespace
+
+int runJob(const RenderJob &job, FILE *progressStream, FILE *summary, const QStringList &notes,
+           const Checkpoint *resume) {
     const Messages messages(progressStream ? progressStream : stderr);
     QString error;
 
@@ -263,6 +367,16 @@ int runJob(const RenderJob &job, FILE *progressStream, FILE *summary, const QStr
         return messages.fail(error, kExitBadInput);
     }
     const int side = static_cast<int>(densities.srcDensity.NumCols());
+    std::unique_ptr<TargetSchedule> schedule;
+    if (!loadSchedule(job, densities, &schedule, &error)) {
+        return messages.fail(error, kExitBadInput);
+    }
+    CheckpointRun record;
+    if (resume) {
+        record = resume->run;
+    } else if (job.checkpointEvery > 0 && !recordRun(job, side, &record, &error)) {
+        return messages.fail(error, kExitBadInput);
+    }
     QString ffmpeg;
     if (!findVideoEncoder(job, &ffmpeg, &error)) {
         return messages.fail(error, kExitBadInput);
@@ -270,7 +384,8 @@ int runJob(const RenderJob &job, FILE *progressStream, FILE *summary, const QStr
     for (const QString &note : notes) {
         messages.say(note);
     }
-    const QString cropped = croppedTargetNote(job, densities);
+    // A resumed run said so when it started.
+    const QString cropped = resume ? QString() : croppedTargetNote(job, densities);
     if (!cropped.isEmpty()) {
         messages.say(cropped);
     }
@@ -281,6 +396,12 @@ int runJob(const RenderJob &job, FILE *progressStream, FILE *summary, const QStr
     if (folder.prepare(&error) != OutputFolder::Result::Ready) {
         return messages.fail(error, kExitBadInput);
     }
+    std::unique_ptr<Solver> solver =
+        makeSolver(densities.srcDensity, densities.tgtDensity, job.parameters);
+    solver->setScheme(job.scheme);
+    if (resume && !prepareResume(*resume, side, folder, *solver, &error)) {
+        return messages.fail(error, kExitBadInput);
+    }
     std::unique_ptr<VideoEncoder> video;
     if (!startVideo(job, ffmpeg, side, &video, &error)) {
         return messages.fail(error, kExitBadInput);
@@ -288,15 +409,38 @@ int runJob(const RenderJob &job, FILE *progressStream, FILE *summary, const QStr
     const auto writers = makeFrameWriters(job, job.outDir);
     MetricsFile metrics(folder.filePath(QStringLiteral("metrics.csv")));
     const RunFiles files{folder, metrics, writers};
-    if (!beginRunFiles(files, messages, &error)) {
+    if (resume) {
+        if (!metrics.resume(static_cast<qint64>(resume->metricsBytes), resume->metricsCrc,
+                            &error)) {
+            return messages.fail(error, kExitOutputFailed);
+        }
+        folder.keep();
+        removeFramesAfter(folder, job, resume->step);
+        if (video) {
+            replayVideo(job, resume->step, *video, messages);
+        }
+    } else if (!beginRunFiles(files, job.names, messages, &error)) {
         return messages.fail(error, kExitBadInput);
     }
 
-    std::unique_ptr<Solver> solver =
-        makeSolver(densities.srcDensity, densities.tgtDensity, job.parameters);
     Progress progress(progressStream, job.quiet, job.steps);
     RunLoop loop(*solver, job.steps, job.every, {metrics, writers, video}, progress,
                  messages.stream());
+    loop.setSchedule(schedule.get());
+    if (job.alpha) {
+        loop.showVideoInColour(job.colour);
+    }
+    if (resume) {
+        loop.resumeAt(resume->step, MetricsHistory(resume->history),
+                      static_cast<int>(resume->frames), resume->history.latest.seconds);
+        progress.startAt(resume->step);
+    }
+    std::unique_ptr<CheckpointHook> checkpoints;
+    if (job.checkpointEvery > 0) {
+        checkpoints = std::make_unique<CheckpointHook>(job.outDir, record, job.checkpointEvery,
+                                                       job.steps, metrics, loop, schedule.get());
+        loop.addHook(checkpoints.get());
+    }
     const RunLoop::Result result = loop.run();
     progress.close();
 
@@ -334,6 +478,45 @@ int runJob(const RenderJob &job, FILE *progressStream, FILE *summary, const QStr
     return code == kExitOk && result.videoFailed ? static_cast<int>(kExitOutputFailed) : code;
 }
 
+// --resume DIR: the job comes from the folder's checkpoint.
+static int resumeMain(const RenderOptions &options) {
+    const Messages messages(stderr);
+    QString error;
+    Checkpoint checkpoint;
+    if (!loadCheckpoint(options.resumeDir, &checkpoint, &error)) {
+        return messages.fail(error, kExitBadInput);
+    }
+    RenderJob job = jobOfRecord(checkpoint.run, options.resumeDir);
+    job.quiet = options.quiet;
+    if (options.steps) {
+        job.steps = *options.steps;
+    }
+    if (options.checkpointEvery) {
+        job.checkpointEvery = *options.checkpointEvery;
+    }
+    const int reached = checkpoint.step;
+    if (job.steps < reached) {
+        return messages.fail(QStringLiteral("cannot resume: the run in %1 is already at step %2; "
+                                            "--steps %3 would go back")
+                                 .arg(quoted(options.resumeDir))
+                                 .arg(reached)
+                                 .arg(job.steps),
+                             kExitBadInput);
+    }
+    if (job.steps == reached) {
+        messages.say(QStringLiteral("the run in %1 has already reached step %2; nothing to do "
+                                    "(--steps N continues it to step N)")
+                         .arg(quoted(options.resumeDir))
+                         .arg(reached));
+        return kExitOk;
+    }
+    if (!runImagesUnchanged(checkpoint.run, &error)) {
+        return messages.fail(error, kExitBadInput);
+    }
+    installInterruptHandler();
+    return runJob(job, stderr, stdout, {}, &checkpoint);
+}
+
 int renderMain(const QStringList &arguments) {
     RenderOptions options;
     QString error;
@@ -350,6 +533,9 @@ int renderMain(const QStringList &arguments) {
     }
     if (options.listExamples) {
         return listExamples();
+    }
+    if (!options.resumeDir.isEmpty()) {
+        return resumeMain(options);
     }
     RenderJob job;
     QStringList notes;

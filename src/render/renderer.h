@@ -18,6 +18,8 @@
 
 namespace velloran {
 
+struct Checkpoint;
+
 enum ExitCode : int {
     kExitOk = 0,
     kExitOutputFailed = 1, // a write failed after the run had started
@@ -30,8 +32,11 @@ enum ExitCode : int {
 // kExitBadInput before anything is created), steps, writes. Progress goes to
 // `progress` (stderr in the program), the final summary to `summary`. `notes`
 // (what resolveJob had to say) are printed once the inputs have passed their
-// checks, so that a refusal is one line.
-int runJob(const RenderJob &job, FILE *progress, FILE *summary, const QStringList &notes = {});
+// checks, so that a refusal is one line. With `resume`, continues the run of
+// that checkpoint (the job made from it) in the job's folder instead of
+// starting afresh.
+int runJob(const RenderJob &job, FILE *progress, FILE *summary, const QStringList &notes = {},
+           const Checkpoint *resume = nullptr);
 
 // The program's entry, minus the application object.
 int renderMain(const QStringList &arguments);

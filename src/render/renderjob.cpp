@@ -2,9 +2,11 @@
 
 #include "configfile.h"
 #include "examples.h"
+#include "keyframes.h"
 
 #include <QFileInfo>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 
@@ -77,12 +79,42 @@ bool applyConfiguration(const QString &path, const QString &origin, bool imagesF
             (*given)[k] = true;
         }
     }
+    if (c.scheme) {
+        job->scheme = *c.scheme;
+    }
+    job->keyframes = c.keyframes;
+    for (KeyframeEntry &keyframe : job->keyframes) {
+        if (imagesFromResources) {
+            keyframe.image = exampleResourcePath(keyframe.image);
+        }
+    }
     if (c.source) {
         job->sourcePath = imagesFromResources ? exampleResourcePath(*c.source) : *c.source;
     }
     if (c.target) {
         job->targetPath = imagesFromResources ? exampleResourcePath(*c.target) : *c.target;
     }
+    return true;
+}
+
+// The options' keyframes join the configuration's, in step order; two at one
+// step cannot both hold.
+bool addKeyframes(const std::vector<KeyframeEntry> &extra, std::vector<KeyframeEntry> *keyframes,
+                  QString *error) {
+    std::vector<KeyframeEntry> all = *keyframes;
+    all.insert(all.end(), extra.begin(), extra.end());
+    std::stable_sort(all.begin(), all.end(), [](const KeyframeEntry &a, const KeyframeEntry &b) {
+        return a.step < b.step;
+    });
+    for (std::size_t k = 1; k < all.size(); ++k) {
+        if (all[k].step == all[k - 1].step) {
+            *error = QStringLiteral("two keyframes at step %1 (%2 and %3)")
+                         .arg(all[k].step)
+                         .arg(quoted(all[k - 1].image), quoted(all[k].image));
+            return false;
+        }
+    }
+    *keyframes = std::move(all);
     return true;
 }
 
@@ -149,6 +181,16 @@ bool resolveJob(const RenderOptions &options, RenderJob *job, QStringList *notes
         }
     }
     result.reverse = options.reverse;
+    if (options.scheme) {
+        result.scheme = *options.scheme;
+    }
+    if (!addKeyframes(options.keyframes, &result.keyframes, error)) {
+        return false;
+    }
+    if (result.reverse && !result.keyframes.empty()) {
+        *error = keyframesInReverseMessage();
+        return false;
+    }
     if (options.steps) {
         result.steps = *options.steps;
     }
@@ -160,7 +202,12 @@ bool resolveJob(const RenderOptions &options, RenderJob *job, QStringList *notes
     }
     result.png = options.png;
     result.npy = options.npy;
+    result.exr = options.exr;
+    result.alpha = options.alpha;
+    result.colour = options.colour;
+    result.names = options.names;
     result.video = options.video;
+    result.checkpointEvery = options.checkpointEvery.value_or(0);
     result.quiet = options.quiet;
     if (result.title.isEmpty()) {
         result.title = QFileInfo(result.targetPath).fileName();

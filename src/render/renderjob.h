@@ -3,11 +3,18 @@
 // What a render does, resolved from an example or configuration file and the
 // command-line options before anything is checked or written.
 
+#include "configfile.h"
+#include "framename.h"
 #include "options.h"
 #include "parameters.h"
+#include "smokecolour.h"
+
+#include "scheme.h"
 
 #include <QString>
 #include <QStringList>
+
+#include <vector>
 
 namespace velloran {
 
@@ -16,12 +23,19 @@ struct RenderJob {
     QString targetPath;
     bool reverse = false;
     SimParameters parameters;
+    Scheme scheme = Scheme::Literal;
+    std::vector<KeyframeEntry> keyframes; // steps strictly increasing
     int steps = 1000;
     int every = 10;
     QString outDir = QStringLiteral("render-out");
     bool png = true;
     bool npy = false;
+    bool exr = false;
+    bool alpha = false; // RGBA PNG frames
+    SmokeColour colour;
+    FrameNamePattern names;
     QString video;
+    int checkpointEvery = 0; // 0: no checkpoints
     bool quiet = false;
     QString title; // names the run in the plot
 };

@@ -3,6 +3,8 @@
 #include "interruption.h"
 #include "metricsfile.h"
 #include "progress.h"
+#include "smokeimage.h"
+#include "targetschedule.h"
 #include "videoencoder.h"
 
 #include <utility>
@@ -50,11 +52,16 @@ RunLoop::Result RunLoop::run() {
     while (step < m_steps && !stopping) {
         QElapsedTimer stepClock;
         stepClock.start();
+        const int target = m_schedule ? m_schedule->activeIndex(step) : 0;
+        if (m_schedule) {
+            m_schedule->apply(m_solver, step);
+        }
         m_solver.step();
         m_solverNanoseconds += stepClock.nsecsElapsed();
         ++step;
         result.step = step;
-        const StepMetrics metrics = measure(m_solver, step, wallSeconds());
+        StepMetrics metrics = measure(m_solver, step, wallSeconds());
+        metrics.target = target;
         if (!metrics.finite) {
             // The unstable step's row is kept: it shows where the run broke.
             m_history.add(metrics);
@@ -109,7 +116,10 @@ bool RunLoop::writeFrame(int step, QString *error) {
     }
     ++m_frames;
     QString videoError;
-    if (m_outputs.video && !m_outputs.video->addFrame(grey, &videoError)) {
+    if (m_outputs.video &&
+        !m_outputs.video->addFrame(
+            m_videoColour ? overBlack(smokeImage(*m_solver.m_density, *m_videoColour)) : grey,
+            &videoError)) {
         m_progress.close();
         std::fprintf(m_messages, "velloran-render: %s; no video, the run goes on\n",
                      videoError.toLocal8Bit().constData());

@@ -9,18 +9,21 @@
 
 #include "framewriter.h"
 #include "metrics.h"
+#include "smokecolour.h"
 
 #include <QElapsedTimer>
 #include <QString>
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace velloran {
 
 class MetricsFile;
 class Progress;
+class TargetSchedule;
 class VideoEncoder;
 
 // Something to do after every step, such as writing a checkpoint.
@@ -64,12 +67,26 @@ public:
 
     void addHook(StepHook *hook) { m_hooks.push_back(hook); }
 
+    // Keyframes: before every step the schedule may hand the solver a new
+    // target; each row's `target` names the one its step was computed with.
+    void setSchedule(TargetSchedule *schedule) { m_schedule = schedule; }
+
+    // The video shows RGBA frames of this colour over black instead of the
+    // grey ones.
+    void showVideoInColour(const SmokeColour &colour) { m_videoColour = colour; }
+
+    int every() const { return m_every; }
+    // The step the run started at (0, or where it was resumed).
+    int firstStep() const { return m_firstStep; }
+
     Result run();
 
     const MetricsHistory &history() const { return m_history; }
     int frames() const { return m_frames; }
     double solverSeconds() const { return m_solverNanoseconds / 1e9; }
-    double wallSeconds() const { return m_secondsBefore + m_wall.nsecsElapsed() / 1e9; }
+    double wallSeconds() const { return m_secondsBefore + sessionSeconds(); }
+    // Wall time of this run() alone (without the time before a resume).
+    double sessionSeconds() const { return m_wall.nsecsElapsed() / 1e9; }
 
 private:
     bool record(const StepMetrics &metrics, bool frameDue, QString *error);
@@ -82,6 +99,8 @@ private:
     Progress &m_progress;
     FILE *m_messages;
     std::vector<StepHook *> m_hooks;
+    TargetSchedule *m_schedule = nullptr;
+    std::optional<SmokeColour> m_videoColour;
 
     int m_firstStep = 0;
     MetricsHistory m_history;

@@ -12,7 +12,9 @@
 
 namespace velloran {
 
-bool VideoEncoder::start(const QString &program, const QString &path, int side, QString *error) {
+bool VideoEncoder::start(const QString &program, const QString &path, int side, bool colour,
+                         QString *error) {
+    m_bytesPerPixel = colour ? 3 : 1;
     m_path = path;
     m_partial = path + QStringLiteral(".part");
     // Small grids are enlarged by a whole factor (sharp cells) and padded to
@@ -26,7 +28,7 @@ bool VideoEncoder::start(const QString &program, const QString &path, int side, 
         QStringLiteral("-f"),
         QStringLiteral("rawvideo"),
         QStringLiteral("-pix_fmt"),
-        QStringLiteral("gray"),
+        colour ? QStringLiteral("rgb24") : QStringLiteral("gray"),
         QStringLiteral("-s"),
         QStringLiteral("%1x%1").arg(side),
         QStringLiteral("-framerate"),
@@ -59,10 +61,13 @@ bool VideoEncoder::start(const QString &program, const QString &path, int side, 
     return true;
 }
 
-bool VideoEncoder::addFrame(const QImage &grey, QString *error) {
-    for (int y = 0; y < grey.height(); ++y) {
-        const char *line = reinterpret_cast<const char *>(grey.constScanLine(y));
-        if (m_process.write(line, grey.width()) != grey.width()) {
+bool VideoEncoder::addFrame(const QImage &picture, QString *error) {
+    const QImage frame = picture.convertToFormat(m_bytesPerPixel == 3 ? QImage::Format_RGB888
+                                                                      : QImage::Format_Grayscale8);
+    const qint64 lineBytes = static_cast<qint64>(frame.width()) * m_bytesPerPixel;
+    for (int y = 0; y < frame.height(); ++y) {
+        const char *line = reinterpret_cast<const char *>(frame.constScanLine(y));
+        if (m_process.write(line, lineBytes) != lineBytes) {
             *error = QStringLiteral("ffmpeg stopped accepting frames: %1").arg(lastErrorLine());
             return false;
         }

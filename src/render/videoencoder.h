@@ -1,6 +1,7 @@
 #pragma once
 
-// Frames piped to ffmpeg as raw grey pictures, encoded as H.264 in an MP4.
+// Frames piped to ffmpeg as raw grey (or RGB) pictures, encoded as H.264 in
+// an MP4.
 //
 // The video is written to "FILE.part" and renamed to FILE when ffmpeg has
 // finished cleanly. An encoder that goes away without finish() (the run could
@@ -20,9 +21,10 @@ public:
     VideoEncoder(const VideoEncoder &) = delete;
     VideoEncoder &operator=(const VideoEncoder &) = delete;
 
-    // Starts `program` (ffmpeg) for side x side grey frames.
-    bool start(const QString &program, const QString &path, int side, QString *error);
-    bool addFrame(const QImage &grey, QString *error);
+    // Starts `program` (ffmpeg) for side x side frames, grey or in colour.
+    bool start(const QString &program, const QString &path, int side, bool colour, QString *error);
+    // A side x side picture (converted to grey or RGB as the video takes it).
+    bool addFrame(const QImage &picture, QString *error);
     // Ends the stream and moves the finished video into place.
     bool finish(QString *error);
     // Stops ffmpeg and removes the partial file.
@@ -34,6 +36,7 @@ private:
     QProcess m_process;
     QString m_path;
     QString m_partial;
+    int m_bytesPerPixel = 1;
 };
 
 } // namespace velloran

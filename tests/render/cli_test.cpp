@@ -1,5 +1,6 @@
 // The program as a user meets it: exit codes, messages, files.
 
+#include "clirun.h"
 #include "npy.h"
 
 #include <QDir>
@@ -18,49 +19,10 @@
 
 namespace {
 
-struct Result {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-Result run(const QStringList &arguments, const QString &workDir = QString(),
-           const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment()) {
-    QProcess process;
-    process.setProgram(QStringLiteral(VELLORAN_RENDER_EXE));
-    process.setArguments(arguments);
-    process.setProcessEnvironment(environment);
-    if (!workDir.isEmpty()) {
-        process.setWorkingDirectory(workDir);
-    }
-    process.start();
-    Result result;
-    if (!process.waitForFinished(240000) || process.exitStatus() != QProcess::NormalExit) {
-        return result;
-    }
-    result.exitCode = process.exitCode();
-    result.out = QString::fromLocal8Bit(process.readAllStandardOutput());
-    result.err = QString::fromLocal8Bit(process.readAllStandardError());
-    return result;
-}
-
-QImage filled(int w, int h, int grey) {
-    QImage image(w, h, QImage::Format_Grayscale8);
-    image.fill(grey);
-    return image;
-}
-
-QImage disc(int side, double radius) {
-    QImage image = filled(side, side, 0);
-    for (int y = 0; y < side; ++y) {
-        for (int x = 0; x < side; ++x) {
-            const double dx = x - side / 2.0 + 0.5;
-            const double dy = y - side / 2.0 + 0.5;
-            image.scanLine(y)[x] = dx * dx + dy * dy < radius * radius ? 255 : 0;
-        }
-    }
-    return image;
-}
+using clirun::disc;
+using clirun::filled;
+using clirun::Result;
+using clirun::run;
 
 class RenderCli : public ::testing::Test {
 protected:

@@ -1,5 +1,6 @@
 #include "clirun.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 
@@ -51,6 +52,18 @@ QList<QPair<QString, QByteArray>> folderContents(const QString &dir) {
         contents.append({name, file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray()});
     }
     return contents;
+}
+
+QStringList folderDigest(const QString &dir, const QStringList &leaveOut) {
+    QStringList digest;
+    for (const auto &[name, bytes] : folderContents(dir)) {
+        if (!leaveOut.contains(name)) {
+            digest << name + QLatin1Char(' ') +
+                          QString::fromLatin1(
+                              QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+        }
+    }
+    return digest;
 }
 
 } // namespace clirun

@@ -25,4 +25,8 @@ QImage disc(int side, double radius);
 // Every file of a folder (names sorted) with its contents.
 QList<QPair<QString, QByteArray>> folderContents(const QString &dir);
 
+// "name sha256" per file of a folder, names sorted: what a test compares and
+// prints when two folders should hold the same (leaving out the names given).
+QStringList folderDigest(const QString &dir, const QStringList &leaveOut = {});
+
 } // namespace clirun

@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdio>
 #include <random>
 
 using clirun::Result;
@@ -72,43 +73,33 @@ protected:
                 "--quiet"};
     }
 
-    // metrics.csv without its last column (seconds).
+    // metrics.csv without its seconds column (the fifth).
     static QByteArray withoutSeconds(const QByteArray &csv) {
         QByteArray result;
         for (const QByteArray &line : csv.split('\n')) {
-            result += line.left(line.lastIndexOf(',')) + '\n';
+            QList<QByteArray> columns = line.split(',');
+            if (columns.size() > 4) {
+                columns.removeAt(4);
+            }
+            result += columns.join(',') + '\n';
         }
         return result;
     }
 
-    // The folder holds exactly the straight run's files, byte for byte.
+    // The folder holds exactly the straight run's files, byte for byte (the
+    // metrics but for the seconds; the checkpoint and the lock aside).
     static void expectSameAsStraight(const QString &dir) {
-        auto comparable = [](const QString &folder) {
-            QList<QPair<QString, QByteArray>> files = clirun::folderContents(folder);
-            files.removeIf([](const auto &file) { return file.first == "checkpoint.vlck"; });
-            for (auto &file : files) {
-                if (file.first == "metrics.csv") {
-                    file.second = withoutSeconds(file.second);
-                }
-            }
-            return files;
-        };
-        const auto expected = comparable(path("straight"));
-        const auto actual = comparable(dir);
-        QStringList expectedNames;
-        QStringList actualNames;
-        for (const auto &file : expected) {
-            expectedNames << file.first;
-        }
-        for (const auto &file : actual) {
-            actualNames << file.first;
-        }
-        ASSERT_EQ(actualNames, expectedNames);
+        const QStringList leaveOut = {"checkpoint.vlck", ".velloran-render.lock", "metrics.csv"};
+        const QStringList expected = clirun::folderDigest(path("straight"), leaveOut);
         ASSERT_GT(expected.size(), 5 * (kSteps / 7));
-        for (qsizetype k = 0; k < expected.size(); ++k) {
-            EXPECT_TRUE(actual[k].second == expected[k].second)
-                << actual[k].first.toStdString() << " differs";
-        }
+        EXPECT_EQ(clirun::folderDigest(dir, leaveOut), expected);
+        EXPECT_EQ(withoutSeconds(contents(QDir(dir).filePath("metrics.csv"))),
+                  withoutSeconds(contents(path("straight/metrics.csv"))));
+    }
+
+    static QByteArray contents(const QString &file) {
+        QFile f(file);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }
 
     // Starts a run, waits for `ready` to appear in its folder, then a random
@@ -153,16 +144,16 @@ TEST_F(Resume, ShorterRunExtendedEqualsStraightRun) {
     ASSERT_TRUE(QFileInfo::exists(QDir(out).filePath("frame_000300.png")));
 
     // The run has reached its planned end: nothing to do, nothing changed.
-    const auto before = clirun::folderContents(out);
+    const auto before = clirun::folderDigest(out, {".velloran-render.lock"});
     r = run({"--resume", out, "--quiet"});
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_TRUE(r.err.contains("has already reached step 300")) << r.err.toStdString();
-    EXPECT_EQ(clirun::folderContents(out), before);
+    EXPECT_EQ(clirun::folderDigest(out, {".velloran-render.lock"}), before);
     // Going back is refused.
     r = run({"--resume", out, "--steps", "200", "--quiet"});
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_TRUE(r.err.contains("already at step 300")) << r.err.toStdString();
-    EXPECT_EQ(clirun::folderContents(out), before);
+    EXPECT_EQ(clirun::folderDigest(out, {".velloran-render.lock"}), before);
 
     r = run({"--resume", out, "--steps", QString::number(kSteps), "--quiet"});
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
@@ -178,6 +169,7 @@ TEST_F(Resume, SigtermAtARandomMomentThenResume) {
         const QString out = path(QStringLiteral("term%1").arg(attempt));
         const int code = interruptedRun(out, SIGTERM, "metrics.csv", random);
         ASSERT_TRUE(code == 143 || code == 0) << code;
+        std::fprintf(stderr, "SIGTERM attempt %d: exit %d\n", attempt, code);
         if (code == 143) {
             EXPECT_TRUE(QFileInfo::exists(QDir(out).filePath("checkpoint.vlck")));
         }
@@ -196,6 +188,7 @@ TEST_F(Resume, SigkillAtARandomMomentThenResumeFromTheLastCheckpoint) {
         const QString out = path(QStringLiteral("kill%1").arg(attempt));
         const int code = interruptedRun(out, SIGKILL, "checkpoint.vlck", random);
         ASSERT_TRUE(code == -SIGKILL || code == 0) << code;
+        std::fprintf(stderr, "SIGKILL attempt %d: exit %d\n", attempt, code);
         const Result r = run({"--resume", out, "--quiet"});
         ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
         expectSameAsStraight(out);
@@ -212,12 +205,13 @@ TEST_F(Resume, RefusalsSayWhyAndChangeNothing) {
     file.close();
 
     auto expectRefusal = [&](const QString &message) {
-        const auto before = clirun::folderContents(out);
+        const auto before = clirun::folderDigest(out, {".velloran-render.lock"});
         const Result r = run({"--resume", out, "--steps", "200", "--quiet"});
         EXPECT_EQ(r.exitCode, 2) << message.toStdString();
         EXPECT_TRUE(r.err.contains(message)) << r.err.toStdString();
         EXPECT_EQ(r.err.count('\n'), 1) << r.err.toStdString();
-        EXPECT_EQ(clirun::folderContents(out), before) << message.toStdString();
+        EXPECT_EQ(clirun::folderDigest(out, {".velloran-render.lock"}), before)
+            << message.toStdString();
     };
     auto replace = [](const QString &name, const QByteArray &bytes) {
         QFile f(name);
@@ -266,4 +260,36 @@ TEST_F(Resume, RefusalsSayWhyAndChangeNothing) {
     // After all that, the untouched run still resumes.
     replace(checkpoint, good);
     EXPECT_EQ(run({"--resume", out, "--steps", "150", "--quiet"}).exitCode, 0);
+}
+
+// The sound scheme and a keyframe blended in over the checkpoint's step: the
+// resumed run finds the same targets and the same solver.
+TEST_F(Resume, KeyframedSoundRunResumedInTheMiddleOfABlend) {
+    ASSERT_TRUE(clirun::disc(40, 5).save(path("second.png")));
+    auto keyframed = [&](const QString &out, int steps) {
+        QStringList arguments = Resume::arguments(out, steps);
+        arguments << "--scheme"
+                  << "sound"
+                  << "--keyframe" << QStringLiteral("20:%1:30").arg(path("second.png"));
+        return run(arguments);
+    };
+    Result r = keyframed(path("blend-straight"), 80);
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    r = keyframed(path("blend-resumed"), 35);
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    r = run({"--resume", path("blend-resumed"), "--steps", "80", "--quiet"});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+
+    const QStringList leaveOut = {"checkpoint.vlck", ".velloran-render.lock", "metrics.csv"};
+    EXPECT_EQ(clirun::folderDigest(path("blend-resumed"), leaveOut),
+              clirun::folderDigest(path("blend-straight"), leaveOut));
+    const QByteArray metrics = withoutSeconds(contents(path("blend-straight/metrics.csv")));
+    EXPECT_EQ(withoutSeconds(contents(path("blend-resumed/metrics.csv"))), metrics);
+    // Rows 1..20 were computed with the first target, the rest with the second;
+    // the sound scheme sub-cycles.
+    const QList<QByteArray> rows = metrics.trimmed().split('\n'); // the header, then step 0
+    ASSERT_EQ(rows.size(), 82);
+    EXPECT_TRUE(rows[1 + 20].endsWith(",0")) << rows[1 + 20].toStdString();
+    EXPECT_TRUE(rows[1 + 21].endsWith(",1")) << rows[1 + 21].toStdString();
+    EXPECT_GE(rows[1 + 50].split(',')[4].toInt(), 3) << rows[1 + 50].toStdString();
 }

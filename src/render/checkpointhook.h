@@ -1,0 +1,36 @@
+#pragma once
+
+// Checkpoints during a run: after every K-th step, after the step at which the
+// run was asked to stop, and after its last step (so that a finished run can
+// be extended). Each one pins the metrics rows written so far, so the metrics
+// are flushed first.
+
+#include "checkpointfile.h"
+#include "runloop.h"
+
+#include <QString>
+
+namespace velloran {
+
+class MetricsFile;
+class TargetSchedule;
+
+class CheckpointHook : public StepHook {
+public:
+    CheckpointHook(QString folder, CheckpointRun run, int every, int lastStep, MetricsFile &metrics,
+                   const RunLoop &loop, const TargetSchedule *schedule);
+
+    bool afterStep(const Solver &solver, const StepMetrics &metrics, const MetricsHistory &history,
+                   bool frameWritten, QString *error) override;
+
+private:
+    QString m_folder;
+    CheckpointRun m_run;
+    int m_every;
+    int m_lastStep;
+    MetricsFile &m_metrics;
+    const RunLoop &m_loop;
+    const TargetSchedule *m_schedule;
+};
+
+} // namespace velloran
