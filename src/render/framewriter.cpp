@@ -74,10 +74,10 @@ bool PngFrameWriter::isOwnOutput(const QString &name) const {
 }
 
 QStringList PngFrameWriter::summary(const QString &folder, int frames) const {
+    // One pass of arg(): a pattern's own "%04d" must not be taken for a marker.
     return {QStringLiteral("  frames:  %1/%2.png (%3%4)")
-                .arg(folder, m_names.placeholder())
-                .arg(frames)
-                .arg(m_alpha ? QStringLiteral(", RGBA") : QString())};
+                .arg(folder, m_names.placeholder(), QString::number(frames),
+                     m_alpha ? QStringLiteral(", RGBA") : QString())};
 }
 
 ExrFrameWriter::ExrFrameWriter(QString folder, FrameNamePattern names, SmokeColour colour)
@@ -104,8 +104,8 @@ bool ExrFrameWriter::isOwnOutput(const QString &name) const {
 }
 
 QStringList ExrFrameWriter::summary(const QString &folder, int frames) const {
-    return {
-        QStringLiteral("  frames:  %1/%2.exr (%3)").arg(folder, m_names.placeholder()).arg(frames)};
+    return {QStringLiteral("  frames:  %1/%2.exr (%3)")
+                .arg(folder, m_names.placeholder(), QString::number(frames))};
 }
 
 NpyFrameWriter::NpyFrameWriter(QString folder, FrameNamePattern names)
@@ -138,8 +138,7 @@ bool NpyFrameWriter::isOwnOutput(const QString &name) const {
 
 QStringList NpyFrameWriter::summary(const QString &folder, int frames) const {
     return {QStringLiteral("  fields:  %1/{density,u,v}_%2.npy (%3 each)")
-                .arg(folder, m_names.fieldPlaceholder())
-                .arg(frames)};
+                .arg(folder, m_names.fieldPlaceholder(), QString::number(frames))};
 }
 
 std::vector<std::unique_ptr<FrameWriter>> makeFrameWriters(const RenderJob &job,

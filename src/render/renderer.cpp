@@ -170,14 +170,11 @@ bool beginRunFiles(const RunFiles &files, const FrameNamePattern &names, const M
 
 QString plotTitle(const RenderJob &job, int side) {
     const SimParameters &p = job.parameters;
+    // One pass of arg(): a title (a file name) may itself hold "%1".
+    const auto number = [](double value) { return QString::number(value); };
     return QStringLiteral("%1    %2 x %2, vf %3, vd %4, vg %5, sigma %6, dt %7")
-        .arg(job.title)
-        .arg(side)
-        .arg(p.vf())
-        .arg(p.vd())
-        .arg(p.vg())
-        .arg(p.sigma())
-        .arg(p.dt());
+        .arg(job.title, QString::number(side), number(p.vf()), number(p.vd()), number(p.vg()),
+             number(p.sigma()), number(p.dt()));
 }
 
 std::vector<std::int64_t> keyframeSteps(const RenderJob &job) {
@@ -498,16 +495,14 @@ static int resumeMain(const RenderOptions &options) {
     if (job.steps < reached) {
         return messages.fail(QStringLiteral("cannot resume: the run in %1 is already at step %2; "
                                             "--steps %3 would go back")
-                                 .arg(quoted(options.resumeDir))
-                                 .arg(reached)
-                                 .arg(job.steps),
+                                 .arg(quoted(options.resumeDir), QString::number(reached),
+                                      QString::number(job.steps)),
                              kExitBadInput);
     }
     if (job.steps == reached) {
         messages.say(QStringLiteral("the run in %1 has already reached step %2; nothing to do "
                                     "(--steps N continues it to step N)")
-                         .arg(quoted(options.resumeDir))
-                         .arg(reached));
+                         .arg(quoted(options.resumeDir), QString::number(reached)));
         return kExitOk;
     }
     if (!runImagesUnchanged(checkpoint.run, &error)) {
