@@ -347,6 +347,7 @@ QByteArray encodeCheckpoint(const Checkpoint &checkpoint) {
         w.integer<std::int32_t>(checkpoint.step);
         w.integer<std::int32_t>(checkpoint.activeTarget);
         w.integer<std::int64_t>(checkpoint.frames);
+        w.u8(checkpoint.extraFrame);
     });
     for (const CheckpointGrid &grid : checkpoint.grids) {
         w.section("GRID", [&] { writeGrid(w, grid); });
@@ -426,6 +427,7 @@ CheckpointReadResult decodeCheckpoint(const QByteArray &bytes, Checkpoint *out) 
             result.step = r.integer<std::int32_t>();
             result.activeTarget = r.integer<std::int32_t>();
             result.frames = r.integer<std::int64_t>();
+            result.extraFrame = r.u8();
             if (result.step < 0 || result.activeTarget < 0 || result.frames < 0) {
                 r.fail();
             }

@@ -8,7 +8,8 @@
 //            u32 CRC-32 of the preceding 24 bytes
 //   sections tag (4 ASCII), u64 payload length, payload; in this order:
 //            "RUN " what defines the run and shapes its output
-//            "STEP" the step reached, the active target, the frames written
+//            "STEP" the step reached, the active target, the frames written,
+//                   whether this step's frame is off the run's schedule
 //            "GRID" (one per grid) name, rows, columns, the values as f64
 //            "HIST" the metrics history behind the plot and the summary
 //            "MCSV" length and CRC-32 of metrics.csv up to this step
@@ -76,7 +77,11 @@ struct Checkpoint {
     CheckpointRun run;
     std::int32_t step = 0;
     std::int32_t activeTarget = 0;
-    std::int64_t frames = 0; // frames written up to this step
+    std::int64_t frames = 0; // frames written up to this step, its own included
+    // A frame was written at this step although the run's schedule has none
+    // there (the step a signal stopped the run at, or the end of a run that
+    // may yet be extended): a run resumed beyond it removes that frame.
+    bool extraFrame = false;
     std::vector<CheckpointGrid> grids;
     MetricsHistory::State history;
     std::uint64_t metricsBytes = 0; // metrics.csv length at this step

@@ -35,10 +35,8 @@ bool CheckpointHook::afterStep(const Solver &solver, const StepMetrics &metrics,
     checkpoint.run.steps = m_lastStep;
     checkpoint.step = step;
     checkpoint.activeTarget = m_schedule ? m_schedule->activeIndex(step) : 0;
-    // A frame off the run's schedule (the step a signal stopped at, the end of
-    // a run that may yet be extended) is removed when the run is resumed.
-    const bool scheduled = step % m_loop.every() == 0;
-    checkpoint.frames = m_loop.frames() - (frameWritten && !scheduled ? 1 : 0);
+    checkpoint.frames = m_loop.frames();
+    checkpoint.extraFrame = frameWritten && step % m_loop.every() != 0;
     checkpoint.grids = captureSolverState(solver);
     checkpoint.history = history.state();
     checkpoint.metricsBytes = static_cast<std::uint64_t>(m_metrics.length());

@@ -315,15 +315,17 @@ bool prepareResume(const Checkpoint &checkpoint, int side, const OutputFolder &f
 }
 
 // The per-frame files of steps after the checkpoint are written again by the
-// resumed run; a frame at the checkpoint's own step that the run's schedule
-// does not have (the end of a shorter run, the step a signal stopped at) goes
-// too, so the folder ends as an uninterrupted run leaves it.
-int removeFramesAfter(OutputFolder &folder, const RenderJob &job, int step) {
-    const bool keepOwn = step % job.every == 0;
-    return folder.removeEarlierOutput([&](const QString &name) {
+// resumed run, and an extra frame at the checkpoint's own step goes too when
+// the run continues past it, so the folder ends as an uninterrupted run leaves
+// it. Returns whether the checkpoint's frame went.
+bool removeFramesAfter(OutputFolder &folder, const RenderJob &job, const Checkpoint &checkpoint) {
+    const int step = checkpoint.step;
+    const bool dropOwn = checkpoint.extraFrame && step < job.steps;
+    folder.removeEarlierOutput([&](const QString &name) {
         const std::optional<int> frame = frameFileStep(name, job.names);
-        return frame && (*frame > step || (*frame == step && !keepOwn));
+        return frame && (*frame > step || (*frame == step && dropOwn));
     });
+    return dropOwn;
 }
 
 // A resumed run's video starts with the frames before the checkpoint, read
@@ -335,7 +337,14 @@ void replayVideo(const RenderJob &job, int step, VideoEncoder &video, const Mess
                          .arg(step));
         return;
     }
+    std::vector<int> frames;
     for (int frame = 0; frame <= step; frame += job.every) {
+        frames.push_back(frame);
+    }
+    if (step == job.steps && step % job.every != 0) {
+        frames.push_back(step); // a finished run's last frame
+    }
+    for (const int frame : frames) {
         const QString path =
             QDir(job.outDir).filePath(job.names.frameName(frame, QStringLiteral("png")));
         const QImage image(path);
@@ -406,13 +415,17 @@ int runJob(const RenderJob &job, FILE *progressStream, FILE *summary, const QStr
     const auto writers = makeFrameWriters(job, job.outDir);
     MetricsFile metrics(folder.filePath(QStringLiteral("metrics.csv")));
     const RunFiles files{folder, metrics, writers};
+    int framesBefore = 0;
     if (resume) {
         if (!metrics.resume(static_cast<qint64>(resume->metricsBytes), resume->metricsCrc,
                             &error)) {
             return messages.fail(error, kExitOutputFailed);
         }
         folder.keep();
-        removeFramesAfter(folder, job, resume->step);
+        framesBefore = static_cast<int>(resume->frames);
+        if (removeFramesAfter(folder, job, *resume)) {
+            --framesBefore;
+        }
         if (video) {
             replayVideo(job, resume->step, *video, messages);
         }
@@ -428,8 +441,8 @@ int runJob(const RenderJob &job, FILE *progressStream, FILE *summary, const QStr
         loop.showVideoInColour(job.colour);
     }
     if (resume) {
-        loop.resumeAt(resume->step, MetricsHistory(resume->history),
-                      static_cast<int>(resume->frames), resume->history.latest.seconds);
+        loop.resumeAt(resume->step, MetricsHistory(resume->history), framesBefore,
+                      resume->history.latest.seconds);
         progress.startAt(resume->step);
     }
     std::unique_ptr<CheckpointHook> checkpoints;
@@ -500,10 +513,11 @@ static int resumeMain(const RenderOptions &options) {
                              kExitBadInput);
     }
     if (job.steps == reached) {
-        messages.say(QStringLiteral("the run in %1 has already reached step %2; nothing to do "
+        // Still finished again: a run killed after its last checkpoint may lack
+        // its plot, or hold metrics rows past it.
+        messages.say(QStringLiteral("the run in %1 has already reached step %2 "
                                     "(--steps N continues it to step N)")
                          .arg(quoted(options.resumeDir), QString::number(reached)));
-        return kExitOk;
     }
     if (!runImagesUnchanged(checkpoint.run, &error)) {
         return messages.fail(error, kExitBadInput);

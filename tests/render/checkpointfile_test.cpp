@@ -48,6 +48,7 @@ Checkpoint sample() {
     c.step = 300;
     c.activeTarget = 1;
     c.frames = 44;
+    c.extraFrame = true;
     const std::pair<const char *, std::pair<std::uint32_t, std::uint32_t>> shapes[] = {
         {"density", {5, 5}}, {"u", {5, 6}}, {"v", {6, 5}}};
     double value = -2.0;
@@ -133,6 +134,7 @@ TEST(CheckpointFile, RoundTripKeepsEveryBit) {
     EXPECT_EQ(back.step, 300);
     EXPECT_EQ(back.activeTarget, 1);
     EXPECT_EQ(back.frames, 44);
+    EXPECT_TRUE(back.extraFrame);
     ASSERT_EQ(back.grids.size(), 3u);
     for (const CheckpointGrid &grid : original.grids) {
         ASSERT_NE(back.grid(grid.name), nullptr);

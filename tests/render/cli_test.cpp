@@ -62,14 +62,7 @@ protected:
         const QStringList &arguments, const QString &message,
         const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment()) {
         const QString out = path("out-bad");
-        const Result r = run(QStringList{"--out", out} + arguments, QString(), environment);
-        EXPECT_EQ(r.exitCode, 2) << arguments.join(' ').toStdString() << "\n"
-                                 << r.err.toStdString();
-        EXPECT_TRUE(r.err.contains(message)) << r.err.toStdString();
-        EXPECT_EQ(r.err.count('\n'), 1) << r.err.toStdString();
-        EXPECT_TRUE(r.err.startsWith("velloran-render: "));
-        EXPECT_FALSE(QFileInfo::exists(out)) << arguments.join(' ').toStdString();
-        EXPECT_TRUE(r.out.isEmpty());
+        clirun::expectRefused(QStringList{"--out", out} + arguments, message, out, environment);
     }
 
     QTemporaryDir m_dir;
@@ -412,17 +405,7 @@ TEST_F(RenderCli, AFailedWriteStopsTheRunAndLeavesOnlyWholeFiles) {
 // The encoder's plumbing with a stand-in for ffmpeg that stores what it is fed.
 TEST_F(RenderCli, VideoFramesArePipedToFfmpeg) {
     const QString bin = path("bin");
-    ASSERT_TRUE(QDir().mkpath(bin));
-    QFile fake(bin + "/ffmpeg");
-    ASSERT_TRUE(fake.open(QIODevice::WriteOnly));
-    fake.write("#!/bin/sh\n"
-               "echo \"$@\" > \"$(dirname \"$0\")/args\"\n"
-               "for last; do :; done\n"
-               "cat > \"$last\"\n");
-    fake.close();
-    fake.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("PATH", bin + ":" + environment.value("PATH"));
+    const QProcessEnvironment environment = clirun::recordingFfmpeg(bin);
 
     // The video may go into the output folder the run creates.
     const QString video = path("ov/nested/movie.mp4");

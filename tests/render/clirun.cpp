@@ -3,6 +3,9 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+
+#include <gtest/gtest.h>
 
 namespace clirun {
 
@@ -24,6 +27,35 @@ Result run(const QStringList &arguments, const QString &workDir,
     result.out = QString::fromLocal8Bit(process.readAllStandardOutput());
     result.err = QString::fromLocal8Bit(process.readAllStandardError());
     return result;
+}
+
+void expectRefused(const QStringList &arguments, const QString &message, const QString &out,
+                   const QProcessEnvironment &environment) {
+    const Result r = run(arguments, QString(), environment);
+    const std::string said = arguments.join(QLatin1Char(' ')).toStdString();
+    EXPECT_EQ(r.exitCode, 2) << said << "\n" << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(message)) << said << "\n" << r.err.toStdString();
+    EXPECT_EQ(r.err.count(QLatin1Char('\n')), 1) << r.err.toStdString();
+    EXPECT_TRUE(r.err.startsWith(QStringLiteral("velloran-render: "))) << r.err.toStdString();
+    EXPECT_TRUE(r.out.isEmpty()) << r.out.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(out)) << said;
+}
+
+QProcessEnvironment recordingFfmpeg(const QString &bin) {
+    QDir().mkpath(bin);
+    QFile fake(bin + QStringLiteral("/ffmpeg"));
+    if (fake.open(QIODevice::WriteOnly)) {
+        fake.write("#!/bin/sh\n"
+                   "echo \"$@\" > \"$(dirname \"$0\")/args\"\n"
+                   "for last; do :; done\n"
+                   "cat > \"$last\"\n");
+        fake.close();
+    }
+    fake.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("PATH"),
+                       bin + QLatin1Char(':') + environment.value(QStringLiteral("PATH")));
+    return environment;
 }
 
 QImage filled(int width, int height, int grey) {

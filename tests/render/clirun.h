@@ -18,6 +18,18 @@ struct Result {
 Result run(const QStringList &arguments, const QString &workDir = QString(),
            const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment());
 
+// Bad input as a user meets it: exit 2, exactly one line on stderr (starting
+// with the program's name) that contains `message`, nothing on stdout, and no
+// folder `out` (which the arguments name with --out).
+void expectRefused(
+    const QStringList &arguments, const QString &message, const QString &out,
+    const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment());
+
+// A stand-in for ffmpeg in `bin` (created) that writes its arguments to
+// bin/args and what it is fed to its last argument; the environment puts it
+// first on the PATH.
+QProcessEnvironment recordingFfmpeg(const QString &bin);
+
 // A grey image of one value, and a white disc on black.
 QImage filled(int width, int height, int grey);
 QImage disc(int side, double radius);

@@ -44,13 +44,9 @@ protected:
             "--quiet"};
     }
 
-    void expectBadInput(const QStringList &arguments, const QString &message) {
+    void expectBadInput(const QStringList &extra, const QString &message) {
         const QString out = path("out-bad");
-        const Result r = run(basic(out) + arguments);
-        EXPECT_EQ(r.exitCode, 2) << arguments.join(' ').toStdString();
-        EXPECT_TRUE(r.err.contains(message)) << r.err.toStdString();
-        EXPECT_EQ(r.err.count('\n'), 1) << r.err.toStdString();
-        EXPECT_FALSE(QFileInfo::exists(out));
+        clirun::expectRefused(basic(out) + extra, message, out);
     }
 
     QTemporaryDir m_dir;
@@ -160,17 +156,7 @@ TEST_F(Compositing, BadOutputOptionsExitWithTwoAndLeaveNothing) {
 // With --alpha the video shows the coloured smoke over black.
 TEST_F(Compositing, VideoOfRgbaFramesIsColourOverBlack) {
     const QString bin = path("bin");
-    ASSERT_TRUE(QDir().mkpath(bin));
-    QFile fake(bin + "/ffmpeg");
-    ASSERT_TRUE(fake.open(QIODevice::WriteOnly));
-    fake.write("#!/bin/sh\n"
-               "echo \"$@\" > \"$(dirname \"$0\")/args\"\n"
-               "for last; do :; done\n"
-               "cat > \"$last\"\n");
-    fake.close();
-    fake.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("PATH", bin + ":" + environment.value("PATH"));
+    const QProcessEnvironment environment = clirun::recordingFfmpeg(bin);
 
     const QString video = path("movie.mp4");
     const Result r =

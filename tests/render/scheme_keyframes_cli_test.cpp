@@ -53,11 +53,7 @@ protected:
 
     void expectBadInput(const QStringList &extra, const QString &message) {
         const QString out = path("out-bad");
-        const Result r = run(basic(out) + extra);
-        EXPECT_EQ(r.exitCode, 2) << extra.join(' ').toStdString();
-        EXPECT_TRUE(r.err.contains(message)) << r.err.toStdString();
-        EXPECT_EQ(r.err.count('\n'), 1) << r.err.toStdString();
-        EXPECT_FALSE(QFileInfo::exists(out));
+        clirun::expectRefused(basic(out) + extra, message, out);
     }
 
     QTemporaryDir m_dir;
