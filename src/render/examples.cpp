@@ -3,13 +3,25 @@
 namespace velloran {
 
 const std::vector<Example> &bundledExamples() {
-    // Lengths sit near the lowest distance to the target: past it the smoke
-    // keeps concentrating into strokes denser than the target.
+    // The literal scheme's lengths sit near the lowest distance to the target:
+    // past it the smoke keeps concentrating into strokes denser than the
+    // target. The sound scheme's runs keep closing in; theirs show the shape
+    // settled.
     static const std::vector<Example> examples = {
         {QStringLiteral("blob-to-s"),
-         QStringLiteral("a soft blob of smoke gathers into the letter S"), 500, 10},
-        {QStringLiteral("ring-to-star"), QStringLiteral("a ring of smoke reshapes into a star"),
-         1500, 20},
+         QStringLiteral("a soft blob of smoke gathers into the letter S (literal scheme)"), 500,
+         10},
+        {QStringLiteral("ring-to-star"),
+         QStringLiteral("a ring of smoke reshapes into a star (literal scheme)"), 1500, 20},
+        {QStringLiteral("blob-to-s-sound"),
+         QStringLiteral("the blob into the S with the sound scheme"), 2000, 20},
+        {QStringLiteral("ring-to-star-sound"),
+         QStringLiteral("the ring into the star with the sound scheme"), 3000, 30},
+        {QStringLiteral("blob-to-word"),
+         QStringLiteral("the blob into the word SMOKE (sound scheme)"), 4000, 40},
+        {QStringLiteral("word-to-word"),
+         QStringLiteral("SMOKE, then FORMS, then a star: keyframed targets (sound scheme)"), 4500,
+         50},
     };
     return examples;
 }
