@@ -2,6 +2,7 @@
 
 #include "atomicfile.h"
 #include "exrframe.h"
+#include "framename.h"
 #include "framewriter.h"
 #include "metrics.h"
 
@@ -17,9 +18,10 @@ bool isExrName(const QString &path) {
 } // namespace
 
 QString exportFileName(const SimFrame &frame, bool exr) {
-    const auto step = static_cast<int>(
-        std::clamp<std::int64_t>(frame.step, 0, std::numeric_limits<int>::max()));
-    return velloran::stepFileName(QStringLiteral("frame"), step, exr ? "exr" : "png");
+    const auto step =
+        static_cast<int>(std::clamp<std::int64_t>(frame.step, 0, std::numeric_limits<int>::max()));
+    return velloran::FrameNamePattern().frameName(step, exr ? QStringLiteral("exr")
+                                                            : QStringLiteral("png"));
 }
 
 // The renderer's writers, each putting its file in place whole or not at all.

@@ -1,5 +1,6 @@
 #include "recorder.h"
 
+#include "framename.h"
 #include "framewriter.h"
 
 #include <pthread.h>
@@ -35,7 +36,7 @@ std::shared_ptr<Recorder> Recorder::start(const Settings &settings, const QStrin
     // The renderer's rule: its frames and plot give way; metrics.csv was
     // just started afresh.
     recorder->m_folder.keep();
-    const velloran::PngFrameWriter frames(settings.folder);
+    const velloran::PngFrameWriter frames(settings.folder, velloran::FrameNamePattern());
     recorder->m_folder.removeEarlierOutput([&frames](const QString &name) {
         return name == QLatin1String("convergence.png") || frames.isOwnOutput(name);
     });
@@ -214,7 +215,7 @@ bool Recorder::writeLines(const std::vector<velloran::StepMetrics> &lines, QStri
 
 bool Recorder::writeFrame(const PendingFrame &frame, QString *error) {
     const QString name =
-        velloran::stepFileName(QStringLiteral("frame"), static_cast<int>(frame.step), "png");
+        velloran::FrameNamePattern().frameName(static_cast<int>(frame.step), QStringLiteral("png"));
     if (!velloran::writePng(m_folder.filePath(name), velloran::densityImage(frame.density),
                             error)) {
         return false;
