@@ -144,6 +144,8 @@ protected:
         return process.exitCode();
     }
 
+    static void stopAndResume(int signal, const char *ready, int stopped);
+
     static QTemporaryDir *s_dir;
     static qint64 s_straightMilliseconds;
 };
@@ -196,16 +198,18 @@ TEST_F(Resume, ShorterRunExtendedEqualsStraightRun) {
     expectSameAsStraight(out);
 }
 
-TEST_F(Resume, SigtermAtARandomMomentThenResume) {
+// Three runs stopped by `signal` at random moments once `ready` exists, each
+// resumed: `stopped` is the status of a run the signal reached in time.
+void Resume::stopAndResume(int signal, const char *ready, int stopped) {
     const unsigned seed = testSeed();
     std::mt19937 random(seed);
     SCOPED_TRACE(testing::Message() << "seed " << seed);
     for (int attempt = 0; attempt < 3; ++attempt) {
-        const QString out = path(QStringLiteral("term%1").arg(attempt));
-        const int code = interruptedRun(out, SIGTERM, "metrics.csv", random);
-        ASSERT_TRUE(code == 143 || code == 0) << code;
-        std::fprintf(stderr, "SIGTERM attempt %d: exit %d\n", attempt, code);
-        if (code == 143) {
+        const QString out = path(QStringLiteral("stopped%1-%2").arg(signal).arg(attempt));
+        const int code = interruptedRun(out, signal, QString::fromLatin1(ready), random);
+        ASSERT_TRUE(code == stopped || code == 0) << code;
+        std::fprintf(stderr, "signal %d, attempt %d: exit %d\n", signal, attempt, code);
+        if (code == stopped) {
             EXPECT_TRUE(QFileInfo::exists(QDir(out).filePath("checkpoint.vlck")));
         }
         const Result r = run({"--resume", out, "--quiet"});
@@ -214,19 +218,14 @@ TEST_F(Resume, SigtermAtARandomMomentThenResume) {
     }
 }
 
+// SIGTERM: the step under way is finished, written and checkpointed.
+TEST_F(Resume, SigtermAtARandomMomentThenResume) {
+    stopAndResume(SIGTERM, "metrics.csv", 143);
+}
+
+// SIGKILL: whatever was under way is lost; the last checkpoint is whole.
 TEST_F(Resume, SigkillAtARandomMomentThenResumeFromTheLastCheckpoint) {
-    const unsigned seed = testSeed();
-    std::mt19937 random(seed);
-    SCOPED_TRACE(testing::Message() << "seed " << seed);
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        const QString out = path(QStringLiteral("kill%1").arg(attempt));
-        const int code = interruptedRun(out, SIGKILL, "checkpoint.vlck", random);
-        ASSERT_TRUE(code == -SIGKILL || code == 0) << code;
-        std::fprintf(stderr, "SIGKILL attempt %d: exit %d\n", attempt, code);
-        const Result r = run({"--resume", out, "--quiet"});
-        ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
-        expectSameAsStraight(out);
-    }
+    stopAndResume(SIGKILL, "checkpoint.vlck", -SIGKILL);
 }
 
 TEST_F(Resume, RefusalsSayWhyAndChangeNothing) {
