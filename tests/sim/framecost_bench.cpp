@@ -1,13 +1,15 @@
 // What the worker adds to each step, against the step itself, at 128 x 128 on
 // the bundled blob-to-s run (after 300 steps, smoke in motion): the copy of
 // the shown state fused with the finite check, the same copy without the
-// check, and the distance to the target (computed only for frames shown).
+// check, the distance to the target (computed only for frames shown), and the
+// renderer's metrics of a step (computed every step while recording).
 // Not a test: run by hand,
 //   build/tests/sim/framecost_bench --benchmark_repetitions=15
 //       --benchmark_report_aggregates_only=true     (one line)
 // The cost of the check is the difference of the two copies.
 
 #include "finitecopy.h"
+#include "metrics.h"
 #include "runsetup.h"
 #include "targetdistance.h"
 
@@ -80,10 +82,18 @@ void BM_Distance(benchmark::State &state) {
     }
 }
 
+void BM_Metrics(benchmark::State &state) {
+    Solver &solver = run();
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(velloran::measure(solver, 300, 0.0));
+    }
+}
+
 } // namespace
 
 BENCHMARK(BM_Step)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_CopyCheckingFinite)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_CopyOnly)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Distance)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Metrics)->Unit(benchmark::kMicrosecond);
 BENCHMARK_MAIN();
