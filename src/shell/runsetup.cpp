@@ -61,18 +61,26 @@ bool hasSmoke(const Grid &density) {
 
 QImage loadImage(const QString &path, bool *tooLarge, QString *reason) {
     *tooLarge = false;
+    QFile file;
+    QString why;
+    if (!openRegularFile(path, &file, &why)) {
+        if (reason) {
+            *reason = why;
+        }
+        return QImage();
+    }
+    return loadImageFrom(&file, tooLarge, reason);
+}
+
+QImage loadImageFrom(QIODevice *device, bool *tooLarge, QString *reason) {
+    *tooLarge = false;
     const auto fail = [reason](const QString &why) {
         if (reason) {
             *reason = why;
         }
         return QImage();
     };
-    QFile file;
-    QString why;
-    if (!openRegularFile(path, &file, &why)) {
-        return fail(why);
-    }
-    QImageReader reader(&file);
+    QImageReader reader(device);
     reader.setDecideFormatFromContent(true);
     // Most formats announce their size in the header: refuse before decoding.
     const QSize announced = reader.size();

@@ -9,6 +9,7 @@
 #include "grid.h"
 #include "solver.h"
 
+#include <QIODevice>
 #include <QImage>
 #include <QSize>
 #include <QString>
@@ -45,6 +46,9 @@ QString runSetupMessage(RunSetupError error);
 // result is null, *reason (if given) says why in a few words ("No such file or
 // directory", "not a regular file", "Unsupported image format").
 QImage loadImage(const QString &path, bool *tooLarge, QString *reason = nullptr);
+
+// The same from an open device (the decoding half of loadImage).
+QImage loadImageFrom(QIODevice *device, bool *tooLarge, QString *reason = nullptr);
 
 // Density of one pixel: its blue component / 255 (red, green and alpha ignored).
 inline double pixelDensity(QRgb pixel) {
