@@ -11,6 +11,8 @@ packages=(
   libopenexr-dev zlib1g-dev openimageio-tools
   xvfb xauth
   python3-dev pybind11-dev python3-numpy python3-pytest
+  clang libclang-rt-14-dev
+  g++-aarch64-linux-gnu qemu-user googletest
 )
 
 missing=()

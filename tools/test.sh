@@ -4,9 +4,14 @@
 #   1. the core tests under AddressSanitizer + UndefinedBehaviorSanitizer
 #      (core-only build, no Qt);
 #   2. the threaded tests (ctest label "tsan") under ThreadSanitizer;
-#   3. the full Release build with every test, GUI tests under Xvfb.
+#   3. the core built by Clang in Debug, with its tests: the exactness tests,
+#      the recorded fingerprints and the check for fused multiply-adds;
+#   4. the core cross-built for AArch64 (no x86 vector flavours), its tests
+#      run under qemu-user: the same bits as on x86-64;
+#   5. the fuzz targets (Clang, libFuzzer), each for FUZZ_SECONDS (30);
+#   6. the full Release build with every test, GUI tests under Xvfb.
 #
-# Build trees live in build/test-*; pass --quick to run step 3 alone.
+# Build trees live in build/test-*; pass --quick to run step 6 alone.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -48,6 +53,26 @@ if [ "$quick" -eq 0 ]; then
   configure_and_build build/test-tsan -DVELLORAN_BENCH=OFF -DVELLORAN_SANITIZE=thread
   (cd build/test-tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
     ctest --output-on-failure -L tsan --no-tests=ignore)
+
+  echo "== core built by Clang in Debug"
+  configure_and_build build/test-clang-debug -DCMAKE_BUILD_TYPE=Debug \
+    -DCMAKE_CXX_COMPILER=clang++ -DVELLORAN_CORE_ONLY=ON -DVELLORAN_BENCH=OFF
+  (cd build/test-clang-debug && ctest --output-on-failure -j"$jobs")
+
+  echo "== core cross-built for AArch64, tests under qemu-user"
+  configure_and_build build/test-aarch64 \
+    -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-aarch64-linux-gnu.cmake \
+    -DVELLORAN_CORE_ONLY=ON -DVELLORAN_BENCH=OFF -DVELLORAN_GTEST_FROM_SOURCE=ON
+  # The one death test that re-executes its own binary needs the kernel to
+  # run AArch64 programs directly, which qemu-user alone does not give.
+  (cd build/test-aarch64 && ctest --output-on-failure -j"$jobs" -E FastBlurDeathTest)
+
+  echo "== fuzz targets, ${FUZZ_SECONDS:-30} s each"
+  fuzzers=(config_reader render_options image_setup checkpoint_reader)
+  cmake -S . -B build/test-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+    -DVELLORAN_SANITIZE=fuzzer -DVELLORAN_BENCH=OFF "${launcher[@]}" >/dev/null
+  cmake --build build/test-fuzz -j"$jobs" --target "${fuzzers[@]/#/fuzz_}"
+  tools/fuzz.sh build/test-fuzz "${FUZZ_SECONDS:-30}" "${fuzzers[@]}"
 fi
 
 echo "== full build, all tests"
