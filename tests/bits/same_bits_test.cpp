@@ -68,10 +68,12 @@ struct RecordedRun {
     double vf, vd, vg, sigma, dt;
     int steps;
     std::uint64_t expected;
+    velloran::Scheme scheme = velloran::Scheme::Literal;
 };
 
 std::uint64_t runFingerprint(const RecordedRun &run, SimdLevel level, int threads) {
     Solver solver(shape(run.n, disc), shape(run.n, letterL));
+    solver.setScheme(run.scheme);
     solver.setSimdLevel(level);
     solver.setThreadCount(threads);
     solver.setParallelSide(1); // share every step, whatever the size
@@ -99,12 +101,13 @@ std::string hex(std::uint64_t value) {
 } // namespace
 
 // Sizes that fill whole vectors and sizes that leave remainders; a wide and a
-// narrow blur; gathering off and on.
+// narrow blur; gathering off and on; both schemes.
 TEST(SameBits, WholeRunsMatchTheRecordedFingerprints) {
     const std::vector<RecordedRun> runs = {
         {64, 1.0, 3.0, 0.0, 1.0, 0.001, 60, 0x3049f073f22c418fu},
         {37, 0.5, 5.0, 0.0, 2.2, 0.001, 60, 0x79320c8b1eda3f52u},
         {50, 40.0, 10.0, 0.0001, 0.7, 0.0001, 60, 0x6103344e4580a23fu},
+        {37, 1.0, 3.0, 0.0001, 1.0, 0.001, 60, 0x92acb20c25597a42u, velloran::Scheme::Sound},
     };
     std::vector<SimdLevel> levels;
     for (const SimdLevel level : {SimdLevel::Baseline, SimdLevel::Avx2, SimdLevel::Avx512}) {
@@ -118,7 +121,8 @@ TEST(SameBits, WholeRunsMatchTheRecordedFingerprints) {
                 const std::uint64_t actual = runFingerprint(run, level, threads);
                 EXPECT_EQ(hex(actual), hex(run.expected))
                     << "N = " << run.n << ", sigma " << run.sigma << ", "
-                    << velloran::simdLevelName(level) << ", " << threads << " thread(s)";
+                    << velloran::schemeName(run.scheme) << ", " << velloran::simdLevelName(level)
+                    << ", " << threads << " thread(s)";
             }
         }
     }

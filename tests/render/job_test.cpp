@@ -39,6 +39,60 @@ void expectSameSolver(const Solver &a, const Solver &b) {
     EXPECT_EQ(a.m_blur->kernel(), b.m_blur->kernel());
 }
 
+// A freshly started desktop window loading `config`: each value the file has
+// goes through its spin box (a missing one keeps the box's start), the images
+// through the shared set-up, and the solver is built in the simulation
+// thread's order. Null, with a failure recorded, if the file or images fail.
+std::unique_ptr<Solver> desktopSolver(const QString &config, bool reverse, SimParameters *values) {
+    const ConfigReadResult read = readConfigurationFile(config);
+    EXPECT_EQ(read.status, ConfigStatus::Parsed);
+    for (std::size_t k = 0; k < kParameterCount; ++k) {
+        QDoubleSpinBox box;
+        box.setDecimals(kParameterRanges[k].decimals);
+        box.setMinimum(kParameterRanges[k].minimum);
+        box.setMaximum(kParameterRanges[k].maximum);
+        if (read.configuration.values[k]) {
+            box.setValue(*read.configuration.values[k]);
+        }
+        (*values)[k] = box.value();
+    }
+    RunDensities densities;
+    if (!read.configuration.source || !read.configuration.target ||
+        prepareRun(*read.configuration.source, *read.configuration.target, reverse, &densities) !=
+            RunSetupError::None) {
+        ADD_FAILURE() << "the desktop run of " << config.toStdString() << " cannot start";
+        return nullptr;
+    }
+    auto solver = std::make_unique<Solver>(densities.srcDensity, densities.tgtDensity);
+    solver->m_vf = values->vf();
+    solver->m_vd = values->vd();
+    solver->m_vg = values->vg();
+    solver->setSigma(values->sigma());
+    solver->setTimeStep(values->dt());
+    return solver;
+}
+
+// The renderer's solver for the same file, and the desktop's: equal before
+// and after a few steps.
+void expectSameRunAsTheDesktop(const RenderJob &job, const QString &config) {
+    RunDensities rendered;
+    ASSERT_EQ(prepareRun(job.sourcePath, job.targetPath, job.reverse, &rendered),
+              RunSetupError::None);
+    auto a = makeSolver(rendered.srcDensity, rendered.tgtDensity, job.parameters);
+    SimParameters window;
+    auto b = desktopSolver(config, job.reverse, &window);
+    ASSERT_TRUE(b);
+    for (std::size_t k = 0; k < kParameterCount; ++k) {
+        EXPECT_EQ(job.parameters[k], window[k]) << kParameterRanges[k].key;
+    }
+    expectSameSolver(*a, *b);
+    for (int step = 0; step < 3; ++step) {
+        a->step();
+        b->step();
+    }
+    expectSameSolver(*a, *b);
+}
+
 } // namespace
 
 TEST(RenderJob, ExamplesResolveToBundledImagesAndParameters) {
@@ -150,40 +204,7 @@ TEST(RenderJob, BuildsTheSameSolverAsTheDesktopProgram) {
         QStringList notes;
         QString error;
         ASSERT_TRUE(resolveJob(options, &job, &notes, &error));
-        RunDensities rendered;
-        ASSERT_EQ(prepareRun(job.sourcePath, job.targetPath, job.reverse, &rendered),
-                  RunSetupError::None);
-        auto a = makeSolver(rendered.srcDensity, rendered.tgtDensity, job.parameters);
-
-        // Desktop: spin boxes, then the thread's construction order.
-        const ConfigReadResult read = readConfigurationFile(config);
-        ASSERT_EQ(read.status, ConfigStatus::Parsed);
-        double values[kParameterCount];
-        for (std::size_t k = 0; k < kParameterCount; ++k) {
-            QDoubleSpinBox box;
-            box.setDecimals(kParameterRanges[k].decimals);
-            box.setMinimum(kParameterRanges[k].minimum);
-            box.setMaximum(kParameterRanges[k].maximum);
-            box.setValue(*read.configuration.values[k]);
-            values[k] = box.value();
-        }
-        RunDensities desktop;
-        ASSERT_EQ(
-            prepareRun(*read.configuration.source, *read.configuration.target, reverse, &desktop),
-            RunSetupError::None);
-        Solver b(desktop.srcDensity, desktop.tgtDensity);
-        b.m_vf = values[0];
-        b.m_vd = values[1];
-        b.m_vg = values[2];
-        b.setSigma(values[3]);
-        b.setTimeStep(values[4]);
-
-        expectSameSolver(*a, b);
-        for (int step = 0; step < 3; ++step) {
-            a->step();
-            b.step();
-        }
-        expectSameSolver(*a, b);
+        expectSameRunAsTheDesktop(job, config);
     }
 }
 
@@ -234,35 +255,6 @@ TEST(RenderJob, AMissingParameterTakesTheFreshWindowsValue) {
                                 .arg(key, config)
                                 .arg(parameterStartValue(missing)));
 
-        // A freshly started window: spin boxes at their start, set from the file.
-        const ConfigReadResult read = readConfigurationFile(config);
-        ASSERT_EQ(read.status, ConfigStatus::Parsed);
-        double window[kParameterCount];
-        for (std::size_t k = 0; k < kParameterCount; ++k) {
-            QDoubleSpinBox box;
-            box.setDecimals(kParameterRanges[k].decimals);
-            box.setMinimum(kParameterRanges[k].minimum);
-            box.setMaximum(kParameterRanges[k].maximum);
-            if (read.configuration.values[k]) {
-                box.setValue(clampParameter(k, *read.configuration.values[k]));
-            }
-            window[k] = box.value();
-            EXPECT_EQ(job.parameters[k], window[k]) << key.data() << " missing, parameter " << k;
-        }
-        RunDensities densities;
-        ASSERT_EQ(prepareRun(job.sourcePath, job.targetPath, false, &densities),
-                  RunSetupError::None);
-        auto rendered = makeSolver(densities.srcDensity, densities.tgtDensity, job.parameters);
-        Solver desktop(densities.srcDensity, densities.tgtDensity);
-        desktop.m_vf = window[kVf];
-        desktop.m_vd = window[kVd];
-        desktop.m_vg = window[kVg];
-        desktop.setSigma(window[kSigma]);
-        desktop.setTimeStep(window[kDt]);
-        for (int step = 0; step < 3; ++step) {
-            rendered->step();
-            desktop.step();
-        }
-        expectSameSolver(*rendered, desktop);
+        expectSameRunAsTheDesktop(job, config);
     }
 }
