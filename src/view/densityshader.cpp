@@ -20,8 +20,10 @@ void main() {
 }
 )";
 
-// Texel (a, b) holds the grey level of grid corner (a + 1, b + 1); cell (c, r)
-// counted from 0 has the corners (c, r), (c + 1, r), (c + 1, r + 1), (c, r + 1).
+// Texel (c, r) holds the grey levels of the four corners of cell (c, r),
+// counted from 0: lower left, lower right, upper right, upper left in r, g, b,
+// a. One fetch per fragment instead of four: the software renderer's cost is
+// in its texel fetches.
 const char *const kFragmentShader = R"(#version 130
 in vec2 position;
 uniform sampler2D corners;
@@ -31,13 +33,10 @@ void main() {
     vec2 at = position * cells.x;
     ivec2 cell = clamp(ivec2(floor(at)), ivec2(0), ivec2(cells) - 1);
     vec2 f = at - vec2(cell);
-    float lowerLeft = texelFetch(corners, cell, 0).r;
-    float lowerRight = texelFetch(corners, cell + ivec2(1, 0), 0).r;
-    float upperRight = texelFetch(corners, cell + ivec2(1, 1), 0).r;
-    float upperLeft = texelFetch(corners, cell + ivec2(0, 1), 0).r;
+    vec4 c = texelFetch(corners, cell, 0);
     float grey = f.x >= f.y
-        ? lowerLeft + f.x * (lowerRight - lowerLeft) + f.y * (upperRight - lowerRight)
-        : lowerLeft + f.y * (upperLeft - lowerLeft) + f.x * (upperRight - upperLeft);
+        ? c.r + f.x * (c.g - c.r) + f.y * (c.b - c.g)
+        : c.r + f.y * (c.a - c.r) + f.x * (c.b - c.a);
     colour = vec4(grey, grey, grey, 1.0);
 }
 )";
@@ -86,25 +85,36 @@ void DensityShader::upload(const Grid &density) {
         m_cornerColumns = m_cornerRows = 0;
         return;
     }
-    // Corners (1, 1) .. (cols - 1, rows - 1): column 0 and row 0 are never shown.
-    const int columns = static_cast<int>(cols - 1);
-    const int cornerRows = static_cast<int>(rows - 1);
-    m_corners.resize(static_cast<std::size_t>(columns) * static_cast<std::size_t>(cornerRows));
+    // Corners (1, 1) .. (cols - 1, rows - 1): column 0 and row 0 are never
+    // shown. Cell (c, r) has the corners (c + 1, r + 1) .. (c + 2, r + 2).
+    const std::uint32_t cellColumns = cols - 2;
+    const std::uint32_t cellRows = rows - 2;
+    m_levels.resize(static_cast<std::size_t>(cols) * rows);
+    for (std::size_t k = 0; k < m_levels.size(); ++k) {
+        m_levels[k] = static_cast<float>(GLView::greyLevel(density.data()[k]));
+    }
+    m_corners.resize(static_cast<std::size_t>(cellColumns) * cellRows * 4);
     float *out = m_corners.data();
-    for (std::uint32_t b = 1; b < rows; ++b) {
-        const double *row = density.data() + static_cast<std::size_t>(b) * cols;
-        for (std::uint32_t a = 1; a < cols; ++a) {
-            *out++ = static_cast<float>(GLView::greyLevel(row[a]));
+    for (std::uint32_t r = 0; r < cellRows; ++r) {
+        const float *lower = m_levels.data() + static_cast<std::size_t>(r + 1) * cols + 1;
+        const float *upper = lower + cols;
+        for (std::uint32_t c = 0; c < cellColumns; ++c) {
+            *out++ = lower[c];
+            *out++ = lower[c + 1];
+            *out++ = upper[c + 1];
+            *out++ = upper[c];
         }
     }
+    const int columns = static_cast<int>(cellColumns + 1);
+    const int cornerRows = static_cast<int>(cellRows + 1);
     glBindTexture(GL_TEXTURE_2D, m_texture);
     glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
     if (columns == m_cornerColumns && cornerRows == m_cornerRows) {
-        glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, columns, cornerRows, GL_RED, GL_FLOAT,
+        glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, columns - 1, cornerRows - 1, GL_RGBA, GL_FLOAT,
                         m_corners.data());
     } else {
-        glTexImage2D(GL_TEXTURE_2D, 0, GL_R32F, columns, cornerRows, 0, GL_RED, GL_FLOAT,
-                     m_corners.data());
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA32F, columns - 1, cornerRows - 1, 0, GL_RGBA,
+                     GL_FLOAT, m_corners.data());
         m_cornerColumns = columns;
         m_cornerRows = cornerRows;
     }

@@ -43,7 +43,8 @@ public:
 private:
     std::unique_ptr<QOpenGLShaderProgram> m_program;
     unsigned m_texture = 0;
-    std::vector<float> m_corners; // upload scratch
-    int m_cornerColumns = 0;      // texture size; 0: nothing to draw
+    std::vector<float> m_levels;  // upload scratch: grey level of every grid cell
+    std::vector<float> m_corners; // upload scratch: four corners per cell
+    int m_cornerColumns = 0;      // corners along x (cells + 1); 0: nothing to draw
     int m_cornerRows = 0;
 };

@@ -37,9 +37,14 @@ Outcome runFor(const velloran::RunDensities &run, double seconds,
                std::shared_ptr<Recorder> recorder) {
     SimThread thread(nullptr, run.srcDensity, run.tgtDensity, 0.5, 5, 0, 2.2, 0.001);
     Outcome outcome;
+    // Connected before the run: a writer that fails early (a full disk) has
+    // finished long before the run does.
+    bool done = false;
     if (recorder) {
         QObject::connect(recorder.get(), &Recorder::failed, recorder.get(),
                          [&outcome](const QString &error) { outcome.failure = error; });
+        QObject::connect(recorder.get(), &Recorder::finished, recorder.get(),
+                         [&done] { done = true; });
         thread.setStepObserver(recorder);
     }
     QElapsedTimer clock;
@@ -55,9 +60,6 @@ Outcome runFor(const velloran::RunDensities &run, double seconds,
     thread.takeNewestFrame(&last);
     outcome.rate = last.step / elapsed;
     if (recorder) {
-        bool done = false;
-        QObject::connect(recorder.get(), &Recorder::finished, recorder.get(),
-                         [&done] { done = true; });
         QElapsedTimer drain;
         drain.start();
         while (!done) {
