@@ -3,6 +3,7 @@
 #include "errors.h"
 #include "runsetup.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -103,6 +104,14 @@ Grid densityGrid(py::handle object, const char *name) {
     return copyToGrid(array, 0);
 }
 
+void requireSmoke(const Grid &grid, const std::string &name) {
+    const double *values = grid.data();
+    const std::size_t count = static_cast<std::size_t>(grid.NumRows()) * grid.NumCols();
+    if (std::all_of(values, values + count, [](double value) { return value == 0.0; })) {
+        throw InputError(name + " holds no smoke: every value is 0");
+    }
+}
+
 std::vector<Keyframe> keyframeList(py::handle sequence, std::uint32_t n) {
     if (!py::isinstance<py::sequence>(sequence) || py::isinstance<py::str>(sequence)) {
         throw InputError("keyframes must be a list of (step, target) or (step, target, blend)");
@@ -133,6 +142,7 @@ std::vector<Keyframe> keyframeList(py::handle sequence, std::uint32_t n) {
                              " like the source, not " + std::to_string(keyframe.target.NumCols()) +
                              " a side");
         }
+        requireSmoke(keyframe.target, name);
         if (py::len(item) == 3) {
             keyframe.blend = wholeNumber(fields[2], "a keyframe blend");
             if (keyframe.blend < 0) {

@@ -11,6 +11,8 @@
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
+#include <string>
+
 namespace velloran::binding {
 
 // An N x N grid from anything NumPy turns into a 2-D array of real numbers
@@ -21,9 +23,15 @@ namespace velloran::binding {
 // in the messages.
 Grid densityGrid(pybind11::handle array, const char *name);
 
+// Refused with InputError when every value of `grid` is 0: like the run
+// set-up refuses a black image, since the solver would scale a run, or a
+// target, to nothing.
+void requireSmoke(const Grid &grid, const std::string &name);
+
 // Further targets given as a sequence of (step, target) or (step, target,
 // blend) items: steps whole numbers above 0 and increasing, blends whole
-// numbers not below 0, targets N x N densities as densityGrid takes them.
+// numbers not below 0, targets N x N densities with smoke, as densityGrid
+// takes them.
 // Anything else is refused with InputError.
 std::vector<Keyframe> keyframeList(pybind11::handle sequence, std::uint32_t n);
 

@@ -223,16 +223,8 @@ row 0 at the bottom of the picture. See help(velloran.Run).)doc";
                                       std::to_string(n) + " and " +
                                       std::to_string(inputs.target.NumCols()) + " a side");
                  }
-                 // As the run set-up refuses black images: the solver would scale
-                 // the run to nothing.
-                 for (const auto &[grid, name] :
-                      {std::pair{&inputs.source, "source"}, std::pair{&inputs.target, "target"}}) {
-                     const double *values = grid->data();
-                     if (std::all_of(values, values + std::size_t{n} * n,
-                                     [](double value) { return value == 0.0; })) {
-                         throw InputError(std::string(name) + " holds no smoke: every value is 0");
-                     }
-                 }
+                 requireSmoke(inputs.source, "source");
+                 requireSmoke(inputs.target, "target");
                  if (!keyframes.is_none()) {
                      inputs.keyframes = keyframeList(keyframes, n);
                  }
@@ -309,6 +301,7 @@ row 0 at the bottom of the picture. See help(velloran.Run).)doc";
                                      std::to_string(run.side()) + " like the run, not " +
                                      std::to_string(grid.NumCols()) + " a side");
                 }
+                requireSmoke(grid, "target");
                 run.setTarget(grid);
             },
             "target"_a,

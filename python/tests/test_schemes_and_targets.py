@@ -130,6 +130,7 @@ def test_keyframes_from_a_configuration(tmp_path):
     ([(10, disc(8), 2.5)], "whole number"),
     ([(10, disc(16))], "8 x 8 like the source"),
     ([(10, -disc(8))], "negative value"),
+    ([(10, np.zeros((8, 8)))], "at step 10 holds no smoke"),
 ])
 def test_bad_keyframes(keyframes, message):
     with pytest.raises(ValueError, match=message):
@@ -144,6 +145,8 @@ def test_bad_targets_by_hand(small_run):
     before = small_run.target.copy()
     with pytest.raises(ValueError, match="negative"):
         small_run.set_target(-disc(32))
+    with pytest.raises(ValueError, match="target holds no smoke"):
+        small_run.set_target(np.zeros((32, 32)))
     assert same_bits(small_run.target, before)  # a refused target changes nothing
 
 

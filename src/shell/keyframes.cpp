@@ -4,6 +4,8 @@
 
 #include <QCoreApplication>
 
+#include <algorithm>
+
 namespace velloran {
 
 bool loadKeyframeTargets(const std::vector<KeyframeEntry> &entries, QSize targetSize, int n,
@@ -45,6 +47,19 @@ bool loadKeyframeTargets(const std::vector<KeyframeEntry> &entries, QSize target
         keyframe.step = entry.step;
         keyframe.blend = entry.blend;
         keyframe.target = densityFromImage(image, n, n);
+        // Like the first target: a target without smoke would scale to
+        // nothing, and the run would chase an empty picture.
+        const double *cell = keyframe.target.data();
+        const std::size_t cells =
+            static_cast<std::size_t>(keyframe.target.NumRows()) * keyframe.target.NumCols();
+        if (std::none_of(cell, cell + cells, [](double value) { return value > 0.0; })) {
+            *error = QCoreApplication::translate(
+                         "MainWindow", "The keyframe image %1 (step %2) has no smoke: its "
+                                       "blue channel is zero in the part a run uses.")
+                         .arg(entry.image)
+                         .arg(entry.step);
+            return false;
+        }
         keyframes.push_back(std::move(keyframe));
     }
     *out = std::move(keyframes);

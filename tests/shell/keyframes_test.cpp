@@ -98,12 +98,14 @@ TEST(SchemeAndKeyframes, Refusals) {
 }
 
 // Images become densities like the first target's; a missing image, a
-// different size, or a corrupt file is refused with the keyframe named.
+// different size, a corrupt file or one without smoke is refused with the
+// keyframe named.
 TEST(SchemeAndKeyframes, ImagesBecomeTargetsOrAreRefused) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString good = saveImage(dir, "good.png", 8, 51);
     const QString small = saveImage(dir, "small.png", 6, 51);
+    const QString black = saveImage(dir, "black.png", 8, 0);
     const QString bad = dir.filePath("bad.png");
     {
         QFile file(bad);
@@ -129,6 +131,7 @@ TEST(SchemeAndKeyframes, ImagesBecomeTargetsOrAreRefused) {
         {dir.filePath("missing.png"), "Could not load the keyframe image"},
         {bad, "Could not load the keyframe image"},
         {small, "is 6 x 6 pixels; the target image is 8 x 8"},
+        {black, "has no smoke"},
     };
     for (const auto &r : refusals) {
         std::vector<Keyframe> untouched(2);
