@@ -128,6 +128,9 @@ void Solver::setSimdLevel(velloran::SimdLevel level) {
     }
     m_simd = level;
     m_blur->setSimdLevel(level);
+    if (m_gatherBlur) {
+        m_gatherBlur->setSimdLevel(level);
+    }
     if (m_poisson) {
         m_poisson->setSimdLevel(level);
     }
@@ -196,6 +199,7 @@ void Solver::equaliseMass() {
 
 void Solver::setSigma(double sigma) {
     m_blur->setSigma(sigma);
+    m_sigma = sigma;
     computeTargetFields();
 }
 
@@ -206,6 +210,7 @@ void Solver::computeTargetFields() {
     // Once per run, or per keyframe, usually outside a step: no pool.
     m_blur->setWorkers(nullptr);
     m_blur->apply(*m_target, *m_blurTarget);
+    m_gatherWeightStale = true;
 
     const Grid &b = *m_blurTarget;
     Grid &driveU = *m_driveU;

@@ -179,6 +179,7 @@ private:
     void computeTargetFields();
     void markUnstable();
     void allocateSoundScratch();
+    const Grid &gatherWeight();
     void gatherCoefficients();
     void gatherImplicit();
     void gatherExplicit();
@@ -217,4 +218,10 @@ private:
     std::vector<double> m_soundRows;   // per thread: three rows of N + 3 fluxes
     std::vector<double> m_lineScratch; // per thread: the implicit gathering's line arrays
     std::vector<velloran::kernels::Extent> m_extents; // per thread
+    // The gathering's weight (gatherweight.h), made from the target when a
+    // sound step first needs it after the target or sigma changed.
+    double m_sigma = 0.0;
+    std::unique_ptr<BlurFilter> m_gatherBlur;
+    std::unique_ptr<Grid> m_gatherWeight;
+    bool m_gatherWeightStale = true;
 };

@@ -8,6 +8,7 @@
 
 #include "solver.h"
 
+#include "gatherweight.h"
 #include "neumannpoisson.h"
 #include "solverrows.h"
 #include "soundkernels.h"
@@ -292,12 +293,35 @@ void Solver::gatherSmokeSound() {
     }
 }
 
+// The target blurred as wide as gatherweight.h says, made when first needed
+// after the target or sigma changed; the run's own blur when that is as wide.
+const Grid &Solver::gatherWeight() {
+    const std::uint32_t n = interiorSideOf(*m_target);
+    const double sigma = velloran::gatherWeightSigma(n, m_sigma);
+    if (sigma == m_sigma) {
+        return *m_blurTarget;
+    }
+    if (m_gatherWeightStale) {
+        if (!m_gatherBlur) {
+            m_gatherBlur = std::make_unique<BlurFilter>();
+            m_gatherBlur->setSimdLevel(m_simd);
+            m_gatherWeight = std::make_unique<Grid>(n + 2, n + 2);
+        }
+        m_gatherBlur->setSigma(sigma);
+        m_gatherBlur->setWorkers(nullptr);
+        m_gatherBlur->apply(*m_target, *m_gatherWeight);
+        velloran::matchBlurScale(*m_gatherWeight, m_blur->kernel(), m_gatherBlur->kernel());
+        m_gatherWeightStale = false;
+    }
+    return *m_gatherWeight;
+}
+
 // Per face: w = coef (D_L - D_R) and the rate a = vg b_f / h^2 of the
-// explicit sub-step rule, b_f the mean blurred target on the face; and D.
+// explicit sub-step rule, b_f the mean gathering weight on the face; and D.
 void Solver::gatherCoefficients() {
     Grid &rho = *m_density;
     const Grid &target = *m_target;
-    const Grid &blurTarget = *m_blurTarget;
+    const Grid &blurTarget = gatherWeight();
     Grid &diff = *m_densityDiff;
     Grid &coefX = *m_gatherCoefX;
     Grid &coefY = *m_gatherCoefY;
@@ -311,7 +335,7 @@ void Solver::gatherCoefficients() {
     const double vg = m_vg;
 
     // Per face: w = coef (D_L - D_R) and the rate a = vg b_f / h^2 of the
-    // sub-step rule, b_f the mean blurred target on the face; and D itself.
+    // sub-step rule, b_f the mean gathering weight on the face; and D itself.
     forSimpleRows(1, rows + 1, [&](int begin, int end, int) {
         for (auto j = static_cast<std::uint32_t>(begin); j < static_cast<std::uint32_t>(end); ++j) {
             const double *b = rowPointer(blurTarget, j);

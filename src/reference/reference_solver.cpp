@@ -97,6 +97,7 @@ void ReferenceSolver::equaliseMass() {
 
 void ReferenceSolver::setSigma(double sigma) {
     m_blur->setSigma(sigma);
+    m_sigma = sigma;
     computeTargetFields();
 }
 

@@ -153,4 +153,5 @@ private:
     std::unique_ptr<Grid> m_gatherRateY;
     std::unique_ptr<velloran::ReferenceNeumannPoisson> m_poisson;
     std::vector<double> m_poissonRhs;
+    double m_sigma = 0.0; // the run's blur width, for the gathering weight
 };

@@ -5,6 +5,7 @@
 
 #include "reference_solver.h"
 
+#include "gatherweight.h"
 #include "reference_poisson.h"
 
 #include <algorithm>
@@ -272,7 +273,18 @@ void ReferenceSolver::advectDensitySound() {
 void ReferenceSolver::gatherSmokeSound() {
     Grid &rho = *m_density;
     const Grid &target = *m_target;
-    const Grid &blurTarget = *m_blurTarget;
+    // The weight: the target blurred at least gatherWeightSigma wide, scaled
+    // to the run's blur; made afresh every time.
+    const std::uint32_t side = interiorSideOf(rho);
+    const double weightSigma = velloran::gatherWeightSigma(side, m_sigma);
+    Grid wideBlur = *m_blurTarget;
+    if (weightSigma != m_sigma) {
+        ReferenceBlurFilter wide;
+        wide.setSigma(weightSigma);
+        wide.apply(target, wideBlur);
+        velloran::matchBlurScale(wideBlur, m_blur->kernel(), wide.kernel());
+    }
+    const Grid &blurTarget = wideBlur;
     Grid &diff = *m_densityDiff;
     Grid &gx = *m_fluxX;
     Grid &gy = *m_fluxY;
@@ -286,7 +298,7 @@ void ReferenceSolver::gatherSmokeSound() {
     const double hSquared = h * h;
 
     // Per face: w = coef (D_L - D_R) and the rate a = vg b_f / h^2 of the
-    // sub-step rule, b_f the mean blurred target on the face.
+    // sub-step rule, b_f the mean gathering weight on the face.
     for (std::uint32_t i = 2; i <= n; ++i) {
         for (std::uint32_t j = 1; j <= n; ++j) {
             const double face = 0.5 * (blurTarget(i - 1, j) + blurTarget(i, j));

@@ -101,13 +101,15 @@ std::string hex(std::uint64_t value) {
 } // namespace
 
 // Sizes that fill whole vectors and sizes that leave remainders; a wide and a
-// narrow blur; gathering off and on; both schemes.
+// narrow blur; gathering off and on; both schemes, the sound one also with a
+// blur narrower than its gathering weight.
 TEST(SameBits, WholeRunsMatchTheRecordedFingerprints) {
     const std::vector<RecordedRun> runs = {
         {64, 1.0, 3.0, 0.0, 1.0, 0.001, 60, 0x3049f073f22c418fu},
         {37, 0.5, 5.0, 0.0, 2.2, 0.001, 60, 0x79320c8b1eda3f52u},
         {50, 40.0, 10.0, 0.0001, 0.7, 0.0001, 60, 0x6103344e4580a23fu},
         {37, 1.0, 3.0, 0.0001, 1.0, 0.001, 60, 0x92acb20c25597a42u, velloran::Scheme::Sound},
+        {64, 2.0, 30.0, 1.0, 0.5, 0.001, 60, 0x6eadac2fcb5765efu, velloran::Scheme::Sound},
     };
     std::vector<SimdLevel> levels;
     for (const SimdLevel level : {SimdLevel::Baseline, SimdLevel::Avx2, SimdLevel::Avx512}) {

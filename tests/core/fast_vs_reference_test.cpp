@@ -555,14 +555,18 @@ TEST(FastBlurDeathTest, ApplyBeforeAWidthIsSetEndsTheProgram) {
 }
 
 // A keyframe's new target, in the middle of a run of either scheme: scaled,
-// blurred and turned into a driving field exactly as the plain code does it.
+// blurred and turned into a driving field exactly as the plain code does it;
+// the sound scheme's gathering weight follows the new target and a new sigma
+// (a narrow blur makes it wider than the run's own).
 TEST(FastSolver, SetTargetEqualsTheReference) {
     std::mt19937_64 rng(31337);
     for (const std::uint32_t n : {1U, 5U, 24U, 37U}) {
         const Grid src = randomField(rng, n, n, false);
         const Grid tgt = randomField(rng, n, n, false);
         const Grid next = randomField(rng, n, n, false);
-        for (const Parameters &p : {randomParameters(rng), randomSoundParameters(rng)}) {
+        Parameters narrow = randomSoundParameters(rng);
+        narrow.sigma = 0.4;
+        for (const Parameters &p : {randomParameters(rng), randomSoundParameters(rng), narrow}) {
             Solver fast(src, tgt);
             ReferenceSolver reference(src, tgt);
             configure(fast, p);
@@ -577,6 +581,11 @@ TEST(FastSolver, SetTargetEqualsTheReference) {
             fast.step();
             reference.step();
             EXPECT_EQ(firstDifference(fast, reference), "") << "N " << n << ", after a step";
+            fast.setSigma(p.sigma * 0.5);
+            reference.setSigma(p.sigma * 0.5);
+            fast.step();
+            reference.step();
+            EXPECT_EQ(firstDifference(fast, reference), "") << "N " << n << ", new sigma";
         }
     }
 }
