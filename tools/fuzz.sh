@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Runs fuzz targets for a bounded time, two at a time, from the seed corpus in
-# tests/fuzz/corpus (new inputs go to a scratch corpus, the seeds stay as they
-# are). Prints each target's executions per second and the coverage reached;
+# Runs fuzz targets for a bounded time, two at a time, from the starting
+# corpus in tests/fuzz/corpus (new inputs go to a scratch corpus, the starting
+# inputs stay as they are). Prints each target's executions per second and the coverage reached;
 # fails if any target finds a crash, which is left as build/.../crash-* and
 # belongs, once fixed, in tests/fuzz/regressions/TARGET/.
 #

@@ -1,4 +1,4 @@
-// Fuzz target: image bytes (PNG seeds; the format is decided from the content,
+// Fuzz target: image bytes (PNG files to start from; the format is decided from the content,
 // as for a real file) to the densities of a run, both ways round.
 
 #include "runsetup.h"

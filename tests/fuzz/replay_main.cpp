@@ -1,4 +1,4 @@
-// Runs a fuzz target over files, as a plain test in every build: the seed
+// Runs a fuzz target over files, as a plain test in every build: the starting
 // corpus and every input that once made a target fail.
 //
 //   replay FILE_OR_FOLDER...

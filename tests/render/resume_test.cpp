@@ -150,10 +150,10 @@ protected:
     static qint64 s_straightMilliseconds;
 };
 
-// VELLORAN_TEST_SEED repeats a failed run's random moments.
-unsigned testSeed() {
+// VELLORAN_TEST_RANDOM_START repeats a failed run's random moments.
+unsigned randomStart() {
     bool ok = false;
-    const unsigned fixed = qEnvironmentVariable("VELLORAN_TEST_SEED").toUInt(&ok);
+    const unsigned fixed = qEnvironmentVariable("VELLORAN_TEST_RANDOM_START").toUInt(&ok);
     return ok ? fixed : std::random_device()();
 }
 
@@ -201,9 +201,9 @@ TEST_F(Resume, ShorterRunExtendedEqualsStraightRun) {
 // Three runs stopped by `signal` at random moments once `ready` exists, each
 // resumed: `stopped` is the status of a run the signal reached in time.
 void Resume::stopAndResume(int signal, const char *ready, int stopped) {
-    const unsigned seed = testSeed();
-    std::mt19937 random(seed);
-    SCOPED_TRACE(testing::Message() << "seed " << seed);
+    const unsigned start = randomStart();
+    std::mt19937 random(start);
+    SCOPED_TRACE(testing::Message() << "random start " << start);
     for (int attempt = 0; attempt < 3; ++attempt) {
         const QString out = path(QStringLiteral("stopped%1-%2").arg(signal).arg(attempt));
         const int code = interruptedRun(out, signal, QString::fromLatin1(ready), random);
