@@ -21,6 +21,19 @@ std::uint32_t interiorSideOf(const Grid &cellGrid) {
     return cellGrid.NumCols() - 2;
 }
 
+// The faces on the walls of an N x N interior: x-faces 1 and N + 1 of every
+// row, y-faces 1 and N + 1 of every column. Nothing crosses them.
+void zeroWallFaces(Grid &xFaces, Grid &yFaces, std::uint32_t n) {
+    for (std::uint32_t j = 1; j <= n; ++j) {
+        xFaces(1, j) = 0.0;
+        xFaces(n + 1, j) = 0.0;
+    }
+    for (std::uint32_t i = 1; i <= n; ++i) {
+        yFaces(i, 1) = 0.0;
+        yFaces(i, n + 1) = 0.0;
+    }
+}
+
 double positivePart(double a) {
     return std::max(a, 0.0);
 }
@@ -57,14 +70,7 @@ void ReferenceSolver::closeWalls() {
     Grid &u = *m_u;
     Grid &v = *m_v;
     const std::uint32_t n = interiorSideOf(*m_density);
-    for (std::uint32_t j = 1; j <= n; ++j) {
-        u(1, j) = 0.0;
-        u(n + 1, j) = 0.0;
-    }
-    for (std::uint32_t i = 1; i <= n; ++i) {
-        v(i, 1) = 0.0;
-        v(i, n + 1) = 0.0;
-    }
+    zeroWallFaces(u, v, n);
     fillBoundary(kXFace, u);
     fillBoundary(kYFace, v);
 }
@@ -313,14 +319,7 @@ void ReferenceSolver::gatherSmokeSound() {
             rateY(i, j) = m_vg * face / hSquared;
         }
     }
-    for (std::uint32_t j = 1; j <= n; ++j) {
-        gx(1, j) = 0.0;
-        gx(n + 1, j) = 0.0;
-    }
-    for (std::uint32_t i = 1; i <= n; ++i) {
-        gy(i, 1) = 0.0;
-        gy(i, n + 1) = 0.0;
-    }
+    zeroWallFaces(gx, gy, n);
 
     for (std::uint32_t i = 1; i <= n; ++i) {
         for (std::uint32_t j = 1; j <= n; ++j) {
@@ -347,14 +346,7 @@ void ReferenceSolver::gatherExplicit() {
     const Grid &rateY = *m_gatherRateY;
     const std::uint32_t n = interiorSideOf(rho);
     const double h = m_h;
-    for (std::uint32_t j = 1; j <= n; ++j) {
-        gx(1, j) = 0.0;
-        gx(n + 1, j) = 0.0;
-    }
-    for (std::uint32_t i = 1; i <= n; ++i) {
-        gy(i, 1) = 0.0;
-        gy(i, n + 1) = 0.0;
-    }
+    zeroWallFaces(gx, gy, n);
     const double dt = m_dt;
     double left = dt;
     int steps = 0;
