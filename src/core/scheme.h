@@ -35,14 +35,16 @@ bool parseScheme(const std::string &word, Scheme *out);
 //             of sub-steps grows like vg dt / h^2.
 enum class Gathering : int { Implicit = 0, Explicit = 1 };
 
-// Sub-cycles of one step: velocity advection, density advection and gathering.
-// A literal step is one of each.
+// Sub-cycles of one step: velocity advection, density advection, the
+// balancing flow (sound scheme, balancing.h) and gathering. A literal step is
+// one of each of velocity, density and gathering.
 struct SubstepCounts {
     int velocity = 1;
     int density = 1;
+    int balancing = 0; // 0 when there is no balancing (literal, vg = 0)
     int gathering = 1; // an implicit gathering counts as one
 
-    int total() const { return velocity + density + gathering; }
+    int total() const { return velocity + density + balancing + gathering; }
 };
 
 } // namespace velloran

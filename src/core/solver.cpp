@@ -307,6 +307,9 @@ void Solver::step() {
         advectDensitySound();
     }
     if (!m_hitSubcycleCap) {
+        balanceSmoke();
+    }
+    if (!m_hitSubcycleCap) {
         gatherSmokeSound();
     }
     if (m_hitSubcycleCap) {

@@ -112,7 +112,7 @@ public:
     bool hitSubcycleCap() const { return m_hitSubcycleCap; }
 
     // One time step of m_dt: the seven sub-steps below, in this order, or the
-    // sound scheme's eight.
+    // sound scheme's nine.
     void step();
 
     // The sub-steps, public so that each can be exercised on its own.
@@ -133,6 +133,7 @@ public:
     void advectVelocitySound();
     void projectNeumann();
     void advectDensitySound();
+    void balanceSmoke();
     void gatherSmokeSound();
 
     // Overwrites the frame of one grid from the entries next to it.

@@ -39,6 +39,12 @@ VELLORAN_INLINE Lanes<W> faceFlux(Lanes<W> qLL, Lanes<W> qL, Lanes<W> qR, Lanes<
                minMod3<W>(qRR - qR, qR - qL, qL - qLL);
 }
 
+// Donor-cell flux through a face of speed a: a+ qL + a- qR.
+template <int W> VELLORAN_INLINE Lanes<W> donorFlux(Lanes<W> qL, Lanes<W> qR, Lanes<W> a) {
+    const Lanes<W> zero{};
+    return maxOf<W>(a, zero) * qL + minOf<W>(a, zero) * qR;
+}
+
 // Donor-cell gathering flux through a face whose sides differ by dLow - dHigh
 // from the target: w = coef (dLow - dHigh), carrying the density it leaves.
 template <int W>
@@ -226,9 +232,9 @@ template <int W> struct MomentumY {
 // ---------------------------------------------------------------------------
 // Density transport. x-fluxes of row j on faces 2..n (0 on the walls); y-fluxes
 // of face row f (between cell rows f - 1 and f) on columns 1..n, 0 on the
-// walls f = 1 and f = n + 1.
+// walls f = 1 and f = n + 1. Limited: the second-order flux; else donor cell.
 
-template <int W> struct DensityTransport {
+template <int W, bool Limited> struct DensityTransport {
     // A copy, so that the compiler can keep its pointers in registers:
     // stores through them might otherwise alias the caller's plan.
     const DensityTransportPlan p;
@@ -237,14 +243,24 @@ template <int W> struct DensityTransport {
 
     template <int L> VELLORAN_INLINE void xFace(int j, double *fx, int i) const {
         const double *q = p.q + j * cs + i;
-        store<L>(fx + i, faceFlux<L>(load<L>(q - 2), load<L>(q - 1), load<L>(q), load<L>(q + 1),
-                                     load<L>(p.u + j * xs + i), splat<L>(p.lambda)));
+        const Lanes<L> a = load<L>(p.u + j * xs + i);
+        if constexpr (Limited) {
+            store<L>(fx + i, faceFlux<L>(load<L>(q - 2), load<L>(q - 1), load<L>(q), load<L>(q + 1),
+                                         a, splat<L>(p.lambda)));
+        } else {
+            store<L>(fx + i, donorFlux<L>(load<L>(q - 1), load<L>(q), a));
+        }
     }
     template <int L> VELLORAN_INLINE void yFace(int f, double *fy, int i) const {
         const double *q = p.q + i;
-        store<L>(fy + i, faceFlux<L>(load<L>(q + (f - 2) * cs), load<L>(q + (f - 1) * cs),
-                                     load<L>(q + f * cs), load<L>(q + (f + 1) * cs),
-                                     load<L>(p.v + f * cs + i), splat<L>(p.lambda)));
+        const Lanes<L> a = load<L>(p.v + f * cs + i);
+        if constexpr (Limited) {
+            store<L>(fy + i, faceFlux<L>(load<L>(q + (f - 2) * cs), load<L>(q + (f - 1) * cs),
+                                         load<L>(q + f * cs), load<L>(q + (f + 1) * cs), a,
+                                         splat<L>(p.lambda)));
+        } else {
+            store<L>(fy + i, donorFlux<L>(load<L>(q + (f - 1) * cs), load<L>(q + f * cs), a));
+        }
     }
     template <int L>
     VELLORAN_INLINE void update(int j, const double *fx, const double *bottom, const double *top,
@@ -724,12 +740,13 @@ struct MomentumYKernel {
         MomentumY<W>{plan, uStride(plan.n), cellStride(plan.n)}.rows(begin, end, part);
     }
 };
-struct DensityTransportKernel {
+template <bool Limited> struct DensityTransportKernel {
     static constexpr bool kWide = false;
     template <int W>
     static VELLORAN_INLINE void run(const DensityTransportPlan &plan, int begin, int end,
                                     int part) {
-        DensityTransport<W>{plan, uStride(plan.n), cellStride(plan.n)}.rows(begin, end, part);
+        DensityTransport<W, Limited>{plan, uStride(plan.n), cellStride(plan.n)}.rows(begin, end,
+                                                                                     part);
     }
 };
 struct GatherRateKernel {
@@ -773,7 +790,11 @@ void momentumYRows(SimdLevel level, const MomentumPlan &plan, int begin, int end
 }
 void densityTransportRows(SimdLevel level, const DensityTransportPlan &plan, int begin, int end,
                           int part) {
-    LaneDispatch<DensityTransportKernel>::run(level, plan, begin, end, part);
+    LaneDispatch<DensityTransportKernel<true>>::run(level, plan, begin, end, part);
+}
+void donorTransportRows(SimdLevel level, const DensityTransportPlan &plan, int begin, int end,
+                        int part) {
+    LaneDispatch<DensityTransportKernel<false>>::run(level, plan, begin, end, part);
 }
 Extent gatherRateRows(SimdLevel level, const GatherPlan &plan, int begin, int end) {
     Extent extent;

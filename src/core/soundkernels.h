@@ -43,6 +43,10 @@ struct DensityTransportPlan {
 };
 void densityTransportRows(SimdLevel level, const DensityTransportPlan &plan, int begin, int end,
                           int part);
+// The same with the donor-cell flux a+ qL + a- qR alone (lambda unused by the
+// fluxes): non-negative for any face speeds within the outflow Courant limit.
+void donorTransportRows(SimdLevel level, const DensityTransportPlan &plan, int begin, int end,
+                        int part);
 
 // Gathering. The rate pass finds the largest K_c over rows [begin, end) within
 // 1..n (and whether any is NaN); the update pass moves smoke across the faces

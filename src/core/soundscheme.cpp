@@ -8,6 +8,7 @@
 
 #include "solver.h"
 
+#include "balancing.h"
 #include "gatherweight.h"
 #include "neumannpoisson.h"
 #include "solverrows.h"
@@ -276,6 +277,107 @@ void Solver::advectDensitySound() {
     }
     if (from != m_density.get()) {
         *m_density = *from;
+    }
+    fillBoundary(kScalar, *m_density);
+}
+
+// Smoke carried from excess to deficit by the balancing flow (balancing.h):
+// phi from the Neumann solve of rho - rho*, face speeds kappa grad(phi) on the
+// x and y scratch faces (the walls' 0), then donor-cell transport sub-cycled
+// to the outflow Courant limit like the advection.
+void Solver::balanceSmoke() {
+    m_substeps.balancing = 0;
+    if (m_vg == 0.0) {
+        return;
+    }
+    Grid &rho = *m_density;
+    const Grid &target = *m_target;
+    const std::uint32_t n = interiorSideOf(rho);
+    const int rows = static_cast<int>(n);
+    double *phi = m_poissonRhs.data();
+    const Extent densest = largestOver(1, rows + 1, [&](int begin, int end) {
+        Extent extent;
+        for (auto j = static_cast<std::uint32_t>(begin); j < static_cast<std::uint32_t>(end); ++j) {
+            const double *r = rowPointer(rho, j);
+            const double *t = rowPointer(target, j);
+            double *out = phi + static_cast<std::size_t>(j - 1) * n - 1;
+            for (std::uint32_t i = 1; i <= n; ++i) {
+                out[i] = r[i] - t[i];
+                extent.nan = extent.nan || std::isnan(r[i]);
+                if (extent.largest < r[i]) {
+                    extent.largest = r[i];
+                }
+            }
+        }
+        return extent;
+    });
+    if (densest.nan) {
+        m_hitSubcycleCap = true;
+        return;
+    }
+    const double kappa = velloran::balancingRate(m_vg, m_dt, densest.largest);
+    const bool parallel = n >= m_parallelSide;
+    m_poisson->solve(phi, phi, parallel ? m_workers.get() : nullptr);
+
+    Grid &sx = *m_uTmp;
+    Grid &sy = *m_vTmp;
+    const double scale = kappa * m_h;
+    forSimpleRows(1, rows + 2, [&](int begin, int end, int) {
+        for (auto j = static_cast<std::uint32_t>(begin); j < static_cast<std::uint32_t>(end); ++j) {
+            const double *p = phi + static_cast<std::size_t>(j - 1) * n - 1;
+            if (j <= n) {
+                double *x = rowPointer(sx, j);
+                x[1] = 0.0;
+                x[n + 1] = 0.0;
+                for (std::uint32_t i = 2; i <= n; ++i) {
+                    x[i] = scale * (p[i] - p[i - 1]);
+                }
+            }
+            double *y = rowPointer(sy, j);
+            if (j == 1 || j == n + 1) {
+                std::fill(y + 1, y + n + 1, 0.0);
+            } else {
+                const double *pBelow = p - n;
+                for (std::uint32_t i = 1; i <= n; ++i) {
+                    y[i] = scale * (p[i] - pBelow[i]);
+                }
+            }
+        }
+    });
+
+    const velloran::SimdLevel simd = m_simd;
+    velloran::kernels::OutflowPlan flow;
+    flow.n = rows;
+    flow.u = sx.data();
+    flow.v = sy.data();
+    const Extent outflow = largestOver(1, rows + 1, [&](int begin, int end) {
+        return velloran::kernels::cellOutflowRows(simd, flow, begin, end);
+    });
+    const int cycles = advectionSubcycles(m_dtOverH, largestOf(outflow));
+    m_substeps.balancing = cycles;
+    if (cycles == 0) {
+        m_hitSubcycleCap = true;
+        return;
+    }
+    velloran::kernels::DensityTransportPlan plan;
+    plan.n = rows;
+    plan.u = sx.data();
+    plan.v = sy.data();
+    plan.lambda = m_dtOverH / cycles;
+    plan.scratch = m_soundRows.data();
+    plan.scratchStride = n + 3;
+    Grid *from = m_density.get();
+    Grid *to = m_rhoScratch.get();
+    for (int cycle = 0; cycle < cycles; ++cycle) {
+        plan.q = from->data();
+        plan.out = to->data();
+        forRows(1, rows + 1, [&](int begin, int end, int thread) {
+            velloran::kernels::donorTransportRows(simd, plan, begin, end, thread);
+        });
+        std::swap(from, to);
+    }
+    if (from != m_density.get()) {
+        copyInterior(*from, *m_density);
     }
     fillBoundary(kScalar, *m_density);
 }

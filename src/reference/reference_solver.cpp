@@ -208,6 +208,9 @@ void ReferenceSolver::step() {
         advectDensitySound();
     }
     if (!m_hitSubcycleCap) {
+        balanceSmoke();
+    }
+    if (!m_hitSubcycleCap) {
         gatherSmokeSound();
     }
     if (m_hitSubcycleCap) {

@@ -75,7 +75,8 @@ public:
 
     // One time step of m_dt: the seven sub-steps below, in this order, or the
     // sound scheme's: force, attenuation, closeWalls, advectVelocitySound,
-    // projectNeumann, advectDensitySound, gatherSmokeSound, centreVelocity.
+    // projectNeumann, advectDensitySound, balanceSmoke, gatherSmokeSound,
+    // centreVelocity.
     void step();
 
     // The sub-steps, public so that each can be exercised on its own.
@@ -91,6 +92,7 @@ public:
     void advectVelocitySound();
     void projectNeumann();
     void advectDensitySound();
+    void balanceSmoke();
     void gatherSmokeSound();
 
     // Overwrites the frame of one grid from the entries next to it.

@@ -5,6 +5,7 @@
 
 #include "reference_solver.h"
 
+#include "balancing.h"
 #include "gatherweight.h"
 #include "reference_poisson.h"
 
@@ -260,6 +261,96 @@ void ReferenceSolver::advectDensitySound() {
             for (std::uint32_t j = 2; j <= n; ++j) {
                 fy(i, j) = faceFlux(rho(i, j - 2), rho(i, j - 1), rho(i, j), rho(i, j + 1), v(i, j),
                                     lambda);
+            }
+        }
+        for (std::uint32_t i = 1; i <= n; ++i) {
+            for (std::uint32_t j = 1; j <= n; ++j) {
+                rho(i, j) =
+                    rho(i, j) - lambda * ((fx(i + 1, j) - fx(i, j)) + (fy(i, j + 1) - fy(i, j)));
+            }
+        }
+    }
+    fillBoundary(kScalar, rho);
+}
+
+// The balancing flow (balancing.h): phi solves laplacian(phi) = rho - rho*
+// with no flux through the walls; smoke moves with the face speeds
+// kappa grad(phi), donor cell, sub-cycled to the outflow Courant limit.
+void ReferenceSolver::balanceSmoke() {
+    m_substeps.balancing = 0;
+    if (m_vg == 0.0) {
+        return;
+    }
+    Grid &rho = *m_density;
+    const Grid &target = *m_target;
+    Grid &sx = *m_uTmp;
+    Grid &sy = *m_vTmp;
+    Grid &fx = *m_fluxX;
+    Grid &fy = *m_fluxY;
+    const std::uint32_t n = interiorSideOf(rho);
+    std::vector<double> &phi = m_poissonRhs;
+    auto at = [n](std::uint32_t i, std::uint32_t j) {
+        return (i - 1) + static_cast<std::size_t>(j - 1) * n;
+    };
+
+    double densest = 0.0;
+    for (std::uint32_t i = 1; i <= n; ++i) {
+        for (std::uint32_t j = 1; j <= n; ++j) {
+            if (std::isnan(rho(i, j))) {
+                m_hitSubcycleCap = true;
+                return;
+            }
+            densest = std::max(densest, rho(i, j));
+            phi[at(i, j)] = rho(i, j) - target(i, j);
+        }
+    }
+    const double kappa = velloran::balancingRate(m_vg, m_dt, densest);
+    m_poisson->solve(phi.data(), phi.data());
+
+    const double scale = kappa * m_h;
+    zeroWallFaces(sx, sy, n);
+    for (std::uint32_t i = 2; i <= n; ++i) {
+        for (std::uint32_t j = 1; j <= n; ++j) {
+            sx(i, j) = scale * (phi[at(i, j)] - phi[at(i - 1, j)]);
+        }
+    }
+    for (std::uint32_t i = 1; i <= n; ++i) {
+        for (std::uint32_t j = 2; j <= n; ++j) {
+            sy(i, j) = scale * (phi[at(i, j)] - phi[at(i, j - 1)]);
+        }
+    }
+
+    double largest = 0.0;
+    for (std::uint32_t i = 1; i <= n && !std::isnan(largest); ++i) {
+        for (std::uint32_t j = 1; j <= n; ++j) {
+            const double out = positivePart(sx(i + 1, j)) + positivePart(-sx(i, j)) +
+                               positivePart(sy(i, j + 1)) + positivePart(-sy(i, j));
+            largest = std::isnan(out) ? out : std::max(largest, out);
+            if (std::isnan(largest)) {
+                break;
+            }
+        }
+    }
+    const int cycles = advectionSubcycles(m_dtOverH, largest);
+    m_substeps.balancing = cycles;
+    if (cycles == 0) {
+        m_hitSubcycleCap = true;
+        return;
+    }
+    const double lambda = m_dtOverH / cycles;
+
+    zeroWallFaces(fx, fy, n);
+    for (int cycle = 0; cycle < cycles; ++cycle) {
+        for (std::uint32_t i = 2; i <= n; ++i) {
+            for (std::uint32_t j = 1; j <= n; ++j) {
+                fx(i, j) =
+                    positivePart(sx(i, j)) * rho(i - 1, j) + negativePart(sx(i, j)) * rho(i, j);
+            }
+        }
+        for (std::uint32_t i = 1; i <= n; ++i) {
+            for (std::uint32_t j = 2; j <= n; ++j) {
+                fy(i, j) =
+                    positivePart(sy(i, j)) * rho(i, j - 1) + negativePart(sy(i, j)) * rho(i, j);
             }
         }
         for (std::uint32_t i = 1; i <= n; ++i) {

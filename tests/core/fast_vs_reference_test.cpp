@@ -385,14 +385,15 @@ TEST(FastSubSteps, EachEqualsItsLiteralTwinOnRandomState) {
 TEST(FastSoundSubSteps, EachEqualsItsReferenceOnRandomState) {
     std::mt19937_64 rng(777);
     const std::vector<void (Solver::*)()> fastSteps = {
-        &Solver::closeWalls, &Solver::advectVelocitySound, &Solver::projectNeumann,
-        &Solver::advectDensitySound, &Solver::gatherSmokeSound};
+        &Solver::closeWalls,         &Solver::advectVelocitySound, &Solver::projectNeumann,
+        &Solver::advectDensitySound, &Solver::balanceSmoke,        &Solver::gatherSmokeSound};
     const std::vector<void (ReferenceSolver::*)()> referenceSteps = {
-        &ReferenceSolver::closeWalls, &ReferenceSolver::advectVelocitySound,
+        &ReferenceSolver::closeWalls,     &ReferenceSolver::advectVelocitySound,
         &ReferenceSolver::projectNeumann, &ReferenceSolver::advectDensitySound,
-        &ReferenceSolver::gatherSmokeSound};
-    const std::vector<const char *> names = {"closeWalls", "advectVelocitySound", "projectNeumann",
-                                             "advectDensitySound", "gatherSmokeSound"};
+        &ReferenceSolver::balanceSmoke,   &ReferenceSolver::gatherSmokeSound};
+    const std::vector<const char *> names = {"closeWalls",     "advectVelocitySound",
+                                             "projectNeumann", "advectDensitySound",
+                                             "balanceSmoke",   "gatherSmokeSound"};
     for (const std::uint32_t n : {1U, 2U, 3U, 4U, 5U, 6U, 9U, 16U, 33U}) {
         const Grid src = randomField(rng, n, n, false);
         const Grid tgt = randomField(rng, n, n, false);
