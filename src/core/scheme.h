@@ -6,9 +6,10 @@
 //            2..N-1, velocity carried along its own axis only, 20 Gauss-Seidel
 //            sweeps from zero, gathering as a source term. Kept bit for bit.
 //   Sound    the same force, attenuation and blur; transport in flux form over
-//            every cell with closed walls, a solved Neumann projection,
-//            gathering as the divergence of a donor-cell flux, and sub-cycles
-//            that keep every transport stage within its stability limit.
+//            every cell with closed walls, a solved Neumann projection, a
+//            balancing flow from excess to deficit (balancing.h), gathering as
+//            the divergence of a donor-cell flux, and sub-cycles that keep
+//            every transport stage within its stability limit.
 //
 // docs/method.md describes both side by side.
 

@@ -1,5 +1,7 @@
 #include "solver.h"
 
+#include "balancing.h"
+
 #include "kernels.h"
 #include "neumannpoisson.h"
 #include "solverrows.h"
@@ -133,6 +135,7 @@ void Solver::setSimdLevel(velloran::SimdLevel level) {
     }
     if (m_poisson) {
         m_poisson->setSimdLevel(level);
+        m_balancePoisson->setSimdLevel(level);
     }
 }
 
@@ -348,6 +351,32 @@ void Solver::allocateSoundScratch() {
     m_extents.assign(parts, velloran::kernels::Extent{});
     m_poisson = std::make_unique<velloran::NeumannPoisson>(static_cast<int>(n), m_threadCount);
     m_poisson->setSimdLevel(m_simd);
+    allocateBalancing();
+}
+
+// The balancing flow's blocks (balancing.h): the misfit and phi per block, the
+// speeds on the block edges, and per cell face along a line the block edge at
+// or below it and its weight towards the next edge (0 on an edge).
+void Solver::allocateBalancing() {
+    const std::uint32_t n = interiorSide(*m_density);
+    const std::uint32_t block = velloran::balancingBlock(n);
+    const std::uint32_t side = n / block;
+    m_balancePoisson =
+        std::make_unique<velloran::NeumannPoisson>(static_cast<int>(side), m_threadCount);
+    m_balancePoisson->setSimdLevel(m_simd);
+    m_balanceMisfit.assign(static_cast<std::size_t>(side) * side, 0.0);
+    m_balanceEdgeX.assign(static_cast<std::size_t>(side) * (side + 1), 0.0);
+    m_balanceEdgeY.assign(static_cast<std::size_t>(side + 1) * side, 0.0);
+    m_balanceEdgeBelow.assign(n + 2, 0);
+    m_balanceWeight.assign(n + 2, 0.0);
+    // Face a lies between cells a - 1 and a (1-based), offset a - 1 - first
+    // cell of the block of cell a into that block.
+    for (std::uint32_t a = 2; a <= n; ++a) {
+        const std::uint32_t b = (a - 1) / block;
+        const std::uint32_t offset = (a - 1) - b * block;
+        m_balanceEdgeBelow[a] = b;
+        m_balanceWeight[a] = static_cast<double>(offset) / static_cast<double>(block);
+    }
 }
 
 // A stage that needed more sub-cycles than allowed: the state is no longer a

@@ -282,9 +282,10 @@ void Solver::advectDensitySound() {
 }
 
 // Smoke carried from excess to deficit by the balancing flow (balancing.h):
-// phi from the Neumann solve of rho - rho*, face speeds kappa grad(phi) on the
-// x and y scratch faces (the walls' 0), then donor-cell transport sub-cycled
-// to the outflow Courant limit like the advection.
+// the misfit summed over blocks, phi from the Neumann solve on the blocks,
+// the speeds kappa grad(phi) on the block edges and interpolated between them
+// onto the x and y scratch faces (the walls' 0), then donor-cell transport
+// sub-cycled to the outflow Courant limit like the advection.
 void Solver::balanceSmoke() {
     m_substeps.balancing = 0;
     if (m_vg == 0.0) {
@@ -294,19 +295,33 @@ void Solver::balanceSmoke() {
     const Grid &target = *m_target;
     const std::uint32_t n = interiorSideOf(rho);
     const int rows = static_cast<int>(n);
-    double *phi = m_poissonRhs.data();
-    const Extent densest = largestOver(1, rows + 1, [&](int begin, int end) {
+    const std::uint32_t block = velloran::balancingBlock(n);
+    const std::uint32_t side = n / block;
+    double *misfit = m_balanceMisfit.data();
+
+    // Block sums, each over its columns and within a column over its rows;
+    // the densest cell on the way.
+    const Extent densest = largestOver(0, static_cast<int>(side), [&](int begin, int end) {
         Extent extent;
-        for (auto j = static_cast<std::uint32_t>(begin); j < static_cast<std::uint32_t>(end); ++j) {
-            const double *r = rowPointer(rho, j);
-            const double *t = rowPointer(target, j);
-            double *out = phi + static_cast<std::size_t>(j - 1) * n - 1;
-            for (std::uint32_t i = 1; i <= n; ++i) {
-                out[i] = r[i] - t[i];
-                extent.nan = extent.nan || std::isnan(r[i]);
-                if (extent.largest < r[i]) {
-                    extent.largest = r[i];
+        for (auto by = static_cast<std::uint32_t>(begin); by < static_cast<std::uint32_t>(end);
+             ++by) {
+            const std::uint32_t jFirst = by * block + 1;
+            const std::uint32_t jLast = jFirst + block - 1;
+            for (std::uint32_t bx = 0; bx < side; ++bx) {
+                const std::uint32_t iFirst = bx * block + 1;
+                const std::uint32_t iLast = iFirst + block - 1;
+                double sum = 0.0;
+                for (std::uint32_t i = iFirst; i <= iLast; ++i) {
+                    for (std::uint32_t j = jFirst; j <= jLast; ++j) {
+                        const double r = rho(i, j);
+                        sum = sum + (r - target(i, j));
+                        extent.nan = extent.nan || std::isnan(r);
+                        if (extent.largest < r) {
+                            extent.largest = r;
+                        }
+                    }
                 }
+                misfit[bx + static_cast<std::size_t>(by) * side] = sum;
             }
         }
         return extent;
@@ -316,30 +331,65 @@ void Solver::balanceSmoke() {
         return;
     }
     const double kappa = velloran::balancingRate(m_vg, m_dt, densest.largest);
-    const bool parallel = n >= m_parallelSide;
-    m_poisson->solve(phi, phi, parallel ? m_workers.get() : nullptr);
+    m_balancePoisson->solve(misfit, misfit, side >= m_parallelSide ? m_workers.get() : nullptr);
 
+    // Speeds on the block edges: x-edges (side + 1 per block row), y-edges
+    // (side + 1 rows of side); the walls' 0.
+    const double scale = kappa * m_h / static_cast<double>(block);
+    double *edgeX = m_balanceEdgeX.data();
+    double *edgeY = m_balanceEdgeY.data();
+    const std::size_t xStride = side + 1;
+    for (std::uint32_t by = 0; by <= side; ++by) {
+        if (by < side) {
+            const double *phi = misfit + static_cast<std::size_t>(by) * side;
+            double *x = edgeX + by * xStride;
+            x[0] = 0.0;
+            x[side] = 0.0;
+            for (std::uint32_t bx = 1; bx < side; ++bx) {
+                x[bx] = scale * (phi[bx] - phi[bx - 1]);
+            }
+        }
+        double *y = edgeY + static_cast<std::size_t>(by) * side;
+        if (by == 0 || by == side) {
+            std::fill(y, y + side, 0.0);
+        } else {
+            const double *phi = misfit + static_cast<std::size_t>(by) * side;
+            const double *phiBelow = phi - side;
+            for (std::uint32_t bx = 0; bx < side; ++bx) {
+                y[bx] = scale * (phi[bx] - phiBelow[bx]);
+            }
+        }
+    }
+
+    // Onto the cell faces: a face on a block edge takes the edge's speed, a
+    // face inside a block the interpolation between the block's two edges.
     Grid &sx = *m_uTmp;
     Grid &sy = *m_vTmp;
-    const double scale = kappa * m_h;
+    const std::uint32_t *edgeBelow = m_balanceEdgeBelow.data();
+    const double *weight = m_balanceWeight.data();
     forSimpleRows(1, rows + 2, [&](int begin, int end, int) {
         for (auto j = static_cast<std::uint32_t>(begin); j < static_cast<std::uint32_t>(end); ++j) {
-            const double *p = phi + static_cast<std::size_t>(j - 1) * n - 1;
             if (j <= n) {
-                double *x = rowPointer(sx, j);
-                x[1] = 0.0;
-                x[n + 1] = 0.0;
+                const double *x = edgeX + ((j - 1) / block) * xStride;
+                double *out = rowPointer(sx, j);
+                out[1] = 0.0;
+                out[n + 1] = 0.0;
                 for (std::uint32_t i = 2; i <= n; ++i) {
-                    x[i] = scale * (p[i] - p[i - 1]);
+                    const std::uint32_t e = edgeBelow[i];
+                    out[i] = weight[i] == 0.0 ? x[e] : x[e] + (x[e + 1] - x[e]) * weight[i];
                 }
             }
-            double *y = rowPointer(sy, j);
+            double *out = rowPointer(sy, j);
             if (j == 1 || j == n + 1) {
-                std::fill(y + 1, y + n + 1, 0.0);
+                std::fill(out + 1, out + n + 1, 0.0);
             } else {
-                const double *pBelow = p - n;
+                const std::uint32_t e = edgeBelow[j];
+                const double w = weight[j];
+                const double *low = edgeY + static_cast<std::size_t>(e) * side;
+                const double *high = low + side;
                 for (std::uint32_t i = 1; i <= n; ++i) {
-                    y[i] = scale * (p[i] - pBelow[i]);
+                    const std::uint32_t b = (i - 1) / block;
+                    out[i] = w == 0.0 ? low[b] : low[b] + (high[b] - low[b]) * w;
                 }
             }
         }

@@ -274,8 +274,8 @@ void ReferenceSolver::advectDensitySound() {
 }
 
 // The balancing flow (balancing.h): phi solves laplacian(phi) = rho - rho*
-// with no flux through the walls; smoke moves with the face speeds
-// kappa grad(phi), donor cell, sub-cycled to the outflow Courant limit.
+// with no flux through the walls on blocks of cells; smoke moves with the face
+// speeds kappa grad(phi), donor cell, sub-cycled to the outflow Courant limit.
 void ReferenceSolver::balanceSmoke() {
     m_substeps.balancing = 0;
     if (m_vg == 0.0) {
@@ -288,11 +288,12 @@ void ReferenceSolver::balanceSmoke() {
     Grid &fx = *m_fluxX;
     Grid &fy = *m_fluxY;
     const std::uint32_t n = interiorSideOf(rho);
-    std::vector<double> &phi = m_poissonRhs;
-    auto at = [n](std::uint32_t i, std::uint32_t j) {
-        return (i - 1) + static_cast<std::size_t>(j - 1) * n;
-    };
+    const std::uint32_t block = velloran::balancingBlock(n);
+    const std::uint32_t side = n / block;
+    auto blockOf = [block](std::uint32_t cell) { return (cell - 1) / block; };
 
+    // The misfit summed over each block (its columns, within each its rows);
+    // phi on the blocks.
     double densest = 0.0;
     for (std::uint32_t i = 1; i <= n; ++i) {
         for (std::uint32_t j = 1; j <= n; ++j) {
@@ -301,22 +302,53 @@ void ReferenceSolver::balanceSmoke() {
                 return;
             }
             densest = std::max(densest, rho(i, j));
-            phi[at(i, j)] = rho(i, j) - target(i, j);
+        }
+    }
+    std::vector<double> phi(static_cast<std::size_t>(side) * side, 0.0);
+    for (std::uint32_t by = 0; by < side; ++by) {
+        for (std::uint32_t bx = 0; bx < side; ++bx) {
+            double sum = 0.0;
+            for (std::uint32_t i = bx * block + 1; i <= bx * block + block; ++i) {
+                for (std::uint32_t j = by * block + 1; j <= by * block + block; ++j) {
+                    sum = sum + (rho(i, j) - target(i, j));
+                }
+            }
+            phi[bx + static_cast<std::size_t>(by) * side] = sum;
         }
     }
     const double kappa = velloran::balancingRate(m_vg, m_dt, densest);
-    m_poisson->solve(phi.data(), phi.data());
+    velloran::ReferenceNeumannPoisson(static_cast<int>(side)).solve(phi.data(), phi.data());
+    auto phiAt = [&](std::uint32_t bx, std::uint32_t by) {
+        return phi[bx + static_cast<std::size_t>(by) * side];
+    };
 
-    const double scale = kappa * m_h;
+    // Speed on the block edge e along a line (edges 0 and side are walls).
+    const double scale = kappa * m_h / static_cast<double>(block);
+    auto edgeX = [&](std::uint32_t e, std::uint32_t by) {
+        return e == 0 || e == side ? 0.0 : scale * (phiAt(e, by) - phiAt(e - 1, by));
+    };
+    auto edgeY = [&](std::uint32_t bx, std::uint32_t e) {
+        return e == 0 || e == side ? 0.0 : scale * (phiAt(bx, e) - phiAt(bx, e - 1));
+    };
+    // A face between cells a - 1 and a on a block edge takes the edge's speed;
+    // inside a block, the interpolation between its edges by the face's offset.
+    auto onFace = [&](std::uint32_t a, auto edge) {
+        const std::uint32_t b = blockOf(a);
+        const double w = static_cast<double>((a - 1) - b * block) / static_cast<double>(block);
+        if (w == 0.0) {
+            return edge(b);
+        }
+        return edge(b) + (edge(b + 1) - edge(b)) * w;
+    };
     zeroWallFaces(sx, sy, n);
     for (std::uint32_t i = 2; i <= n; ++i) {
         for (std::uint32_t j = 1; j <= n; ++j) {
-            sx(i, j) = scale * (phi[at(i, j)] - phi[at(i - 1, j)]);
+            sx(i, j) = onFace(i, [&](std::uint32_t e) { return edgeX(e, blockOf(j)); });
         }
     }
     for (std::uint32_t i = 1; i <= n; ++i) {
         for (std::uint32_t j = 2; j <= n; ++j) {
-            sy(i, j) = scale * (phi[at(i, j)] - phi[at(i, j - 1)]);
+            sy(i, j) = onFace(j, [&](std::uint32_t e) { return edgeY(blockOf(i), e); });
         }
     }
 

@@ -105,7 +105,7 @@ std::string hex(std::uint64_t value) {
 // Sizes that fill whole vectors and sizes that leave remainders; a wide and a
 // narrow blur; gathering off and on; both schemes, the sound one also with a
 // blur narrower than its gathering weight and with a step long enough to hold
-// the balancing rate.
+// the balancing rate, and on a grid whose balancing runs on blocks.
 TEST(SameBits, WholeRunsMatchTheRecordedFingerprints) {
     const std::vector<RecordedRun> runs = {
         {64, 1.0, 3.0, 0.0, 1.0, 0.001, 60, 0x3049f073f22c418fu},
@@ -114,6 +114,7 @@ TEST(SameBits, WholeRunsMatchTheRecordedFingerprints) {
         {37, 1.0, 3.0, 0.0001, 1.0, 0.001, 60, 0x3d831030b9a2d4a2u, velloran::Scheme::Sound},
         {64, 2.0, 30.0, 1.0, 0.5, 0.001, 60, 0xdd47e439ef37c487u, velloran::Scheme::Sound},
         {40, 2.0, 30.0, 1.0, 1.0, 0.02, 30, 0x2173f65c725fe587u, velloran::Scheme::Sound},
+        {130, 2.0, 30.0, 1.0, 1.0, 0.001, 20, 0xd16a007abc646500u, velloran::Scheme::Sound},
     };
     std::vector<SimdLevel> levels;
     for (const SimdLevel level : {SimdLevel::Baseline, SimdLevel::Avx2, SimdLevel::Avx512}) {
