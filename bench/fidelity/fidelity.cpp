@@ -76,7 +76,7 @@ struct Result {
     double start = 0, best = 1e300, atTwice = NAN, final = NAN;
     int bestStep = 0;
     double worstStepDrift = 0, totalDrift = 0;
-    int maxVelocity = 0, maxDensity = 0, maxGathering = 0;
+    int maxVelocity = 0, maxDensity = 0, maxBalancing = 0, maxGathering = 0;
     double seconds = 0;
     bool finite = true;
     int stepsDone = 0;
@@ -140,7 +140,8 @@ int main(int argc, char **argv) {
             return 1;
         }
         csvOut << "pair,n,scheme,start,best,best_step,at_twice,final,steps,worst_step_drift,"
-                  "total_drift,max_velocity_cycles,max_density_cycles,max_gathering_steps,"
+                  "total_drift,max_velocity_cycles,max_density_cycles,max_balancing_cycles,"
+                  "max_gathering_steps,"
                   "seconds,finite\n";
     }
     if (!framesDir.isEmpty()) {
@@ -148,7 +149,7 @@ int main(int argc, char **argv) {
     }
     std::printf(
         "| pair | N | scheme | start | best @ step | at 2x best step | final | mass drift "
-        "(step / run) | most sub-cycles v/d/g | s |\n|---|---|---|---|---|---|---|---|---|---|\n");
+        "(step / run) | most sub-cycles v/d/b/g | s |\n|---|---|---|---|---|---|---|---|---|---|\n");
     std::fflush(stdout);
     for (const QString &sizeText : sizes) {
         const int n = sizeText.toInt();
@@ -200,6 +201,7 @@ int main(int argc, char **argv) {
                     const auto &c = s.lastSubsteps();
                     r.maxVelocity = std::max(r.maxVelocity, c.velocity);
                     r.maxDensity = std::max(r.maxDensity, c.density);
+                    r.maxBalancing = std::max(r.maxBalancing, c.balancing);
                     r.maxGathering = std::max(r.maxGathering, c.gathering);
                     if (d < r.best) {
                         r.best = d;
@@ -220,17 +222,18 @@ int main(int argc, char **argv) {
                 const QString twice = std::isnan(r.atTwice) ? QStringLiteral("(best at the end)")
                                                             : QString::number(r.atTwice, 'f', 3);
                 std::printf("| %s | %d | %s | %.3f | %.3f @ %d | %s | %.3f%s | %.1e / %.1e | "
-                            "%d/%d/%d | %.0f |\n",
+                            "%d/%d/%d/%d | %.0f |\n",
                             qPrintable(pair.label()), n, qPrintable(schemeName), r.start, r.best,
                             r.bestStep, qPrintable(twice), r.final, r.finite ? "" : " (blew up)",
                             r.worstStepDrift, r.totalDrift, r.maxVelocity, r.maxDensity,
-                            r.maxGathering, r.seconds);
+                            r.maxBalancing, r.maxGathering, r.seconds);
                 std::fflush(stdout);
                 if (!csvPath.isEmpty()) {
                     csvOut << pair.label() << ',' << n << ',' << schemeName << ',' << r.start << ','
                            << r.best << ',' << r.bestStep << ',' << r.atTwice << ',' << r.final
                            << ',' << r.stepsDone << ',' << r.worstStepDrift << ',' << r.totalDrift
-                           << ',' << r.maxVelocity << ',' << r.maxDensity << ',' << r.maxGathering
+                           << ',' << r.maxVelocity << ',' << r.maxDensity << ',' << r.maxBalancing
+                           << ',' << r.maxGathering
                            << ',' << r.seconds << ',' << (r.finite ? 1 : 0) << '\n';
                     csvOut.flush();
                 }
