@@ -94,13 +94,16 @@ TEST(SoundScheme, KeepsMassAndPositivityOnRandomFields) {
         {8, 2, 30, 0.3, 1.0, 0.001, 300},
         {21, 2, 30, 0.3, 1.0, 0.001, 300},
         {32, 40, 3, 1.0, 0.5, 0.01, 150},
-        {17, 500, 0, 0.05, 3.0, 0.005, 100},
+        {17, 500, 0, 0.05, 3.0, 0.02, 100},
     };
     for (const Case &c : cases) {
         for (velloran::Gathering gathering :
              {velloran::Gathering::Implicit, velloran::Gathering::Explicit}) {
-            auto s = soundSolver(randomDensity(c.n, random, 0.3), randomDensity(c.n, random, 0.5),
-                                 c.vf, c.vd, c.vg, c.sigma, c.dt, gathering);
+            // Drawn one after the other: the order in which a call's
+            // arguments are evaluated differs between compilers.
+            const Grid source = randomDensity(c.n, random, 0.3);
+            const Grid target = randomDensity(c.n, random, 0.5);
+            auto s = soundSolver(source, target, c.vf, c.vd, c.vg, c.sigma, c.dt, gathering);
             const long double start = interiorMass(*s);
             long double previous = start;
             int mostCycles = 0;
@@ -113,8 +116,8 @@ TEST(SoundScheme, KeepsMassAndPositivityOnRandomFields) {
                 ASSERT_GE(interiorMinimum(*s->m_density), 0.0) << "n " << c.n << " step " << step;
                 previous = mass;
                 const auto &cycles = s->lastSubsteps();
-                mostCycles =
-                    std::max({mostCycles, cycles.velocity, cycles.density, cycles.gathering});
+                mostCycles = std::max({mostCycles, cycles.velocity, cycles.density,
+                                       cycles.balancing, cycles.gathering});
             }
             EXPECT_LE(std::fabs(static_cast<double>((previous - start) / start)), 1e-12) << c.n;
             if (c.vf >= 40) {
@@ -421,8 +424,9 @@ TEST(SoundScheme, AnyParametersInTheWindowsRangesStayValidOrAreReported) {
         const double vg = pick(0, 1);
         const double sigma = pick(0.1, 10);
         const double dt = pick(0, 1);
-        auto s = soundSolver(randomDensity(n, random, 0.4), randomDensity(n, random, 0.6), vf, vd,
-                             vg, sigma, dt);
+        const Grid source = randomDensity(n, random, 0.4);
+        const Grid target = randomDensity(n, random, 0.6);
+        auto s = soundSolver(source, target, vf, vd, vg, sigma, dt);
         const long double start = interiorMass(*s);
         for (int step = 0; step < 20; ++step) {
             s->step();
