@@ -347,7 +347,7 @@ void Solver::allocateSoundScratch() {
     const std::uint32_t n = interiorSide(*m_density);
     const auto parts = static_cast<std::size_t>(m_threadCount);
     m_soundRows.assign(parts * 3 * (n + 3), 0.0);
-    m_lineScratch.assign(parts * 6 * (n + 2) * 8, 0.0); // six arrays of up to 8 lanes
+    m_lineScratch.assign(parts * 9 * (n + 2) * 8, 0.0); // nine arrays of up to 8 lanes
     m_extents.assign(parts, velloran::kernels::Extent{});
     m_poisson = std::make_unique<velloran::NeumannPoisson>(static_cast<int>(n), m_threadCount);
     m_poisson->setSimdLevel(m_simd);
@@ -355,8 +355,8 @@ void Solver::allocateSoundScratch() {
 }
 
 // The balancing flow's blocks (balancing.h): the misfit and phi per block, the
-// speeds on the block edges, and per cell face along a line the block edge at
-// or below it and its weight towards the next edge (0 on an edge).
+// speeds on the block edges, and along a line each cell's block and each
+// face's weight towards the next block edge (0 on an edge).
 void Solver::allocateBalancing() {
     const std::uint32_t n = interiorSide(*m_density);
     const std::uint32_t block = velloran::balancingBlock(n);
@@ -367,14 +367,14 @@ void Solver::allocateBalancing() {
     m_balanceMisfit.assign(static_cast<std::size_t>(side) * side, 0.0);
     m_balanceEdgeX.assign(static_cast<std::size_t>(side) * (side + 1), 0.0);
     m_balanceEdgeY.assign(static_cast<std::size_t>(side + 1) * side, 0.0);
-    m_balanceEdgeBelow.assign(n + 2, 0);
+    m_balanceBlockOf.assign(n + 2, 0);
     m_balanceWeight.assign(n + 2, 0.0);
-    // Face a lies between cells a - 1 and a (1-based), offset a - 1 - first
-    // cell of the block of cell a into that block.
-    for (std::uint32_t a = 2; a <= n; ++a) {
+    // Face a lies between cells a - 1 and a (1-based): on the block edge below
+    // cell a's block when a starts that block, else inside it at this offset.
+    for (std::uint32_t a = 1; a <= n; ++a) {
         const std::uint32_t b = (a - 1) / block;
         const std::uint32_t offset = (a - 1) - b * block;
-        m_balanceEdgeBelow[a] = b;
+        m_balanceBlockOf[a] = b;
         m_balanceWeight[a] = static_cast<double>(offset) / static_cast<double>(block);
     }
 }

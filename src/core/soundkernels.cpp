@@ -650,6 +650,39 @@ template <int W> struct GatherLinesRun {
                 wide.run(p.rho + line, p.target + line, p.coef + line * p.coefLineStep, scratch);
             }
         }
+        // Lines apart in memory (rows): W of them copied side by side into
+        // lanes, solved together and copied back. Each lane does the single
+        // line's operations, so the bits are the same.
+        if (p.lineStep != 1 && W > 1) {
+            const int m = p.m;
+            const auto size = static_cast<std::size_t>(m + 2) * W;
+            double *rhoLanes = scratch + 6 * size;
+            double *targetLanes = rhoLanes + size;
+            double *coefLanes = targetLanes + size;
+            GatherLinesPlan lanesPlan = p;
+            lanesPlan.cellStep = W;
+            lanesPlan.coefCellStep = W;
+            const LineGather<W> packed{lanesPlan};
+            for (; line + W <= end; line += W) {
+                for (int lane = 0; lane < W; ++lane) {
+                    const double *r = p.rho + (line + lane) * p.lineStep;
+                    const double *t = p.target + (line + lane) * p.lineStep;
+                    const double *c = p.coef + (line + lane) * p.coefLineStep;
+                    for (int k = 0; k < m; ++k) {
+                        rhoLanes[k * W + lane] = r[k * p.cellStep];
+                        targetLanes[k * W + lane] = t[k * p.cellStep];
+                        coefLanes[k * W + lane] = c[k * p.coefCellStep];
+                    }
+                }
+                packed.run(rhoLanes, targetLanes, coefLanes, scratch);
+                for (int lane = 0; lane < W; ++lane) {
+                    double *r = p.rho + (line + lane) * p.lineStep;
+                    for (int k = 0; k < m; ++k) {
+                        r[k * p.cellStep] = rhoLanes[k * W + lane];
+                    }
+                }
+            }
+        }
         const LineGather<1> single{p};
         for (; line < end; ++line) {
             single.run(p.rho + line * p.lineStep, p.target + line * p.lineStep,

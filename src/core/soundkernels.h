@@ -90,7 +90,7 @@ struct GatherLinesPlan {
     std::ptrdiff_t coefLineStep = 1;
     double lambda = 0.0;           // dt / h
     double *scratch = nullptr;     // per thread: scratchStride doubles
-    std::size_t scratchStride = 0; // at least 6 (m + 2) 8
+    std::size_t scratchStride = 0; // at least 9 (m + 2) 8
 };
 void gatherLines(SimdLevel level, const GatherLinesPlan &plan, int begin, int end, int part);
 

@@ -301,20 +301,21 @@ void Solver::balanceSmoke() {
 
     // Block sums, each over its columns and within a column over its rows;
     // the densest cell on the way.
+    const double *rhoCells = rho.data();
+    const double *targetCells = target.data();
+    const std::size_t stride = rho.NumCols();
     const Extent densest = largestOver(0, static_cast<int>(side), [&](int begin, int end) {
         Extent extent;
         for (auto by = static_cast<std::uint32_t>(begin); by < static_cast<std::uint32_t>(end);
              ++by) {
-            const std::uint32_t jFirst = by * block + 1;
-            const std::uint32_t jLast = jFirst + block - 1;
+            const std::size_t firstRow = static_cast<std::size_t>(by) * block + 1;
             for (std::uint32_t bx = 0; bx < side; ++bx) {
-                const std::uint32_t iFirst = bx * block + 1;
-                const std::uint32_t iLast = iFirst + block - 1;
+                const std::size_t firstColumn = static_cast<std::size_t>(bx) * block + 1;
                 double sum = 0.0;
-                for (std::uint32_t i = iFirst; i <= iLast; ++i) {
-                    for (std::uint32_t j = jFirst; j <= jLast; ++j) {
-                        const double r = rho(i, j);
-                        sum = sum + (r - target(i, j));
+                for (std::size_t i = firstColumn; i < firstColumn + block; ++i) {
+                    for (std::size_t j = firstRow; j < firstRow + block; ++j) {
+                        const double r = rhoCells[i + j * stride];
+                        sum = sum + (r - targetCells[i + j * stride]);
                         extent.nan = extent.nan || std::isnan(r);
                         if (extent.largest < r) {
                             extent.largest = r;
@@ -365,7 +366,7 @@ void Solver::balanceSmoke() {
     // face inside a block the interpolation between the block's two edges.
     Grid &sx = *m_uTmp;
     Grid &sy = *m_vTmp;
-    const std::uint32_t *edgeBelow = m_balanceEdgeBelow.data();
+    const std::uint32_t *blockOf = m_balanceBlockOf.data();
     const double *weight = m_balanceWeight.data();
     forSimpleRows(1, rows + 2, [&](int begin, int end, int) {
         for (auto j = static_cast<std::uint32_t>(begin); j < static_cast<std::uint32_t>(end); ++j) {
@@ -375,7 +376,7 @@ void Solver::balanceSmoke() {
                 out[1] = 0.0;
                 out[n + 1] = 0.0;
                 for (std::uint32_t i = 2; i <= n; ++i) {
-                    const std::uint32_t e = edgeBelow[i];
+                    const std::uint32_t e = blockOf[i];
                     out[i] = weight[i] == 0.0 ? x[e] : x[e] + (x[e + 1] - x[e]) * weight[i];
                 }
             }
@@ -383,13 +384,19 @@ void Solver::balanceSmoke() {
             if (j == 1 || j == n + 1) {
                 std::fill(out + 1, out + n + 1, 0.0);
             } else {
-                const std::uint32_t e = edgeBelow[j];
+                const std::uint32_t e = blockOf[j];
                 const double w = weight[j];
                 const double *low = edgeY + static_cast<std::size_t>(e) * side;
                 const double *high = low + side;
-                for (std::uint32_t i = 1; i <= n; ++i) {
-                    const std::uint32_t b = (i - 1) / block;
-                    out[i] = w == 0.0 ? low[b] : low[b] + (high[b] - low[b]) * w;
+                if (w == 0.0) {
+                    for (std::uint32_t i = 1; i <= n; ++i) {
+                        out[i] = low[blockOf[i]];
+                    }
+                } else {
+                    for (std::uint32_t i = 1; i <= n; ++i) {
+                        const std::uint32_t b = blockOf[i];
+                        out[i] = low[b] + (high[b] - low[b]) * w;
+                    }
                 }
             }
         }
