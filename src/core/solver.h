@@ -181,6 +181,7 @@ private:
     void markUnstable();
     void allocateSoundScratch();
     void allocateBalancing();
+    int transportDensity(const Grid &u, const Grid &v, bool limited);
     const Grid &gatherWeight();
     void gatherCoefficients();
     void gatherImplicit();

@@ -240,27 +240,34 @@ void Solver::projectNeumann() {
 // old values and applied to both its cells, so the sum over the cells changes
 // only by rounding; the wall faces carry nothing.
 void Solver::advectDensitySound() {
+    m_substeps.density = transportDensity(*m_u, *m_v, true);
+}
+
+// The density carried by the face speeds u, v (the limited flux, or the donor
+// cell alone), sub-cycled so that no cell's outflow Courant number exceeds the
+// limit. Returns the sub-cycles; 0, with the run marked, when they would
+// exceed the cap.
+int Solver::transportDensity(const Grid &u, const Grid &v, bool limited) {
     const std::uint32_t n = interiorSideOf(*m_density);
     const int rows = static_cast<int>(n);
     const velloran::SimdLevel simd = m_simd;
     velloran::kernels::OutflowPlan flow;
     flow.n = rows;
-    flow.u = m_u->data();
-    flow.v = m_v->data();
+    flow.u = u.data();
+    flow.v = v.data();
     const Extent outflow = largestOver(1, rows + 1, [&](int begin, int end) {
         return velloran::kernels::cellOutflowRows(simd, flow, begin, end);
     });
     const int cycles = advectionSubcycles(m_dtOverH, largestOf(outflow));
-    m_substeps.density = cycles;
     if (cycles == 0) {
         m_hitSubcycleCap = true;
-        return;
+        return 0;
     }
 
     velloran::kernels::DensityTransportPlan plan;
     plan.n = rows;
-    plan.u = m_u->data();
-    plan.v = m_v->data();
+    plan.u = u.data();
+    plan.v = v.data();
     plan.lambda = m_dtOverH / cycles;
     plan.scratch = m_soundRows.data();
     plan.scratchStride = n + 3;
@@ -271,7 +278,11 @@ void Solver::advectDensitySound() {
         plan.q = from->data();
         plan.out = to->data();
         forRows(1, rows + 1, [&](int begin, int end, int thread) {
-            velloran::kernels::densityTransportRows(simd, plan, begin, end, thread);
+            if (limited) {
+                velloran::kernels::densityTransportRows(simd, plan, begin, end, thread);
+            } else {
+                velloran::kernels::donorTransportRows(simd, plan, begin, end, thread);
+            }
         });
         std::swap(from, to);
     }
@@ -279,6 +290,7 @@ void Solver::advectDensitySound() {
         *m_density = *from;
     }
     fillBoundary(kScalar, *m_density);
+    return cycles;
 }
 
 // Smoke carried from excess to deficit by the balancing flow (balancing.h):
@@ -402,41 +414,7 @@ void Solver::balanceSmoke() {
         }
     });
 
-    const velloran::SimdLevel simd = m_simd;
-    velloran::kernels::OutflowPlan flow;
-    flow.n = rows;
-    flow.u = sx.data();
-    flow.v = sy.data();
-    const Extent outflow = largestOver(1, rows + 1, [&](int begin, int end) {
-        return velloran::kernels::cellOutflowRows(simd, flow, begin, end);
-    });
-    const int cycles = advectionSubcycles(m_dtOverH, largestOf(outflow));
-    m_substeps.balancing = cycles;
-    if (cycles == 0) {
-        m_hitSubcycleCap = true;
-        return;
-    }
-    velloran::kernels::DensityTransportPlan plan;
-    plan.n = rows;
-    plan.u = sx.data();
-    plan.v = sy.data();
-    plan.lambda = m_dtOverH / cycles;
-    plan.scratch = m_soundRows.data();
-    plan.scratchStride = n + 3;
-    Grid *from = m_density.get();
-    Grid *to = m_rhoScratch.get();
-    for (int cycle = 0; cycle < cycles; ++cycle) {
-        plan.q = from->data();
-        plan.out = to->data();
-        forRows(1, rows + 1, [&](int begin, int end, int thread) {
-            velloran::kernels::donorTransportRows(simd, plan, begin, end, thread);
-        });
-        std::swap(from, to);
-    }
-    if (from != m_density.get()) {
-        copyInterior(*from, *m_density);
-    }
-    fillBoundary(kScalar, *m_density);
+    m_substeps.balancing = transportDensity(sx, sy, false);
 }
 
 // Gathering as transport: smoke moves across each face from the side where it

@@ -53,6 +53,22 @@ double faceFlux(double qLL, double qL, double qR, double qRR, double a, double l
                ReferenceSolver::minMod3(qRR - qR, qR - qL, qL - qLL);
 }
 
+// The largest sum of a cell's outflow speeds (NaN if any speed is NaN).
+double largestCellOutflow(const Grid &u, const Grid &v, std::uint32_t n) {
+    double largest = 0.0;
+    for (std::uint32_t i = 1; i <= n && !std::isnan(largest); ++i) {
+        for (std::uint32_t j = 1; j <= n; ++j) {
+            const double out = positivePart(u(i + 1, j)) + positivePart(-u(i, j)) +
+                               positivePart(v(i, j + 1)) + positivePart(-v(i, j));
+            largest = std::isnan(out) ? out : std::max(largest, out);
+            if (std::isnan(largest)) {
+                break;
+            }
+        }
+    }
+    return largest;
+}
+
 // Sub-cycles that keep the outflow Courant number lambda * S at or below the
 // limit; 0 when S is not a finite number (the flow has blown up).
 int advectionSubcycles(double lambda, double largestOutflow) {
@@ -226,17 +242,7 @@ void ReferenceSolver::advectDensitySound() {
     Grid &fy = *m_fluxY;
     const std::uint32_t n = interiorSideOf(rho);
 
-    double largest = 0.0;
-    for (std::uint32_t i = 1; i <= n && !std::isnan(largest); ++i) {
-        for (std::uint32_t j = 1; j <= n; ++j) {
-            const double out = positivePart(u(i + 1, j)) + positivePart(-u(i, j)) +
-                               positivePart(v(i, j + 1)) + positivePart(-v(i, j));
-            largest = std::isnan(out) ? out : std::max(largest, out);
-            if (std::isnan(largest)) {
-                break;
-            }
-        }
-    }
+    const double largest = largestCellOutflow(u, v, n);
     const int cycles = advectionSubcycles(m_dtOverH, largest);
     m_substeps.density = cycles;
     if (cycles == 0) {
@@ -352,17 +358,7 @@ void ReferenceSolver::balanceSmoke() {
         }
     }
 
-    double largest = 0.0;
-    for (std::uint32_t i = 1; i <= n && !std::isnan(largest); ++i) {
-        for (std::uint32_t j = 1; j <= n; ++j) {
-            const double out = positivePart(sx(i + 1, j)) + positivePart(-sx(i, j)) +
-                               positivePart(sy(i, j + 1)) + positivePart(-sy(i, j));
-            largest = std::isnan(out) ? out : std::max(largest, out);
-            if (std::isnan(largest)) {
-                break;
-            }
-        }
-    }
+    const double largest = largestCellOutflow(sx, sy, n);
     const int cycles = advectionSubcycles(m_dtOverH, largest);
     m_substeps.balancing = cycles;
     if (cycles == 0) {

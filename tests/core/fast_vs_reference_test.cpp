@@ -321,6 +321,17 @@ TEST(FastBlur, ReusesItsScratchAcrossShapes) {
 
 namespace {
 
+// The fast solver in one vector flavour and thread count, sharing every loop
+// however small the grid, and its reference, both with the parameters p.
+void configurePair(Solver &fast, ReferenceSolver &reference, const Parameters &p, SimdLevel level,
+                   int threads) {
+    fast.setSimdLevel(level);
+    fast.setThreadCount(threads);
+    fast.setParallelSide(0);
+    configure(fast, p);
+    configure(reference, p);
+}
+
 void randomiseState(std::mt19937_64 &rng, Solver &fast, ReferenceSolver &reference) {
     const auto a = gridsOf(fast);
     const auto b = gridsOf(reference);
@@ -365,11 +376,7 @@ TEST(FastSubSteps, EachEqualsItsLiteralTwinOnRandomState) {
             for (int threads = 1; threads <= 2; ++threads) {
                 Solver fast(src, tgt);
                 ReferenceSolver reference(src, tgt);
-                fast.setSimdLevel(level);
-                fast.setThreadCount(threads);
-                fast.setParallelSide(0); // share every loop, however small the grid
-                configure(fast, p);
-                configure(reference, p);
+                configurePair(fast, reference, p, level, threads);
                 for (std::size_t k = 0; k < fastSteps.size(); ++k) {
                     randomiseState(rng, fast, reference);
                     (fast.*fastSteps[k])();
@@ -402,11 +409,7 @@ TEST(FastSoundSubSteps, EachEqualsItsReferenceOnRandomState) {
             for (int threads = 1; threads <= 2; ++threads) {
                 Solver fast(src, tgt);
                 ReferenceSolver reference(src, tgt);
-                fast.setSimdLevel(level);
-                fast.setThreadCount(threads);
-                fast.setParallelSide(0); // share every loop, however small the grid
-                configure(fast, p);
-                configure(reference, p);
+                configurePair(fast, reference, p, level, threads);
                 for (std::size_t k = 0; k < fastSteps.size(); ++k) {
                     randomiseState(rng, fast, reference);
                     (fast.*fastSteps[k])();
@@ -437,11 +440,7 @@ TEST(FastSoundSubSteps, BalancingEqualsItsReferenceOnBlocks) {
             for (int threads = 1; threads <= 2; ++threads) {
                 Solver fast(src, tgt);
                 ReferenceSolver reference(src, tgt);
-                fast.setSimdLevel(level);
-                fast.setThreadCount(threads);
-                fast.setParallelSide(0);
-                configure(fast, p);
-                configure(reference, p);
+                configurePair(fast, reference, p, level, threads);
                 randomiseState(rng, fast, reference);
                 fast.balanceSmoke();
                 reference.balanceSmoke();
