@@ -147,9 +147,9 @@ int main(int argc, char **argv) {
     if (!framesDir.isEmpty()) {
         QDir().mkpath(framesDir);
     }
-    std::printf(
-        "| pair | N | scheme | start | best @ step | at 2x best step | final | mass drift "
-        "(step / run) | most sub-cycles v/d/b/g | s |\n|---|---|---|---|---|---|---|---|---|---|\n");
+    std::printf("| pair | N | scheme | start | best @ step | at 2x best step | final | mass drift "
+                "(step / run) | most sub-cycles v/d/b/g | s "
+                "|\n|---|---|---|---|---|---|---|---|---|---|\n");
     std::fflush(stdout);
     for (const QString &sizeText : sizes) {
         const int n = sizeText.toInt();
@@ -233,8 +233,8 @@ int main(int argc, char **argv) {
                            << r.best << ',' << r.bestStep << ',' << r.atTwice << ',' << r.final
                            << ',' << r.stepsDone << ',' << r.worstStepDrift << ',' << r.totalDrift
                            << ',' << r.maxVelocity << ',' << r.maxDensity << ',' << r.maxBalancing
-                           << ',' << r.maxGathering
-                           << ',' << r.seconds << ',' << (r.finite ? 1 : 0) << '\n';
+                           << ',' << r.maxGathering << ',' << r.seconds << ',' << (r.finite ? 1 : 0)
+                           << '\n';
                     csvOut.flush();
                 }
                 if (!framesDir.isEmpty()) {

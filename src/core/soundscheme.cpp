@@ -383,7 +383,7 @@ void Solver::balanceSmoke() {
     forSimpleRows(1, rows + 2, [&](int begin, int end, int) {
         for (auto j = static_cast<std::uint32_t>(begin); j < static_cast<std::uint32_t>(end); ++j) {
             if (j <= n) {
-                const double *x = edgeX + ((j - 1) / block) * xStride;
+                const double *x = edgeX + blockOf[j] * xStride;
                 double *out = rowPointer(sx, j);
                 out[1] = 0.0;
                 out[n + 1] = 0.0;
