@@ -1,5 +1,7 @@
 #!/usr/bin/env python3
-"""Draws the program's 16 x 16 tool-bar icons into res/.
+"""Draws the program's 16 x 16 tool-bar icons into res/, and its application
+icon into res/icons/: PNGs of 48, 64, 128 and 256 pixels and an SVG drawn from
+the same shapes.
 
 Standard library only. Each icon is a list of filled shapes, rendered with
 4 x 4 supersampling into an 8-bit RGBA image with straight alpha, written as
@@ -16,12 +18,13 @@ SUB = 4
 
 def png(path, pixels):
     raw = b"".join(b"\x00" + bytes(sum((list(p) for p in row), [])) for row in pixels)
+    size = len(pixels)
 
     def chunk(tag, data):
         body = tag + data
         return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body))
 
-    header = struct.pack(">IIBBBBB", SIZE, SIZE, 8, 6, 0, 0, 0)
+    header = struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0)
     with open(path, "wb") as f:
         f.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header)
                 + chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b""))
@@ -59,16 +62,18 @@ def segment(ax, ay, bx, by, w):
     return near
 
 
-def render(layers):
-    """layers: list of (shape, (r, g, b, a)); later layers paint over earlier."""
+def render(layers, size=SIZE, units=SIZE):
+    """layers: list of (shape, (r, g, b, a)); later layers paint over earlier.
+    Shapes are drawn in a square of `units`, the image has `size` pixels."""
+    scale = units / size
     img = []
-    for py in range(SIZE):
+    for py in range(size):
         row = []
-        for px in range(SIZE):
+        for px in range(size):
             acc = [0.0, 0.0, 0.0, 0.0]  # premultiplied
             for sy in range(SUB):
                 for sx in range(SUB):
-                    x, y = px + (sx + 0.5) / SUB, py + (sy + 0.5) / SUB
+                    x, y = (px + (sx + 0.5) / SUB) * scale, (py + (sy + 0.5) / SUB) * scale
                     c = [0.0, 0.0, 0.0, 0.0]
                     for shape, (r, g, b, a) in layers:
                         if shape(x, y):
@@ -126,10 +131,66 @@ ICONS = {
 }
 
 
+# The application icon, in a square of 64 units: smoke puffs gathering into an
+# S on a night-blue tile, loose puffs still on their way. Rounded rectangles
+# and circles only, so that the SVG draws exactly these shapes.
+APP_UNITS = 64
+APP_ID = "org.velloran.Velloran"
+APP_SHAPES = (
+    [("rrect", 4, 4, 60, 60, 11, (28, 44, 84, 255))]
+    + [("circle", x, y, r, (255, 255, 255, a)) for x, y, r, a in (
+        (15, 51, 5.5, 70), (51, 51, 4.5, 60), (15, 14, 4.5, 60), (51, 26, 3.5, 55))]
+    + [("circle", x, y, 4.6, (235, 240, 250, 215)) for x, y in (
+        (41, 17), (36, 14), (30, 14), (25, 17), (24, 22), (28, 27), (34, 31),
+        (39, 35), (41, 41), (38, 47), (32, 50), (26, 49), (22, 46))])
+
+
+def rounded_rect(x0, y0, x1, y1, r):
+    def inside(x, y):
+        if not (x0 <= x < x1 and y0 <= y < y1):
+            return False
+        cx = min(max(x, x0 + r), x1 - r)
+        cy = min(max(y, y0 + r), y1 - r)
+        return (x - cx) ** 2 + (y - cy) ** 2 < r * r
+    return inside
+
+
+def app_layers():
+    layers = []
+    for kind, *args, colour in APP_SHAPES:
+        layers.append((rounded_rect(*args) if kind == "rrect" else circle(*args), colour))
+    return layers
+
+
+def app_svg():
+    def fill(colour):
+        r, g, b, a = colour
+        opacity = "" if a == 255 else f' fill-opacity="{a / 255:.3f}"'
+        return f'fill="#{r:02x}{g:02x}{b:02x}"{opacity}'
+    lines = [f'<svg xmlns="http://www.w3.org/2000/svg" width="{APP_UNITS}" height="{APP_UNITS}" '
+             f'viewBox="0 0 {APP_UNITS} {APP_UNITS}">']
+    for kind, *args, colour in APP_SHAPES:
+        if kind == "rrect":
+            x0, y0, x1, y1, r = args
+            lines.append(f'  <rect x="{x0}" y="{y0}" width="{x1 - x0}" height="{y1 - y0}" '
+                         f'rx="{r}" {fill(colour)}/>')
+        else:
+            cx, cy, r = args
+            lines.append(f'  <circle cx="{cx}" cy="{cy}" r="{r}" {fill(colour)}/>')
+    lines.append("</svg>")
+    return "\n".join(lines) + "\n"
+
+
 def main():
     out = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "res")
     for name, layers in ICONS.items():
         png(os.path.join(out, name), render(layers))
+    icons = os.path.join(out, "icons")
+    os.makedirs(icons, exist_ok=True)
+    for size in (48, 64, 128, 256):
+        png(os.path.join(icons, f"{APP_ID}-{size}.png"), render(app_layers(), size, APP_UNITS))
+    with open(os.path.join(icons, f"{APP_ID}.svg"), "w") as f:
+        f.write(app_svg())
 
 
 if __name__ == "__main__":

@@ -13,6 +13,7 @@ packages=(
   python3-dev pybind11-dev python3-numpy python3-pytest
   clang libclang-rt-14-dev
   g++-aarch64-linux-gnu qemu-user googletest
+  desktop-file-utils appstream lintian dpkg-dev file man-db groff-base bsdextrautils
 )
 
 missing=()

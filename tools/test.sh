@@ -9,7 +9,8 @@
 #   4. the core cross-built for AArch64 (no x86 vector flavours), its tests
 #      run under qemu-user: the same bits as on x86-64;
 #   5. the fuzz targets (Clang, libFuzzer), each for FUZZ_SECONDS (30);
-#   6. the full Release build with every test, GUI tests under Xvfb.
+#   6. the full Release build with every test, GUI tests under Xvfb;
+#   7. the Debian package built from it and checked (tools/check-package.sh).
 #
 # Build trees live in build/test-*; pass --quick to run step 6 alone.
 set -euo pipefail
@@ -96,5 +97,9 @@ if [ "$quick" -eq 0 ]; then
 fi
 
 section "full build, all tests"
-configure_and_build build/test-release
+# Installed to /usr, as the package installs it.
+configure_and_build build/test-release -DCMAKE_INSTALL_PREFIX=/usr
 (cd build/test-release && ctest --output-on-failure -j"$jobs")
+
+section "Debian package"
+tools/check-package.sh build/test-release

@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 
 #include "configfile.h"
+#include "examples.h"
 #include "formparameters.h"
 #include "frameexport.h"
 #include "keyframes.h"
@@ -12,12 +13,14 @@
 #include "ui_mainwindow.h"
 
 #include <QActionGroup>
+#include <QApplication>
 #include <QDir>
 #include <QEvent>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QImageReader>
 #include <QLabel>
+#include <QMenu>
 #include <QMessageBox>
 #include <QTimer>
 
@@ -64,6 +67,7 @@ MainWindow::MainWindow(QWidget *parent)
     connect(ui->actionQuit, &QAction::triggered, qApp, &QCoreApplication::quit);
 
     connect(actions.actionPause, &QAction::toggled, this, &MainWindow::pauseToggled);
+    connect(actions.menuOpenExample, &QMenu::triggered, this, &MainWindow::openExample);
     connect(actions.actionExportFrame, &QAction::triggered, this,
             &MainWindow::exportFrameTriggered);
     actions.actionExportFrame->setEnabled(false); // until there is a frame
@@ -133,6 +137,7 @@ void MainWindow::setControlsEnabled(bool enabled) {
     ui->doubleSpinBox_5->setEnabled(enabled);
     actions.actionPause->setEnabled(!enabled);
     actions.schemeGroup->setEnabled(enabled);
+    actions.menuOpenExample->setEnabled(enabled && !actions.examplesFolder.isEmpty());
 }
 
 void MainWindow::warn(const QString &text, const QString &details) {
@@ -159,7 +164,23 @@ void MainWindow::on_pushButton_LoadConf_clicked() {
     if (name.isEmpty()) {
         return;
     }
-    const velloran::ConfigReadResult result = velloran::readConfigurationFile(name);
+    applyConfigurationFile(name, velloran::readConfigurationFile(name));
+}
+
+// The example's file as Load would read it, with absolute image paths, so a
+// run starts whatever the working folder.
+void MainWindow::openExample(QAction *action) {
+    const velloran::Example *example = velloran::findExample(action->data().toString());
+    if (!example || actions.examplesFolder.isEmpty()) {
+        return;
+    }
+    applyConfigurationFile(
+        QDir(actions.examplesFolder).filePath(example->name + QStringLiteral(".xml")),
+        velloran::readExampleConfiguration(*example, actions.examplesFolder));
+}
+
+void MainWindow::applyConfigurationFile(const QString &name,
+                                        const velloran::ConfigReadResult &result) {
     switch (result.status) {
     case velloran::ConfigStatus::OpenFailed:
         warn(tr("Could not open configuration file."),
@@ -583,9 +604,10 @@ void MainWindow::on_actionAbout_triggered() {
         this, tr("About Velloran"),
         tr("<p>Velloran is based on the method published as <i>Target-Driven Smoke "
            "Animation</i> by Raanan Fattal and Dani Lischinski (SIGGRAPH 2004).</p><br><br>"
-           "<p>Written by the Velloran developers. Visit the project's web site: "
+           "<p>Version %2. Written by the Velloran developers. Visit the project's web site: "
            "<a href=\"%1\">%1</a></p>")
-            .arg(QStringLiteral("https://velloran.example.org/")));
+            .arg(QStringLiteral("https://velloran.example.org/"),
+                 QApplication::applicationVersion()));
 }
 
 void MainWindow::on_actionAboutQt_triggered() {

@@ -81,6 +81,7 @@ private slots:
 
     // The commands the window adds to its form, connected explicitly.
     void pauseToggled(bool checked);
+    void openExample(QAction *action);
     void exportFrameTriggered();
     void recordToggled(bool checked);
     void recordingFinished();
@@ -93,6 +94,8 @@ private slots:
 private:
     void setControlsEnabled(bool enabled);
     void startSimulation(bool reverse);
+    // A file read by Load or Open Example: applied, or a warning naming `name`.
+    void applyConfigurationFile(const QString &name, const velloran::ConfigReadResult &result);
     void applyConfiguration(const velloran::Configuration &configuration);
     void setMoreText();
     // The warning box titled "Velloran"; `details`, when given, below the text.

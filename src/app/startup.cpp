@@ -13,4 +13,5 @@ void setDefaultSurfaceFormat() {
 void nameApplication() {
     QApplication::setApplicationName(QStringLiteral("Velloran"));
     QApplication::setApplicationDisplayName(QStringLiteral("Velloran"));
+    QApplication::setApplicationVersion(QStringLiteral(VELLORAN_VERSION));
 }

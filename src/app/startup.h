@@ -7,7 +7,7 @@
 // context. Must run before the application object exists.
 void setDefaultSurfaceFormat();
 
-// Names the application "Velloran". The display name as well, which makes
-// the window title read "<file> — Velloran" on X11 (the title alone would show
-// only the file name there).
+// Names the application "Velloran" and gives it the project's version. The display name as well,
+// which makes the window title read "<file> — Velloran" on X11 (the title alone would show only the
+// file name there).
 void nameApplication();

@@ -1,5 +1,6 @@
 #include "windowactions.h"
 
+#include "examples.h"
 #include "ui_mainwindow.h"
 
 #include <QAction>
@@ -36,6 +37,16 @@ void WindowActions::setupUi(QMainWindow *window, Ui_MainWindow &form) {
     pauseIcon.addFile(QStringLiteral(":/res/pause.png"), QSize(), QIcon::Normal, QIcon::Off);
     actionPause->setIcon(pauseIcon);
 
+    menuOpenExample = new QMenu(form.menuConfiguration);
+    menuOpenExample->setObjectName("menuOpenExample");
+    for (const velloran::Example &example : velloran::bundledExamples()) {
+        QAction *action = menuOpenExample->addAction(example.name);
+        action->setObjectName(QStringLiteral("actionExample_") + example.name);
+        action->setData(example.name);
+        action->setStatusTip(example.description);
+    }
+    examplesFolder = velloran::examplesFolder();
+
     actionExportFrame = makeAction(window, "actionExportFrame", false);
     actionRecord = makeAction(window, "actionRecord", true);
 
@@ -61,8 +72,10 @@ void WindowActions::setupUi(QMainWindow *window, Ui_MainWindow &form) {
     }
     speedActions.first()->setChecked(true);
 
-    // File: after the configuration commands, before Quit.
+    // File: the examples below Load; after the configuration commands, before
+    // Quit, the frame commands.
     QAction *quitSeparator = form.menuConfiguration->actions().value(2);
+    form.menuConfiguration->insertMenu(form.actionSaveConf, menuOpenExample);
     form.menuConfiguration->insertSeparator(quitSeparator);
     form.menuConfiguration->insertAction(quitSeparator, actionExportFrame);
     form.menuConfiguration->insertAction(quitSeparator, actionRecord);
@@ -83,6 +96,7 @@ void WindowActions::retranslateUi() {
     actionPause->setText(tr("Pause"));
     actionPause->setToolTip(tr("Pause simulation"));
     actionPause->setShortcut(QKeySequence(tr("Ctrl+P")));
+    menuOpenExample->setTitle(tr("Open Example"));
     actionExportFrame->setText(tr("Export frame..."));
     actionExportFrame->setToolTip(tr("Save the density shown as an image"));
     actionExportFrame->setShortcut(QKeySequence(tr("Ctrl+E")));

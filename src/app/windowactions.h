@@ -1,7 +1,7 @@
 #pragma once
 
 // WindowActions: the commands the window adds to its form: Pause, the Speed
-// submenu, Export frame..., Record... and the choice of scheme.
+// submenu, Open Example, Export frame..., Record... and the choice of scheme.
 //
 // They are built in code right after the form's setupUi and placed into the
 // form's menus and tool bar, so the form itself stays exactly what Qt Designer
@@ -9,6 +9,7 @@
 // window. Texts go through the translation context "MainWindow".
 
 #include <QList>
+#include <QString>
 
 class QAction;
 class QActionGroup;
@@ -28,6 +29,10 @@ struct WindowActions {
     QMenu *menuSpeed = nullptr;
     QActionGroup *speedGroup = nullptr;
     QList<QAction *> speedActions; // in the order of kSpeedChoices
+    // One entry per bundled example, its name in the action's data; disabled
+    // when the examples' files are nowhere to be found.
+    QMenu *menuOpenExample = nullptr;
+    QString examplesFolder;
     QAction *actionExportFrame = nullptr;
     QAction *actionRecord = nullptr;
     QActionGroup *schemeGroup = nullptr;

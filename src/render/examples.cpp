@@ -1,5 +1,9 @@
 #include "examples.h"
 
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+
 namespace velloran {
 
 const std::vector<Example> &bundledExamples() {
@@ -41,6 +45,46 @@ QString exampleConfigPath(const Example &example) {
 
 QString exampleResourcePath(const QString &repositoryRelativePath) {
     return QStringLiteral(":/") + repositoryRelativePath;
+}
+
+QString examplesFolder() {
+    const QString programFolder = QCoreApplication::applicationDirPath();
+    const QString installed =
+        QDir(programFolder).filePath(QStringLiteral(VELLORAN_EXAMPLES_FROM_PROGRAM));
+    if (QFileInfo(installed).isDir()) {
+        return QDir::cleanPath(installed);
+    }
+    // A program in the build tree reads the repository's files; an installed
+    // one never looks there, even if the build tree still exists.
+    const QString buildTree = QStringLiteral(VELLORAN_BUILD_TREE);
+    if (programFolder == buildTree || programFolder.startsWith(buildTree + QLatin1Char('/'))) {
+        const QString repository = QStringLiteral(VELLORAN_REPOSITORY_EXAMPLES);
+        if (QFileInfo(repository).isDir()) {
+            return repository;
+        }
+    }
+    return QString();
+}
+
+ConfigReadResult readExampleConfiguration(const Example &example, const QString &folder) {
+    const QDir dir(folder);
+    ConfigReadResult result =
+        readConfigurationFile(dir.filePath(QStringLiteral("%1.xml").arg(example.name)));
+    const QDir root(QDir::cleanPath(dir.filePath(QStringLiteral(".."))));
+    const auto absolute = [&](const QString &path) {
+        return QDir::cleanPath(root.absoluteFilePath(path));
+    };
+    Configuration &c = result.configuration;
+    if (c.source) {
+        c.source = absolute(*c.source);
+    }
+    if (c.target) {
+        c.target = absolute(*c.target);
+    }
+    for (KeyframeEntry &keyframe : c.keyframes) {
+        keyframe.image = absolute(keyframe.image);
+    }
+    return result;
 }
 
 } // namespace velloran

@@ -4,6 +4,8 @@
 // compiled in under ":/examples/" exactly as they lie in the repository's
 // examples/ folder, plus a recommended length.
 
+#include "configfile.h"
+
 #include <QString>
 
 #include <vector>
@@ -26,5 +28,17 @@ QString exampleConfigPath(const Example &example);
 // Image paths in an example configuration are relative to the repository root
 // (e.g. "examples/blob.png"); inside the program they live under ":/".
 QString exampleResourcePath(const QString &repositoryRelativePath);
+
+// The examples' files on disk, as an absolute folder: beside an installed
+// program <prefix>/share/velloran/examples, for a program still in its build
+// tree the repository's examples/. Empty when neither is there (a program
+// copied elsewhere still has its compiled-in examples).
+QString examplesFolder();
+
+// An example's configuration read from `folder` (as examplesFolder gives it),
+// its image paths made absolute, so the file reads the same from any working
+// folder. The paths in the file are relative to the folder's parent, as they
+// are to the repository root.
+ConfigReadResult readExampleConfiguration(const Example &example, const QString &folder);
 
 } // namespace velloran

@@ -269,6 +269,12 @@ int listExamples() {
                               .arg(example.steps)
                               .arg(example.every));
     }
+    // The files themselves, for the desktop program or a copy to change.
+    const QString folder = examplesFolder();
+    if (!folder.isEmpty()) {
+        printLine(stdout, QStringLiteral("configuration files and images: %1")
+                              .arg(QDir::toNativeSeparators(folder)));
+    }
     return kExitOk;
 }
 

@@ -2,6 +2,7 @@
 // every reader rule, the image pickers, starting runs from bad images, and the
 // About boxes. Every dialog and message box is answered from the test.
 
+#include "configfile.h"
 #include "mainwindow.h"
 #include "parameters.h"
 #include "runsetup.h"
@@ -12,6 +13,7 @@
 #include <QDir>
 #include <QDoubleSpinBox>
 #include <QFile>
+#include <QMenu>
 #include <QStatusBar>
 #include <QTemporaryDir>
 
@@ -40,6 +42,7 @@ private slots:
     void imagePickers();
     void badImagesRefuseTheRun_data();
     void badImagesRefuseTheRun();
+    void openExampleFillsAbsolutePaths();
     void aboutBoxes();
 
 private:
@@ -431,6 +434,41 @@ void FilesTest::badImagesRefuseTheRun() {
     }
 }
 
+// From a folder without examples: the repository's files (this program lies in
+// the build tree), with absolute paths that start a run from here.
+void FilesTest::openExampleFillsAbsolutePaths() {
+    const QString examples = QStringLiteral(VELLORAN_SOURCE_DIR "/examples");
+    auto *menu = child<QMenu>("menuOpenExample");
+    QCOMPARE(menu->title(), QStringLiteral("Open Example"));
+    QVERIFY(menu->isEnabled());
+    QCOMPARE(menu->actions().size(), 6);
+    BoxSeen seen;
+    catchBox(this, &seen);
+    child<QAction>("actionExample_word-to-word")->trigger();
+    QCOMPARE(seen.count, 0);
+    QCOMPARE(m_window->windowFilePath(), examples + QStringLiteral("/word-to-word.xml"));
+    QCOMPARE(child<QLineEdit>("lineEdit_Src")->text(), examples + QStringLiteral("/blob.png"));
+    QCOMPARE(child<QLineEdit>("lineEdit_Tgt")->text(),
+             examples + QStringLiteral("/word-smoke.png"));
+    QCOMPARE(values(), QList<double>({2, 30, 1, 1, 0.001}));
+    QVERIFY(child<QAction>("actionSoundScheme")->isChecked());
+    // The keyframes' images too, as Save writes them back.
+    answerFileDialog(this, m_dir.filePath("example-copy.xml"));
+    child<QAction>("actionSaveConf")->trigger();
+    const velloran::ConfigReadResult copy =
+        velloran::readConfigurationFile(m_dir.filePath("example-copy.xml"));
+    QCOMPARE(copy.configuration.keyframes.size(), std::size_t(2));
+    QCOMPARE(copy.configuration.keyframes[1].image, examples + QStringLiteral("/star.png"));
+
+    child<QAction>("actionStart")->trigger();
+    QVERIFY(m_window->simulation());
+    QVERIFY(!menu->isEnabled());
+    child<QAction>("actionStop")->trigger();
+    QTRY_VERIFY(!m_window->simulation());
+    QVERIFY(menu->isEnabled());
+    QCOMPARE(seen.count, 0);
+}
+
 void FilesTest::aboutBoxes() {
     BoxSeen seen;
     catchBox(this, &seen);
@@ -440,6 +478,7 @@ void FilesTest::aboutBoxes() {
     QVERIFY(seen.text.contains(QStringLiteral("Target-Driven Smoke Animation")));
     QVERIFY(seen.text.contains(QStringLiteral("SIGGRAPH 2004")));
     QVERIFY(seen.text.contains(QStringLiteral("<a href=")));
+    QVERIFY(seen.text.contains(QStringLiteral("Version " VELLORAN_VERSION ".")));
 
     BoxSeen qt;
     catchBox(this, &qt);

@@ -109,8 +109,8 @@ static QStringList entryNames(const QList<QAction *> &actions) {
 
 void RunControlTest::addedCommandsSitInMenusAndToolBar() {
     QCOMPARE(entryNames(child<QMenu>("menuConfiguration")->actions()),
-             QStringList({"actionLoadConf", "actionSaveConf", "|", "actionExportFrame",
-                          "actionRecord", "|", "actionQuit"}));
+             QStringList({"actionLoadConf", "menuOpenExample", "actionSaveConf", "|",
+                          "actionExportFrame", "actionRecord", "|", "actionQuit"}));
     QCOMPARE(entryNames(child<QMenu>("menuControl")->actions()),
              QStringList({"actionStart", "actionPause", "actionStop", "actionStartRev", "|",
                           "actionLiteralScheme", "actionSoundScheme"}));
