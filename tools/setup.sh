@@ -10,7 +10,7 @@ packages=(
   libgl-dev libglu1-mesa-dev libgl1-mesa-dri
   libopenexr-dev zlib1g-dev openimageio-tools
   xvfb xauth
-  python3-dev pybind11-dev python3-numpy python3-pytest
+  python3-dev pybind11-dev python3-numpy python3-pytest python3-dask python3-distributed
   clang libclang-rt-14-dev
   g++-aarch64-linux-gnu qemu-user googletest
   desktop-file-utils appstream lintian dpkg-dev file man-db groff-base bsdextrautils

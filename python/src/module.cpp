@@ -13,6 +13,8 @@
 #include <pybind11/stl.h>
 #include <pybind11/stl/filesystem.h>
 
+#include <dlfcn.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <optional>
@@ -174,6 +176,18 @@ earlier while another thread steps shows a step half done. A run made
 before a fork cannot be used in the child (RuntimeError); make runs in the
 process that steps them.)doc";
 
+// The module's pure-Python parts (velloran.sweep) lie in a folder named
+// velloran beside the compiled module, in the build tree as where it is
+// installed; a __path__ makes the module their package.
+py::list packagePath() {
+    py::list path;
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<void *>(&packagePath), &info) != 0 && info.dli_fname) {
+        path.append((std::filesystem::path(info.dli_fname).parent_path() / "velloran").string());
+    }
+    return path;
+}
+
 } // namespace
 } // namespace velloran::binding
 
@@ -190,8 +204,11 @@ reader of the Velloran programs, with NumPy arrays in and out.
     print(run.distance(), run.density.shape)
 
 Arrays use the layout of the renderer's .npy files: a[j, i] is cell (i, j),
-row 0 at the bottom of the picture. See help(velloran.Run).)doc";
+row 0 at the bottom of the picture. See help(velloran.Run); parameter sweeps
+on this machine, on Dask or on Slurm: help(velloran.sweep) after
+`import velloran.sweep`.)doc";
     m.attr("__version__") = VELLORAN_VERSION;
+    m.attr("__path__") = packagePath();
 
     rememberMainThread();
     py::register_exception_translator(&translateExceptions);

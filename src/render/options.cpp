@@ -78,6 +78,23 @@ bool checkCombinations(const RenderOptions &options, QString *error) {
             }
         }
     }
+    if (!options.sweepPath.isEmpty()) {
+        for (const QString &option : options.given) {
+            if (!allowedWithSweep(option)) {
+                *error = QStringLiteral("--sweep takes the run from the sweep file; %1 cannot "
+                                        "change it")
+                             .arg(option);
+                return false;
+            }
+        }
+        if (options.sweepIndex.has_value() == options.summary) {
+            *error = QStringLiteral("--sweep needs either --index K or --summary");
+            return false;
+        }
+    } else if (options.sweepIndex || options.summary) {
+        *error = QStringLiteral("--index and --summary need --sweep SWEEP.json");
+        return false;
+    }
     return true;
 }
 
@@ -125,6 +142,14 @@ bool allowedWithResume(const QString &option) {
     static const QStringList allowed = {
         QStringLiteral("--resume"), QStringLiteral("--steps"), QStringLiteral("--checkpoint-every"),
         QStringLiteral("--quiet"),  QStringLiteral("--help"),  QStringLiteral("--version")};
+    return allowed.contains(option);
+}
+
+bool allowedWithSweep(const QString &option) {
+    static const QStringList allowed = {QStringLiteral("--sweep"),   QStringLiteral("--index"),
+                                        QStringLiteral("--summary"), QStringLiteral("--out"),
+                                        QStringLiteral("--quiet"),   QStringLiteral("--help"),
+                                        QStringLiteral("--version")};
     return allowed.contains(option);
 }
 
@@ -327,6 +352,30 @@ bool parseRenderOptions(const QStringList &arguments, RenderOptions *options, QS
                 return false;
             }
             result.resumeDir = text;
+        } else if (name == QLatin1String("--sweep")) {
+            if (!value(&text)) {
+                return false;
+            }
+            if (text.isEmpty()) {
+                *error = QStringLiteral("--sweep needs the sweep file");
+                return false;
+            }
+            result.sweepPath = text;
+        } else if (name == QLatin1String("--index")) {
+            bool ok = false;
+            if (!value(&text)) {
+                return false;
+            }
+            const int index = text.trimmed().toInt(&ok);
+            if (!ok || index < 0) {
+                *error = QStringLiteral("--index needs a run number from 0 on, not '%1'").arg(text);
+                return false;
+            }
+            result.sweepIndex = index;
+        } else if (name == QLatin1String("--summary")) {
+            if (!flag(&result.summary)) {
+                return false;
+            }
         } else {
             *error = QStringLiteral("unknown option '%1'").arg(name);
             return false;
@@ -408,6 +457,12 @@ QString renderUsage() {
                "                      planned last step or to --steps N (which may lie beyond\n"
                "                      it); frames, fields, metrics and plot come out as those of\n"
                "                      an uninterrupted run\n"
+               "\n"
+               "Sweeps (files written by velloran.sweep.write):\n"
+               "  --sweep FILE --index K  render run K of the sweep into OUT/NAME (OUT: --out,\n"
+               "                      default the sweep file's folder) with checkpoints; a\n"
+               "                      finished run is kept, an interrupted one continued\n"
+               "  --sweep FILE --summary  write OUT/sweep.csv and the contact sheet OUT/sweep.png\n"
                "\n"
                "Exit status: 0 done; 1 output or video encoding failed during the run;\n"
                "2 bad input or output folder in use (nothing is created); 3 the run became\n"

@@ -45,6 +45,10 @@ struct RenderOptions {
     std::optional<int> checkpointEvery;
     QString resumeDir; // continue the run in this folder from its checkpoint
 
+    QString sweepPath;             // --sweep FILE: a run of a sweep file, or its summary
+    std::optional<int> sweepIndex; // --index K
+    bool summary = false;          // --summary
+
     // Every option given, by its name ("--vf"; "CONFIG.xml" for the file), in
     // order: a resumed run refuses those that would change it.
     QStringList given;
@@ -57,6 +61,9 @@ bool parseKeyframeOption(const QString &text, KeyframeEntry *out, QString *error
 // Options that may accompany --resume: they change neither the run nor what it
 // writes.
 bool allowedWithResume(const QString &option);
+
+// Options that may accompany --sweep (the sweep file says everything else).
+bool allowedWithSweep(const QString &option);
 
 // Parses argv without the program name. On error returns false with a
 // one-line message in *error.

@@ -13,6 +13,7 @@
 #include "runsetup.h"
 #include "smokeimage.h"
 #include "solverstate.h"
+#include "sweeprun.h"
 #include "videoencoder.h"
 
 #include "targetschedule.h"
@@ -551,6 +552,9 @@ int renderMain(const QStringList &arguments) {
     }
     if (!options.resumeDir.isEmpty()) {
         return resumeMain(options);
+    }
+    if (!options.sweepPath.isEmpty()) {
+        return sweepMain(options);
     }
     RenderJob job;
     QStringList notes;
