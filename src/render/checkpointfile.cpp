@@ -188,6 +188,9 @@ void writeRun(Writer &w, const CheckpointRun &run) {
     w.text(run.title);
     w.text(run.video);
     w.integer<std::int32_t>(run.checkpointEvery);
+    w.u8(run.vdb);
+    w.u8(run.vdbFloat);
+    w.text(run.vdbVelocityName);
 }
 
 void readRun(Reader &r, CheckpointRun *run) {
@@ -224,6 +227,9 @@ void readRun(Reader &r, CheckpointRun *run) {
     run->title = r.text();
     run->video = r.text();
     run->checkpointEvery = r.integer<std::int32_t>();
+    run->vdb = r.u8();
+    run->vdbFloat = r.u8();
+    run->vdbVelocityName = r.text();
     if (run->side <= 0 || run->steps <= 0 || run->every <= 0 || run->checkpointEvery < 0) {
         r.fail();
     }

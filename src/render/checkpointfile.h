@@ -32,7 +32,7 @@
 
 namespace velloran {
 
-constexpr std::uint32_t kCheckpointVersion = 1;
+constexpr std::uint32_t kCheckpointVersion = 2;
 
 struct CheckpointKeyframe {
     std::int64_t step = 0;
@@ -61,6 +61,9 @@ struct CheckpointRun {
     bool npy = false;
     bool exr = false;
     bool alpha = false;
+    bool vdb = false;
+    bool vdbFloat = false;
+    QString vdbVelocityName;
     SmokeColour colour;
     QString namePattern;
     QString title;

@@ -25,7 +25,7 @@ bool isFrameOf(const FrameNamePattern &names, const QString &name, const char *e
 } // namespace
 
 std::optional<int> frameFileStep(const QString &name, const FrameNamePattern &names) {
-    for (const char *extension : {"png", "exr"}) {
+    for (const char *extension : {"png", "exr", "vdb"}) {
         if (const std::optional<int> step = names.frameStep(name, QLatin1String(extension))) {
             return step;
         }
@@ -108,6 +108,35 @@ QStringList ExrFrameWriter::summary(const QString &folder, int frames) const {
                 .arg(folder, m_names.placeholder(), QString::number(frames))};
 }
 
+VdbFrameWriter::VdbFrameWriter(QString folder, FrameNamePattern names, VdbSettings settings)
+    : m_folder(std::move(folder))
+    , m_names(std::move(names))
+    , m_settings(std::move(settings)) {}
+
+bool VdbFrameWriter::write(const Frame &frame, QString *error) {
+    const QString path =
+        QDir(m_folder).filePath(m_names.frameName(frame.step, QStringLiteral("vdb")));
+    const Solver &solver = frame.solver;
+    QString reason;
+    const QByteArray bytes =
+        vdbBytes({*solver.m_density, *solver.m_uCentre, *solver.m_vCentre}, m_settings, &reason);
+    if (bytes.isEmpty()) {
+        *error = QStringLiteral("could not encode '%1' as OpenVDB: %2").arg(path, reason);
+        return false;
+    }
+    return writeFileAtomically(path, bytes, error);
+}
+
+bool VdbFrameWriter::isOwnOutput(const QString &name) const {
+    return isFrameOf(m_names, name, "vdb");
+}
+
+QStringList VdbFrameWriter::summary(const QString &folder, int frames) const {
+    return {QStringLiteral("  volumes: %1/%2.vdb (%3, density in %4 floats)")
+                .arg(folder, m_names.placeholder(), QString::number(frames),
+                     m_settings.fullFloat ? QStringLiteral("32-bit") : QStringLiteral("half"))};
+}
+
 NpyFrameWriter::NpyFrameWriter(QString folder, FrameNamePattern names)
     : m_folder(std::move(folder))
     , m_names(std::move(names)) {}
@@ -150,6 +179,10 @@ std::vector<std::unique_ptr<FrameWriter>> makeFrameWriters(const RenderJob &job,
     }
     if (job.exr) {
         writers.push_back(std::make_unique<ExrFrameWriter>(folder, job.names, job.colour));
+    }
+    if (job.vdb) {
+        writers.push_back(std::make_unique<VdbFrameWriter>(
+            folder, job.names, VdbSettings{job.vdbFloat, job.vdbVelocityName}));
     }
     if (job.npy) {
         writers.push_back(std::make_unique<NpyFrameWriter>(folder, job.names));

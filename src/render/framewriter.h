@@ -11,6 +11,7 @@
 
 #include "framename.h"
 #include "smokecolour.h"
+#include "vdbframe.h"
 
 #include "solver.h"
 
@@ -79,6 +80,20 @@ private:
     QString m_folder;
     FrameNamePattern m_names;
     SmokeColour m_colour;
+};
+
+// "frame_000010.vdb": the density and velocity grids of an OpenVDB volume.
+class VdbFrameWriter : public FrameWriter {
+public:
+    VdbFrameWriter(QString folder, FrameNamePattern names, VdbSettings settings);
+    bool write(const Frame &frame, QString *error) override;
+    bool isOwnOutput(const QString &name) const override;
+    QStringList summary(const QString &folder, int frames) const override;
+
+private:
+    QString m_folder;
+    FrameNamePattern m_names;
+    VdbSettings m_settings;
 };
 
 // "density_000010.npy", "u_..." and "v_...": the framed solver grids, float64.

@@ -1,5 +1,7 @@
 #include "options.h"
 
+#include "vdbframe.h"
+
 #include <QRegularExpression>
 
 #include <cmath>
@@ -40,6 +42,7 @@ bool parseFormats(const QString &text, RenderOptions *options, QString *error) {
     options->png = false;
     options->npy = false;
     options->exr = false;
+    options->vdb = false;
     const QStringList parts = text.split(QLatin1Char(','));
     for (const QString &part : parts) {
         const QString format = part.trimmed().toLower();
@@ -49,10 +52,12 @@ bool parseFormats(const QString &text, RenderOptions *options, QString *error) {
             options->npy = true;
         } else if (format == QLatin1String("exr")) {
             options->exr = true;
+        } else if (format == QLatin1String("vdb")) {
+            options->vdb = true;
         } else if (format == QLatin1String("none")) {
             // metrics and plot only
         } else {
-            *error = QStringLiteral("--format takes a list of png, npy, exr or none "
+            *error = QStringLiteral("--format takes a list of png, npy, exr, vdb or none "
                                     "(e.g. png,exr), not '%1'")
                          .arg(text);
             return false;
@@ -67,6 +72,13 @@ bool checkCombinations(const RenderOptions &options, QString *error) {
         *error = QStringLiteral("--alpha adds an alpha channel to the PNG frames, but --format "
                                 "has no png");
         return false;
+    }
+    for (const char *option : {"--vdb-float", "--vdb-velocity-name"}) {
+        if (!options.vdb && options.given.contains(QLatin1String(option))) {
+            *error = QStringLiteral("%1 shapes the .vdb frames, but --format has no vdb")
+                         .arg(QLatin1String(option));
+            return false;
+        }
     }
     if (!options.resumeDir.isEmpty()) {
         for (const QString &option : options.given) {
@@ -312,6 +324,20 @@ bool parseRenderOptions(const QStringList &arguments, RenderOptions *options, QS
                 return false;
             }
             result.keyframes.push_back(keyframe);
+        } else if (name == QLatin1String("--vdb-float")) {
+            if (!flag(&result.vdbFloat)) {
+                return false;
+            }
+        } else if (name == QLatin1String("--vdb-velocity-name")) {
+            if (!value(&text)) {
+                return false;
+            }
+            if (!isVdbVelocityName(text)) {
+                *error =
+                    QStringLiteral("--vdb-velocity-name takes velocity or vel, not '%1'").arg(text);
+                return false;
+            }
+            result.vdbVelocityName = text;
         } else if (name == QLatin1String("--alpha")) {
             if (!flag(&result.alpha)) {
                 return false;
@@ -433,12 +459,16 @@ QString renderUsage() {
                "10);\n"
                "                      step 0 and the last step are always written\n"
                "  --out DIR           output folder (default: render-out)\n"
-               "  --format LIST       comma list of png, npy, exr or none (default: png)\n"
+               "  --format LIST       comma list of png, npy, exr, vdb or none (default: png)\n"
                "                        png: frame_NNNNNN.png, 8-bit grey, upright\n"
                "                        npy: density_/u_/v_NNNNNN.npy, float64 (N+2) x (N+2)\n"
                "                        exr: frame_NNNNNN.exr, premultiplied RGBA (half) and the\n"
                "                             float layers density, velocity.u, velocity.v\n"
+               "                        vdb: frame_NNNNNN.vdb, OpenVDB grids density (fog volume,\n"
+               "                             half floats) and velocity, N x N x 1 voxels of 1/N\n"
                "                      metrics.csv and convergence.png are always written\n"
+               "  --vdb-float         density in 32-bit floats in the vdb frames\n"
+               "  --vdb-velocity-name NAME  velocity (default) or vel, as the host expects\n"
                "  --alpha             PNG frames in 8-bit RGBA: straight alpha = the density,\n"
                "                      colour = the smoke colour\n"
                "  --smoke-colour RRGGBB  the smoke's colour in exr and --alpha frames\n"

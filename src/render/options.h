@@ -37,6 +37,9 @@ struct RenderOptions {
     bool png = true;
     bool npy = false;
     bool exr = false;
+    bool vdb = false;
+    bool vdbFloat = false; // density in full floats in the .vdb frames
+    QString vdbVelocityName = QStringLiteral("velocity");
     bool alpha = false; // RGBA PNG frames instead of grey ones
     SmokeColour colour;
     FrameNamePattern names;

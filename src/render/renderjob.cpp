@@ -203,6 +203,9 @@ bool resolveJob(const RenderOptions &options, RenderJob *job, QStringList *notes
     result.png = options.png;
     result.npy = options.npy;
     result.exr = options.exr;
+    result.vdb = options.vdb;
+    result.vdbFloat = options.vdbFloat;
+    result.vdbVelocityName = options.vdbVelocityName;
     result.alpha = options.alpha;
     result.colour = options.colour;
     result.names = options.names;

@@ -31,6 +31,9 @@ struct RenderJob {
     bool png = true;
     bool npy = false;
     bool exr = false;
+    bool vdb = false;
+    bool vdbFloat = false;
+    QString vdbVelocityName = QStringLiteral("velocity");
     bool alpha = false; // RGBA PNG frames
     SmokeColour colour;
     FrameNamePattern names;

@@ -38,6 +38,9 @@ bool recordRun(const RenderJob &job, int side, CheckpointRun *run, QString *erro
     result.png = job.png;
     result.npy = job.npy;
     result.exr = job.exr;
+    result.vdb = job.vdb;
+    result.vdbFloat = job.vdbFloat;
+    result.vdbVelocityName = job.vdbVelocityName;
     result.alpha = job.alpha;
     result.colour = job.colour;
     result.namePattern = job.names.text();
@@ -65,6 +68,9 @@ RenderJob jobOfRecord(const CheckpointRun &run, const QString &folder) {
     job.png = run.png;
     job.npy = run.npy;
     job.exr = run.exr;
+    job.vdb = run.vdb;
+    job.vdbFloat = run.vdbFloat;
+    job.vdbVelocityName = run.vdbVelocityName;
     job.alpha = run.alpha;
     job.colour = run.colour;
     QString error;

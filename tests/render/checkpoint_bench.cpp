@@ -1,6 +1,7 @@
 // What a checkpoint costs: its size and the time to capture, encode and write
 // it (to a temporary folder, replaced whole as the renderer does), at the grid
-// sizes users render. Also one EXR frame, for comparison with a checkpoint.
+// sizes users render. Also one EXR frame and one OpenVDB frame (half and full
+// floats), for comparison with a checkpoint.
 //
 //   render_bench --benchmark_repetitions=9 --benchmark_report_aggregates_only=true
 
@@ -8,6 +9,7 @@
 #include "exrframe.h"
 #include "runsetup.h"
 #include "solverstate.h"
+#include "vdbframe.h"
 
 #include <QCoreApplication>
 #include <QTemporaryDir>
@@ -90,6 +92,27 @@ void ExrFrameEncode(benchmark::State &state) {
     state.counters["bytes"] = static_cast<double>(bytes.size());
 }
 BENCHMARK(ExrFrameEncode)->Arg(256)->Arg(512)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void VdbFrameEncode(benchmark::State &state) {
+    const auto n = static_cast<std::uint32_t>(state.range(0));
+    const std::unique_ptr<Solver> solver = steppedRun(n);
+    VdbSettings settings;
+    settings.fullFloat = state.range(1) != 0;
+    QString error;
+    QByteArray bytes;
+    for (auto _ : state) {
+        bytes = vdbBytes({*solver->m_density, *solver->m_uCentre, *solver->m_vCentre}, settings,
+                         &error);
+    }
+    state.counters["bytes"] = static_cast<double>(bytes.size());
+}
+BENCHMARK(VdbFrameEncode)
+    ->ArgNames({"n", "float"})
+    ->Args({256, 0})
+    ->Args({512, 0})
+    ->Args({512, 1})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 } // namespace
 

@@ -144,7 +144,7 @@ TEST_F(Compositing, EarlierFramesUnderThePatternAreReplaced) {
 }
 
 TEST_F(Compositing, BadOutputOptionsExitWithTwoAndLeaveNothing) {
-    expectBadInput({"--format", "tiff"}, "--format takes a list of png, npy, exr or none");
+    expectBadInput({"--format", "tiff"}, "--format takes a list of png, npy, exr, vdb or none");
     expectBadInput({"--format", "exr", "--alpha"}, "--alpha adds an alpha channel");
     expectBadInput({"--smoke-colour", "fff"}, "--smoke-colour needs six hex digits");
     expectBadInput({"--name", "frame"}, "has no field");

@@ -80,13 +80,17 @@ TEST(RenderOptions, BadInputIsRefusedWithOneClearLine) {
             << bad;
     }
     EXPECT_EQ(parseError({"--format", "jpg"}),
-              "--format takes a list of png, npy, exr or none (e.g. png,exr), not 'jpg'");
+              "--format takes a list of png, npy, exr, vdb or none (e.g. png,exr), not 'jpg'");
     EXPECT_TRUE(parseError({"--format", "png,"}).startsWith("--format takes a list"));
     EXPECT_EQ(parseError({"--quiet=yes"}), "--quiet takes no value");
     EXPECT_EQ(parseError({"a.xml", "b.xml"}),
               "only one configuration file can be given ('a.xml' and 'b.xml')");
     EXPECT_EQ(parseError({""}), "the configuration file name is empty");
     EXPECT_EQ(parseError({"--video="}), "--video needs a file name");
+    EXPECT_EQ(parseError({"--format", "vdb", "--vdb-velocity-name", "v"}),
+              "--vdb-velocity-name takes velocity or vel, not 'v'");
+    EXPECT_EQ(parseError({"--format", "png", "--vdb-velocity-name", "vel"}),
+              "--vdb-velocity-name shapes the .vdb frames, but --format has no vdb");
 }
 
 TEST(RenderOptions, CompositingOutputs) {

@@ -44,7 +44,8 @@ protected:
 
     static QString path(const QString &name) { return s_dir->filePath(name); }
 
-    // Every format, frames off the 300 mark (every 7), gathering on.
+    // Every format (the vdb frames' settings must survive the checkpoint), frames off the 300 mark
+    // (every 7), gathering on.
     static QStringList arguments(const QString &out, int steps) {
         return {"--source",
                 path("src.png"),
@@ -63,7 +64,9 @@ protected:
                 "--every",
                 "7",
                 "--format",
-                "png,npy,exr",
+                "png,npy,exr,vdb",
+                "--vdb-velocity-name",
+                "vel",
                 "--steps",
                 QString::number(steps),
                 "--checkpoint-every",

@@ -1,0 +1,123 @@
+#include "vdbframe.h"
+
+#include <QCryptographicHash>
+
+#include <openvdb/io/Archive.h>
+#include <openvdb/openvdb.h>
+
+#include <algorithm>
+#include <cctype>
+#include <exception>
+#include <sstream>
+
+namespace velloran {
+
+namespace {
+
+// openvdb::io::File writes only to a named file and io::Stream leaves out the
+// grid offsets that readers of files use; an archive writing to a seekable
+// memory stream gives a file's bytes, which the caller puts in place.
+class MemoryArchive : public openvdb::io::Archive {
+public:
+    std::string bytes(const openvdb::GridCPtrVec &grids, const openvdb::MetaMap &metadata) const {
+        std::ostringstream stream(std::ios_base::out | std::ios_base::binary);
+        write(stream, grids, /*seekable=*/true, metadata);
+        return stream.str();
+    }
+};
+
+// The library stamps every file with a random UUID, which hosts compare to
+// tell files apart. One derived from the rest of the file keeps that meaning
+// and lets a frame written twice (a resumed render) have the same bytes.
+bool replaceUuid(std::string *bytes) {
+    // The UUID is the first 36-character text of the form 8-4-4-4-12 in the
+    // header, after the magic number and the version numbers.
+    constexpr std::size_t kLength = 36;
+    for (std::size_t at = 8; at + kLength <= std::min<std::size_t>(bytes->size(), 96); ++at) {
+        bool matches = true;
+        for (std::size_t k = 0; k < kLength && matches; ++k) {
+            const char c = (*bytes)[at + k];
+            const bool dash = k == 8 || k == 13 || k == 18 || k == 23;
+            matches = dash ? c == '-' : std::isxdigit(static_cast<unsigned char>(c)) != 0;
+        }
+        if (!matches) {
+            continue;
+        }
+        QByteArray rest = QByteArray::fromStdString(*bytes);
+        rest.remove(static_cast<qsizetype>(at), kLength);
+        const QByteArray hex =
+            QCryptographicHash::hash(rest, QCryptographicHash::Sha256).toHex().left(32);
+        const QByteArray uuid = hex.left(8) + '-' + hex.mid(8, 4) + '-' + hex.mid(12, 4) + '-' +
+                                hex.mid(16, 4) + '-' + hex.mid(20, 12);
+        bytes->replace(at, kLength, uuid.constData(), kLength);
+        return true;
+    }
+    return false;
+}
+
+} // namespace
+
+bool isVdbVelocityName(const QString &name) {
+    return name == QLatin1String("velocity") || name == QLatin1String("vel");
+}
+
+QByteArray vdbBytes(const FrameFields &fields, const VdbSettings &settings, QString *error) {
+    const int n = static_cast<int>(fields.density.NumCols()) - 2;
+    const double h = 1.0 / n;
+    // The library reports failures (memory, mostly) by throwing.
+    try {
+        openvdb::initialize();
+        openvdb::math::Transform::Ptr transform =
+            openvdb::math::Transform::createLinearTransform(h);
+        transform->postTranslate(openvdb::Vec3d(0.5 * h, 0.5 * h, 0.5 * h));
+
+        openvdb::FloatGrid::Ptr density = openvdb::FloatGrid::create(0.0f);
+        density->setName("density");
+        density->setGridClass(openvdb::GRID_FOG_VOLUME);
+        density->setSaveFloatAsHalf(!settings.fullFloat);
+        density->setTransform(transform->copy());
+        openvdb::Vec3SGrid::Ptr velocity = openvdb::Vec3SGrid::create(openvdb::Vec3s(0.0f));
+        velocity->setName(settings.velocityName.toStdString());
+        velocity->setTransform(transform->copy());
+
+        openvdb::FloatGrid::Accessor rho = density->getAccessor();
+        openvdb::Vec3SGrid::Accessor uv = velocity->getAccessor();
+        for (int j = 1; j <= n; ++j) {
+            for (int i = 1; i <= n; ++i) {
+                const auto ui = static_cast<std::uint32_t>(i);
+                const auto uj = static_cast<std::uint32_t>(j);
+                const openvdb::Coord voxel(i - 1, j - 1, 0);
+                // Non-finite values are kept, as in the EXR frame's float layers.
+                const auto value = static_cast<float>(fields.density(ui, uj));
+                if (value != 0.0f) {
+                    rho.setValue(voxel, value);
+                }
+                const openvdb::Vec3s vector(static_cast<float>(fields.uCentre(ui, uj)),
+                                            static_cast<float>(fields.vCentre(ui, uj)), 0.0f);
+                if (vector != openvdb::Vec3s(0.0f)) {
+                    uv.setValue(voxel, vector);
+                }
+            }
+        }
+
+        MemoryArchive archive;
+        archive.setCompression((openvdb::io::Archive::hasBloscCompression()
+                                    ? openvdb::io::COMPRESS_BLOSC
+                                    : openvdb::io::COMPRESS_ZIP) |
+                               openvdb::io::COMPRESS_ACTIVE_MASK);
+        openvdb::MetaMap metadata;
+        metadata.insertMeta("creator",
+                            openvdb::StringMetadata("velloran-render " VELLORAN_VERSION));
+        std::string bytes = archive.bytes({density, velocity}, metadata);
+        if (!replaceUuid(&bytes)) {
+            *error = QStringLiteral("the OpenVDB library wrote a header without a UUID");
+            return QByteArray();
+        }
+        return QByteArray::fromStdString(bytes);
+    } catch (const std::exception &e) {
+        *error = QString::fromLocal8Bit(e.what());
+        return QByteArray();
+    }
+}
+
+} // namespace velloran
