@@ -5,14 +5,15 @@
 #include "framename.h"
 #include "framewriter.h"
 #include "metrics.h"
+#include "vdbframe.h"
 
 #include <algorithm>
 #include <limits>
 
 namespace {
 
-bool isExrName(const QString &path) {
-    return path.endsWith(QLatin1String(".exr"), Qt::CaseInsensitive);
+bool hasSuffix(const QString &path, const char *suffix) {
+    return path.endsWith(QLatin1String(suffix), Qt::CaseInsensitive);
 }
 
 } // namespace
@@ -26,10 +27,14 @@ QString exportFileName(const SimFrame &frame, bool exr) {
 
 // The renderer's writers, each putting its file in place whole or not at all.
 bool exportFrame(const QString &path, const SimFrame &frame, QString *error) {
-    if (!isExrName(path)) {
+    const velloran::FrameFields fields{frame.density, frame.u, frame.v};
+    QByteArray bytes;
+    if (hasSuffix(path, ".exr")) {
+        bytes = velloran::exrBytes(fields, velloran::SmokeColour{}, error);
+    } else if (hasSuffix(path, ".vdb")) {
+        bytes = velloran::vdbBytes(fields, velloran::VdbSettings{}, error);
+    } else {
         return velloran::writePng(path, velloran::densityImage(frame.density), error);
     }
-    const QByteArray exr =
-        velloran::exrBytes({frame.density, frame.u, frame.v}, velloran::SmokeColour{}, error);
-    return !exr.isEmpty() && velloran::writeFileAtomically(path, exr, error);
+    return !bytes.isEmpty() && velloran::writeFileAtomically(path, bytes, error);
 }

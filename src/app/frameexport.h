@@ -12,7 +12,8 @@
 QString exportFileName(const SimFrame &frame, bool exr);
 
 // A name ending in ".exr" (any case) gets the renderer's EXR frame (white
-// smoke, the density and velocity as float layers); any other name an 8-bit
+// smoke, the density and velocity as float layers), one ending in ".vdb" its
+// OpenVDB frame (density in half floats, velocity); any other name an 8-bit
 // grey PNG exactly like the renderer's frames (the interior, upright). The
 // file is replaced only once the new one is complete. Returns false with the
 // reason in *error.

@@ -411,17 +411,21 @@ void MainWindow::exportFrameTriggered() {
     }
     const QString png = tr("PNG Image Files (*.png)");
     const QString exr = tr("OpenEXR Images (*.exr)");
+    const QString vdb = tr("OpenVDB Volumes (*.vdb)");
     QString filter = png;
     QString name = QFileDialog::getSaveFileName(
         this, tr("Export frame"), QDir(QDir::currentPath()).filePath(exportFileName(frame, false)),
-        png + QStringLiteral(";;") + exr, &filter);
+        QStringList({png, exr, vdb}).join(QStringLiteral(";;")), &filter);
     if (name.isEmpty()) {
         return;
     }
-    const bool wantsExr = filter == exr;
-    const QString suffix = wantsExr ? QStringLiteral(".exr") : QStringLiteral(".png");
-    if (!name.endsWith(QLatin1String(".png"), Qt::CaseInsensitive) &&
-        !name.endsWith(QLatin1String(".exr"), Qt::CaseInsensitive)) {
+    const QString suffix = filter == exr   ? QStringLiteral(".exr")
+                           : filter == vdb ? QStringLiteral(".vdb")
+                                           : QStringLiteral(".png");
+    const QStringList known = {QStringLiteral(".png"), QStringLiteral(".exr"),
+                               QStringLiteral(".vdb")};
+    if (std::none_of(known.begin(), known.end(),
+                     [&](const QString &s) { return name.endsWith(s, Qt::CaseInsensitive); })) {
         name += suffix;
     }
     QString error;

@@ -10,6 +10,7 @@
 #include "simthread.h"
 #include "startup.h"
 #include "testsupport.h"
+#include "vdbframe.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -315,7 +316,8 @@ void RunControlTest::exportFrameWritesTheRenderersFrame() {
     QCOMPARE(dialog.caption, QStringLiteral("Export frame"));
     QCOMPARE(QFileInfo(dialog.offered).fileName(),
              QStringLiteral("frame_%1.png").arg(step, 6, 10, QLatin1Char('0')));
-    QCOMPARE(dialog.filters, QStringList({"PNG Image Files (*.png)", "OpenEXR Images (*.exr)"}));
+    QCOMPARE(dialog.filters, QStringList({"PNG Image Files (*.png)", "OpenEXR Images (*.exr)",
+                                          "OpenVDB Volumes (*.vdb)"}));
     const QImage written(m_dir.filePath("shot.png"));
     QCOMPARE(written.size(), QSize(16, 16));
     QCOMPARE(written.convertToFormat(QImage::Format_Grayscale8),
@@ -329,6 +331,13 @@ void RunControlTest::exportFrameWritesTheRenderersFrame() {
     QString error;
     QCOMPARE(exr.readAll(), velloran::exrBytes({view->densityGrid(), view->uGrid(), view->vGrid()},
                                                velloran::SmokeColour{}, &error));
+    // OpenVDB: the renderer's volume frame, byte for byte.
+    answerFileDialog(this, m_dir.filePath("shot.vdb"));
+    exportAction->trigger();
+    QFile vdb(m_dir.filePath("shot.vdb"));
+    QVERIFY(vdb.open(QIODevice::ReadOnly));
+    QCOMPARE(vdb.readAll(), velloran::vdbBytes({view->densityGrid(), view->uGrid(), view->vGrid()},
+                                               velloran::VdbSettings{}, &error));
 
     // A folder that does not exist: the box says so, nothing is written.
     BoxSeen box;
