@@ -1,23 +1,35 @@
 // velloran_fidelity: how close each scheme brings the smoke to its target,
 // on the target set of targetset.h, at several grid sizes with one parameter
 // set per scheme. Prints one markdown table row per run (and writes CSV):
-// best distance and its step, the distance at twice that step, the final
-// distance, the mass drift (largest relative change in one step, and over the
-// run), the largest sub-cycle counts and the wall time.
+// best distance and its step, the final distance, the steps at which the
+// distance had made 50 % and 90 % of its fall to the best, the flow share
+// (the part of the smoke's movement done by the fluid's own velocity, over the
+// first 300 steps and the whole run), the reach check's worst excess (reach.h),
+// the mass drift (largest relative change in one step, and over the run), the
+// largest sub-cycle counts and the wall time. A pair with a keyframe is judged
+// on its last segment (distances and steps from the keyframe on); the reach
+// check starts afresh at each segment.
 //
 //   velloran_fidelity [--sizes 128,256] [--schemes sound,literal] [--steps 4000]
 //                     [--pairs disc->A,...] [--csv FILE] [--frames DIR] [--threads N]
-//                     [--gathering implicit|explicit] [--sound-set vf,vd,vg,sigma,dt]
+//                     [--strip EVERY] [--gathering implicit|explicit]
+//                     [--sound-set vf,vd,vg,sigma,dt]
+//
+// --frames writes the best and the last picture of each run into DIR, and with
+// --strip a contact strip of step 0 and every EVERY-th step (10 frames at most).
 
 #include "distance.h"
+#include "reach.h"
 #include "runsetup.h"
 #include "solver.h"
+#include "targetschedule.h"
 #include "targetset.h"
 
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
 #include <QImage>
+#include <QPainter>
 #include <QStringList>
 #include <QTextStream>
 
@@ -72,9 +84,24 @@ QImage densityImage(const Solver &s) {
     return image;
 }
 
+// Frames side by side, 2 pixels of grey between them.
+constexpr std::size_t kStripFrames = 10;
+QImage contactStrip(const std::vector<QImage> &frames) {
+    const int side = frames.front().width();
+    QImage strip(static_cast<int>(frames.size()) * (side + 2) - 2, side, QImage::Format_RGB32);
+    strip.fill(qRgb(96, 96, 96));
+    QPainter painter(&strip);
+    for (std::size_t k = 0; k < frames.size(); ++k) {
+        painter.drawImage(static_cast<int>(k) * (side + 2), 0, frames[k]);
+    }
+    return strip;
+}
+
 struct Result {
-    double start = 0, best = 1e300, atTwice = NAN, final = NAN;
-    int bestStep = 0;
+    double start = 0, best = 1e300, final = NAN;
+    int bestStep = 0, segmentStart = 0, step50 = -1, step90 = -1;
+    double advected = 0, gathered = 0, advected300 = 0, gathered300 = 0;
+    double reachExcess = 0;
     double worstStepDrift = 0, totalDrift = 0;
     int maxVelocity = 0, maxDensity = 0, maxBalancing = 0, maxGathering = 0;
     double seconds = 0;
@@ -94,6 +121,7 @@ int main(int argc, char **argv) {
     QString csvPath;
     QString framesDir;
     int threads = 1;
+    int stripEvery = 0;
     velloran::Gathering gathering = velloran::Gathering::Implicit;
     const QStringList args = app.arguments();
     for (int k = 1; k < args.size(); ++k) {
@@ -125,6 +153,8 @@ int main(int argc, char **argv) {
             gathering = value == QLatin1String("explicit") ? velloran::Gathering::Explicit
                                                            : velloran::Gathering::Implicit;
             ++k;
+        } else if (a == QLatin1String("--strip")) {
+            stripEvery = value.toInt(), ++k;
         } else if (a == QLatin1String("--threads")) {
             threads = value.toInt(), ++k;
         } else {
@@ -139,17 +169,18 @@ int main(int argc, char **argv) {
             std::fprintf(stderr, "cannot write %s\n", qPrintable(csvPath));
             return 1;
         }
-        csvOut << "pair,n,scheme,start,best,best_step,at_twice,final,steps,worst_step_drift,"
-                  "total_drift,max_velocity_cycles,max_density_cycles,max_balancing_cycles,"
+        csvOut << "pair,n,scheme,start,best,best_step,final,step50,step90,flow_share_300,"
+                  "flow_share,reach_excess,steps,worst_step_drift,total_drift,max_velocity_cycles,"
+                  "max_density_cycles,max_balancing_cycles,"
                   "max_gathering_steps,"
                   "seconds,finite\n";
     }
     if (!framesDir.isEmpty()) {
         QDir().mkpath(framesDir);
     }
-    std::printf("| pair | N | scheme | start | best @ step | at 2x best step | final | mass drift "
-                "(step / run) | most sub-cycles v/d/b/g | s "
-                "|\n|---|---|---|---|---|---|---|---|---|---|\n");
+    std::printf("| pair | N | scheme | start | best @ step | final | 50 %% / 90 %% of fall at | "
+                "flow share 300 / run | reach excess | mass drift (step / run) | most sub-cycles "
+                "v/d/b/g | s |\n|---|---|---|---|---|---|---|---|---|---|---|---|\n");
     std::fflush(stdout);
     for (const QString &sizeText : sizes) {
         const int n = sizeText.toInt();
@@ -161,6 +192,12 @@ int main(int argc, char **argv) {
             const QImage targetImage = fidelity::drawShape(pair.target, n);
             const Grid src = velloran::densityFromImage(sourceImage, n, n);
             const Grid tgt = velloran::densityFromImage(targetImage, n, n);
+            std::vector<velloran::Keyframe> keyframes;
+            if (!pair.next.isEmpty()) {
+                keyframes.push_back(
+                    {pair.step, velloran::densityFromImage(fidelity::drawShape(pair.next, n), n, n),
+                     pair.blend});
+            }
             for (const QString &schemeName : schemes) {
                 velloran::Scheme scheme = velloran::Scheme::Literal;
                 if (!velloran::parseScheme(schemeName.toStdString(), &scheme)) {
@@ -174,10 +211,15 @@ int main(int argc, char **argv) {
                 s.m_vd = set.vd;
                 s.m_vg = set.vg;
                 s.setSigma(set.sigma);
-                s.setTimeStep(scheme == velloran::Scheme::Literal ? set.dt128 * 128.0 / n
-                                                                  : set.dt128);
+                const double dt =
+                    scheme == velloran::Scheme::Literal ? set.dt128 * 128.0 / n : set.dt128;
+                s.setTimeStep(dt);
                 s.setScheme(scheme);
                 s.setGathering(gathering);
+                s.setTransportMeasured(true);
+                velloran::TargetSchedule schedule(tgt, keyframes);
+                fidelity::Reach reach;
+                reach.start(s);
                 Result r;
                 r.start = fidelity::distance(s);
                 std::vector<double> curve{r.start};
@@ -185,7 +227,31 @@ int main(int argc, char **argv) {
                 long double previous = m0;
                 const auto t0 = std::chrono::steady_clock::now();
                 QImage bestImage;
+                const QString stem =
+                    QStringLiteral("%1/%2-%3-%4")
+                        .arg(framesDir, pair.label()
+                                            .replace(QStringLiteral("->"), QStringLiteral("-to-"))
+                                            .replace(u'|', u'-')
+                                            .replace(u'@', u'-')
+                                            .replace(u'/', u'-'))
+                        .arg(n)
+                        .arg(schemeName);
+                int active = 0;
+                std::vector<QImage> strip{densityImage(s)};
                 for (int k = 1; k <= steps; ++k) {
+                    schedule.apply(s, k - 1);
+                    if (schedule.activeIndex(k - 1) != active) {
+                        // A new segment: the reach check from here.
+                        active = schedule.activeIndex(k - 1);
+                        reach.start(s);
+                    }
+                    if (!keyframes.empty() && k - 1 == pair.step + std::max(pair.blend, 1) - 1) {
+                        // Distances from the step that first has the new target whole.
+                        r.segmentStart = k - 1;
+                        r.start = fidelity::distance(s);
+                        r.best = 1e300;
+                        curve.back() = r.start;
+                    }
                     s.step();
                     const double d = fidelity::distance(s);
                     curve.push_back(d);
@@ -194,6 +260,14 @@ int main(int argc, char **argv) {
                         r.finite = false;
                         r.stepsDone = k;
                         break;
+                    }
+                    reach.afterStep(s, dt);
+                    const velloran::TransportAmounts moved = s.lastTransport();
+                    r.advected += moved.advected;
+                    r.gathered += moved.gathered;
+                    if (k <= 300) {
+                        r.advected300 = r.advected;
+                        r.gathered300 = r.gathered;
                     }
                     r.worstStepDrift = std::max(
                         r.worstStepDrift, static_cast<double>(std::fabs((m - previous) / m0)));
@@ -210,41 +284,52 @@ int main(int argc, char **argv) {
                             bestImage = densityImage(s);
                         }
                     }
+                    if (!framesDir.isEmpty() && stripEvery > 0 && k % stripEvery == 0) {
+                        densityImage(s).save(
+                            stem + QStringLiteral("-%1.png").arg(k, 5, 10, QLatin1Char('0')));
+                    }
                     r.stepsDone = k;
                 }
                 r.seconds =
                     std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
                 r.final = curve.back();
                 r.totalDrift = static_cast<double>(std::fabs((previous - m0) / m0));
-                if (2 * r.bestStep <= r.stepsDone) {
-                    r.atTwice = curve[static_cast<std::size_t>(2 * r.bestStep)];
+                r.reachExcess = reach.worstExcess();
+                const double fall = r.start - r.best;
+                for (std::size_t k = static_cast<std::size_t>(r.segmentStart); k < curve.size();
+                     ++k) {
+                    if (r.step50 < 0 && curve[k] <= r.start - 0.5 * fall) {
+                        r.step50 = static_cast<int>(k);
+                    }
+                    if (r.step90 < 0 && curve[k] <= r.start - 0.9 * fall) {
+                        r.step90 = static_cast<int>(k);
+                    }
                 }
-                const QString twice = std::isnan(r.atTwice) ? QStringLiteral("(best at the end)")
-                                                            : QString::number(r.atTwice, 'f', 3);
-                std::printf("| %s | %d | %s | %.3f | %.3f @ %d | %s | %.3f%s | %.1e / %.1e | "
-                            "%d/%d/%d/%d | %.0f |\n",
+                const auto share = [](double a, double g) { return a + g > 0 ? a / (a + g) : 1.0; };
+                std::printf("| %s | %d | %s | %.3f | %.3f @ %d | %.3f%s | %d / %d | %.2f / %.2f | "
+                            "%.1f | %.1e / %.1e | %d/%d/%d/%d | %.0f |\n",
                             qPrintable(pair.label()), n, qPrintable(schemeName), r.start, r.best,
-                            r.bestStep, qPrintable(twice), r.final, r.finite ? "" : " (blew up)",
-                            r.worstStepDrift, r.totalDrift, r.maxVelocity, r.maxDensity,
-                            r.maxBalancing, r.maxGathering, r.seconds);
+                            r.bestStep, r.final, r.finite ? "" : " (blew up)", r.step50, r.step90,
+                            share(r.advected300, r.gathered300), share(r.advected, r.gathered),
+                            r.reachExcess, r.worstStepDrift, r.totalDrift, r.maxVelocity,
+                            r.maxDensity, r.maxBalancing, r.maxGathering, r.seconds);
                 std::fflush(stdout);
                 if (!csvPath.isEmpty()) {
                     csvOut << pair.label() << ',' << n << ',' << schemeName << ',' << r.start << ','
-                           << r.best << ',' << r.bestStep << ',' << r.atTwice << ',' << r.final
-                           << ',' << r.stepsDone << ',' << r.worstStepDrift << ',' << r.totalDrift
-                           << ',' << r.maxVelocity << ',' << r.maxDensity << ',' << r.maxBalancing
-                           << ',' << r.maxGathering << ',' << r.seconds << ',' << (r.finite ? 1 : 0)
+                           << r.best << ',' << r.bestStep << ',' << r.final << ',' << r.step50
+                           << ',' << r.step90 << ',' << share(r.advected300, r.gathered300) << ','
+                           << share(r.advected, r.gathered) << ',' << r.reachExcess << ','
+                           << r.stepsDone << ',' << r.worstStepDrift << ',' << r.totalDrift << ','
+                           << r.maxVelocity << ',' << r.maxDensity << ',' << r.maxBalancing << ','
+                           << r.maxGathering << ',' << r.seconds << ',' << (r.finite ? 1 : 0)
                            << '\n';
                     csvOut.flush();
                 }
                 if (!framesDir.isEmpty()) {
-                    const QString stem =
-                        QStringLiteral("%1/%2-%3-%4")
-                            .arg(framesDir,
-                                 pair.label().replace(QStringLiteral("->"), QStringLiteral("-to-")))
-                            .arg(n)
-                            .arg(schemeName);
                     bestImage.save(stem + QStringLiteral("-best.png"));
+                    if (stripEvery > 0) {
+                        contactStrip(strip).save(stem + QStringLiteral("-strip.png"));
+                    }
                     densityImage(s).save(stem + QStringLiteral("-final.png"));
                     targetImage.save(
                         QStringLiteral("%1/target-%2-%3.png").arg(framesDir, pair.target).arg(n));

@@ -57,11 +57,14 @@ void drawNoise(QImage &image, int n) {
 } // namespace
 
 std::vector<Shape> shapes() {
-    return {{QStringLiteral("disc"), true},    {QStringLiteral("noise"), false},
-            {QStringLiteral("C"), true},       {QStringLiteral("A"), true},
-            {QStringLiteral("S"), true},       {QStringLiteral("word"), true},
-            {QStringLiteral("ring"), true},    {QStringLiteral("star"), true},
-            {QStringLiteral("twoblobs"), true}};
+    return {{QStringLiteral("disc"), true},     {QStringLiteral("noise"), false},
+            {QStringLiteral("C"), true},        {QStringLiteral("A"), true},
+            {QStringLiteral("S"), true},        {QStringLiteral("word"), true},
+            {QStringLiteral("ring"), true},     {QStringLiteral("star"), true},
+            {QStringLiteral("twoblobs"), true}, {QStringLiteral("corner"), true},
+            {QStringLiteral("farR"), true},     {QStringLiteral("dots"), true},
+            {QStringLiteral("small"), true},    {QStringLiteral("big"), true},
+            {QStringLiteral("forms"), true}};
 }
 
 QImage drawShape(const QString &name, int n) {
@@ -95,8 +98,32 @@ QImage drawShape(const QString &name, int n) {
         // Symmetric about the disc source's centre: the smoke has to split.
         painter.drawEllipse(QPointF(0.2 * s, 0.3 * s), 0.13 * s, 0.13 * s);
         painter.drawEllipse(QPointF(0.6 * s, 0.6 * s), 0.13 * s, 0.13 * s);
+    } else if (name == QLatin1String("corner")) {
+        // Far from farR: the smoke has to cross the domain.
+        painter.drawEllipse(QPointF(0.17 * s, 0.83 * s), 0.12 * s, 0.12 * s);
+    } else if (name == QLatin1String("farR")) {
+        QFont font(QStringLiteral("DejaVu Sans"));
+        font.setBold(true);
+        font.setPixelSize(static_cast<int>(s * 0.38));
+        painter.setFont(font);
+        painter.setPen(Qt::white);
+        painter.drawText(QRectF(0.5 * s, 0.02 * s, 0.46 * s, 0.46 * s), Qt::AlignCenter,
+                         QStringLiteral("R"));
+    } else if (name == QLatin1String("dots")) {
+        // Five separate dots spread over the domain.
+        const double places[5][2] = {
+            {0.2, 0.2}, {0.8, 0.25}, {0.5, 0.5}, {0.22, 0.78}, {0.75, 0.8}};
+        for (const auto &place : places) {
+            painter.drawEllipse(QPointF(place[0] * s, place[1] * s), 0.06 * s, 0.06 * s);
+        }
+    } else if (name == QLatin1String("small")) {
+        painter.drawEllipse(QPointF(0.5 * s, 0.5 * s), 0.08 * s, 0.08 * s);
+    } else if (name == QLatin1String("big")) {
+        painter.drawRect(QRectF(0.15 * s, 0.15 * s, 0.7 * s, 0.7 * s));
     } else if (name == QLatin1String("word")) {
         drawText(painter, n, QStringLiteral("SMOKE"), 0.21);
+    } else if (name == QLatin1String("forms")) {
+        drawText(painter, n, QStringLiteral("FORMS"), 0.21);
     } else {
         drawText(painter, n, name, 0.75);
     }
@@ -104,12 +131,27 @@ QImage drawShape(const QString &name, int n) {
 }
 
 std::vector<Pair> pairs() {
-    const auto p = [](const char *source, const char *target) {
-        return Pair{QString::fromLatin1(source), QString::fromLatin1(target)};
+    const auto p = [](const char *source, const char *target, const char *next = "", int step = 0,
+                      int blend = 0) {
+        return Pair{QString::fromLatin1(source), QString::fromLatin1(target),
+                    QString::fromLatin1(next), step, blend};
     };
-    return {p("disc", "A"),        p("disc", "word"), p("disc", "ring"), p("disc", "star"),
-            p("disc", "twoblobs"), p("C", "star"),    p("C", "word"),    p("S", "twoblobs"),
-            p("noise", "ring"),    p("noise", "word")};
+    return {p("disc", "A"),
+            p("disc", "word"),
+            p("disc", "ring"),
+            p("disc", "star"),
+            p("disc", "twoblobs"),
+            p("C", "star"),
+            p("C", "word"),
+            p("S", "twoblobs"),
+            p("noise", "ring"),
+            p("noise", "word"),
+            p("corner", "farR"),
+            p("disc", "dots"),
+            p("small", "big"),
+            p("big", "small"),
+            p("disc", "word", "forms", 1500),
+            p("disc", "S", "star", 1500, 300)};
 }
 
 } // namespace fidelity

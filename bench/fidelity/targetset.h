@@ -24,11 +24,24 @@ std::vector<Shape> shapes();
 // The shape drawn at n x n pixels (Format_RGB32, white on black).
 QImage drawShape(const QString &name, int n);
 
-// Pairs of the fidelity table, "source->target".
+// Pairs of the fidelity table, "source->target", optionally with a keyframe:
+// "source->target|next@step" (a cut) or "...@step/blend" (blended in).
 struct Pair {
     QString source;
     QString target;
-    QString label() const { return source + QStringLiteral("->") + target; }
+    QString next;  // the keyframe's target, empty for none
+    int step = 0;  // first step computed with it
+    int blend = 0; // steps it is blended in over (0 cuts)
+    QString label() const {
+        QString text = source + QStringLiteral("->") + target;
+        if (!next.isEmpty()) {
+            text += QStringLiteral("|%1@%2").arg(next).arg(step);
+            if (blend > 0) {
+                text += QStringLiteral("/%1").arg(blend);
+            }
+        }
+        return text;
+    }
 };
 std::vector<Pair> pairs();
 

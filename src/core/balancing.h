@@ -1,36 +1,36 @@
 #pragma once
 
-// The sound scheme's balancing flow: smoke carried from where there is more
-// of it than the target asks for to where there is less, however far apart.
+// The sound scheme's balancing force: the fluid pushed to carry smoke from
+// where there is more of it than the target asks for to where there is less,
+// however far apart.
 //
-// Gathering and the driving force act within a blur width or two of the
-// target, so a target made of separate parts (two blobs, the letters of a
-// word) keeps the share of smoke that the first swirls happened to bring to
-// each part: an S over two blobs stays at distance 0.39 for 16000 steps at
-// 128 x 128. The balancing flow is the gradient of the potential phi with
+// The driving force acts within a blur width or two of the target, so smoke
+// far from it (a source in the opposite corner) feels nothing, and a target
+// made of separate parts (two blobs, the letters of a word) keeps the share of
+// smoke that the first swirls happened to bring to each part. The potential
 //
-//     laplacian(phi) = rho - rho*        (no flux through the walls),
+//     laplacian(phi) = rho - rho*        (no flux through the walls)
 //
-// and smoke moves with the speed kappa grad(phi) (donor cell, so mass is
-// conserved to rounding and no cell goes negative). phi is low where smoke is
-// in excess, so the flow leaves the excess and reaches every deficit in the
-// domain; the misfit integral of |grad phi|^2 only ever falls under it (its
-// rate of change is -kappa times the integral of rho |grad phi|^2). It is
-// a pure gradient, so it moves smoke, never the velocity: the projection
-// would remove it from the flow.
+// is low where smoke is in excess and high where it is short; grad(phi)
+// points from every excess towards every deficit in the domain. The force
 //
-// phi is smooth (it is the Laplacian's inverse of the misfit) and the flow
-// only has to carry smoke between parts of the target; detail within a part
-// is the gathering's. So phi is solved on a coarse grid of blocks about 1/64
-// of the domain wide (whole cells at 64 x 64 and below, 2 x 2 at 128, 4 x 4 at
-// 256): the misfit summed over each block, the coarse face speeds taken on
-// the fine faces that lie on block edges and interpolated linearly between
-// them inside a block. A full-size solve cost as much as the projection's.
+//     f = vf kBalancingForce blurred(rho) grad(phi)
 //
-// kappa = vg kBalancingRate: no balancing without gathering. With the flow
-// frozen for a step, a cell whose own excess drives it changes by
-// -dt kappa rho (rho - rho*); kappa is held where dt kappa rho_max would
-// exceed 1, so that no cell is carried past its target within one step.
+// is added to the velocity before the projection. Weighted by the smoke it is
+// no gradient, so the projection keeps the part of it that moves the smoke
+// (and sends the clear air back around it); the smoke itself is moved only by
+// the fluid's advection, never faster than the flow. (An earlier version
+// moved the smoke directly with speeds kappa grad(phi): the target then
+// appeared in place, as if developed, while the fluid stood almost still.)
+//
+// phi is smooth (it is the Laplacian's inverse of the misfit) and only has to
+// steer smoke between parts of the target; detail within a part is the
+// driving force's and the gathering's. So phi is solved on a coarse grid of
+// blocks about 1/64 of the domain wide (whole cells at 64 x 64 and below,
+// 2 x 2 at 128, 4 x 4 at 256): the misfit summed over each block, the coarse
+// face values taken on the fine faces that lie on block edges and interpolated
+// linearly between them inside a block. A full-size solve cost as much as the
+// projection's.
 
 #include <cstdint>
 
@@ -49,18 +49,45 @@ inline std::uint32_t balancingBlock(std::uint32_t n) {
     return 1;
 }
 
-// Balancing speed per unit of vg and of grad(phi). Measured at 128 x 128,
-// 2000 steps, S into two blobs: 0.396 without, 0.187 at 10, 0.059 at 50,
-// 0.019 at 200; disc into the word SMOKE 0.173, 0.102, 0.065, 0.028.
-constexpr double kBalancingRate = 200.0;
+// Balancing force per unit of vf and of grad(phi) (see docs/method.md for
+// the measurements behind it).
+constexpr double kBalancingForce = 10000.0;
 
-// kappa for a step of dt whose densest cell holds `densest`.
-inline double balancingRate(double vg, double dt, double densest) {
-    const double kappa = vg * kBalancingRate;
-    if (kappa * dt * densest > 1.0) {
-        return 1.0 / (dt * densest);
-    }
-    return kappa;
+// The force's strength for a run's vf: none without a driving force.
+inline double balancingStrength(double vf) {
+    return vf * kBalancingForce;
 }
+
+// What the force may add to a face's speed in one step: kPushLimit h / dt,
+// half a cell per step. At the defaults it is seldom reached; with a driving
+// force hundreds of times the default it keeps the push from running the flow
+// past the sub-cycle cap in a few steps.
+constexpr double kPushLimit = 0.5;
+
+inline double limitedPush(double push, double limit) {
+    return push > limit ? limit : (push < -limit ? -limit : push);
+}
+
+// The force's weight on a face whose mean blurred density is m: m / (m + c).
+// Proportional to the smoke where it is thin, so clear air is not pushed, but
+// saturating where it is dense: thin strands left behind on the way still
+// feel most of the force, and dense smoke is not driven harder than the
+// projection and the attenuation can follow.
+constexpr double kBalancingSaturation = 0.05;
+
+inline double balancingWeight(double meanBlurred) {
+    return meanBlurred / (meanBlurred + kBalancingSaturation);
+}
+
+// The sound scheme's driving field divides the difference of the blurred
+// target by its face mean plus this share of the blurred target's peak. Far
+// from the target grad(blurred)/blurred grows without bound (the log of a
+// Gaussian tail is a parabola), so every part of a target holds the smoke in
+// its basin whatever the balancing force says, and smoke that reached the
+// wrong letter stays there; with the floor the field fades in the gaps and
+// the balancing force carries the smoke across them. Near the target, where
+// the blurred target is well above 1 % of its peak, the field is the
+// literal one.
+constexpr double kDriveFloor = 0.01;
 
 } // namespace velloran

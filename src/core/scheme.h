@@ -5,9 +5,10 @@
 //   Literal  the scheme as first built: limited-flux transport of the cells
 //            2..N-1, velocity carried along its own axis only, 20 Gauss-Seidel
 //            sweeps from zero, gathering as a source term. Kept bit for bit.
-//   Sound    the same force, attenuation and blur; transport in flux form over
-//            every cell with closed walls, a solved Neumann projection, a
-//            balancing flow from excess to deficit (balancing.h), gathering as
+//   Sound    the same attenuation and blur, the driving field floored far from
+//            the target; a balancing force that makes the fluid carry smoke
+//            from excess to deficit (balancing.h); transport in flux form over
+//            every cell with closed walls, a solved Neumann projection, gathering as
 //            the divergence of a donor-cell flux, and sub-cycles that keep
 //            every transport stage within its stability limit.
 //
@@ -37,15 +38,25 @@ bool parseScheme(const std::string &word, Scheme *out);
 enum class Gathering : int { Implicit = 0, Explicit = 1 };
 
 // Sub-cycles of one step: velocity advection, density advection, the
-// balancing flow (sound scheme, balancing.h) and gathering. A literal step is
-// one of each of velocity, density and gathering.
+// balancing force (sound scheme, balancing.h: one solve, no sub-cycles) and
+// gathering. A literal step is one of each of velocity, density and gathering.
 struct SubstepCounts {
     int velocity = 1;
     int density = 1;
-    int balancing = 0; // 0 when there is no balancing (literal, vg = 0)
+    int balancing = 0; // 1 when the balancing force acted (sound, vf > 0), else 0
     int gathering = 1; // an implicit gathering counts as one
 
     int total() const { return velocity + density + balancing + gathering; }
+};
+
+// How much smoke the last step moved, and by what: the sum over the interior
+// cells of |change of rho| made by the density's transport with the fluid's
+// own velocity (advected), and by everything else (gathered: the gathering,
+// and any transport that is not the fluid's). Their ratio is what tells a run
+// that flows into its target from one that develops it in place.
+struct TransportAmounts {
+    double advected = 0.0;
+    double gathered = 0.0;
 };
 
 } // namespace velloran

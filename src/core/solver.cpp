@@ -224,6 +224,17 @@ void Solver::computeTargetFields() {
     requireShape(driveU, n + 2, n + 3);
     requireShape(driveV, n + 3, n + 2);
 
+    // The sound scheme floors the denominator (balancing.h); the literal
+    // scheme divides by the face mean alone.
+    double floor = 0.0;
+    if (m_scheme == velloran::Scheme::Sound) {
+        for (std::uint32_t j = 1; j <= n; ++j) {
+            for (std::uint32_t i = 1; i <= n; ++i) {
+                floor = std::max(floor, b(i, j));
+            }
+        }
+        floor = velloran::kDriveFloor * floor;
+    }
     // Row by row through memory; every entry is computed on its own, so the
     // order of the loops does not matter to the values.
     for (std::uint32_t j = 1; j <= n + 1; ++j) {
@@ -232,12 +243,20 @@ void Solver::computeTargetFields() {
         if (j <= n) {
             double *u = rowOf(driveU, j);
             for (std::uint32_t i = 1; i <= n + 1; ++i) {
-                u[i] = ((row[i] - row[i - 1]) / h) / (0.5 * (row[i] + row[i - 1]));
+                if (m_scheme == velloran::Scheme::Sound) {
+                    u[i] = ((row[i] - row[i - 1]) / h) / (0.5 * (row[i] + row[i - 1]) + floor);
+                } else {
+                    u[i] = ((row[i] - row[i - 1]) / h) / (0.5 * (row[i] + row[i - 1]));
+                }
             }
         }
         double *v = rowOf(driveV, j);
         for (std::uint32_t i = 1; i <= n; ++i) {
-            v[i] = ((row[i] - below[i]) / h) / (0.5 * (row[i] + below[i]));
+            if (m_scheme == velloran::Scheme::Sound) {
+                v[i] = ((row[i] - below[i]) / h) / (0.5 * (row[i] + below[i]) + floor);
+            } else {
+                v[i] = ((row[i] - below[i]) / h) / (0.5 * (row[i] + below[i]));
+            }
         }
     }
 }
@@ -292,28 +311,37 @@ void Solver::setTimeStep(double dt) {
 }
 
 void Solver::step() {
+    m_transport = velloran::TransportAmounts{};
     // The force and the attenuation in one pass: (u + force) * a is what the
     // two sub-steps compute, and the boundary fill in between is overwritten.
     applyDrivingForceAndAttenuation();
     if (m_scheme == velloran::Scheme::Literal) {
         advectVelocity();
         project();
+        snapshotDensity();
         advectDensity();
+        m_transport.advected = densityChange();
+        snapshotDensity();
         gatherSmoke();
+        m_transport.gathered = densityChange();
         centreVelocity();
         return;
     }
+    applyBalancingForce();
     closeWalls();
-    advectVelocitySound();
+    if (!m_hitSubcycleCap) {
+        advectVelocitySound();
+    }
     if (!m_hitSubcycleCap) {
         projectNeumann();
+        snapshotDensity();
         advectDensitySound();
+        m_transport.advected = densityChange();
     }
     if (!m_hitSubcycleCap) {
-        balanceSmoke();
-    }
-    if (!m_hitSubcycleCap) {
+        snapshotDensity();
         gatherSmokeSound();
+        m_transport.gathered = densityChange();
     }
     if (m_hitSubcycleCap) {
         markUnstable();
@@ -323,8 +351,12 @@ void Solver::step() {
 }
 
 void Solver::setScheme(velloran::Scheme scheme) {
+    const bool changed = scheme != m_scheme;
     m_scheme = scheme;
     m_substeps = velloran::SubstepCounts{};
+    if (changed && m_sigma > 0.0) {
+        computeTargetFields(); // the schemes' driving fields differ (balancing.h)
+    }
     if (scheme != velloran::Scheme::Sound || m_rhoScratch) {
         return;
     }

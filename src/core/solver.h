@@ -103,6 +103,13 @@ public:
     // Sub-cycles of the last step (literal steps: one of each).
     const velloran::SubstepCounts &lastSubsteps() const { return m_substeps; }
 
+    // Whether each step measures the smoke its stages moved (default off: it
+    // costs a copy and a sum of the density per stage); then lastTransport()
+    // gives the last step's amounts (scheme.h). Reading only: the state's bits
+    // are the same either way.
+    void setTransportMeasured(bool measured);
+    const velloran::TransportAmounts &lastTransport() const { return m_transport; }
+
     // Sound scheme: a stage that would need more sub-cycles than this within one
     // step ends the run as unstable: the step stops there and leaves NaN in the
     // density and the centred velocities, which every consumer already treats
@@ -133,7 +140,7 @@ public:
     void advectVelocitySound();
     void projectNeumann();
     void advectDensitySound();
-    void balanceSmoke();
+    void applyBalancingForce();
     void gatherSmokeSound();
 
     // Overwrites the frame of one grid from the entries next to it.
@@ -189,6 +196,8 @@ private:
     template <class Kernel>
     velloran::kernels::Extent largestOver(int begin, int end, Kernel kernel);
     void allocateScratch();
+    void snapshotDensity();
+    double densityChange() const;
     enum class FaceUpdate { Force, Attenuation, ForceAndAttenuation };
     void updateFaces(FaceUpdate update);
     template <class Body> void forRows(int begin, int end, Body &&body);
@@ -207,6 +216,8 @@ private:
     velloran::Gathering m_gathering = velloran::Gathering::Implicit;
     velloran::SubstepCounts m_substeps;
     bool m_hitSubcycleCap = false;
+    velloran::TransportAmounts m_transport;
+    std::unique_ptr<Grid> m_densityBefore; // a stage's input, while measuring transport
     // Sound scheme scratch, allocated by setScheme(Sound).
     std::unique_ptr<Grid> m_gatherCoefX; // (vg / h) times the face's blurred target, x-faces
     std::unique_ptr<Grid> m_gatherCoefY; // the same on y-faces

@@ -293,14 +293,14 @@ int Solver::transportDensity(const Grid &u, const Grid &v, bool limited) {
     return cycles;
 }
 
-// Smoke carried from excess to deficit by the balancing flow (balancing.h):
-// the misfit summed over blocks, phi from the Neumann solve on the blocks,
-// the speeds kappa grad(phi) on the block edges and interpolated between them
-// onto the x and y scratch faces (the walls' 0), then donor-cell transport
-// sub-cycled to the outflow Courant limit like the advection.
-void Solver::balanceSmoke() {
+// The balancing force (balancing.h): the misfit summed over blocks, phi from
+// the Neumann solve on the blocks, dt times the force per unit of blurred
+// smoke, strength grad(phi), on the block edges and interpolated between them
+// onto the x and y scratch faces (the walls' 0); then each interior face's
+// velocity gains that times the face's mean blurred density.
+void Solver::applyBalancingForce() {
     m_substeps.balancing = 0;
-    if (m_vg == 0.0) {
+    if (m_vf == 0.0) {
         return;
     }
     Grid &rho = *m_density;
@@ -312,7 +312,7 @@ void Solver::balanceSmoke() {
     double *misfit = m_balanceMisfit.data();
 
     // Block sums, each over its columns and within a column over its rows;
-    // the densest cell on the way.
+    // whether any cell is NaN on the way.
     const double *rhoCells = rho.data();
     const double *targetCells = target.data();
     const std::size_t stride = rho.NumCols();
@@ -343,12 +343,13 @@ void Solver::balanceSmoke() {
         m_hitSubcycleCap = true;
         return;
     }
-    const double kappa = velloran::balancingRate(m_vg, m_dt, densest.largest);
     m_balancePoisson->solve(misfit, misfit, side >= m_parallelSide ? m_workers.get() : nullptr);
 
     // Speeds on the block edges: x-edges (side + 1 per block row), y-edges
     // (side + 1 rows of side); the walls' 0.
-    const double scale = kappa * m_h / static_cast<double>(block);
+    const double scale =
+        m_dt * velloran::balancingStrength(m_vf) * m_h / static_cast<double>(block);
+    const double limit = velloran::kPushLimit * m_h / m_dt;
     double *edgeX = m_balanceEdgeX.data();
     double *edgeY = m_balanceEdgeY.data();
     const std::size_t xStride = side + 1;
@@ -359,7 +360,7 @@ void Solver::balanceSmoke() {
             x[0] = 0.0;
             x[side] = 0.0;
             for (std::uint32_t bx = 1; bx < side; ++bx) {
-                x[bx] = scale * (phi[bx] - phi[bx - 1]);
+                x[bx] = velloran::limitedPush(scale * (phi[bx] - phi[bx - 1]), limit);
             }
         }
         double *y = edgeY + static_cast<std::size_t>(by) * side;
@@ -369,7 +370,7 @@ void Solver::balanceSmoke() {
             const double *phi = misfit + static_cast<std::size_t>(by) * side;
             const double *phiBelow = phi - side;
             for (std::uint32_t bx = 0; bx < side; ++bx) {
-                y[bx] = scale * (phi[bx] - phiBelow[bx]);
+                y[bx] = velloran::limitedPush(scale * (phi[bx] - phiBelow[bx]), limit);
             }
         }
     }
@@ -414,7 +415,33 @@ void Solver::balanceSmoke() {
         }
     });
 
-    m_substeps.balancing = transportDensity(sx, sy, false);
+    // u += dt force per unit weight times the face's weight (balancing.h).
+    Grid &u = *m_u;
+    Grid &v = *m_v;
+    const Grid &blurred = *m_blurDensity;
+    forSimpleRows(1, rows + 2, [&](int begin, int end, int) {
+        for (auto j = static_cast<std::uint32_t>(begin); j < static_cast<std::uint32_t>(end); ++j) {
+            const double *b = rowPointer(blurred, j);
+            if (j <= n) {
+                const double *push = rowPointer(sx, j);
+                double *uRow = rowPointer(u, j);
+                for (std::uint32_t i = 2; i <= n; ++i) {
+                    uRow[i] =
+                        uRow[i] + push[i] * velloran::balancingWeight(0.5 * (b[i - 1] + b[i]));
+                }
+            }
+            if (j >= 2 && j <= n) {
+                const double *bBelow = rowPointer(blurred, j - 1);
+                const double *push = rowPointer(sy, j);
+                double *vRow = rowPointer(v, j);
+                for (std::uint32_t i = 1; i <= n; ++i) {
+                    vRow[i] =
+                        vRow[i] + push[i] * velloran::balancingWeight(0.5 * (bBelow[i] + b[i]));
+                }
+            }
+        }
+    });
+    m_substeps.balancing = 1;
 }
 
 // Gathering as transport: smoke moves across each face from the side where it

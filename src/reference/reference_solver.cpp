@@ -2,6 +2,8 @@
 
 #include "reference_poisson.h"
 
+#include "balancing.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -135,8 +137,12 @@ void ReferenceSolver::setTarget(const Grid &tgtDensity) {
 }
 
 void ReferenceSolver::setScheme(velloran::Scheme scheme) {
+    const bool changed = scheme != m_scheme;
     m_scheme = scheme;
     m_substeps = velloran::SubstepCounts{};
+    if (changed && m_sigma > 0.0) {
+        computeTargetFields(); // the schemes' driving fields differ
+    }
     if (scheme != velloran::Scheme::Sound || m_fluxX) {
         return;
     }
@@ -173,14 +179,27 @@ void ReferenceSolver::computeTargetFields() {
     const std::uint32_t n = interiorSide(b);
     const double h = m_h;
 
+    // The sound scheme's floor under the denominator (balancing.h).
+    const bool sound = m_scheme == velloran::Scheme::Sound;
+    double floor = 0.0;
+    for (std::uint32_t i = 1; sound && i <= n; ++i) {
+        for (std::uint32_t j = 1; j <= n; ++j) {
+            floor = std::max(floor, b(i, j));
+        }
+    }
+    floor = velloran::kDriveFloor * floor;
     for (std::uint32_t i = 1; i <= n + 1; ++i) {
         for (std::uint32_t j = 1; j <= n; ++j) {
-            driveU(i, j) = ((b(i, j) - b(i - 1, j)) / h) / (0.5 * (b(i, j) + b(i - 1, j)));
+            driveU(i, j) =
+                sound ? ((b(i, j) - b(i - 1, j)) / h) / (0.5 * (b(i, j) + b(i - 1, j)) + floor)
+                      : ((b(i, j) - b(i - 1, j)) / h) / (0.5 * (b(i, j) + b(i - 1, j)));
         }
     }
     for (std::uint32_t i = 1; i <= n; ++i) {
         for (std::uint32_t j = 1; j <= n + 1; ++j) {
-            driveV(i, j) = ((b(i, j) - b(i, j - 1)) / h) / (0.5 * (b(i, j) + b(i, j - 1)));
+            driveV(i, j) =
+                sound ? ((b(i, j) - b(i, j - 1)) / h) / (0.5 * (b(i, j) + b(i, j - 1)) + floor)
+                      : ((b(i, j) - b(i, j - 1)) / h) / (0.5 * (b(i, j) + b(i, j - 1)));
         }
     }
 }
@@ -201,14 +220,14 @@ void ReferenceSolver::step() {
         centreVelocity();
         return;
     }
+    applyBalancingForce();
     closeWalls();
-    advectVelocitySound();
+    if (!m_hitSubcycleCap) {
+        advectVelocitySound();
+    }
     if (!m_hitSubcycleCap) {
         projectNeumann();
         advectDensitySound();
-    }
-    if (!m_hitSubcycleCap) {
-        balanceSmoke();
     }
     if (!m_hitSubcycleCap) {
         gatherSmokeSound();

@@ -74,8 +74,8 @@ public:
     bool hitSubcycleCap() const { return m_hitSubcycleCap; }
 
     // One time step of m_dt: the seven sub-steps below, in this order, or the
-    // sound scheme's: force, attenuation, closeWalls, advectVelocitySound,
-    // projectNeumann, advectDensitySound, balanceSmoke, gatherSmokeSound,
+    // sound scheme's: force, attenuation, applyBalancingForce, closeWalls,
+    // advectVelocitySound, projectNeumann, advectDensitySound, gatherSmokeSound,
     // centreVelocity.
     void step();
 
@@ -92,7 +92,7 @@ public:
     void advectVelocitySound();
     void projectNeumann();
     void advectDensitySound();
-    void balanceSmoke();
+    void applyBalancingForce();
     void gatherSmokeSound();
 
     // Overwrites the frame of one grid from the entries next to it.

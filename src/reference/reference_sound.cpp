@@ -279,20 +279,19 @@ void ReferenceSolver::advectDensitySound() {
     fillBoundary(kScalar, rho);
 }
 
-// The balancing flow (balancing.h): phi solves laplacian(phi) = rho - rho*
-// with no flux through the walls on blocks of cells; smoke moves with the face
-// speeds kappa grad(phi), donor cell, sub-cycled to the outflow Courant limit.
-void ReferenceSolver::balanceSmoke() {
+// The balancing force (balancing.h): phi solves laplacian(phi) = rho - rho*
+// with no flux through the walls on blocks of cells; every interior face's
+// velocity gains dt times vf kBalancingForce grad(phi) times the weight of the
+// face's mean blurred density.
+void ReferenceSolver::applyBalancingForce() {
     m_substeps.balancing = 0;
-    if (m_vg == 0.0) {
+    if (m_vf == 0.0) {
         return;
     }
     Grid &rho = *m_density;
     const Grid &target = *m_target;
     Grid &sx = *m_uTmp;
     Grid &sy = *m_vTmp;
-    Grid &fx = *m_fluxX;
-    Grid &fy = *m_fluxY;
     const std::uint32_t n = interiorSideOf(rho);
     const std::uint32_t block = velloran::balancingBlock(n);
     const std::uint32_t side = n / block;
@@ -300,14 +299,12 @@ void ReferenceSolver::balanceSmoke() {
 
     // The misfit summed over each block (its columns, within each its rows);
     // phi on the blocks.
-    double densest = 0.0;
     for (std::uint32_t i = 1; i <= n; ++i) {
         for (std::uint32_t j = 1; j <= n; ++j) {
             if (std::isnan(rho(i, j))) {
                 m_hitSubcycleCap = true;
                 return;
             }
-            densest = std::max(densest, rho(i, j));
         }
     }
     std::vector<double> phi(static_cast<std::size_t>(side) * side, 0.0);
@@ -322,19 +319,24 @@ void ReferenceSolver::balanceSmoke() {
             phi[bx + static_cast<std::size_t>(by) * side] = sum;
         }
     }
-    const double kappa = velloran::balancingRate(m_vg, m_dt, densest);
     velloran::ReferenceNeumannPoisson(static_cast<int>(side)).solve(phi.data(), phi.data());
     auto phiAt = [&](std::uint32_t bx, std::uint32_t by) {
         return phi[bx + static_cast<std::size_t>(by) * side];
     };
 
     // Speed on the block edge e along a line (edges 0 and side are walls).
-    const double scale = kappa * m_h / static_cast<double>(block);
+    const double scale =
+        m_dt * velloran::balancingStrength(m_vf) * m_h / static_cast<double>(block);
+    const double limit = velloran::kPushLimit * m_h / m_dt;
     auto edgeX = [&](std::uint32_t e, std::uint32_t by) {
-        return e == 0 || e == side ? 0.0 : scale * (phiAt(e, by) - phiAt(e - 1, by));
+        return e == 0 || e == side
+                   ? 0.0
+                   : velloran::limitedPush(scale * (phiAt(e, by) - phiAt(e - 1, by)), limit);
     };
     auto edgeY = [&](std::uint32_t bx, std::uint32_t e) {
-        return e == 0 || e == side ? 0.0 : scale * (phiAt(bx, e) - phiAt(bx, e - 1));
+        return e == 0 || e == side
+                   ? 0.0
+                   : velloran::limitedPush(scale * (phiAt(bx, e) - phiAt(bx, e - 1)), limit);
     };
     // A face between cells a - 1 and a on a block edge takes the edge's speed;
     // inside a block, the interpolation between its edges by the face's offset.
@@ -358,37 +360,22 @@ void ReferenceSolver::balanceSmoke() {
         }
     }
 
-    const double largest = largestCellOutflow(sx, sy, n);
-    const int cycles = advectionSubcycles(m_dtOverH, largest);
-    m_substeps.balancing = cycles;
-    if (cycles == 0) {
-        m_hitSubcycleCap = true;
-        return;
-    }
-    const double lambda = m_dtOverH / cycles;
-
-    zeroWallFaces(fx, fy, n);
-    for (int cycle = 0; cycle < cycles; ++cycle) {
-        for (std::uint32_t i = 2; i <= n; ++i) {
-            for (std::uint32_t j = 1; j <= n; ++j) {
-                fx(i, j) =
-                    positivePart(sx(i, j)) * rho(i - 1, j) + negativePart(sx(i, j)) * rho(i, j);
-            }
-        }
-        for (std::uint32_t i = 1; i <= n; ++i) {
-            for (std::uint32_t j = 2; j <= n; ++j) {
-                fy(i, j) =
-                    positivePart(sy(i, j)) * rho(i, j - 1) + negativePart(sy(i, j)) * rho(i, j);
-            }
-        }
-        for (std::uint32_t i = 1; i <= n; ++i) {
-            for (std::uint32_t j = 1; j <= n; ++j) {
-                rho(i, j) =
-                    rho(i, j) - lambda * ((fx(i + 1, j) - fx(i, j)) + (fy(i, j + 1) - fy(i, j)));
-            }
+    Grid &u = *m_u;
+    Grid &v = *m_v;
+    const Grid &blurred = *m_blurDensity;
+    for (std::uint32_t i = 2; i <= n; ++i) {
+        for (std::uint32_t j = 1; j <= n; ++j) {
+            u(i, j) = u(i, j) + sx(i, j) * velloran::balancingWeight(
+                                               0.5 * (blurred(i - 1, j) + blurred(i, j)));
         }
     }
-    fillBoundary(kScalar, rho);
+    for (std::uint32_t i = 1; i <= n; ++i) {
+        for (std::uint32_t j = 2; j <= n; ++j) {
+            v(i, j) = v(i, j) + sy(i, j) * velloran::balancingWeight(
+                                               0.5 * (blurred(i, j - 1) + blurred(i, j)));
+        }
+    }
+    m_substeps.balancing = 1;
 }
 
 // Gathering as transport: smoke moves across each face from the side where it

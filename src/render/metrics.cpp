@@ -46,22 +46,28 @@ StepMetrics measure(const Solver &solver, int step, double seconds) {
     metrics.seconds = seconds;
     metrics.finite = finite && std::isfinite(mass);
     metrics.substeps = step > 0 ? solver.lastSubsteps().total() : 0;
+    if (step > 0) {
+        metrics.advected = solver.lastTransport().advected;
+        metrics.gathered = solver.lastTransport().gathered;
+    }
     return metrics;
 }
 
 QString metricsCsvHeader() {
-    return QStringLiteral("step,distance,mass,max_speed,seconds,substeps,target");
+    return QStringLiteral("step,distance,mass,max_speed,seconds,substeps,target,advected,gathered");
 }
 
 QString metricsCsvLine(const StepMetrics &m) {
-    return QStringLiteral("%1,%2,%3,%4,%5,%6,%7")
+    return QStringLiteral("%1,%2,%3,%4,%5,%6,%7,%8,%9")
         .arg(m.step)
         .arg(m.distance, 0, 'g', 10)
         .arg(m.mass, 0, 'g', 10)
         .arg(m.maxSpeed, 0, 'g', 10)
         .arg(m.seconds, 0, 'f', 3)
         .arg(m.substeps)
-        .arg(m.target);
+        .arg(m.target)
+        .arg(m.advected, 0, 'g', 10)
+        .arg(m.gathered, 0, 'g', 10);
 }
 
 namespace {

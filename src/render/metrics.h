@@ -23,6 +23,10 @@ struct StepMetrics {
     bool finite = true;    // density and centred velocity all finite
     int substeps = 3;      // sub-cycles of the step: velocity + density + gathering
     int target = 0;        // index of the active target (0: the first)
+    // Smoke the step moved: sum |change of rho| by the fluid's own transport,
+    // and by everything else (gathering); 0 for step 0 (scheme.h).
+    double advected = 0.0;
+    double gathered = 0.0;
 };
 
 // Reads the solver's density, target (as equalised by the solver) and centred
@@ -103,7 +107,7 @@ private:
     int m_stride = 1;
 };
 
-// "step,distance,mass,max_speed,seconds,substeps,target"
+// "step,distance,mass,max_speed,seconds,substeps,target,advected,gathered"
 QString metricsCsvHeader();
 QString metricsCsvLine(const StepMetrics &metrics);
 

@@ -220,6 +220,7 @@ void printSummary(const RenderJob &job, int side, const RunLoop &loop,
     const double rate = loop.solverSeconds() > 0 ? done / loop.solverSeconds() : 0.0;
     const StepMetrics &best = loop.history().best();
     QStringList lines;
+    lines << parametersLine(job);
     lines << QStringLiteral("%1 steps of %2 x %2 in %3 s, %4 steps/s (solver only)%5")
                  .arg(done)
                  .arg(side)

@@ -120,6 +120,21 @@ bool addKeyframes(const std::vector<KeyframeEntry> &extra, std::vector<KeyframeE
 
 } // namespace
 
+QString parametersLine(const RenderJob &job) {
+    const SimParameters &p = job.parameters;
+    QString line = QStringLiteral("parameters: vf=%1 vd=%2 vg=%3 sigma=%4 dt=%5")
+                       .arg(p.vf())
+                       .arg(p.vd())
+                       .arg(p.vg())
+                       .arg(p.sigma())
+                       .arg(p.dt());
+    if (!job.soundDefaults.isEmpty()) {
+        line += QStringLiteral(" (sound scheme defaults for %1)")
+                    .arg(job.soundDefaults.join(QStringLiteral(", ")));
+    }
+    return line;
+}
+
 bool resolveJob(const RenderOptions &options, RenderJob *job, QStringList *notes, QString *error) {
     RenderJob result;
     ParametersGiven given{};
@@ -165,9 +180,13 @@ bool resolveJob(const RenderOptions &options, RenderJob *job, QStringList *notes
             given[k] = true;
         }
     }
+    if (options.scheme) {
+        result.scheme = *options.scheme;
+    }
     // A parameter nobody gave takes the value a freshly started desktop window
-    // shows, so that the file gives the same run in both programs; said aloud,
-    // since a time step of 0 moves nothing.
+    // shows, so that the file gives the same run in both programs, or in a
+    // sound run the sound scheme's default; said aloud either way, since a
+    // time step of 0 moves nothing.
     for (std::size_t k = 0; k < kParameterCount; ++k) {
         if (!given[k]) {
             const QLatin1String key(kParameterRanges[k].key);
@@ -175,15 +194,21 @@ bool resolveJob(const RenderOptions &options, RenderJob *job, QStringList *notes
                 options.configPath.isEmpty()
                     ? QStringLiteral("no --%1 given").arg(key)
                     : QStringLiteral("no <%1> in %2").arg(key, quoted(options.configPath));
-            notes->append(QStringLiteral("%1; using %2, the value the desktop program starts with")
-                              .arg(where)
-                              .arg(parameterStartValue(k)));
+            if (result.scheme == Scheme::Sound) {
+                result.parameters[k] = soundDefaultValue(k);
+                result.soundDefaults << key;
+                notes->append(QStringLiteral("%1; using %2, the sound scheme's default")
+                                  .arg(where)
+                                  .arg(soundDefaultValue(k)));
+            } else {
+                notes->append(
+                    QStringLiteral("%1; using %2, the value the desktop program starts with")
+                        .arg(where)
+                        .arg(parameterStartValue(k)));
+            }
         }
     }
     result.reverse = options.reverse;
-    if (options.scheme) {
-        result.scheme = *options.scheme;
-    }
     if (!addKeyframes(options.keyframes, &result.keyframes, error)) {
         return false;
     }

@@ -41,7 +41,14 @@ struct RenderJob {
     int checkpointEvery = 0; // 0: no checkpoints
     bool quiet = false;
     QString title; // names the run in the plot
+    // Keys of the parameters a sound run took from the sound scheme's
+    // defaults because nothing gave them ("vg", "dt", ...).
+    QStringList soundDefaults;
 };
+
+// "parameters: vf=2 vd=30 vg=0.15 sigma=1 dt=0.001", followed for a sound run
+// by "(sound scheme defaults for vg, dt)" naming the defaulted ones.
+QString parametersLine(const RenderJob &job);
 
 // Example or configuration file first, then the options. Values are bounded
 // and rounded as the desktop program's spin boxes do; every value that had to

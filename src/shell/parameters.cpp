@@ -52,6 +52,11 @@ double parameterStartValue(std::size_t index) {
     return kParameterRanges[index].minimum;
 }
 
+double soundDefaultValue(std::size_t index) {
+    static const std::array<double, kParameterCount> values = {2.0, 30.0, 0.15, 1.0, 0.001};
+    return values[index];
+}
+
 SimParameters::SimParameters() {
     for (std::size_t k = 0; k < kParameterCount; ++k) {
         values[k] = parameterStartValue(k);

@@ -46,6 +46,11 @@ double clampParameter(std::size_t index, double value);
 // file or option gives.
 double parameterStartValue(std::size_t index);
 
+// The sound scheme's documented default set (docs/method.md): what a sound
+// run of the renderer or the Python module takes for a parameter that no file
+// or option gives. vf 2, vd 30, vg 0.15, sigma 1, dt 0.001.
+double soundDefaultValue(std::size_t index);
+
 // A full parameter set, indexed like kParameterRanges. Starts at every start
 // value, as the spin boxes do.
 struct SimParameters {

@@ -113,7 +113,7 @@ TEST_F(RenderCli, ExampleRunWritesFramesFieldsMetricsAndPlot) {
     ASSERT_TRUE(metrics.open(QIODevice::ReadOnly));
     const QList<QByteArray> lines = metrics.readAll().trimmed().split('\n');
     ASSERT_EQ(lines.size(), 7);
-    EXPECT_EQ(lines[0], "step,distance,mass,max_speed,seconds,substeps,target");
+    EXPECT_EQ(lines[0], "step,distance,mass,max_speed,seconds,substeps,target,advected,gathered");
     EXPECT_TRUE(lines[1].startsWith("0,"));
     EXPECT_TRUE(lines[6].startsWith("5,"));
 

@@ -46,8 +46,11 @@ TEST(Metrics, DistanceMassAndSpeedOverTheInterior) {
     EXPECT_EQ(measure(*solver, 0, 0.0).substeps, 0); // before the first step
     StepMetrics onSecond = m;
     onSecond.target = 1;
-    EXPECT_EQ(metricsCsvLine(onSecond), "7,2,1,5,1.500,3,1");
-    EXPECT_EQ(metricsCsvHeader(), "step,distance,mass,max_speed,seconds,substeps,target");
+    onSecond.advected = 0.25;
+    onSecond.gathered = 0.125;
+    EXPECT_EQ(metricsCsvLine(onSecond), "7,2,1,5,1.500,3,1,0.25,0.125");
+    EXPECT_EQ(metricsCsvHeader(),
+              "step,distance,mass,max_speed,seconds,substeps,target,advected,gathered");
 
     (*solver->m_vCentre)(2, 2) = std::numeric_limits<double>::quiet_NaN();
     EXPECT_FALSE(measure(*solver, 8, 0).finite);

@@ -325,7 +325,7 @@ TEST_F(Resume, KeyframedSoundRunResumedInTheMiddleOfABlend) {
     // the sound scheme sub-cycles.
     const QList<QByteArray> rows = metrics.trimmed().split('\n'); // the header, then step 0
     ASSERT_EQ(rows.size(), 82);
-    EXPECT_TRUE(rows[1 + 20].endsWith(",0")) << rows[1 + 20].toStdString();
-    EXPECT_TRUE(rows[1 + 21].endsWith(",1")) << rows[1 + 21].toStdString();
+    EXPECT_EQ(rows[1 + 20].split(',')[5], "0") << rows[1 + 20].toStdString(); // target
+    EXPECT_EQ(rows[1 + 21].split(',')[5], "1") << rows[1 + 21].toStdString();
     EXPECT_GE(rows[1 + 50].split(',')[4].toInt(), 3) << rows[1 + 50].toStdString();
 }

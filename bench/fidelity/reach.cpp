@@ -1,0 +1,129 @@
+#include "reach.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace fidelity {
+
+namespace {
+
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
+
+// Exact squared Euclidean distance transform along one line (lower envelope
+// of parabolas): f holds 0 on visible cells and infinity elsewhere, or the
+// previous pass's squared distances.
+void squaredDistanceLine(const std::vector<double> &f, std::vector<double> &out) {
+    const int n = static_cast<int>(f.size());
+    std::vector<int> vertex(static_cast<std::size_t>(n));
+    std::vector<double> bound(static_cast<std::size_t>(n) + 1);
+    int k = -1;
+    for (int q = 0; q < n; ++q) {
+        if (!std::isfinite(f[static_cast<std::size_t>(q)])) {
+            continue;
+        }
+        double s = -kInfinity;
+        while (k >= 0) {
+            const int p = vertex[static_cast<std::size_t>(k)];
+            s = ((f[static_cast<std::size_t>(q)] + q * q) -
+                 (f[static_cast<std::size_t>(p)] + p * p)) /
+                (2.0 * (q - p));
+            if (s > bound[static_cast<std::size_t>(k)]) {
+                break;
+            }
+            --k;
+        }
+        ++k;
+        vertex[static_cast<std::size_t>(k)] = q;
+        bound[static_cast<std::size_t>(k)] = k == 0 ? -kInfinity : s;
+        bound[static_cast<std::size_t>(k) + 1] = kInfinity;
+    }
+    if (k < 0) {
+        std::fill(out.begin(), out.end(), kInfinity);
+        return;
+    }
+    int at = 0;
+    for (int q = 0; q < n; ++q) {
+        while (bound[static_cast<std::size_t>(at) + 1] < q) {
+            ++at;
+        }
+        const int p = vertex[static_cast<std::size_t>(at)];
+        out[static_cast<std::size_t>(q)] = (q - p) * (q - p) + f[static_cast<std::size_t>(p)];
+    }
+}
+
+} // namespace
+
+double maxSpeed(const Solver &s) {
+    const Grid &u = *s.m_uCentre;
+    const Grid &v = *s.m_vCentre;
+    const std::uint32_t n = u.NumCols() - 2;
+    double largest = 0.0;
+    for (std::uint32_t j = 1; j <= n; ++j) {
+        for (std::uint32_t i = 1; i <= n; ++i) {
+            largest = std::max(largest, u(i, j) * u(i, j) + v(i, j) * v(i, j));
+        }
+    }
+    return std::sqrt(largest);
+}
+
+void Reach::start(const Solver &s) {
+    const Grid &rho = *s.m_density;
+    const Grid &target = *s.m_target;
+    m_n = static_cast<int>(rho.NumCols()) - 2;
+    const auto n = static_cast<std::size_t>(m_n);
+    double peak = 0.0;
+    double densest = 0.0;
+    for (std::uint32_t j = 1; j <= n; ++j) {
+        for (std::uint32_t i = 1; i <= n; ++i) {
+            peak = std::max(peak, target(i, j));
+            densest = std::max(densest, rho(i, j));
+        }
+    }
+    m_threshold = 0.1 * peak;
+    // Smoke spread thinner than that (a large source for a small target) has
+    // nothing visible yet; its own 10 % contour is where it starts from.
+    const double startThreshold = std::min(m_threshold, 0.1 * densest);
+    m_travelled = 0.0;
+    m_distance.assign(n * n, kInfinity);
+    for (std::uint32_t j = 1; j <= n; ++j) {
+        for (std::uint32_t i = 1; i <= n; ++i) {
+            if (rho(i, j) >= startThreshold) {
+                m_distance[(i - 1) + (j - 1) * n] = 0.0;
+            }
+        }
+    }
+    std::vector<double> line(n);
+    std::vector<double> out(n);
+    for (std::size_t j = 0; j < n; ++j) {
+        std::copy(m_distance.begin() + static_cast<std::ptrdiff_t>(j * n),
+                  m_distance.begin() + static_cast<std::ptrdiff_t>(j * n + n), line.begin());
+        squaredDistanceLine(line, out);
+        std::copy(out.begin(), out.end(), m_distance.begin() + static_cast<std::ptrdiff_t>(j * n));
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+        for (std::size_t j = 0; j < n; ++j) {
+            line[j] = m_distance[i + j * n];
+        }
+        squaredDistanceLine(line, out);
+        for (std::size_t j = 0; j < n; ++j) {
+            m_distance[i + j * n] = std::sqrt(out[j]);
+        }
+    }
+}
+
+void Reach::afterStep(const Solver &s, double dt) {
+    m_travelled += maxSpeed(s) * dt * m_n;
+    const Grid &rho = *s.m_density;
+    const auto n = static_cast<std::size_t>(m_n);
+    for (std::uint32_t j = 1; j <= n; ++j) {
+        for (std::uint32_t i = 1; i <= n; ++i) {
+            if (rho(i, j) >= m_threshold) {
+                m_worst =
+                    std::max(m_worst, m_distance[(i - 1) + (j - 1) * n] - (m_travelled + kSlack));
+            }
+        }
+    }
+}
+
+} // namespace fidelity
