@@ -80,61 +80,60 @@ QStringList PngFrameWriter::summary(const QString &folder, int frames) const {
                      m_alpha ? QStringLiteral(", RGBA") : QString())};
 }
 
-ExrFrameWriter::ExrFrameWriter(QString folder, FrameNamePattern names, SmokeColour colour)
+EncodedFrameWriter::EncodedFrameWriter(QString folder, FrameNamePattern names,
+                                       const char *extension, const char *label, const char *format)
     : m_folder(std::move(folder))
     , m_names(std::move(names))
-    , m_colour(colour) {}
+    , m_extension(extension)
+    , m_label(label)
+    , m_format(format) {}
 
-bool ExrFrameWriter::write(const Frame &frame, QString *error) {
+bool EncodedFrameWriter::write(const Frame &frame, QString *error) {
     const QString path =
-        QDir(m_folder).filePath(m_names.frameName(frame.step, QStringLiteral("exr")));
+        QDir(m_folder).filePath(m_names.frameName(frame.step, QString::fromLatin1(m_extension)));
     const Solver &solver = frame.solver;
     QString reason;
     const QByteArray bytes =
-        exrBytes({*solver.m_density, *solver.m_uCentre, *solver.m_vCentre}, m_colour, &reason);
+        encode({*solver.m_density, *solver.m_uCentre, *solver.m_vCentre}, &reason);
     if (bytes.isEmpty()) {
-        *error = QStringLiteral("could not encode '%1' as EXR: %2").arg(path, reason);
+        *error = QStringLiteral("could not encode '%1' as %2: %3")
+                     .arg(path, QLatin1String(m_format), reason);
         return false;
     }
     return writeFileAtomically(path, bytes, error);
 }
 
-bool ExrFrameWriter::isOwnOutput(const QString &name) const {
-    return isFrameOf(m_names, name, "exr");
+bool EncodedFrameWriter::isOwnOutput(const QString &name) const {
+    return isFrameOf(m_names, name, m_extension);
 }
 
-QStringList ExrFrameWriter::summary(const QString &folder, int frames) const {
-    return {QStringLiteral("  frames:  %1/%2.exr (%3)")
-                .arg(folder, m_names.placeholder(), QString::number(frames))};
+QStringList EncodedFrameWriter::summary(const QString &folder, int frames) const {
+    const QString note = summaryNote();
+    return {QStringLiteral("  %1 %2/%3.%4 (%5%6)")
+                .arg(QString::fromLatin1(m_label).leftJustified(8), folder, m_names.placeholder(),
+                     QLatin1String(m_extension), QString::number(frames),
+                     note.isEmpty() ? QString() : QStringLiteral(", ") + note)};
+}
+
+ExrFrameWriter::ExrFrameWriter(QString folder, FrameNamePattern names, SmokeColour colour)
+    : EncodedFrameWriter(std::move(folder), std::move(names), "exr", "frames:", "EXR")
+    , m_colour(colour) {}
+
+QByteArray ExrFrameWriter::encode(const FrameFields &fields, QString *error) const {
+    return exrBytes(fields, m_colour, error);
 }
 
 VdbFrameWriter::VdbFrameWriter(QString folder, FrameNamePattern names, VdbSettings settings)
-    : m_folder(std::move(folder))
-    , m_names(std::move(names))
+    : EncodedFrameWriter(std::move(folder), std::move(names), "vdb", "volumes:", "OpenVDB")
     , m_settings(std::move(settings)) {}
 
-bool VdbFrameWriter::write(const Frame &frame, QString *error) {
-    const QString path =
-        QDir(m_folder).filePath(m_names.frameName(frame.step, QStringLiteral("vdb")));
-    const Solver &solver = frame.solver;
-    QString reason;
-    const QByteArray bytes =
-        vdbBytes({*solver.m_density, *solver.m_uCentre, *solver.m_vCentre}, m_settings, &reason);
-    if (bytes.isEmpty()) {
-        *error = QStringLiteral("could not encode '%1' as OpenVDB: %2").arg(path, reason);
-        return false;
-    }
-    return writeFileAtomically(path, bytes, error);
+QByteArray VdbFrameWriter::encode(const FrameFields &fields, QString *error) const {
+    return vdbBytes(fields, m_settings, error);
 }
 
-bool VdbFrameWriter::isOwnOutput(const QString &name) const {
-    return isFrameOf(m_names, name, "vdb");
-}
-
-QStringList VdbFrameWriter::summary(const QString &folder, int frames) const {
-    return {QStringLiteral("  volumes: %1/%2.vdb (%3, density in %4 floats)")
-                .arg(folder, m_names.placeholder(), QString::number(frames),
-                     m_settings.fullFloat ? QStringLiteral("32-bit") : QStringLiteral("half"))};
+QString VdbFrameWriter::summaryNote() const {
+    return m_settings.fullFloat ? QStringLiteral("density in 32-bit floats")
+                                : QStringLiteral("density in half floats");
 }
 
 NpyFrameWriter::NpyFrameWriter(QString folder, FrameNamePattern names)

@@ -68,31 +68,50 @@ private:
     std::optional<SmokeColour> m_alpha;
 };
 
-// "frame_000010.exr": premultiplied RGBA and the raw fields as layers.
-class ExrFrameWriter : public FrameWriter {
+// One file per frame under the frame names, made by an encoder of the
+// solver's cell-centred fields: the EXR and OpenVDB frames.
+class EncodedFrameWriter : public FrameWriter {
 public:
-    ExrFrameWriter(QString folder, FrameNamePattern names, SmokeColour colour);
     bool write(const Frame &frame, QString *error) override;
     bool isOwnOutput(const QString &name) const override;
     QStringList summary(const QString &folder, int frames) const override;
 
+protected:
+    // `extension` without the dot; `label` starts the summary line
+    // ("frames:"), `format` names the format in errors.
+    EncodedFrameWriter(QString folder, FrameNamePattern names, const char *extension,
+                       const char *label, const char *format);
+    // The file's bytes; empty, with *error set, on failure.
+    virtual QByteArray encode(const FrameFields &fields, QString *error) const = 0;
+    // Said in the summary after the count ("" for nothing).
+    virtual QString summaryNote() const { return QString(); }
+
 private:
     QString m_folder;
     FrameNamePattern m_names;
+    const char *m_extension;
+    const char *m_label;
+    const char *m_format;
+};
+
+// "frame_000010.exr": premultiplied RGBA and the raw fields as layers.
+class ExrFrameWriter : public EncodedFrameWriter {
+public:
+    ExrFrameWriter(QString folder, FrameNamePattern names, SmokeColour colour);
+
+private:
+    QByteArray encode(const FrameFields &fields, QString *error) const override;
     SmokeColour m_colour;
 };
 
 // "frame_000010.vdb": the density and velocity grids of an OpenVDB volume.
-class VdbFrameWriter : public FrameWriter {
+class VdbFrameWriter : public EncodedFrameWriter {
 public:
     VdbFrameWriter(QString folder, FrameNamePattern names, VdbSettings settings);
-    bool write(const Frame &frame, QString *error) override;
-    bool isOwnOutput(const QString &name) const override;
-    QStringList summary(const QString &folder, int frames) const override;
 
 private:
-    QString m_folder;
-    FrameNamePattern m_names;
+    QByteArray encode(const FrameFields &fields, QString *error) const override;
+    QString summaryNote() const override;
     VdbSettings m_settings;
 };
 
