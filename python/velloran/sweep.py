@@ -296,12 +296,19 @@ def run(specs, client=None, out="sweep-out", *, workers=None, renderer=None, qui
     bar = _Progress(len(specs), progress)
     try:
         if client is None:
-            with concurrent.futures.ThreadPoolExecutor(workers or os.cpu_count() or 1) as pool:
+            # Threads that each wait for a renderer process: the processes
+            # are the pool.
+            pool = concurrent.futures.ThreadPoolExecutor(workers or os.cpu_count() or 1)
+            try:
                 futures = [pool.submit(render_one, k, sweep_file, out, renderer, cwd, quiet)
                            for k in range(len(specs))]
                 index = {id(future): k for k, future in enumerate(futures)}
                 for future in concurrent.futures.as_completed(futures):
                     _collect(future, index[id(future)], failures, bar)
+            finally:
+                # On Ctrl-C (which stops the renders under way with a
+                # checkpoint) no further run starts.
+                pool.shutdown(wait=True, cancel_futures=True)
         else:
             client, owned = _dask_client(client)
             import distributed
