@@ -30,7 +30,7 @@ import velloran.sweep as sweep
 
 BASE = dict(source="examples/blob.png", target="examples/letter-s.png", scheme="sound",
             dt=0.001, every=100, format="png")
-AXES = dict(vf=[1, 2], vg=[0.3, 1], sigma=[1, 2], vd=[10, 30])
+AXES = dict(vf=[1, 2], vg=[0.15, 0.5], sigma=[1, 2], vd=[10, 30])
 
 
 def timed(action):
