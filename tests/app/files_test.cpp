@@ -71,7 +71,7 @@ void FilesTest::initTestCase() {
 void FilesTest::init() {
     m_window = new MainWindow;
     m_window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_window));
+    QVERIFY(QTest::qWaitForWindowExposed(m_window, 60000));
 }
 
 void FilesTest::cleanup() {
@@ -186,10 +186,7 @@ void FilesTest::saveFailureIsReported() {
     BoxSeen seen;
     catchBox(this, &seen);
     const QString missing = m_dir.filePath("no/such/dir/conf.xml");
-    whenModal<QFileDialog>(this, [missing](QFileDialog *dialog) {
-        dialog->selectFile(missing);
-        static_cast<QDialog *>(dialog)->accept();
-    });
+    answerFileDialog(this, missing);
     child<QAction>("actionSaveConf")->trigger();
     QCOMPARE(seen.count, 1);
     QCOMPARE(seen.title, QStringLiteral("Velloran"));
@@ -314,9 +311,7 @@ void FilesTest::loadOfVanishedFileIsReported() {
     BoxSeen seen;
     catchBox(this, &seen);
     whenModal<QFileDialog>(this, [path](QFileDialog *dialog) {
-        auto *edit = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
-        edit->setText(path);
-        QTest::keyClick(edit, Qt::Key_Return);
+        acceptFileName(dialog, path);
         QFile::remove(path);
     });
     child<QAction>("actionLoadConf")->trigger();

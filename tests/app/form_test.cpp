@@ -38,7 +38,7 @@ void FormTest::init() {
     m_window = new QMainWindow;
     m_ui.setupUi(m_window);
     m_window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_window));
+    QVERIFY(QTest::qWaitForWindowExposed(m_window, 60000));
 }
 
 void FormTest::cleanup() {
@@ -225,7 +225,7 @@ void FormTest::actionsCarryTextsShortcutsAndRoles() {
 
 void FormTest::shortcutsTriggerTheirActions() {
     m_window->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(m_window));
+    QVERIFY(QTest::qWaitForWindowActive(m_window, 60000));
     QSignalSpy startRev(m_ui.actionStartRev, &QAction::triggered);
     QSignalSpy swap(m_ui.actionSwap, &QAction::triggered);
     QSignalSpy velocity(m_ui.actionVelocity, &QAction::triggered);

@@ -72,7 +72,7 @@ void MainWindowTest::initTestCase() {
 void MainWindowTest::init() {
     m_window = new MainWindow;
     m_window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_window));
+    QVERIFY(QTest::qWaitForWindowExposed(m_window, 60000));
 }
 
 void MainWindowTest::cleanup() {
@@ -128,7 +128,7 @@ void MainWindowTest::startsIdleWithoutWarnings() {
     QTest::failOnWarning(QRegularExpression(QStringLiteral(".*")));
     MainWindow window;
     window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QVERIFY(QTest::qWaitForWindowExposed(&window, 60000));
 
     QCOMPARE(window.windowFilePath(), QStringLiteral("Untitled"));
     QCOMPARE(window.windowHandle()->title(), QStringLiteral("Untitled"));
@@ -171,7 +171,7 @@ void MainWindowTest::viewModeFollowsActionsAndRadioButtons() {
     expect(Velocity);
 
     m_window->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(m_window));
+    QVERIFY(QTest::qWaitForWindowActive(m_window, 60000));
     QTest::keyClick(m_window, Qt::Key_D, Qt::ControlModifier);
     expect(Density);
     QTest::keyClick(m_window, Qt::Key_V, Qt::ControlModifier);

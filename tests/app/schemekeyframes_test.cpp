@@ -59,7 +59,7 @@ void SchemeKeyframesTest::initTestCase() {
 void SchemeKeyframesTest::init() {
     m_window = new MainWindow;
     m_window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_window));
+    QVERIFY(QTest::qWaitForWindowExposed(m_window, 60000));
 }
 
 void SchemeKeyframesTest::cleanup() {

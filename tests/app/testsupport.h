@@ -8,7 +8,6 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QDoubleSpinBox>
-#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QImage>
 #include <QLineEdit>
@@ -25,24 +24,22 @@ namespace testsupport {
 
 // Waits (from a timer, while the caller is blocked in the modal loop) for a
 // modal widget of type T and hands it to fn. Whatever fn leaves open is
-// rejected so a test can never hang on it.
-template <typename T>
-void whenModal(QObject *owner, std::function<void(T *)> fn, int timeoutMs = 10000) {
+// rejected. The wait has no time limit of its own, so a busy machine cannot
+// make it give up before the dialog comes; the timer belongs to `owner` (the
+// test object, whose cleanup() deletes leftover timers), and a dialog that
+// never comes ends the test through QtTest's function time-out.
+template <typename T> void whenModal(QObject *owner, std::function<void(T *)> fn) {
     auto *timer = new QTimer(owner);
-    auto clock = std::make_shared<QElapsedTimer>();
-    clock->start();
-    QObject::connect(timer, &QTimer::timeout, timer, [timer, fn, clock, timeoutMs] {
-        if (auto *widget = qobject_cast<T *>(QApplication::activeModalWidget())) {
-            timer->stop();
-            timer->deleteLater();
-            fn(widget);
-            if (widget->isVisible()) {
-                static_cast<QDialog *>(widget)->reject();
-            }
-        } else if (clock->elapsed() > timeoutMs) {
-            timer->stop();
-            timer->deleteLater();
-            qWarning("whenModal: no modal dialog appeared");
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, fn] {
+        auto *widget = qobject_cast<T *>(QApplication::activeModalWidget());
+        if (!widget) {
+            return;
+        }
+        timer->stop();
+        timer->deleteLater();
+        fn(widget);
+        if (widget->isVisible()) {
+            static_cast<QDialog *>(widget)->reject();
         }
     });
     timer->start(10);
@@ -71,6 +68,16 @@ inline void catchBox(QObject *owner, BoxSeen *seen) {
     });
 }
 
+// Accepts `path` as if typed into the dialog's name field. The field is set
+// directly and the dialog's own accept() runs (it checks the name as the Save
+// or Open button would): selectFile() leaves the field alone whenever it has
+// the keyboard focus, which depends on when the window manager's focus event
+// arrives, and a key press depends on the button's state.
+inline void acceptFileName(QFileDialog *dialog, const QString &path) {
+    dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->setText(path);
+    static_cast<QDialog *>(dialog)->accept();
+}
+
 // Arms an answer for the next file dialog: records its caption and filters and
 // accepts `path` (or cancels when path is empty).
 struct DialogSeen {
@@ -94,9 +101,7 @@ inline void answerFileDialog(QObject *owner, const QString &path, DialogSeen *se
             dialog->reject();
             return;
         }
-        auto *edit = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
-        edit->setText(path);
-        QTest::keyClick(edit, Qt::Key_Return);
+        acceptFileName(dialog, path);
     });
 }
 

@@ -288,12 +288,16 @@ TEST_F(RenderCli, StopSignalsFinishTheStepAndWriteIt) {
                               "--out", out, "--quiet"});
         process.start();
         ASSERT_TRUE(process.waitForStarted());
-        // Wait until the run is stepping (frame 0 written), then send the signal.
-        const QString first = QDir(out).filePath("frame_000000.png");
-        for (int k = 0; k < 600 && !QFileInfo::exists(first); ++k) {
-            QThread::msleep(50);
+        // Wait until the run is past step 0: after the header and the row of
+        // frame 0, the rows reach the file in batches of many steps.
+        const QString rows = QDir(out).filePath("metrics.csv");
+        const auto lines = [&rows] {
+            QFile file(rows);
+            return file.open(QIODevice::ReadOnly) ? file.readAll().count('\n') : 0;
+        };
+        while (lines() < 3 && process.state() == QProcess::Running) {
+            QThread::msleep(20);
         }
-        QThread::msleep(300);
         ::kill(static_cast<pid_t>(process.processId()), c.signal);
         ASSERT_TRUE(process.waitForFinished(60000));
         const QByteArray err = process.readAllStandardError();
@@ -326,8 +330,8 @@ TEST_F(RenderCli, ASecondRenderIntoABusyFolderTouchesNothing) {
     ASSERT_TRUE(first.waitForStarted());
     // Once frame 0 is in place the folder's names stay as they are until the end.
     const QString frame = QDir(out).filePath("frame_000000.png");
-    for (int k = 0; k < 600 && !QFileInfo::exists(frame); ++k) {
-        QThread::msleep(50);
+    while (!QFileInfo::exists(frame) && first.state() == QProcess::Running) {
+        QThread::msleep(20);
     }
     ASSERT_TRUE(QFileInfo::exists(frame));
     const QStringList before =

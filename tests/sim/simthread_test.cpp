@@ -12,8 +12,10 @@
 #include <QTest>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
+#include <memory>
 
 namespace {
 
@@ -289,11 +291,20 @@ void SimThreadTest::stopPublishesTheStepUnderWay() {
     // publishes its last step, announced after everything else.
     const Inputs in(24);
     SimThread thread(nullptr, in.src, in.tgt, kVf, kVd, kVg, kSigma, kDt);
+    // Counts the steps as the worker makes them, so the stop comes after the
+    // first step however slowly the worker gets to run.
+    struct StepCount : StepObserver {
+        std::atomic<std::int64_t> steps{0};
+        void stepFinished(const Solver &, std::int64_t step, int) override { steps = step; }
+        void runEnded(const Grid &, std::int64_t) override {}
+    };
+    const auto count = std::make_shared<StepCount>();
+    thread.setStepObserver(count);
     Owner owner(thread);
     thread.start();
     QTRY_VERIFY_WITH_TIMEOUT(owner.received == 1, 60000);
     QVERIFY(thread.takeNewestFrame(&owner.frame)); // no new request
-    QTest::qWait(50);
+    QTRY_VERIFY_WITH_TIMEOUT(count->steps > 1, 60000);
     thread.requestStop();
     QVERIFY(owner.waitFinished());
     QCoreApplication::processEvents();

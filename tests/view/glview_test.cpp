@@ -133,8 +133,8 @@ void GLViewTest::init() {
     m_view->setGeometry(0, 0, 200, 200);
     m_window->resize(200, 200);
     m_window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_window));
-    QTRY_VERIFY(m_view->paints > 0);
+    QVERIFY(QTest::qWaitForWindowExposed(m_window, 60000));
+    QTRY_VERIFY_WITH_TIMEOUT(m_view->paints > 0, 60000);
 }
 
 void GLViewTest::cleanup() {
@@ -268,19 +268,19 @@ void GLViewTest::switchingModeRepaintsSameSnapshotAtOnce() {
     const Grid zero(6, 6);
     int before = m_view->paints;
     m_view->setGrids(d, u, zero);
-    QTRY_VERIFY(m_view->paints > before);
+    QTRY_VERIFY_WITH_TIMEOUT(m_view->paints > before, 60000);
     const QImage density = m_view->grabFramebuffer();
 
     before = m_view->paints;
     m_view->setViewMode(Velocity);
-    QTRY_VERIFY(m_view->paints > before);
+    QTRY_VERIFY_WITH_TIMEOUT(m_view->paints > before, 60000);
     const QImage velocity = m_view->grabFramebuffer();
     QVERIFY(velocity != density);
     QVERIFY(!allBlack(velocity));
 
     before = m_view->paints;
     m_view->setViewMode(Density);
-    QTRY_VERIFY(m_view->paints > before);
+    QTRY_VERIFY_WITH_TIMEOUT(m_view->paints > before, 60000);
     QCOMPARE(m_view->grabFramebuffer(), density);
 }
 
@@ -306,7 +306,7 @@ void GLViewTest::resizingStretchesThePicture() {
     const Grid zero(6, 6);
     m_view->setGrids(d, zero, zero);
     m_view->resize(400, 200);
-    QTRY_COMPARE(m_view->grabFramebuffer().size(), QSize(400, 200));
+    QTRY_COMPARE_WITH_TIMEOUT(m_view->grabFramebuffer().size(), QSize(400, 200), 60000);
     const QImage img = m_view->grabFramebuffer();
     QVERIFY(greyAt(img, 0.1, 0.2) > 247);
     QVERIFY(greyAt(img, 0.1, 0.9) > 247);
@@ -392,9 +392,9 @@ void GLViewTest::drawingsMatchOneCallPerVertex() {
     reference->setGeometry(0, 0, size.width(), size.height());
     other.resize(size);
     other.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&other));
+    QVERIFY(QTest::qWaitForWindowExposed(&other, 60000));
     m_view->resize(size);
-    QTRY_COMPARE(m_view->grabFramebuffer().size(), size);
+    QTRY_COMPARE_WITH_TIMEOUT(m_view->grabFramebuffer().size(), size, 60000);
 
     reference->setShaderAllowed(false);
     for (bool shader : {false, true}) {
@@ -478,7 +478,7 @@ void GLViewTest::anotherWindowGetsItsOwnShader() {
     m_view->setGeometry(0, 0, 200, 200);
     m_view->show();
     other.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&other));
+    QVERIFY(QTest::qWaitForWindowExposed(&other, 60000));
     QVERIFY(m_view->drawsWithShader());
     QCOMPARE(m_view->grabFramebuffer(), before);
     m_view->setParent(m_window); // back, so cleanup() deletes it
