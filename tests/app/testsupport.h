@@ -19,6 +19,7 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <typeinfo>
 
 namespace testsupport {
 
@@ -27,9 +28,14 @@ namespace testsupport {
 // rejected. The wait has no time limit of its own, so a busy machine cannot
 // make it give up before the dialog comes; the timer belongs to `owner` (the
 // test object, whose cleanup() deletes leftover timers), and a dialog that
-// never comes ends the test through QtTest's function time-out.
+// never comes ends the test through QtTest's function time-out. A new answer
+// replaces one of the same type still waiting, so that an answer armed for a
+// dialog that (rightly) never came cannot take a later one.
 template <typename T> void whenModal(QObject *owner, std::function<void(T *)> fn) {
+    const QString key = QStringLiteral("whenModal %1").arg(QLatin1String(typeid(T).name()));
+    qDeleteAll(owner->findChildren<QTimer *>(key, Qt::FindDirectChildrenOnly));
     auto *timer = new QTimer(owner);
+    timer->setObjectName(key);
     QObject::connect(timer, &QTimer::timeout, timer, [timer, fn] {
         auto *widget = qobject_cast<T *>(QApplication::activeModalWidget());
         if (!widget) {
