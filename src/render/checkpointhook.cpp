@@ -25,8 +25,9 @@ CheckpointHook::CheckpointHook(QString folder, CheckpointRun run, int every, int
 bool CheckpointHook::afterStep(const Solver &solver, const StepMetrics &metrics,
                                const MetricsHistory &history, bool frameWritten, QString *error) {
     const int step = metrics.step;
+    // A run stopped before its first step is resumed from step 0.
     const bool due =
-        step > 0 && (step % m_every == 0 || step == m_lastStep || interruptRequested());
+        (step > 0 && (step % m_every == 0 || step == m_lastStep)) || interruptRequested();
     if (!due || !m_metrics.flush(error)) {
         return !due;
     }

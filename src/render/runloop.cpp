@@ -38,6 +38,10 @@ RunLoop::Result RunLoop::run() {
         return result;
     };
     QString error;
+    // The signal is read once per step, before the step's row, frame and hooks:
+    // the step at which the run stops is the step whose frame (and checkpoint)
+    // is written, step 0 included.
+    bool stopping = interruptRequested();
     if (m_firstStep == 0) {
         if (!record(measure(m_solver, 0, 0.0), true, &error)) {
             return failed(error);
@@ -45,10 +49,7 @@ RunLoop::Result RunLoop::run() {
     }
     m_progress.update(m_firstStep, m_history.latest().distance, true);
 
-    // The signal is read once per step: the step at which the run stops is the
-    // step whose frame is written.
     int step = m_firstStep;
-    bool stopping = interruptRequested();
     while (step < m_steps && !stopping) {
         QElapsedTimer stepClock;
         stepClock.start();
