@@ -1,6 +1,8 @@
 #include "checkpointio.h"
 
 #include "atomicfile.h"
+#include "checkpointcheck.h"
+#include "regularfile.h"
 
 #include <QDir>
 #include <QFile>
@@ -23,23 +25,33 @@ bool loadCheckpoint(const QString &dir, Checkpoint *out, QString *error) {
         return false;
     }
     const QString path = QDir(dir).filePath(checkpointFileName());
-    QFile file(path);
-    if (!file.exists()) {
+    const QFileInfo info(path);
+    if (!info.exists() && !info.isSymLink()) {
         *error = QStringLiteral("cannot resume: there is no checkpoint in '%1' (a render writes "
                                 "one with --checkpoint-every K)")
                      .arg(dir);
         return false;
     }
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error =
-            QStringLiteral("cannot resume: '%1' cannot be read: %2").arg(path, file.errorString());
+    // The renderer writes its checkpoint as a regular file: a FIFO would hang
+    // the read and a device (or a link to one) would never end, so neither is
+    // opened, nor a link that someone put in the checkpoint's place.
+    QFile file;
+    QString reason;
+    if (!openRegularFile(path, &file, &reason, false)) {
+        *error = QStringLiteral("cannot resume: '%1' cannot be read: %2").arg(path, reason);
         return false;
     }
-    const CheckpointReadResult read = decodeCheckpoint(file.readAll(), out);
-    if (read.status != CheckpointStatus::Ok) {
-        *error = QStringLiteral("cannot resume from '%1': %2").arg(path, read.detail);
+    Checkpoint read;
+    const CheckpointReadResult result = decodeCheckpoint(file.readAll(), &read);
+    if (result.status != CheckpointStatus::Ok) {
+        *error = QStringLiteral("cannot resume from '%1': %2").arg(path, result.detail);
         return false;
     }
+    if (!checkCheckpointValues(read, &reason)) {
+        *error = QStringLiteral("cannot resume from '%1': %2").arg(path, reason);
+        return false;
+    }
+    *out = std::move(read);
     return true;
 }
 

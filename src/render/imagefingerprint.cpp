@@ -1,5 +1,7 @@
 #include "imagefingerprint.h"
 
+#include "regularfile.h"
+
 #include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
@@ -8,10 +10,10 @@ namespace velloran {
 
 namespace {
 
+// Only a regular file is read: a FIFO put in an image's place would hang.
 std::optional<QByteArray> hashFile(const QString &path, QString *error) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error = file.errorString();
+    QFile file;
+    if (!openRegularFile(path, &file, error)) {
         return std::nullopt;
     }
     QCryptographicHash hash(QCryptographicHash::Sha256);

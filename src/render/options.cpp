@@ -10,9 +10,6 @@ namespace velloran {
 
 namespace {
 
-// Largest accepted --steps / --every; frame names carry the step number.
-constexpr int kMaxSteps = 100000000;
-
 bool parsePositive(const QString &name, const QString &text, int *out, QString *error) {
     bool ok = false;
     const qlonglong value = text.trimmed().toLongLong(&ok);

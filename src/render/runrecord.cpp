@@ -74,8 +74,7 @@ RenderJob jobOfRecord(const CheckpointRun &run, const QString &folder) {
     job.alpha = run.alpha;
     job.colour = run.colour;
     QString error;
-    // Written by this program from a checked pattern; a pattern that no longer
-    // parses cannot come from an undamaged checkpoint.
+    // Checked when the checkpoint was read (checkCheckpointValues).
     job.names = FrameNamePattern::parse(run.namePattern, &error).value_or(FrameNamePattern());
     job.title = run.title;
     job.video = run.video;

@@ -8,7 +8,7 @@
 
 namespace velloran {
 
-bool openRegularFile(const QString &path, QFile *file, QString *reason) {
+bool openRegularFile(const QString &path, QFile *file, QString *reason, bool followLinks) {
     if (path.isEmpty()) {
         *reason = QStringLiteral("no path given");
         return false;
@@ -22,9 +22,14 @@ bool openRegularFile(const QString &path, QFile *file, QString *reason) {
         }
         return true;
     }
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int flags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | (followLinks ? 0 : O_NOFOLLOW);
+    const int fd = ::open(QFile::encodeName(path).constData(), flags);
     if (fd < 0) {
         const int errnum = errno;
+        if (errnum == ELOOP && !followLinks) {
+            *reason = QStringLiteral("a symbolic link");
+            return false;
+        }
         // Bytes that are not valid UTF-8 became U+FFFD on their way into the
         // name, so the name no longer matches the file on the disk.
         *reason = errnum == ENOENT && path.contains(QChar::ReplacementCharacter)

@@ -1,6 +1,9 @@
-// Fuzz target: the checkpoint reader, from the file's bytes.
+// Fuzz target: the checkpoint reader, from the file's bytes, and the checks a
+// resumed run puts its values through.
 
+#include "checkpointcheck.h"
 #include "checkpointfile.h"
+#include "runrecord.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -9,11 +12,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const QByteArray bytes(reinterpret_cast<const char *>(data), static_cast<qsizetype>(size));
     velloran::Checkpoint checkpoint;
     const velloran::CheckpointReadResult result = velloran::decodeCheckpoint(bytes, &checkpoint);
-    if (result.status == velloran::CheckpointStatus::Ok) {
-        // A checkpoint that reads back must write the same bytes again.
-        if (velloran::encodeCheckpoint(checkpoint) != bytes) {
+    if (result.status != velloran::CheckpointStatus::Ok) {
+        return 0;
+    }
+    // A checkpoint that reads back must write the same bytes again.
+    if (velloran::encodeCheckpoint(checkpoint) != bytes) {
+        __builtin_trap();
+    }
+    QString detail;
+    if (!velloran::checkCheckpointValues(checkpoint, &detail)) {
+        return 0;
+    }
+    // What passes the checks makes a job a run can take: every parameter as a
+    // spin box holds it (so sigma is positive), steps and frame interval
+    // positive, the frame names the checkpoint's own.
+    const velloran::RenderJob job = velloran::jobOfRecord(checkpoint.run, QStringLiteral("out"));
+    for (std::size_t k = 0; k < velloran::kParameterCount; ++k) {
+        if (!(velloran::clampParameter(k, job.parameters[k]) == job.parameters[k])) {
             __builtin_trap();
         }
+    }
+    if (!(job.parameters.sigma() > 0.0) || job.steps <= 0 || job.every <= 0 ||
+        job.names.text() != checkpoint.run.namePattern) {
+        __builtin_trap();
     }
     return 0;
 }

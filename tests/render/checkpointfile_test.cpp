@@ -1,9 +1,12 @@
+#include "checkpointcheck.h"
 #include "checkpointfile.h"
 
 #include <QtEndian>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <limits>
 
@@ -252,4 +255,48 @@ TEST(CheckpointFile, MalformedContentUnderAValidChecksumIsRefused) {
     Checkpoint noSteps = sample();
     noSteps.run.every = 0;
     EXPECT_EQ(statusOf(encodeCheckpoint(noSteps)), CheckpointStatus::Corrupted);
+}
+
+// A checkpoint is input: under a valid checksum, values no render writes are
+// refused, and the refusal says which value.
+TEST(CheckpointValues, ValuesNoRenderWritesAreRefused) {
+    Checkpoint valid = sample();
+    valid.run.reverse = false;
+    for (CheckpointGrid &grid : valid.grids) {
+        std::fill(grid.grid.data(), grid.grid.data() + grid.grid.NumRows() * grid.grid.NumCols(),
+                  0.5);
+    }
+    QString detail;
+    ASSERT_TRUE(checkCheckpointValues(valid, &detail)) << detail.toStdString();
+
+    const std::pair<const char *, void (*)(Checkpoint &)> cases[] = {
+        {"its sigma 0 is not a value the run can take (0.1 .. 10, 1 decimal(s))",
+         [](Checkpoint &c) { c.run.parameters[kSigma] = 0.0; }},
+        {"its vf nan", [](Checkpoint &c) { c.run.parameters[kVf] = std::nan(""); }},
+        {"its dt 0.00123456", [](Checkpoint &c) { c.run.parameters[kDt] = 0.00123456; }},
+        {"its scheme 2", [](Checkpoint &c) { c.run.scheme = 2; }},
+        {"its keyframe 2 has step 800", [](Checkpoint &c) { c.run.keyframes[1].step = 800; }},
+        {"keyframes in a reverse run", [](Checkpoint &c) { c.run.reverse = true; }},
+        {"its steps 100000001", [](Checkpoint &c) { c.run.steps = 100000001; }},
+        {"without PNG frames", [](Checkpoint &c) { c.run.png = false; }},
+        {"its frame names: --name 'a/%06d' contains a slash",
+         [](Checkpoint &c) { c.run.namePattern = "a/%06d"; }},
+        {"its video file 'v.mp4' is not an absolute path",
+         [](Checkpoint &c) { c.run.video = "v.mp4"; }},
+        {"its target image is not recorded properly",
+         [](Checkpoint &c) { c.run.target.absolutePath = "tgt.png"; }},
+        {"its grid 'u' holds a value that is not finite",
+         [](Checkpoint &c) { c.grids[1].grid(2, 2) = std::numeric_limits<double>::infinity(); }},
+        {"its metrics history is malformed", [](Checkpoint &c) { c.history.stride = 3; }},
+    };
+    for (const auto &[expected, forge] : cases) {
+        Checkpoint forged = valid;
+        forge(forged);
+        // Each reads back as written: only the checks stop it.
+        Checkpoint read;
+        ASSERT_EQ(decodeCheckpoint(encodeCheckpoint(forged), &read).status, CheckpointStatus::Ok);
+        EXPECT_FALSE(checkCheckpointValues(read, &detail)) << expected;
+        EXPECT_TRUE(detail.contains(QLatin1String(expected)))
+            << expected << " / " << detail.toStdString();
+    }
 }

@@ -80,6 +80,11 @@ QList<QPair<QString, QByteArray>> folderContents(const QString &dir) {
     QList<QPair<QString, QByteArray>> contents;
     const QDir folder(dir);
     for (const QString &name : folder.entryList(QDir::Files | QDir::Hidden, QDir::Name)) {
+        // A FIFO or a link to a device would never finish reading.
+        if (!QFileInfo(folder.filePath(name)).isFile()) {
+            contents.append({name, QByteArray("(not a regular file)")});
+            continue;
+        }
         QFile file(folder.filePath(name));
         contents.append({name, file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray()});
     }

@@ -2,6 +2,7 @@
 // SIGTERM or by SIGKILL and then resumed writes the same frames, fields,
 // metrics (but for the seconds) and plot as one that ran straight through.
 
+#include "checkpointfile.h"
 #include "clirun.h"
 
 #include <QDir>
@@ -17,6 +18,7 @@
 #include <csignal>
 #include <cstdio>
 #include <random>
+#include <sys/stat.h>
 
 using clirun::Result;
 using clirun::run;
@@ -294,8 +296,36 @@ TEST_F(Resume, RefusalsSayWhyAndChangeNothing) {
     EXPECT_EQ(missing.exitCode, 2);
     EXPECT_FALSE(QFileInfo::exists(path("nowhere")));
 
-    // After all that, the untouched run still resumes.
+    // Checkpoint inputs: only a regular file is read (a FIFO would hang the
+    // read, a link to a device would never end), and values under a valid
+    // checksum are held to the options' bounds.
+    ASSERT_EQ(::mkfifo(QFile::encodeName(checkpoint).constData(), 0600), 0);
+    expectRefusal("not a regular file");
+    ASSERT_TRUE(QFile::remove(checkpoint));
+    ASSERT_TRUE(QFile::link(QStringLiteral("/dev/zero"), checkpoint));
+    expectRefusal("a symbolic link");
+    ASSERT_TRUE(QFile::remove(checkpoint));
+    velloran::Checkpoint decoded;
+    ASSERT_EQ(velloran::decodeCheckpoint(good, &decoded).status, velloran::CheckpointStatus::Ok);
+    velloran::Checkpoint forged = decoded;
+    forged.run.parameters[velloran::kSigma] = 0.0;
+    replace(checkpoint, velloran::encodeCheckpoint(forged));
+    expectRefusal("its sigma 0 is not a value the run can take");
+    forged = decoded;
+    forged.run.namePattern = QStringLiteral("../frame_%06d");
+    replace(checkpoint, velloran::encodeCheckpoint(forged));
+    expectRefusal("contains a slash");
     replace(checkpoint, good);
+    // A FIFO in the place of the source image or of metrics.csv.
+    for (const QString &input : {path("src.png"), metrics}) {
+        ASSERT_TRUE(QFile::rename(input, input + ".kept"));
+        ASSERT_EQ(::mkfifo(QFile::encodeName(input).constData(), 0600), 0);
+        expectRefusal("not a regular file");
+        ASSERT_TRUE(QFile::remove(input));
+        ASSERT_TRUE(QFile::rename(input + ".kept", input));
+    }
+
+    // After all that, the untouched run still resumes.
     EXPECT_EQ(run({"--resume", out, "--steps", "150", "--quiet"}).exitCode, 0);
 }
 

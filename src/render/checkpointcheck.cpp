@@ -1,0 +1,139 @@
+#include "checkpointcheck.h"
+
+#include "framename.h"
+#include "options.h"
+
+#include <QDir>
+
+#include <cmath>
+
+namespace velloran {
+
+namespace {
+
+bool fail(QString *detail, const QString &why) {
+    *detail = why;
+    return false;
+}
+
+bool inSteps(std::int64_t value, std::int64_t lowest) {
+    return value >= lowest && value <= kMaxSteps;
+}
+
+// Each parameter must be what the spin box would hold: in range, rounded to
+// its decimals, finite (a sigma of 0 would end the program on an assertion).
+bool checkParameters(const SimParameters &parameters, QString *detail) {
+    for (std::size_t k = 0; k < kParameterCount; ++k) {
+        const ParameterRange &range = kParameterRanges[k];
+        const double value = parameters[k];
+        if (!std::isfinite(value) || clampParameter(k, value) != value) {
+            return fail(detail,
+                        QStringLiteral("its %1 %2 is not a value the run can take (%3 .. "
+                                       "%4, %5 decimal(s))")
+                            .arg(QLatin1String(range.key), QString::number(value, 'g', 17),
+                                 QString::number(range.minimum), QString::number(range.maximum))
+                            .arg(range.decimals));
+        }
+    }
+    return true;
+}
+
+bool checkImage(const ImageFingerprint &image, const QString &role, QString *detail) {
+    if (image.absolutePath.isEmpty() || !QDir::isAbsolutePath(image.absolutePath) ||
+        image.sha256.size() != 32) {
+        return fail(detail, QStringLiteral("its %1 is not recorded properly").arg(role));
+    }
+    return true;
+}
+
+bool checkKeyframes(const CheckpointRun &run, QString *detail) {
+    std::int64_t previous = 0;
+    for (std::size_t k = 0; k < run.keyframes.size(); ++k) {
+        const CheckpointKeyframe &keyframe = run.keyframes[k];
+        if (!inSteps(keyframe.step, previous + 1) || !inSteps(keyframe.blend, 0)) {
+            return fail(detail, QStringLiteral("its keyframe %1 has step %2 and blend %3 (steps "
+                                               "rise from 1 to %4, blends 0 to %4)")
+                                    .arg(k + 1)
+                                    .arg(keyframe.step)
+                                    .arg(keyframe.blend)
+                                    .arg(kMaxSteps));
+        }
+        if (!checkImage(keyframe.image, QStringLiteral("keyframe image %1").arg(k + 1), detail)) {
+            return false;
+        }
+        previous = keyframe.step;
+    }
+    if (run.reverse && !run.keyframes.empty()) {
+        return fail(detail, QStringLiteral("it has keyframes in a reverse run"));
+    }
+    return true;
+}
+
+// What the run writes and how often: the bounds of --steps, --every,
+// --checkpoint-every and --name, and the combinations the options refuse.
+bool checkOutput(const CheckpointRun &run, QString *detail) {
+    if (!inSteps(run.steps, 1) || !inSteps(run.every, 1) || !inSteps(run.checkpointEvery, 0)) {
+        return fail(detail, QStringLiteral("its steps %1, frame interval %2 or checkpoint "
+                                           "interval %3 lies outside 1 .. %4")
+                                .arg(run.steps)
+                                .arg(run.every)
+                                .arg(run.checkpointEvery)
+                                .arg(kMaxSteps));
+    }
+    if (run.alpha && !run.png) {
+        return fail(detail, QStringLiteral("it asks for alpha PNG frames without PNG frames"));
+    }
+    QString reason;
+    if (!FrameNamePattern::parse(run.namePattern, &reason)) {
+        return fail(detail, QStringLiteral("its frame names: %1").arg(reason));
+    }
+    if (!run.video.isEmpty() && !QDir::isAbsolutePath(run.video)) {
+        return fail(detail,
+                    QStringLiteral("its video file '%1' is not an absolute path").arg(run.video));
+    }
+    return true;
+}
+
+bool checkState(const Checkpoint &checkpoint, QString *detail) {
+    const CheckpointRun &run = checkpoint.run;
+    if (!inSteps(checkpoint.step, 0) || !inSteps(checkpoint.frames, 0) ||
+        checkpoint.activeTarget > static_cast<std::int64_t>(run.keyframes.size())) {
+        return fail(detail, QStringLiteral("its step %1 or frame count %2 is impossible")
+                                .arg(checkpoint.step)
+                                .arg(checkpoint.frames));
+    }
+    for (const CheckpointGrid &grid : checkpoint.grids) {
+        const double *values = grid.grid.data();
+        const std::size_t count =
+            static_cast<std::size_t>(grid.grid.NumRows()) * grid.grid.NumCols();
+        for (std::size_t k = 0; k < count; ++k) {
+            if (!std::isfinite(values[k])) {
+                return fail(detail, QStringLiteral("its grid '%1' holds a value that is not finite")
+                                        .arg(grid.name));
+            }
+        }
+    }
+    // The plot's history halves its points by doubling the stride.
+    const int stride = checkpoint.history.stride;
+    if (stride <= 0 || stride > (1 << 30) || (stride & (stride - 1)) != 0) {
+        return fail(detail, QStringLiteral("its metrics history is malformed"));
+    }
+    return true;
+}
+
+} // namespace
+
+bool checkCheckpointValues(const Checkpoint &checkpoint, QString *detail) {
+    const CheckpointRun &run = checkpoint.run;
+    if (run.scheme != 0 && run.scheme != 1) {
+        return fail(
+            detail,
+            QStringLiteral("its scheme %1 is neither literal (0) nor sound (1)").arg(run.scheme));
+    }
+    return checkImage(run.source, QStringLiteral("source image"), detail) &&
+           checkImage(run.target, QStringLiteral("target image"), detail) &&
+           checkParameters(run.parameters, detail) && checkKeyframes(run, detail) &&
+           checkOutput(run, detail) && checkState(checkpoint, detail);
+}
+
+} // namespace velloran
