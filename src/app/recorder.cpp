@@ -197,6 +197,8 @@ void Recorder::writeLoop() {
         ok = false;
         error = closeError;
     }
+    // Nothing more goes into the folder: no lock file is left behind in it.
+    m_folder.release();
     if (!ok) {
         emit failed(error);
     }

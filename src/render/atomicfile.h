@@ -48,6 +48,10 @@ private:
 // The whole file in one go, through an AtomicFile.
 bool writeFileAtomically(const QString &path, const QByteArray &bytes, QString *error);
 
+// How many bytes the temporary's name adds to the final name (".", then
+// ".XXXXXX.part").
+constexpr int kTemporaryNameExtra = 13;
+
 // True for the name (without folder) of an AtomicFile's temporary.
 bool isTemporaryOutputName(const QString &name);
 

@@ -73,6 +73,10 @@ bool PngFrameWriter::isOwnOutput(const QString &name) const {
     return isFrameOf(m_names, name, "png");
 }
 
+QStringList PngFrameWriter::fileNames(int step) const {
+    return {m_names.frameName(step, QStringLiteral("png"))};
+}
+
 QStringList PngFrameWriter::summary(const QString &folder, int frames) const {
     // One pass of arg(): a pattern's own "%04d" must not be taken for a marker.
     return {QStringLiteral("  frames:  %1/%2.png (%3%4)")
@@ -105,6 +109,10 @@ bool EncodedFrameWriter::write(const Frame &frame, QString *error) {
 
 bool EncodedFrameWriter::isOwnOutput(const QString &name) const {
     return isFrameOf(m_names, name, m_extension);
+}
+
+QStringList EncodedFrameWriter::fileNames(int step) const {
+    return {m_names.frameName(step, QLatin1String(m_extension))};
 }
 
 QStringList EncodedFrameWriter::summary(const QString &folder, int frames) const {
@@ -162,6 +170,14 @@ bool NpyFrameWriter::isOwnOutput(const QString &name) const {
         }
     }
     return false;
+}
+
+QStringList NpyFrameWriter::fileNames(int step) const {
+    QStringList names;
+    for (const char *prefix : kFieldPrefixes) {
+        names << m_names.fieldName(QLatin1String(prefix), step, QStringLiteral("npy"));
+    }
+    return names;
 }
 
 QStringList NpyFrameWriter::summary(const QString &folder, int frames) const {

@@ -46,6 +46,10 @@ public:
     // before the run starts, so frames of two runs never mix.
     virtual bool isOwnOutput(const QString &name) const = 0;
 
+    // The names (without folder) of the files this writer writes for `step`:
+    // checked against the file system's limit before the run starts.
+    virtual QStringList fileNames(int step) const = 0;
+
     // The summary's line(s) for this writer, e.g.
     // "  frames:  out/frame_NNNNNN.png (51)".
     virtual QStringList summary(const QString &folder, int frames) const = 0;
@@ -60,6 +64,7 @@ public:
                    std::optional<SmokeColour> alpha = std::nullopt);
     bool write(const Frame &frame, QString *error) override;
     bool isOwnOutput(const QString &name) const override;
+    QStringList fileNames(int step) const override;
     QStringList summary(const QString &folder, int frames) const override;
 
 private:
@@ -74,6 +79,7 @@ class EncodedFrameWriter : public FrameWriter {
 public:
     bool write(const Frame &frame, QString *error) override;
     bool isOwnOutput(const QString &name) const override;
+    QStringList fileNames(int step) const override;
     QStringList summary(const QString &folder, int frames) const override;
 
 protected:
@@ -122,6 +128,7 @@ public:
     NpyFrameWriter(QString folder, FrameNamePattern names);
     bool write(const Frame &frame, QString *error) override;
     bool isOwnOutput(const QString &name) const override;
+    QStringList fileNames(int step) const override;
     QStringList summary(const QString &folder, int frames) const override;
 
 private:

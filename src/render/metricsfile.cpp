@@ -2,12 +2,14 @@
 
 #include "atomicfile.h"
 #include "checkpointfile.h"
+#include "regularfile.h"
 
 #include <QFile>
 
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace velloran {
@@ -28,10 +30,23 @@ MetricsFile::~MetricsFile() {
     }
 }
 
+// Never through a symbolic link: a link put in the file's place would have the
+// run write into whatever file it points at, wherever that is.
 bool MetricsFile::openAt(int flags, qint64 length, QString *error) {
-    m_fd = ::open(QFile::encodeName(m_path).constData(), flags | O_WRONLY | O_CLOEXEC, 0666);
+    m_fd = ::open(QFile::encodeName(m_path).constData(),
+                  flags | O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0666);
     if (m_fd < 0) {
-        *error = fileError("write", m_path, errno);
+        *error = errno == ELOOP ? QStringLiteral("could not write '%1': it is a symbolic link (a "
+                                                 "run's own files are never written through one)")
+                                      .arg(m_path)
+                                : fileError("write", m_path, errno);
+        return false;
+    }
+    struct stat status {};
+    if (::fstat(m_fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        *error = QStringLiteral("could not write '%1': not a regular file").arg(m_path);
+        ::close(m_fd);
+        m_fd = -1;
         return false;
     }
     if (::ftruncate(m_fd, length) != 0 || ::lseek(m_fd, length, SEEK_SET) != length) {
@@ -113,9 +128,12 @@ bool MetricsFile::close(QString *error) {
 }
 
 bool checkMetricsPrefix(const QString &path, qint64 length, std::uint32_t crc, QString *error) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("'%1' cannot be read: %2").arg(path, file.errorString());
+    // The run wrote it as a regular file; a FIFO or a link in its place is not
+    // the run's (and the run would go on to write into it).
+    QFile file;
+    QString reason;
+    if (!openRegularFile(path, &file, &reason, false)) {
+        *error = QStringLiteral("'%1' cannot be read: %2").arg(path, reason);
         return false;
     }
     if (file.size() < length) {

@@ -89,7 +89,7 @@ int OutputFolder::removeEarlierOutput(const std::function<bool(const QString &)>
 }
 
 void OutputFolder::discard() {
-    m_lock.release(!m_createdDirs.isEmpty());
+    m_lock.release(true);
     for (const QString &dir : std::as_const(m_createdDirs)) {
         QDir().rmdir(dir);
     }

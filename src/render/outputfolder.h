@@ -6,8 +6,9 @@
 // folder's lock and checks that files can be written there. Until keep() is
 // called the object undoes what it did when it goes: it lets go of the lock
 // and removes the folders it created (only while empty), so a render that
-// cannot start leaves nothing behind. After keep() the lock is still held
-// until the object goes, and the folder stays.
+// cannot start leaves nothing behind (the lock file it made goes too). After
+// keep() the lock is still held until the object goes or release() is
+// called, and the folder stays.
 
 #include "folderlock.h"
 
@@ -38,6 +39,9 @@ public:
 
     // The run has started: the folder and its files stay.
     void keep() { m_kept = true; }
+
+    // The writing is over: lets go of the lock and removes the lock file.
+    void release() { m_lock.releaseAndRemove(); }
 
     QString path() const { return m_path; }
     QString filePath(const QString &name) const { return m_dir.filePath(name); }

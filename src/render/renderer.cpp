@@ -7,6 +7,7 @@
 #include "keyframes.h"
 #include "metricsfile.h"
 #include "outputfolder.h"
+#include "outputnames.h"
 #include "progress.h"
 #include "runloop.h"
 #include "runrecord.h"
@@ -404,6 +405,11 @@ int runJob(const RenderJob &job, FILE *progressStream, FILE *summary, const QStr
         messages.say(cropped);
     }
 
+    const auto writers = makeFrameWriters(job, job.outDir);
+    if (!checkOutputNames(job, writers, &error)) {
+        return messages.fail(error, kExitBadInput);
+    }
+
     // From here on, leaving early undoes what was done: the folder and its
     // lock go with `folder`, the partial video with `video`.
     OutputFolder folder(job.outDir);
@@ -420,7 +426,6 @@ int runJob(const RenderJob &job, FILE *progressStream, FILE *summary, const QStr
     if (!startVideo(job, ffmpeg, side, &video, &error)) {
         return messages.fail(error, kExitBadInput);
     }
-    const auto writers = makeFrameWriters(job, job.outDir);
     MetricsFile metrics(folder.filePath(QStringLiteral("metrics.csv")));
     const RunFiles files{folder, metrics, writers};
     int framesBefore = 0;

@@ -140,6 +140,66 @@ TEST_F(RenderCli, EarlierOutputIsReplacedOtherFilesKept) {
     EXPECT_TRUE(r.err.contains("removed 1 file(s) of an earlier render"));
 }
 
+// Folder links and names. A link put in the place of a file the run owns is
+// never written through: the lock and the metrics, which are opened in place,
+// are refused; files written whole (frames, plot) replace the link. Frame
+// names that are one of the run's own files, or longer than the file system
+// takes, are refused before the folder changes.
+TEST_F(RenderCli, OwnFilesAreNeverWrittenThroughLinksAndNamesAreCheckedFirst) {
+    const QString outside = path("outside.txt");
+    QFile mine(outside);
+    ASSERT_TRUE(mine.open(QIODevice::WriteOnly));
+    mine.write("mine\n");
+    mine.close();
+    const auto outsideUnchanged = [&] {
+        QFile file(outside);
+        return file.open(QIODevice::ReadOnly) && file.readAll() == "mine\n";
+    };
+    const QString out = path("linked");
+    const QStringList twoSteps = basic(out) << "--steps"
+                                            << "2";
+    ASSERT_EQ(run(twoSteps).exitCode, 0);
+    const QStringList leaveOut = {".velloran-render.lock"};
+    for (const char *own : {".velloran-render.lock", "metrics.csv"}) {
+        const QString link = QDir(out).filePath(QLatin1String(own));
+        ASSERT_TRUE(QFile::remove(link));
+        ASSERT_TRUE(QFile::link(outside, link));
+        const QStringList before = clirun::folderDigest(out, leaveOut);
+        const Result r = run(twoSteps);
+        EXPECT_EQ(r.exitCode, 2) << own;
+        EXPECT_TRUE(r.err.contains("is a symbolic link")) << r.err.toStdString();
+        EXPECT_TRUE(outsideUnchanged()) << own;
+        EXPECT_EQ(clirun::folderDigest(out, leaveOut), before) << own;
+        ASSERT_TRUE(QFile::remove(link));
+    }
+    for (const char *own : {"frame_000000.png", "convergence.png"}) {
+        ASSERT_TRUE(QFile::remove(QDir(out).filePath(QLatin1String(own))));
+        ASSERT_TRUE(QFile::link(outside, QDir(out).filePath(QLatin1String(own))));
+    }
+    ASSERT_EQ(run(twoSteps).exitCode, 0);
+    EXPECT_TRUE(outsideUnchanged());
+    EXPECT_FALSE(QFileInfo(QDir(out).filePath("frame_000000.png")).isSymLink());
+    EXPECT_FALSE(QImage(QDir(out).filePath("convergence.png")).isNull());
+
+    expectBadInput(basic(path("out-bad")) << "--name"
+                                          << "convergence%.0d",
+                   "--name 'convergence%.0d' names a frame 'convergence.png', which is a file "
+                   "the run writes itself");
+    // 255 bytes is the limit here; a file is written under its name plus 13.
+    const QString fits = QString(237, QLatin1Char('a')) + QStringLiteral("%d");
+    const QString tooLong = QString(238, QLatin1Char('a')) + QStringLiteral("%d");
+    const QStringList before = clirun::folderDigest(out);
+    const Result refused = run(QStringList(twoSteps) << "--name" << tooLong);
+    EXPECT_EQ(refused.exitCode, 2);
+    EXPECT_TRUE(refused.err.contains("gives file names too long for the file system of"))
+        << refused.err.toStdString();
+    EXPECT_TRUE(
+        refused.err.contains("has 243 bytes, 256 while it is written, and the limit is 255"))
+        << refused.err.toStdString();
+    EXPECT_EQ(clirun::folderDigest(out), before);
+    EXPECT_EQ(run(QStringList(twoSteps) << "--name" << fits).exitCode, 0);
+}
+
 TEST_F(RenderCli, BadInputExitsWithTwoAndLeavesNothing) {
     const QString src = path("src.png");
     const QString tgt = path("tgt.png");
@@ -291,11 +351,11 @@ TEST_F(RenderCli, StopSignalsFinishTheStepAndWriteIt) {
         // Wait until the run is past step 0: after the header and the row of
         // frame 0, the rows reach the file in batches of many steps.
         const QString rows = QDir(out).filePath("metrics.csv");
-        const auto lines = [&rows] {
+        const auto rowsWritten = [&rows] {
             QFile file(rows);
             return file.open(QIODevice::ReadOnly) ? file.readAll().count('\n') : 0;
         };
-        while (lines() < 3 && process.state() == QProcess::Running) {
+        while (rowsWritten() < 3 && process.state() == QProcess::Running) {
             QThread::msleep(20);
         }
         ::kill(static_cast<pid_t>(process.processId()), c.signal);
