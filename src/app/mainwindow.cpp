@@ -102,6 +102,7 @@ void MainWindow::changeEvent(QEvent *event) {
     if (event->type() == QEvent::LanguageChange && ui) {
         ui->retranslateUi(this);
         actions.retranslateUi();
+        offerReverse();
         // The form's own text for the More button does not say which way it goes.
         setMoreText();
     }
@@ -138,6 +139,21 @@ void MainWindow::setControlsEnabled(bool enabled) {
     actions.actionPause->setEnabled(!enabled);
     actions.schemeGroup->setEnabled(enabled);
     actions.menuOpenExample->setEnabled(enabled && !actions.examplesFolder.isEmpty());
+    offerReverse();
+}
+
+// Keyframes give a run a sequence of targets, which has no reverse: while the
+// configuration has them, "Start in reverse" is not offered, and its tool tip
+// says why. Without them it has its own enabled state and tool tip.
+void MainWindow::offerReverse() {
+    const bool idle = ui->actionStart->isEnabled(); // as setControlsEnabled left it
+    const bool offered = idle && keyframes.empty();
+    const QString tip = keyframes.empty() ? tr("Start simulation in reverse")
+                                          : velloran::keyframesInReverseMessage();
+    ui->actionStartRev->setEnabled(offered);
+    ui->pushButton_StartRev->setEnabled(offered);
+    ui->actionStartRev->setToolTip(tip);
+    ui->pushButton_StartRev->setToolTip(tip);
 }
 
 void MainWindow::warn(const QString &text, const QString &details) {
@@ -199,8 +215,18 @@ void MainWindow::applyConfigurationFile(const QString &name,
     // window's file path.
     if (result.rootRecognised) {
         applyConfiguration(result.configuration);
+        clearLastRun();
     }
     setWindowFilePath(name);
+}
+
+// The picture and the step, distance and target of the last run belong to
+// the configuration it was run with, not to one loaded since.
+void MainWindow::clearLastRun() {
+    frame = SimFrame();
+    ui->glView->setGrids(frame.density, frame.u, frame.v);
+    runStatus->clear();
+    actions.actionExportFrame->setEnabled(false);
 }
 
 // Values pass through the parameter table's clamping, which gives exactly
@@ -222,6 +248,7 @@ void MainWindow::applyConfiguration(const velloran::Configuration &configuration
     // always did.
     chooseScheme(configuration.scheme.value_or(velloran::Scheme::Literal));
     keyframes = configuration.keyframes;
+    offerReverse();
 }
 
 void MainWindow::on_pushButton_SaveConf_clicked() {
@@ -404,17 +431,20 @@ void MainWindow::pauseToggled(bool checked) {
     statusBar()->showMessage(checked ? tr("Simulation paused.") : tr("Simulation in progress..."));
 }
 
-// The frame shown, during a run or after it.
+// The frame shown when the command is given, during a run or after it: the
+// copy is taken before the dialog opens, so the file holds the step its name
+// carries however many frames arrive while the dialog is open.
 void MainWindow::exportFrameTriggered() {
     if (frame.density.NumCols() < 3) {
         return;
     }
+    const SimFrame shown = frame;
     const QString png = tr("PNG Image Files (*.png)");
     const QString exr = tr("OpenEXR Images (*.exr)");
     const QString vdb = tr("OpenVDB Volumes (*.vdb)");
     QString filter = png;
     QString name = QFileDialog::getSaveFileName(
-        this, tr("Export frame"), QDir(QDir::currentPath()).filePath(exportFileName(frame, false)),
+        this, tr("Export frame"), QDir(QDir::currentPath()).filePath(exportFileName(shown, false)),
         QStringList({png, exr, vdb}).join(QStringLiteral(";;")), &filter);
     if (name.isEmpty()) {
         return;
@@ -429,7 +459,7 @@ void MainWindow::exportFrameTriggered() {
         name += suffix;
     }
     QString error;
-    if (!exportFrame(name, frame, &error)) {
+    if (!exportFrame(name, shown, &error)) {
         warn(tr("Could not export the frame."), error);
     }
 }

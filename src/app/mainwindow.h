@@ -93,6 +93,8 @@ private slots:
 
 private:
     void setControlsEnabled(bool enabled);
+    void offerReverse();
+    void clearLastRun();
     void startSimulation(bool reverse);
     // A file read by Load or Open Example: applied, or a warning naming `name`.
     void applyConfigurationFile(const QString &name, const velloran::ConfigReadResult &result);

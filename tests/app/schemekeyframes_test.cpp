@@ -1,8 +1,8 @@
 // The scheme choice and keyframed runs in the window: the Control menu's two
 // schemes (idle only, saved and loaded with the configuration), runs of a
 // configuration with keyframes (the status widget counts the targets), and
-// every refusal: reverse, a keyframe image that is missing or of another
-// size, a keyframe the file itself gets wrong.
+// every refusal: a keyframe image that is missing or of another size, a
+// keyframe the file itself gets wrong.
 
 #include "mainwindow.h"
 #include "simthread.h"
@@ -193,27 +193,24 @@ void SchemeKeyframesTest::keyframesAreWrittenBack() {
 
 void SchemeKeyframesTest::keyframedRunRefusals_data() {
     QTest::addColumn<QByteArray>("keyframes");
-    QTest::addColumn<bool>("reverse");
     QTest::addColumn<QString>("message");
-    QTest::newRow("reverse") << QByteArray("<target step=\"5\">band.png</target>") << true
-                             << "A run with keyframes cannot be started in reverse.";
     QTest::newRow("missing image")
         << QByteArray("<target step=\"5\">band.png</target><target step=\"9\">gone.png</target>")
-        << false << "Could not load the keyframe image gone.png (step 9).";
+        << "Could not load the keyframe image gone.png (step 9).";
     QTest::newRow("other size")
-        << QByteArray("<target step=\"5\">small.png</target>") << false
+        << QByteArray("<target step=\"5\">small.png</target>")
         << "The keyframe image small.png (step 5) is 8 x 8 pixels; the target image is 16 x 16.";
 }
 
+// (Reverse is not offered for keyframes at all: see the window-state tests.)
 void SchemeKeyframesTest::keyframedRunRefusals() {
     QFETCH(QByteArray, keyframes);
-    QFETCH(bool, reverse);
     QFETCH(QString, message);
     BoxSeen seen;
     load(configuration("refused.xml", "<keyframes>" + keyframes + "</keyframes>"), &seen);
     QCOMPARE(seen.count, 0);
     catchBox(this, &seen);
-    child<QAction>(reverse ? "actionStartRev" : "actionStart")->trigger();
+    child<QAction>("actionStart")->trigger();
     QCOMPARE(seen.count, 1);
     QCOMPARE(seen.title, QStringLiteral("Velloran"));
     QCOMPARE(seen.text, message);
