@@ -2,6 +2,7 @@
 
 #include "framename.h"
 #include "options.h"
+#include "vdbframe.h"
 
 #include <QDir>
 
@@ -82,6 +83,11 @@ bool checkOutput(const CheckpointRun &run, QString *detail) {
     }
     if (run.alpha && !run.png) {
         return fail(detail, QStringLiteral("it asks for alpha PNG frames without PNG frames"));
+    }
+    if (!isVdbVelocityName(run.vdbVelocityName)) {
+        return fail(detail,
+                    QStringLiteral("its velocity grid name '%1' is neither velocity nor vel")
+                        .arg(run.vdbVelocityName));
     }
     QString reason;
     if (!FrameNamePattern::parse(run.namePattern, &reason)) {

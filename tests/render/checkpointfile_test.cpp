@@ -279,6 +279,8 @@ TEST(CheckpointValues, ValuesNoRenderWritesAreRefused) {
         {"keyframes in a reverse run", [](Checkpoint &c) { c.run.reverse = true; }},
         {"its steps 100000001", [](Checkpoint &c) { c.run.steps = 100000001; }},
         {"without PNG frames", [](Checkpoint &c) { c.run.png = false; }},
+        {"its velocity grid name 'v' is neither",
+         [](Checkpoint &c) { c.run.vdbVelocityName = "v"; }},
         {"its frame names: --name 'a/%06d' contains a slash",
          [](Checkpoint &c) { c.run.namePattern = "a/%06d"; }},
         {"its video file 'v.mp4' is not an absolute path",
