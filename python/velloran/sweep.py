@@ -278,7 +278,9 @@ def run(specs, client=None, out="sweep-out", *, workers=None, renderer=None, qui
     with its status and error, and the others go on. Started again with the
     same specs and `out`, finished runs are kept as they are and interrupted
     ones continue from their checkpoints: a run gives the same files however
-    often it is interrupted and wherever it runs.
+    often it is interrupted and wherever it runs. A run folder that holds
+    another spec's run is not touched (its row says so). Ctrl-C stops the
+    renders under way with a checkpoint and starts no others.
 
     Returns a list of dicts, one per spec in order: index, name, the axes'
     values, status ("ok", "unstable", "bad input", "interrupted", ...),
