@@ -14,6 +14,8 @@
 
 struct PendingFrame {
     Grid density{1, 1};
+    Grid u{1, 1}; // the cell-centred velocity, for volume frames only
+    Grid v{1, 1};
     std::int64_t step = 0;
 };
 

@@ -1,5 +1,6 @@
 #include "recorddialog.h"
 
+#include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
@@ -12,7 +13,8 @@
 RecordDialog::RecordDialog(QWidget *parent, const Recorder::Settings &initial)
     : QDialog(parent)
     , m_folder(new QLineEdit(initial.folder, this))
-    , m_every(new QSpinBox(this)) {
+    , m_every(new QSpinBox(this))
+    , m_vdb(new QCheckBox(tr("OpenVDB volumes (.vdb) too"), this)) {
     setWindowTitle(tr("Record"));
     m_folder->setObjectName("lineEdit_RecordFolder");
     auto *browse = new QPushButton(tr("Browse..."), this);
@@ -25,6 +27,8 @@ RecordDialog::RecordDialog(QWidget *parent, const Recorder::Settings &initial)
     m_every->setRange(1, 1000000);
     m_every->setValue(initial.every);
     m_every->setSuffix(tr(" steps"));
+    m_vdb->setObjectName("checkBox_RecordVdb");
+    m_vdb->setChecked(initial.vdb);
 
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     m_ok = buttons->button(QDialogButtonBox::Ok);
@@ -32,6 +36,7 @@ RecordDialog::RecordDialog(QWidget *parent, const Recorder::Settings &initial)
     auto *form = new QFormLayout(this);
     form->addRow(tr("Folder:"), folderRow);
     form->addRow(tr("A frame every:"), m_every);
+    form->addRow(QString(), m_vdb);
     form->addRow(buttons);
 
     connect(browse, &QPushButton::clicked, this, &RecordDialog::browse);
@@ -45,6 +50,7 @@ Recorder::Settings RecordDialog::settings() const {
     Recorder::Settings settings;
     settings.folder = m_folder->text().trimmed();
     settings.every = m_every->value();
+    settings.vdb = m_vdb->isChecked();
     return settings;
 }
 

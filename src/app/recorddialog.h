@@ -1,12 +1,13 @@
 #pragma once
 
-// The Record... dialog: the folder to record into and how often a frame is
-// written.
+// The Record... dialog: the folder to record into, how often a frame is
+// written and whether OpenVDB volumes are written beside the PNG frames.
 
 #include "recorder.h"
 
 #include <QDialog>
 
+class QCheckBox;
 class QLineEdit;
 class QSpinBox;
 
@@ -24,5 +25,6 @@ private:
 
     QLineEdit *m_folder;
     QSpinBox *m_every;
+    QCheckBox *m_vdb;
     class QPushButton *m_ok;
 };

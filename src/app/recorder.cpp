@@ -1,7 +1,11 @@
 #include "recorder.h"
 
+#include "atomicfile.h"
 #include "framename.h"
 #include "framewriter.h"
+#include "vdbframe.h"
+
+#include "solver.h"
 
 #include <pthread.h>
 #include <sched.h>
@@ -37,8 +41,10 @@ std::shared_ptr<Recorder> Recorder::start(const Settings &settings, const QStrin
     // just started afresh.
     recorder->m_folder.keep();
     const velloran::PngFrameWriter frames(settings.folder, velloran::FrameNamePattern());
-    recorder->m_folder.removeEarlierOutput([&frames](const QString &name) {
-        return name == QLatin1String("convergence.png") || frames.isOwnOutput(name);
+    const velloran::VdbFrameWriter volumes(settings.folder, velloran::FrameNamePattern(), {});
+    recorder->m_folder.removeEarlierOutput([&](const QString &name) {
+        return name == QLatin1String("convergence.png") || frames.isOwnOutput(name) ||
+               (settings.vdb && volumes.isOwnOutput(name));
     });
     recorder->m_writer = std::thread([raw = recorder.get()] { raw->writeLoop(); });
     return recorder;
@@ -97,18 +103,19 @@ void Recorder::stepFinished(const Solver &solver, std::int64_t step, int target)
         m_wake.notify_all();
     }
     if (frameDue) {
-        queueFrame(*solver.m_density, step);
+        queueFrame(solver, step);
     }
 }
 
 // The renderer always writes the last step too. The run is over, so waiting
 // here for a buffer holds nothing back, and the last step is the one frame a
 // recording must not lose.
-void Recorder::runEnded(const Grid &lastFiniteDensity, std::int64_t step) {
+void Recorder::runEnded(const SimFrame &lastFinite) {
+    const std::int64_t step = lastFinite.step;
     PendingFrame frame;
     {
         std::unique_lock<std::mutex> lock(m_mutex);
-        if (m_finishing || !m_sawStep || m_lastQueued == step || lastFiniteDensity.NumCols() < 3) {
+        if (m_finishing || !m_sawStep || m_lastQueued == step || lastFinite.density.NumCols() < 3) {
             m_finishing = true;
             m_wake.notify_all();
             return;
@@ -119,7 +126,7 @@ void Recorder::runEnded(const Grid &lastFiniteDensity, std::int64_t step) {
         }
         m_lastQueued = step;
     }
-    frame.density = lastFiniteDensity;
+    copyFrame(lastFinite.density, lastFinite.u, lastFinite.v, &frame);
     std::lock_guard<std::mutex> lock(m_mutex);
     m_frames.fill(std::move(frame));
     m_finishing = true;
@@ -127,7 +134,16 @@ void Recorder::runEnded(const Grid &lastFiniteDensity, std::int64_t step) {
 }
 
 // The copy happens outside the lock, into a buffer nobody else holds.
-void Recorder::queueFrame(const Grid &density, std::int64_t step) {
+void Recorder::copyFrame(const Grid &density, const Grid &u, const Grid &v,
+                         PendingFrame *frame) const {
+    frame->density = density;
+    if (m_settings.vdb) {
+        frame->u = u;
+        frame->v = v;
+    }
+}
+
+void Recorder::queueFrame(const Solver &solver, std::int64_t step) {
     PendingFrame frame;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -136,7 +152,7 @@ void Recorder::queueFrame(const Grid &density, std::int64_t step) {
         }
         m_lastQueued = step;
     }
-    frame.density = density;
+    copyFrame(*solver.m_density, *solver.m_uCentre, *solver.m_vCentre, &frame);
     std::lock_guard<std::mutex> lock(m_mutex);
     m_frames.fill(std::move(frame));
     m_wake.notify_all();
@@ -221,6 +237,16 @@ bool Recorder::writeFrame(const PendingFrame &frame, QString *error) {
     if (!velloran::writePng(m_folder.filePath(name), velloran::densityImage(frame.density),
                             error)) {
         return false;
+    }
+    if (m_settings.vdb) {
+        const QString volume = velloran::FrameNamePattern().frameName(static_cast<int>(frame.step),
+                                                                      QStringLiteral("vdb"));
+        const QByteArray bytes =
+            velloran::vdbBytes({frame.density, frame.u, frame.v}, velloran::VdbSettings{}, error);
+        if (bytes.isEmpty() ||
+            !velloran::writeFileAtomically(m_folder.filePath(volume), bytes, error)) {
+            return false;
+        }
     }
     ++m_written;
     return true;

@@ -2,7 +2,8 @@
 
 // Recorder: writes what a run does into a folder while it runs, as the
 // renderer would and with its writers: a frame every K steps
-// (frame_NNNNNN.png), one metrics.csv line per step, and the convergence plot
+// (frame_NNNNNN.png, and frame_NNNNNN.vdb when asked for), one metrics.csv
+// line per step, and the convergence plot
 // when the recording stops. The folder follows the renderer's rules: created
 // if missing, locked against a render or another recording for as long as
 // the recording lasts, probed before anything is written, and cleared of an
@@ -45,7 +46,8 @@ public:
 
     struct Settings {
         QString folder;
-        int every = 10; // a frame every this many steps
+        int every = 10;   // a frame every this many steps
+        bool vdb = false; // each frame also as the renderer's OpenVDB volume
     };
 
     // Whether a recording could write into the folder now (it is left as it
@@ -63,7 +65,7 @@ public:
     Recorder &operator=(const Recorder &) = delete;
 
     void stepFinished(const Solver &solver, std::int64_t step, int target) override;
-    void runEnded(const Grid &lastFiniteDensity, std::int64_t step) override;
+    void runEnded(const SimFrame &lastFinite) override;
 
     // No more steps will be recorded; the writer finishes what is queued,
     // writes the plot and then emits finished().
@@ -81,7 +83,9 @@ signals:
 
 private:
     Recorder(const Settings &settings, const QString &title);
-    void queueFrame(const Grid &density, std::int64_t step);
+    // The frame's grids (the velocity only for volume frames) copied into `frame`.
+    void copyFrame(const Grid &density, const Grid &u, const Grid &v, PendingFrame *frame) const;
+    void queueFrame(const Solver &solver, std::int64_t step);
     void writeLoop();
     bool writeLines(const std::vector<velloran::StepMetrics> &lines, QString *error);
     bool writeFrame(const PendingFrame &frame, QString *error);

@@ -232,7 +232,7 @@ void SimThread::run() {
     }
     // That state is now the shared frame, which nobody writes any more.
     if (m_following) {
-        m_following->runEnded(m_frame.density, m_frame.step);
+        m_following->runEnded(m_frame);
         m_following.reset();
     }
 }

@@ -4,7 +4,7 @@
 // thread, such as a recording. Its calls come from the worker and must return
 // quickly: anything slow (files) belongs on a thread of its own.
 
-#include "grid.h"
+#include "simframe.h"
 
 #include <cstdint>
 
@@ -19,7 +19,7 @@ public:
     // the index of the target that governed that step.
     virtual void stepFinished(const Solver &solver, std::int64_t step, int target) = 0;
 
-    // The run has ended (stopped, or unstable after `lastFinite.step`): the
-    // last finite density and its step. No call follows.
-    virtual void runEnded(const Grid &lastFiniteDensity, std::int64_t step) = 0;
+    // The run has ended (stopped, or unstable after `lastFinite.step`): its
+    // last finite frame. No call follows.
+    virtual void runEnded(const SimFrame &lastFinite) = 0;
 };

@@ -398,9 +398,7 @@ void MainWindowTest::liveViewIsPacedAndEndsOnLastStep() {
     struct LastFrame : StepObserver {
         Grid density{1, 1};
         void stepFinished(const Solver &, std::int64_t, int) override {}
-        void runEnded(const Grid &lastFiniteDensity, std::int64_t) override {
-            density = lastFiniteDensity;
-        }
+        void runEnded(const SimFrame &lastFinite) override { density = lastFinite.density; }
     };
     const auto last = std::make_shared<LastFrame>();
     run->setStepObserver(last);

@@ -14,6 +14,7 @@
 #include "simthread.h"
 #include "startup.h"
 #include "testsupport.h"
+#include "vdbframe.h"
 
 #include <QAction>
 #include <QDir>
@@ -180,8 +181,8 @@ void RecordTest::recorderWritesTheRenderersFiles() {
     // An earlier render left its files, and a note that is not one of them.
     const QString folder = m_dir.filePath("direct");
     QVERIFY(QDir().mkpath(folder));
-    for (const char *name :
-         {"frame_000999.png", "metrics.csv", "density_000004.npy", "notes.txt", "frame_12.png"}) {
+    for (const char *name : {"frame_000999.png", "frame_000998.vdb", "metrics.csv",
+                             "density_000004.npy", "notes.txt", "frame_12.png"}) {
         QFile file(QDir(folder).filePath(QLatin1String(name)));
         QVERIFY(file.open(QIODevice::WriteOnly));
     }
@@ -190,7 +191,8 @@ void RecordTest::recorderWritesTheRenderersFiles() {
     QCOMPARE(velloran::prepareRun(m_disc, m_bar, false, &densities), velloran::RunSetupError::None);
     auto solver = velloran::makeSolver(densities.srcDensity, densities.tgtDensity, parameters());
     QString error;
-    std::shared_ptr<Recorder> recorder = Recorder::start({folder, 5}, QStringLiteral("t"), &error);
+    std::shared_ptr<Recorder> recorder =
+        Recorder::start({folder, 5, true}, QStringLiteral("t"), &error);
     QVERIFY2(recorder, qPrintable(error));
     // Counted here, queued (a spy would record in the writer's thread).
     int finished = 0, failed = 0;
@@ -214,7 +216,13 @@ void RecordTest::recorderWritesTheRenderersFiles() {
             QTRY_COMPARE_WITH_TIMEOUT(recorder->framesWritten(), step / 5 + 1, 60000);
         }
     }
-    recorder->runEnded(*solver->m_density, 12);
+    // The run's end hands over its last frame, velocity and all.
+    SimFrame last;
+    last.density = *solver->m_density;
+    last.u = *solver->m_uCentre;
+    last.v = *solver->m_vCentre;
+    last.step = 12;
+    recorder->runEnded(last);
     QTRY_COMPARE_WITH_TIMEOUT(finished, 1, 30000);
     QCOMPARE(failed, 0);
 
@@ -232,6 +240,14 @@ void RecordTest::recorderWritesTheRenderersFiles() {
     QCOMPARE(QImage(QDir(folder).filePath("frame_000005.png"))
                  .convertToFormat(QImage::Format_Grayscale8),
              atFive);
+    // With volumes asked for, each frame also as the renderer's .vdb.
+    QCOMPARE(QDir(folder).entryList({QStringLiteral("frame_*.vdb")}, QDir::Files, QDir::Name),
+             QStringList(
+                 {"frame_000000.vdb", "frame_000005.vdb", "frame_000010.vdb", "frame_000012.vdb"}));
+    QFile volume(QDir(folder).filePath("frame_000012.vdb"));
+    QVERIFY(volume.open(QIODevice::ReadOnly));
+    QCOMPARE(volume.readAll(),
+             velloran::vdbBytes({last.density, last.u, last.v}, velloran::VdbSettings{}, &error));
     QCOMPARE(recorder->framesWritten(), 4);
     QCOMPARE(recorder->framesSkipped(), 0);
 

@@ -296,7 +296,7 @@ void SimThreadTest::stopPublishesTheStepUnderWay() {
     struct StepCount : StepObserver {
         std::atomic<std::int64_t> steps{0};
         void stepFinished(const Solver &, std::int64_t step, int) override { steps = step; }
-        void runEnded(const Grid &, std::int64_t) override {}
+        void runEnded(const SimFrame &) override {}
     };
     const auto count = std::make_shared<StepCount>();
     thread.setStepObserver(count);
