@@ -4,6 +4,7 @@
 
 #include <openvdb/io/Archive.h>
 #include <openvdb/openvdb.h>
+#include <tbb/task_arena.h>
 
 #include <algorithm>
 #include <cctype>
@@ -55,13 +56,7 @@ bool replaceUuid(std::string *bytes) {
     return false;
 }
 
-} // namespace
-
-bool isVdbVelocityName(const QString &name) {
-    return name == QLatin1String("velocity") || name == QLatin1String("vel");
-}
-
-QByteArray vdbBytes(const FrameFields &fields, const VdbSettings &settings, QString *error) {
+QByteArray encodeVolume(const FrameFields &fields, const VdbSettings &settings, QString *error) {
     const int n = static_cast<int>(fields.density.NumCols()) - 2;
     const double h = 1.0 / n;
     // The library reports failures (memory, mostly) by throwing.
@@ -118,6 +113,22 @@ QByteArray vdbBytes(const FrameFields &fields, const VdbSettings &settings, QStr
         *error = QString::fromLocal8Bit(e.what());
         return QByteArray();
     }
+}
+
+} // namespace
+
+bool isVdbVelocityName(const QString &name) {
+    return name == QLatin1String("velocity") || name == QLatin1String("vel");
+}
+
+QByteArray vdbBytes(const FrameFields &fields, const VdbSettings &settings, QString *error) {
+    // The library's own parallel loops (grid statistics, mostly) run on the
+    // calling thread alone: a slab is small, the cores belong to the
+    // simulation, and a thread pool the caller never sees would outlive it.
+    tbb::task_arena callerOnly(1, 1);
+    QByteArray result;
+    callerOnly.execute([&] { result = encodeVolume(fields, settings, error); });
+    return result;
 }
 
 } // namespace velloran
