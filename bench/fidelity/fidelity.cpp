@@ -19,6 +19,7 @@
 // --strip a contact strip of step 0 and every EVERY-th step (10 frames at most).
 
 #include "distance.h"
+#include "parameters.h"
 #include "reach.h"
 #include "runsetup.h"
 #include "solver.h"
@@ -46,7 +47,12 @@ struct SchemeSet {
 
 // The sound scheme's one default set; the literal scheme's best set for these
 // pairs, with its time step shrunk like h (it needs that to stay finite).
-SchemeSet g_soundSet{velloran::Scheme::Sound, 2.0, 30.0, 1.0, 1.0, 0.001};
+SchemeSet g_soundSet{velloran::Scheme::Sound,
+                     velloran::soundDefaultValue(velloran::kVf),
+                     velloran::soundDefaultValue(velloran::kVd),
+                     velloran::soundDefaultValue(velloran::kVg),
+                     velloran::soundDefaultValue(velloran::kSigma),
+                     velloran::soundDefaultValue(velloran::kDt)};
 
 SchemeSet setFor(velloran::Scheme scheme) {
     if (scheme == velloran::Scheme::Sound) {
@@ -284,9 +290,9 @@ int main(int argc, char **argv) {
                             bestImage = densityImage(s);
                         }
                     }
-                    if (!framesDir.isEmpty() && stripEvery > 0 && k % stripEvery == 0) {
-                        densityImage(s).save(
-                            stem + QStringLiteral("-%1.png").arg(k, 5, 10, QLatin1Char('0')));
+                    if (!framesDir.isEmpty() && stripEvery > 0 && k % stripEvery == 0 &&
+                        strip.size() < kStripFrames) {
+                        strip.push_back(densityImage(s));
                     }
                     r.stepsDone = k;
                 }

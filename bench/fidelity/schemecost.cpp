@@ -3,7 +3,8 @@
 // cases interleaved at random).
 //
 //   SoundBlobToS/N/sigma  the sound blob-to-s example drawn at N x N (its images
-//                         scaled from the bundled 128 x 128 ones), the first
+//                         scaled from the bundled 128 x 128 ones) with the
+//                         sound scheme's default set (sigma aside), the first
 //                         2000 steps, sub-cycles included; counters: ms per
 //                         step, and the step and the solver seconds at which
 //                         the distance first falls below 0.15
@@ -17,6 +18,7 @@
 
 #include "bench_run.h"
 #include "distance.h"
+#include "parameters.h"
 #include "runsetup.h"
 #include "solver.h"
 
@@ -53,11 +55,11 @@ void BM_SoundBlobToS(benchmark::State &state) {
     double shapeSeconds = 0.0;
     for (auto _ : state) {
         Solver s(source, target);
-        s.m_vf = 2.0;
-        s.m_vd = 30.0;
-        s.m_vg = 1.0;
+        s.m_vf = velloran::soundDefaultValue(velloran::kVf);
+        s.m_vd = velloran::soundDefaultValue(velloran::kVd);
+        s.m_vg = velloran::soundDefaultValue(velloran::kVg);
         s.setSigma(static_cast<double>(state.range(1)));
-        s.setTimeStep(0.001);
+        s.setTimeStep(velloran::soundDefaultValue(velloran::kDt));
         s.setScheme(velloran::Scheme::Sound);
         double solverSeconds = 0.0;
         shapeStep = -1.0;

@@ -54,6 +54,30 @@ std::unique_ptr<Run> startRun(RunInputs inputs, const ParameterValues &values,
     return std::make_unique<Run>(inputs, threads);
 }
 
+// Run() and from_images(): a sound run takes the sound scheme's default for
+// a parameter not given (with a ParameterWarning, as the renderer notes it);
+// the literal scheme has no such set, so there every parameter is required.
+ParameterValues withSoundDefaults(ParameterValues values, const std::string &scheme,
+                                  RunInputs *inputs) {
+    const bool sound = schemeFromWord(scheme) == Scheme::Sound;
+    for (std::size_t k = 0; k < kParameterCount; ++k) {
+        if (values[k]) {
+            continue;
+        }
+        const char *key = kParameterRanges[k].key;
+        if (!sound) {
+            throw py::type_error(std::string("missing keyword argument '") + key +
+                                 "' (only scheme=\"sound\" has defaults)");
+        }
+        values[k] = soundDefaultValue(k);
+        std::ostringstream note;
+        note << "no " << key << " given; using " << soundDefaultValue(k)
+             << ", the sound scheme's default";
+        inputs->notes.push_back(note.str());
+    }
+    return values;
+}
+
 py::list keyframeTuples(const std::vector<Keyframe> &keyframes) {
     py::list list;
     for (const Keyframe &keyframe : keyframes) {
@@ -116,6 +140,9 @@ Three ways to make one, each giving the run the desktop program and
 velloran-render would make from the same input:
 
     Run(source, target, *, vf, vd, vg, sigma, dt, scheme="literal", keyframes=None, threads=None)
+        vf ... dt may be left out when scheme="sound": the sound scheme's
+        default set (vf 2, vd 30, vg 0.15, sigma 1, dt 0.001) fills them in,
+        each with a ParameterWarning; the literal scheme needs all five.
         source, target: N x N arrays of densities (anything NumPy converts to
         float64: booleans, integers, floats), a[j, i] = cell (i, j), row 0 at
         the bottom of the picture; finite, not negative, at most 2048 a side.
@@ -228,8 +255,10 @@ on this machine, on Dask or on Slurm: help(velloran.sweep) after
     m.attr("parameter_ranges") = ranges;
 
     py::class_<Run>(m, "Run", kRunDoc)
-        .def(py::init([](py::handle source, py::handle target, double vf, double vd, double vg,
-                         double sigma, double dt, const std::string &scheme, py::handle keyframes,
+        .def(py::init([](py::handle source, py::handle target, std::optional<double> vf,
+                         std::optional<double> vd, std::optional<double> vg,
+                         std::optional<double> sigma, std::optional<double> dt,
+                         const std::string &scheme, py::handle keyframes,
                          std::optional<int> threads) {
                  RunInputs inputs;
                  inputs.source = densityGrid(source, "source");
@@ -245,19 +274,26 @@ on this machine, on Dask or on Slurm: help(velloran.sweep) after
                  if (!keyframes.is_none()) {
                      inputs.keyframes = keyframeList(keyframes, n);
                  }
-                 return startRun(std::move(inputs), {vf, vd, vg, sigma, dt}, scheme, threads);
+                 const ParameterValues values =
+                     withSoundDefaults({vf, vd, vg, sigma, dt}, scheme, &inputs);
+                 return startRun(std::move(inputs), values, scheme, threads);
              }),
-             "source"_a, "target"_a, py::kw_only(), "vf"_a, "vd"_a, "vg"_a, "sigma"_a, "dt"_a,
+             "source"_a, "target"_a, py::kw_only(), "vf"_a = py::none(), "vd"_a = py::none(),
+             "vg"_a = py::none(), "sigma"_a = py::none(), "dt"_a = py::none(),
              "scheme"_a = "literal", "keyframes"_a = py::none(), "threads"_a = py::none())
         .def_static(
             "from_images",
-            [](const std::filesystem::path &source, const std::filesystem::path &target, double vf,
-               double vd, double vg, double sigma, double dt, const std::string &scheme,
+            [](const std::filesystem::path &source, const std::filesystem::path &target,
+               std::optional<double> vf, std::optional<double> vd, std::optional<double> vg,
+               std::optional<double> sigma, std::optional<double> dt, const std::string &scheme,
                bool reverse, std::optional<int> threads) {
-                return startRun(inputsFromImages(source.string(), target.string(), reverse),
-                                {vf, vd, vg, sigma, dt}, scheme, threads);
+                RunInputs inputs = inputsFromImages(source.string(), target.string(), reverse);
+                const ParameterValues values =
+                    withSoundDefaults({vf, vd, vg, sigma, dt}, scheme, &inputs);
+                return startRun(std::move(inputs), values, scheme, threads);
             },
-            "source"_a, "target"_a, py::kw_only(), "vf"_a, "vd"_a, "vg"_a, "sigma"_a, "dt"_a,
+            "source"_a, "target"_a, py::kw_only(), "vf"_a = py::none(), "vd"_a = py::none(),
+            "vg"_a = py::none(), "sigma"_a = py::none(), "dt"_a = py::none(),
             "scheme"_a = "literal", "reverse"_a = false, "threads"_a = py::none(),
             "A run from two image files, as the programs' run set-up makes it.")
         .def_static(

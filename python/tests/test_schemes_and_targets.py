@@ -47,6 +47,16 @@ def test_schemes():
             velloran.Run(source, target, **PARAMETERS, scheme=word)
 
 
+def test_sound_defaults_fill_what_is_not_given():
+    source, target = disc(32), disc(32, centre=(0.6, 0.4), radius=0.2)
+    with pytest.warns(velloran.ParameterWarning, match="sound scheme's default") as caught:
+        run = velloran.Run(source, target, scheme="sound", vf=3)
+    assert len(caught) == 4
+    assert run.parameters == {"vf": 3, "vd": 30, "vg": 0.15, "sigma": 1, "dt": 0.001}
+    with pytest.raises(TypeError, match="only scheme=.sound. has defaults"):
+        velloran.Run(source, target, vf=3)
+
+
 def test_scheme_from_a_configuration(tmp_path):
     assert velloran.Run.from_config(EXAMPLE).scheme == "literal"
     sound = keyframed_config(tmp_path, [], scheme="sound")
