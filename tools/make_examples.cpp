@@ -183,7 +183,10 @@ int main(int argc, char **argv) {
     ok = save(letter(QStringLiteral("FORMS"), family, wordPixels), dir,
               QStringLiteral("word-forms.png")) &&
          ok;
-    const velloran::SimParameters sound = parameters(2, 30, 1.0, 1.0, 0.001);
+    const velloran::SimParameters sound = parameters(
+        velloran::soundDefaultValue(velloran::kVf), velloran::soundDefaultValue(velloran::kVd),
+        velloran::soundDefaultValue(velloran::kVg), velloran::soundDefaultValue(velloran::kSigma),
+        velloran::soundDefaultValue(velloran::kDt));
     velloran::SchemeAndKeyframes soundScheme;
     soundScheme.scheme = velloran::Scheme::Sound;
     ok = writeConfig(dir, QStringLiteral("blob-to-s-sound.xml"), sound, QStringLiteral("blob.png"),

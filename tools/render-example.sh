@@ -4,14 +4,14 @@
 #
 #   tools/render-example.sh [EXAMPLE] [OUTPUT_FOLDER] [more velloran-render options]
 #
-# EXAMPLE defaults to blob-to-s (see: velloran-render --list-examples);
+# EXAMPLE defaults to blob-to-s-sound (see: velloran-render --list-examples);
 # OUTPUT_FOLDER defaults to out/EXAMPLE in the repository root.
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
 
-example="${1:-blob-to-s}"
+example="${1:-blob-to-s-sound}"
 out="${2:-out/$example}"
 shift $(( $# > 2 ? 2 : $# ))
 

@@ -13,8 +13,10 @@
 //   velloran_fidelity [--sizes 128,256] [--schemes sound,literal] [--steps 4000]
 //                     [--pairs disc->A,...] [--csv FILE] [--frames DIR] [--threads N]
 //                     [--strip EVERY] [--gathering implicit|explicit]
-//                     [--sound-set vf,vd,vg,sigma,dt]
+//                     [--sound-set vf,vd,vg,sigma,dt] [--literal-set vf,vd,vg,sigma,dt]
 //
+// --pairs takes the set's labels, and any other "source->target[|next@step[/blend]]"
+// whose names are image files (examples/blob.png->examples/letter-s.png).
 // --frames writes the best and the last picture of each run into DIR, and with
 // --strip a contact strip of step 0 and every EVERY-th step (10 frames at most).
 
@@ -54,11 +56,21 @@ SchemeSet g_soundSet{velloran::Scheme::Sound,
                      velloran::soundDefaultValue(velloran::kSigma),
                      velloran::soundDefaultValue(velloran::kDt)};
 
+SchemeSet g_literalSet{velloran::Scheme::Literal, 0.5, 10.0, 0.0, 2.2, 0.001};
+
 SchemeSet setFor(velloran::Scheme scheme) {
-    if (scheme == velloran::Scheme::Sound) {
-        return g_soundSet;
+    return scheme == velloran::Scheme::Sound ? g_soundSet : g_literalSet;
+}
+
+// "vf,vd,vg,sigma,dt" into *set (scheme kept); false unless five values.
+bool readSet(const QString &text, SchemeSet *set) {
+    const QStringList v = text.split(u',');
+    if (v.size() != 5) {
+        return false;
     }
-    return {scheme, 0.5, 10.0, 0.0, 2.2, 0.001};
+    *set = {set->scheme,     v[0].toDouble(), v[1].toDouble(),
+            v[2].toDouble(), v[3].toDouble(), v[4].toDouble()};
+    return true;
 }
 
 long double mass(const Solver &s) {
@@ -145,15 +157,12 @@ int main(int argc, char **argv) {
             csvPath = value, ++k;
         } else if (a == QLatin1String("--frames")) {
             framesDir = value, ++k;
-        } else if (a == QLatin1String("--sound-set")) {
-            // vf,vd,vg,sigma,dt of the sound scheme instead of its defaults
-            const QStringList v = value.split(u',');
-            if (v.size() != 5) {
-                std::fprintf(stderr, "--sound-set takes vf,vd,vg,sigma,dt\n");
+        } else if (a == QLatin1String("--sound-set") || a == QLatin1String("--literal-set")) {
+            // vf,vd,vg,sigma,dt of a scheme instead of its defaults
+            if (!readSet(value, a == QLatin1String("--sound-set") ? &g_soundSet : &g_literalSet)) {
+                std::fprintf(stderr, "%s takes vf,vd,vg,sigma,dt\n", qPrintable(a));
                 return 2;
             }
-            g_soundSet = {velloran::Scheme::Sound, v[0].toDouble(), v[1].toDouble(),
-                          v[2].toDouble(),         v[3].toDouble(), v[4].toDouble()};
             ++k;
         } else if (a == QLatin1String("--gathering")) {
             gathering = value == QLatin1String("explicit") ? velloran::Gathering::Explicit
@@ -190,10 +199,7 @@ int main(int argc, char **argv) {
     std::fflush(stdout);
     for (const QString &sizeText : sizes) {
         const int n = sizeText.toInt();
-        for (const fidelity::Pair &pair : fidelity::pairs()) {
-            if (!only.isEmpty() && !only.contains(pair.label())) {
-                continue;
-            }
+        for (const fidelity::Pair &pair : fidelity::pairsToRun(only)) {
             const QImage sourceImage = fidelity::drawShape(pair.source, n);
             const QImage targetImage = fidelity::drawShape(pair.target, n);
             const Grid src = velloran::densityFromImage(sourceImage, n, n);
@@ -339,6 +345,8 @@ int main(int argc, char **argv) {
                     densityImage(s).save(stem + QStringLiteral("-final.png"));
                     targetImage.save(
                         QStringLiteral("%1/target-%2-%3.png").arg(framesDir, pair.target).arg(n));
+                    sourceImage.save(
+                        QStringLiteral("%1/source-%2-%3.png").arg(framesDir, pair.source).arg(n));
                 }
             }
         }

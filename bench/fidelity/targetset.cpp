@@ -5,6 +5,7 @@
 #include <QPainterPath>
 #include <QPolygonF>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 
@@ -68,6 +69,13 @@ std::vector<Shape> shapes() {
 }
 
 QImage drawShape(const QString &name, int n) {
+    if (name.endsWith(QLatin1String(".png"))) {
+        QImage file(name);
+        if (file.width() != n) {
+            file = file.scaled(n, n, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        }
+        return file.convertToFormat(QImage::Format_RGB32);
+    }
     QImage image(n, n, QImage::Format_RGB32);
     image.fill(Qt::black);
     if (name == QLatin1String("noise")) {
@@ -152,6 +160,37 @@ std::vector<Pair> pairs() {
             p("big", "small"),
             p("disc", "word", "forms", 1500),
             p("disc", "S", "star", 1500, 300)};
+}
+
+std::vector<Pair> pairsToRun(const QStringList &labels) {
+    const std::vector<Pair> set = pairs();
+    if (labels.isEmpty()) {
+        return set;
+    }
+    std::vector<Pair> chosen;
+    for (const QString &label : labels) {
+        const auto known = std::find_if(set.begin(), set.end(),
+                                        [&](const Pair &pair) { return pair.label() == label; });
+        if (known != set.end()) {
+            chosen.push_back(*known);
+            continue;
+        }
+        const QStringList parts = label.split(u'|');
+        const QStringList ends = parts.front().split(QStringLiteral("->"));
+        if (ends.size() != 2) {
+            continue;
+        }
+        Pair pair{ends[0], ends[1], QString(), 0, 0};
+        if (parts.size() == 2) {
+            const QStringList key = parts[1].split(u'@');
+            const QStringList when = key.value(1).split(u'/');
+            pair.next = key[0];
+            pair.step = when[0].toInt();
+            pair.blend = when.value(1).toInt();
+        }
+        chosen.push_back(pair);
+    }
+    return chosen;
 }
 
 } // namespace fidelity

@@ -8,6 +8,7 @@
 
 #include <QImage>
 #include <QString>
+#include <QStringList>
 
 #include <vector>
 
@@ -21,7 +22,8 @@ struct Shape {
 // Every shape the set knows, sources and targets alike.
 std::vector<Shape> shapes();
 
-// The shape drawn at n x n pixels (Format_RGB32, white on black).
+// The shape drawn at n x n pixels (Format_RGB32, white on black); a name
+// ending in .png is read from that file and scaled to n x n.
 QImage drawShape(const QString &name, int n);
 
 // Pairs of the fidelity table, "source->target", optionally with a keyframe:
@@ -44,5 +46,9 @@ struct Pair {
     }
 };
 std::vector<Pair> pairs();
+
+// The pairs of `labels` (all of pairs() when empty): a label of the set, or
+// one read as source->target[|next@step[/blend]] (names of image files).
+std::vector<Pair> pairsToRun(const QStringList &labels);
 
 } // namespace fidelity

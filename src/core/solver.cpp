@@ -386,7 +386,7 @@ void Solver::allocateSoundScratch() {
     allocateBalancing();
 }
 
-// The balancing flow's blocks (balancing.h): the misfit and phi per block, the
+// The balancing force's blocks (balancing.h): the misfit and phi per block, the
 // speeds on the block edges, and along a line each cell's block and each
 // face's weight towards the next block edge (0 on an edge).
 void Solver::allocateBalancing() {

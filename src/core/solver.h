@@ -229,7 +229,7 @@ private:
     std::unique_ptr<Grid> m_vScratch;
     std::unique_ptr<velloran::NeumannPoisson> m_poisson;
     std::vector<double> m_poissonRhs; // N x N, row by row
-    // The balancing flow's blocks, allocated with the above (balancing.h).
+    // The balancing force's blocks, allocated with the above (balancing.h).
     std::unique_ptr<velloran::NeumannPoisson> m_balancePoisson;
     std::vector<double> m_balanceMisfit;         // per block, row by row; then phi
     std::vector<double> m_balanceEdgeX;          // per block row: side + 1 edge speeds
