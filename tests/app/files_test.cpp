@@ -445,7 +445,7 @@ void FilesTest::openExampleFillsAbsolutePaths() {
     QCOMPARE(child<QLineEdit>("lineEdit_Src")->text(), examples + QStringLiteral("/blob.png"));
     QCOMPARE(child<QLineEdit>("lineEdit_Tgt")->text(),
              examples + QStringLiteral("/word-smoke.png"));
-    QCOMPARE(values(), QList<double>({2, 30, 1, 1, 0.001}));
+    QCOMPARE(values(), QList<double>({2, 30, 0.15, 1, 0.001}));
     QVERIFY(child<QAction>("actionSoundScheme")->isChecked());
     // The keyframes' images too, as Save writes them back.
     answerFileDialog(this, m_dir.filePath("example-copy.xml"));
