@@ -1,6 +1,7 @@
 // Pictures of the window for the documentation: a paused run of the bundled
-// blob-to-s with the status widget, the Control menu and the View menu's
-// Speed submenu. Run by hand from the repository root under an X server,
+// blob-to-s with the status widget, the Control menu, the View menu's Speed
+// submenu and the File menu's Open Example submenu. Run by hand from the repository root under an X
+// server,
 //   xvfb-run -a -s "-screen 0 1280x1024x24" build/tests/app/desktop_screenshots docs
 // (pictures taken with QWidget::grab, written as desktop-*.png into the folder).
 
@@ -91,7 +92,21 @@ int main(int argc, char **argv) {
     speed->hide();
     view->hide();
 
+    // Open Example is enabled while idle only.
     qobject_cast<QAction *>(child("actionStop"))->trigger();
     waitFor([&window] { return !window.simulation(); });
+    auto *file = qobject_cast<QMenu *>(child("menuConfiguration"));
+    file->popup(window.mapToGlobal(QPoint(10, 30)));
+    pause(200);
+    auto *examples = qobject_cast<QMenu *>(child("menuOpenExample"));
+    file->setActiveAction(examples->menuAction());
+    examples->popup(file->geometry().topRight() +
+                    QPoint(0, file->actionGeometry(examples->menuAction()).top()));
+    pause(300);
+    ok = save(examples, folder, "desktop-example-menu.png") && ok;
+    ok = save(file, folder, "desktop-file-menu.png") && ok;
+    examples->hide();
+    file->hide();
+
     return ok ? 0 : 1;
 }
