@@ -386,9 +386,9 @@ void Solver::allocateSoundScratch() {
     allocateBalancing();
 }
 
-// The balancing force's blocks (balancing.h): the misfit and phi per block, the
-// speeds on the block edges, and along a line each cell's block and each
-// face's weight towards the next block edge (0 on an edge).
+// The balancing force's blocks (balancing.h): the misfit and phi per block,
+// phi at the cells, and along a line where each cell lies between the block
+// centres.
 void Solver::allocateBalancing() {
     const std::uint32_t n = interiorSide(*m_density);
     const std::uint32_t block = velloran::balancingBlock(n);
@@ -397,17 +397,10 @@ void Solver::allocateBalancing() {
         std::make_unique<velloran::NeumannPoisson>(static_cast<int>(side), m_threadCount);
     m_balancePoisson->setSimdLevel(m_simd);
     m_balanceMisfit.assign(static_cast<std::size_t>(side) * side, 0.0);
-    m_balanceEdgeX.assign(static_cast<std::size_t>(side) * (side + 1), 0.0);
-    m_balanceEdgeY.assign(static_cast<std::size_t>(side + 1) * side, 0.0);
-    m_balanceBlockOf.assign(n + 2, 0);
-    m_balanceWeight.assign(n + 2, 0.0);
-    // Face a lies between cells a - 1 and a (1-based): on the block edge below
-    // cell a's block when a starts that block, else inside it at this offset.
+    m_balanceCells.assign(static_cast<std::size_t>(n) * n, 0.0);
+    m_balanceSpot.assign(n + 2, velloran::BlockSpot{});
     for (std::uint32_t a = 1; a <= n; ++a) {
-        const std::uint32_t b = (a - 1) / block;
-        const std::uint32_t offset = (a - 1) - b * block;
-        m_balanceBlockOf[a] = b;
-        m_balanceWeight[a] = static_cast<double>(offset) / static_cast<double>(block);
+        m_balanceSpot[a] = velloran::balancingSpot(a, block, side);
     }
 }
 

@@ -30,6 +30,7 @@
 // nothing. The solver may be built in one thread and stepped in another; the
 // pool's threads start with the first step, in the stepping thread.
 
+#include "balancing.h"
 #include "blurfilter.h"
 #include "grid.h"
 #include "lanes.h"
@@ -231,13 +232,11 @@ private:
     std::vector<double> m_poissonRhs; // N x N, row by row
     // The balancing force's blocks, allocated with the above (balancing.h).
     std::unique_ptr<velloran::NeumannPoisson> m_balancePoisson;
-    std::vector<double> m_balanceMisfit;         // per block, row by row; then phi
-    std::vector<double> m_balanceEdgeX;          // per block row: side + 1 edge speeds
-    std::vector<double> m_balanceEdgeY;          // side + 1 rows of side edge speeds
-    std::vector<std::uint32_t> m_balanceBlockOf; // per cell along a line: its block
-    std::vector<double> m_balanceWeight; // per face a (cells a - 1, a): towards the next edge
-    std::vector<double> m_soundRows;     // per thread: three rows of N + 3 fluxes
-    std::vector<double> m_lineScratch;   // per thread: the implicit gathering's line arrays
+    std::vector<double> m_balanceMisfit;            // per block, row by row; then phi
+    std::vector<double> m_balanceCells;             // phi at the interior cells, row by row
+    std::vector<velloran::BlockSpot> m_balanceSpot; // per cell along a line: between which centres
+    std::vector<double> m_soundRows;                // per thread: three rows of N + 3 fluxes
+    std::vector<double> m_lineScratch; // per thread: the implicit gathering's line arrays
     std::vector<velloran::kernels::Extent> m_extents; // per thread
     // The gathering's weight (gatherweight.h), made from the target when a
     // sound step first needs it after the target or sigma changed.

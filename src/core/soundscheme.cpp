@@ -294,10 +294,9 @@ int Solver::transportDensity(const Grid &u, const Grid &v, bool limited) {
 }
 
 // The balancing force (balancing.h): the misfit summed over blocks, phi from
-// the Neumann solve on the blocks, dt times the force per unit of blurred
-// smoke, strength grad(phi), on the block edges and interpolated between them
-// onto the x and y scratch faces (the walls' 0); then each interior face's
-// velocity gains that times the face's mean blurred density.
+// the Neumann solve on the blocks, interpolated onto the cells; each interior
+// face's velocity gains dt times the force per unit of blurred smoke,
+// strength grad(phi) across the face, times the face's weight.
 void Solver::applyBalancingForce() {
     m_substeps.balancing = 0;
     if (m_vf == 0.0) {
@@ -345,98 +344,42 @@ void Solver::applyBalancingForce() {
     }
     m_balancePoisson->solve(misfit, misfit, side >= m_parallelSide ? m_workers.get() : nullptr);
 
-    // Speeds on the block edges: x-edges (side + 1 per block row), y-edges
-    // (side + 1 rows of side); the walls' 0.
-    const double scale =
-        m_dt * velloran::balancingStrength(m_vf) * m_h / static_cast<double>(block);
-    const double limit = velloran::kPushLimit * m_h / m_dt;
-    double *edgeX = m_balanceEdgeX.data();
-    double *edgeY = m_balanceEdgeY.data();
-    const std::size_t xStride = side + 1;
-    for (std::uint32_t by = 0; by <= side; ++by) {
-        if (by < side) {
-            const double *phi = misfit + static_cast<std::size_t>(by) * side;
-            double *x = edgeX + by * xStride;
-            x[0] = 0.0;
-            x[side] = 0.0;
-            for (std::uint32_t bx = 1; bx < side; ++bx) {
-                x[bx] = velloran::limitedPush(scale * (phi[bx] - phi[bx - 1]), limit);
-            }
-        }
-        double *y = edgeY + static_cast<std::size_t>(by) * side;
-        if (by == 0 || by == side) {
-            std::fill(y, y + side, 0.0);
-        } else {
-            const double *phi = misfit + static_cast<std::size_t>(by) * side;
-            const double *phiBelow = phi - side;
-            for (std::uint32_t bx = 0; bx < side; ++bx) {
-                y[bx] = velloran::limitedPush(scale * (phi[bx] - phiBelow[bx]), limit);
-            }
-        }
-    }
-
-    // Onto the cell faces: a face on a block edge takes the edge's speed, a
-    // face inside a block the interpolation between the block's two edges.
-    Grid &sx = *m_uTmp;
-    Grid &sy = *m_vTmp;
-    const std::uint32_t *blockOf = m_balanceBlockOf.data();
-    const double *weight = m_balanceWeight.data();
-    forSimpleRows(1, rows + 2, [&](int begin, int end, int) {
+    // phi at the cells, interpolated between the block centres (balancing.h).
+    double *cellPhi = m_balanceCells.data();
+    const velloran::BlockSpot *spot = m_balanceSpot.data();
+    forSimpleRows(1, rows + 1, [&](int begin, int end, int) {
         for (auto j = static_cast<std::uint32_t>(begin); j < static_cast<std::uint32_t>(end); ++j) {
-            if (j <= n) {
-                const double *x = edgeX + blockOf[j] * xStride;
-                double *out = rowPointer(sx, j);
-                out[1] = 0.0;
-                out[n + 1] = 0.0;
-                for (std::uint32_t i = 2; i <= n; ++i) {
-                    const std::uint32_t e = blockOf[i];
-                    out[i] = weight[i] == 0.0 ? x[e] : x[e] + (x[e + 1] - x[e]) * weight[i];
-                }
-            }
-            double *out = rowPointer(sy, j);
-            if (j == 1 || j == n + 1) {
-                std::fill(out + 1, out + n + 1, 0.0);
-            } else {
-                const std::uint32_t e = blockOf[j];
-                const double w = weight[j];
-                const double *low = edgeY + static_cast<std::size_t>(e) * side;
-                const double *high = low + side;
-                if (w == 0.0) {
-                    for (std::uint32_t i = 1; i <= n; ++i) {
-                        out[i] = low[blockOf[i]];
-                    }
-                } else {
-                    for (std::uint32_t i = 1; i <= n; ++i) {
-                        const std::uint32_t b = blockOf[i];
-                        out[i] = low[b] + (high[b] - low[b]) * w;
-                    }
-                }
+            double *out = cellPhi + static_cast<std::size_t>(j - 1) * n - 1;
+            for (std::uint32_t i = 1; i <= n; ++i) {
+                out[i] = velloran::balancingPhiAt(misfit, side, spot[i], spot[j]);
             }
         }
     });
 
-    // u += dt force per unit weight times the face's weight (balancing.h).
+    // u += dt times the force per unit weight, strength grad(phi) at most the
+    // push limit, times the face's weight (balancing.h).
+    const double scale = m_dt * velloran::balancingStrength(m_vf) * m_h;
+    const double limit = velloran::kPushLimit * m_h / m_dt;
     Grid &u = *m_u;
     Grid &v = *m_v;
     const Grid &blurred = *m_blurDensity;
-    forSimpleRows(1, rows + 2, [&](int begin, int end, int) {
+    forSimpleRows(1, rows + 1, [&](int begin, int end, int) {
         for (auto j = static_cast<std::uint32_t>(begin); j < static_cast<std::uint32_t>(end); ++j) {
             const double *b = rowPointer(blurred, j);
-            if (j <= n) {
-                const double *push = rowPointer(sx, j);
-                double *uRow = rowPointer(u, j);
-                for (std::uint32_t i = 2; i <= n; ++i) {
-                    uRow[i] =
-                        uRow[i] + push[i] * velloran::balancingWeight(0.5 * (b[i - 1] + b[i]));
-                }
+            const double *phi = cellPhi + static_cast<std::size_t>(j - 1) * n - 1;
+            double *uRow = rowPointer(u, j);
+            for (std::uint32_t i = 2; i <= n; ++i) {
+                const double push = velloran::limitedPush(scale * (phi[i] - phi[i - 1]), limit);
+                uRow[i] = uRow[i] + push * velloran::balancingWeight(0.5 * (b[i - 1] + b[i]));
             }
-            if (j >= 2 && j <= n) {
+            if (j >= 2) {
                 const double *bBelow = rowPointer(blurred, j - 1);
-                const double *push = rowPointer(sy, j);
+                const double *phiBelow = phi - n;
                 double *vRow = rowPointer(v, j);
                 for (std::uint32_t i = 1; i <= n; ++i) {
-                    vRow[i] =
-                        vRow[i] + push[i] * velloran::balancingWeight(0.5 * (bBelow[i] + b[i]));
+                    const double push =
+                        velloran::limitedPush(scale * (phi[i] - phiBelow[i]), limit);
+                    vRow[i] = vRow[i] + push * velloran::balancingWeight(0.5 * (bBelow[i] + b[i]));
                 }
             }
         }

@@ -290,12 +290,9 @@ void ReferenceSolver::applyBalancingForce() {
     }
     Grid &rho = *m_density;
     const Grid &target = *m_target;
-    Grid &sx = *m_uTmp;
-    Grid &sy = *m_vTmp;
     const std::uint32_t n = interiorSideOf(rho);
     const std::uint32_t block = velloran::balancingBlock(n);
     const std::uint32_t side = n / block;
-    auto blockOf = [block](std::uint32_t cell) { return (cell - 1) / block; };
 
     // The misfit summed over each block (its columns, within each its rows);
     // phi on the blocks.
@@ -320,59 +317,35 @@ void ReferenceSolver::applyBalancingForce() {
         }
     }
     velloran::ReferenceNeumannPoisson(static_cast<int>(side)).solve(phi.data(), phi.data());
-    auto phiAt = [&](std::uint32_t bx, std::uint32_t by) {
-        return phi[bx + static_cast<std::size_t>(by) * side];
-    };
-
-    // Speed on the block edge e along a line (edges 0 and side are walls).
-    const double scale =
-        m_dt * velloran::balancingStrength(m_vf) * m_h / static_cast<double>(block);
-    const double limit = velloran::kPushLimit * m_h / m_dt;
-    auto edgeX = [&](std::uint32_t e, std::uint32_t by) {
-        return e == 0 || e == side
-                   ? 0.0
-                   : velloran::limitedPush(scale * (phiAt(e, by) - phiAt(e - 1, by)), limit);
-    };
-    auto edgeY = [&](std::uint32_t bx, std::uint32_t e) {
-        return e == 0 || e == side
-                   ? 0.0
-                   : velloran::limitedPush(scale * (phiAt(bx, e) - phiAt(bx, e - 1)), limit);
-    };
-    // A face between cells a - 1 and a on a block edge takes the edge's speed;
-    // inside a block, the interpolation between its edges by the face's offset.
-    auto onFace = [&](std::uint32_t a, auto edge) {
-        const std::uint32_t b = blockOf(a);
-        const double w = static_cast<double>((a - 1) - b * block) / static_cast<double>(block);
-        if (w == 0.0) {
-            return edge(b);
-        }
-        return edge(b) + (edge(b + 1) - edge(b)) * w;
-    };
-    zeroWallFaces(sx, sy, n);
-    for (std::uint32_t i = 2; i <= n; ++i) {
-        for (std::uint32_t j = 1; j <= n; ++j) {
-            sx(i, j) = onFace(i, [&](std::uint32_t e) { return edgeX(e, blockOf(j)); });
-        }
-    }
+    // phi at the cells, interpolated between the block centres; each face
+    // pushed by the difference of its two cells, at most the push limit.
+    Grid cellPhi(n + 2, n + 2);
     for (std::uint32_t i = 1; i <= n; ++i) {
-        for (std::uint32_t j = 2; j <= n; ++j) {
-            sy(i, j) = onFace(j, [&](std::uint32_t e) { return edgeY(blockOf(i), e); });
+        for (std::uint32_t j = 1; j <= n; ++j) {
+            cellPhi(i, j) =
+                velloran::balancingPhiAt(phi.data(), side, velloran::balancingSpot(i, block, side),
+                                         velloran::balancingSpot(j, block, side));
         }
     }
-
+    const double scale = m_dt * velloran::balancingStrength(m_vf) * m_h;
+    const double limit = velloran::kPushLimit * m_h / m_dt;
     Grid &u = *m_u;
     Grid &v = *m_v;
     const Grid &blurred = *m_blurDensity;
     for (std::uint32_t i = 2; i <= n; ++i) {
         for (std::uint32_t j = 1; j <= n; ++j) {
-            u(i, j) = u(i, j) + sx(i, j) * velloran::balancingWeight(
-                                               0.5 * (blurred(i - 1, j) + blurred(i, j)));
+            const double push =
+                velloran::limitedPush(scale * (cellPhi(i, j) - cellPhi(i - 1, j)), limit);
+            u(i, j) = u(i, j) +
+                      push * velloran::balancingWeight(0.5 * (blurred(i - 1, j) + blurred(i, j)));
         }
     }
     for (std::uint32_t i = 1; i <= n; ++i) {
         for (std::uint32_t j = 2; j <= n; ++j) {
-            v(i, j) = v(i, j) + sy(i, j) * velloran::balancingWeight(
-                                               0.5 * (blurred(i, j - 1) + blurred(i, j)));
+            const double push =
+                velloran::limitedPush(scale * (cellPhi(i, j) - cellPhi(i, j - 1)), limit);
+            v(i, j) = v(i, j) +
+                      push * velloran::balancingWeight(0.5 * (blurred(i, j - 1) + blurred(i, j)));
         }
     }
     m_substeps.balancing = 1;
