@@ -10,10 +10,11 @@ QString defaultPattern() {
     return QStringLiteral("frame_%06d");
 }
 
+// Put together by concatenation: QString::arg has no escape for '%', so an
+// example field in the text would either print doubled or be taken for a marker.
 QString badPattern(const QString &pattern, const QString &why) {
-    return QStringLiteral("--name '%1' %2 (a pattern needs exactly one integer field, "
-                          "e.g. smoke.%%04d)")
-        .arg(pattern, why);
+    return QStringLiteral("--name '") + pattern + QStringLiteral("' ") + why +
+           QStringLiteral(" (a pattern needs exactly one integer field, e.g. smoke.%04d)");
 }
 
 // Reads the decimal digits at `k` (saturating); -1 if there are none.
@@ -122,7 +123,7 @@ std::optional<FrameNamePattern> FrameNamePattern::parse(const QString &pattern, 
             conversion != QLatin1Char('u')) {
             const QString field = pattern.mid(start, k + 1 - start);
             *error = badPattern(pattern, QStringLiteral("has the field '%1', which is not an "
-                                                        "integer field (%%d, %%i or %%u)")
+                                                        "integer field (%d, %i or %u)")
                                              .arg(field));
             return std::nullopt;
         }

@@ -149,7 +149,8 @@ TEST_F(Compositing, BadOutputOptionsExitWithTwoAndLeaveNothing) {
     expectBadInput({"--smoke-colour", "fff"}, "--smoke-colour needs six hex digits");
     expectBadInput({"--name", "frame"}, "has no field");
     expectBadInput({"--name", "%d_%d"}, "more than one field");
-    expectBadInput({"--name", "%s"}, "not an integer field");
+    expectBadInput({"--name", "%s"}, "not an integer field (%d, %i or %u) (a pattern needs "
+                                     "exactly one integer field, e.g. smoke.%04d)");
     expectBadInput({"--name", "sub/%d"}, "slash");
 }
 
