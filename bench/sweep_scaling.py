@@ -39,9 +39,9 @@ def timed(action):
     return time.perf_counter() - start
 
 
-def one_by_one(renderer, specs, out):
-    sweep_file = sweep.write(specs, os.path.join(out, "sweep.json"))
-    for k in range(len(specs)):
+def one_by_one(renderer, setups, out):
+    sweep_file = sweep.write(setups, os.path.join(out, "sweep.json"))
+    for k in range(len(setups)):
         subprocess.run([renderer, "--sweep", sweep_file, "--index", str(k), "--out", out,
                         "--quiet"], check=True, stdout=subprocess.DEVNULL)
     subprocess.run([renderer, "--sweep", sweep_file, "--summary", "--out", out], check=True,
@@ -49,17 +49,17 @@ def one_by_one(renderer, specs, out):
 
 
 def measure(renderer, client, steps, rounds, cores):
-    specs = sweep.grid(dict(BASE, steps=steps), **AXES)
+    setups = sweep.grid(dict(BASE, steps=steps), **AXES)
     times = {"single": [], "pool": [], "dask": []}
     for _ in range(rounds):
         for way in times:
             out = tempfile.mkdtemp(prefix="velloran-sweep-bench-")
             try:
                 if way == "single":
-                    times[way].append(timed(lambda: one_by_one(renderer, specs, out)))
+                    times[way].append(timed(lambda: one_by_one(renderer, setups, out)))
                 else:
                     times[way].append(timed(lambda: sweep.run(
-                        specs, client=client if way == "dask" else None, out=out,
+                        setups, client=client if way == "dask" else None, out=out,
                         workers=cores, renderer=renderer, progress=False)))
                     assert all(row["status"] == "ok" for row in sweep.read_table(
                         os.path.join(out, "sweep.csv")))

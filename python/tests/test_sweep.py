@@ -34,13 +34,13 @@ echo 42
 """
 
 
-def reference(renderer, out, spec):
-    """The spec's run, rendered alone with the options written out by hand."""
-    command = [renderer, "--source", spec["source"], "--target", spec["target"],
-               "--steps", str(spec["steps"]), "--every", "20", "--format", "png,npy",
-               "--quiet", "--out", str(out / spec["name"])]
+def reference(renderer, out, setup):
+    """The setup's run, rendered alone with the options written out by hand."""
+    command = [renderer, "--source", setup["source"], "--target", setup["target"],
+               "--steps", str(setup["steps"]), "--every", "20", "--format", "png,npy",
+               "--quiet", "--out", str(out / setup["name"])]
     for key in ("vf", "vd", "vg", "sigma", "dt"):
-        command += [f"--{key}", str(spec[key])]
+        command += [f"--{key}", str(setup[key])]
     subprocess.run(command, check=True, stdout=subprocess.DEVNULL)
 
 
@@ -56,9 +56,9 @@ def outputs(folder):
     return files
 
 
-def assert_same_runs(specs, folder, expected):
-    for spec in specs:
-        assert outputs(folder / spec["name"]) == outputs(expected / spec["name"]), spec["name"]
+def assert_same_runs(setups, folder, expected):
+    for setup in setups:
+        assert outputs(folder / setup["name"]) == outputs(expected / setup["name"]), setup["name"]
 
 
 def table_without_times(path):
@@ -78,22 +78,22 @@ def cluster():
 
 
 def test_dask_and_array_tasks_give_the_runs_of_the_renderer_alone(renderer, cluster, tmp_path):
-    specs = sweep.grid(dict(BASE, steps=60), **AXES)
-    assert [s["name"] for s in specs] == ["vf=0.5_sigma=1.6", "vf=0.5_sigma=2.2",
+    setups = sweep.grid(dict(BASE, steps=60), **AXES)
+    assert [s["name"] for s in setups] == ["vf=0.5_sigma=1.6", "vf=0.5_sigma=2.2",
                                           "vf=1_sigma=1.6", "vf=1_sigma=2.2"]
     alone = tmp_path / "alone"
-    for spec in specs:
-        reference(renderer, alone, spec)
+    for setup in setups:
+        reference(renderer, alone, setup)
 
-    table = sweep.run(specs, client=cluster, out=tmp_path / "dask", progress=False)
+    table = sweep.run(setups, client=cluster, out=tmp_path / "dask", progress=False)
     assert [(row["name"], row["status"], row["vf"], row["sigma"]) for row in table] == [
-        (s["name"], "ok", s["vf"], s["sigma"]) for s in specs]
+        (s["name"], "ok", s["vf"], s["sigma"]) for s in setups]
     assert all(row["last_step"] == 60 for row in table)
-    assert_same_runs(specs, tmp_path / "dask", alone)
+    assert_same_runs(setups, tmp_path / "dask", alone)
 
     # As a Slurm array runs them, with the shipped script and an sbatch that
     # runs each job at once (array tasks one after another).
-    sweep_file = sweep.write(specs, tmp_path / "sweep.json")
+    sweep_file = sweep.write(setups, tmp_path / "sweep.json")
     bin_folder = tmp_path / "bin"
     bin_folder.mkdir()
     (bin_folder / "velloran-render").symlink_to(os.path.abspath(renderer))
@@ -102,7 +102,7 @@ def test_dask_and_array_tasks_give_the_runs_of_the_renderer_alone(renderer, clus
     subprocess.run([SLURM_SCRIPT, sweep_file, tmp_path / "array"], check=True,
                    stdout=subprocess.DEVNULL,
                    env=dict(os.environ, PATH=f"{bin_folder}:{os.environ['PATH']}"))
-    assert_same_runs(specs, tmp_path / "array", alone)
+    assert_same_runs(setups, tmp_path / "array", alone)
     assert table_without_times(tmp_path / "array" / "sweep.csv") == \
         table_without_times(tmp_path / "dask" / "sweep.csv")
     assert (tmp_path / "dask" / "sweep.png").read_bytes() == \
@@ -110,12 +110,12 @@ def test_dask_and_array_tasks_give_the_runs_of_the_renderer_alone(renderer, clus
 
 
 def test_a_worker_killed_mid_sweep_and_the_sweep_run_again(renderer, cluster, tmp_path):
-    specs = sweep.grid(dict(BASE, steps=1500, checkpoint_every=50), **AXES)
+    setups = sweep.grid(dict(BASE, steps=1500, checkpoint_every=50), **AXES)
     out = tmp_path / "sweep"
     finished = threading.Event()
     results = []
     background = threading.Thread(target=lambda: (results.append(
-        sweep.run(specs, client=cluster, out=out, progress=False)), finished.set()))
+        sweep.run(setups, client=cluster, out=out, progress=False)), finished.set()))
     background.start()
     # Once a run has written its first checkpoint, the worker running it is
     # killed: the render stops with a checkpoint and the scheduler gives the
@@ -135,23 +135,23 @@ def test_a_worker_killed_mid_sweep_and_the_sweep_run_again(renderer, cluster, tm
     assert record["attempts"] == 2
 
     alone = tmp_path / "alone"
-    for spec in specs:
-        reference(renderer, alone, spec)
-    assert_same_runs(specs, out, alone)
+    for setup in setups:
+        reference(renderer, alone, setup)
+    assert_same_runs(setups, out, alone)
 
     # Run again: every run is found done and left untouched.
-    records = {s["name"]: (out / s["name"] / "run.json").read_bytes() for s in specs}
+    records = {s["name"]: (out / s["name"] / "run.json").read_bytes() for s in setups}
     stamps = {path: path.stat().st_mtime_ns for path in out.glob("*/*") if path.is_file()}
-    again = sweep.run(specs, client=cluster, out=out, progress=False)
+    again = sweep.run(setups, client=cluster, out=out, progress=False)
     assert [row["status"] for row in again] == ["ok"] * 4
-    assert {s["name"]: (out / s["name"] / "run.json").read_bytes() for s in specs} == records
+    assert {s["name"]: (out / s["name"] / "run.json").read_bytes() for s in setups} == records
     assert {path: path.stat().st_mtime_ns for path in stamps} == stamps
 
 
 def test_a_failing_run_is_a_row_and_the_others_complete(renderer, tmp_path, monkeypatch):
-    specs = sweep.grid("examples/blob-to-s.xml", steps=20,
+    setups = sweep.grid("examples/blob-to-s.xml", steps=20,
                        target=["examples/letter-s.png", "examples/missing.png"])
-    table = sweep.run(specs, out=tmp_path, workers=2, progress=False)  # the local pool
+    table = sweep.run(setups, out=tmp_path, workers=2, progress=False)  # the local pool
     assert [(row["name"], row["status"]) for row in table] == [
         ("target=letter-s", "ok"), ("target=missing", "bad input")]
     assert "missing.png" in table[1]["error"] and table[1]["best_distance"] is None
@@ -162,21 +162,21 @@ def test_a_failing_run_is_a_row_and_the_others_complete(renderer, tmp_path, monk
     def attempts(name):
         return json.loads((tmp_path / name / "run.json").read_text())["attempts"]
 
-    sweep.run(specs, out=tmp_path, progress=False)
+    sweep.run(setups, out=tmp_path, progress=False)
     assert (attempts("target=letter-s"), attempts("target=missing")) == (1, 2)
 
     # Without Dask a client is refused with what to install.
     monkeypatch.setitem(sys.modules, "distributed", None)
     with pytest.raises(ImportError, match="python3-distributed"):
-        sweep.run(specs, client="tcp://127.0.0.1:1", out=tmp_path, progress=False)
+        sweep.run(setups, client="tcp://127.0.0.1:1", out=tmp_path, progress=False)
 
 
 def test_grid_names_and_refusals():
-    specs = sweep.grid("examples/blob-to-s.xml", steps=10, sigma=[1, 0.5, 1e-05],
+    setups = sweep.grid("examples/blob-to-s.xml", steps=10, sigma=[1, 0.5, 1e-05],
                        target=[pathlib.Path("a/star.png")], keyframes=[(800, "b.png")])
-    assert [s["name"] for s in specs] == ["sigma=1_target=star", "sigma=0.5_target=star",
+    assert [s["name"] for s in setups] == ["sigma=1_target=star", "sigma=0.5_target=star",
                                           "sigma=1e-05_target=star"]
-    assert specs[1] == {"index": 1, "name": "sigma=0.5_target=star", "axes": ["sigma", "target"],
+    assert setups[1] == {"index": 1, "name": "sigma=0.5_target=star", "axes": ["sigma", "target"],
                         "config": "examples/blob-to-s.xml", "steps": 10,
                         "keyframes": [[800, "b.png"]], "sigma": 0.5, "target": "a/star.png"}
     assert [s["name"] for s in sweep.grid({}, keyframes=[[], [(800, "b.png")]])] == [

@@ -2,11 +2,11 @@
 machine, on a Dask cluster or as a Slurm job array, compared side by side.
 
     from velloran import sweep
-    specs = sweep.grid("examples/blob-to-s.xml", scheme="sound", steps=500,
+    setups = sweep.grid("examples/blob-to-s.xml", scheme="sound", steps=500,
                        vf=[1, 2, 4], vg=[0.03, 1])
-    table = sweep.run(specs, out="wedge")              # or client=Client(...)
+    table = sweep.run(setups, out="wedge")              # or client=Client(...)
 
-Every run is velloran-render's own render of one spec, into its own folder
+Every run is velloran-render's own render of one setup, into its own folder
 under `out` (frames, metrics.csv, convergence.png, a checkpoint and run.json),
 so a run gives the same files wherever it runs: in a local process, on a Dask
 worker or in a Slurm array task started with
@@ -33,7 +33,7 @@ import sys
 import tempfile
 import time
 
-# The renderer's options a spec may set, as sweep files name them.
+# The renderer's options a setup may set, as sweep files name them.
 OPTION_KEYS = (
     "config", "example", "source", "target", "reverse", "scheme", "keyframes",
     "vf", "vd", "vg", "sigma", "dt", "steps", "every", "format", "alpha",
@@ -106,7 +106,7 @@ def grid(base, **options):
         is an option of every run (steps=500). Keyframes are an axis as a
         list of keyframe lists.
 
-    Returns a list of specs (dicts of options) in the order of the
+    Returns a list of setups (dicts of options) in the order of the
     cartesian product, the first axis slowest, each with its "index", the
     names of the axes ("axes") and a stable "name" made of the axes' values
     ("vf=2_vg=0.03"; paths by their stem) that names its folder. Raises
@@ -122,7 +122,7 @@ def grid(base, **options):
         values.append([_plain(value) for value in axis])
         if not values[-1]:
             raise ValueError(f"axis {key!r} has no values")
-    specs, names = [], set()
+    setups, names = [], set()
     for index, combination in enumerate(itertools.product(*values)):
         chosen = dict(zip(axes, combination))
         name = "_".join(f"{key}={_value_text(key, value)}" for key, value in chosen.items())
@@ -130,28 +130,28 @@ def grid(base, **options):
         if name in names:
             raise ValueError(f"two runs would be named {name!r}; give distinct values")
         names.add(name)
-        spec = {"index": index, "name": name, "axes": list(axes)}
-        spec.update({key: _plain(value) for key, value in base.items()})
-        spec.update(chosen)
-        specs.append(spec)
-    return specs
+        setup = {"index": index, "name": name, "axes": list(axes)}
+        setup.update({key: _plain(value) for key, value in base.items()})
+        setup.update(chosen)
+        setups.append(setup)
+    return setups
 
 
-def write(specs, path):
-    """Writes the specs as a sweep file (JSON) for velloran-render --sweep.
+def write(setups, path):
+    """Writes the setups as a sweep file (JSON) for velloran-render --sweep.
 
     The file is replaced only once complete. Returns its path.
     """
-    specs = list(specs)
-    for position, spec in enumerate(specs):
-        if spec.get("index") != position:
-            raise ValueError(f"spec {position} has index {spec.get('index')!r}; specs must "
+    setups = list(setups)
+    for position, setup in enumerate(setups):
+        if setup.get("index") != position:
+            raise ValueError(f"setup {position} has index {setup.get('index')!r}; setups must "
                              "be numbered 0, 1, ... in order (as grid() makes them)")
-        _check_keys([key for key in spec if key not in ("index", "name", "axes")],
-                    f"spec {position}")
+        _check_keys([key for key in setup if key not in ("index", "name", "axes")],
+                    f"setup {position}")
     path = pathlib.Path(path)
     path.parent.mkdir(parents=True, exist_ok=True)
-    text = json.dumps({"velloran_sweep": 1, "runs": [_plain_spec(s) for s in specs]}, indent=1)
+    text = json.dumps({"velloran_sweep": 1, "runs": [_plain_spec(s) for s in setups]}, indent=1)
     with tempfile.NamedTemporaryFile("w", dir=path.parent, prefix=f".{path.name}.",
                                      suffix=".part", delete=False) as f:
         f.write(text + "\n")
@@ -159,8 +159,8 @@ def write(specs, path):
     return path
 
 
-def _plain_spec(spec):
-    return {key: _plain(value) for key, value in spec.items()}
+def _plain_spec(setup):
+    return {key: _plain(value) for key, value in setup.items()}
 
 
 def find_renderer(renderer=None):
@@ -184,7 +184,7 @@ def find_renderer(renderer=None):
 
 
 def render_one(index, sweep_file, out, renderer=None, cwd=None, quiet=True):
-    """Runs spec `index` of a sweep file with velloran-render into out/NAME
+    """Runs setup `index` of a sweep file with velloran-render into out/NAME
     (what each worker does). Returns (index, exit status, last message)."""
     command = [find_renderer(renderer), "--sweep", os.fspath(sweep_file), "--index",
                str(index), "--out", os.fspath(out)]
@@ -261,41 +261,41 @@ def read_table(path):
     return rows
 
 
-def run(specs, client=None, out="sweep-out", *, workers=None, renderer=None, quiet=True,
+def run(setups, client=None, out="sweep-out", *, workers=None, renderer=None, quiet=True,
         progress=True):
-    """Runs every spec into its own folder under `out` and returns the table.
+    """Runs every setup into its own folder under `out` and returns the table.
 
     client: None for a local pool (`workers` renderer processes at a time, one
         per core by default); a dask.distributed Client, or a scheduler address
         ("tcp://host:8786"), to spread the runs over its workers with
         client.map (the renderer and this module must be installed there, and
         `out` and the inputs reachable at the same paths).
-    out: the sweep's folder: sweep.json (the specs), one folder per run,
+    out: the sweep's folder: sweep.json (the setups), one folder per run,
         sweep.csv and sweep.png (the contact sheet of the final frames,
         labelled with the parameters) when the sweep ends.
 
     A run that fails (unstable, bad input, a worker lost for good) is a row
     with its status and error, and the others go on. Started again with the
-    same specs and `out`, finished runs are kept as they are and interrupted
+    same setups and `out`, finished runs are kept as they are and interrupted
     ones continue from their checkpoints: a run gives the same files however
     often it is interrupted and wherever it runs. A run folder that holds
-    another spec's run is not touched (its row says so). Ctrl-C stops the
+    another setup's run is not touched (its row says so). Ctrl-C stops the
     renders under way with a checkpoint and starts no others.
 
-    Returns a list of dicts, one per spec in order: index, name, the axes'
+    Returns a list of dicts, one per setup in order: index, name, the axes'
     values, status ("ok", "unstable", "bad input", "interrupted", ...),
     best_distance, best_step, last_distance, last_step, flow_share (None
     when the metrics lack it), steps_per_second, wall_seconds, error.
     Progress shows as a tqdm bar when tqdm is installed, else as a line
     every few seconds on stderr (progress=False: nothing).
     """
-    specs = list(specs)
+    setups = list(setups)
     out = pathlib.Path(out).resolve()
-    sweep_file = write(specs, out / "sweep.json")
+    sweep_file = write(setups, out / "sweep.json")
     renderer = find_renderer(renderer) if client is None else renderer
     cwd = os.getcwd()
     failures = {}
-    bar = _Progress(len(specs), progress)
+    bar = _Progress(len(setups), progress)
     try:
         if client is None:
             # Threads that each wait for a renderer process: the processes
@@ -303,7 +303,7 @@ def run(specs, client=None, out="sweep-out", *, workers=None, renderer=None, qui
             pool = concurrent.futures.ThreadPoolExecutor(workers or os.cpu_count() or 1)
             try:
                 futures = [pool.submit(render_one, k, sweep_file, out, renderer, cwd, quiet)
-                           for k in range(len(specs))]
+                           for k in range(len(setups))]
                 index = {id(future): k for k, future in enumerate(futures)}
                 for future in concurrent.futures.as_completed(futures):
                     _collect(future, index[id(future)], failures, bar)
@@ -316,9 +316,9 @@ def run(specs, client=None, out="sweep-out", *, workers=None, renderer=None, qui
             import distributed
             try:
                 token = os.urandom(4).hex()
-                futures = client.map(render_one, range(len(specs)), sweep_file=str(sweep_file),
+                futures = client.map(render_one, range(len(setups)), sweep_file=str(sweep_file),
                                      out=str(out), renderer=renderer, cwd=cwd, quiet=quiet,
-                                     key=[f"velloran-{token}-{s['name']}" for s in specs],
+                                     key=[f"velloran-{token}-{s['name']}" for s in setups],
                                      pure=False)
                 index = {id(future): k for k, future in enumerate(futures)}
                 for future in distributed.as_completed(futures):

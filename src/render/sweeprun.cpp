@@ -122,9 +122,9 @@ QString outputRoot(const RenderOptions &options) {
 }
 
 QJsonObject runOptionsWithName(const SweepRun &run) {
-    QJsonObject spec = run.options;
-    spec.insert(QStringLiteral("name"), run.name);
-    return spec;
+    QJsonObject setup = run.options;
+    setup.insert(QStringLiteral("name"), run.name);
+    return setup;
 }
 
 QJsonObject readRecord(const QString &folder) {
@@ -222,8 +222,8 @@ int runOne(const RenderOptions &options) {
         return kExitBadInput;
     }
     QJsonObject record = readRecord(folder);
-    const QJsonObject spec = runOptionsWithName(run);
-    if (!record.isEmpty() && record.value(QLatin1String("run")).toObject() != spec) {
+    const QJsonObject setup = runOptionsWithName(run);
+    if (!record.isEmpty() && record.value(QLatin1String("run")).toObject() != setup) {
         say(QStringLiteral("'%1' holds a run of another sweep; remove it or choose another "
                            "--out")
                 .arg(folder));
@@ -238,7 +238,7 @@ int runOne(const RenderOptions &options) {
     }
     const double earlier = record.value(QLatin1String("seconds")).toDouble();
     const int attempts = record.value(QLatin1String("attempts")).toInt() + 1;
-    record = QJsonObject{{QStringLiteral("run"), spec},
+    record = QJsonObject{{QStringLiteral("run"), setup},
                          {QStringLiteral("index"), run.index},
                          {QStringLiteral("status"), QStringLiteral("running")},
                          {QStringLiteral("attempts"), attempts},

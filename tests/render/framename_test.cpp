@@ -34,21 +34,22 @@ TEST(FrameName, DefaultKeepsTodaysNames) {
 }
 
 TEST(FrameName, FieldFormatsAsPrintfDoes) {
-    const char *const specs[] = {"%d",   "%i",   "%u",    "%04d",   "%-5d", "%+d",   "% d",
-                                 "%+5d", "%.3d", "%6.3d", "%06.3d", "%.0d", "%-06d", "%020u"};
+    const char *const conversions[] = {"%d",   "%i",   "%u",    "%04d",   "%-5d", "%+d",   "% d",
+                                       "%+5d", "%.3d", "%6.3d", "%06.3d", "%.0d", "%-06d", "%020u"};
     const int steps[] = {0, 1, 9, 10, 999, 1000, 123456, 99999999};
-    for (const char *spec : specs) {
-        const FrameNamePattern names = pattern(QString::fromLatin1(spec));
+    for (const char *conversion : conversions) {
+        const FrameNamePattern names = pattern(QString::fromLatin1(conversion));
         for (const int step : steps) {
             char expected[64];
-            // Every spec above is a valid integer conversion for an int.
-            const bool isUnsigned = spec[std::strlen(spec) - 1] == 'u';
+            // Every conversion above is a valid integer conversion for an int.
+            const bool isUnsigned = conversion[std::strlen(conversion) - 1] == 'u';
             if (isUnsigned) {
-                std::snprintf(expected, sizeof expected, spec, static_cast<unsigned>(step));
+                std::snprintf(expected, sizeof expected, conversion, static_cast<unsigned>(step));
             } else {
-                std::snprintf(expected, sizeof expected, spec, step);
+                std::snprintf(expected, sizeof expected, conversion, step);
             }
-            EXPECT_EQ(names.number(step), QString::fromLatin1(expected)) << spec << " " << step;
+            EXPECT_EQ(names.number(step), QString::fromLatin1(expected))
+                << conversion << " " << step;
         }
     }
 }
