@@ -1,13 +1,11 @@
 #include "configfile.h"
 
+// Reading the configuration file (configfile.h); its writer is configwriter.cpp.
+
 #include "regularfile.h"
 
-#include <QBuffer>
 #include <QFile>
-#include <QFileInfo>
-#include <QSaveFile>
 #include <QXmlStreamReader>
-#include <QXmlStreamWriter>
 
 #include <cmath>
 
@@ -172,6 +170,45 @@ bool readKeyframes(QXmlStreamReader &reader, std::vector<KeyframeEntry> *keyfram
     return ok;
 }
 
+// "LINE:COLUMN: what", at the reader's position.
+QString placed(const QXmlStreamReader &reader, const QString &what) {
+    return QStringLiteral("%1:%2: %3")
+        .arg(reader.lineNumber())
+        .arg(reader.columnNumber())
+        .arg(what);
+}
+
+// Reads <scheme>; an unknown word is described in *error.
+void readScheme(QXmlStreamReader &reader, Configuration &configuration, QString *error) {
+    const qint64 line = reader.lineNumber();
+    const QString word = readElementText(reader).trimmed();
+    Scheme scheme = Scheme::Literal;
+    if (parseScheme(word.toStdString(), &scheme)) {
+        configuration.scheme = scheme;
+    } else {
+        *error =
+            QStringLiteral("line %1: unknown scheme \"%2\" (literal or sound)").arg(line).arg(word);
+    }
+}
+
+// The children of <configuration>. After the first refusal, the scheme and
+// keyframes that follow are skipped: the refusal names the first fault.
+void readRoot(QXmlStreamReader &reader, Configuration &configuration, QString *refusal) {
+    forEachChildElement(reader, [&] {
+        if (reader.name() == QLatin1String("parameters")) {
+            readParameters(reader, configuration);
+        } else if (reader.name() == QLatin1String("images")) {
+            readImages(reader, configuration);
+        } else if (reader.name() == QLatin1String("scheme") && refusal->isEmpty()) {
+            readScheme(reader, configuration, refusal);
+        } else if (reader.name() == QLatin1String("keyframes") && refusal->isEmpty()) {
+            readKeyframes(reader, &configuration.keyframes, refusal);
+        } else {
+            skipElement(reader);
+        }
+    });
+}
+
 } // namespace
 
 bool Configuration::isEmpty() const {
@@ -219,57 +256,29 @@ ConfigReadResult readConfigurationData(const QByteArray &data) {
             // The reader has parsed the declarations but expanded nothing yet;
             // stopping here costs a configuration nothing (it needs no DTD)
             // and leaves entity tricks no room at all.
-            result.detail = QStringLiteral("%1:%2: a document type declaration (<!DOCTYPE>) is "
-                                           "not allowed in a configuration file")
-                                .arg(reader.lineNumber())
-                                .arg(reader.columnNumber());
+            result.detail = placed(reader, QStringLiteral("a document type declaration "
+                                                          "(<!DOCTYPE>) is not allowed in a "
+                                                          "configuration file"));
             return result;
         }
-        if (token != QXmlStreamReader::StartElement) {
-            continue;
-        }
-        if (rootSeen) {
-            // Only the first element is the root; the reader itself reports any
-            // element after it as an error.
+        // Only the first element is the root; the reader itself reports any
+        // element after it as an error.
+        if (token != QXmlStreamReader::StartElement || rootSeen) {
             continue;
         }
         rootSeen = true;
         rootRecognised = reader.name() == QLatin1String("configuration");
-        if (!rootRecognised) {
+        if (rootRecognised) {
+            readRoot(reader, configuration, &refusal);
+        } else {
             skipElement(reader);
-            continue;
         }
-        forEachChildElement(reader, [&] {
-            if (reader.name() == QLatin1String("parameters")) {
-                readParameters(reader, configuration);
-            } else if (reader.name() == QLatin1String("images")) {
-                readImages(reader, configuration);
-            } else if (reader.name() == QLatin1String("scheme") && refusal.isEmpty()) {
-                const qint64 line = reader.lineNumber();
-                const QString word = readElementText(reader).trimmed();
-                Scheme scheme = Scheme::Literal;
-                if (parseScheme(word.toStdString(), &scheme)) {
-                    configuration.scheme = scheme;
-                } else {
-                    refusal = QStringLiteral("line %1: unknown scheme \"%2\" (literal or sound)")
-                                  .arg(line)
-                                  .arg(word);
-                }
-            } else if (reader.name() == QLatin1String("keyframes") && refusal.isEmpty()) {
-                readKeyframes(reader, &configuration.keyframes, &refusal);
-            } else {
-                skipElement(reader);
-            }
-        });
     }
     if (reader.hasError() || !rootSeen) {
         // The parser's own words whenever it has any: an error before the
         // root (bad encoding, a broken declaration) is not a missing root.
-        result.detail =
-            QStringLiteral("%1:%2: %3")
-                .arg(reader.lineNumber())
-                .arg(reader.columnNumber())
-                .arg(reader.hasError() ? reader.errorString() : QStringLiteral("no root element"));
+        result.detail = placed(reader, reader.hasError() ? reader.errorString()
+                                                         : QStringLiteral("no root element"));
         return result;
     }
     if (!refusal.isEmpty()) {
@@ -299,103 +308,6 @@ ConfigReadResult readConfigurationFile(const QString &path) {
         return failed;
     }
     return readConfigurationData(data);
-}
-
-QString withXmlSuffix(const QString &fileName) {
-    if (fileName.right(4).compare(QLatin1String(".xml"), Qt::CaseInsensitive) == 0) {
-        return fileName;
-    }
-    return fileName + QLatin1String(".xml");
-}
-
-namespace {
-
-void writeDocument(QXmlStreamWriter &writer, const SimParameters &parameters, const QString &source,
-                   const QString &target, const SchemeAndKeyframes &extras) {
-    writer.setAutoFormatting(true);
-    writer.setAutoFormattingIndent(4);
-    writer.writeStartDocument();
-    writer.writeStartElement(QStringLiteral("configuration"));
-    writer.writeStartElement(QStringLiteral("parameters"));
-    for (std::size_t k = 0; k < kParameterCount; ++k) {
-        writer.writeTextElement(QLatin1String(kParameterRanges[k].key),
-                                QString::number(parameters[k], 'g', 6));
-    }
-    writer.writeEndElement();
-    writer.writeStartElement(QStringLiteral("images"));
-    writer.writeTextElement(QStringLiteral("source"), source);
-    writer.writeTextElement(QStringLiteral("target"), target);
-    writer.writeEndElement();
-    if (extras.scheme != Scheme::Literal) {
-        writer.writeTextElement(QStringLiteral("scheme"), QLatin1String(schemeName(extras.scheme)));
-    }
-    if (!extras.keyframes.empty()) {
-        writer.writeStartElement(QStringLiteral("keyframes"));
-        for (const KeyframeEntry &keyframe : extras.keyframes) {
-            writer.writeStartElement(QStringLiteral("target"));
-            writer.writeAttribute(QStringLiteral("step"), QString::number(keyframe.step));
-            if (keyframe.blend != 0) {
-                writer.writeAttribute(QStringLiteral("blend"), QString::number(keyframe.blend));
-            }
-            writer.writeCharacters(keyframe.image);
-            writer.writeEndElement();
-        }
-        writer.writeEndElement();
-    }
-    writer.writeEndDocument();
-}
-
-} // namespace
-
-bool writeConfiguration(QIODevice *device, const SimParameters &parameters, const QString &source,
-                        const QString &target, const SchemeAndKeyframes &extras) {
-    QXmlStreamWriter writer(device);
-    writeDocument(writer, parameters, source, target, extras);
-    return !writer.hasError();
-}
-
-QByteArray configurationXml(const SimParameters &parameters, const QString &source,
-                            const QString &target, const SchemeAndKeyframes &extras) {
-    QByteArray data;
-    QBuffer buffer(&data);
-    buffer.open(QIODevice::WriteOnly | QIODevice::Text);
-    writeConfiguration(&buffer, parameters, source, target, extras);
-    return data;
-}
-
-bool writeConfigurationFile(const QString &path, const SimParameters &parameters,
-                            const QString &source, const QString &target, QString *error,
-                            const SchemeAndKeyframes &extras) {
-    // Saving replaces the file by renaming a finished copy over it; that must
-    // never happen to a device, a pipe or a directory that carries the name.
-    const QFileInfo existing(path);
-    if (existing.exists() && !existing.isFile()) {
-        if (error) {
-            *error = QStringLiteral("%1 is not a regular file").arg(path);
-        }
-        return false;
-    }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) {
-        if (error) {
-            *error = file.errorString();
-        }
-        return false;
-    }
-    if (!writeConfiguration(&file, parameters, source, target, extras)) {
-        if (error) {
-            *error = file.errorString();
-        }
-        file.cancelWriting();
-        return false;
-    }
-    if (!file.commit()) {
-        if (error) {
-            *error = file.errorString();
-        }
-        return false;
-    }
-    return true;
 }
 
 } // namespace velloran
