@@ -29,6 +29,10 @@
 #include <QMainWindow>
 
 class SimThread;
+namespace velloran {
+struct RunDensities;
+class TargetSchedule;
+} // namespace velloran
 class Ui_MainWindow;
 class QLabel;
 class QTimer;
@@ -95,6 +99,8 @@ private:
     void setControlsEnabled(bool enabled);
     void offerReverse();
     void clearLastRun();
+    bool loadRunInputs(bool reverse, velloran::RunDensities *densities,
+                       std::unique_ptr<velloran::TargetSchedule> *schedule);
     void startSimulation(bool reverse);
     // A file read by Load or Open Example: applied, or a warning naming `name`.
     void applyConfigurationFile(const QString &name, const velloran::ConfigReadResult &result);

@@ -62,7 +62,8 @@ bool MainWindow::loadRunInputs(bool reverse, velloran::RunDensities *densities,
         warn(keyframeError);
         return false;
     }
-    *schedule = std::make_unique<velloran::TargetSchedule>(densities->tgtDensity, std::move(targets));
+    *schedule =
+        std::make_unique<velloran::TargetSchedule>(densities->tgtDensity, std::move(targets));
     return true;
 }
 
