@@ -1,7 +1,7 @@
 // One blur of a field with smoke everywhere (as a run's density becomes once
 // the smoke has spread), fast and literal side by side:
 //
-//   build/c/bench/velloran_bench --benchmark_filter=Blur --benchmark_repetitions=5
+//   build/bench/bench/velloran_bench --benchmark_filter=Blur --benchmark_repetitions=5
 //       --benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=true
 //
 // The step benchmark's early stretch has its smoke in a disc, where the fast

@@ -9,7 +9,7 @@
 #
 #   bench/ratios.sh [path/to/velloran_bench] [repetitions]
 set -euo pipefail
-bench=${1:-build/c/bench/velloran_bench}
+bench=${1:-build/bench/bench/velloran_bench}
 repetitions=${2:-3}
 json=$(mktemp)
 trap 'rm -f "$json"' EXIT

@@ -4,9 +4,9 @@
 // number of steps from the same start (after a few warm-up steps), so fast and
 // literal time the same stretch of the same run.
 //
-//   build/c/bench/velloran_bench --benchmark_repetitions=5
+//   build/bench/bench/velloran_bench --benchmark_repetitions=5
 //       --benchmark_report_aggregates_only=true
-//   bench/ratios.sh build/c/bench/velloran_bench 5   (the ratio tables)
+//   bench/ratios.sh build/bench/bench/velloran_bench 5   (the ratio tables)
 //
 // Besides mean, median and deviation each case reports "min", the fastest
 // repetition.

@@ -6,7 +6,7 @@
 // the undisturbed step than a median. Prints one row per case; with
 // --substeps, also the fastest instance of each sub-step of the fast solver.
 //
-//   build/c/bench/velloran_substep_times [--substeps]
+//   build/bench/bench/velloran_substep_times [--substeps]
 
 #include "bench_run.h"
 #include "reference_solver.h"

@@ -16,7 +16,7 @@ out="${2:-out/$example}"
 shift $(( $# > 2 ? 2 : $# ))
 
 tools/setup.sh
-cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DVELLORAN_BENCH=OFF -DBUILD_TESTING=OFF
+cmake --preset release
 cmake --build build/release --target velloran-render -j"$(nproc)"
 
 echo "Rendering example '$example' into $root/$out ..." >&2

@@ -51,34 +51,29 @@ section() { # title
 }
 trap section_end EXIT
 
-configure_and_build() { # dir, cmake options...
-  local dir=$1
-  shift
-  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release "${launcher[@]}" "$@" >/dev/null
-  cmake --build "$dir" -j"$jobs"
+# The build trees are the presets of CMakePresets.json, each in build/<preset>.
+configure_and_build() { # preset
+  cmake --preset "$1" "${launcher[@]}" >/dev/null
+  cmake --build "build/$1" -j"$jobs"
 }
 
 if [ "$quick" -eq 0 ]; then
   section "core tests under AddressSanitizer + UndefinedBehaviorSanitizer"
-  configure_and_build build/test-asan -DVELLORAN_CORE_ONLY=ON -DVELLORAN_BENCH=OFF \
-    -DVELLORAN_SANITIZE=address
+  configure_and_build test-asan
   (cd build/test-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --output-on-failure -j"$jobs")
 
   section "threaded tests under ThreadSanitizer"
-  configure_and_build build/test-tsan -DVELLORAN_BENCH=OFF -DVELLORAN_SANITIZE=thread
+  configure_and_build test-tsan
   (cd build/test-tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
     ctest --output-on-failure -L tsan --no-tests=ignore)
 
   section "core built by Clang in Debug"
-  configure_and_build build/test-clang-debug -DCMAKE_BUILD_TYPE=Debug \
-    -DCMAKE_CXX_COMPILER=clang++ -DVELLORAN_CORE_ONLY=ON -DVELLORAN_BENCH=OFF
+  configure_and_build test-clang-debug
   (cd build/test-clang-debug && ctest --output-on-failure -j"$jobs")
 
   section "core cross-built for AArch64, tests under qemu-user"
-  configure_and_build build/test-aarch64 \
-    -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-aarch64-linux-gnu.cmake \
-    -DVELLORAN_CORE_ONLY=ON -DVELLORAN_BENCH=OFF -DVELLORAN_GTEST_FROM_SOURCE=ON
+  configure_and_build test-aarch64
   # The bits are what this build is for: the fingerprints, the exactness
   # tests and the fused multiply-add check run, the long property tests of the
   # schemes (the same code, proven bit for bit) do not. Also left out: the
@@ -90,15 +85,14 @@ if [ "$quick" -eq 0 ]; then
 
   section "fuzz targets, ${FUZZ_SECONDS:-30} s each"
   fuzzers=(config_reader render_options image_setup checkpoint_reader)
-  cmake -S . -B build/test-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
-    -DVELLORAN_SANITIZE=fuzzer -DVELLORAN_BENCH=OFF "${launcher[@]}" >/dev/null
+  cmake --preset test-fuzz "${launcher[@]}" >/dev/null
   cmake --build build/test-fuzz -j"$jobs" --target "${fuzzers[@]/#/fuzz_}"
   tools/fuzz.sh build/test-fuzz "${FUZZ_SECONDS:-30}" "${fuzzers[@]}"
 fi
 
 section "full build, all tests"
 # Installed to /usr, as the package installs it.
-configure_and_build build/test-release -DCMAKE_INSTALL_PREFIX=/usr
+configure_and_build test-release
 (cd build/test-release && ctest --output-on-failure -j"$jobs")
 
 section "Debian package"
