@@ -16,10 +16,6 @@
 
 namespace velloran {
 
-// Largest accepted --steps / --every and keyframe step or blend; frame names
-// carry the step number. A checkpoint's values are held to the same bounds.
-constexpr int kMaxSteps = 100000000;
-
 struct RenderOptions {
     bool help = false;
     bool version = false;

@@ -15,6 +15,10 @@
 
 namespace velloran {
 
+// The writers a job asks for, writing into `folder`.
+std::vector<std::unique_ptr<FrameWriter>> makeFrameWriters(const RenderJob &job,
+                                                           const QString &folder);
+
 // False, with a one-line *error, when a writer would name a frame like one of
 // the run's own files or the video, or when the longest name the run writes
 // (with the temporary name it is first written under) exceeds the limit of the

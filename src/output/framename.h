@@ -15,6 +15,10 @@
 
 namespace velloran {
 
+// Largest accepted --steps / --every and keyframe step or blend; frame names
+// carry the step number. A checkpoint's values are held to the same bounds.
+constexpr int kMaxSteps = 100000000;
+
 class FrameNamePattern {
 public:
     static constexpr int kMaxFieldWidth = 20;

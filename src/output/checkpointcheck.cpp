@@ -1,7 +1,6 @@
 #include "checkpointcheck.h"
 
 #include "framename.h"
-#include "options.h"
 #include "vdbframe.h"
 
 #include <QDir>

@@ -3,7 +3,6 @@
 #include "atomicfile.h"
 #include "exrframe.h"
 #include "npy.h"
-#include "renderjob.h"
 #include "smokeimage.h"
 
 #include <QBuffer>
@@ -183,26 +182,6 @@ QStringList NpyFrameWriter::fileNames(int step) const {
 QStringList NpyFrameWriter::summary(const QString &folder, int frames) const {
     return {QStringLiteral("  fields:  %1/{density,u,v}_%2.npy (%3 each)")
                 .arg(folder, m_names.fieldPlaceholder(), QString::number(frames))};
-}
-
-std::vector<std::unique_ptr<FrameWriter>> makeFrameWriters(const RenderJob &job,
-                                                           const QString &folder) {
-    std::vector<std::unique_ptr<FrameWriter>> writers;
-    if (job.png) {
-        writers.push_back(std::make_unique<PngFrameWriter>(
-            folder, job.names, job.alpha ? std::optional<SmokeColour>(job.colour) : std::nullopt));
-    }
-    if (job.exr) {
-        writers.push_back(std::make_unique<ExrFrameWriter>(folder, job.names, job.colour));
-    }
-    if (job.vdb) {
-        writers.push_back(std::make_unique<VdbFrameWriter>(
-            folder, job.names, VdbSettings{job.vdbFloat, job.vdbVelocityName}));
-    }
-    if (job.npy) {
-        writers.push_back(std::make_unique<NpyFrameWriter>(folder, job.names));
-    }
-    return writers;
 }
 
 } // namespace velloran

@@ -6,7 +6,7 @@
 // frame file is complete or absent.
 //
 // A new kind of frame file (another image format, another field) is a new
-// FrameWriter added in makeFrameWriters; the loop, the summary and the sweep
+// FrameWriter added in makeFrameWriters (outputnames.h); the loop, the summary and the sweep
 // of an earlier render's files follow from the interface.
 
 #include "framename.h"
@@ -24,8 +24,6 @@
 #include <vector>
 
 namespace velloran {
-
-struct RenderJob;
 
 struct Frame {
     int step = 0;
@@ -142,10 +140,6 @@ std::optional<int> frameFileStep(const QString &name, const FrameNamePattern &na
 // True for a per-frame file of any format under `names` or the default names:
 // what an earlier render may have left, whatever formats it wrote.
 bool isFrameFileName(const QString &name, const FrameNamePattern &names);
-
-// The writers a job asks for, writing into `folder`.
-std::vector<std::unique_ptr<FrameWriter>> makeFrameWriters(const RenderJob &job,
-                                                           const QString &folder);
 
 // Encodes `image` as PNG and puts it at `path` through an AtomicFile.
 bool writePng(const QString &path, const QImage &image, QString *error);
