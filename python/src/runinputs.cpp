@@ -156,7 +156,7 @@ RunInputs inputsFromConfiguration(const std::string &path, bool reverse) {
     }
     RenderOptions options;
     options.configPath = fromPath(path);
-    options.reverse = reverse;
+    options.job.reverse = reverse;
     RenderJob job;
     QStringList notes;
     QString error;

@@ -1,6 +1,9 @@
 #pragma once
 
-// Command line of velloran-render.
+// Command line of velloran-render. Each option is one entry of the option
+// table (optiontable.h): its name, its value, its --help lines and how it is
+// checked and stored. What the options say about the run is a set of
+// overrides (JobOverrides), applied to a job by applyOverrides (renderjob.h).
 
 #include "configfile.h"
 #include "framename.h"
@@ -16,57 +19,49 @@
 
 namespace velloran {
 
+// What the options change in a job. Whatever is unset leaves the job's value:
+// the default, the example's or configuration file's, or the checkpoint's.
+struct JobOverrides {
+    std::optional<QString> source;
+    std::optional<QString> target;
+    std::optional<bool> reverse;
+    std::array<std::optional<double>, kParameterCount> values; // finite, not yet clamped
+    std::optional<Scheme> scheme;
+    std::vector<KeyframeEntry> keyframes; // added to the job's, in the order given
+
+    std::optional<int> steps;
+    std::optional<int> every;
+    std::optional<QString> outDir;
+    std::optional<QStringList> formats; // names in the order given, each once; empty: none
+    std::optional<bool> vdbFloat;
+    std::optional<QString> vdbVelocityName;
+    std::optional<bool> alpha;
+    std::optional<SmokeColour> colour;
+    std::optional<FrameNamePattern> names;
+    std::optional<QString> video;
+    std::optional<int> checkpointEvery;
+    std::optional<bool> quiet;
+};
+
 struct RenderOptions {
     bool help = false;
     bool version = false;
     bool listExamples = false;
-    bool quiet = false;
 
     QString configPath; // positional CONFIG.xml
     QString example;
-    std::optional<QString> source;
-    std::optional<QString> target;
-    bool reverse = false;
-    std::array<std::optional<double>, kParameterCount> values; // finite, not yet clamped
-    std::optional<Scheme> scheme;
-    std::vector<KeyframeEntry> keyframes; // from --keyframe, in the order given
-
-    std::optional<int> steps;
-    std::optional<int> every;
-    QString outDir;
-    bool png = true;
-    bool npy = false;
-    bool exr = false;
-    bool vdb = false;
-    bool vdbFloat = false; // density in full floats in the .vdb frames
-    QString vdbVelocityName = QStringLiteral("velocity");
-    bool alpha = false; // RGBA PNG frames instead of grey ones
-    SmokeColour colour;
-    FrameNamePattern names;
-    QString video;
-
-    std::optional<int> checkpointEvery;
     QString resumeDir; // continue the run in this folder from its checkpoint
 
     QString sweepPath;             // --sweep FILE: a run of a sweep file, or its summary
     std::optional<int> sweepIndex; // --index K
     bool summary = false;          // --summary
 
-    // Every option given, by its name ("--vf"; "CONFIG.xml" for the file), in
-    // order: a resumed run refuses those that would change it.
+    JobOverrides job;
+
+    // Every option given, by its name ("--vf"; "a configuration file" for the
+    // file), in order: a resumed run refuses those that would change it.
     QStringList given;
 };
-
-// "STEP:IMAGE" or "STEP:IMAGE:BLEND" (a blend is recognised only as a whole
-// number after the last colon, so an image path may contain colons).
-bool parseKeyframeOption(const QString &text, KeyframeEntry *out, QString *error);
-
-// Options that may accompany --resume: they change neither the run nor what it
-// writes.
-bool allowedWithResume(const QString &option);
-
-// Options that may accompany --sweep (the sweep file says everything else).
-bool allowedWithSweep(const QString &option);
 
 // Parses argv without the program name. On error returns false with a
 // one-line message in *error.

@@ -509,13 +509,11 @@ static int resumeMain(const RenderOptions &options) {
     if (!loadCheckpoint(options.resumeDir, &checkpoint, &error)) {
         return messages.fail(error, kExitBadInput);
     }
+    // The parser let through only what leaves the run as it was.
     RenderJob job = jobOfRecord(checkpoint.run, options.resumeDir);
-    job.quiet = options.quiet;
-    if (options.steps) {
-        job.steps = *options.steps;
-    }
-    if (options.checkpointEvery) {
-        job.checkpointEvery = *options.checkpointEvery;
+    QStringList notes;
+    if (!applyOverrides(options.job, &job, &notes, &error)) {
+        return messages.fail(error, kExitBadInput);
     }
     const int reached = checkpoint.step;
     if (job.steps < reached) {

@@ -118,6 +118,67 @@ bool addKeyframes(const std::vector<KeyframeEntry> &extra, std::vector<KeyframeE
     return true;
 }
 
+// The example or configuration file, if any: the job's first values.
+bool startFromFile(const RenderOptions &options, RenderJob *job, ParametersGiven *given,
+                   QStringList *notes, QString *error) {
+    if (!options.example.isEmpty() && !options.configPath.isEmpty()) {
+        *error = QStringLiteral("give either a configuration file or --example, not both");
+        return false;
+    }
+    if (!options.example.isEmpty()) {
+        const Example *example = findExample(options.example);
+        if (!example) {
+            *error = QStringLiteral("unknown example %1 (see --list-examples)")
+                         .arg(quoted(options.example));
+            return false;
+        }
+        if (!applyConfiguration(exampleConfigPath(*example),
+                                QStringLiteral("example ") + example->name, true, job, given, notes,
+                                error)) {
+            return false;
+        }
+        job->steps = example->steps;
+        job->every = example->every;
+        job->title = example->name;
+    }
+    if (!options.configPath.isEmpty()) {
+        if (!applyConfiguration(options.configPath, options.configPath, false, job, given, notes,
+                                error)) {
+            return false;
+        }
+        job->title = QFileInfo(options.configPath).fileName();
+    }
+    return true;
+}
+
+// A parameter nobody gave takes the value a freshly started desktop window
+// shows, so that the file gives the same run in both programs, or in a sound
+// run the sound scheme's default; said aloud either way, since a time step of
+// 0 moves nothing.
+void fillUnsetParameters(const ParametersGiven &given, const QString &configPath, RenderJob *job,
+                         QStringList *notes) {
+    for (std::size_t k = 0; k < kParameterCount; ++k) {
+        if (given[k]) {
+            continue;
+        }
+        const QLatin1String key(kParameterRanges[k].key);
+        const QString where = configPath.isEmpty()
+                                  ? QStringLiteral("no --%1 given").arg(key)
+                                  : QStringLiteral("no <%1> in %2").arg(key, quoted(configPath));
+        if (job->scheme == Scheme::Sound) {
+            job->parameters[k] = soundDefaultValue(k);
+            job->soundDefaults << key;
+            notes->append(QStringLiteral("%1; using %2, the sound scheme's default")
+                              .arg(where)
+                              .arg(soundDefaultValue(k)));
+        } else {
+            notes->append(QStringLiteral("%1; using %2, the value the desktop program starts with")
+                              .arg(where)
+                              .arg(parameterStartValue(k)));
+        }
+    }
+}
+
 } // namespace
 
 QString parametersLine(const RenderJob &job) {
@@ -135,108 +196,62 @@ QString parametersLine(const RenderJob &job) {
     return line;
 }
 
+bool applyOverrides(const JobOverrides &overrides, RenderJob *job, QStringList *notes,
+                    QString *error) {
+    const auto set = [](auto &field, const auto &value) {
+        if (value) {
+            field = *value;
+        }
+    };
+    set(job->sourcePath, overrides.source);
+    set(job->targetPath, overrides.target);
+    set(job->reverse, overrides.reverse);
+    for (std::size_t k = 0; k < kParameterCount; ++k) {
+        if (overrides.values[k]) {
+            job->parameters[k] =
+                applyValue(k, *overrides.values[k],
+                           QStringLiteral("--") + QLatin1String(kParameterRanges[k].key), notes);
+        }
+    }
+    set(job->scheme, overrides.scheme);
+    if (!addKeyframes(overrides.keyframes, &job->keyframes, error)) {
+        return false;
+    }
+    set(job->steps, overrides.steps);
+    set(job->every, overrides.every);
+    set(job->outDir, overrides.outDir);
+    if (overrides.formats) {
+        job->png = overrides.formats->contains(QLatin1String("png"));
+        job->npy = overrides.formats->contains(QLatin1String("npy"));
+        job->exr = overrides.formats->contains(QLatin1String("exr"));
+        job->vdb = overrides.formats->contains(QLatin1String("vdb"));
+    }
+    set(job->vdbFloat, overrides.vdbFloat);
+    set(job->vdbVelocityName, overrides.vdbVelocityName);
+    set(job->alpha, overrides.alpha);
+    set(job->colour, overrides.colour);
+    set(job->names, overrides.names);
+    set(job->video, overrides.video);
+    set(job->checkpointEvery, overrides.checkpointEvery);
+    set(job->quiet, overrides.quiet);
+    return true;
+}
+
 bool resolveJob(const RenderOptions &options, RenderJob *job, QStringList *notes, QString *error) {
     RenderJob result;
     ParametersGiven given{};
-    if (!options.example.isEmpty() && !options.configPath.isEmpty()) {
-        *error = QStringLiteral("give either a configuration file or --example, not both");
+    if (!startFromFile(options, &result, &given, notes, error) ||
+        !applyOverrides(options.job, &result, notes, error)) {
         return false;
     }
-    const Example *example = nullptr;
-    if (!options.example.isEmpty()) {
-        example = findExample(options.example);
-        if (!example) {
-            *error = QStringLiteral("unknown example %1 (see --list-examples)")
-                         .arg(quoted(options.example));
-            return false;
-        }
-        if (!applyConfiguration(exampleConfigPath(*example),
-                                QStringLiteral("example ") + example->name, true, &result, &given,
-                                notes, error)) {
-            return false;
-        }
-        result.steps = example->steps;
-        result.every = example->every;
-        result.title = example->name;
-    }
-    if (!options.configPath.isEmpty()) {
-        if (!applyConfiguration(options.configPath, options.configPath, false, &result, &given,
-                                notes, error)) {
-            return false;
-        }
-        result.title = QFileInfo(options.configPath).fileName();
-    }
-    if (options.source) {
-        result.sourcePath = *options.source;
-    }
-    if (options.target) {
-        result.targetPath = *options.target;
-    }
     for (std::size_t k = 0; k < kParameterCount; ++k) {
-        if (options.values[k]) {
-            result.parameters[k] =
-                applyValue(k, *options.values[k],
-                           QStringLiteral("--") + QLatin1String(kParameterRanges[k].key), notes);
-            given[k] = true;
-        }
+        given[k] = given[k] || options.job.values[k].has_value();
     }
-    if (options.scheme) {
-        result.scheme = *options.scheme;
-    }
-    // A parameter nobody gave takes the value a freshly started desktop window
-    // shows, so that the file gives the same run in both programs, or in a
-    // sound run the sound scheme's default; said aloud either way, since a
-    // time step of 0 moves nothing.
-    for (std::size_t k = 0; k < kParameterCount; ++k) {
-        if (!given[k]) {
-            const QLatin1String key(kParameterRanges[k].key);
-            const QString where =
-                options.configPath.isEmpty()
-                    ? QStringLiteral("no --%1 given").arg(key)
-                    : QStringLiteral("no <%1> in %2").arg(key, quoted(options.configPath));
-            if (result.scheme == Scheme::Sound) {
-                result.parameters[k] = soundDefaultValue(k);
-                result.soundDefaults << key;
-                notes->append(QStringLiteral("%1; using %2, the sound scheme's default")
-                                  .arg(where)
-                                  .arg(soundDefaultValue(k)));
-            } else {
-                notes->append(
-                    QStringLiteral("%1; using %2, the value the desktop program starts with")
-                        .arg(where)
-                        .arg(parameterStartValue(k)));
-            }
-        }
-    }
-    result.reverse = options.reverse;
-    if (!addKeyframes(options.keyframes, &result.keyframes, error)) {
-        return false;
-    }
+    fillUnsetParameters(given, options.configPath, &result, notes);
     if (result.reverse && !result.keyframes.empty()) {
         *error = keyframesInReverseMessage();
         return false;
     }
-    if (options.steps) {
-        result.steps = *options.steps;
-    }
-    if (options.every) {
-        result.every = *options.every;
-    }
-    if (!options.outDir.isEmpty()) {
-        result.outDir = options.outDir;
-    }
-    result.png = options.png;
-    result.npy = options.npy;
-    result.exr = options.exr;
-    result.vdb = options.vdb;
-    result.vdbFloat = options.vdbFloat;
-    result.vdbVelocityName = options.vdbVelocityName;
-    result.alpha = options.alpha;
-    result.colour = options.colour;
-    result.names = options.names;
-    result.video = options.video;
-    result.checkpointEvery = options.checkpointEvery.value_or(0);
-    result.quiet = options.quiet;
     if (result.title.isEmpty()) {
         result.title = QFileInfo(result.targetPath).fileName();
     }

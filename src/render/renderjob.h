@@ -50,6 +50,13 @@ struct RenderJob {
 // by "(sound scheme defaults for vg, dt)" naming the defaulted ones.
 QString parametersLine(const RenderJob &job);
 
+// Sets whatever the overrides give: parameters bounded and rounded as the
+// desktop program's spin boxes do (every value that had to change described
+// in *notes), keyframes added to the job's in step order. Returns false with
+// a one-line *error when two keyframes fall on one step.
+bool applyOverrides(const JobOverrides &overrides, RenderJob *job, QStringList *notes,
+                    QString *error);
+
 // Example or configuration file first, then the options. Values are bounded
 // and rounded as the desktop program's spin boxes do; every value that had to
 // change is described in *notes. Returns false with a one-line *error.

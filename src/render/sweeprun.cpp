@@ -118,7 +118,7 @@ private:
 };
 
 QString outputRoot(const RenderOptions &options) {
-    return options.outDir.isEmpty() ? QFileInfo(options.sweepPath).path() : options.outDir;
+    return options.job.outDir.value_or(QFileInfo(options.sweepPath).path());
 }
 
 QJsonObject runOptionsWithName(const SweepRun &run) {
@@ -190,18 +190,74 @@ int startRun(const SweepRun &run, const QString &folder, bool quiet) {
     return runJob(job, stderr, stdout, notes);
 }
 
-int runOne(const RenderOptions &options) {
+// The run the options name, from its sweep file.
+bool chosenRun(const RenderOptions &options, SweepRun *chosen) {
     std::vector<SweepRun> runs;
     QString error;
     if (!loadSweep(options.sweepPath, &runs, &error)) {
         say(error);
-        return kExitBadInput;
+        return false;
     }
     if (*options.sweepIndex < 0 || *options.sweepIndex >= static_cast<int>(runs.size())) {
         say(QStringLiteral("--index %1 is not a run of '%2' (it has runs 0 to %3)")
                 .arg(*options.sweepIndex)
                 .arg(options.sweepPath)
                 .arg(static_cast<int>(runs.size()) - 1));
+        return false;
+    }
+    *chosen = runs[static_cast<std::size_t>(*options.sweepIndex)];
+    return true;
+}
+
+// What an earlier attempt left in the folder decides: a run of another sweep
+// is refused, a finished one kept (*code says how it ended), anything else
+// attempted (again), with *record saying so on disk first.
+bool beginAttempt(const SweepRun &run, const QString &folder, QJsonObject *record, int *code) {
+    const QJsonObject earlier = readRecord(folder);
+    const QJsonObject setup = runOptionsWithName(run);
+    if (!earlier.isEmpty() && earlier.value(QLatin1String("run")).toObject() != setup) {
+        say(QStringLiteral("'%1' holds a run of another sweep; remove it or choose another "
+                           "--out")
+                .arg(folder));
+        *code = kExitBadInput;
+        return false;
+    }
+    const QString before = earlier.value(QLatin1String("status")).toString();
+    if (before == QLatin1String("ok") || before == QLatin1String("unstable")) {
+        say(QStringLiteral("run %1 ('%2') is already done (%3); kept as it is")
+                .arg(run.index)
+                .arg(run.name, before));
+        *code = earlier.value(QLatin1String("exit")).toInt();
+        return false;
+    }
+    *record = QJsonObject{
+        {QStringLiteral("run"), setup},
+        {QStringLiteral("index"), run.index},
+        {QStringLiteral("status"), QStringLiteral("running")},
+        {QStringLiteral("attempts"), earlier.value(QLatin1String("attempts")).toInt() + 1},
+        {QStringLiteral("seconds"), earlier.value(QLatin1String("seconds")).toDouble()}};
+    if (!writeRecord(folder, *record)) {
+        *code = kExitOutputFailed;
+        return false;
+    }
+    return true;
+}
+
+// Continues the run from its checkpoint, or starts it.
+int attempt(const SweepRun &run, const QString &folder, bool quiet) {
+    if (!QFileInfo::exists(QDir(folder).filePath(checkpointFileName()))) {
+        return startRun(run, folder, quiet);
+    }
+    QStringList arguments{QStringLiteral("--resume"), folder};
+    if (quiet) {
+        arguments << QStringLiteral("--quiet");
+    }
+    return renderMain(arguments);
+}
+
+int runOne(const RenderOptions &options) {
+    SweepRun run;
+    if (!chosenRun(options, &run)) {
         return kExitBadInput;
     }
 #ifdef __linux__
@@ -210,7 +266,6 @@ int runOne(const RenderOptions &options) {
     // worker that takes the run over.
     ::prctl(PR_SET_PDEATHSIG, SIGTERM);
 #endif
-    const SweepRun &run = runs[static_cast<std::size_t>(*options.sweepIndex)];
     const QString folder = QDir(outputRoot(options)).filePath(run.name);
     if (!QDir().mkpath(folder)) {
         say(QStringLiteral("could not create the folder '%1'").arg(folder));
@@ -221,50 +276,20 @@ int runOne(const RenderOptions &options) {
         say(QStringLiteral("could not lock the folder '%1'").arg(folder));
         return kExitBadInput;
     }
-    QJsonObject record = readRecord(folder);
-    const QJsonObject setup = runOptionsWithName(run);
-    if (!record.isEmpty() && record.value(QLatin1String("run")).toObject() != setup) {
-        say(QStringLiteral("'%1' holds a run of another sweep; remove it or choose another "
-                           "--out")
-                .arg(folder));
-        return kExitBadInput;
+    QJsonObject record;
+    int code = kExitOk;
+    if (!beginAttempt(run, folder, &record, &code)) {
+        return code;
     }
-    const QString before = record.value(QLatin1String("status")).toString();
-    if (before == QLatin1String("ok") || before == QLatin1String("unstable")) {
-        say(QStringLiteral("run %1 ('%2') is already done (%3); kept as it is")
-                .arg(run.index)
-                .arg(run.name, before));
-        return record.value(QLatin1String("exit")).toInt();
-    }
-    const double earlier = record.value(QLatin1String("seconds")).toDouble();
-    const int attempts = record.value(QLatin1String("attempts")).toInt() + 1;
-    record = QJsonObject{{QStringLiteral("run"), setup},
-                         {QStringLiteral("index"), run.index},
-                         {QStringLiteral("status"), QStringLiteral("running")},
-                         {QStringLiteral("attempts"), attempts},
-                         {QStringLiteral("seconds"), earlier}};
-    if (!writeRecord(folder, record)) {
-        return kExitOutputFailed;
-    }
-
     QElapsedTimer clock;
     clock.start();
     StderrTee tee;
-    const bool resume = QFileInfo::exists(QDir(folder).filePath(checkpointFileName()));
-    int code = 0;
-    if (resume) {
-        QStringList arguments{QStringLiteral("--resume"), folder};
-        if (options.quiet) {
-            arguments << QStringLiteral("--quiet");
-        }
-        code = renderMain(arguments);
-    } else {
-        code = startRun(run, folder, options.quiet);
-    }
+    code = attempt(run, folder, options.job.quiet.value_or(false));
     const QString message = tee.stop();
     record.insert(QStringLiteral("status"), statusOf(code));
     record.insert(QStringLiteral("exit"), code);
-    record.insert(QStringLiteral("seconds"), earlier + clock.nsecsElapsed() * 1e-9);
+    record.insert(QStringLiteral("seconds"),
+                  record.value(QLatin1String("seconds")).toDouble() + clock.nsecsElapsed() * 1e-9);
     if (code != kExitOk) {
         record.insert(QStringLiteral("error"), message);
     }

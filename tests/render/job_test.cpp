@@ -136,8 +136,8 @@ TEST(RenderJob, OptionsOverrideTheFileAndChangedValuesAreReported) {
 
     RenderOptions options;
     options.configPath = config;
-    options.target = "other.png";
-    options.values[kDt] = 0.0000149;
+    options.job.target = "other.png";
+    options.job.values[kDt] = 0.0000149;
     RenderJob job;
     QStringList notes;
     QString error;
@@ -165,6 +165,45 @@ TEST(RenderJob, OptionsOverrideTheFileAndChangedValuesAreReported) {
     broken.configPath = dir.filePath("missing.xml");
     EXPECT_FALSE(resolveJob(broken, &job, &notes, &error));
     EXPECT_TRUE(error.startsWith("could not open configuration file"));
+}
+
+// A resumed run's job comes from its checkpoint: only what the options give
+// may change in it.
+TEST(RenderJob, OverridesChangeOnlyWhatTheyGive) {
+    RenderJob job;
+    job.sourcePath = "s.png";
+    job.reverse = true;
+    job.parameters[kVf] = 7;
+    job.scheme = Scheme::Sound;
+    job.keyframes = {{400, "k.png", 0}};
+    job.npy = true;
+    job.png = false;
+    job.steps = 300;
+    job.outDir = "out";
+    job.checkpointEvery = 30;
+    const RenderJob before = job;
+    JobOverrides overrides;
+    overrides.steps = 900;
+    overrides.quiet = true;
+    QStringList notes;
+    QString error;
+    ASSERT_TRUE(applyOverrides(overrides, &job, &notes, &error));
+    EXPECT_EQ(job.steps, 900);
+    EXPECT_TRUE(job.quiet);
+    EXPECT_EQ(job.sourcePath, before.sourcePath);
+    EXPECT_TRUE(job.reverse);
+    EXPECT_EQ(job.parameters.vf(), 7.0);
+    EXPECT_EQ(job.scheme, Scheme::Sound);
+    EXPECT_EQ(job.keyframes, before.keyframes);
+    EXPECT_TRUE(job.npy && !job.png);
+    EXPECT_EQ(job.outDir, before.outDir);
+    EXPECT_EQ(job.checkpointEvery, 30);
+    EXPECT_TRUE(notes.isEmpty());
+
+    // Keyframes join the job's in step order.
+    overrides.keyframes = {{200, "a.png", 10}};
+    ASSERT_TRUE(applyOverrides(overrides, &job, &notes, &error));
+    EXPECT_EQ(job.keyframes, (std::vector<KeyframeEntry>{{200, "a.png", 10}, {400, "k.png", 0}}));
 }
 
 // The renderer and the desktop window must build the same run from the same
@@ -199,7 +238,7 @@ TEST(RenderJob, BuildsTheSameSolverAsTheDesktopProgram) {
         // Renderer.
         RenderOptions options;
         options.configPath = config;
-        options.reverse = reverse;
+        options.job.reverse = reverse;
         RenderJob job;
         QStringList notes;
         QString error;

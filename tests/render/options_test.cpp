@@ -30,34 +30,38 @@ TEST(RenderOptions, EverythingParses) {
         &o, &error))
         << error.toStdString();
     EXPECT_EQ(o.configPath, "run.xml");
-    EXPECT_EQ(o.source, QString("a.png"));
-    EXPECT_EQ(o.target, QString("b.png"));
-    EXPECT_TRUE(o.reverse);
-    EXPECT_EQ(o.values[kVf], 2.5);
-    EXPECT_EQ(o.values[kVd], 10.0);
-    EXPECT_EQ(o.values[kVg], 0.0);
-    EXPECT_EQ(o.values[kSigma], 1.5);
-    EXPECT_EQ(o.values[kDt], 0.001);
-    EXPECT_EQ(o.steps, 50);
-    EXPECT_EQ(o.every, 5);
-    EXPECT_EQ(o.outDir, "o");
-    EXPECT_TRUE(o.png);
-    EXPECT_TRUE(o.npy);
-    EXPECT_EQ(o.video, "v.mp4");
-    EXPECT_TRUE(o.quiet);
+    EXPECT_EQ(o.job.source, QString("a.png"));
+    EXPECT_EQ(o.job.target, QString("b.png"));
+    EXPECT_EQ(o.job.reverse, true);
+    EXPECT_EQ(o.job.values[kVf], 2.5);
+    EXPECT_EQ(o.job.values[kVd], 10.0);
+    EXPECT_EQ(o.job.values[kVg], 0.0);
+    EXPECT_EQ(o.job.values[kSigma], 1.5);
+    EXPECT_EQ(o.job.values[kDt], 0.001);
+    EXPECT_EQ(o.job.steps, 50);
+    EXPECT_EQ(o.job.every, 5);
+    EXPECT_EQ(o.job.outDir, QString("o"));
+    EXPECT_EQ(o.job.formats, QStringList({"npy", "png"}));
+    EXPECT_EQ(o.job.video, QString("v.mp4"));
+    EXPECT_EQ(o.job.quiet, true);
 
-    // Defaults, "--" and a file name that looks like an option.
+    // Nothing given overrides nothing; "--" and a file name that looks like
+    // an option.
     ASSERT_TRUE(parse({"--", "--odd.xml"}, &o, &error));
     EXPECT_EQ(o.configPath, "--odd.xml");
-    EXPECT_TRUE(o.png);
-    EXPECT_FALSE(o.npy);
-    EXPECT_FALSE(o.values[kVf]);
+    EXPECT_FALSE(o.job.formats);
+    EXPECT_FALSE(o.job.values[kVf]);
+    EXPECT_FALSE(o.job.reverse);
+    EXPECT_FALSE(o.job.quiet);
     ASSERT_TRUE(parse({"--format", "none", "-h"}, &o, &error));
-    EXPECT_FALSE(o.png);
+    EXPECT_EQ(o.job.formats, QStringList());
     EXPECT_TRUE(o.help);
+    // A repeated format counts once; a later --format replaces an earlier one.
+    ASSERT_TRUE(parse({"--format", "exr", "--format", "vdb,png,VDB"}, &o, &error));
+    EXPECT_EQ(o.job.formats, QStringList({"vdb", "png"}));
     // A negative value is a value, not an option (it is bounded later).
     ASSERT_TRUE(parse({"--vf", "-3"}, &o, &error));
-    EXPECT_EQ(o.values[kVf], -3.0);
+    EXPECT_EQ(o.job.values[kVf], -3.0);
 }
 
 TEST(RenderOptions, BadInputIsRefusedWithOneClearLine) {
@@ -100,18 +104,16 @@ TEST(RenderOptions, CompositingOutputs) {
         {"--format", "exr, png", "--alpha", "--smoke-colour", "#FF8000", "--name", "smoke.%04d"},
         &o, &error))
         << error.toStdString();
-    EXPECT_TRUE(o.exr);
-    EXPECT_TRUE(o.png);
-    EXPECT_FALSE(o.npy);
-    EXPECT_TRUE(o.alpha);
-    EXPECT_EQ(o.colour.hex(), "ff8000");
-    EXPECT_EQ(o.names.frameName(10, "exr"), "smoke.0010.exr");
+    EXPECT_EQ(o.job.formats, QStringList({"exr", "png"}));
+    EXPECT_EQ(o.job.alpha, true);
+    EXPECT_EQ(o.job.colour->hex(), "ff8000");
+    EXPECT_EQ(o.job.names->frameName(10, "exr"), "smoke.0010.exr");
     // png is the default format, so --alpha alone is fine.
     ASSERT_TRUE(parse({"--alpha"}, &o, &error));
-    EXPECT_TRUE(o.alpha && o.png && !o.exr);
+    EXPECT_EQ(o.job.alpha, true);
     ASSERT_TRUE(parse({}, &o, &error));
-    EXPECT_EQ(o.colour, SmokeColour());
-    EXPECT_TRUE(o.names.isDefault());
+    EXPECT_FALSE(o.job.colour);
+    EXPECT_FALSE(o.job.names);
 
     EXPECT_EQ(parseError({"--format", "exr", "--alpha"}),
               "--alpha adds an alpha channel to the PNG frames, but --format has no png");
@@ -127,14 +129,14 @@ TEST(RenderOptions, CheckpointAndResume) {
     RenderOptions o;
     QString error;
     ASSERT_TRUE(parse({"--checkpoint-every", "50"}, &o, &error)) << error.toStdString();
-    EXPECT_EQ(o.checkpointEvery, 50);
+    EXPECT_EQ(o.job.checkpointEvery, 50);
     EXPECT_TRUE(o.resumeDir.isEmpty());
     ASSERT_TRUE(
         parse({"--resume", "out/run", "--steps", "2000", "--quiet", "--checkpoint-every", "100"},
               &o, &error))
         << error.toStdString();
     EXPECT_EQ(o.resumeDir, "out/run");
-    EXPECT_EQ(o.steps, 2000);
+    EXPECT_EQ(o.job.steps, 2000);
 
     EXPECT_TRUE(parseError({"--checkpoint-every", "0"})
                     .startsWith("--checkpoint-every needs a positive whole number"));
@@ -170,15 +172,15 @@ TEST(RenderOptions, SchemeAndKeyframes) {
                        "1600:dir:with:colons/c.png:200", "--keyframe=900:d.png:0"},
                       &o, &error))
         << error.toStdString();
-    EXPECT_EQ(o.scheme, Scheme::Sound);
+    EXPECT_EQ(o.job.scheme, Scheme::Sound);
     const std::vector<KeyframeEntry> expected = {
         {800, "b.png", 0}, {1600, "dir:with:colons/c.png", 200}, {900, "d.png", 0}};
-    EXPECT_EQ(o.keyframes, expected); // in the order given; the job sorts them
+    EXPECT_EQ(o.job.keyframes, expected); // in the order given; the job sorts them
     ASSERT_TRUE(parse({"--scheme=literal"}, &o, &error));
-    EXPECT_EQ(o.scheme, Scheme::Literal);
+    EXPECT_EQ(o.job.scheme, Scheme::Literal);
     ASSERT_TRUE(parse({}, &o, &error));
-    EXPECT_FALSE(o.scheme.has_value());
-    EXPECT_TRUE(o.keyframes.empty());
+    EXPECT_FALSE(o.job.scheme.has_value());
+    EXPECT_TRUE(o.job.keyframes.empty());
 
     EXPECT_EQ(parseError({"--scheme", "Sound"}), "--scheme takes literal or sound, not 'Sound'");
     EXPECT_EQ(parseError({"--scheme", ""}), "--scheme takes literal or sound, not ''");
