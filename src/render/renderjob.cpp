@@ -3,6 +3,7 @@
 #include "configfile.h"
 #include "examples.h"
 #include "keyframes.h"
+#include "messages.h"
 
 #include <QFileInfo>
 
@@ -13,10 +14,6 @@
 namespace velloran {
 
 namespace {
-
-QString quoted(const QString &path) {
-    return QStringLiteral("'%1'").arg(path);
-}
 
 // Bounds and rounds a value for parameter k and records the change, if any.
 double applyValue(std::size_t k, double raw, const QString &origin, QStringList *notes) {

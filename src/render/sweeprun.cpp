@@ -2,6 +2,7 @@
 
 #include "atomicfile.h"
 #include "checkpointio.h"
+#include "messages.h"
 #include "renderer.h"
 #include "sweepfile.h"
 #include "sweepsummary.h"
@@ -28,8 +29,7 @@ namespace velloran {
 namespace {
 
 void say(const QString &message) {
-    std::fprintf(stderr, "velloran-render: %s\n", message.toLocal8Bit().constData());
-    std::fflush(stderr);
+    Messages(stderr).say(message);
 }
 
 // Everything written to stderr while alive still reaches stderr, and is kept:

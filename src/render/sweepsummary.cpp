@@ -2,6 +2,7 @@
 
 #include "atomicfile.h"
 #include "checkpointio.h"
+#include "messages.h"
 #include "metrics.h"
 #include "renderer.h"
 #include "sweeprun.h"
@@ -256,12 +257,9 @@ int writeSweepSummary(const std::vector<SweepRun> &runs, const QString &root) {
                              sweepTable(runs, summaries).toUtf8(), &error) ||
         !sweepContactSheet(runs, summaries, root).save(&buffer, "PNG") ||
         !writeFileAtomically(QDir(root).filePath(QStringLiteral("sweep.png")), png, &error)) {
-        std::fprintf(stderr, "velloran-render: %s\n",
-                     (error.isEmpty()
-                          ? QStringLiteral("could not write the summary into '%1'").arg(root)
-                          : error)
-                         .toLocal8Bit()
-                         .constData());
+        Messages(stderr).say(error.isEmpty()
+                                 ? QStringLiteral("could not write the summary into '%1'").arg(root)
+                                 : error);
         return kExitOutputFailed;
     }
     std::printf("%d of %zu runs done\ntable: %s\ncontact sheet: %s\n", done, runs.size(),

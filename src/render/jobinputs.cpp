@@ -1,0 +1,119 @@
+#include "jobinputs.h"
+
+#include "keyframes.h"
+#include "messages.h"
+#include "runrecord.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QStandardPaths>
+
+namespace velloran {
+
+namespace {
+
+bool loadDensities(const RenderJob &job, RunDensities *densities, QString *error) {
+    QString reason;
+    const RunSetupError setup =
+        prepareRun(job.sourcePath, job.targetPath, job.reverse, densities, &reason);
+    if (setup == RunSetupError::None) {
+        return true;
+    }
+    const QString path = isSourceProblem(setup) ? job.sourcePath : job.targetPath;
+    QString where = path.isEmpty() ? QStringLiteral("no path given") : quoted(path);
+    if (!path.isEmpty() && !reason.isEmpty()) {
+        where += QStringLiteral(": ") + reason;
+    }
+    *error = QStringLiteral("%1 (%2)").arg(runSetupMessage(setup), where);
+    return false;
+}
+
+// The keyframes' targets, loaded and checked before anything is created.
+bool loadSchedule(const RenderJob &job, const RunDensities &densities,
+                  std::unique_ptr<TargetSchedule> *schedule, QString *error) {
+    if (job.keyframes.empty()) {
+        return true;
+    }
+    const int side = static_cast<int>(densities.srcDensity.NumCols());
+    std::vector<Keyframe> targets;
+    if (!loadKeyframeTargets(job.keyframes, QImageReader(job.targetPath).size(), side, &targets,
+                             error)) {
+        return false;
+    }
+    *schedule = std::make_unique<TargetSchedule>(densities.tgtDensity, std::move(targets));
+    return true;
+}
+
+// ffmpeg's path, if the job asks for a video; checked before any folder exists.
+bool findVideoEncoder(const RenderJob &job, QString *ffmpeg, QString *error) {
+    if (job.video.isEmpty()) {
+        return true;
+    }
+    *ffmpeg = QStandardPaths::findExecutable(QStringLiteral("ffmpeg"));
+    if (ffmpeg->isEmpty()) {
+        *error = QStringLiteral("--video needs ffmpeg, which is not installed (Debian "
+                                "package 'ffmpeg': apt-get install ffmpeg)");
+        return false;
+    }
+    const QFileInfo videoInfo(job.video);
+    if (videoInfo.exists() && !videoInfo.isFile()) {
+        *error = QStringLiteral("the video file %1 is not a regular file").arg(quoted(job.video));
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool checkJobInputs(const RenderJob &job, const Checkpoint *resume, JobInputs *inputs,
+                    QString *error) {
+    if (!loadDensities(job, &inputs->densities, error)) {
+        return false;
+    }
+    inputs->side = static_cast<int>(inputs->densities.srcDensity.NumCols());
+    if (!loadSchedule(job, inputs->densities, &inputs->schedule, error)) {
+        return false;
+    }
+    if (resume) {
+        inputs->record = resume->run;
+    } else if (job.checkpointEvery > 0 && !recordRun(job, inputs->side, &inputs->record, error)) {
+        return false;
+    }
+    return findVideoEncoder(job, &inputs->ffmpeg, error);
+}
+
+QString croppedTargetNote(const RenderJob &job, const RunDensities &densities) {
+    const QSize used = densities.sourceSize;
+    const QSize target = densities.targetSize;
+    if (target == used) {
+        return QString();
+    }
+    return QStringLiteral("the target image %1 is %2 x %3 pixels; the run uses its top-left %4 x "
+                          "%5 pixels")
+        .arg(quoted(job.targetPath))
+        .arg(target.width())
+        .arg(target.height())
+        .arg(used.width())
+        .arg(used.height());
+}
+
+bool startVideo(const RenderJob &job, const QString &ffmpeg, int side,
+                std::unique_ptr<VideoEncoder> *video, QString *error) {
+    if (job.video.isEmpty()) {
+        return true;
+    }
+    if (!QFileInfo(job.video).absoluteDir().exists()) {
+        *error =
+            QStringLiteral("the folder of the video file %1 does not exist").arg(quoted(job.video));
+        return false;
+    }
+    auto encoder = std::make_unique<VideoEncoder>();
+    if (!encoder->start(ffmpeg, job.video, side, job.alpha, error)) {
+        return false;
+    }
+    *video = std::move(encoder);
+    return true;
+}
+
+} // namespace velloran

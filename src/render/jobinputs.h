@@ -1,0 +1,41 @@
+#pragma once
+
+// A render job's inputs, every one checked before anything is created: the
+// images, the keyframes' targets, what checkpoints will record, ffmpeg.
+
+#include "checkpointfile.h"
+#include "renderjob.h"
+#include "runsetup.h"
+#include "videoencoder.h"
+
+#include "targetschedule.h"
+
+#include <QString>
+
+#include <memory>
+
+namespace velloran {
+
+struct JobInputs {
+    RunDensities densities;
+    int side = 0;                             // of the run's square grid
+    std::unique_ptr<TargetSchedule> schedule; // null without keyframes
+    CheckpointRun record;                     // what checkpoints hold of the run
+    QString ffmpeg;                           // when the job asks for a video
+};
+
+// A resumed run's record is its checkpoint's. False with a one-line *error
+// on the first input that fails.
+bool checkJobInputs(const RenderJob &job, const Checkpoint *resume, JobInputs *inputs,
+                    QString *error);
+
+// A larger target is read in its top-left corner only; the window does so
+// silently, the renderer says which part.
+QString croppedTargetNote(const RenderJob &job, const RunDensities &densities);
+
+// The encoder of a job with a video (none otherwise), started once the
+// output folder exists: the video may go into it.
+bool startVideo(const RenderJob &job, const QString &ffmpeg, int side,
+                std::unique_ptr<VideoEncoder> *video, QString *error);
+
+} // namespace velloran
