@@ -143,17 +143,6 @@ TEST_F(Compositing, EarlierFramesUnderThePatternAreReplaced) {
     EXPECT_FALSE(QFileInfo::exists(QDir(out).filePath("checkpoint.vlck")));
 }
 
-TEST_F(Compositing, BadOutputOptionsExitWithTwoAndLeaveNothing) {
-    expectBadInput({"--format", "tiff"}, "--format takes a list of png, npy, exr, vdb or none");
-    expectBadInput({"--format", "exr", "--alpha"}, "--alpha adds an alpha channel");
-    expectBadInput({"--smoke-colour", "fff"}, "--smoke-colour needs six hex digits");
-    expectBadInput({"--name", "frame"}, "has no field");
-    expectBadInput({"--name", "%d_%d"}, "more than one field");
-    expectBadInput({"--name", "%s"}, "not an integer field (%d, %i or %u) (a pattern needs "
-                                     "exactly one integer field, e.g. smoke.%04d)");
-    expectBadInput({"--name", "sub/%d"}, "slash");
-}
-
 // With --alpha the video shows the coloured smoke over black.
 TEST_F(Compositing, VideoOfRgbaFramesIsColourOverBlack) {
     const QString bin = path("bin");

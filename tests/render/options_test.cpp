@@ -1,4 +1,7 @@
 #include "options.h"
+#include "optiontable.h"
+
+#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
@@ -121,6 +124,9 @@ TEST(RenderOptions, CompositingOutputs) {
               "--smoke-colour needs six hex digits RRGGBB (e.g. ff8000), not 'orange'");
     EXPECT_TRUE(parseError({"--name", "smoke"}).contains("has no field"));
     EXPECT_TRUE(parseError({"--name", "a/%d"}).contains("slash"));
+    EXPECT_EQ(parseError({"--name", "%s"}),
+              "--name '%s' has the field '%s', which is not an integer field (%d, %i or %u) (a "
+              "pattern needs exactly one integer field, e.g. smoke.%04d)");
     EXPECT_EQ(parseError({"--name"}), "--name needs a value");
     EXPECT_EQ(parseError({"--alpha=1"}), "--alpha takes no value");
 }
@@ -203,4 +209,40 @@ TEST(RenderOptions, SchemeAndKeyframes) {
     }
     EXPECT_TRUE(parseError({"--resume", "d", "--scheme", "sound"}).contains("--scheme"));
     EXPECT_TRUE(parseError({"--resume", "d", "--keyframe", "5:a.png"}).contains("--keyframe"));
+}
+
+TEST(RenderOptions, SweepAsksForAnIndexOrTheSummaryAndNothingThatChangesARun) {
+    RenderOptions o;
+    QString error;
+    ASSERT_TRUE(
+        parseRenderOptions({"--sweep", "s.json", "--index", "3", "--out", "runs"}, &o, &error))
+        << error.toStdString();
+    EXPECT_EQ(o.sweepPath, "s.json");
+    EXPECT_EQ(o.sweepIndex, 3);
+    ASSERT_TRUE(parseRenderOptions({"--sweep=s.json", "--summary"}, &o, &error));
+    EXPECT_TRUE(o.summary);
+
+    const QList<QPair<QStringList, QString>> refused = {
+        {{"--sweep", "s.json"}, "--sweep needs either --index K or --summary"},
+        {{"--sweep", "s.json", "--index", "0", "--summary"},
+         "--sweep needs either --index K or --summary"},
+        {{"--index", "0"}, "--index and --summary need --sweep SWEEP.json"},
+        {{"--sweep", "s.json", "--index", "-1"}, "--index needs a run number from 0 on, not '-1'"},
+        {{"--sweep", "s.json", "--index", "0", "--vf", "2"},
+         "--sweep takes the run from the sweep file; --vf cannot change it"}};
+    for (const auto &[arguments, message] : refused) {
+        EXPECT_FALSE(parseRenderOptions(arguments, &o, &error))
+            << arguments.join(' ').toStdString();
+        EXPECT_EQ(error, message);
+    }
+}
+
+// Whatever the parser takes, --help (and so the man page) names: in a line
+// of its own or in another option's.
+TEST(RenderOptions, HelpNamesEveryOption) {
+    const QString usage = renderUsage();
+    for (const OptionSpec &spec : optionTable()) {
+        const QRegularExpression named(QRegularExpression::escape(spec.name) + "(?![a-z-])");
+        EXPECT_TRUE(named.match(usage).hasMatch()) << spec.name.toStdString();
+    }
 }

@@ -29,32 +29,6 @@ QString loadError(const QByteArray &json) {
 
 } // namespace
 
-TEST(Sweep, OptionsAskForAnIndexOrTheSummaryAndNothingThatChangesARun) {
-    RenderOptions o;
-    QString error;
-    ASSERT_TRUE(
-        parseRenderOptions({"--sweep", "s.json", "--index", "3", "--out", "runs"}, &o, &error))
-        << error.toStdString();
-    EXPECT_EQ(o.sweepPath, "s.json");
-    EXPECT_EQ(o.sweepIndex, 3);
-    ASSERT_TRUE(parseRenderOptions({"--sweep=s.json", "--summary"}, &o, &error));
-    EXPECT_TRUE(o.summary);
-
-    const QList<QPair<QStringList, QString>> refused = {
-        {{"--sweep", "s.json"}, "--sweep needs either --index K or --summary"},
-        {{"--sweep", "s.json", "--index", "0", "--summary"},
-         "--sweep needs either --index K or --summary"},
-        {{"--index", "0"}, "--index and --summary need --sweep SWEEP.json"},
-        {{"--sweep", "s.json", "--index", "-1"}, "--index needs a run number from 0 on, not '-1'"},
-        {{"--sweep", "s.json", "--index", "0", "--vf", "2"},
-         "--sweep takes the run from the sweep file; --vf cannot change it"}};
-    for (const auto &[arguments, message] : refused) {
-        EXPECT_FALSE(parseRenderOptions(arguments, &o, &error))
-            << arguments.join(' ').toStdString();
-        EXPECT_EQ(error, message);
-    }
-}
-
 TEST(Sweep, FileRunsBecomeTheRenderersArguments) {
     QTemporaryDir dir;
     const QString path = writeFile(dir.filePath("s.json"), R"({"velloran_sweep": 1, "runs": [
