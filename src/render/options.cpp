@@ -19,22 +19,21 @@ bool writesFormat(const JobOverrides &job, const char *format) {
 // --resume and --sweep take the run from elsewhere: an option that would
 // change it is refused, not ignored.
 bool checkCompanions(const RenderOptions &options, QString *error) {
-    if (!options.resumeDir.isEmpty()) {
+    const struct {
+        bool given;
+        OptionCompanion companion;
+        const char *refusal;
+    } modes[] = {
+        {!options.resumeDir.isEmpty(), kWithResume,
+         "--resume continues the run as it was started; %1 cannot change it (start a new render "
+         "instead)"},
+        {!options.sweepPath.isEmpty(), kWithSweep,
+         "--sweep takes the run from the sweep file; %1 cannot change it"},
+    };
+    for (const auto &mode : modes) {
         for (const QString &option : options.given) {
-            if (!accompanies(option, kWithResume)) {
-                *error = QStringLiteral("--resume continues the run as it was started; %1 "
-                                        "cannot change it (start a new render instead)")
-                             .arg(option);
-                return false;
-            }
-        }
-    }
-    if (!options.sweepPath.isEmpty()) {
-        for (const QString &option : options.given) {
-            if (!accompanies(option, kWithSweep)) {
-                *error = QStringLiteral("--sweep takes the run from the sweep file; %1 cannot "
-                                        "change it")
-                             .arg(option);
+            if (mode.given && !accompanies(option, mode.companion)) {
+                *error = QString::fromLatin1(mode.refusal).arg(option);
                 return false;
             }
         }
