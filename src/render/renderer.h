@@ -4,10 +4,12 @@
 // run the job (runloop.h) and write frames, fields, metrics, a plot and
 // optionally a video.
 //
-// The parts, one file each: renderjob.h (options and files to a job),
-// outputfolder.h (the folder, its lock), framewriter.h (per-frame files),
-// metricsfile.h, videoencoder.h, progress.h, interruption.h (stop signals),
-// atomicfile.h (files that appear complete or not at all).
+// The parts, one file each: options.h and optiontable.h (the command line),
+// renderjob.h (options and files to a job), jobinputs.h (the inputs checked
+// before anything is created), runfiles.h (metrics, plot, summary),
+// resumerun.h (a run continued from its checkpoint), progress.h,
+// interruption.h (stop signals); the files written come from src/output
+// (outputfolder.h, framewriter.h, metricsfile.h, videoencoder.h, atomicfile.h).
 
 #include "interruption.h"
 #include "renderjob.h"
