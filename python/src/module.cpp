@@ -5,7 +5,7 @@
 #include "arrays.h"
 #include "errors.h"
 #include "picturefile.h"
-#include "run.h"
+#include "pythonrun.h"
 #include "runcheckpoint.h"
 #include "runinputs.h"
 
@@ -26,7 +26,7 @@
 
 namespace py = pybind11;
 using namespace py::literals;
-using velloran::binding::Run;
+using velloran::binding::PythonRun;
 
 namespace velloran::binding {
 namespace {
@@ -43,15 +43,15 @@ void warnAll(const std::vector<std::string> &notes) {
 
 // The caller's choices on top of what the inputs say: parameters, a scheme
 // (empty: the inputs' own), a thread count.
-std::unique_ptr<Run> startRun(RunInputs inputs, const ParameterValues &values,
-                              const std::optional<std::string> &scheme,
-                              std::optional<int> threads) {
+std::unique_ptr<PythonRun> startRun(RunInputs inputs, const ParameterValues &values,
+                                    const std::optional<std::string> &scheme,
+                                    std::optional<int> threads) {
     applyParameters(values, &inputs.parameters, &inputs.notes);
     if (scheme) {
         inputs.scheme = schemeFromWord(*scheme);
     }
     warnAll(inputs.notes);
-    return std::make_unique<Run>(inputs, threads);
+    return std::make_unique<PythonRun>(inputs, threads);
 }
 
 // Run() and from_images(): a sound run takes the sound scheme's default for
@@ -96,10 +96,10 @@ py::dict parameterDict(const SimParameters &parameters) {
 
 // A live view of one of the solver's grids, keeping the run alive.
 template <std::unique_ptr<Grid> Solver::*grid> py::array gridView(py::object self) {
-    return readOnlyView(*(self.cast<const Run &>().solver().*grid), self);
+    return readOnlyView(*(self.cast<const PythonRun &>().solver().*grid), self);
 }
 
-std::string describe(const Run &run) {
+std::string describe(const PythonRun &run) {
     std::ostringstream text;
     const SimParameters &p = run.parameters();
     text << "<velloran.Run " << run.side() << " x " << run.side() << ", step " << run.steps()
@@ -254,7 +254,7 @@ on this machine, on Dask or on Slurm: help(velloran.sweep) after
     }
     m.attr("parameter_ranges") = ranges;
 
-    py::class_<Run>(m, "Run", kRunDoc)
+    py::class_<PythonRun>(m, "Run", kRunDoc)
         .def(py::init([](py::handle source, py::handle target, std::optional<double> vf,
                          std::optional<double> vd, std::optional<double> vg,
                          std::optional<double> sigma, std::optional<double> dt,
@@ -320,34 +320,34 @@ on this machine, on Dask or on Slurm: help(velloran.sweep) after
             "same results bit for bit as the run that was saved.")
         .def(
             "save_checkpoint",
-            [](const Run &run, const std::filesystem::path &path) {
+            [](const PythonRun &run, const std::filesystem::path &path) {
                 saveRunCheckpoint(run, path.string());
             },
             "path"_a,
             "Writes everything the run needs to go on (state, parameters, scheme, targets and "
             "keyframes) to one checksummed file, replaced only once complete.")
-        .def("step", &Run::step, "count"_a = 1,
+        .def("step", &PythonRun::step, "count"_a = 1,
              "Takes `count` steps with the GIL released. Raises UnstableError when a step "
              "leaves non-finite values; Ctrl-C stops between two steps.")
-        .def_property_readonly("steps", &Run::steps, "Steps done so far.")
+        .def_property_readonly("steps", &PythonRun::steps, "Steps done so far.")
         .def(
-            "distance", [](const Run &run) { return run.metrics().distance; },
+            "distance", [](const PythonRun &run) { return run.metrics().distance; },
             "sum |rho - rho*| / sum rho* over the interior, as in the renderer's metrics.csv.")
         .def(
-            "mass", [](const Run &run) { return run.metrics().mass; },
+            "mass", [](const PythonRun &run) { return run.metrics().mass; },
             "Total smoke: sum rho over the interior.")
         .def(
-            "max_speed", [](const Run &run) { return run.metrics().maxSpeed; },
+            "max_speed", [](const PythonRun &run) { return run.metrics().maxSpeed; },
             "Largest speed |(u, v)| at the interior cell centres.")
         .def_property_readonly(
-            "parameters", [](const Run &run) { return parameterDict(run.parameters()); },
+            "parameters", [](const PythonRun &run) { return parameterDict(run.parameters()); },
             "vf, vd, vg, sigma and dt as the run uses them (bounded and rounded).")
         .def_property_readonly(
-            "scheme", [](const Run &run) { return std::string(schemeName(run.scheme())); },
+            "scheme", [](const PythonRun &run) { return std::string(schemeName(run.scheme())); },
             "\"literal\" or \"sound\".")
         .def(
             "set_target",
-            [](Run &run, py::handle target) {
+            [](PythonRun &run, py::handle target) {
                 Grid grid = densityGrid(target, "target");
                 if (grid.NumCols() != run.side()) {
                     throw InputError("target must be " + std::to_string(run.side()) + " x " +
@@ -361,14 +361,14 @@ on this machine, on Dask or on Slurm: help(velloran.sweep) after
             "Gives the run a new N x N target from the next step on: scaled to the smoke's "
             "mass now, blurred, driving field recomputed; density and velocity untouched. A "
             "later keyframe replaces it.")
-        .def_property_readonly("target_index", &Run::targetIndex,
+        .def_property_readonly("target_index", &PythonRun::targetIndex,
                                "Index of the target that drove the last step: 0 for the first, "
                                "k once keyframe k has taken over (its blend included).")
         .def_property_readonly(
-            "keyframes", [](const Run &run) { return keyframeTuples(run.keyframes()); },
+            "keyframes", [](const PythonRun &run) { return keyframeTuples(run.keyframes()); },
             "The run's further targets as (step, blend) pairs.")
-        .def_property_readonly("threads", &Run::threads, "Threads that share a step.")
-        .def_property_readonly("size", &Run::side, "Interior side N of the N x N grid.")
+        .def_property_readonly("threads", &PythonRun::threads, "Threads that share a step.")
+        .def_property_readonly("size", &PythonRun::side, "Interior side N of the N x N grid.")
         .def_property_readonly(
             "density", &gridView<&Solver::m_density>,
             "Read-only view of the density, (N + 2) x (N + 2), a[j, i] = cell (i, j).")

@@ -89,7 +89,7 @@ RunInputs inputsOf(const Checkpoint &checkpoint) {
 
 } // namespace
 
-void saveRunCheckpoint(const Run &run, const std::string &path) {
+void saveRunCheckpoint(const PythonRun &run, const std::string &path) {
     const Solver &solver = run.solver(); // refused while another thread steps
     if (run.steps() > std::numeric_limits<std::int32_t>::max()) {
         throw UsageError("a checkpoint records at most 2147483647 steps");
@@ -118,7 +118,7 @@ void saveRunCheckpoint(const Run &run, const std::string &path) {
     }
 }
 
-std::unique_ptr<Run> loadRunCheckpoint(const std::string &path, std::optional<int> threads) {
+std::unique_ptr<PythonRun> loadRunCheckpoint(const std::string &path, std::optional<int> threads) {
     if (const int errnum = readFailureErrno(path)) {
         throw FileError(errnum, "could not read the checkpoint", path);
     }
@@ -138,7 +138,7 @@ std::unique_ptr<Run> loadRunCheckpoint(const std::string &path, std::optional<in
                          "' is a checkpoint of velloran-render; continue it with "
                          "velloran-render --resume");
     }
-    auto run = std::make_unique<Run>(inputsOf(checkpoint), threads);
+    auto run = std::make_unique<PythonRun>(inputsOf(checkpoint), threads);
     run->restore(checkpoint.grids, checkpoint.step);
     return run;
 }

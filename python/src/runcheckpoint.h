@@ -7,7 +7,7 @@
 // "keyframe target K" (K = 1 ...), each N x N. Checkpoints the renderer
 // writes lack those and are refused; velloran-render --resume continues them.
 
-#include "run.h"
+#include "pythonrun.h"
 
 #include <memory>
 #include <optional>
@@ -17,10 +17,10 @@ namespace velloran::binding {
 
 // Throws FileError when the file cannot be written, UsageError when the run
 // is busy or has more steps than the format records.
-void saveRunCheckpoint(const Run &run, const std::string &path);
+void saveRunCheckpoint(const PythonRun &run, const std::string &path);
 
 // Throws FileError when the file cannot be read, InputError when it is not a
 // usable checkpoint of a module run.
-std::unique_ptr<Run> loadRunCheckpoint(const std::string &path, std::optional<int> threads);
+std::unique_ptr<PythonRun> loadRunCheckpoint(const std::string &path, std::optional<int> threads);
 
 } // namespace velloran::binding

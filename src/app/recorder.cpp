@@ -81,17 +81,18 @@ void Recorder::finish() {
     m_wake.notify_all();
 }
 
-// The worker's side: the renderer's metrics of the step, and every K steps
+// The worker's side: the run's metrics of the step, and every K steps
 // (and at the first step recorded) a frame if a spare buffer is free.
-void Recorder::stepFinished(const Solver &solver, std::int64_t step, int target) {
-    velloran::StepMetrics metrics =
-        velloran::measure(solver, static_cast<int>(step), m_clock.nsecsElapsed() / 1e9);
-    metrics.target = target;
+bool Recorder::stepFinished(const Solver &solver, const velloran::StepReport &report,
+                            std::string *) {
+    const std::int64_t step = report.step;
+    velloran::StepMetrics metrics = *report.metrics;
+    metrics.seconds = m_clock.nsecsElapsed() / 1e9; // from the recording's start
     bool frameDue = false;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_finishing) {
-            return;
+            return true;
         }
         if (m_lines.size() < kMaxPendingLines) {
             m_lines.push_back(metrics);
@@ -105,6 +106,8 @@ void Recorder::stepFinished(const Solver &solver, std::int64_t step, int target)
     if (frameDue) {
         queueFrame(solver, step);
     }
+    // The recording's failures reach the owner as failed(); the run goes on.
+    return true;
 }
 
 // The renderer always writes the last step too. The run is over, so waiting

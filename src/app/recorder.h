@@ -22,6 +22,7 @@
 #include "metrics.h"
 #include "metricsfile.h"
 #include "outputfolder.h"
+#include "run.h"
 #include "stepobserver.h"
 
 #include <QElapsedTimer>
@@ -35,7 +36,7 @@
 #include <thread>
 #include <vector>
 
-class Recorder : public QObject, public StepObserver {
+class Recorder : public QObject, public velloran::StepObserver {
     Q_OBJECT
 
 public:
@@ -64,7 +65,8 @@ public:
     Recorder(const Recorder &) = delete;
     Recorder &operator=(const Recorder &) = delete;
 
-    void stepFinished(const Solver &solver, std::int64_t step, int target) override;
+    bool stepFinished(const Solver &solver, const velloran::StepReport &report,
+                      std::string *error) override;
     void runEnded(const SimFrame &lastFinite) override;
 
     // No more steps will be recorded; the writer finishes what is queued,

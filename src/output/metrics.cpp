@@ -10,49 +10,6 @@
 
 namespace velloran {
 
-StepMetrics measure(const Solver &solver, int step, double seconds) {
-    const Grid &rho = *solver.m_density;
-    const Grid &target = *solver.m_target;
-    const Grid &u = *solver.m_uCentre;
-    const Grid &v = *solver.m_vCentre;
-    const std::uint32_t n = rho.NumCols() - 2;
-
-    double difference = 0.0;
-    double targetSum = 0.0;
-    double mass = 0.0;
-    double maxSpeedSquared = 0.0;
-    bool finite = true;
-    for (std::uint32_t j = 1; j <= n; ++j) {
-        for (std::uint32_t i = 1; i <= n; ++i) {
-            const double d = rho(i, j);
-            const double speedSquared = u(i, j) * u(i, j) + v(i, j) * v(i, j);
-            if (!std::isfinite(d) || !std::isfinite(speedSquared)) {
-                finite = false;
-            }
-            difference += std::fabs(d - target(i, j));
-            targetSum += target(i, j);
-            mass += d;
-            if (speedSquared > maxSpeedSquared) {
-                maxSpeedSquared = speedSquared;
-            }
-        }
-    }
-
-    StepMetrics metrics;
-    metrics.step = step;
-    metrics.distance = targetSum > 0.0 ? difference / targetSum : difference;
-    metrics.mass = mass;
-    metrics.maxSpeed = std::sqrt(maxSpeedSquared);
-    metrics.seconds = seconds;
-    metrics.finite = finite && std::isfinite(mass);
-    metrics.substeps = step > 0 ? solver.lastSubsteps().total() : 0;
-    if (step > 0) {
-        metrics.advected = solver.lastTransport().advected;
-        metrics.gathered = solver.lastTransport().gathered;
-    }
-    return metrics;
-}
-
 QString metricsCsvHeader() {
     return QStringLiteral("step,distance,mass,max_speed,seconds,substeps,target,advected,gathered");
 }

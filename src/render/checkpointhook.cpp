@@ -22,13 +22,15 @@ CheckpointHook::CheckpointHook(QString folder, CheckpointRun run, int every, int
     , m_loop(loop)
     , m_schedule(schedule) {}
 
-bool CheckpointHook::afterStep(const Solver &solver, const StepMetrics &metrics,
-                               const MetricsHistory &history, bool frameWritten, QString *error) {
-    const int step = metrics.step;
+bool CheckpointHook::stepFinished(const Solver &solver, const StepReport &report,
+                                  std::string *error) {
+    const int step = static_cast<int>(report.step);
     // A run stopped before its first step is resumed from step 0.
     const bool due =
         (step > 0 && (step % m_every == 0 || step == m_lastStep)) || interruptRequested();
-    if (!due || !m_metrics.flush(error)) {
+    QString failure;
+    if (!due || !m_metrics.flush(&failure)) {
+        *error = failure.toStdString();
         return !due;
     }
     Checkpoint checkpoint;
@@ -37,12 +39,14 @@ bool CheckpointHook::afterStep(const Solver &solver, const StepMetrics &metrics,
     checkpoint.step = step;
     checkpoint.activeTarget = m_schedule ? m_schedule->activeIndex(step) : 0;
     checkpoint.frames = m_loop.frames();
-    checkpoint.extraFrame = frameWritten && step % m_loop.every() != 0;
+    checkpoint.extraFrame = m_loop.lastFrameStep() == step && step % m_loop.every() != 0;
     checkpoint.grids = captureSolverState(solver);
-    checkpoint.history = history.state();
+    checkpoint.history = m_loop.history().state();
     checkpoint.metricsBytes = static_cast<std::uint64_t>(m_metrics.length());
     checkpoint.metricsCrc = m_metrics.crc();
-    return saveCheckpoint(m_folder, checkpoint, error);
+    const bool saved = saveCheckpoint(m_folder, checkpoint, &failure);
+    *error = failure.toStdString();
+    return saved;
 }
 
 } // namespace velloran

@@ -15,13 +15,13 @@ namespace velloran {
 class MetricsFile;
 class TargetSchedule;
 
-class CheckpointHook : public StepHook {
+class CheckpointHook : public StepObserver {
 public:
     CheckpointHook(QString folder, CheckpointRun run, int every, int lastStep, MetricsFile &metrics,
                    const RunLoop &loop, const TargetSchedule *schedule);
 
-    bool afterStep(const Solver &solver, const StepMetrics &metrics, const MetricsHistory &history,
-                   bool frameWritten, QString *error) override;
+    // Comes after the loop's own observer: the step's row and frame are written.
+    bool stepFinished(const Solver &solver, const StepReport &report, std::string *error) override;
 
 private:
     QString m_folder;

@@ -98,13 +98,12 @@ int endRun(const RenderJob &job, int side, const RunFiles &files, const RunLoop 
 
 // The steps, from step 0 or from the checkpoint's, with the frames, metrics,
 // checkpoints and video they write.
-int runSteps(const RenderJob &job, const JobInputs &inputs, Solver &solver, const RunFiles &files,
+int runSteps(const RenderJob &job, const JobInputs &inputs, Run &run, const RunFiles &files,
              std::unique_ptr<VideoEncoder> &video, const Checkpoint *resume, int framesBefore,
              FILE *progressStream, FILE *summary, const Messages &messages) {
     Progress progress(progressStream, job.quiet, job.steps);
-    RunLoop loop(solver, job.steps, job.every, {files.metrics, files.writers, video}, progress,
+    RunLoop loop(run, job.steps, job.every, {files.metrics, files.writers, video}, progress,
                  messages.stream());
-    loop.setSchedule(inputs.schedule.get());
     if (job.alpha) {
         loop.showVideoInColour(job.colour);
     }
@@ -117,8 +116,8 @@ int runSteps(const RenderJob &job, const JobInputs &inputs, Solver &solver, cons
     if (job.checkpointEvery > 0) {
         checkpoints =
             std::make_unique<CheckpointHook>(job.outDir, inputs.record, job.checkpointEvery,
-                                             job.steps, files.metrics, loop, inputs.schedule.get());
-        loop.addHook(checkpoints.get());
+                                             job.steps, files.metrics, loop, run.schedule());
+        run.addObserver(checkpoints.get());
     }
     const RunLoop::Result result = loop.run();
     progress.close();
@@ -176,8 +175,9 @@ int runJob(const RenderJob &job, FILE *progressStream, FILE *summary, const QStr
     } else if (!beginRunFiles(files, job.names, messages, &error)) {
         return messages.fail(error, kExitBadInput);
     }
-    return runSteps(job, inputs, *solver, files, video, resume, framesBefore, progressStream,
-                    summary, messages);
+    Run run(std::move(solver), std::move(inputs.schedule));
+    return runSteps(job, inputs, run, files, video, resume, framesBefore, progressStream, summary,
+                    messages);
 }
 
 int renderMain(const QStringList &arguments) {

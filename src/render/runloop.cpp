@@ -4,27 +4,33 @@
 #include "metricsfile.h"
 #include "progress.h"
 #include "smokeimage.h"
-#include "targetschedule.h"
+#include "solver.h"
 #include "videoencoder.h"
 
 #include <utility>
 
 namespace velloran {
 
-RunLoop::RunLoop(Solver &solver, int steps, int every, Outputs outputs, Progress &progress,
+RunLoop::RunLoop(Run &run, int steps, int every, Outputs outputs, Progress &progress,
                  FILE *messages)
-    : m_solver(solver)
+    : m_run(run)
     , m_steps(steps)
     , m_every(every)
     , m_outputs(outputs)
     , m_progress(progress)
-    , m_messages(messages) {}
+    , m_messages(messages) {
+    m_run.addObserver(this);
+}
+
+RunLoop::~RunLoop() {
+    m_run.removeObserver(this);
+}
 
 void RunLoop::resumeAt(int step, MetricsHistory history, int frames, double seconds) {
+    m_run.resumeAt(step, seconds);
     m_firstStep = step;
     m_history = std::move(history);
     m_frames = frames;
-    m_secondsBefore = seconds;
 }
 
 RunLoop::Result RunLoop::run() {
@@ -37,48 +43,36 @@ RunLoop::Result RunLoop::run() {
         result.videoFailed = m_videoFailed;
         return result;
     };
-    QString error;
-    // The signal is read once per step, before the step's row, frame and hooks:
-    // the step at which the run stops is the step whose frame (and checkpoint)
-    // is written, step 0 included.
-    bool stopping = interruptRequested();
     if (m_firstStep == 0) {
-        if (!record(measure(m_solver, 0, 0.0), true, &error)) {
-            return failed(error);
+        const StepReport start = m_run.begin();
+        if (start.failed) {
+            return failed(QString::fromStdString(start.error));
         }
+    } else {
+        m_stopping = interruptRequested();
     }
     m_progress.update(m_firstStep, m_history.latest().distance, true);
 
     int step = m_firstStep;
-    while (step < m_steps && !stopping) {
-        QElapsedTimer stepClock;
-        stepClock.start();
-        const int target = m_schedule ? m_schedule->activeIndex(step) : 0;
-        if (m_schedule) {
-            m_schedule->apply(m_solver, step);
-        }
-        m_solver.step();
-        m_solverNanoseconds += stepClock.nsecsElapsed();
-        ++step;
+    while (step < m_steps && !m_stopping) {
+        const StepReport report = m_run.step();
+        step = static_cast<int>(report.step);
         result.step = step;
-        StepMetrics metrics = measure(m_solver, step, wallSeconds());
-        metrics.target = target;
-        if (!metrics.finite) {
+        if (!report.finite) {
             // The unstable step's row is kept: it shows where the run broke.
-            m_history.add(metrics);
-            if (!m_outputs.metrics.append(metrics, &error)) {
+            m_history.add(*report.metrics);
+            QString error;
+            if (!m_outputs.metrics.append(*report.metrics, &error)) {
                 return failed(error);
             }
             result.end = End::Unstable;
             result.videoFailed = m_videoFailed;
             return result;
         }
-        stopping = interruptRequested();
-        const bool frameDue = step % m_every == 0 || step == m_steps || stopping;
-        if (!record(metrics, frameDue, &error)) {
-            return failed(error);
+        if (report.failed) {
+            return failed(QString::fromStdString(report.error));
         }
-        m_progress.update(step, metrics.distance, step == m_steps);
+        m_progress.update(step, report.metrics->distance, step == m_steps);
     }
     if (step < m_steps) {
         result.end = End::Interrupted;
@@ -88,38 +82,49 @@ RunLoop::Result RunLoop::run() {
     return result;
 }
 
-// The row, the frame if due, the hooks: everything a measured step leaves.
+// The run's first observer: every finite step's files come before the other
+// observers hear of it.
+bool RunLoop::stepFinished(const Solver &, const StepReport &report, std::string *error) {
+    // The signal is read once per step, before the step's row, frame and the
+    // other observers: the step at which the run stops is the step whose frame
+    // (and checkpoint) is written, step 0 included.
+    m_stopping = interruptRequested();
+    const StepMetrics &metrics = *report.metrics;
+    const bool frameDue = metrics.step % m_every == 0 || metrics.step == m_steps || m_stopping;
+    QString failure;
+    if (!record(metrics, frameDue, &failure)) {
+        *error = failure.toStdString();
+        return false;
+    }
+    return true;
+}
+
+// The row and the frame if due: the files a measured step leaves.
 bool RunLoop::record(const StepMetrics &metrics, bool frameDue, QString *error) {
     m_history.add(metrics);
     if (!m_outputs.metrics.append(metrics, error)) {
         return false;
     }
-    if (frameDue && (!writeFrame(metrics.step, error) || !m_outputs.metrics.flush(error))) {
-        return false;
-    }
-    for (StepHook *hook : m_hooks) {
-        if (!hook->afterStep(m_solver, metrics, m_history, frameDue, error)) {
-            return false;
-        }
-    }
-    return true;
+    return !frameDue || (writeFrame(metrics.step, error) && m_outputs.metrics.flush(error));
 }
 
 // Every writer's files for the step, then the video frame. A failing encoder
 // costs only the video: the run and its files go on.
 bool RunLoop::writeFrame(int step, QString *error) {
-    const QImage grey = densityImage(*m_solver.m_density);
-    const Frame frame{step, m_solver, grey};
+    const Solver &solver = m_run.solver();
+    const QImage grey = densityImage(*solver.m_density);
+    const Frame frame{step, solver, grey};
     for (const auto &writer : m_outputs.writers) {
         if (!writer->write(frame, error)) {
             return false;
         }
     }
     ++m_frames;
+    m_lastFrameStep = step;
     QString videoError;
     if (m_outputs.video &&
         !m_outputs.video->addFrame(
-            m_videoColour ? overBlack(smokeImage(*m_solver.m_density, *m_videoColour)) : grey,
+            m_videoColour ? overBlack(smokeImage(*solver.m_density, *m_videoColour)) : grey,
             &videoError)) {
         m_progress.close();
         std::fprintf(m_messages, "velloran-render: %s; no video, the run goes on\n",

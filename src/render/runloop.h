@@ -1,14 +1,16 @@
 #pragma once
 
-// The steps of a render and what follows each one: the step is measured, its
-// metrics row queued, its frame written when one is due (step 0, every K
-// steps, the last step and the step at which the run was asked to stop), and
-// the hooks called. The loop ends at the last step, at a stop signal, when the
-// run becomes unstable, or at the first output failure; it leaves the plot,
-// the closing of the metrics and the video to its caller.
+// The steps of a render and the files each one leaves: the run's report of
+// the step becomes a metrics row, its frame is written when one is due (step
+// 0, every K steps, the last step and the step at which the run was asked to
+// stop), then the run's other observers (checkpoints) follow. The loop ends at
+// the last step, at a stop signal, when the run becomes unstable, or at the
+// first output failure; it leaves the plot, the closing of the metrics and the
+// video to its caller.
 
 #include "framewriter.h"
 #include "metrics.h"
+#include "run.h"
 #include "smokecolour.h"
 
 #include <QElapsedTimer>
@@ -17,28 +19,16 @@
 #include <cstdio>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace velloran {
 
 class MetricsFile;
 class Progress;
-class TargetSchedule;
 class VideoEncoder;
 
-// Something to do after every step, such as writing a checkpoint.
-class StepHook {
-public:
-    virtual ~StepHook() = default;
-
-    // Called after `metrics.step` has been measured, its row queued and, if
-    // `frameWritten`, its frame written. Returning false (with *error naming
-    // the file and the reason) stops the run as an output failure.
-    virtual bool afterStep(const Solver &solver, const StepMetrics &metrics,
-                           const MetricsHistory &history, bool frameWritten, QString *error) = 0;
-};
-
-class RunLoop {
+class RunLoop : private StepObserver {
 public:
     enum class End { Completed, Interrupted, Unstable, OutputFailed };
 
@@ -56,26 +46,24 @@ public:
         std::unique_ptr<VideoEncoder> &video; // may be empty; reset if the encoder fails
     };
 
+    // Steps `run` up to `steps` steps, following it as its first observer
+    // (observers added to the run later come after the step's files).
     // `messages` takes the note about a failed video (stderr in the program).
-    RunLoop(Solver &solver, int steps, int every, Outputs outputs, Progress &progress,
-            FILE *messages);
+    RunLoop(Run &run, int steps, int every, Outputs outputs, Progress &progress, FILE *messages);
+    ~RunLoop() override;
 
     // Continue a run at `step` instead of starting at 0: `history` and `frames`
     // are what the run had then, `seconds` its wall time so far. Step 0 is then
     // neither measured nor written again.
     void resumeAt(int step, MetricsHistory history, int frames, double seconds);
 
-    void addHook(StepHook *hook) { m_hooks.push_back(hook); }
-
-    // Keyframes: before every step the schedule may hand the solver a new
-    // target; each row's `target` names the one its step was computed with.
-    void setSchedule(TargetSchedule *schedule) { m_schedule = schedule; }
-
     // The video shows RGBA frames of this colour over black instead of the
     // grey ones.
     void showVideoInColour(const SmokeColour &colour) { m_videoColour = colour; }
 
     int every() const { return m_every; }
+    // The step of the latest frame written (-1 before the first).
+    int lastFrameStep() const { return m_lastFrameStep; }
     // The step the run started at (0, or where it was resumed).
     int firstStep() const { return m_firstStep; }
 
@@ -83,31 +71,29 @@ public:
 
     const MetricsHistory &history() const { return m_history; }
     int frames() const { return m_frames; }
-    double solverSeconds() const { return m_solverNanoseconds / 1e9; }
-    double wallSeconds() const { return m_secondsBefore + sessionSeconds(); }
+    double solverSeconds() const { return m_run.solverSeconds(); }
     // Wall time of this run() alone (without the time before a resume).
     double sessionSeconds() const { return m_wall.nsecsElapsed() / 1e9; }
 
 private:
+    bool stepFinished(const Solver &solver, const StepReport &report, std::string *error) override;
     bool record(const StepMetrics &metrics, bool frameDue, QString *error);
     bool writeFrame(int step, QString *error);
 
-    Solver &m_solver;
+    Run &m_run;
     int m_steps;
     int m_every;
     Outputs m_outputs;
     Progress &m_progress;
     FILE *m_messages;
-    std::vector<StepHook *> m_hooks;
-    TargetSchedule *m_schedule = nullptr;
     std::optional<SmokeColour> m_videoColour;
 
     int m_firstStep = 0;
     MetricsHistory m_history;
     int m_frames = 0;
-    double m_secondsBefore = 0.0;
+    int m_lastFrameStep = -1;
+    bool m_stopping = false; // a stop signal was seen after the latest step
     QElapsedTimer m_wall;
-    qint64 m_solverNanoseconds = 0;
     bool m_videoFailed = false;
 };
 

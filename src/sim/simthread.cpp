@@ -1,6 +1,5 @@
 #include "simthread.h"
 
-#include "finitecopy.h"
 #include "solver.h"
 #include "targetdistance.h"
 
@@ -21,39 +20,28 @@ bool closeRateWindow(std::uint32_t &stepCount, qint64 &windowStart, qint64 now, 
     return true;
 }
 
-namespace {
-
-// Copies the shown part of the solver's state into `frame`; false as soon as
-// one of the three grids holds a value that is not finite.
-bool copyFiniteState(const Solver &solver, SimFrame &frame) {
-    return copyCheckingFinite(*solver.m_density, frame.density) &&
-           copyCheckingFinite(*solver.m_uCentre, frame.u) &&
-           copyCheckingFinite(*solver.m_vCentre, frame.v);
-}
-
-} // namespace
-
 SimThread::SimThread(QObject *parent, const Grid &srcDensity, const Grid &tgtDensity, double vf,
                      double vd, double vg, double sigma, double dt)
     : QThread(parent)
-    , m_solver(std::make_unique<Solver>(srcDensity, tgtDensity)) {
-    m_solver->m_vf = vf;
-    m_solver->m_vd = vd;
-    m_solver->m_vg = vg;
-    m_solver->setSigma(sigma);
-    m_solver->setTimeStep(dt);
+    , m_run(std::make_unique<Solver>(srcDensity, tgtDensity)) {
+    Solver &solver = m_run.solver();
+    solver.m_vf = vf;
+    solver.m_vd = vd;
+    solver.m_vg = vg;
+    solver.setSigma(sigma);
+    solver.setTimeStep(dt);
     // Step 0 is the last finite state until a step has been made; a run whose
     // first step fails shows where it started.
-    copyFiniteState(*m_solver, m_lastFinite);
+    keepLastFinite(0);
 }
 
 void SimThread::setScheme(velloran::Scheme scheme) {
-    m_solver->setScheme(scheme);
+    m_run.solver().setScheme(scheme);
 }
 
 void SimThread::setTargetSchedule(std::unique_ptr<velloran::TargetSchedule> schedule) {
-    m_schedule = std::move(schedule);
-    m_lastFinite.targets = m_schedule ? m_schedule->count() : 1;
+    m_run.setSchedule(std::move(schedule));
+    m_lastFinite.targets = m_run.targetCount();
 }
 
 SimThread::~SimThread() {
@@ -93,7 +81,7 @@ void SimThread::setStepRateLimit(double stepsPerSecond) {
     m_wake.notify_all();
 }
 
-void SimThread::setStepObserver(std::shared_ptr<StepObserver> observer) {
+void SimThread::setStepObserver(std::shared_ptr<velloran::StepObserver> observer) {
     std::lock_guard<std::mutex> lock(m_controlMutex);
     m_observer = std::move(observer);
     m_observerChanged = true;
@@ -115,7 +103,7 @@ bool SimThread::takeNewestFrame(SimFrame *frame) {
 // not copied, so the lock is held only for a few pointer moves; the old frame
 // comes back as the worker's scratch.
 void SimThread::publishFrame() {
-    m_lastFinite.distance = distanceToTarget(m_lastFinite.density, *m_solver->m_target);
+    m_lastFinite.distance = distanceToTarget(m_lastFinite.density, *m_run.solver().m_target);
     {
         std::lock_guard<std::mutex> lock(m_frameMutex);
         std::swap(m_frame, m_lastFinite);
@@ -143,12 +131,12 @@ bool SimThread::waitForTurn(const QElapsedTimer &clock, bool *held) {
             m_rateChanged = false;
         }
         if (m_observerChanged) {
-            m_following = m_observer;
+            follow(m_observer);
             m_observerChanged = false;
         }
         if (m_paused) {
             *held = true;
-            if (!m_lastFinitePublished && m_stepsDone > 0) {
+            if (!m_lastFinitePublished && m_run.steps() > 0) {
                 // Show exactly where the run holds.
                 lock.unlock();
                 publishFrame();
@@ -171,6 +159,30 @@ bool SimThread::waitForTurn(const QElapsedTimer &clock, bool *held) {
     }
 }
 
+// The run's observer becomes `observer` (the worker's own reference keeps it
+// alive while the run calls it).
+void SimThread::follow(std::shared_ptr<velloran::StepObserver> observer) {
+    if (m_following) {
+        m_run.removeObserver(m_following.get());
+    }
+    m_following = std::move(observer);
+    if (m_following) {
+        m_run.addObserver(m_following.get());
+    }
+}
+
+// The solver's state, just checked finite, becomes the last finite state.
+void SimThread::keepLastFinite(int target) {
+    const Solver &solver = m_run.solver();
+    m_lastFinite.density = *solver.m_density;
+    m_lastFinite.u = *solver.m_uCentre;
+    m_lastFinite.v = *solver.m_vCentre;
+    m_lastFinite.step = m_run.steps();
+    m_lastFinite.target = target;
+    m_lastFinite.targets = m_run.targetCount();
+    m_lastFinitePublished = false;
+}
+
 void SimThread::run() {
     // A monotonic clock: a change of the wall clock must not distort the rate.
     QElapsedTimer clock;
@@ -178,11 +190,11 @@ void SimThread::run() {
     qint64 windowStart = 0;
     {
         std::lock_guard<std::mutex> lock(m_controlMutex);
-        m_following = m_observer;
+        follow(m_observer);
         m_observerChanged = false;
     }
     if (m_following && !stopRequested()) {
-        m_following->stepFinished(*m_solver, 0, 0);
+        m_run.begin();
     }
 
     for (;;) {
@@ -196,43 +208,28 @@ void SimThread::run() {
             m_stepCount = 0;
         }
         m_pacer.stepStarted(clock.nsecsElapsed());
-        int target = 0;
-        if (m_schedule) {
-            // The target due for this step, before it is computed.
-            m_schedule->apply(*m_solver, m_stepsDone);
-            target = m_schedule->activeIndex(m_stepsDone);
-        }
-        m_solver->step();
-        ++m_stepsDone;
+        const velloran::StepReport report = m_run.step();
 
         float rate = 0.0f;
         if (closeRateWindow(m_stepCount, windowStart, clock.elapsed(), &rate)) {
             emit fpsUpdated(rate);
         }
-
-        if (!copyFiniteState(*m_solver, m_incoming)) {
-            m_unstableStep.store(m_stepsDone, std::memory_order_release);
+        if (!report.finite) {
+            m_unstableStep.store(report.step, std::memory_order_release);
             break;
         }
-        m_incoming.step = m_stepsDone;
-        m_incoming.target = target;
-        m_incoming.targets = m_schedule ? m_schedule->count() : 1;
-        std::swap(m_incoming, m_lastFinite);
-        m_lastFinitePublished = false;
-        if (m_following) {
-            m_following->stepFinished(*m_solver, m_stepsDone, target);
-        }
+        keepLastFinite(report.target);
         if (m_frameWanted.exchange(false, std::memory_order_relaxed)) {
             publishFrame();
         }
     }
     // Whatever ended the run, the owner gets to see its last finite state.
-    if (!m_lastFinitePublished && m_stepsDone > 0) {
+    if (!m_lastFinitePublished && m_run.steps() > 0) {
         publishFrame();
     }
     // That state is now the shared frame, which nobody writes any more.
     if (m_following) {
         m_following->runEnded(m_frame);
-        m_following.reset();
+        follow(nullptr);
     }
 }

@@ -2,15 +2,15 @@
 
 // SimThread: one run of the simulation on a worker thread.
 //
-// The constructor builds and configures the run's Solver in the caller's
+// The constructor builds and configures the run (its Solver) in the caller's
 // thread. run() then steps it until the owner asks it to stop (or the state
 // stops being finite). Every two seconds (more exactly: with the first step
 // that ends more than 2000 ms after the previous report) fpsUpdated() carries
 // the step rate.
 //
-// Frames. After every step the worker copies the density and the cell-centred
-// velocity aside, checking on the way that they are finite; so it always holds
-// the last finite state, whatever the next step does. When the owner has asked
+// Frames. After every finite step the worker copies the density and the
+// cell-centred velocity aside; so it always holds the last finite state,
+// whatever the next step does. When the owner has asked
 // for a frame (requestFrame(); the first is asked for from the start), the
 // worker turns that copy into the shared frame, with its step number and its
 // distance to the target, and posts stepCompleted(). It also publishes without
@@ -29,6 +29,7 @@
 //
 // The owner destroys the object only after the worker has ended.
 
+#include "run.h"
 #include "scheme.h"
 #include "simframe.h"
 #include "stepobserver.h"
@@ -43,8 +44,6 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
-
-class Solver;
 
 // The step-rate window. Counts the step just finished; when more than
 // kWindowMs have passed since windowStart, stores steps per second in *rate,
@@ -86,7 +85,7 @@ public:
     // Follows every step from the next one on (null: nobody). Set before
     // start(), it also sees step 0. The worker keeps its own reference while
     // it calls the observer, so the owner may drop it at any time.
-    void setStepObserver(std::shared_ptr<StepObserver> observer);
+    void setStepObserver(std::shared_ptr<velloran::StepObserver> observer);
 
     // Asks the worker to publish the state after its next step.
     void requestFrame() { m_frameWanted.store(true, std::memory_order_relaxed); }
@@ -113,17 +112,15 @@ protected:
 
 private:
     bool waitForTurn(const QElapsedTimer &clock, bool *held);
+    void follow(std::shared_ptr<velloran::StepObserver> observer);
+    void keepLastFinite(int target);
     void publishFrame();
 
-    std::unique_ptr<Solver> m_solver;                     // worker only, once started
-    std::unique_ptr<velloran::TargetSchedule> m_schedule; // null: one target
+    velloran::Run m_run; // worker only, once started
 
-    // Worker only: the state after the latest finite step, and the buffer the
-    // next step is copied and checked into.
+    // Worker only: the state after the latest finite step.
     SimFrame m_lastFinite;
-    SimFrame m_incoming;
     bool m_lastFinitePublished = false;
-    std::int64_t m_stepsDone = 0;
 
     std::mutex m_frameMutex; // guards m_frame
     SimFrame m_frame;        // the published frame
@@ -137,12 +134,12 @@ private:
     bool m_holding = false;
     double m_rateLimit = 0.0;
     bool m_rateChanged = false;
-    std::shared_ptr<StepObserver> m_observer; // as set by the owner
+    std::shared_ptr<velloran::StepObserver> m_observer; // as set by the owner
     bool m_observerChanged = false;
     std::atomic<bool> m_stop{false};
 
-    StepPacer m_pacer;                         // worker only
-    std::shared_ptr<StepObserver> m_following; // worker only: the observer it calls
-    std::uint32_t m_stepCount = 0;             // steps in the current rate window (worker only)
+    StepPacer m_pacer;                                   // worker only
+    std::shared_ptr<velloran::StepObserver> m_following; // worker only: the run's observer
+    std::uint32_t m_stepCount = 0; // steps in the current rate window (worker only)
     std::atomic<std::int64_t> m_unstableStep{0};
 };

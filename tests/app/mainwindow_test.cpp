@@ -395,9 +395,11 @@ void MainWindowTest::liveViewIsPacedAndEndsOnLastStep() {
     });
     // The final frame as the worker hands it over when the run ends (taking it
     // from the thread here would take the window's notification with it).
-    struct LastFrame : StepObserver {
+    struct LastFrame : velloran::StepObserver {
         Grid density{1, 1};
-        void stepFinished(const Solver &, std::int64_t, int) override {}
+        bool stepFinished(const Solver &, const velloran::StepReport &, std::string *) override {
+            return true;
+        }
         void runEnded(const SimFrame &lastFinite) override { density = lastFinite.density; }
     };
     const auto last = std::make_shared<LastFrame>();

@@ -10,6 +10,7 @@
 #include "outputfolder.h"
 #include "recorddialog.h"
 #include "recorder.h"
+#include "run.h"
 #include "runsetup.h"
 #include "simthread.h"
 #include "startup.h"
@@ -189,7 +190,9 @@ void RecordTest::recorderWritesTheRenderersFiles() {
 
     velloran::RunDensities densities;
     QCOMPARE(velloran::prepareRun(m_disc, m_bar, false, &densities), velloran::RunSetupError::None);
-    auto solver = velloran::makeSolver(densities.srcDensity, densities.tgtDensity, parameters());
+    velloran::Run run(
+        velloran::makeSolver(densities.srcDensity, densities.tgtDensity, parameters()));
+    const Solver &solver = run.solver();
     QString error;
     std::shared_ptr<Recorder> recorder =
         Recorder::start({folder, 5, true}, QStringLiteral("t"), &error);
@@ -201,14 +204,12 @@ void RecordTest::recorderWritesTheRenderersFiles() {
         Qt::QueuedConnection);
     connect(
         recorder.get(), &Recorder::failed, this, [&failed] { ++failed; }, Qt::QueuedConnection);
+    run.addObserver(recorder.get());
     QImage atFive;
     for (int step = 0; step <= 12; ++step) {
-        if (step > 0) {
-            solver->step();
-        }
-        recorder->stepFinished(*solver, step, 0);
+        QVERIFY(step == 0 ? run.begin().finite : run.step().finite);
         if (step == 5) {
-            atFive = velloran::densityImage(*solver->m_density);
+            atFive = velloran::densityImage(*solver.m_density);
         }
         // The writer keeps up (nothing to skip here): each frame is on disk
         // before the next step is handed over, however busy the machine.
@@ -218,9 +219,9 @@ void RecordTest::recorderWritesTheRenderersFiles() {
     }
     // The run's end hands over its last frame, velocity and all.
     SimFrame last;
-    last.density = *solver->m_density;
-    last.u = *solver->m_uCentre;
-    last.v = *solver->m_vCentre;
+    last.density = *solver.m_density;
+    last.u = *solver.m_uCentre;
+    last.v = *solver.m_vCentre;
     last.step = 12;
     recorder->runEnded(last);
     QTRY_COMPARE_WITH_TIMEOUT(finished, 1, 30000);
@@ -252,8 +253,7 @@ void RecordTest::recorderWritesTheRenderersFiles() {
     QCOMPARE(recorder->framesSkipped(), 0);
 
     // After the end nothing more is taken.
-    solver->step();
-    recorder->stepFinished(*solver, 13, 0);
+    run.step();
     QTest::qWait(50);
     QCOMPARE(metricSteps(QDir(folder).filePath("metrics.csv")).size(), 13);
 }

@@ -41,18 +41,21 @@ private:
     int m_failAt;
 };
 
-class RecordingHook : public StepHook {
+// An observer after the loop's own, as the checkpoints are: it sees the step's
+// row in the history and whether its frame was written.
+class RecordingHook : public StepObserver {
 public:
-    bool afterStep(const Solver &, const StepMetrics &metrics, const MetricsHistory &history,
-                   bool frameWritten, QString *error) override {
-        EXPECT_EQ(history.latest().step, metrics.step);
-        calls.emplace_back(metrics.step, frameWritten);
-        if (metrics.step == failAt) {
-            *error = QStringLiteral("could not write 'checkpoint': Disk quota exceeded");
+    bool stepFinished(const Solver &, const StepReport &report, std::string *error) override {
+        const int step = static_cast<int>(report.step);
+        EXPECT_EQ(loop->history().latest().step, step);
+        calls.emplace_back(step, loop->lastFrameStep() == step);
+        if (step == failAt) {
+            *error = "could not write 'checkpoint': Disk quota exceeded";
             return false;
         }
         return true;
     }
+    const RunLoop *loop = nullptr;
     std::vector<std::pair<int, bool>> calls;
     int failAt = -1;
 };
@@ -84,14 +87,16 @@ struct Fixture {
         writers.push_back(std::make_unique<RecordingWriter>(&frames, failAt));
         std::unique_ptr<VideoEncoder> video;
         Progress progress(stderr, true, steps);
-        RunLoop loop(*solver, steps, every, {metrics, writers, video}, progress, stderr);
+        Run run(std::move(solver));
+        RunLoop loop(run, steps, every, {metrics, writers, video}, progress, stderr);
         if (resumeAt > 0) {
             MetricsHistory history;
-            history.add(measure(*solver, resumeAt, 0.0));
+            history.add(measure(run.solver(), resumeAt, 0.0));
             loop.resumeAt(resumeAt, history, 1, 0.0);
         }
         if (hook) {
-            loop.addHook(hook);
+            hook->loop = &loop;
+            run.addObserver(hook);
         }
         const RunLoop::Result result = loop.run();
         framesCounted = loop.frames();

@@ -1,77 +1,21 @@
-// The worker's building blocks: the copy that checks for non-finite values,
-// the distance to the target, and the pacing of a limited step rate.
+// The worker's building blocks: the distance to the target and the pacing of
+// a limited step rate.
 
-#include "finitecopy.h"
-#include "metrics.h"
 #include "solver.h"
+#include "stepmetrics.h"
 #include "steppacer.h"
 #include "targetdistance.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstring>
 #include <limits>
 
 namespace {
 
-Grid pattern(std::uint32_t rows, std::uint32_t cols) {
-    Grid g(rows, cols);
-    for (std::uint32_t j = 0; j < rows; ++j) {
-        for (std::uint32_t i = 0; i < cols; ++i) {
-            g(i, j) = std::sin(0.3 * i + 0.7 * j) * 1e3;
-        }
-    }
-    return g;
-}
-
-bool sameBits(const Grid &a, const Grid &b) {
-    return a.NumRows() == b.NumRows() && a.NumCols() == b.NumCols() &&
-           std::memcmp(a.data(), b.data(), sizeof(double) * a.NumRows() * a.NumCols()) == 0;
-}
-
-constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 } // namespace
-
-TEST(FiniteCopy, CopiesEveryShapeExactly) {
-    // Shapes whose element counts leave every remainder after the vector
-    // loop, and one the size of a 128 x 128 run.
-    const std::pair<std::uint32_t, std::uint32_t> shapes[] = {{1, 1}, {1, 7}, {3, 3},    {2, 5},
-                                                              {4, 4}, {3, 6}, {130, 130}};
-    for (const auto &[rows, cols] : shapes) {
-        const Grid from = pattern(rows, cols);
-        Grid to(2, 2);
-        EXPECT_TRUE(copyCheckingFinite(from, to)) << rows << "x" << cols;
-        EXPECT_TRUE(sameBits(from, to)) << rows << "x" << cols;
-    }
-}
-
-TEST(FiniteCopy, FindsEveryNonFiniteValueWhereverItIs) {
-    // 9 x 9 = 81 values: eight blocks of eight and one in the tail.
-    for (double bad : {kInf, -kInf, kNaN, -kNaN}) {
-        for (std::uint32_t k = 0; k < 81; ++k) {
-            Grid from = pattern(9, 9);
-            from(k % 9, k / 9) = bad;
-            Grid to(9, 9);
-            EXPECT_FALSE(copyCheckingFinite(from, to)) << bad << " at " << k;
-        }
-    }
-}
-
-TEST(FiniteCopy, ExtremeFiniteValuesPass) {
-    Grid from(2, 3);
-    from(0, 0) = std::numeric_limits<double>::max();
-    from(1, 0) = -std::numeric_limits<double>::max();
-    from(2, 0) = std::numeric_limits<double>::denorm_min();
-    from(0, 1) = -0.0;
-    from(1, 1) = std::numeric_limits<double>::min();
-    from(2, 1) = -1e-310;
-    Grid to(1, 1);
-    EXPECT_TRUE(copyCheckingFinite(from, to));
-    EXPECT_TRUE(sameBits(from, to));
-}
 
 TEST(TargetDistance, IsTheRenderersDistanceBitForBit) {
     const std::uint32_t n = 24;

@@ -293,10 +293,13 @@ void SimThreadTest::stopPublishesTheStepUnderWay() {
     SimThread thread(nullptr, in.src, in.tgt, kVf, kVd, kVg, kSigma, kDt);
     // Counts the steps as the worker makes them, so the stop comes after the
     // first step however slowly the worker gets to run.
-    struct StepCount : StepObserver {
+    struct StepCount : velloran::StepObserver {
         std::atomic<std::int64_t> steps{0};
-        void stepFinished(const Solver &, std::int64_t step, int) override { steps = step; }
-        void runEnded(const SimFrame &) override {}
+        bool stepFinished(const Solver &, const velloran::StepReport &report,
+                          std::string *) override {
+            steps = report.step;
+            return true;
+        }
     };
     const auto count = std::make_shared<StepCount>();
     thread.setStepObserver(count);
@@ -392,8 +395,7 @@ void SimThreadTest::unstableRunEndsOnItsLastFiniteFrame() {
     std::int64_t firstBad = 0;
     for (std::int64_t k = 1; k <= 200 && firstBad == 0; ++k) {
         alone.step();
-        if (!allFinite(*alone.m_density) || !allFinite(*alone.m_uCentre) ||
-            !allFinite(*alone.m_vCentre)) {
+        if (!velloran::stateFinite(alone)) {
             firstBad = k;
         }
     }

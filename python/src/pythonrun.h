@@ -1,8 +1,8 @@
 #pragma once
 
-// One run of the solver as Python sees it: the solver built by the run
-// set-up, its step counter, and the rules for using it from several Python
-// threads.
+// One run of the solver as Python sees it: the shell's Run (solver, schedule,
+// step count) built by the run set-up, and the rules for using it from
+// several Python threads.
 //
 // Stepping releases the interpreter lock, so other Python threads go on
 // meanwhile. While a step is under way every other use of the run from
@@ -11,10 +11,11 @@
 // orders it against the start and the end of a step.
 
 #include "checkpointfile.h"
-#include "metrics.h"
 #include "parameters.h"
+#include "run.h"
 #include "runinputs.h"
 #include "solver.h"
+#include "stepmetrics.h"
 #include "targetschedule.h"
 
 #include <sys/types.h>
@@ -26,16 +27,16 @@
 
 namespace velloran::binding {
 
-class Run {
+class PythonRun {
 public:
     // threads: the core's default when empty; clamped by the core to 1 .. 8
     // (below 1: InputError).
     // Keyframes must be valid for a TargetSchedule (steps positive and
     // increasing, blends not negative, targets N x N).
-    Run(const RunInputs &inputs, std::optional<int> threads);
-    ~Run();
-    Run(const Run &) = delete;
-    Run &operator=(const Run &) = delete;
+    PythonRun(const RunInputs &inputs, std::optional<int> threads);
+    ~PythonRun();
+    PythonRun(const PythonRun &) = delete;
+    PythonRun &operator=(const PythonRun &) = delete;
 
     // Takes `count` steps with the interpreter lock released, stopping early
     // when Python has a signal to deliver (Ctrl-C), whose exception is then
@@ -44,7 +45,7 @@ public:
     void step(std::int64_t count);
 
     // Steps done; safe to read while another thread steps.
-    std::int64_t steps() const { return m_steps.load(std::memory_order_relaxed); }
+    std::int64_t steps() const { return m_run->steps(); }
 
     // Hands the solver a new N x N target now (scaled to the smoke's mass,
     // blurred, driving field recomputed). A later keyframe replaces it.
@@ -53,7 +54,7 @@ public:
     // Index of the target that drove the last step: 0 for the first, k once
     // keyframe k has taken over (its blend included). The schedule switches
     // after `step` steps are done, before the next one.
-    int targetIndex() const;
+    int targetIndex() const { return m_run->lastTarget(); }
     const std::vector<Keyframe> &keyframes() const;
     // The first target as given (N x N, before any scaling).
     const Grid &firstTarget() const { return m_firstTarget; }
@@ -70,20 +71,17 @@ public:
     const Solver &solver() const;
 
     const SimParameters &parameters() const { return m_parameters; }
-    Scheme scheme() const { return m_solver->scheme(); }
-    int threads() const { return m_solver->threadCount(); }
-    std::uint32_t side() const { return m_solver->m_density->NumCols() - 2; }
+    Scheme scheme() const { return m_run->solver().scheme(); }
+    int threads() const { return m_run->solver().threadCount(); }
+    std::uint32_t side() const { return m_run->solver().m_density->NumCols() - 2; }
 
 private:
     void checkUsable() const;
 
-    std::unique_ptr<Solver> m_solver;
+    std::unique_ptr<velloran::Run> m_run;
     Grid m_firstTarget;
-    std::optional<TargetSchedule> m_schedule; // only for runs with keyframes
     SimParameters m_parameters;
-    std::atomic<std::int64_t> m_steps{0};
     std::atomic<bool> m_stepping{false};
-    std::int64_t m_unstableAt = -1;
     // The process that built the run: its solver's helper threads exist only there.
     pid_t m_process;
 };

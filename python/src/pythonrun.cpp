@@ -1,4 +1,4 @@
-#include "run.h"
+#include "pythonrun.h"
 
 #include "errors.h"
 #include "runsetup.h"
@@ -24,12 +24,6 @@ unsigned long g_mainThread = 0;
 // immediate, rarely enough that taking the interpreter lock costs nothing.
 constexpr auto kSignalInterval = std::chrono::milliseconds(100);
 
-// What the renderer checks after every step before it calls a run unstable.
-bool stateFinite(const Solver &solver) {
-    return allFinite(*solver.m_density) && allFinite(*solver.m_uCentre) &&
-           allFinite(*solver.m_vCentre);
-}
-
 std::string unstableMessage(std::int64_t step) {
     return "the density or velocity became non-finite at step " + std::to_string(step);
 }
@@ -41,33 +35,35 @@ void rememberMainThread() {
         py::module_::import("threading").attr("main_thread")().attr("ident").cast<unsigned long>();
 }
 
-Run::Run(const RunInputs &inputs, std::optional<int> threads)
-    : m_solver(makeSolver(inputs.source, inputs.target, inputs.parameters))
-    , m_firstTarget(inputs.target)
+PythonRun::PythonRun(const RunInputs &inputs, std::optional<int> threads)
+    : m_firstTarget(inputs.target)
     , m_parameters(inputs.parameters)
     , m_process(::getpid()) {
-    m_solver->setScheme(inputs.scheme);
     if (threads && *threads < 1) {
         throw InputError("threads must be at least 1, not " + std::to_string(*threads));
     }
+    std::unique_ptr<Solver> solver = makeSolver(inputs.source, inputs.target, inputs.parameters);
+    solver->setScheme(inputs.scheme);
     if (threads) {
-        m_solver->setThreadCount(*threads);
+        solver->setThreadCount(*threads);
     }
+    std::unique_ptr<TargetSchedule> schedule;
     if (!inputs.keyframes.empty()) {
-        m_schedule.emplace(inputs.target, inputs.keyframes);
+        schedule = std::make_unique<TargetSchedule>(inputs.target, inputs.keyframes);
     }
+    m_run = std::make_unique<velloran::Run>(std::move(solver), std::move(schedule));
 }
 
-Run::~Run() {
+PythonRun::~PythonRun() {
     // In a forked child the solver's helper threads do not exist, and
     // joining them would wait for ever: the child's copy is left to the end
     // of the process instead.
     if (::getpid() != m_process) {
-        static_cast<void>(m_solver.release());
+        m_run->abandon();
     }
 }
 
-void Run::checkUsable() const {
+void PythonRun::checkUsable() const {
     if (::getpid() != m_process) {
         throw UsageError("this run was made in another process and copied here by a fork, "
                          "without the threads it steps with; make runs in the process that "
@@ -78,52 +74,45 @@ void Run::checkUsable() const {
     }
 }
 
-const Solver &Run::solver() const {
+const Solver &PythonRun::solver() const {
     checkUsable();
-    return *m_solver;
+    return m_run->solver();
 }
 
-void Run::setTarget(const Grid &target) {
+void PythonRun::setTarget(const Grid &target) {
     checkUsable();
-    m_solver->setTarget(target);
+    m_run->solver().setTarget(target);
 }
 
-int Run::targetIndex() const {
-    // The schedule answers for the step to come; the solver holds the target
-    // of the step last computed.
-    const std::int64_t done = steps();
-    return m_schedule && done > 0 ? m_schedule->activeIndex(done - 1) : 0;
-}
-
-const std::vector<Keyframe> &Run::keyframes() const {
+const std::vector<Keyframe> &PythonRun::keyframes() const {
     static const std::vector<Keyframe> none;
-    return m_schedule ? m_schedule->keyframes() : none;
+    return m_run->schedule() ? m_run->schedule()->keyframes() : none;
 }
 
-void Run::restore(const std::vector<CheckpointGrid> &grids, std::int64_t steps) {
+void PythonRun::restore(const std::vector<CheckpointGrid> &grids, std::int64_t steps) {
     checkUsable();
     QString error;
-    if (!restoreSolverState(grids, *m_solver, &error)) {
+    if (!restoreSolverState(grids, m_run->solver(), &error)) {
         throw InputError(error.toStdString());
     }
     // The centred velocities are not saved: every step derives them from the
     // face velocities, and so does this.
-    m_solver->centreVelocity();
-    m_steps.store(steps);
+    m_run->solver().centreVelocity();
+    m_run->resumeAt(steps);
 }
 
-StepMetrics Run::metrics() const {
+StepMetrics PythonRun::metrics() const {
     checkUsable();
-    return measure(*m_solver, static_cast<int>(steps()), 0.0);
+    return m_run->measure();
 }
 
-void Run::step(std::int64_t count) {
+void PythonRun::step(std::int64_t count) {
     if (count < 0) {
         throw InputError("the number of steps must not be negative, not " + std::to_string(count));
     }
     checkUsable();
-    if (m_unstableAt >= 0) {
-        throw UnstableError(unstableMessage(m_unstableAt) + "; the run cannot go on");
+    if (m_run->unstableStep() > 0) {
+        throw UnstableError(unstableMessage(m_run->unstableStep()) + "; the run cannot go on");
     }
     const bool mainThread = PyThread_get_thread_ident() == g_mainThread;
     m_stepping.store(true);
@@ -138,12 +127,7 @@ void Run::step(std::int64_t count) {
         py::gil_scoped_release release;
         auto lastCheck = std::chrono::steady_clock::now();
         for (std::int64_t k = 0; k < count; ++k) {
-            if (m_schedule) {
-                m_schedule->apply(*m_solver, steps());
-            }
-            m_solver->step();
-            m_steps.fetch_add(1, std::memory_order_relaxed);
-            if (!stateFinite(*m_solver)) {
+            if (!m_run->step().finite) {
                 unstable = true;
                 break;
             }
@@ -164,9 +148,8 @@ void Run::step(std::int64_t count) {
         throw py::error_already_set();
     }
     if (unstable) {
-        m_unstableAt = steps();
-        throw UnstableError(unstableMessage(m_unstableAt) +
-                            (m_solver->hitSubcycleCap()
+        throw UnstableError(unstableMessage(m_run->unstableStep()) +
+                            (m_run->solver().hitSubcycleCap()
                                  ? " (a stage needed more than " +
                                        std::to_string(Solver::kMaxSubcycles) + " sub-cycles)"
                                  : std::string()));
