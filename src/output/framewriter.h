@@ -6,8 +6,8 @@
 // frame file is complete or absent.
 //
 // A new kind of frame file (another image format, another field) is a new
-// FrameWriter added in makeFrameWriters (outputnames.h); the loop, the summary and the sweep
-// of an earlier render's files follow from the interface.
+// FrameWriter registered in frameformats.cpp; the loop, the summary and the
+// sweep of an earlier render's files follow from the interface.
 
 #include "framename.h"
 #include "smokecolour.h"

@@ -32,7 +32,7 @@ struct JobOverrides {
     std::optional<int> steps;
     std::optional<int> every;
     std::optional<QString> outDir;
-    std::optional<QStringList> formats; // names in the order given, each once; empty: none
+    std::optional<QStringList> formats; // frameformats.h, in its order; empty: none
     std::optional<bool> vdbFloat;
     std::optional<QString> vdbVelocityName;
     std::optional<bool> alpha;

@@ -1,5 +1,6 @@
 #include "optiontable.h"
 
+#include "frameformats.h"
 #include "optionvalues.h"
 
 namespace velloran {
@@ -19,6 +20,15 @@ OptionSpec option(const char *name, const char *argument, OptionSection section,
 // An option whose --help line is `label`, not its name and value.
 OptionSpec shownAs(const char *label, OptionSpec spec) {
     spec.label = QLatin1String(label);
+    return spec;
+}
+
+// The formats' names and lines come from their own table.
+OptionSpec formatOption() {
+    OptionSpec spec = option("--format", "LIST", OptionSection::Output, kAlone, "", storeFormats);
+    spec.help =
+        QStringLiteral("comma list of %1 or none (default: png)\n").arg(frameFormatNames()) +
+        frameFormatHelp(2) + QStringLiteral("metrics.csv and convergence.png are always written");
     return spec;
 }
 
@@ -75,16 +85,7 @@ std::vector<OptionSpec> makeTable() {
                jobCount(&JobOverrides::every)),
         option("--out", "DIR", S::Output, kWithSweep, "output folder (default: render-out)",
                nonEmpty("a folder name", jobText(&JobOverrides::outDir))),
-        option("--format", "LIST", S::Output, kAlone,
-               "comma list of png, npy, exr, vdb or none (default: png)\n"
-               "  png: frame_NNNNNN.png, 8-bit grey, upright\n"
-               "  npy: density_/u_/v_NNNNNN.npy, float64 (N+2) x (N+2)\n"
-               "  exr: frame_NNNNNN.exr, premultiplied RGBA (half) and the\n"
-               "       float layers density, velocity.u, velocity.v\n"
-               "  vdb: frame_NNNNNN.vdb, OpenVDB grids density (fog volume,\n"
-               "       half floats) and velocity, N x N x 1 voxels of 1/N\n"
-               "metrics.csv and convergence.png are always written",
-               storeFormats),
+        formatOption(),
         option("--vdb-float", "", S::Output, kAlone, "density in 32-bit floats in the vdb frames",
                jobFlag(&JobOverrides::vdbFloat)),
         option("--vdb-velocity-name", "NAME", S::Output, kAlone,

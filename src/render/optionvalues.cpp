@@ -1,5 +1,6 @@
 #include "optionvalues.h"
 
+#include "frameformats.h"
 #include "vdbframe.h"
 
 #include <QRegularExpression>
@@ -37,23 +38,20 @@ bool parseNumber(const QString &name, const QString &text, double *out, QString 
     return true;
 }
 
+// The formats in the order the run writes them (frameformats.h), each once.
 bool parseFormats(const QString &text, QStringList *formats, QString *error) {
-    static const QStringList known = {QStringLiteral("png"), QStringLiteral("npy"),
-                                      QStringLiteral("exr"), QStringLiteral("vdb")};
-    formats->clear();
+    QStringList given;
     for (const QString &part : text.split(QLatin1Char(','))) {
         const QString format = part.trimmed().toLower();
-        if (known.contains(format)) {
-            if (!formats->contains(format)) {
-                formats->append(format);
-            }
+        if (findFrameFormat(format)) {
+            given << format;
         } else if (format != QLatin1String("none")) { // none: metrics and plot only
-            *error = QStringLiteral("--format takes a list of png, npy, exr, vdb or none "
-                                    "(e.g. png,exr), not '%1'")
-                         .arg(text);
+            *error = QStringLiteral("--format takes a list of %1 or none (e.g. png,exr), not '%2'")
+                         .arg(frameFormatNames(), text);
             return false;
         }
     }
+    *formats = orderedFrameFormats(given);
     return true;
 }
 

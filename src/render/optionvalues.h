@@ -29,7 +29,7 @@ bool storeScheme(const QString &name, const QString &value, RenderOptions *optio
 // "STEP:IMAGE" or "STEP:IMAGE:BLEND".
 bool storeKeyframe(const QString &name, const QString &value, RenderOptions *options,
                    QString *error);
-// A comma list of png, npy, exr, vdb or none.
+// A comma list of the frame formats (frameformats.h) or none.
 bool storeFormats(const QString &name, const QString &value, RenderOptions *options,
                   QString *error);
 bool storeVdbVelocityName(const QString &name, const QString &value, RenderOptions *options,

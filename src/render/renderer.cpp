@@ -144,7 +144,7 @@ int runJob(const RenderJob &job, FILE *progressStream, FILE *summary, const QStr
     if (!cropped.isEmpty()) {
         messages.say(cropped);
     }
-    const auto writers = makeFrameWriters(job, job.outDir);
+    const auto writers = makeFrameWriters(job.formats, job.outDir, frameSettings(job));
     if (!checkOutputNames(job, writers, &error)) {
         return messages.fail(error, kExitBadInput);
     }

@@ -217,12 +217,7 @@ bool applyOverrides(const JobOverrides &overrides, RenderJob *job, QStringList *
     set(job->steps, overrides.steps);
     set(job->every, overrides.every);
     set(job->outDir, overrides.outDir);
-    if (overrides.formats) {
-        job->png = overrides.formats->contains(QLatin1String("png"));
-        job->npy = overrides.formats->contains(QLatin1String("npy"));
-        job->exr = overrides.formats->contains(QLatin1String("exr"));
-        job->vdb = overrides.formats->contains(QLatin1String("vdb"));
-    }
+    set(job->formats, overrides.formats);
     set(job->vdbFloat, overrides.vdbFloat);
     set(job->vdbVelocityName, overrides.vdbVelocityName);
     set(job->alpha, overrides.alpha);

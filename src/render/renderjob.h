@@ -1,50 +1,15 @@
 #pragma once
 
-// What a render does, resolved from an example or configuration file and the
-// command-line options before anything is checked or written.
+// A render's job (job.h), resolved from an example or configuration file and
+// the command-line options before anything is checked or written.
 
-#include "configfile.h"
-#include "framename.h"
+#include "job.h"
 #include "options.h"
-#include "parameters.h"
-#include "smokecolour.h"
-
-#include "scheme.h"
 
 #include <QString>
 #include <QStringList>
 
-#include <vector>
-
 namespace velloran {
-
-struct RenderJob {
-    QString sourcePath;
-    QString targetPath;
-    bool reverse = false;
-    SimParameters parameters;
-    Scheme scheme = Scheme::Literal;
-    std::vector<KeyframeEntry> keyframes; // steps strictly increasing
-    int steps = 1000;
-    int every = 10;
-    QString outDir = QStringLiteral("render-out");
-    bool png = true;
-    bool npy = false;
-    bool exr = false;
-    bool vdb = false;
-    bool vdbFloat = false;
-    QString vdbVelocityName = QStringLiteral("velocity");
-    bool alpha = false; // RGBA PNG frames
-    SmokeColour colour;
-    FrameNamePattern names;
-    QString video;
-    int checkpointEvery = 0; // 0: no checkpoints
-    bool quiet = false;
-    QString title; // names the run in the plot
-    // Keys of the parameters a sound run took from the sound scheme's
-    // defaults because nothing gave them ("vg", "dt", ...).
-    QStringList soundDefaults;
-};
 
 // "parameters: vf=2 vd=30 vg=0.15 sigma=1 dt=0.001", followed for a sound run
 // by "(sound scheme defaults for vg, dt)" naming the defaulted ones.

@@ -30,7 +30,7 @@ bool removeFramesAfter(OutputFolder &folder, const RenderJob &job, const Checkpo
 // A resumed run's video starts with the frames before the checkpoint, read
 // back from their PNG files.
 void replayVideo(const RenderJob &job, int step, VideoEncoder &video, const Messages &messages) {
-    if (!job.png) {
+    if (!job.formats.contains(QLatin1String("png"))) {
         messages.say(QStringLiteral("the video starts at step %1: the frames before it were "
                                     "not written as PNG")
                          .arg(step));

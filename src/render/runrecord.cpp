@@ -35,10 +35,10 @@ bool recordRun(const RenderJob &job, int side, CheckpointRun *run, QString *erro
     result.side = side;
     result.steps = job.steps;
     result.every = job.every;
-    result.png = job.png;
-    result.npy = job.npy;
-    result.exr = job.exr;
-    result.vdb = job.vdb;
+    result.png = job.formats.contains(QLatin1String("png"));
+    result.npy = job.formats.contains(QLatin1String("npy"));
+    result.exr = job.formats.contains(QLatin1String("exr"));
+    result.vdb = job.formats.contains(QLatin1String("vdb"));
     result.vdbFloat = job.vdbFloat;
     result.vdbVelocityName = job.vdbVelocityName;
     result.alpha = job.alpha;
@@ -65,10 +65,13 @@ RenderJob jobOfRecord(const CheckpointRun &run, const QString &folder) {
     job.steps = run.steps;
     job.every = run.every;
     job.outDir = folder;
-    job.png = run.png;
-    job.npy = run.npy;
-    job.exr = run.exr;
-    job.vdb = run.vdb;
+    job.formats.clear();
+    for (const auto &[name, on] : {std::pair{"png", run.png}, std::pair{"exr", run.exr},
+                                   std::pair{"vdb", run.vdb}, std::pair{"npy", run.npy}}) {
+        if (on) {
+            job.formats << QLatin1String(name);
+        }
+    }
     job.vdbFloat = run.vdbFloat;
     job.vdbVelocityName = run.vdbVelocityName;
     job.alpha = run.alpha;

@@ -176,8 +176,7 @@ TEST(RenderJob, OverridesChangeOnlyWhatTheyGive) {
     job.parameters[kVf] = 7;
     job.scheme = Scheme::Sound;
     job.keyframes = {{400, "k.png", 0}};
-    job.npy = true;
-    job.png = false;
+    job.formats = {"npy"};
     job.steps = 300;
     job.outDir = "out";
     job.checkpointEvery = 30;
@@ -195,7 +194,7 @@ TEST(RenderJob, OverridesChangeOnlyWhatTheyGive) {
     EXPECT_EQ(job.parameters.vf(), 7.0);
     EXPECT_EQ(job.scheme, Scheme::Sound);
     EXPECT_EQ(job.keyframes, before.keyframes);
-    EXPECT_TRUE(job.npy && !job.png);
+    EXPECT_EQ(job.formats, QStringList({"npy"}));
     EXPECT_EQ(job.outDir, before.outDir);
     EXPECT_EQ(job.checkpointEvery, 30);
     EXPECT_TRUE(notes.isEmpty());

@@ -44,7 +44,7 @@ TEST(RenderOptions, EverythingParses) {
     EXPECT_EQ(o.job.steps, 50);
     EXPECT_EQ(o.job.every, 5);
     EXPECT_EQ(o.job.outDir, QString("o"));
-    EXPECT_EQ(o.job.formats, QStringList({"npy", "png"}));
+    EXPECT_EQ(o.job.formats, QStringList({"png", "npy"})); // in the order the run writes them
     EXPECT_EQ(o.job.video, QString("v.mp4"));
     EXPECT_EQ(o.job.quiet, true);
 
@@ -61,7 +61,7 @@ TEST(RenderOptions, EverythingParses) {
     EXPECT_TRUE(o.help);
     // A repeated format counts once; a later --format replaces an earlier one.
     ASSERT_TRUE(parse({"--format", "exr", "--format", "vdb,png,VDB"}, &o, &error));
-    EXPECT_EQ(o.job.formats, QStringList({"vdb", "png"}));
+    EXPECT_EQ(o.job.formats, QStringList({"png", "vdb"}));
     // A negative value is a value, not an option (it is bounded later).
     ASSERT_TRUE(parse({"--vf", "-3"}, &o, &error));
     EXPECT_EQ(o.job.values[kVf], -3.0);
@@ -87,7 +87,7 @@ TEST(RenderOptions, BadInputIsRefusedWithOneClearLine) {
             << bad;
     }
     EXPECT_EQ(parseError({"--format", "jpg"}),
-              "--format takes a list of png, npy, exr, vdb or none (e.g. png,exr), not 'jpg'");
+              "--format takes a list of png, exr, vdb, npy or none (e.g. png,exr), not 'jpg'");
     EXPECT_TRUE(parseError({"--format", "png,"}).startsWith("--format takes a list"));
     EXPECT_EQ(parseError({"--quiet=yes"}), "--quiet takes no value");
     EXPECT_EQ(parseError({"a.xml", "b.xml"}),
@@ -107,7 +107,7 @@ TEST(RenderOptions, CompositingOutputs) {
         {"--format", "exr, png", "--alpha", "--smoke-colour", "#FF8000", "--name", "smoke.%04d"},
         &o, &error))
         << error.toStdString();
-    EXPECT_EQ(o.job.formats, QStringList({"exr", "png"}));
+    EXPECT_EQ(o.job.formats, QStringList({"png", "exr"}));
     EXPECT_EQ(o.job.alpha, true);
     EXPECT_EQ(o.job.colour->hex(), "ff8000");
     EXPECT_EQ(o.job.names->frameName(10, "exr"), "smoke.0010.exr");

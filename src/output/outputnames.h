@@ -6,7 +6,7 @@
 // would fail only once the run had begun changing the folder.
 
 #include "framewriter.h"
-#include "renderjob.h"
+#include "job.h"
 
 #include <QString>
 
@@ -14,10 +14,6 @@
 #include <vector>
 
 namespace velloran {
-
-// The writers a job asks for, writing into `folder`.
-std::vector<std::unique_ptr<FrameWriter>> makeFrameWriters(const RenderJob &job,
-                                                           const QString &folder);
 
 // False, with a one-line *error, when a writer would name a frame like one of
 // the run's own files or the video, or when the longest name the run writes

@@ -80,24 +80,4 @@ bool checkOutputNames(const RenderJob &job,
     return true;
 }
 
-std::vector<std::unique_ptr<FrameWriter>> makeFrameWriters(const RenderJob &job,
-                                                           const QString &folder) {
-    std::vector<std::unique_ptr<FrameWriter>> writers;
-    if (job.png) {
-        writers.push_back(std::make_unique<PngFrameWriter>(
-            folder, job.names, job.alpha ? std::optional<SmokeColour>(job.colour) : std::nullopt));
-    }
-    if (job.exr) {
-        writers.push_back(std::make_unique<ExrFrameWriter>(folder, job.names, job.colour));
-    }
-    if (job.vdb) {
-        writers.push_back(std::make_unique<VdbFrameWriter>(
-            folder, job.names, VdbSettings{job.vdbFloat, job.vdbVelocityName}));
-    }
-    if (job.npy) {
-        writers.push_back(std::make_unique<NpyFrameWriter>(folder, job.names));
-    }
-    return writers;
-}
-
 } // namespace velloran
