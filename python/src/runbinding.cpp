@@ -83,10 +83,15 @@ py::dict parameterDict(const SimParameters &parameters) {
     return values;
 }
 
-// A live view of one of the solver's grids, keeping the run alive.
-template <std::unique_ptr<Grid> Solver::*grid> py::array gridView(py::object self) {
-    return readOnlyView(*(self.cast<const PythonRun &>().solver().*grid), self);
+// A live view of one of the solver's grids (Solver::fields), keeping the run alive.
+template <const char *name> py::array gridView(py::object self) {
+    return readOnlyView(self.cast<const PythonRun &>().solver().field(name), self);
 }
+
+constexpr char kDensity[] = "density";
+constexpr char kUCentre[] = "uCentre";
+constexpr char kVCentre[] = "vCentre";
+constexpr char kTarget[] = "target";
 
 std::string describe(const PythonRun &run) {
     std::ostringstream text;
@@ -233,16 +238,16 @@ void defineStepping(RunClass &runClass) {
 void defineFields(RunClass &runClass) {
     runClass
         .def_property_readonly(
-            "density", &gridView<&Solver::m_density>,
+            "density", &gridView<kDensity>,
             "Read-only view of the density, (N + 2) x (N + 2), a[j, i] = cell (i, j).")
         .def_property_readonly(
-            "u", &gridView<&Solver::m_uCentre>,
+            "u", &gridView<kUCentre>,
             "Read-only view of the x-velocity at the cell centres, (N + 2) x (N + 2).")
         .def_property_readonly(
-            "v", &gridView<&Solver::m_vCentre>,
+            "v", &gridView<kVCentre>,
             "Read-only view of the y-velocity at the cell centres, (N + 2) x (N + 2).")
         .def_property_readonly(
-            "target", &gridView<&Solver::m_target>,
+            "target", &gridView<kTarget>,
             "Read-only view of the target density as the run holds it (scaled to the smoke's "
             "mass), (N + 2) x (N + 2).")
         .def("__repr__", &describe);

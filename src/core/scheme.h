@@ -20,6 +20,10 @@ namespace velloran {
 
 enum class Scheme : int { Literal = 0, Sound = 1 };
 
+// A transport stage that would need more sub-cycles than this within one step
+// ends the run as unstable (Solver::hitSubcycleCap).
+constexpr int kMaxSubcycles = 4096;
+
 // "literal" or "sound": the words of configuration files and options.
 const char *schemeName(Scheme scheme);
 

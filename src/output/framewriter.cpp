@@ -15,6 +15,8 @@ namespace velloran {
 namespace {
 
 const char *const kFieldPrefixes[] = {"density_", "u_", "v_"};
+// The solver's grids those files hold (Solver::fields).
+const char *const kFieldNames[] = {"density", "uCentre", "vCentre"};
 
 bool isFrameOf(const FrameNamePattern &names, const QString &name, const char *extension) {
     return names.isFrameName(name, QLatin1String(extension)) ||
@@ -63,7 +65,7 @@ bool PngFrameWriter::write(const Frame &frame, QString *error) {
     const QString path =
         QDir(m_folder).filePath(m_names.frameName(frame.step, QStringLiteral("png")));
     if (m_alpha) {
-        return writePng(path, smokeImage(*frame.solver.m_density, *m_alpha), error);
+        return writePng(path, smokeImage(frame.solver.field("density"), *m_alpha), error);
     }
     return writePng(path, frame.grey, error);
 }
@@ -96,8 +98,8 @@ bool EncodedFrameWriter::write(const Frame &frame, QString *error) {
         QDir(m_folder).filePath(m_names.frameName(frame.step, QString::fromLatin1(m_extension)));
     const Solver &solver = frame.solver;
     QString reason;
-    const QByteArray bytes =
-        encode({*solver.m_density, *solver.m_uCentre, *solver.m_vCentre}, &reason);
+    const QByteArray bytes = encode(
+        {solver.field("density"), solver.field("uCentre"), solver.field("vCentre")}, &reason);
     if (bytes.isEmpty()) {
         *error = QStringLiteral("could not encode '%1' as %2: %3")
                      .arg(path, QLatin1String(m_format), reason);
@@ -148,12 +150,10 @@ NpyFrameWriter::NpyFrameWriter(QString folder, FrameNamePattern names)
     , m_names(std::move(names)) {}
 
 bool NpyFrameWriter::write(const Frame &frame, QString *error) {
-    const Grid *fields[] = {frame.solver.m_density.get(), frame.solver.m_uCentre.get(),
-                            frame.solver.m_vCentre.get()};
     for (int k = 0; k < 3; ++k) {
         const QString path = QDir(m_folder).filePath(
             m_names.fieldName(QLatin1String(kFieldPrefixes[k]), frame.step, QStringLiteral("npy")));
-        if (!writeNpy(path, *fields[k], error)) {
+        if (!writeNpy(path, frame.solver.field(kFieldNames[k]), error)) {
             return false;
         }
     }

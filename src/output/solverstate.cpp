@@ -6,24 +6,18 @@ namespace velloran {
 
 namespace {
 
-// The density and the face velocities are the state proper. The target, its
-// blur and the driving field are fixed at set-up for one target, but a
-// keyframed run changes them mid-run (and scales the target to the mass it
-// meets), so they travel too. The pressure starts from zero in the literal
-// scheme; a scheme that starts from the last solution needs it.
-// (The solver's grids are held by pointer, so a const solver still hands out
-// writable grids; restoreSolverState is the only writer.)
-std::vector<std::pair<QString, Grid *>> stateGrids(const Solver &solver) {
-    return {
-        {QStringLiteral("density"), solver.m_density.get()},
-        {QStringLiteral("u"), solver.m_u.get()},
-        {QStringLiteral("v"), solver.m_v.get()},
-        {QStringLiteral("target"), solver.m_target.get()},
-        {QStringLiteral("blurTarget"), solver.m_blurTarget.get()},
-        {QStringLiteral("driveU"), solver.m_driveU.get()},
-        {QStringLiteral("driveV"), solver.m_driveV.get()},
-        {QStringLiteral("pressure"), solver.m_pressure.get()},
-    };
+// The grids the solver lists as checkpointed: the density and the face
+// velocities are the state proper; the target, its blur and the driving field
+// are fixed at set-up for one target, but a keyframed run changes them mid-run
+// (and scales the target to the mass it meets), so they travel too.
+std::vector<std::pair<QString, const Grid *>> stateGrids(const Solver &solver) {
+    std::vector<std::pair<QString, const Grid *>> grids;
+    for (const SolverField &field : solver.fields()) {
+        if (field.checkpointed) {
+            grids.emplace_back(QString::fromLatin1(field.name), field.grid);
+        }
+    }
+    return grids;
 }
 
 const Grid *find(const std::vector<CheckpointGrid> &grids, const QString &name) {
@@ -65,7 +59,7 @@ bool restoreSolverState(const std::vector<CheckpointGrid> &grids, Solver &solver
         }
     }
     for (const auto &[name, grid] : targets) {
-        *grid = *find(grids, name);
+        solver.restoreField(name.toStdString(), *find(grids, name));
     }
     return true;
 }

@@ -3,6 +3,7 @@
 #include "reference_poisson.h"
 
 #include "balancing.h"
+#include "lattice.h"
 
 #include <algorithm>
 #include <cmath>
@@ -22,80 +23,28 @@ ReferenceSolver::ReferenceSolver(const Grid &srcDensity, const Grid &tgtDensity)
     VELLORAN_CHECK(srcDensity.NumRows() == tgtDensity.NumRows());
     VELLORAN_CHECK(srcDensity.NumCols() == tgtDensity.NumCols());
 
-    const std::uint32_t n = srcDensity.NumRows();
-    m_h = 1.0 / n;
+    const velloran::Lattice lattice(srcDensity.NumRows());
+    m_h = 1.0 / lattice.n;
     m_twoH = 2 * m_h;
 
-    // Shapes are rows x columns; see the lattice table in the header.
-    m_density = std::make_unique<Grid>(n + 2, n + 2);
-    m_target = std::make_unique<Grid>(n + 2, n + 2);
-    m_blurDensity = std::make_unique<Grid>(n + 2, n + 2);
-    m_blurTarget = std::make_unique<Grid>(n + 2, n + 2);
-    m_densityDiff = std::make_unique<Grid>(n + 2, n + 2);
-    m_densityTmp = std::make_unique<Grid>(n + 2, n + 2);
-    m_pressure = std::make_unique<Grid>(n + 2, n + 2);
-    m_u = std::make_unique<Grid>(n + 2, n + 3);
-    m_v = std::make_unique<Grid>(n + 3, n + 2);
-    m_driveU = std::make_unique<Grid>(n + 2, n + 3);
-    m_driveV = std::make_unique<Grid>(n + 3, n + 2);
-    m_uTmp = std::make_unique<Grid>(n + 2, n + 3);
-    m_vTmp = std::make_unique<Grid>(n + 3, n + 2);
-    m_uCentre = std::make_unique<Grid>(n + 2, n + 2);
-    m_vCentre = std::make_unique<Grid>(n + 2, n + 2);
-
-    for (std::uint32_t k = 0; k < n; ++k) {
-        for (std::uint32_t l = 0; l < n; ++l) {
-            (*m_density)(k + 1, l + 1) = srcDensity(k, l);
-            (*m_target)(k + 1, l + 1) = tgtDensity(k, l);
-        }
+    for (auto *grid : {&m_density, &m_target, &m_blurDensity, &m_blurTarget, &m_densityDiff,
+                       &m_densityTmp, &m_pressure, &m_uCentre, &m_vCentre}) {
+        *grid = velloran::makeGrid(lattice.cells());
     }
-
-    equaliseMass();
+    for (auto *grid : {&m_u, &m_driveU, &m_uTmp}) {
+        *grid = velloran::makeGrid(lattice.xFaces());
+    }
+    for (auto *grid : {&m_v, &m_driveV, &m_vTmp}) {
+        *grid = velloran::makeGrid(lattice.yFaces());
+    }
+    velloran::copyIntoFrame(srcDensity, *m_density);
+    velloran::copyIntoFrame(tgtDensity, *m_target);
+    velloran::equaliseMass(*m_density, *m_target);
 
     m_blur = std::make_unique<ReferenceBlurFilter>();
 }
 
 ReferenceSolver::~ReferenceSolver() = default;
-
-// Scales the heavier of density and target down so that both interior sums
-// agree; the smoke can then form the target without surplus or shortage.
-void ReferenceSolver::equaliseMass() {
-    Grid &density = *m_density;
-    Grid &target = *m_target;
-    const std::uint32_t last = density.NumCols() - 1;
-
-    double densitySum = 0.0;
-    double targetSum = 0.0;
-    for (std::uint32_t i = 1; i < last; ++i) {
-        for (std::uint32_t j = 1; j < last; ++j) {
-            densitySum += density(i, j);
-        }
-    }
-    for (std::uint32_t i = 1; i < last; ++i) {
-        for (std::uint32_t j = 1; j < last; ++j) {
-            targetSum += target(i, j);
-        }
-    }
-
-    if (targetSum > densitySum) {
-        for (std::uint32_t i = 1; i < last; ++i) {
-            for (std::uint32_t j = 1; j < last; ++j) {
-                target(i, j) = target(i, j) * densitySum / targetSum;
-            }
-        }
-    } else {
-        // Black source and black target: 0 / 0 would fill the density with
-        // NaN. Both are zero already, so there is nothing to equalise.
-        if (densitySum == 0.0 && targetSum == 0.0) {
-            return;
-        }
-        for (std::uint32_t i = 1; i < last; ++i) {
-            for (std::uint32_t j = 1; j < last; ++j) {
-                density(i, j) = density(i, j) * targetSum / densitySum;
-            }
-        }
-    }
-}
 
 void ReferenceSolver::setSigma(double sigma) {
     m_blur->setSigma(sigma);
@@ -104,35 +53,7 @@ void ReferenceSolver::setSigma(double sigma) {
 }
 
 void ReferenceSolver::setTarget(const Grid &tgtDensity) {
-    Grid &density = *m_density;
-    Grid &target = *m_target;
-    const std::uint32_t n = interiorSide(density);
-    VELLORAN_CHECK(tgtDensity.NumRows() == n);
-    VELLORAN_CHECK(tgtDensity.NumCols() == n);
-    for (std::uint32_t k = 0; k < n; ++k) {
-        for (std::uint32_t l = 0; l < n; ++l) {
-            target(k + 1, l + 1) = tgtDensity(k, l);
-        }
-    }
-    double densitySum = 0.0;
-    double targetSum = 0.0;
-    for (std::uint32_t i = 1; i <= n; ++i) {
-        for (std::uint32_t j = 1; j <= n; ++j) {
-            densitySum += density(i, j);
-        }
-    }
-    for (std::uint32_t i = 1; i <= n; ++i) {
-        for (std::uint32_t j = 1; j <= n; ++j) {
-            targetSum += target(i, j);
-        }
-    }
-    if (targetSum != 0.0) {
-        for (std::uint32_t i = 1; i <= n; ++i) {
-            for (std::uint32_t j = 1; j <= n; ++j) {
-                target(i, j) = target(i, j) * densitySum / targetSum;
-            }
-        }
-    }
+    velloran::retarget(tgtDensity, *m_density, *m_target);
     computeTargetFields();
 }
 
@@ -242,41 +163,6 @@ void ReferenceSolver::step() {
 // ---------------------------------------------------------------------------
 // Boundary fill and centred velocities
 
-void ReferenceSolver::fillBoundary(int kind, Grid &grid) {
-    const std::uint32_t rows = grid.NumRows();
-    const std::uint32_t cols = grid.NumCols();
-
-    // Lower and upper edges: a y-component flips sign across them, the rest copy.
-    if (cols >= 3) {
-        for (std::uint32_t i = 1; i <= cols - 2; ++i) {
-            if (kind == kYFace) {
-                grid(i, 0) = -grid(i, 1);
-                grid(i, rows - 1) = -grid(i, rows - 2);
-            } else {
-                grid(i, 0) = grid(i, 1);
-                grid(i, rows - 1) = grid(i, rows - 2);
-            }
-        }
-    }
-    // Left and right edges: an x-component flips sign across them, the rest copy.
-    if (rows >= 3) {
-        for (std::uint32_t j = 1; j <= rows - 2; ++j) {
-            if (kind == kXFace) {
-                grid(0, j) = -grid(1, j);
-                grid(cols - 1, j) = -grid(cols - 2, j);
-            } else {
-                grid(0, j) = grid(1, j);
-                grid(cols - 1, j) = grid(cols - 2, j);
-            }
-        }
-    }
-    // Corners: the mean of the two edge entries next to each.
-    grid(0, 0) = 0.5 * (grid(0, 1) + grid(1, 0));
-    grid(cols - 1, 0) = 0.5 * (grid(cols - 2, 0) + grid(cols - 1, 1));
-    grid(0, rows - 1) = 0.5 * (grid(0, rows - 2) + grid(1, rows - 1));
-    grid(cols - 1, rows - 1) = 0.5 * (grid(cols - 2, rows - 1) + grid(cols - 1, rows - 2));
-}
-
 void ReferenceSolver::centreVelocity() {
     const Grid &u = *m_u;
     const Grid &v = *m_v;
@@ -381,182 +267,4 @@ void ReferenceSolver::attenuateMomentum() {
     }
     fillBoundary(kXFace, u);
     fillBoundary(kYFace, v);
-}
-
-// ---------------------------------------------------------------------------
-// Advection
-
-// Each velocity component is carried along its own axis only, by its own
-// centred values; no cross terms. Results go through zeroed scratch grids, so
-// the wall faces and the outermost interior lines come out 0.
-void ReferenceSolver::advectVelocity() {
-    m_uTmp->SetZero();
-    m_vTmp->SetZero();
-    centreVelocity();
-
-    const double lambda = m_dtOverH;
-    const Grid &uCentre = *m_uCentre;
-    const Grid &vCentre = *m_vCentre;
-    const std::uint32_t n = interiorSide(uCentre);
-
-    {
-        const Grid &u = *m_u;
-        Grid &uTmp = *m_uTmp;
-        for (std::uint32_t i = 2; i <= n; ++i) {
-            for (std::uint32_t j = 2; j < n; ++j) {
-                uTmp(i, j) =
-                    u(i, j) - lambda * limitedFlux(u(i, j), u(i + 1, j), u(i + 2, j), u(i - 1, j),
-                                                   u(i - 2, j), uCentre(i - 1, j), uCentre(i, j));
-            }
-        }
-        *m_u = uTmp;
-        fillBoundary(kXFace, *m_u);
-    }
-    {
-        const Grid &v = *m_v;
-        Grid &vTmp = *m_vTmp;
-        for (std::uint32_t i = 2; i < n; ++i) {
-            for (std::uint32_t j = 2; j <= n; ++j) {
-                vTmp(i, j) =
-                    v(i, j) - lambda * limitedFlux(v(i, j), v(i, j + 1), v(i, j + 2), v(i, j - 1),
-                                                   v(i, j - 2), vCentre(i, j - 1), vCentre(i, j));
-            }
-        }
-        *m_v = vTmp;
-        fillBoundary(kYFace, *m_v);
-    }
-}
-
-// Unsplit transport of the density along both axes from the same old values.
-// Leaves the density 0 on a border two entries wide: smoke that reaches it
-// leaves the simulation.
-void ReferenceSolver::advectDensity() {
-    m_densityTmp->SetZero();
-
-    const double lambda = m_dtOverH;
-    const Grid &rho = *m_density;
-    const Grid &u = *m_u;
-    const Grid &v = *m_v;
-    Grid &rhoTmp = *m_densityTmp;
-    const std::uint32_t n = interiorSide(rho);
-
-    for (std::uint32_t i = 2; i < n; ++i) {
-        for (std::uint32_t j = 2; j < n; ++j) {
-            const double fluxX = limitedFlux(rho(i, j), rho(i + 1, j), rho(i + 2, j), rho(i - 1, j),
-                                             rho(i - 2, j), u(i, j), u(i + 1, j));
-            const double fluxY = limitedFlux(rho(i, j), rho(i, j + 1), rho(i, j + 2), rho(i, j - 1),
-                                             rho(i, j - 2), v(i, j), v(i, j + 1));
-            rhoTmp(i, j) = rho(i, j) - lambda * (fluxY + fluxX);
-        }
-    }
-    *m_density = rhoTmp;
-}
-
-// ---------------------------------------------------------------------------
-// Pressure projection
-
-// Removes the gradient of a pressure potential so the flow is (nearly)
-// divergence-free. A fixed 20 Gauss-Seidel sweeps from zero bound the cost of a
-// step; no residual is measured.
-void ReferenceSolver::project() {
-    constexpr int kSweeps = 20;
-    const double weight = static_cast<double>(0.25f);
-    const double h = m_h;
-    Grid &p = *m_pressure;
-    Grid &u = *m_u;
-    Grid &v = *m_v;
-    const std::uint32_t n = interiorSide(p);
-
-    p.SetZero();
-    // In place, left and lower neighbours from this sweep, right and upper from
-    // the previous one. The frame stays 0 during the sweeps.
-    for (int sweep = 0; sweep < kSweeps; ++sweep) {
-        for (std::uint32_t i = 1; i <= n; ++i) {
-            for (std::uint32_t j = 1; j <= n; ++j) {
-                p(i, j) = weight * (p(i, j + 1) + p(i + 1, j) + p(i - 1, j) + p(i, j - 1) +
-                                    h * (v(i, j) + u(i, j) - u(i + 1, j) - v(i, j + 1)));
-            }
-        }
-    }
-    // The gradient step sees zero normal gradient at the walls, so the wall
-    // faces keep their velocities.
-    fillBoundary(kScalar, p);
-
-    for (std::uint32_t i = 1; i <= n + 1; ++i) {
-        for (std::uint32_t j = 1; j <= n; ++j) {
-            u(i, j) = u(i, j) - (p(i, j) - p(i - 1, j)) / h;
-        }
-    }
-    for (std::uint32_t i = 1; i <= n; ++i) {
-        for (std::uint32_t j = 1; j <= n + 1; ++j) {
-            v(i, j) = v(i, j) - (p(i, j) - p(i, j - 1)) / h;
-        }
-    }
-    fillBoundary(kXFace, u);
-    fillBoundary(kYFace, v);
-}
-
-// ---------------------------------------------------------------------------
-// Smoke gathering
-
-// Works on D = rho - rho*: face speeds are the blurred target times the
-// gradient of D; stage one forms T = blurred rho* . rho . (D + flux terms),
-// stage two adds vg times the flux-corrected T to the density.
-void ReferenceSolver::gatherSmoke() {
-    const double lambda = m_dtOverH;
-    const Grid &rho = *m_density;
-    const Grid &target = *m_target;
-    const Grid &blurTarget = *m_blurTarget;
-    Grid &diff = *m_densityDiff;
-    Grid &speedU = *m_uTmp;
-    Grid &speedV = *m_vTmp;
-    Grid &t = *m_densityTmp;
-    const std::uint32_t n = interiorSide(rho);
-
-    for (std::uint32_t i = 0; i < diff.NumCols(); ++i) {
-        for (std::uint32_t j = 0; j < diff.NumRows(); ++j) {
-            diff(i, j) = rho(i, j) - target(i, j);
-        }
-    }
-    fillBoundary(kScalar, diff);
-
-    for (std::uint32_t i = 1; i <= n + 1; ++i) {
-        for (std::uint32_t j = 1; j <= n; ++j) {
-            speedU(i, j) =
-                (diff(i, j) - diff(i - 1, j)) * (blurTarget(i, j) + blurTarget(i - 1, j)) / m_twoH;
-        }
-    }
-    for (std::uint32_t i = 1; i <= n; ++i) {
-        for (std::uint32_t j = 1; j <= n + 1; ++j) {
-            speedV(i, j) =
-                (diff(i, j) - diff(i, j - 1)) * (blurTarget(i, j) + blurTarget(i, j - 1)) / m_twoH;
-        }
-    }
-    fillBoundary(kXFace, speedU);
-    fillBoundary(kYFace, speedV);
-
-    // Stage one. T outside the block is 0, left so by density advection.
-    for (std::uint32_t i = 2; i < n; ++i) {
-        for (std::uint32_t j = 2; j < n; ++j) {
-            const double gx =
-                limitedFlux(diff(i, j), diff(i + 1, j), diff(i + 2, j), diff(i - 1, j),
-                            diff(i - 2, j), speedU(i, j), speedU(i + 1, j));
-            const double gy =
-                limitedFlux(diff(i, j), diff(i, j + 1), diff(i, j + 2), diff(i, j - 1),
-                            diff(i, j - 2), speedV(i, j), speedV(i, j + 1));
-            t(i, j) = blurTarget(i, j) * rho(i, j) * (diff(i, j) + lambda * (gy + gx));
-        }
-    }
-
-    // Stage two, in place: each cell reads only its own density.
-    Grid &density = *m_density;
-    for (std::uint32_t i = 2; i < n; ++i) {
-        for (std::uint32_t j = 2; j < n; ++j) {
-            const double hx = limitedFlux(t(i, j), t(i + 1, j), t(i + 2, j), t(i - 1, j),
-                                          t(i - 2, j), speedU(i, j), speedU(i + 1, j));
-            const double hy = limitedFlux(t(i, j), t(i, j + 1), t(i, j + 2), t(i, j - 1),
-                                          t(i, j - 2), speedV(i, j), speedV(i, j + 1));
-            density(i, j) = density(i, j) + m_vg * (t(i, j) + lambda * (hy + hx));
-        }
-    }
 }

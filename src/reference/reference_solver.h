@@ -5,28 +5,15 @@
 // the order the scheme is defined; the fast solver must match it bit for bit.
 // Slow on purpose and never to be optimised.
 //
-// The whole state of one run of target-driven smoke, and its time step.
-//
-// Lattice. For N x N input images the domain is the unit square with cell size
-// h = 1/N. Every grid carries a frame of one ghost entry around its interior.
-// Shapes are rows x columns; entry (i, j) is column i (x), row j (y):
-//
-//   cell-centred grids      (N+2) x (N+2)  entry (i, j) = centre of cell (i, j);
-//                                          interior columns 1..N, rows 1..N
-//   x-components (m_u ...)  (N+2) x (N+3)  entry (i, j) = face between cells
-//                                          (i-1, j) and (i, j); interior columns
-//                                          1..N+1 (1 and N+1 are the walls), rows 1..N
-//   y-components (m_v ...)  (N+3) x (N+2)  entry (i, j) = face between cells
-//                                          (i, j-1) and (i, j); interior columns
-//                                          1..N, rows 1..N+1 (1 and N+1 are the walls)
-//
-// Only fillBoundary writes a frame (density advection aside, which zeroes its
-// border). Interior cell (i, j) holds input element (i - 1, j - 1).
+// The whole state of one run of target-driven smoke, and its time step, on
+// the lattice of lattice.h (shared with the fast solver, like the boundary
+// fill, the framed construction and the mass equalisation).
 //
 // Calling order: construct; assign m_vf, m_vd, m_vg; setSigma; setTimeStep;
 // then step any number of times.
 
 #include "grid.h"
+#include "lattice.h"
 #include "reference_blurfilter.h"
 #include "scheme.h"
 
@@ -40,10 +27,9 @@ class ReferenceNeumannPoisson;
 
 class ReferenceSolver {
 public:
-    // Kinds of boundary fill: a scalar is copied across every side; an
-    // x-component is mirrored with flipped sign across the left and right sides;
-    // a y-component across the lower and upper sides.
-    enum BoundaryKind : int { kScalar = 0, kXFace = 1, kYFace = 2 };
+    static constexpr int kScalar = velloran::kScalar;
+    static constexpr int kXFace = velloran::kXFace;
+    static constexpr int kYFace = velloran::kYFace;
 
     // Builds the state from two N x N density grids (only read). The heavier
     // of the two is scaled down so that both carry the same total smoke.
@@ -70,7 +56,7 @@ public:
 
     // Sub-cycles of the last step (literal steps: one of each).
     const velloran::SubstepCounts &lastSubsteps() const { return m_substeps; }
-    static constexpr int kMaxSubcycles = 4096;
+    static constexpr int kMaxSubcycles = velloran::kMaxSubcycles;
     bool hitSubcycleCap() const { return m_hitSubcycleCap; }
 
     // One time step of m_dt: the seven sub-steps below, in this order, or the
@@ -95,8 +81,7 @@ public:
     void applyBalancingForce();
     void gatherSmokeSound();
 
-    // Overwrites the frame of one grid from the entries next to it.
-    void fillBoundary(int kind, Grid &grid);
+    static void fillBoundary(int kind, Grid &grid) { velloran::fillBoundary(kind, grid); }
 
     // Flux difference across the control volume around one entry along a line:
     // first-order upwind part plus minmod-limited corrections weighted by
@@ -135,7 +120,6 @@ public:
     double m_twoH = 0.0;    // 2 h
 
 private:
-    void equaliseMass();
     void computeTargetFields();
     void markUnstable();
     void gatherImplicit();

@@ -1,10 +1,10 @@
-#include "solver.h"
+#include "reference_solver.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-// A solver only as a carrier of lambda = dt / h for limitedFlux.
+// A (reference) solver only as a carrier of lambda = dt / h for limitedFlux.
 struct FluxFixture : ::testing::Test {
     FluxFixture()
         : solver(Grid(1, 1), Grid(1, 1)) {}
@@ -13,27 +13,27 @@ struct FluxFixture : ::testing::Test {
         solver.m_dtOverH = lambda;
         return solver.limitedFlux(q, qNext, qNext2, qPrev, qPrev2, aLow, aHigh);
     }
-    Solver solver;
+    ReferenceSolver solver;
 };
 
 } // namespace
 
 TEST(MinMod3, SignAgreementAndSmallestMagnitude) {
-    EXPECT_EQ(Solver::minMod3(3, 2, 4), 2);
-    EXPECT_EQ(Solver::minMod3(-3, -2, -4), -2);
-    EXPECT_EQ(Solver::minMod3(3, 0, 4), 0);
-    EXPECT_EQ(Solver::minMod3(3, -2, 4), 0);
-    EXPECT_EQ(Solver::minMod3(0, 0, 0), 0);
-    EXPECT_EQ(Solver::minMod3(-1, -5, -0.5), -0.5);
-    EXPECT_EQ(Solver::minMod3(1e-300, 2, 3), 1e-300);
+    EXPECT_EQ(ReferenceSolver::minMod3(3, 2, 4), 2);
+    EXPECT_EQ(ReferenceSolver::minMod3(-3, -2, -4), -2);
+    EXPECT_EQ(ReferenceSolver::minMod3(3, 0, 4), 0);
+    EXPECT_EQ(ReferenceSolver::minMod3(3, -2, 4), 0);
+    EXPECT_EQ(ReferenceSolver::minMod3(0, 0, 0), 0);
+    EXPECT_EQ(ReferenceSolver::minMod3(-1, -5, -0.5), -0.5);
+    EXPECT_EQ(ReferenceSolver::minMod3(1e-300, 2, 3), 1e-300);
 }
 
 TEST(UpwindFlux, DonorFollowsTheSpeedOnEachSide) {
-    EXPECT_EQ(Solver::upwindFlux(3, 6, 1, 1, -1), 6 * -1 - 1 * 1);
-    EXPECT_EQ(Solver::upwindFlux(3, 6, 1, 1, 1), 3 - 1);
-    EXPECT_EQ(Solver::upwindFlux(3, 6, 1, -1, -1), -6 + 3);
-    EXPECT_EQ(Solver::upwindFlux(3, 6, 1, -2, 0.5), 3 * 0.5 - 3 * -2);
-    EXPECT_EQ(Solver::upwindFlux(3, 6, 1, 0, 0), 0);
+    EXPECT_EQ(ReferenceSolver::upwindFlux(3, 6, 1, 1, -1), 6 * -1 - 1 * 1);
+    EXPECT_EQ(ReferenceSolver::upwindFlux(3, 6, 1, 1, 1), 3 - 1);
+    EXPECT_EQ(ReferenceSolver::upwindFlux(3, 6, 1, -1, -1), -6 + 3);
+    EXPECT_EQ(ReferenceSolver::upwindFlux(3, 6, 1, -2, 0.5), 3 * 0.5 - 3 * -2);
+    EXPECT_EQ(ReferenceSolver::upwindFlux(3, 6, 1, 0, 0), 0);
 }
 
 TEST_F(FluxFixture, WorkedValues) {
@@ -51,6 +51,6 @@ TEST_F(FluxFixture, StraightRunAtRestHasNoFlux) {
 
 TEST_F(FluxFixture, CorrectionWeightUsesTheSpeedMagnitudeOnEachSide) {
     // Only the high side moves: weight 1 - 0.5*2 = 0 there, 1 on the low side.
-    const double upwind = Solver::upwindFlux(3, 6, 1, 0, -2);
+    const double upwind = ReferenceSolver::upwindFlux(3, 6, 1, 0, -2);
     EXPECT_EQ(flux(0.5, 3, 6, 10, 1, 0, 0, -2), upwind + 0 * 2 - 1 * 1);
 }

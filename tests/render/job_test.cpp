@@ -22,14 +22,8 @@ bool sameGrid(const Grid &a, const Grid &b) {
 }
 
 void expectSameSolver(const Solver &a, const Solver &b) {
-    const std::unique_ptr<Grid> Solver::*grids[] = {
-        &Solver::m_density,    &Solver::m_target,      &Solver::m_blurDensity,
-        &Solver::m_blurTarget, &Solver::m_densityDiff, &Solver::m_densityTmp,
-        &Solver::m_pressure,   &Solver::m_u,           &Solver::m_v,
-        &Solver::m_driveU,     &Solver::m_driveV,      &Solver::m_uTmp,
-        &Solver::m_vTmp,       &Solver::m_uCentre,     &Solver::m_vCentre};
-    for (const auto member : grids) {
-        EXPECT_TRUE(sameGrid(*(a.*member), *(b.*member)));
+    for (const SolverField &field : a.fields()) {
+        EXPECT_TRUE(sameGrid(*field.grid, b.field(field.name))) << field.name;
     }
     EXPECT_EQ(a.m_vf, b.m_vf);
     EXPECT_EQ(a.m_vd, b.m_vd);

@@ -1,0 +1,41 @@
+#pragma once
+
+// The steps of one discretisation, a class per scheme with its own scratch,
+// chosen from the table in scheme.cpp. Internal to the core.
+
+#include "scheme.h"
+
+#include <memory>
+
+namespace velloran {
+
+struct Flow;
+class SmokeField;
+class Stepping;
+
+class SchemeSteps {
+public:
+    virtual ~SchemeSteps() = default;
+
+    // The scheme's sub-steps of one time step, after the driving force and
+    // the attenuation that all schemes share, on the flow and one smoke field.
+    // A stage that cannot be kept stable sets Stepping::m_hitSubcycleCap and
+    // ends the step; the centred velocities are the caller's.
+    virtual void step(SmokeField &smoke) = 0;
+
+    // Per-thread scratch sized anew for Stepping::m_threadCount, and the vector
+    // flavour passed on to the scheme's own solvers; never during a step.
+    virtual void threadsChanged() = 0;
+    virtual void simdChanged() {}
+};
+
+struct SchemeEntry {
+    Scheme scheme;
+    const char *name; // the word of configuration files and options
+    bool floorsDrive; // its driving field's denominator is floored (balancing.h)
+    std::unique_ptr<SchemeSteps> (*make)(Stepping &stepping, Flow &flow);
+};
+
+const SchemeEntry &schemeEntry(Scheme scheme);
+
+} // namespace velloran

@@ -1,0 +1,70 @@
+#pragma once
+
+// The sound scheme's own steps (scheme.h): transport in flux form over every
+// cell with closed walls, a solved Neumann projection, the balancing force
+// (balancing.h) and conservative gathering, each transport stage sub-cycled
+// within its stability limit. docs/method.md derives them; the reference
+// solver states each loop plainly (its twin is named at every step). Here
+// every stage reads one buffer and writes another (ping-pong), row by row, so
+// the rows can be shared between threads; results equal the plain loops bit
+// for bit.
+
+#include "balancing.h"
+#include "grid.h"
+#include "schemesteps.h"
+
+#include <memory>
+#include <vector>
+
+namespace velloran {
+
+class NeumannPoisson;
+
+class SoundScheme final : public SchemeSteps {
+public:
+    SoundScheme(Stepping &stepping, Flow &flow);
+    ~SoundScheme() override;
+
+    void step(SmokeField &smoke) override;
+    void threadsChanged() override;
+    void simdChanged() override;
+
+    void applyBalancingForce(SmokeField &smoke);
+    void closeWalls();
+    void advectVelocitySound();
+    void projectNeumann();
+    void advectDensitySound(SmokeField &smoke);
+    void gatherSmokeSound(SmokeField &smoke);
+
+private:
+    int transportDensity(SmokeField &smoke, const Grid &u, const Grid &v, bool limited);
+    int velocitySubcycles(const Grid &u, const Grid &v);
+    bool balancingMisfit(const SmokeField &smoke);
+    void balancingPush(const SmokeField &smoke);
+    void gatherCoefficients(SmokeField &smoke);
+    void gatherImplicit(SmokeField &smoke);
+    void gatherExplicit(SmokeField &smoke);
+    void allocateBalancing();
+
+    Stepping &m_run;
+    Flow &m_flow;
+    std::unique_ptr<Grid> m_gatherCoefX; // (vg / h) times the face's blurred target, x-faces
+    std::unique_ptr<Grid> m_gatherCoefY; // the same on y-faces
+    std::unique_ptr<Grid> m_gatherRateX; // vg times the face's blurred target / h^2, x-faces
+    std::unique_ptr<Grid> m_gatherRateY; // the same on y-faces
+    std::unique_ptr<Grid> m_rhoScratch;  // the other half of the density's ping-pong
+    std::unique_ptr<Grid> m_diffScratch; // and of rho - rho* in gathering
+    std::unique_ptr<Grid> m_uScratch;    // and of the velocity's
+    std::unique_ptr<Grid> m_vScratch;
+    std::unique_ptr<NeumannPoisson> m_poisson;
+    std::vector<double> m_poissonRhs; // N x N, row by row
+    // The balancing force's blocks (balancing.h).
+    std::unique_ptr<NeumannPoisson> m_balancePoisson;
+    std::vector<double> m_balanceMisfit;  // per block, row by row; then phi
+    std::vector<double> m_balanceCells;   // phi at the interior cells, row by row
+    std::vector<BlockSpot> m_balanceSpot; // per cell along a line: between which centres
+    std::vector<double> m_soundRows;      // per thread: three rows of N + 3 fluxes
+    std::vector<double> m_lineScratch;    // per thread: the implicit gathering's line arrays
+};
+
+} // namespace velloran
