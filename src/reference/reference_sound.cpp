@@ -21,7 +21,6 @@ using velloran::reference::zeroWallFaces;
 namespace {
 
 constexpr double kAdvectionCourant = 0.5; // outflow Courant number of one sub-cycle
-constexpr double kGatheringLimit = 1.0;   // dt_s * max K of one gathering sub-step
 
 std::uint32_t interiorSideOf(const Grid &cellGrid) {
     return cellGrid.NumCols() - 2;
