@@ -1,5 +1,6 @@
 #include "options.h"
 
+#include "job.h"
 #include "optiontable.h"
 
 namespace velloran {
@@ -11,9 +12,10 @@ bool accompanies(const QString &option, OptionCompanion companion) {
     return spec && (spec->companions & companion) != 0;
 }
 
-// Whether the frames include `format`, the option or the default (png).
+// Whether the frames include `format`: the option's list, or the job's own.
 bool writesFormat(const JobOverrides &job, const char *format) {
-    return job.formats ? job.formats->contains(QLatin1String(format)) : qstrcmp(format, "png") == 0;
+    static const QStringList defaults = RenderJob().formats;
+    return job.formats.value_or(defaults).contains(QLatin1String(format));
 }
 
 // --resume and --sweep take the run from elsewhere: an option that would
