@@ -207,6 +207,12 @@ void Recorder::writeLoop() {
             break;
         }
     }
+    closeFiles(ok, error);
+}
+
+// The plot and the metrics file after the last frame, then the folder let go;
+// the first failure, the loop's included, is the one reported.
+void Recorder::closeFiles(bool ok, QString error) {
     if (ok && !m_history.curve().empty()) {
         ok = velloran::writePng(m_folder.filePath(QStringLiteral("convergence.png")),
                                 velloran::convergencePlot(m_history.curve(), m_title), &error);

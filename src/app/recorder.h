@@ -89,6 +89,7 @@ private:
     void copyFrame(const Grid &density, const Grid &u, const Grid &v, PendingFrame *frame) const;
     void queueFrame(const Solver &solver, std::int64_t step);
     void writeLoop();
+    void closeFiles(bool ok, QString error);
     bool writeLines(const std::vector<velloran::StepMetrics> &lines, QString *error);
     bool writeFrame(const PendingFrame &frame, QString *error);
 
