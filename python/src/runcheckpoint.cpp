@@ -63,17 +63,17 @@ RunInputs inputsOf(const Checkpoint &checkpoint) {
     inputs.source = inputs.target; // the saved state replaces it
     ParameterValues values;
     for (std::size_t k = 0; k < kParameterCount; ++k) {
-        values[k] = checkpoint.run.parameters[k];
+        values[k] = checkpoint.run.job.parameters[k];
     }
     applyParameters(values, &inputs.parameters, &inputs.notes);
-    if (checkpoint.run.scheme != static_cast<std::int32_t>(Scheme::Literal) &&
-        checkpoint.run.scheme != static_cast<std::int32_t>(Scheme::Sound)) {
+    if (checkpoint.run.job.scheme != Scheme::Literal &&
+        checkpoint.run.job.scheme != Scheme::Sound) {
         throw InputError("the checkpoint names an unknown scheme");
     }
-    inputs.scheme = static_cast<Scheme>(checkpoint.run.scheme);
+    inputs.scheme = checkpoint.run.job.scheme;
     std::int64_t previous = 0;
-    for (std::size_t k = 0; k < checkpoint.run.keyframes.size(); ++k) {
-        const CheckpointKeyframe &entry = checkpoint.run.keyframes[k];
+    for (std::size_t k = 0; k < checkpoint.run.job.keyframes.size(); ++k) {
+        const KeyframeEntry &entry = checkpoint.run.job.keyframes[k];
         if (entry.step <= previous || entry.blend < 0) {
             throw InputError("the checkpoint's keyframes are out of order");
         }
@@ -95,21 +95,23 @@ void saveRunCheckpoint(const PythonRun &run, const std::string &path) {
         throw UsageError("a checkpoint records at most 2147483647 steps");
     }
     Checkpoint checkpoint;
-    checkpoint.run.parameters = run.parameters();
-    checkpoint.run.scheme = static_cast<std::int32_t>(run.scheme());
+    RenderJob &job = checkpoint.run.job;
+    job.parameters = run.parameters();
+    job.scheme = run.scheme();
+    job.formats.clear(); // a module run writes no frames
     checkpoint.run.side = static_cast<std::int32_t>(run.side());
-    checkpoint.run.title = QStringLiteral("velloran module run");
+    job.title = QStringLiteral("velloran module run");
     checkpoint.step = static_cast<std::int32_t>(run.steps());
     // A module run has no planned end and writes no frames; the format asks
     // for positive values all the same.
-    checkpoint.run.steps = std::max(checkpoint.step, std::int32_t{1});
-    checkpoint.run.every = 1;
+    job.steps = std::max(checkpoint.step, std::int32_t{1});
+    job.every = 1;
     checkpoint.activeTarget = run.targetIndex();
     checkpoint.grids = captureSolverState(solver);
     checkpoint.grids.push_back({kFirstTarget, run.firstTarget()});
     for (std::size_t k = 0; k < run.keyframes().size(); ++k) {
         const Keyframe &keyframe = run.keyframes()[k];
-        checkpoint.run.keyframes.push_back({keyframe.step, ImageFingerprint{}, keyframe.blend});
+        job.keyframes.push_back({keyframe.step, QString(), keyframe.blend});
         checkpoint.grids.push_back({keyframeGridName(k), keyframe.target});
     }
     QString error;

@@ -1,5 +1,6 @@
 #include "checkpointcheck.h"
 
+#include "frameformats.h"
 #include "framename.h"
 #include "vdbframe.h"
 
@@ -48,8 +49,8 @@ bool checkImage(const ImageFingerprint &image, const QString &role, QString *det
 
 bool checkKeyframes(const CheckpointRun &run, QString *detail) {
     std::int64_t previous = 0;
-    for (std::size_t k = 0; k < run.keyframes.size(); ++k) {
-        const CheckpointKeyframe &keyframe = run.keyframes[k];
+    for (std::size_t k = 0; k < run.job.keyframes.size(); ++k) {
+        const KeyframeEntry &keyframe = run.job.keyframes[k];
         if (!inSteps(keyframe.step, previous + 1) || !inSteps(keyframe.blend, 0)) {
             return fail(detail, QStringLiteral("its keyframe %1 has step %2 and blend %3 (steps "
                                                "rise from 1 to %4, blends 0 to %4)")
@@ -58,43 +59,45 @@ bool checkKeyframes(const CheckpointRun &run, QString *detail) {
                                     .arg(keyframe.blend)
                                     .arg(kMaxSteps));
         }
-        if (!checkImage(keyframe.image, QStringLiteral("keyframe image %1").arg(k + 1), detail)) {
+        if (!checkImage(run.keyframeImages[k], QStringLiteral("keyframe image %1").arg(k + 1),
+                        detail)) {
             return false;
         }
         previous = keyframe.step;
     }
-    if (run.reverse && !run.keyframes.empty()) {
+    if (run.job.reverse && !run.job.keyframes.empty()) {
         return fail(detail, QStringLiteral("it has keyframes in a reverse run"));
     }
     return true;
 }
 
-// What the run writes and how often: the bounds of --steps, --every,
-// --checkpoint-every and --name, and the combinations the options refuse.
-bool checkOutput(const CheckpointRun &run, QString *detail) {
-    if (!inSteps(run.steps, 1) || !inSteps(run.every, 1) || !inSteps(run.checkpointEvery, 0)) {
+// What the run writes and how often: the bounds of --steps, --every and
+// --checkpoint-every, the formats, and the combinations the options refuse.
+// (The name pattern is checked as it is read.)
+bool checkOutput(const RenderJob &job, QString *detail) {
+    if (!inSteps(job.steps, 1) || !inSteps(job.every, 1) || !inSteps(job.checkpointEvery, 0)) {
         return fail(detail, QStringLiteral("its steps %1, frame interval %2 or checkpoint "
                                            "interval %3 lies outside 1 .. %4")
-                                .arg(run.steps)
-                                .arg(run.every)
-                                .arg(run.checkpointEvery)
+                                .arg(job.steps)
+                                .arg(job.every)
+                                .arg(job.checkpointEvery)
                                 .arg(kMaxSteps));
     }
-    if (run.alpha && !run.png) {
+    if (orderedFrameFormats(job.formats) != job.formats) {
+        return fail(detail, QStringLiteral("its frame formats '%1' are not a list of %2")
+                                .arg(job.formats.join(QLatin1Char(',')), frameFormatNames()));
+    }
+    if (job.alpha && !job.formats.contains(QLatin1String("png"))) {
         return fail(detail, QStringLiteral("it asks for alpha PNG frames without PNG frames"));
     }
-    if (!isVdbVelocityName(run.vdbVelocityName)) {
+    if (!isVdbVelocityName(job.vdbVelocityName)) {
         return fail(detail,
                     QStringLiteral("its velocity grid name '%1' is neither velocity nor vel")
-                        .arg(run.vdbVelocityName));
+                        .arg(job.vdbVelocityName));
     }
-    QString reason;
-    if (!FrameNamePattern::parse(run.namePattern, &reason)) {
-        return fail(detail, QStringLiteral("its frame names: %1").arg(reason));
-    }
-    if (!run.video.isEmpty() && !QDir::isAbsolutePath(run.video)) {
+    if (!job.video.isEmpty() && !QDir::isAbsolutePath(job.video)) {
         return fail(detail,
-                    QStringLiteral("its video file '%1' is not an absolute path").arg(run.video));
+                    QStringLiteral("its video file '%1' is not an absolute path").arg(job.video));
     }
     return true;
 }
@@ -102,7 +105,7 @@ bool checkOutput(const CheckpointRun &run, QString *detail) {
 bool checkState(const Checkpoint &checkpoint, QString *detail) {
     const CheckpointRun &run = checkpoint.run;
     if (!inSteps(checkpoint.step, 0) || !inSteps(checkpoint.frames, 0) ||
-        checkpoint.activeTarget > static_cast<std::int64_t>(run.keyframes.size())) {
+        checkpoint.activeTarget > static_cast<std::int64_t>(run.job.keyframes.size())) {
         return fail(detail, QStringLiteral("its step %1 or frame count %2 is impossible")
                                 .arg(checkpoint.step)
                                 .arg(checkpoint.frames));
@@ -130,15 +133,14 @@ bool checkState(const Checkpoint &checkpoint, QString *detail) {
 
 bool checkCheckpointValues(const Checkpoint &checkpoint, QString *detail) {
     const CheckpointRun &run = checkpoint.run;
-    if (run.scheme != 0 && run.scheme != 1) {
-        return fail(
-            detail,
-            QStringLiteral("its scheme %1 is neither literal (0) nor sound (1)").arg(run.scheme));
+    if (run.job.scheme != Scheme::Literal && run.job.scheme != Scheme::Sound) {
+        return fail(detail, QStringLiteral("its scheme %1 is neither literal (0) nor sound (1)")
+                                .arg(static_cast<int>(run.job.scheme)));
     }
     return checkImage(run.source, QStringLiteral("source image"), detail) &&
            checkImage(run.target, QStringLiteral("target image"), detail) &&
-           checkParameters(run.parameters, detail) && checkKeyframes(run, detail) &&
-           checkOutput(run, detail) && checkState(checkpoint, detail);
+           checkParameters(run.job.parameters, detail) && checkKeyframes(run, detail) &&
+           checkOutput(run.job, detail) && checkState(checkpoint, detail);
 }
 
 } // namespace velloran

@@ -1,5 +1,8 @@
 #include "checkpointfile.h"
 
+#include "checkpointbytes.h"
+#include "jobrecord.h"
+
 #include <QRegularExpression>
 #include <QtEndian>
 
@@ -12,128 +15,14 @@ namespace velloran {
 
 namespace {
 
+using checkpointbytes::Reader;
+using checkpointbytes::Writer;
+
 constexpr char kMagic[8] = {'\x89', 'V', 'L', 'C', 'K', '\r', '\n', '\x1a'};
 constexpr std::size_t kHeaderSize = 8 + 4 + 4 + 8 + 4;
 constexpr std::size_t kTrailerSize = 4;
-// Generous bounds that keep a damaged length from asking for absurd memory.
+// A generous bound that keeps a damaged shape from asking for absurd memory.
 constexpr std::uint32_t kMaxGridSide = 1u << 14;
-constexpr std::uint32_t kMaxTextBytes = 1u << 20;
-
-class Writer {
-public:
-    explicit Writer(std::size_t expectedSize) {
-        m_bytes.reserve(static_cast<qsizetype>(expectedSize));
-    }
-
-    void raw(const void *data, std::size_t size) {
-        m_bytes.append(static_cast<const char *>(data), static_cast<qsizetype>(size));
-    }
-    template <class T> void integer(T value) {
-        char out[sizeof(T)];
-        qToLittleEndian(value, out);
-        raw(out, sizeof(T));
-    }
-    void u8(bool value) { integer<std::uint8_t>(value ? 1 : 0); }
-    void f64(double value) {
-        std::uint64_t bits = 0;
-        std::memcpy(&bits, &value, 8);
-        integer(bits);
-    }
-    void bytes(const QByteArray &data) {
-        integer(static_cast<std::uint32_t>(data.size()));
-        raw(data.constData(), static_cast<std::size_t>(data.size()));
-    }
-    void text(const QString &value) { bytes(value.toUtf8()); }
-
-    // A section: tag, length, then whatever `body` writes.
-    template <class Body> void section(const char (&tag)[5], Body &&body) {
-        raw(tag, 4);
-        const qsizetype lengthAt = m_bytes.size();
-        integer<std::uint64_t>(0);
-        body();
-        const auto length = static_cast<std::uint64_t>(m_bytes.size() - lengthAt - 8);
-        qToLittleEndian(length, m_bytes.data() + lengthAt);
-    }
-
-    QByteArray &result() { return m_bytes; }
-
-private:
-    QByteArray m_bytes;
-};
-
-// Reads what Writer writes. Every read is checked against the bytes left; the
-// first failure makes all later reads fail too, so a caller checks ok() once.
-class Reader {
-public:
-    Reader(const char *data, std::size_t size)
-        : m_data(data)
-        , m_left(size) {}
-
-    bool ok() const { return m_ok; }
-    bool atEnd() const { return m_left == 0; }
-    std::size_t left() const { return m_left; }
-    void fail() {
-        m_ok = false;
-        m_left = 0;
-    }
-
-    const char *take(std::size_t size) {
-        if (!m_ok || size > m_left) {
-            fail();
-            return nullptr;
-        }
-        const char *at = m_data;
-        m_data += size;
-        m_left -= size;
-        return at;
-    }
-    template <class T> T integer() {
-        const char *at = take(sizeof(T));
-        return at ? qFromLittleEndian<T>(at) : T(0);
-    }
-    bool u8() {
-        const auto value = integer<std::uint8_t>();
-        if (value > 1) {
-            fail();
-        }
-        return value == 1;
-    }
-    double f64() {
-        const auto bits = integer<std::uint64_t>();
-        double value = 0.0;
-        std::memcpy(&value, &bits, 8);
-        return value;
-    }
-    QByteArray bytes() {
-        const auto size = integer<std::uint32_t>();
-        if (size > kMaxTextBytes) {
-            fail();
-            return QByteArray();
-        }
-        const char *at = take(size);
-        return at ? QByteArray(at, static_cast<qsizetype>(size)) : QByteArray();
-    }
-    QString text() { return QString::fromUtf8(bytes()); }
-
-private:
-    const char *m_data;
-    std::size_t m_left;
-    bool m_ok = true;
-};
-
-void writeFingerprint(Writer &w, const ImageFingerprint &image) {
-    w.text(image.path);
-    w.text(image.absolutePath);
-    w.bytes(image.sha256);
-}
-
-ImageFingerprint readFingerprint(Reader &r) {
-    ImageFingerprint image;
-    image.path = r.text();
-    image.absolutePath = r.text();
-    image.sha256 = r.bytes();
-    return image;
-}
 
 void writeMetrics(Writer &w, const StepMetrics &m) {
     w.integer<std::int32_t>(m.step);
@@ -159,81 +48,6 @@ StepMetrics readMetrics(Reader &r) {
     return m;
 }
 constexpr std::size_t kMetricsSize = 4 + 4 * 8 + 1 + 4 + 4;
-
-void writeRun(Writer &w, const CheckpointRun &run) {
-    writeFingerprint(w, run.source);
-    writeFingerprint(w, run.target);
-    w.u8(run.reverse);
-    for (std::size_t k = 0; k < kParameterCount; ++k) {
-        w.f64(run.parameters[k]);
-    }
-    w.integer<std::int32_t>(run.scheme);
-    w.integer(static_cast<std::uint32_t>(run.keyframes.size()));
-    for (const CheckpointKeyframe &keyframe : run.keyframes) {
-        w.integer<std::int64_t>(keyframe.step);
-        writeFingerprint(w, keyframe.image);
-        w.integer<std::int64_t>(keyframe.blend);
-    }
-    w.integer<std::int32_t>(run.side);
-    w.integer<std::int32_t>(run.steps);
-    w.integer<std::int32_t>(run.every);
-    w.u8(run.png);
-    w.u8(run.npy);
-    w.u8(run.exr);
-    w.u8(run.alpha);
-    w.integer(run.colour.red);
-    w.integer(run.colour.green);
-    w.integer(run.colour.blue);
-    w.text(run.namePattern);
-    w.text(run.title);
-    w.text(run.video);
-    w.integer<std::int32_t>(run.checkpointEvery);
-    w.u8(run.vdb);
-    w.u8(run.vdbFloat);
-    w.text(run.vdbVelocityName);
-}
-
-void readRun(Reader &r, CheckpointRun *run) {
-    run->source = readFingerprint(r);
-    run->target = readFingerprint(r);
-    run->reverse = r.u8();
-    for (std::size_t k = 0; k < kParameterCount; ++k) {
-        run->parameters[k] = r.f64();
-    }
-    run->scheme = r.integer<std::int32_t>();
-    const auto keyframes = r.integer<std::uint32_t>();
-    // Each keyframe takes at least 28 bytes; a larger count is damage.
-    if (keyframes > r.left() / 28) {
-        r.fail();
-    }
-    for (std::uint32_t k = 0; k < keyframes && r.ok(); ++k) {
-        CheckpointKeyframe keyframe;
-        keyframe.step = r.integer<std::int64_t>();
-        keyframe.image = readFingerprint(r);
-        keyframe.blend = r.integer<std::int64_t>();
-        run->keyframes.push_back(keyframe);
-    }
-    run->side = r.integer<std::int32_t>();
-    run->steps = r.integer<std::int32_t>();
-    run->every = r.integer<std::int32_t>();
-    run->png = r.u8();
-    run->npy = r.u8();
-    run->exr = r.u8();
-    run->alpha = r.u8();
-    run->colour.red = r.integer<std::uint8_t>();
-    run->colour.green = r.integer<std::uint8_t>();
-    run->colour.blue = r.integer<std::uint8_t>();
-    run->namePattern = r.text();
-    run->title = r.text();
-    run->video = r.text();
-    run->checkpointEvery = r.integer<std::int32_t>();
-    run->vdb = r.u8();
-    run->vdbFloat = r.u8();
-    run->vdbVelocityName = r.text();
-    if (run->side <= 0 || run->steps <= 0 || run->every <= 0 || run->checkpointEvery < 0) {
-        r.fail();
-    }
-}
 
 void writeGrid(Writer &w, const CheckpointGrid &grid) {
     w.text(grid.name);
@@ -348,7 +162,10 @@ QByteArray encodeCheckpoint(const Checkpoint &checkpoint) {
     w.integer<std::uint64_t>(0); // the file length, filled in below
     w.integer<std::uint32_t>(0); // the header's CRC, likewise
 
-    w.section("RUN ", [&] { writeRun(w, checkpoint.run); });
+    w.section("JOB ", [&] {
+        w.integer(kJobRecordVersion);
+        checkpointbytes::writeJobRecord(w, checkpoint.run);
+    });
     w.section("STEP", [&] {
         w.integer<std::int32_t>(checkpoint.step);
         w.integer<std::int32_t>(checkpoint.activeTarget);
@@ -372,9 +189,11 @@ QByteArray encodeCheckpoint(const Checkpoint &checkpoint) {
     return std::move(bytes);
 }
 
-CheckpointReadResult decodeCheckpoint(const QByteArray &bytes, Checkpoint *out) {
-    const auto size = static_cast<std::size_t>(bytes.size());
-    const char *data = bytes.constData();
+namespace {
+
+// The header and the trailer: what the file is, its version, its length and
+// its checksums. Ok when the sections may be read.
+CheckpointReadResult checkFrame(const char *data, std::size_t size) {
     if (size < sizeof kMagic || std::memcmp(data, kMagic, sizeof kMagic) != 0) {
         return {CheckpointStatus::NotACheckpoint, QStringLiteral("it is not a checkpoint file")};
     }
@@ -385,9 +204,13 @@ CheckpointReadResult decodeCheckpoint(const QByteArray &bytes, Checkpoint *out) 
     const auto version = qFromLittleEndian<std::uint32_t>(data + 8);
     if (version != kCheckpointVersion) {
         return {CheckpointStatus::OtherVersion,
-                QStringLiteral("it has format version %1; this velloran-render reads version %2")
+                QStringLiteral("it has format version %1; this velloran-render reads version %2%3")
                     .arg(version)
-                    .arg(kCheckpointVersion)};
+                    .arg(kCheckpointVersion)
+                    .arg(version < kCheckpointVersion
+                             ? QStringLiteral(" (resume it with the velloran-render that "
+                                              "wrote it, or start the render again)")
+                             : QString())};
     }
     if (size < kHeaderSize) {
         return {CheckpointStatus::Truncated,
@@ -412,11 +235,64 @@ CheckpointReadResult decodeCheckpoint(const QByteArray &bytes, Checkpoint *out) 
     if (crc32Of(data, body) != qFromLittleEndian<std::uint32_t>(data + body)) {
         return corrupted(QStringLiteral("its checksum does not match its content"));
     }
+    return {};
+}
 
+// One section's payload into *out. Ok, OtherVersion for a job record of
+// another version, or Corrupted saying what is wrong.
+CheckpointReadResult readSection(const QByteArray &tag, Reader &r, Checkpoint *out) {
+    if (tag == "JOB ") {
+        const auto version = r.integer<std::uint32_t>();
+        if (r.ok() && version != kJobRecordVersion) {
+            return {CheckpointStatus::OtherVersion,
+                    QStringLiteral("its job record has version %1; this velloran-render reads "
+                                   "version %2")
+                        .arg(version)
+                        .arg(kJobRecordVersion)};
+        }
+        checkpointbytes::readJobRecord(r, &out->run);
+    } else if (tag == "STEP") {
+        out->step = r.integer<std::int32_t>();
+        out->activeTarget = r.integer<std::int32_t>();
+        out->frames = r.integer<std::int64_t>();
+        out->extraFrame = r.u8();
+        if (out->step < 0 || out->activeTarget < 0 || out->frames < 0) {
+            r.fail();
+        }
+    } else if (tag == "GRID") {
+        if (!readGrid(r, &out->grids)) {
+            r.fail();
+        }
+    } else if (tag == "HIST") {
+        readHistory(r, &out->history);
+    } else if (tag == "MCSV") {
+        out->metricsBytes = r.integer<std::uint64_t>();
+        out->metricsCrc = r.integer<std::uint32_t>();
+    } else {
+        return corrupted(QStringLiteral("it has an unknown section '%1'")
+                             .arg(QString::fromLatin1(tag.toPercentEncoding())));
+    }
+    if (!r.ok() || !r.atEnd()) {
+        return corrupted(!r.why().isEmpty() ? r.why()
+                                            : QStringLiteral("its section '%1' is malformed")
+                                                  .arg(QString::fromLatin1(tag).trimmed()));
+    }
+    return {};
+}
+
+} // namespace
+
+CheckpointReadResult decodeCheckpoint(const QByteArray &bytes, Checkpoint *out) {
+    const auto size = static_cast<std::size_t>(bytes.size());
+    const char *data = bytes.constData();
+    const CheckpointReadResult frame = checkFrame(data, size);
+    if (frame.status != CheckpointStatus::Ok) {
+        return frame;
+    }
     // The checksum matched, so what follows was written as it is; a malformed
     // section still means damage (or another writer), never a crash.
     Checkpoint result;
-    Reader sections(data + kHeaderSize, body - kHeaderSize);
+    Reader sections(data + kHeaderSize, size - kTrailerSize - kHeaderSize);
     QString order; // the first letter of each section's tag, as met
     while (!sections.atEnd()) {
         const char *tagAt = sections.take(4);
@@ -427,36 +303,13 @@ CheckpointReadResult decodeCheckpoint(const QByteArray &bytes, Checkpoint *out) 
         const QByteArray tag(tagAt, 4);
         Reader r(sections.take(static_cast<std::size_t>(payloadSize)),
                  static_cast<std::size_t>(payloadSize));
-        if (tag == "RUN ") {
-            readRun(r, &result.run);
-        } else if (tag == "STEP") {
-            result.step = r.integer<std::int32_t>();
-            result.activeTarget = r.integer<std::int32_t>();
-            result.frames = r.integer<std::int64_t>();
-            result.extraFrame = r.u8();
-            if (result.step < 0 || result.activeTarget < 0 || result.frames < 0) {
-                r.fail();
-            }
-        } else if (tag == "GRID") {
-            if (!readGrid(r, &result.grids)) {
-                r.fail();
-            }
-        } else if (tag == "HIST") {
-            readHistory(r, &result.history);
-        } else if (tag == "MCSV") {
-            result.metricsBytes = r.integer<std::uint64_t>();
-            result.metricsCrc = r.integer<std::uint32_t>();
-        } else {
-            return corrupted(QStringLiteral("it has an unknown section '%1'")
-                                 .arg(QString::fromLatin1(tag.toPercentEncoding())));
-        }
-        if (!r.ok() || !r.atEnd()) {
-            return corrupted(QStringLiteral("its section '%1' is malformed")
-                                 .arg(QString::fromLatin1(tag).trimmed()));
+        const CheckpointReadResult section = readSection(tag, r, &result);
+        if (section.status != CheckpointStatus::Ok) {
+            return section;
         }
         order += QLatin1Char(tag[0]);
     }
-    static const QRegularExpression kSectionOrder(QStringLiteral("^RSG+HM$"));
+    static const QRegularExpression kSectionOrder(QStringLiteral("^JSG+HM$"));
     if (!kSectionOrder.match(order).hasMatch()) {
         return corrupted(QStringLiteral("its sections are missing or out of order"));
     }

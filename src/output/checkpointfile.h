@@ -7,17 +7,21 @@
 //   header   magic "\x89VLCK\r\n\x1a", u32 format version, u32 0, u64 file length,
 //            u32 CRC-32 of the preceding 24 bytes
 //   sections tag (4 ASCII), u64 payload length, payload; in this order:
-//            "RUN " what defines the run and shapes its output
+//            "JOB " the job record: u32 record version, then the job and its
+//                   images' fingerprints (jobrecord.cpp)
 //            "STEP" the step reached, the active target, the frames written,
 //                   whether this step's frame is off the run's schedule
 //            "GRID" (one per grid) name, rows, columns, the values as f64
 //            "HIST" the metrics history behind the plot and the summary
 //            "MCSV" length and CRC-32 of metrics.csv up to this step
 //   trailer  u32 CRC-32 of everything before it
-// A reader refuses another version, a file shorter than it says (truncated)
-// and any mismatch or malformed content (corrupted), saying which.
+// A reader refuses another version of the file or of its job record, a file
+// shorter than it says (truncated) and any mismatch or malformed content
+// (corrupted), saying which. Version 2 recorded the job field by field; a
+// checkpoint of that version is refused, not converted.
 
 #include "imagefingerprint.h"
+#include "job.h"
 #include "metrics.h"
 #include "parameters.h"
 #include "smokecolour.h"
@@ -32,43 +36,18 @@
 
 namespace velloran {
 
-constexpr std::uint32_t kCheckpointVersion = 2;
+constexpr std::uint32_t kCheckpointVersion = 3;
 
-struct CheckpointKeyframe {
-    std::int64_t step = 0;
-    ImageFingerprint image;
-    std::int64_t blend = 0;
-
-    bool operator==(const CheckpointKeyframe &other) const {
-        return step == other.step && image == other.image && blend == other.blend;
-    }
-};
-
-// The inputs and the options that decide what the run writes. A resumed run
-// takes all of these from here.
+// The run as the checkpoint records it: its job, and the images it was made
+// from by content. A resumed run takes all of it from here (jobrecord.h).
 struct CheckpointRun {
+    // Its image paths are the fingerprints' absolute paths; the output folder,
+    // quiet and the note of defaulted sound parameters are not recorded.
+    RenderJob job;
     ImageFingerprint source;
     ImageFingerprint target;
-    bool reverse = false;
-    SimParameters parameters;
-    std::int32_t scheme = 0; // 0 literal, 1 sound
-    std::vector<CheckpointKeyframe> keyframes;
-    std::int32_t side = 0; // N of the N x N grid
-
-    std::int32_t steps = 0; // where the run is meant to end
-    std::int32_t every = 0;
-    bool png = false;
-    bool npy = false;
-    bool exr = false;
-    bool alpha = false;
-    bool vdb = false;
-    bool vdbFloat = false;
-    QString vdbVelocityName;
-    SmokeColour colour;
-    QString namePattern;
-    QString title;
-    QString video; // absolute path, empty for none
-    std::int32_t checkpointEvery = 0;
+    std::vector<ImageFingerprint> keyframeImages; // one per job.keyframes
+    std::int32_t side = 0;                        // N of the N x N grid
 };
 
 struct CheckpointGrid {

@@ -35,7 +35,7 @@ bool CheckpointHook::stepFinished(const Solver &solver, const StepReport &report
     }
     Checkpoint checkpoint;
     checkpoint.run = m_run;
-    checkpoint.run.steps = m_lastStep;
+    checkpoint.run.job.steps = m_lastStep;
     checkpoint.step = step;
     checkpoint.activeTarget = m_schedule ? m_schedule->activeIndex(step) : 0;
     checkpoint.frames = m_loop.frames();

@@ -1,8 +1,8 @@
 #include "jobinputs.h"
 
+#include "jobrecord.h"
 #include "keyframes.h"
 #include "messages.h"
-#include "runrecord.h"
 
 #include <QDir>
 #include <QFileInfo>

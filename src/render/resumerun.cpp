@@ -1,8 +1,8 @@
 #include "resumerun.h"
 
 #include "interruption.h"
+#include "jobrecord.h"
 #include "renderer.h"
-#include "runrecord.h"
 #include "smokeimage.h"
 #include "solverstate.h"
 

@@ -120,7 +120,7 @@ QImage finalPicture(const QString &folder, const SweepRunSummary &summary) {
     Checkpoint checkpoint;
     QString error;
     if (summary.status != QLatin1String("ok") || !loadCheckpoint(folder, &checkpoint, &error) ||
-        checkpoint.step != checkpoint.run.steps) {
+        checkpoint.step != checkpoint.run.job.steps) {
         return {};
     }
     const Grid *density = checkpoint.grid(QStringLiteral("density"));

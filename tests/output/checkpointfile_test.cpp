@@ -1,5 +1,6 @@
 #include "checkpointcheck.h"
 #include "checkpointfile.h"
+#include "jobrecord.h"
 
 #include <QtEndian>
 
@@ -31,25 +32,27 @@ Checkpoint sample() {
     Checkpoint c;
     c.run.source = {"src.png", "/data/src.png", QByteArray(32, '\x11')};
     c.run.target = {"tgt.png", "/data/tgt.png", QByteArray(32, '\x22')};
-    c.run.reverse = true;
-    c.run.parameters[kVf] = 0.5;
-    c.run.parameters[kDt] = 0.001;
-    c.run.scheme = 1;
-    c.run.keyframes = {{800, {"b.png", "/data/b.png", QByteArray(32, '\x33')}, 0},
-                       {1600, {"c.png", "/data/c\u00e9.png", QByteArray(32, '\x44')}, 200}};
+    c.run.keyframeImages = {{"b.png", "/data/b.png", QByteArray(32, '\x33')},
+                            {"c.png", "/data/c\u00e9.png", QByteArray(32, '\x44')}};
     c.run.side = 3;
-    c.run.steps = 600;
-    c.run.every = 7;
-    c.run.png = true;
-    c.run.exr = true;
-    c.run.alpha = true;
-    c.run.vdb = true;
-    c.run.vdbVelocityName = QStringLiteral("vel");
-    c.run.colour = {1, 2, 3};
-    c.run.namePattern = "smoke.%04d";
-    c.run.title = "blob-to-s";
-    c.run.video = "/data/v.mp4";
-    c.run.checkpointEvery = 50;
+    RenderJob &job = c.run.job;
+    job.sourcePath = "/data/src.png";
+    job.targetPath = "/data/tgt.png";
+    job.reverse = true;
+    job.parameters[kVf] = 0.5;
+    job.parameters[kDt] = 0.001;
+    job.scheme = Scheme::Sound;
+    job.keyframes = {{800, "/data/b.png", 0}, {1600, "/data/c\u00e9.png", 200}};
+    job.steps = 600;
+    job.every = 7;
+    job.formats = {"png", "exr", "vdb"};
+    job.alpha = true;
+    job.vdbVelocityName = QStringLiteral("vel");
+    job.colour = {1, 2, 3};
+    job.names = *FrameNamePattern::parse("smoke.%04d", nullptr);
+    job.title = "blob-to-s";
+    job.video = "/data/v.mp4";
+    job.checkpointEvery = 50;
     c.step = 300;
     c.activeTarget = 1;
     c.frames = 44;
@@ -122,21 +125,20 @@ TEST(CheckpointFile, RoundTripKeepsEveryBit) {
     const CheckpointRun &b = back.run;
     EXPECT_EQ(b.source, a.source);
     EXPECT_EQ(b.target, a.target);
-    EXPECT_EQ(b.reverse, a.reverse);
-    EXPECT_EQ(b.parameters.values, a.parameters.values);
-    EXPECT_EQ(b.scheme, a.scheme);
-    EXPECT_EQ(b.keyframes, a.keyframes);
+    EXPECT_EQ(b.keyframeImages, a.keyframeImages);
     EXPECT_EQ(b.side, a.side);
-    EXPECT_EQ(b.steps, a.steps);
-    EXPECT_EQ(b.every, a.every);
-    EXPECT_EQ(std::tie(b.png, b.npy, b.exr, b.alpha), std::tie(a.png, a.npy, a.exr, a.alpha));
-    EXPECT_EQ(b.colour, a.colour);
-    EXPECT_EQ(b.namePattern, a.namePattern);
-    EXPECT_EQ(b.title, a.title);
-    EXPECT_EQ(b.video, a.video);
-    EXPECT_EQ(b.checkpointEvery, a.checkpointEvery);
-    EXPECT_EQ(std::tie(b.vdb, b.vdbFloat, b.vdbVelocityName),
-              std::tie(a.vdb, a.vdbFloat, a.vdbVelocityName));
+    EXPECT_EQ(std::tie(b.job.sourcePath, b.job.targetPath, b.job.reverse, b.job.scheme),
+              std::tie(a.job.sourcePath, a.job.targetPath, a.job.reverse, a.job.scheme));
+    EXPECT_EQ(b.job.parameters.values, a.job.parameters.values);
+    EXPECT_EQ(b.job.keyframes, a.job.keyframes);
+    EXPECT_EQ(std::tie(b.job.steps, b.job.every, b.job.checkpointEvery),
+              std::tie(a.job.steps, a.job.every, a.job.checkpointEvery));
+    EXPECT_EQ(std::tie(b.job.formats, b.job.alpha, b.job.colour),
+              std::tie(a.job.formats, a.job.alpha, a.job.colour));
+    EXPECT_EQ(b.job.names.text(), a.job.names.text());
+    EXPECT_EQ(std::tie(b.job.title, b.job.video), std::tie(a.job.title, a.job.video));
+    EXPECT_EQ(std::tie(b.job.vdbFloat, b.job.vdbVelocityName),
+              std::tie(a.job.vdbFloat, a.job.vdbVelocityName));
 
     EXPECT_EQ(back.step, 300);
     EXPECT_EQ(back.activeTarget, 1);
@@ -171,6 +173,22 @@ TEST(CheckpointFile, OtherVersionsAndOtherFilesAreNamedAsSuch) {
     EXPECT_TRUE(detail.contains(QStringLiteral("format version %1").arg(kCheckpointVersion + 1)))
         << detail.toStdString();
     EXPECT_TRUE(detail.contains(QStringLiteral("reads version %1").arg(kCheckpointVersion)))
+        << detail.toStdString();
+    // Version 2 recorded the job field by field: refused, saying what to do.
+    QByteArray older = bytes;
+    qToLittleEndian<std::uint32_t>(2, older.data() + 8);
+    EXPECT_EQ(statusOf(older, &detail), CheckpointStatus::OtherVersion);
+    EXPECT_TRUE(detail.contains("resume it with the velloran-render that wrote it, or start the "
+                                "render again"))
+        << detail.toStdString();
+    // The job record has a version of its own.
+    QByteArray laterJob = bytes;
+    qToLittleEndian<std::uint32_t>(kJobRecordVersion + 1,
+                                   laterJob.data() + laterJob.indexOf("JOB ") + 12);
+    reseal(&laterJob);
+    EXPECT_EQ(statusOf(laterJob, &detail), CheckpointStatus::OtherVersion);
+    EXPECT_TRUE(
+        detail.contains(QStringLiteral("its job record has version %1").arg(kJobRecordVersion + 1)))
         << detail.toStdString();
 
     EXPECT_EQ(statusOf(QByteArray("<configuration/>")), CheckpointStatus::NotACheckpoint);
@@ -248,12 +266,20 @@ TEST(CheckpointFile, MalformedContentUnderAValidChecksumIsRefused) {
     twice.grids.push_back(twice.grids.front());
     EXPECT_EQ(statusOf(encodeCheckpoint(twice)), CheckpointStatus::Corrupted);
 
+    // A name pattern no render takes (it would write outside the folder).
+    QByteArray slash = bytes;
+    slash.replace(slash.indexOf("smoke.%04d"), 6, "smoke/");
+    reseal(&slash);
+    EXPECT_EQ(statusOf(slash, &detail), CheckpointStatus::Corrupted);
+    EXPECT_TRUE(detail.contains("its frame names: --name 'smoke/%04d' contains a slash"))
+        << detail.toStdString();
+
     // Values a run cannot have.
     Checkpoint negative = sample();
     negative.step = -1;
     EXPECT_EQ(statusOf(encodeCheckpoint(negative)), CheckpointStatus::Corrupted);
     Checkpoint noSteps = sample();
-    noSteps.run.every = 0;
+    noSteps.run.job.every = 0;
     EXPECT_EQ(statusOf(encodeCheckpoint(noSteps)), CheckpointStatus::Corrupted);
 }
 
@@ -261,7 +287,7 @@ TEST(CheckpointFile, MalformedContentUnderAValidChecksumIsRefused) {
 // refused, and the refusal says which value.
 TEST(CheckpointValues, ValuesNoRenderWritesAreRefused) {
     Checkpoint valid = sample();
-    valid.run.reverse = false;
+    valid.run.job.reverse = false;
     for (CheckpointGrid &grid : valid.grids) {
         std::fill(grid.grid.data(), grid.grid.data() + grid.grid.NumRows() * grid.grid.NumCols(),
                   0.5);
@@ -271,20 +297,26 @@ TEST(CheckpointValues, ValuesNoRenderWritesAreRefused) {
 
     const std::pair<const char *, void (*)(Checkpoint &)> cases[] = {
         {"its sigma 0 is not a value the run can take (0.1 .. 10, 1 decimal(s))",
-         [](Checkpoint &c) { c.run.parameters[kSigma] = 0.0; }},
-        {"its vf nan", [](Checkpoint &c) { c.run.parameters[kVf] = std::nan(""); }},
-        {"its dt 0.00123456", [](Checkpoint &c) { c.run.parameters[kDt] = 0.00123456; }},
-        {"its scheme 2", [](Checkpoint &c) { c.run.scheme = 2; }},
-        {"its keyframe 2 has step 800", [](Checkpoint &c) { c.run.keyframes[1].step = 800; }},
-        {"keyframes in a reverse run", [](Checkpoint &c) { c.run.reverse = true; }},
-        {"its steps 100000001", [](Checkpoint &c) { c.run.steps = 100000001; }},
-        {"without PNG frames", [](Checkpoint &c) { c.run.png = false; }},
+         [](Checkpoint &c) { c.run.job.parameters[kSigma] = 0.0; }},
+        {"its vf nan", [](Checkpoint &c) { c.run.job.parameters[kVf] = std::nan(""); }},
+        {"its dt 0.00123456", [](Checkpoint &c) { c.run.job.parameters[kDt] = 0.00123456; }},
+        {"its scheme 2", [](Checkpoint &c) { c.run.job.scheme = static_cast<Scheme>(2); }},
+        {"its keyframe 2 has step 800", [](Checkpoint &c) { c.run.job.keyframes[1].step = 800; }},
+        {"keyframes in a reverse run", [](Checkpoint &c) { c.run.job.reverse = true; }},
+        {"its steps 100000001", [](Checkpoint &c) { c.run.job.steps = 100000001; }},
+        {"without PNG frames", [](Checkpoint &c) { c.run.job.formats = {"exr"}; }},
+        {"its frame formats 'vdb,png'",
+         [](Checkpoint &c) {
+             c.run.job.formats = {"vdb", "png"};
+         }},
+        {"its frame formats 'png,gif'",
+         [](Checkpoint &c) {
+             c.run.job.formats = {"png", "gif"};
+         }},
         {"its velocity grid name 'v' is neither",
-         [](Checkpoint &c) { c.run.vdbVelocityName = "v"; }},
-        {"its frame names: --name 'a/%06d' contains a slash",
-         [](Checkpoint &c) { c.run.namePattern = "a/%06d"; }},
+         [](Checkpoint &c) { c.run.job.vdbVelocityName = "v"; }},
         {"its video file 'v.mp4' is not an absolute path",
-         [](Checkpoint &c) { c.run.video = "v.mp4"; }},
+         [](Checkpoint &c) { c.run.job.video = "v.mp4"; }},
         {"its target image is not recorded properly",
          [](Checkpoint &c) { c.run.target.absolutePath = "tgt.png"; }},
         {"its grid 'u' holds a value that is not finite",

@@ -48,8 +48,8 @@ std::unique_ptr<Solver> steppedRun(std::uint32_t n) {
 Checkpoint checkpointOf(const Solver &solver, std::uint32_t n) {
     Checkpoint checkpoint;
     checkpoint.run.side = static_cast<std::int32_t>(n);
-    checkpoint.run.steps = 1000;
-    checkpoint.run.every = 10;
+    checkpoint.run.job.steps = 1000;
+    checkpoint.run.job.every = 10;
     checkpoint.step = 3;
     checkpoint.grids = captureSolverState(solver);
     return checkpoint;
