@@ -1,9 +1,6 @@
 #include "recorder.h"
 
-#include "atomicfile.h"
-#include "framename.h"
-#include "framewriter.h"
-#include "vdbframe.h"
+#include "frameformats.h"
 
 #include "solver.h"
 
@@ -11,6 +8,17 @@
 #include <sched.h>
 
 namespace {
+
+// The renderer's writers of the formats a recording writes, under the
+// default names.
+std::vector<std::unique_ptr<velloran::FrameWriter>>
+recordingWriters(const Recorder::Settings &settings) {
+    QStringList formats = {QStringLiteral("png")};
+    if (settings.vdb) {
+        formats << QStringLiteral("vdb");
+    }
+    return velloran::makeFrameWriters(formats, settings.folder, velloran::FrameSettings());
+}
 
 // Prepares a folder as a render does; false with the reason otherwise.
 bool prepareFolder(velloran::OutputFolder &folder, QString *error) {
@@ -40,11 +48,16 @@ std::shared_ptr<Recorder> Recorder::start(const Settings &settings, const QStrin
     // The renderer's rule: its frames and plot give way; metrics.csv was
     // just started afresh.
     recorder->m_folder.keep();
-    const velloran::PngFrameWriter frames(settings.folder, velloran::FrameNamePattern());
-    const velloran::VdbFrameWriter volumes(settings.folder, velloran::FrameNamePattern(), {});
     recorder->m_folder.removeEarlierOutput([&](const QString &name) {
-        return name == QLatin1String("convergence.png") || frames.isOwnOutput(name) ||
-               (settings.vdb && volumes.isOwnOutput(name));
+        if (name == QLatin1String("convergence.png")) {
+            return true;
+        }
+        for (const auto &writer : recorder->m_writers) {
+            if (writer->isOwnOutput(name)) {
+                return true;
+            }
+        }
+        return false;
     });
     recorder->m_writer = std::thread([raw = recorder.get()] { raw->writeLoop(); });
     return recorder;
@@ -54,7 +67,9 @@ Recorder::Recorder(const Settings &settings, const QString &title)
     : m_settings(settings)
     , m_title(title)
     , m_folder(settings.folder)
-    , m_metrics(m_folder.filePath(QStringLiteral("metrics.csv"))) {
+    , m_metrics(m_folder.filePath(QStringLiteral("metrics.csv")))
+    , m_writers(recordingWriters(settings))
+    , m_files(m_metrics, m_writers) {
     m_clock.start();
 }
 
@@ -213,9 +228,10 @@ void Recorder::writeLoop() {
 // The plot and the metrics file after the last frame, then the folder let go;
 // the first failure, the loop's included, is the one reported.
 void Recorder::closeFiles(bool ok, QString error) {
-    if (ok && !m_history.curve().empty()) {
+    const std::vector<velloran::StepMetrics> curve = m_files.history().curve();
+    if (ok && !curve.empty()) {
         ok = velloran::writePng(m_folder.filePath(QStringLiteral("convergence.png")),
-                                velloran::convergencePlot(m_history.curve(), m_title), &error);
+                                velloran::convergencePlot(curve, m_title), &error);
     }
     QString closeError;
     if (!m_metrics.close(&closeError) && ok) {
@@ -232,30 +248,23 @@ void Recorder::closeFiles(bool ok, QString error) {
 
 bool Recorder::writeLines(const std::vector<velloran::StepMetrics> &lines, QString *error) {
     for (const velloran::StepMetrics &metrics : lines) {
-        if (!m_metrics.append(metrics, error)) {
+        if (!m_files.addRow(metrics, error)) {
             return false;
         }
-        m_history.add(metrics);
     }
-    return m_metrics.flush(error);
+    return m_files.flush(error);
 }
 
+// The grids the recording copied, as the renderer's writers take them.
 bool Recorder::writeFrame(const PendingFrame &frame, QString *error) {
-    const QString name =
-        velloran::FrameNamePattern().frameName(static_cast<int>(frame.step), QStringLiteral("png"));
-    if (!velloran::writePng(m_folder.filePath(name), velloran::densityImage(frame.density),
-                            error)) {
+    const QImage grey = velloran::densityImage(frame.density);
+    const velloran::Frame files{static_cast<int>(frame.step),
+                                {{"density", &frame.density, false},
+                                 {"uCentre", &frame.u, false},
+                                 {"vCentre", &frame.v, false}},
+                                grey};
+    if (!m_files.writeFrame(files, error)) {
         return false;
-    }
-    if (m_settings.vdb) {
-        const QString volume = velloran::FrameNamePattern().frameName(static_cast<int>(frame.step),
-                                                                      QStringLiteral("vdb"));
-        const QByteArray bytes =
-            velloran::vdbBytes({frame.density, frame.u, frame.v}, velloran::VdbSettings{}, error);
-        if (bytes.isEmpty() ||
-            !velloran::writeFileAtomically(m_folder.filePath(volume), bytes, error)) {
-            return false;
-        }
     }
     ++m_written;
     return true;

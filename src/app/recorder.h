@@ -19,11 +19,13 @@
 // from the owner's thread, where the signals arrive (queued from the writer).
 
 #include "framequeue.h"
+#include "framewriter.h"
 #include "metrics.h"
 #include "metricsfile.h"
 #include "outputfolder.h"
 #include "run.h"
 #include "stepobserver.h"
+#include "stepwriter.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -107,8 +109,9 @@ private:
     bool m_finishing = false;
 
     std::atomic<int> m_written{0};
-    velloran::OutputFolder m_folder;    // held (and locked) while recording
-    velloran::MetricsFile m_metrics;    // writer only, once started
-    velloran::MetricsHistory m_history; // writer only
+    velloran::OutputFolder m_folder; // held (and locked) while recording
+    velloran::MetricsFile m_metrics; // writer only, once started
+    const std::vector<std::unique_ptr<velloran::FrameWriter>> m_writers;
+    velloran::StepWriter m_files; // the renderer's per-step writing; writer only
     std::thread m_writer;
 };

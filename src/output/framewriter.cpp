@@ -25,6 +25,20 @@ bool isFrameOf(const FrameNamePattern &names, const QString &name, const char *e
 
 } // namespace
 
+const Grid *Frame::grid(const char *name, const char *format, QString *error) const {
+    for (const SolverField &field : grids) {
+        if (qstrcmp(field.name, name) == 0) {
+            return field.grid;
+        }
+    }
+    *error = QStringLiteral("the %1 frame of step %2 needs the grid '%3', which this run does not "
+                            "hand its writers")
+                 .arg(QLatin1String(format))
+                 .arg(step)
+                 .arg(QLatin1String(name));
+    return nullptr;
+}
+
 std::optional<int> frameFileStep(const QString &name, const FrameNamePattern &names) {
     for (const char *extension : {"png", "exr", "vdb"}) {
         if (const std::optional<int> step = names.frameStep(name, QLatin1String(extension))) {
@@ -65,7 +79,8 @@ bool PngFrameWriter::write(const Frame &frame, QString *error) {
     const QString path =
         QDir(m_folder).filePath(m_names.frameName(frame.step, QStringLiteral("png")));
     if (m_alpha) {
-        return writePng(path, smokeImage(frame.solver.field("density"), *m_alpha), error);
+        const Grid *density = frame.grid("density", "PNG", error);
+        return density && writePng(path, smokeImage(*density, *m_alpha), error);
     }
     return writePng(path, frame.grey, error);
 }
@@ -96,10 +111,14 @@ EncodedFrameWriter::EncodedFrameWriter(QString folder, FrameNamePattern names,
 bool EncodedFrameWriter::write(const Frame &frame, QString *error) {
     const QString path =
         QDir(m_folder).filePath(m_names.frameName(frame.step, QString::fromLatin1(m_extension)));
-    const Solver &solver = frame.solver;
+    const Grid *density = frame.grid("density", m_format, error);
+    const Grid *u = density ? frame.grid("uCentre", m_format, error) : nullptr;
+    const Grid *v = u ? frame.grid("vCentre", m_format, error) : nullptr;
+    if (!v) {
+        return false;
+    }
     QString reason;
-    const QByteArray bytes = encode(
-        {solver.field("density"), solver.field("uCentre"), solver.field("vCentre")}, &reason);
+    const QByteArray bytes = encode({*density, *u, *v}, &reason);
     if (bytes.isEmpty()) {
         *error = QStringLiteral("could not encode '%1' as %2: %3")
                      .arg(path, QLatin1String(m_format), reason);
@@ -153,7 +172,8 @@ bool NpyFrameWriter::write(const Frame &frame, QString *error) {
     for (int k = 0; k < 3; ++k) {
         const QString path = QDir(m_folder).filePath(
             m_names.fieldName(QLatin1String(kFieldPrefixes[k]), frame.step, QStringLiteral("npy")));
-        if (!writeNpy(path, frame.solver.field(kFieldNames[k]), error)) {
+        const Grid *grid = frame.grid(kFieldNames[k], "npy", error);
+        if (!grid || !writeNpy(path, *grid, error)) {
             return false;
         }
     }

@@ -25,10 +25,16 @@
 
 namespace velloran {
 
+// A frame to write: the run's grids by name (Solver::fields(), or copies of
+// some of them made while the run went on) and its grey picture.
 struct Frame {
     int step = 0;
-    const Solver &solver;
-    const QImage &grey; // densityImage of the solver's density, made once per frame
+    std::vector<SolverField> grids;
+    const QImage &grey; // densityImage of the density, made once per frame
+
+    // The grid of that name; null, with *error naming it and `format`, when
+    // the frame does not carry it.
+    const Grid *grid(const char *name, const char *format, QString *error) const;
 };
 
 class FrameWriter {

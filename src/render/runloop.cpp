@@ -18,7 +18,8 @@ RunLoop::RunLoop(Run &run, int steps, int every, Outputs outputs, Progress &prog
     , m_every(every)
     , m_outputs(outputs)
     , m_progress(progress)
-    , m_messages(messages) {
+    , m_messages(messages)
+    , m_files(outputs.metrics, outputs.writers) {
     m_run.addObserver(this);
 }
 
@@ -29,8 +30,7 @@ RunLoop::~RunLoop() {
 void RunLoop::resumeAt(int step, MetricsHistory history, int frames, double seconds) {
     m_run.resumeAt(step, seconds);
     m_firstStep = step;
-    m_history = std::move(history);
-    m_frames = frames;
+    m_files.resumeAt(std::move(history), frames);
 }
 
 RunLoop::Result RunLoop::run() {
@@ -51,7 +51,7 @@ RunLoop::Result RunLoop::run() {
     } else {
         m_stopping = interruptRequested();
     }
-    m_progress.update(m_firstStep, m_history.latest().distance, true);
+    m_progress.update(m_firstStep, m_files.history().latest().distance, true);
 
     int step = m_firstStep;
     while (step < m_steps && !m_stopping) {
@@ -60,9 +60,8 @@ RunLoop::Result RunLoop::run() {
         result.step = step;
         if (!report.finite) {
             // The unstable step's row is kept: it shows where the run broke.
-            m_history.add(*report.metrics);
             QString error;
-            if (!m_outputs.metrics.append(*report.metrics, &error)) {
+            if (!m_files.addRow(*report.metrics, &error)) {
                 return failed(error);
             }
             result.end = End::Unstable;
@@ -101,11 +100,8 @@ bool RunLoop::stepFinished(const Solver &, const StepReport &report, std::string
 
 // The row and the frame if due: the files a measured step leaves.
 bool RunLoop::record(const StepMetrics &metrics, bool frameDue, QString *error) {
-    m_history.add(metrics);
-    if (!m_outputs.metrics.append(metrics, error)) {
-        return false;
-    }
-    return !frameDue || (writeFrame(metrics.step, error) && m_outputs.metrics.flush(error));
+    return m_files.addRow(metrics, error) &&
+           (!frameDue || (writeFrame(metrics.step, error) && m_files.flush(error)));
 }
 
 // Every writer's files for the step, then the video frame. A failing encoder
@@ -113,14 +109,9 @@ bool RunLoop::record(const StepMetrics &metrics, bool frameDue, QString *error) 
 bool RunLoop::writeFrame(int step, QString *error) {
     const Solver &solver = m_run.solver();
     const QImage grey = densityImage(*solver.m_density);
-    const Frame frame{step, solver, grey};
-    for (const auto &writer : m_outputs.writers) {
-        if (!writer->write(frame, error)) {
-            return false;
-        }
+    if (!m_files.writeFrame(Frame{step, solver.fields(), grey}, error)) {
+        return false;
     }
-    ++m_frames;
-    m_lastFrameStep = step;
     QString videoError;
     if (m_outputs.video &&
         !m_outputs.video->addFrame(

@@ -12,6 +12,7 @@
 #include "metrics.h"
 #include "run.h"
 #include "smokecolour.h"
+#include "stepwriter.h"
 
 #include <QElapsedTimer>
 #include <QString>
@@ -63,14 +64,14 @@ public:
 
     int every() const { return m_every; }
     // The step of the latest frame written (-1 before the first).
-    int lastFrameStep() const { return m_lastFrameStep; }
+    int lastFrameStep() const { return m_files.lastFrameStep(); }
     // The step the run started at (0, or where it was resumed).
     int firstStep() const { return m_firstStep; }
 
     Result run();
 
-    const MetricsHistory &history() const { return m_history; }
-    int frames() const { return m_frames; }
+    const MetricsHistory &history() const { return m_files.history(); }
+    int frames() const { return m_files.frames(); }
     double solverSeconds() const { return m_run.solverSeconds(); }
     // Wall time of this run() alone (without the time before a resume).
     double sessionSeconds() const { return m_wall.nsecsElapsed() / 1e9; }
@@ -88,10 +89,8 @@ private:
     FILE *m_messages;
     std::optional<SmokeColour> m_videoColour;
 
+    StepWriter m_files; // the metrics rows and the frames
     int m_firstStep = 0;
-    MetricsHistory m_history;
-    int m_frames = 0;
-    int m_lastFrameStep = -1;
     bool m_stopping = false; // a stop signal was seen after the latest step
     QElapsedTimer m_wall;
     bool m_videoFailed = false;

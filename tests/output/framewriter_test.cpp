@@ -8,6 +8,7 @@
 #include "runsetup.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -47,7 +48,7 @@ TEST(FrameWriters, EveryFormatUnderThePatternsNames) {
     ExrFrameWriter exr(dir.path(), names("smoke.%04d"), red);
     NpyFrameWriter npy(dir.path(), names("smoke.%04d"));
     const QImage grey = densityImage(*solver->m_density);
-    const Frame frame{7, *solver, grey};
+    const Frame frame{7, solver->fields(), grey};
     QString error;
     for (FrameWriter *writer : std::initializer_list<FrameWriter *>{&png, &exr, &npy}) {
         ASSERT_TRUE(writer->write(frame, &error)) << error.toStdString();
@@ -61,6 +62,12 @@ TEST(FrameWriters, EveryFormatUnderThePatternsNames) {
     EXPECT_EQ(rgba.convertToFormat(QImage::Format_RGBA8888), smokeImage(*solver->m_density, red));
     EXPECT_EQ(png.summary("out", 3), QStringList{"  frames:  out/smoke.%04d.png (3, RGBA)"});
     EXPECT_EQ(npy.summary("out", 3), QStringList{"  fields:  out/{density,u,v}_%04d.npy (3 each)"});
+    // A frame made of copies carries only some grids: a writer that needs
+    // another fails, naming it, and writes nothing.
+    const Frame densityOnly{8, {{"density", solver->m_density.get(), false}}, grey};
+    EXPECT_FALSE(exr.write(densityOnly, &error));
+    EXPECT_TRUE(error.contains("needs the grid 'uCentre'")) << error.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("smoke.0008.exr")));
 
     // An earlier render's files: this run's names and the default ones.
     EXPECT_TRUE(png.isOwnOutput("smoke.0100.png"));
