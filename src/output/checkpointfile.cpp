@@ -1,12 +1,11 @@
 #include "checkpointfile.h"
 
 #include "checkpointbytes.h"
+#include "crc32.h"
 #include "jobrecord.h"
 
 #include <QRegularExpression>
 #include <QtEndian>
-
-#include <zlib.h>
 
 #include <cstring>
 #include <limits>
@@ -125,19 +124,6 @@ CheckpointReadResult corrupted(const QString &detail) {
 }
 
 } // namespace
-
-std::uint32_t crc32Of(const char *data, std::size_t size, std::uint32_t crc) {
-    // zlib takes lengths as uInt: feed large buffers in pieces.
-    while (size > 0) {
-        const auto piece =
-            static_cast<uInt>(std::min<std::size_t>(size, std::numeric_limits<uInt>::max()));
-        crc =
-            static_cast<std::uint32_t>(::crc32(crc, reinterpret_cast<const Bytef *>(data), piece));
-        data += piece;
-        size -= piece;
-    }
-    return crc;
-}
 
 const Grid *Checkpoint::grid(const QString &name) const {
     for (const CheckpointGrid &g : grids) {

@@ -20,6 +20,7 @@
 // (corrupted), saying which. Version 2 recorded the job field by field; a
 // checkpoint of that version is refused, not converted.
 
+#include "crc32.h"
 #include "imagefingerprint.h"
 #include "job.h"
 #include "metrics.h"
@@ -84,8 +85,5 @@ struct CheckpointReadResult {
 
 // Fills *out only when the status is Ok.
 CheckpointReadResult decodeCheckpoint(const QByteArray &bytes, Checkpoint *out);
-
-// CRC-32 (the one of zip and PNG), continuing from `crc` (0 to start).
-std::uint32_t crc32Of(const char *data, std::size_t size, std::uint32_t crc = 0);
 
 } // namespace velloran

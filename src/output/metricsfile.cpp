@@ -1,7 +1,7 @@
 #include "metricsfile.h"
 
 #include "atomicfile.h"
-#include "checkpointfile.h"
+#include "crc32.h"
 #include "regularfile.h"
 
 #include <QFile>
