@@ -23,13 +23,18 @@ void Run::resumeAt(std::int64_t steps, double seconds) {
     m_secondsBefore = seconds;
 }
 
+// The metrics observers get include the smoke each step moved, which the
+// solver measures only when asked (at a cost): it is asked while somebody
+// follows the run.
 void Run::addObserver(StepObserver *observer) {
     m_observers.push_back(observer);
+    m_solver->setTransportMeasured(true);
 }
 
 void Run::removeObserver(StepObserver *observer) {
     m_observers.erase(std::remove(m_observers.begin(), m_observers.end(), observer),
                       m_observers.end());
+    m_solver->setTransportMeasured(!m_observers.empty());
 }
 
 void Run::abandon() {

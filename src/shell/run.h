@@ -59,7 +59,8 @@ public:
     void resumeAt(std::int64_t steps, double seconds = 0.0);
 
     // Observers are told in the order they were added; the run does not own
-    // them. Changed only between steps.
+    // them. Changed only between steps. While there are any, every step is
+    // measured, the smoke it moved included.
     void addObserver(StepObserver *observer);
     void removeObserver(StepObserver *observer);
 

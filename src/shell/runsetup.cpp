@@ -202,7 +202,6 @@ std::unique_ptr<Solver> makeSolver(const Grid &srcDensity, const Grid &tgtDensit
     solver->m_vg = parameters.vg();
     solver->setSigma(parameters.sigma());
     solver->setTimeStep(parameters.dt());
-    solver->setTransportMeasured(true); // metrics' advected and gathered columns
     return solver;
 }
 

@@ -26,6 +26,8 @@
 #include <QStatusBar>
 #include <QTemporaryDir>
 
+#include <algorithm>
+
 using namespace testsupport;
 
 namespace {
@@ -41,7 +43,9 @@ velloran::SimParameters parameters() {
 }
 
 // The steps of the lines of a metrics.csv, after checking its header.
-QList<int> metricSteps(const QString &path) {
+// One column of a metrics.csv, row by row; -1 or -2 when the file is missing
+// or has another header.
+QList<double> metricColumn(const QString &path, int column) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         return {-1};
@@ -50,9 +54,17 @@ QList<int> metricSteps(const QString &path) {
     if (lines.value(0) != velloran::metricsCsvHeader().toUtf8()) {
         return {-2};
     }
-    QList<int> steps;
+    QList<double> values;
     for (qsizetype k = 1; k < lines.size(); ++k) {
-        steps << lines[k].split(',').value(0).toInt();
+        values << lines[k].split(',').value(column).toDouble();
+    }
+    return values;
+}
+
+QList<int> metricSteps(const QString &path) {
+    QList<int> steps;
+    for (const double step : metricColumn(path, 0)) {
+        steps << static_cast<int>(step);
     }
     return steps;
 }
@@ -235,6 +247,10 @@ void RecordTest::recorderWritesTheRenderersFiles() {
                           "frame_000012.png", "frame_12.png"}));
     QCOMPARE(metricSteps(QDir(folder).filePath("metrics.csv")),
              (QList<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}));
+    // The smoke each step moved, as in the renderer's rows (none at step 0).
+    const QList<double> advected = metricColumn(QDir(folder).filePath("metrics.csv"), 7);
+    QCOMPARE(advected.value(0), 0.0);
+    QVERIFY(std::all_of(advected.begin() + 1, advected.end(), [](double v) { return v > 0.0; }));
     QVERIFY(!QImage(QDir(folder).filePath("convergence.png")).isNull());
     QVERIFY(QFile::exists(QDir(folder).filePath("notes.txt")));
     QVERIFY(QFile::exists(QDir(folder).filePath("density_000004.npy")));

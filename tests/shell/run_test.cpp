@@ -57,6 +57,8 @@ struct Recording : StepObserver {
         EXPECT_TRUE(report.metrics.has_value());
         EXPECT_EQ(report.metrics->step, report.step);
         EXPECT_EQ(report.metrics->target, report.target);
+        // Followed, a run measures the smoke each step moved (step 0: none).
+        EXPECT_EQ(report.metrics->advected > 0.0, report.step > 0);
         calls->push_back(name + ":" + std::to_string(report.step) + ":" +
                          std::to_string(report.target));
         if (report.step == failAt) {
