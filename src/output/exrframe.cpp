@@ -42,21 +42,26 @@ private:
     std::uint64_t m_position = 0;
 };
 
-} // namespace
+// The frame's channels, upright (image row y is grid row N - y), one value
+// per pixel.
+struct ExrPlanes {
+    std::vector<Imath::half> rgba[4];
+    std::vector<float> density;
+    std::vector<float> u;
+    std::vector<float> v;
+};
 
-QByteArray exrBytes(const FrameFields &fields, const SmokeColour &colour, QString *error) {
-    const int n = static_cast<int>(fields.density.NumCols()) - 2;
+ExrPlanes planesOf(const FrameFields &fields, const SmokeColour &colour, int n) {
     const std::size_t count = static_cast<std::size_t>(n) * static_cast<std::size_t>(n);
     const float linear[3] = {linearFromSrgb(colour.red), linearFromSrgb(colour.green),
                              linearFromSrgb(colour.blue)};
-
-    std::vector<Imath::half> rgba[4];
-    for (auto &channel : rgba) {
+    ExrPlanes planes;
+    for (auto &channel : planes.rgba) {
         channel.resize(count);
     }
-    std::vector<float> density(count);
-    std::vector<float> u(count);
-    std::vector<float> v(count);
+    planes.density.resize(count);
+    planes.u.resize(count);
+    planes.v.resize(count);
     for (int y = 0; y < n; ++y) {
         const auto j = static_cast<std::uint32_t>(n - y);
         for (int x = 0; x < n; ++x) {
@@ -66,14 +71,23 @@ QByteArray exrBytes(const FrameFields &fields, const SmokeColour &colour, QStrin
             const double rho = fields.density(i, j);
             const auto alpha = static_cast<float>(smokeCoverage(rho));
             for (int c = 0; c < 3; ++c) {
-                rgba[c][k] = Imath::half(alpha * linear[c]);
+                planes.rgba[c][k] = Imath::half(alpha * linear[c]);
             }
-            rgba[3][k] = Imath::half(alpha);
-            density[k] = static_cast<float>(rho);
-            u[k] = static_cast<float>(fields.uCentre(i, j));
-            v[k] = static_cast<float>(fields.vCentre(i, j));
+            planes.rgba[3][k] = Imath::half(alpha);
+            planes.density[k] = static_cast<float>(rho);
+            planes.u[k] = static_cast<float>(fields.uCentre(i, j));
+            planes.v[k] = static_cast<float>(fields.vCentre(i, j));
         }
     }
+    return planes;
+}
+
+} // namespace
+
+QByteArray exrBytes(const FrameFields &fields, const SmokeColour &colour, QString *error) {
+    const int n = static_cast<int>(fields.density.NumCols()) - 2;
+    ExrPlanes planes = planesOf(fields, colour, n);
+    auto &rgba = planes.rgba;
 
     Imf::Header header(n, n);
     header.compression() = Imf::ZIP_COMPRESSION;
@@ -88,7 +102,7 @@ QByteArray exrBytes(const FrameFields &fields, const SmokeColour &colour, QStrin
                                 halfStride * static_cast<std::size_t>(n)));
     }
     const std::pair<const char *, std::vector<float> *> floats[] = {
-        {"density", &density}, {"velocity.u", &u}, {"velocity.v", &v}};
+        {"density", &planes.density}, {"velocity.u", &planes.u}, {"velocity.v", &planes.v}};
     for (const auto &[name, values] : floats) {
         header.channels().insert(name, Imf::Channel(Imf::FLOAT));
         frame.insert(name, Imf::Slice(Imf::FLOAT, reinterpret_cast<char *>(values->data()),

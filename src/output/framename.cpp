@@ -52,21 +52,34 @@ QString FrameNamePattern::fieldPlaceholder() const {
     return isDefault() ? QStringLiteral("NNNNNN") : m_field;
 }
 
-std::optional<FrameNamePattern> FrameNamePattern::parse(const QString &pattern, QString *error) {
+namespace {
+
+// What no pattern may hold, whatever its field: nothing at all, a slash, a
+// control character.
+bool checkPatternText(const QString &pattern, QString *error) {
     if (pattern.isEmpty()) {
         *error = QStringLiteral("--name needs a pattern, e.g. smoke.%04d");
-        return std::nullopt;
+        return false;
     }
     if (pattern.contains(QLatin1Char('/'))) {
         *error = badPattern(pattern, QStringLiteral("contains a slash; frames go into the "
                                                     "output folder, choose it with --out"));
-        return std::nullopt;
+        return false;
     }
     for (const QChar c : pattern) {
         if (c.category() == QChar::Other_Control) {
             *error = badPattern(pattern, QStringLiteral("contains a control character"));
-            return std::nullopt;
+            return false;
         }
+    }
+    return true;
+}
+
+} // namespace
+
+std::optional<FrameNamePattern> FrameNamePattern::parse(const QString &pattern, QString *error) {
+    if (!checkPatternText(pattern, error)) {
+        return std::nullopt;
     }
     FrameNamePattern result;
     result.m_text = pattern;
@@ -91,56 +104,64 @@ std::optional<FrameNamePattern> FrameNamePattern::parse(const QString &pattern, 
             *error = badPattern(pattern, QStringLiteral("has more than one field"));
             return std::nullopt;
         }
-        const int start = k++;
-        for (; k < pattern.size(); ++k) {
-            const QChar flag = pattern[k];
-            if (flag == QLatin1Char('-')) {
-                result.m_leftAlign = true;
-            } else if (flag == QLatin1Char('0')) {
-                result.m_zeroPad = true;
-            } else if (flag == QLatin1Char('+') || flag == QLatin1Char(' ')) {
-                if (result.m_sign != QLatin1Char('+')) {
-                    result.m_sign = flag;
-                }
-            } else {
-                break;
-            }
-        }
-        const int width = readNumber(pattern, &k);
-        int precision = -1;
-        if (k < pattern.size() && pattern[k] == QLatin1Char('.')) {
-            ++k;
-            precision = std::max(0, readNumber(pattern, &k));
-        }
-        if (width > kMaxFieldWidth || precision > kMaxFieldWidth) {
-            *error = badPattern(
-                pattern,
-                QStringLiteral("asks for a field wider than %1 characters").arg(kMaxFieldWidth));
+        if (!result.readField(pattern, &k, error)) {
             return std::nullopt;
         }
-        const QChar conversion = k < pattern.size() ? pattern[k] : QChar();
-        if (conversion != QLatin1Char('d') && conversion != QLatin1Char('i') &&
-            conversion != QLatin1Char('u')) {
-            const QString field = pattern.mid(start, k + 1 - start);
-            *error = badPattern(pattern, QStringLiteral("has the field '%1', which is not an "
-                                                        "integer field (%d, %i or %u)")
-                                             .arg(field));
-            return std::nullopt;
-        }
-        if (conversion == QLatin1Char('u')) {
-            result.m_sign = QChar(); // printf ignores '+' and ' ' for unsigned
-        }
-        result.m_field = pattern.mid(start, k + 1 - start);
-        result.m_width = std::max(0, width);
-        result.m_precision = precision;
         haveField = true;
-        ++k;
     }
     if (!haveField) {
         *error = badPattern(pattern, QStringLiteral("has no field for the step number"));
         return std::nullopt;
     }
     return result;
+}
+
+// The field at *k ("%" flags width .precision conversion); *k moves past it.
+bool FrameNamePattern::readField(const QString &pattern, int *k, QString *error) {
+    const int start = (*k)++;
+    for (; *k < pattern.size(); ++*k) {
+        const QChar flag = pattern[*k];
+        if (flag == QLatin1Char('-')) {
+            m_leftAlign = true;
+        } else if (flag == QLatin1Char('0')) {
+            m_zeroPad = true;
+        } else if (flag == QLatin1Char('+') || flag == QLatin1Char(' ')) {
+            if (m_sign != QLatin1Char('+')) {
+                m_sign = flag;
+            }
+        } else {
+            break;
+        }
+    }
+    const int width = readNumber(pattern, k);
+    int precision = -1;
+    if (*k < pattern.size() && pattern[*k] == QLatin1Char('.')) {
+        ++*k;
+        precision = std::max(0, readNumber(pattern, k));
+    }
+    if (width > kMaxFieldWidth || precision > kMaxFieldWidth) {
+        *error = badPattern(
+            pattern,
+            QStringLiteral("asks for a field wider than %1 characters").arg(kMaxFieldWidth));
+        return false;
+    }
+    const QChar conversion = *k < pattern.size() ? pattern[*k] : QChar();
+    if (conversion != QLatin1Char('d') && conversion != QLatin1Char('i') &&
+        conversion != QLatin1Char('u')) {
+        const QString field = pattern.mid(start, *k + 1 - start);
+        *error = badPattern(pattern, QStringLiteral("has the field '%1', which is not an "
+                                                    "integer field (%d, %i or %u)")
+                                         .arg(field));
+        return false;
+    }
+    if (conversion == QLatin1Char('u')) {
+        m_sign = QChar(); // printf ignores '+' and ' ' for unsigned
+    }
+    m_field = pattern.mid(start, *k + 1 - start);
+    m_width = std::max(0, width);
+    m_precision = precision;
+    ++*k;
+    return true;
 }
 
 QString FrameNamePattern::number(int step) const {

@@ -59,6 +59,7 @@ public:
                                  const QString &extension) const;
 
 private:
+    bool readField(const QString &pattern, int *k, QString *error);
     std::optional<int> stepOfNumber(const QString &number) const;
     std::optional<int> stepBetween(const QString &name, const QString &head,
                                    const QString &tail) const;
