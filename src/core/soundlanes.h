@@ -1,0 +1,130 @@
+#pragma once
+
+// The lane helpers the sound scheme's kernels share: the face fluxes, the
+// running extents and the strides of the lattice's grids. Internal to the
+// core, included by the soundkernels files only.
+
+#include "lanedispatch.h"
+#include "soundkernels.h"
+
+#include <algorithm>
+#include <cstddef>
+
+namespace velloran::kernels::sound {
+
+using lanes::load;
+using lanes::maxOf;
+using lanes::minOf;
+using lanes::splat;
+using lanes::store;
+
+template <int W> using Lanes = typename lanes::Vec<W>::V;
+
+// minmod of three differences: the smallest magnitude when all three have
+// the same sign, else zero (sign times the smallest magnitude, as the scalar
+// ReferenceSolver::minMod3 computes it).
+template <int W> VELLORAN_INLINE Lanes<W> minMod3(Lanes<W> x, Lanes<W> y, Lanes<W> z) {
+    const Lanes<W> zero{};
+    const auto positive = (x > zero) & (y > zero) & (z > zero);
+    const auto negative = (x < zero) & (y < zero) & (z < zero);
+    const Lanes<W> sign = positive ? splat<W>(1.0) : (negative ? splat<W>(-1.0) : zero);
+    return sign * minOf<W>(minOf<W>(lanes::abs<W>(x), lanes::abs<W>(y)), lanes::abs<W>(z));
+}
+
+// Flux through a face of speed a: upwind plus the limited correction that
+// vanishes with the speed, a+ qL + a- qR + (1/2)|a| (1 - lambda |a|) minmod.
+template <int W>
+VELLORAN_INLINE Lanes<W> faceFlux(Lanes<W> qLL, Lanes<W> qL, Lanes<W> qR, Lanes<W> qRR, Lanes<W> a,
+                                  Lanes<W> lambda) {
+    const Lanes<W> zero{};
+    const Lanes<W> speed = lanes::abs<W>(a);
+    return maxOf<W>(a, zero) * qL + minOf<W>(a, zero) * qR +
+           splat<W>(0.5) * speed * (splat<W>(1.0) - lambda * speed) *
+               minMod3<W>(qRR - qR, qR - qL, qL - qLL);
+}
+
+// The smoke's flux through a face of speed a: upwind plus the correction
+// limited by the monotonised central limiter on the upwind difference,
+// a+ qL + a- qR + (1/2)|a| (1 - lambda |a|) minmod(2 up, (up + across) / 2,
+// 2 across), up the difference behind the donor cell, across qR - qL. It
+// keeps the smoke's edges about as sharp as the flow leaves them, where the
+// three-way minmod of the velocity's flux smeared every strand into a haze
+// that no flow could gather again (docs/method.md).
+template <int W>
+VELLORAN_INLINE Lanes<W> smokeFlux(Lanes<W> qLL, Lanes<W> qL, Lanes<W> qR, Lanes<W> qRR, Lanes<W> a,
+                                   Lanes<W> lambda) {
+    const Lanes<W> zero{};
+    const Lanes<W> two = splat<W>(2.0);
+    const Lanes<W> speed = lanes::abs<W>(a);
+    const Lanes<W> up = a > zero ? qL - qLL : qRR - qR;
+    const Lanes<W> across = qR - qL;
+    return maxOf<W>(a, zero) * qL + minOf<W>(a, zero) * qR +
+           splat<W>(0.5) * speed * (splat<W>(1.0) - lambda * speed) *
+               minMod3<W>(two * up, splat<W>(0.5) * (up + across), two * across);
+}
+
+// Donor-cell flux through a face of speed a: a+ qL + a- qR.
+template <int W> VELLORAN_INLINE Lanes<W> donorFlux(Lanes<W> qL, Lanes<W> qR, Lanes<W> a) {
+    const Lanes<W> zero{};
+    return maxOf<W>(a, zero) * qL + minOf<W>(a, zero) * qR;
+}
+
+// Donor-cell gathering flux through a face whose sides differ by dLow - dHigh
+// from the target: w = coef (dLow - dHigh), carrying the density it leaves.
+template <int W>
+VELLORAN_INLINE Lanes<W> gatherFlux(Lanes<W> coef, Lanes<W> dLow, Lanes<W> dHigh, Lanes<W> rLow,
+                                    Lanes<W> rHigh) {
+    const Lanes<W> zero{};
+    const Lanes<W> w = coef * (dLow - dHigh);
+    return maxOf<W>(w, zero) * rLow + minOf<W>(w, zero) * rHigh;
+}
+
+template <int W> VELLORAN_INLINE Lanes<W> positivePart(Lanes<W> x) {
+    return maxOf<W>(x, Lanes<W>{});
+}
+
+// Running largest values and NaN flags per lane; top only ever takes a
+// strictly greater value, as the scalar rule does, so lanes that saw no NaN
+// hold the largest of their values (0 to start with).
+template <int W> struct LaneExtent {
+    Lanes<W> top{};
+    Lanes<W> nan{};
+
+    template <int L> VELLORAN_INLINE void add(Lanes<L> k);
+    VELLORAN_INLINE Extent result() const {
+        Extent extent;
+        for (int m = 0; m < W; ++m) {
+            if (nan[m] != 0.0) {
+                extent.nan = true;
+            }
+            if (extent.largest < top[m]) {
+                extent.largest = top[m];
+            }
+        }
+        return extent;
+    }
+};
+
+template <int W> template <int L> VELLORAN_INLINE void LaneExtent<W>::add(Lanes<L> k) {
+    if constexpr (L == W) {
+        top = maxOf<W>(top, k);
+        nan = (k != k) ? splat<W>(1.0) : nan;
+    } else {
+        static_assert(L == 1, "one lane or all of them");
+        const double value = k[0];
+        if (value != value) {
+            nan[0] = 1.0;
+        } else if (top[0] < value) {
+            top[0] = value;
+        }
+    }
+}
+
+inline std::size_t uStride(int n) {
+    return static_cast<std::size_t>(n) + 3;
+}
+inline std::size_t cellStride(int n) {
+    return static_cast<std::size_t>(n) + 2;
+}
+
+} // namespace velloran::kernels::sound

@@ -1,0 +1,210 @@
+// The sound scheme's implicit gathering along lines (soundkernels.h).
+
+#include "soundlanes.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace velloran::kernels {
+namespace {
+
+using namespace sound;
+using lanes::load;
+using lanes::maxOf;
+using lanes::minOf;
+using lanes::splat;
+using lanes::store;
+
+// ---------------------------------------------------------------------------
+// Implicit gathering along lines. L lines side by side, one per lane; entry k
+// of every scratch array is a vector of L values at k * L.
+
+// The outflows of cells that a linear step would take below zero, scaled to
+// what those cells hold, until no cell is left below zero; the rounding
+// residue is then set to zero. One lane: its values `lanes` apart.
+VELLORAN_INLINE void limitOutflows(int m, const double *flux, const double *rho0,
+                                   std::ptrdiff_t rhoStep, double lambda, double *next,
+                                   double *scale, int lanes) {
+    const auto at = [lanes](int k) { return static_cast<std::ptrdiff_t>(k) * lanes; };
+    for (int i = 0; i < m; ++i) {
+        scale[at(i)] = 1.0;
+    }
+    bool negative = true;
+    while (negative) {
+        for (int i = 0; i < m; ++i) {
+            if (next[at(i)] < 0.0 && scale[at(i)] == 1.0) {
+                const double out = std::max(flux[at(i + 1)], 0.0) - std::min(flux[at(i)], 0.0);
+                scale[at(i)] = rho0[i * rhoStep] / (lambda * out);
+            }
+        }
+        negative = false;
+        for (int i = 0; i < m; ++i) {
+            // A face's flux is scaled by the factor of the cell it leaves.
+            const double high = flux[at(i + 1)] > 0
+                                    ? flux[at(i + 1)] * scale[at(i)]
+                                    : flux[at(i + 1)] * scale[at(std::min(i + 1, m - 1))];
+            const double low = flux[at(i)] > 0 ? flux[at(i)] * scale[at(std::max(i - 1, 0))]
+                                               : flux[at(i)] * scale[at(i)];
+            next[at(i)] = rho0[i * rhoStep] - lambda * (high - low);
+            negative = negative || (next[at(i)] < 0.0 && scale[at(i)] == 1.0);
+        }
+    }
+    for (int i = 0; i < m; ++i) {
+        next[at(i)] = std::max(next[at(i)], 0.0);
+    }
+}
+
+template <int L> struct LineGather {
+    const GatherLinesPlan p;
+
+    // The L lines whose cell 0 is at rho / target and whose face coefficients
+    // start at coef.
+    VELLORAN_INLINE void run(double *rho, const double *target, const double *coef,
+                             double *scratch) const {
+        const int m = p.m;
+        const std::ptrdiff_t cs = p.cellStep;
+        const std::ptrdiff_t ks = p.coefCellStep;
+        const auto size = static_cast<std::size_t>(m + 2) * L;
+        double *flux = scratch;
+        double *alpha = flux + size;
+        double *beta = alpha + size;
+        double *upper = beta + size;
+        double *solution = upper + size;
+        double *scale = solution + size;
+        const auto at = [](int k) { return static_cast<std::ptrdiff_t>(k) * L; };
+        const Lanes<L> zero{};
+        const Lanes<L> lambda = splat<L>(p.lambda);
+        const Lanes<L> minusLambda = splat<L>(-p.lambda);
+        const Lanes<L> one = splat<L>(1.0);
+        store<L>(flux, zero);
+        store<L>(flux + at(m), zero);
+        store<L>(alpha, zero);
+        store<L>(alpha + at(m), zero);
+        store<L>(beta, zero);
+        store<L>(beta + at(m), zero);
+        for (int k = 1; k < m; ++k) {
+            const Lanes<L> rhoL = load<L>(rho + (k - 1) * cs);
+            const Lanes<L> rhoR = load<L>(rho + k * cs);
+            const Lanes<L> c = load<L>(coef + k * ks);
+            const Lanes<L> w =
+                c * ((rhoL - load<L>(target + (k - 1) * cs)) - (rhoR - load<L>(target + k * cs)));
+            const Lanes<L> donor = w > zero ? rhoL : (w < zero ? rhoR : maxOf<L>(rhoL, rhoR));
+            const Lanes<L> wPlus = maxOf<L>(w, zero);
+            const Lanes<L> wMinus = minOf<L>(w, zero);
+            store<L>(flux + at(k), wPlus * rhoL + wMinus * rhoR);
+            store<L>(alpha + at(k), wPlus + c * donor);
+            store<L>(beta + at(k), c * donor - wMinus);
+        }
+        for (int i = 0; i < m; ++i) {
+            const Lanes<L> lower = minusLambda * load<L>(alpha + at(i));
+            const Lanes<L> diagonal =
+                one + lambda * (load<L>(alpha + at(i + 1)) + load<L>(beta + at(i)));
+            const Lanes<L> up = minusLambda * load<L>(beta + at(i + 1));
+            const Lanes<L> rhs = minusLambda * (load<L>(flux + at(i + 1)) - load<L>(flux + at(i)));
+            if (i == 0) {
+                store<L>(upper, up / diagonal);
+                store<L>(solution, rhs / diagonal);
+            } else {
+                const Lanes<L> pivot = diagonal - lower * load<L>(upper + at(i - 1));
+                store<L>(upper + at(i), up / pivot);
+                store<L>(solution + at(i), (rhs - lower * load<L>(solution + at(i - 1))) / pivot);
+            }
+        }
+        for (int i = m - 2; i >= 0; --i) {
+            store<L>(solution + at(i), load<L>(solution + at(i)) -
+                                           load<L>(upper + at(i)) * load<L>(solution + at(i + 1)));
+        }
+        for (int k = 1; k < m; ++k) {
+            store<L>(flux + at(k), load<L>(flux + at(k)) +
+                                       load<L>(alpha + at(k)) * load<L>(solution + at(k - 1)) -
+                                       load<L>(beta + at(k)) * load<L>(solution + at(k)));
+        }
+        double *next = solution;
+        Lanes<L> negative = zero;
+        for (int i = 0; i < m; ++i) {
+            const Lanes<L> value = load<L>(rho + i * cs) -
+                                   lambda * (load<L>(flux + at(i + 1)) - load<L>(flux + at(i)));
+            store<L>(next + at(i), value);
+            negative = value < zero ? one : negative;
+        }
+        for (int lane = 0; lane < L; ++lane) {
+            if (negative[lane] != 0.0) {
+                limitOutflows(m, flux + lane, rho + lane, cs, p.lambda, next + lane, scale + lane,
+                              L);
+            }
+        }
+        for (int i = 0; i < m; ++i) {
+            store<L>(rho + i * cs, load<L>(next + at(i)));
+        }
+    }
+};
+
+template <int W> struct GatherLinesRun {
+    const GatherLinesPlan p;
+
+    VELLORAN_INLINE void rows(int begin, int end, int part) const {
+        double *scratch = p.scratch + static_cast<std::size_t>(part) * p.scratchStride;
+        int line = begin;
+        // Lines side by side in memory share vectors; others go one at a time.
+        if (p.lineStep == 1) {
+            const LineGather<W> wide{p};
+            for (; line + W <= end; line += W) {
+                wide.run(p.rho + line, p.target + line, p.coef + line * p.coefLineStep, scratch);
+            }
+        }
+        // Lines apart in memory (rows): W of them copied side by side into
+        // lanes, solved together and copied back. Each lane does the single
+        // line's operations, so the bits are the same.
+        if (p.lineStep != 1 && W > 1) {
+            const int m = p.m;
+            const auto size = static_cast<std::size_t>(m + 2) * W;
+            double *rhoLanes = scratch + 6 * size;
+            double *targetLanes = rhoLanes + size;
+            double *coefLanes = targetLanes + size;
+            GatherLinesPlan lanesPlan = p;
+            lanesPlan.cellStep = W;
+            lanesPlan.coefCellStep = W;
+            const LineGather<W> packed{lanesPlan};
+            for (; line + W <= end; line += W) {
+                for (int lane = 0; lane < W; ++lane) {
+                    const double *r = p.rho + (line + lane) * p.lineStep;
+                    const double *t = p.target + (line + lane) * p.lineStep;
+                    const double *c = p.coef + (line + lane) * p.coefLineStep;
+                    for (int k = 0; k < m; ++k) {
+                        rhoLanes[k * W + lane] = r[k * p.cellStep];
+                        targetLanes[k * W + lane] = t[k * p.cellStep];
+                        coefLanes[k * W + lane] = c[k * p.coefCellStep];
+                    }
+                }
+                packed.run(rhoLanes, targetLanes, coefLanes, scratch);
+                for (int lane = 0; lane < W; ++lane) {
+                    double *r = p.rho + (line + lane) * p.lineStep;
+                    for (int k = 0; k < m; ++k) {
+                        r[k * p.cellStep] = rhoLanes[k * W + lane];
+                    }
+                }
+            }
+        }
+        const LineGather<1> single{p};
+        for (; line < end; ++line) {
+            single.run(p.rho + line * p.lineStep, p.target + line * p.lineStep,
+                       p.coef + line * p.coefLineStep, scratch);
+        }
+    }
+};
+
+struct GatherLinesKernel {
+    static constexpr bool kWide = false;
+    template <int W>
+    static VELLORAN_INLINE void run(const GatherLinesPlan &plan, int begin, int end, int part) {
+        GatherLinesRun<W>{plan}.rows(begin, end, part);
+    }
+};
+
+} // namespace
+
+void gatherLines(SimdLevel level, const GatherLinesPlan &plan, int begin, int end, int part) {
+    LaneDispatch<GatherLinesKernel>::run(level, plan, begin, end, part);
+}
+
+} // namespace velloran::kernels
