@@ -1,8 +1,8 @@
 // Time per step of the fast Solver and of its literal twin, side by side in one
-// run, on a disc of smoke gathering into a bar, for N = 64 ... 512, blur widths
-// 1 and 4, and one or two threads for the fast solver. Each case runs a fixed
-// number of steps from the same start (after a few warm-up steps), so fast and
-// literal time the same stretch of the same run.
+// run (and of the fast solver's sound step, BM_Sound), on a disc of smoke gathering into a bar, for
+// N = 64 ... 512, blur widths 1 and 4, and one or two threads for the fast solver. Each case runs a
+// fixed number of steps from the same start (after a few warm-up steps), so fast and literal time
+// the same stretch of the same run.
 //
 //   build/bench/bench/velloran_bench --benchmark_repetitions=5
 //       --benchmark_report_aggregates_only=true
@@ -57,6 +57,17 @@ void BM_Literal(benchmark::State &state) {
     timeSteps(state, *solver);
 }
 
+// The fast solver stepping the sound scheme (implicit gathering) on the same
+// run, gathering on: what a sound step costs, sub-cycles included.
+void BM_Sound(benchmark::State &state) {
+    const auto n = static_cast<std::uint32_t>(state.range(0));
+    auto solver = bench::makeSolver<Solver>(n, static_cast<double>(state.range(1)));
+    solver->setScheme(velloran::Scheme::Sound);
+    solver->m_vg = 0.3;
+    solver->setThreadCount(static_cast<int>(state.range(2)));
+    timeSteps(state, *solver);
+}
+
 // A new target in the middle of a run (a keyframe cut, or each step of a
 // blend): the target copied in, scaled, blurred and its driving field rebuilt.
 void BM_SetTarget(benchmark::State &state) {
@@ -93,6 +104,13 @@ void registerCases() {
         for (const int sigma : {1, 4}) {
             for (const int threads : {1, 2}) {
                 benchmark::RegisterBenchmark("BM_Fast", BM_Fast)
+                    ->ArgNames({"N", "sigma", "threads"})
+                    ->Args({n, sigma, threads})
+                    ->Iterations(steps)
+                    ->Unit(benchmark::kMillisecond)
+                    ->UseRealTime()
+                    ->ComputeStatistics("min", minimum);
+                benchmark::RegisterBenchmark("BM_Sound", BM_Sound)
                     ->ArgNames({"N", "sigma", "threads"})
                     ->Args({n, sigma, threads})
                     ->Iterations(steps)

@@ -94,6 +94,55 @@ void BlurFilter::apply(const Grid &src, Grid &dst) {
         return;
     }
 
+    BlurPlan plan = makePlan(src, dst);
+    const velloran::SimdLevel simd = m_simd;
+    const auto forRows = [this, rows](auto &&body) {
+        if (m_workers != nullptr) {
+            m_workers->forRows(0, rows, body);
+        } else {
+            body(0, rows, 0);
+        }
+    };
+
+    // Horizontal pass.
+    forRows([&](int begin, int end, int) {
+        for (int j = begin; j < end; ++j) {
+            blurRow(plan, j);
+        }
+    });
+
+    bool overflow = false;
+    plan.firstSmokyRow = rows;
+    plan.lastSmokyRow = -1;
+    for (int j = 0; j < rows; ++j) {
+        overflow = overflow || m_rowOverflow[static_cast<std::size_t>(j)] != 0;
+        if (m_smokeFirst[static_cast<std::size_t>(j)] <= m_smokeLast[static_cast<std::size_t>(j)]) {
+            plan.firstSmokyRow = std::min(plan.firstSmokyRow, j);
+            plan.lastSmokyRow = j;
+        }
+    }
+
+    if (overflow) {
+        plainColumns(plan);
+        return;
+    }
+
+    // Largest |value| of the scratch in each row and all rows above it.
+    double above = 0.0;
+    for (int j = rows - 1; j >= 0; --j) {
+        above = std::max(above, m_tmpRowMax[static_cast<std::size_t>(j)]);
+        m_tmpTailMax[static_cast<std::size_t>(j)] = above;
+    }
+
+    forRows(
+        [&](int begin, int end, int) { velloran::kernels::blurColumns(simd, plan, begin, end); });
+}
+
+// The scratch sized for the grid's shape (once per shape) and the plan of
+// both passes over it.
+BlurPlan BlurFilter::makePlan(const Grid &src, Grid &dst) {
+    const int rows = static_cast<int>(src.NumRows());
+    const int cols = static_cast<int>(src.NumCols());
     const auto stride =
         static_cast<std::size_t>((cols + velloran::kernels::kBlurBlock - 1) /
                                  velloran::kernels::kBlurBlock * velloran::kernels::kBlurBlock);
@@ -104,13 +153,15 @@ void BlurFilter::apply(const Grid &src, Grid &dst) {
         m_tmp.assign(rowCount * stride + 8, 0.0);
     }
     if (m_smokeFirst.size() < rowCount) {
-        m_smokeFirst.resize(rowCount);
-        m_smokeLast.resize(rowCount);
-        m_rowFinite.resize(rowCount);
-        m_rowOverflow.resize(rowCount);
-        m_srcRowMax.resize(rowCount);
-        m_tmpRowMax.resize(rowCount);
-        m_tmpTailMax.resize(rowCount);
+        for (auto *perRow : {&m_smokeFirst, &m_smokeLast}) {
+            perRow->resize(rowCount);
+        }
+        for (auto *perRow : {&m_rowFinite, &m_rowOverflow}) {
+            perRow->resize(rowCount);
+        }
+        for (auto *perRow : {&m_srcRowMax, &m_tmpRowMax, &m_tmpTailMax}) {
+            perRow->resize(rowCount);
+        }
     }
 
     BlurPlan plan;
@@ -133,111 +184,83 @@ void BlurFilter::apply(const Grid &src, Grid &dst) {
     plan.tmpRowMax = m_tmpRowMax.data();
     plan.tmpTailMax = m_tmpTailMax.data();
     plan.rowOverflow = m_rowOverflow.data();
+    return plan;
+}
 
-    const int r = m_radius;
-    const double *kernel = m_kernel.data();
-    const velloran::SimdLevel simd = m_simd;
-    const auto forRows = [this, rows](auto &&body) {
-        if (m_workers != nullptr) {
-            m_workers->forRows(0, rows, body);
-        } else {
-            body(0, rows, 0);
-        }
-    };
-
-    // Horizontal pass. Each row is first scanned for its smoke and for values
-    // that are not finite; such a row takes the plain loop, whose products with
-    // zero weights then carry the NaN exactly as they should.
-    forRows([&](int begin, int end, int) {
-        for (int j = begin; j < end; ++j) {
-            const double *s =
-                plan.src + static_cast<std::size_t>(j) * static_cast<std::size_t>(cols);
-            // Smoke extent from both ends; NaN counts as smoke. Zeros are finite,
-            // so only the extent needs the finiteness check.
-            int first = 0;
-            while (first < cols && s[first] == 0.0) {
-                ++first;
-            }
-            int last = cols - 1;
-            while (last >= first && s[last] == 0.0) {
-                --last;
-            }
-            double largest = 0.0;
-            bool notFinite = false;
-            if (first <= last) {
-                velloran::kernels::RowExtentPlan extent;
-                extent.row = s + first;
-                extent.count = last - first + 1;
-                extent.largest = &largest;
-                extent.notFinite = &notFinite;
-                velloran::kernels::rowExtent(simd, extent);
-            }
-            const bool finite = !notFinite;
-            m_srcRowMax[static_cast<std::size_t>(j)] = largest;
-            m_smokeFirst[static_cast<std::size_t>(j)] = first;
-            m_smokeLast[static_cast<std::size_t>(j)] = last;
-            m_rowFinite[static_cast<std::size_t>(j)] = finite ? 1 : 0;
-            if (finite) {
-                velloran::kernels::blurRows(simd, plan, j, j + 1);
-                continue;
-            }
-            double *t = plan.tmp + static_cast<std::size_t>(j) * stride;
-            for (int i = 0; i < cols; ++i) {
-                double sum = 0.0;
-                for (int k = 0; k <= 2 * r; ++k) {
-                    const int column = i - r + k;
-                    if (column < 0 || column >= cols) {
-                        continue;
-                    }
-                    sum += kernel[k] * s[column];
-                }
-                t[i] = sum;
-            }
-            m_rowOverflow[static_cast<std::size_t>(j)] = 1;
-        }
-    });
-
-    bool overflow = false;
-    plan.firstSmokyRow = rows;
-    plan.lastSmokyRow = -1;
-    for (int j = 0; j < rows; ++j) {
-        overflow = overflow || m_rowOverflow[static_cast<std::size_t>(j)] != 0;
-        if (m_smokeFirst[static_cast<std::size_t>(j)] <= m_smokeLast[static_cast<std::size_t>(j)]) {
-            plan.firstSmokyRow = std::min(plan.firstSmokyRow, j);
-            plan.lastSmokyRow = j;
-        }
+// One row of the horizontal pass. The row is first scanned for its smoke and
+// for values that are not finite; such a row takes the plain loop, whose
+// products with zero weights then carry the NaN exactly as they should.
+void BlurFilter::blurRow(const BlurPlan &plan, int j) {
+    const int cols = plan.cols;
+    const double *s = plan.src + static_cast<std::size_t>(j) * static_cast<std::size_t>(cols);
+    // Smoke extent from both ends; NaN counts as smoke. Zeros are finite, so
+    // only the extent needs the finiteness check.
+    int first = 0;
+    while (first < cols && s[first] == 0.0) {
+        ++first;
     }
-
-    if (overflow) {
-        // An infinity or NaN in the rows: the plain vertical loop, every tap.
-        for (int i = 0; i < cols; ++i) {
-            for (int j = 0; j < rows; ++j) {
-                double sum = 0.0;
-                for (int l = 0; l <= 2 * r; ++l) {
-                    const int row = j - r + l;
-                    if (row < 0 || row >= rows) {
-                        continue;
-                    }
-                    sum += plan.tmp[static_cast<std::size_t>(row) * stride +
-                                    static_cast<std::size_t>(i)] *
-                           kernel[l];
-                }
-                plan.dst[static_cast<std::size_t>(j) * static_cast<std::size_t>(cols) +
-                         static_cast<std::size_t>(i)] = sum + 1e-256;
-            }
-        }
+    int last = cols - 1;
+    while (last >= first && s[last] == 0.0) {
+        --last;
+    }
+    double largest = 0.0;
+    bool notFinite = false;
+    if (first <= last) {
+        velloran::kernels::RowExtentPlan extent;
+        extent.row = s + first;
+        extent.count = last - first + 1;
+        extent.largest = &largest;
+        extent.notFinite = &notFinite;
+        velloran::kernels::rowExtent(m_simd, extent);
+    }
+    const bool finite = !notFinite;
+    m_srcRowMax[static_cast<std::size_t>(j)] = largest;
+    m_smokeFirst[static_cast<std::size_t>(j)] = first;
+    m_smokeLast[static_cast<std::size_t>(j)] = last;
+    m_rowFinite[static_cast<std::size_t>(j)] = finite ? 1 : 0;
+    if (finite) {
+        velloran::kernels::blurRows(m_simd, plan, j, j + 1);
         return;
     }
-
-    // Largest |value| of the scratch in each row and all rows above it.
-    double above = 0.0;
-    for (int j = rows - 1; j >= 0; --j) {
-        above = std::max(above, m_tmpRowMax[static_cast<std::size_t>(j)]);
-        m_tmpTailMax[static_cast<std::size_t>(j)] = above;
+    const int r = m_radius;
+    const double *kernel = m_kernel.data();
+    double *t = plan.tmp + static_cast<std::size_t>(j) * plan.tmpStride;
+    for (int i = 0; i < cols; ++i) {
+        double sum = 0.0;
+        for (int k = 0; k <= 2 * r; ++k) {
+            const int column = i - r + k;
+            if (column < 0 || column >= cols) {
+                continue;
+            }
+            sum += kernel[k] * s[column];
+        }
+        t[i] = sum;
     }
+    m_rowOverflow[static_cast<std::size_t>(j)] = 1;
+}
 
-    forRows(
-        [&](int begin, int end, int) { velloran::kernels::blurColumns(simd, plan, begin, end); });
+// An infinity or NaN in the rows: the plain vertical loop, every tap.
+void BlurFilter::plainColumns(const BlurPlan &plan) const {
+    const int r = m_radius;
+    const double *kernel = m_kernel.data();
+    const int rows = plan.rows;
+    const int cols = plan.cols;
+    for (int i = 0; i < cols; ++i) {
+        for (int j = 0; j < rows; ++j) {
+            double sum = 0.0;
+            for (int l = 0; l <= 2 * r; ++l) {
+                const int row = j - r + l;
+                if (row < 0 || row >= rows) {
+                    continue;
+                }
+                sum += plan.tmp[static_cast<std::size_t>(row) * plan.tmpStride +
+                                static_cast<std::size_t>(i)] *
+                       kernel[l];
+            }
+            plan.dst[static_cast<std::size_t>(j) * static_cast<std::size_t>(cols) +
+                     static_cast<std::size_t>(i)] = sum + 1e-256;
+        }
+    }
 }
 
 // The two passes exactly as defined, for kernels that are not finite.

@@ -26,7 +26,10 @@
 
 namespace velloran {
 class WorkerPool;
+namespace kernels {
+struct BlurPlan;
 }
+} // namespace velloran
 
 class BlurFilter {
 public:
@@ -52,6 +55,9 @@ public:
 
 private:
     void applyPlain(const Grid &src, Grid &dst);
+    velloran::kernels::BlurPlan makePlan(const Grid &src, Grid &dst);
+    void blurRow(const velloran::kernels::BlurPlan &plan, int j);
+    void plainColumns(const velloran::kernels::BlurPlan &plan) const;
     double *alignedShifted(); // the first copy, on a 64-byte boundary
 
     std::int32_t m_radius = 0;

@@ -29,6 +29,26 @@ void Solver::centreVelocity() {
     m_flow->centreVelocity(*m_stepping);
 }
 
+// Faces 1..last of one row: pushed by the driving force, whose face density is
+// the mean of the blurred smoke on both sides (`one` and `other`), and damped.
+void Solver::updateFaceRow(double *faces, const double *drive, const double *one,
+                           const double *other, std::uint32_t last, bool push, bool damp,
+                           double factor) const {
+    // Copies, so that the stores through `faces` cannot be taken to change them.
+    const double dt = m_dt;
+    const double vf = m_vf;
+    if (push) {
+        for (std::uint32_t i = 1; i <= last; ++i) {
+            faces[i] = faces[i] + dt * vf * drive[i] * 0.5 * (one[i] + other[i]);
+        }
+    }
+    if (damp) {
+        for (std::uint32_t i = 1; i <= last; ++i) {
+            faces[i] = faces[i] * factor;
+        }
+    }
+}
+
 // The driving force, the attenuation or both: every interior face becomes
 // u + dt vf drive (face density) when pushed, that value times 1 - dt vd when
 // damped, with each expression evaluated as written.
@@ -49,45 +69,25 @@ void Solver::updateFaces(FaceUpdate update) {
     Grid &u = *m_u;
     Grid &v = *m_v;
     velloran::requireShape(blurDensity, lattice.cells());
-    velloran::requireShape(driveU, lattice.xFaces());
-    velloran::requireShape(u, lattice.xFaces());
-    velloran::requireShape(driveV, lattice.yFaces());
-    velloran::requireShape(v, lattice.yFaces());
+    for (const Grid *grid : {&driveU, static_cast<const Grid *>(&u)}) {
+        velloran::requireShape(*grid, lattice.xFaces());
+    }
+    for (const Grid *grid : {&driveV, static_cast<const Grid *>(&v)}) {
+        velloran::requireShape(*grid, lattice.yFaces());
+    }
 
     const double factor = 1 - m_dt * m_vd;
-    const double dt = m_dt;
-    const double vf = m_vf;
     // x-faces in rows 1..n, y-faces in rows 1..n+1.
     run.forSimpleRows(1, static_cast<int>(lattice.cellSide), [&](int begin, int end, int) {
         for (auto j = static_cast<std::uint32_t>(begin); j < static_cast<std::uint32_t>(end); ++j) {
             const double *bd = velloran::rowOf(blurDensity, j);
-            const double *bdBelow = velloran::rowOf(blurDensity, j - 1);
             if (j <= n) {
-                const double *drive = velloran::rowOf(driveU, j);
-                double *uRow = velloran::rowOf(u, j);
-                if (push) {
-                    for (std::uint32_t i = 1; i <= lattice.wall; ++i) {
-                        uRow[i] = uRow[i] + dt * vf * drive[i] * 0.5 * (bd[i] + bd[i - 1]);
-                    }
-                }
-                if (damp) {
-                    for (std::uint32_t i = 1; i <= lattice.wall; ++i) {
-                        uRow[i] = uRow[i] * factor;
-                    }
-                }
+                // The x-face i lies between the cells i - 1 and i of the row.
+                updateFaceRow(velloran::rowOf(u, j), velloran::rowOf(driveU, j), bd, bd - 1,
+                              lattice.wall, push, damp, factor);
             }
-            const double *drive = velloran::rowOf(driveV, j);
-            double *vRow = velloran::rowOf(v, j);
-            if (push) {
-                for (std::uint32_t i = 1; i <= n; ++i) {
-                    vRow[i] = vRow[i] + dt * vf * drive[i] * 0.5 * (bd[i] + bdBelow[i]);
-                }
-            }
-            if (damp) {
-                for (std::uint32_t i = 1; i <= n; ++i) {
-                    vRow[i] = vRow[i] * factor;
-                }
-            }
+            updateFaceRow(velloran::rowOf(v, j), velloran::rowOf(driveV, j), bd,
+                          velloran::rowOf(blurDensity, j - 1), n, push, damp, factor);
         }
     });
     velloran::fillBoundary(velloran::kXFace, u);

@@ -122,13 +122,54 @@ VELLORAN_INLINE void rowExtentLanes(const double *row, int count, double &larges
 // remaining term (sumsAbsorb): the far right tail of the kernel adds nothing
 // to sums that the centre has made large. The caller guarantees finite inputs
 // and weights.
-template <int W> VELLORAN_INLINE void blurRowsLanes(const BlurPlan &b, int begin, int end) {
+// One block of B = 8 W outputs from i0 of a row's horizontal pass (see
+// blurRowsLanes): s the source row, t the output row, first..last its smoke.
+template <int W>
+VELLORAN_INLINE void blurRowBlock(const BlurPlan &b, const double *s, double *t, int i0, int first,
+                                  int last, double largest) {
     using V = typename lanes::Vec<W>::V;
     constexpr int U = 8; // independent sums per block: enough to hide the adds' latency
     constexpr int B = U * W;
-    const int cols = b.cols;
     const int r = b.radius;
-    const int reach = b.reach;
+    const int cBegin = std::max(first, i0 - b.reach);
+    const int cEnd = std::min(last, i0 + B - 1 + b.reach);
+    V acc[U] = {};
+    // Output i0 + l weighs column c with kernel[c - i0 - l + r], that is, the
+    // weights for column c start at entry a of the reversed kernel; they are
+    // read from the copy that puts it on a vector boundary.
+    const int a0 = kBlurPad + r + i0;
+    const auto addColumn = [&](int c) {
+        const V x = splat<W>(s[c]);
+        const auto a = static_cast<std::size_t>(a0 - c);
+        const double *w = b.shifted + (a % W) * b.shiftedStride + (a - a % W);
+#pragma GCC unroll 8
+        for (int u = 0; u < U; ++u) {
+            acc[u] = acc[u] + load<W>(w + u * W) * x;
+        }
+    };
+    const int lastOutput = i0 + B - 1;
+    int c = cBegin;
+    for (; c <= cEnd && c < lastOutput; ++c) {
+        addColumn(c);
+    }
+    while (c <= cEnd) {
+        const int stop = std::min(cEnd, c + kTailCheck - 1);
+        for (; c <= stop; ++c) {
+            addColumn(c);
+        }
+        if (c <= cEnd && sumsAbsorb<W, U>(acc, b.tailMax[c - lastOutput + r] * largest)) {
+            break;
+        }
+    }
+#pragma GCC unroll 8
+    for (int u = 0; u < U; ++u) {
+        store<W>(t + i0 + u * W, acc[u]);
+    }
+}
+
+template <int W> VELLORAN_INLINE void blurRowsLanes(const BlurPlan &b, int begin, int end) {
+    constexpr int B = 8 * W; // outputs per block (blurRowBlock)
+    const int cols = b.cols;
     for (int j = begin; j < end; ++j) {
         const double *s = b.src + static_cast<std::size_t>(j) * static_cast<std::size_t>(cols);
         double *t = b.tmp + static_cast<std::size_t>(j) * b.tmpStride;
@@ -140,43 +181,8 @@ template <int W> VELLORAN_INLINE void blurRowsLanes(const BlurPlan &b, int begin
             b.tmpRowMax[j] = 0.0;
             continue;
         }
-        const double largest = b.srcRowMax[j];
         for (int i0 = 0; i0 < cols; i0 += B) {
-            const int cBegin = std::max(first, i0 - reach);
-            const int cEnd = std::min(last, i0 + B - 1 + reach);
-            V acc[U] = {};
-            // Output i0 + l weighs column c with kernel[c - i0 - l + r], that
-            // is, the weights for column c start at entry a of the reversed
-            // kernel; they are read from the copy that puts it on a vector
-            // boundary.
-            const int a0 = kBlurPad + r + i0;
-            const auto addColumn = [&](int c) {
-                const V x = splat<W>(s[c]);
-                const auto a = static_cast<std::size_t>(a0 - c);
-                const double *w = b.shifted + (a % W) * b.shiftedStride + (a - a % W);
-#pragma GCC unroll 8
-                for (int u = 0; u < U; ++u) {
-                    acc[u] = acc[u] + load<W>(w + u * W) * x;
-                }
-            };
-            const int lastOutput = i0 + B - 1;
-            int c = cBegin;
-            for (; c <= cEnd && c < lastOutput; ++c) {
-                addColumn(c);
-            }
-            while (c <= cEnd) {
-                const int stop = std::min(cEnd, c + kTailCheck - 1);
-                for (; c <= stop; ++c) {
-                    addColumn(c);
-                }
-                if (c <= cEnd && sumsAbsorb<W, U>(acc, b.tailMax[c - lastOutput + r] * largest)) {
-                    break;
-                }
-            }
-#pragma GCC unroll 8
-            for (int u = 0; u < U; ++u) {
-                store<W>(t + i0 + u * W, acc[u]);
-            }
+            blurRowBlock<W>(b, s, t, i0, first, last, b.srcRowMax[j]);
         }
         bool overflow = false;
         double tmpLargest = 0.0;

@@ -14,7 +14,8 @@ namespace velloran {
 
 namespace kernels {
 struct FaceRows;
-}
+struct FaceFluxPlan;
+} // namespace kernels
 
 class LiteralScheme final : public SchemeSteps {
 public:
@@ -30,6 +31,7 @@ public:
     void gatherSmoke(SmokeField &smoke);
 
 private:
+    void facePlans(kernels::FaceFluxPlan *xPlan, kernels::FaceFluxPlan *yPlan);
     void zeroPressureFrame();
     void fillDivergence();
     void subtractGradient();

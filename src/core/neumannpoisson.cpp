@@ -202,6 +202,37 @@ struct ColumnTransformKernel {
     }
 };
 
+// Bluestein's chirp for a line of n that is not a power of two, and the
+// transform of the chirp padded to the FFT length.
+void buildChirp(int n, NeumannPoisson::Tables *tables) {
+    NeumannPoisson::Tables &t = *tables;
+    const int length = t.fftLength;
+    // n^2 is reduced modulo 2N before it becomes an angle, so the chirp stays
+    // accurate for long lines.
+    t.chirpRe.resize(static_cast<std::size_t>(n));
+    t.chirpIm.resize(static_cast<std::size_t>(n));
+    for (int k = 0; k < n; ++k) {
+        const std::int64_t square = static_cast<std::int64_t>(k) * k % (2 * n);
+        const double angle = kPi * static_cast<double>(square) / n;
+        t.chirpRe[static_cast<std::size_t>(k)] = std::cos(angle);
+        t.chirpIm[static_cast<std::size_t>(k)] = std::sin(angle);
+    }
+    const auto padded = static_cast<std::size_t>(length);
+    t.chirpHatRe.assign(padded, 0.0);
+    t.chirpHatIm.assign(padded, 0.0);
+    for (int k = 0; k < n; ++k) {
+        t.chirpHatRe[static_cast<std::size_t>(k)] = t.chirpRe[static_cast<std::size_t>(k)];
+        t.chirpHatIm[static_cast<std::size_t>(k)] = t.chirpIm[static_cast<std::size_t>(k)];
+    }
+    for (int k = 1; k < n; ++k) {
+        t.chirpHatRe[static_cast<std::size_t>(length - k)] = t.chirpRe[static_cast<std::size_t>(k)];
+        t.chirpHatIm[static_cast<std::size_t>(length - k)] = t.chirpIm[static_cast<std::size_t>(k)];
+    }
+    // The padded chirp's own transform, one lane.
+    const LineTransform<1> single{t, nullptr, nullptr, nullptr, nullptr};
+    single.fftPowerOfTwo(t.chirpHatRe.data(), t.chirpHatIm.data(), length, -1);
+}
+
 void buildTables(int n, NeumannPoisson::Tables *tables) {
     NeumannPoisson::Tables &t = *tables;
     t.n = n;
@@ -241,33 +272,9 @@ void buildTables(int n, NeumannPoisson::Tables *tables) {
         }
         t.bitReverse[static_cast<std::size_t>(k)] = reversed;
     }
-    if (!t.bluestein) {
-        return;
+    if (t.bluestein) {
+        buildChirp(n, &t);
     }
-    // n^2 is reduced modulo 2N before it becomes an angle, so the chirp stays
-    // accurate for long lines.
-    t.chirpRe.resize(static_cast<std::size_t>(n));
-    t.chirpIm.resize(static_cast<std::size_t>(n));
-    for (int k = 0; k < n; ++k) {
-        const std::int64_t square = static_cast<std::int64_t>(k) * k % (2 * n);
-        const double angle = kPi * static_cast<double>(square) / n;
-        t.chirpRe[static_cast<std::size_t>(k)] = std::cos(angle);
-        t.chirpIm[static_cast<std::size_t>(k)] = std::sin(angle);
-    }
-    const auto padded = static_cast<std::size_t>(length);
-    t.chirpHatRe.assign(padded, 0.0);
-    t.chirpHatIm.assign(padded, 0.0);
-    for (int k = 0; k < n; ++k) {
-        t.chirpHatRe[static_cast<std::size_t>(k)] = t.chirpRe[static_cast<std::size_t>(k)];
-        t.chirpHatIm[static_cast<std::size_t>(k)] = t.chirpIm[static_cast<std::size_t>(k)];
-    }
-    for (int k = 1; k < n; ++k) {
-        t.chirpHatRe[static_cast<std::size_t>(length - k)] = t.chirpRe[static_cast<std::size_t>(k)];
-        t.chirpHatIm[static_cast<std::size_t>(length - k)] = t.chirpIm[static_cast<std::size_t>(k)];
-    }
-    // The padded chirp's own transform, one lane.
-    const LineTransform<1> single{t, nullptr, nullptr, nullptr, nullptr};
-    single.fftPowerOfTwo(t.chirpHatRe.data(), t.chirpHatIm.data(), length, -1);
 }
 
 // Rows [begin, end) of dst = transpose of src (both N x N), in tiles.

@@ -191,6 +191,8 @@ public:
 private:
     enum class FaceUpdate { Force, Attenuation, ForceAndAttenuation };
     void updateFaces(FaceUpdate update);
+    void updateFaceRow(double *faces, const double *drive, const double *one, const double *other,
+                       std::uint32_t last, bool push, bool damp, double factor) const;
     void computeTargetFields();
     void markUnstable();
     template <class Steps> Steps &steps();

@@ -89,6 +89,18 @@ void SoundScheme::closeWalls() {
     fillBoundary(kYFace, v);
 }
 
+// The flow's face grids and their ping-pong halves, proved before the raw
+// rows are walked.
+void SoundScheme::requireFlowShapes() const {
+    const Lattice &lattice = m_run.m_lattice;
+    for (const Grid *grid : {m_flow.m_u.get(), m_flow.m_uTmp.get(), m_uScratch.get()}) {
+        requireShape(*grid, lattice.xFaces());
+    }
+    for (const Grid *grid : {m_flow.m_v.get(), m_flow.m_vTmp.get(), m_vScratch.get()}) {
+        requireShape(*grid, lattice.yFaces());
+    }
+}
+
 // Sub-cycles that keep the velocity's transport stable: the largest outflow of
 // the face-centred boxes of both components; 0 when beyond the cap.
 int SoundScheme::velocitySubcycles(const Grid &u, const Grid &v) {
@@ -119,12 +131,7 @@ void SoundScheme::advectVelocitySound() {
     const int rows = static_cast<int>(lattice.n);
     Grid &ua = *m_flow.m_uTmp;
     Grid &va = *m_flow.m_vTmp;
-    for (const Grid *grid : {m_flow.m_u.get(), &ua, m_uScratch.get()}) {
-        requireShape(*grid, lattice.xFaces());
-    }
-    for (const Grid *grid : {m_flow.m_v.get(), &va, m_vScratch.get()}) {
-        requireShape(*grid, lattice.yFaces());
-    }
+    requireFlowShapes();
     ua = *m_flow.m_u;
     va = *m_flow.m_v;
     const int cycles = velocitySubcycles(ua, va);

@@ -38,6 +38,7 @@ public:
 
 private:
     int transportDensity(SmokeField &smoke, const Grid &u, const Grid &v, bool limited);
+    void requireFlowShapes() const;
     int velocitySubcycles(const Grid &u, const Grid &v);
     bool balancingMisfit(const SmokeField &smoke);
     void balancingPush(const SmokeField &smoke);
