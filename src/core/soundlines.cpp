@@ -57,25 +57,16 @@ VELLORAN_INLINE void limitOutflows(int m, const double *flux, const double *rho0
 template <int L> struct LineGather {
     const GatherLinesPlan p;
 
-    // The L lines whose cell 0 is at rho / target and whose face coefficients
-    // start at coef.
-    VELLORAN_INLINE void run(double *rho, const double *target, const double *coef,
-                             double *scratch) const {
+    static std::ptrdiff_t at(int k) { return static_cast<std::ptrdiff_t>(k) * L; }
+
+    // Per face k = 1..m-1: the donor-cell flux of the old values and the
+    // coefficients alpha, beta of its linearisation (0 at the ends).
+    VELLORAN_INLINE void faceTerms(const double *rho, const double *target, const double *coef,
+                                   double *flux, double *alpha, double *beta) const {
         const int m = p.m;
         const std::ptrdiff_t cs = p.cellStep;
         const std::ptrdiff_t ks = p.coefCellStep;
-        const auto size = static_cast<std::size_t>(m + 2) * L;
-        double *flux = scratch;
-        double *alpha = flux + size;
-        double *beta = alpha + size;
-        double *upper = beta + size;
-        double *solution = upper + size;
-        double *scale = solution + size;
-        const auto at = [](int k) { return static_cast<std::ptrdiff_t>(k) * L; };
         const Lanes<L> zero{};
-        const Lanes<L> lambda = splat<L>(p.lambda);
-        const Lanes<L> minusLambda = splat<L>(-p.lambda);
-        const Lanes<L> one = splat<L>(1.0);
         store<L>(flux, zero);
         store<L>(flux + at(m), zero);
         store<L>(alpha, zero);
@@ -95,6 +86,16 @@ template <int L> struct LineGather {
             store<L>(alpha + at(k), wPlus + c * donor);
             store<L>(beta + at(k), c * donor - wMinus);
         }
+    }
+
+    // The tridiagonal system of the backward Euler step, by elimination; the
+    // change of every cell into `solution`.
+    VELLORAN_INLINE void solve(const double *flux, const double *alpha, const double *beta,
+                               double *upper, double *solution) const {
+        const int m = p.m;
+        const Lanes<L> lambda = splat<L>(p.lambda);
+        const Lanes<L> minusLambda = splat<L>(-p.lambda);
+        const Lanes<L> one = splat<L>(1.0);
         for (int i = 0; i < m; ++i) {
             const Lanes<L> lower = minusLambda * load<L>(alpha + at(i));
             const Lanes<L> diagonal =
@@ -114,6 +115,26 @@ template <int L> struct LineGather {
             store<L>(solution + at(i), load<L>(solution + at(i)) -
                                            load<L>(upper + at(i)) * load<L>(solution + at(i + 1)));
         }
+    }
+
+    // The L lines whose cell 0 is at rho / target and whose face coefficients
+    // start at coef.
+    VELLORAN_INLINE void run(double *rho, const double *target, const double *coef,
+                             double *scratch) const {
+        const int m = p.m;
+        const std::ptrdiff_t cs = p.cellStep;
+        const auto size = static_cast<std::size_t>(m + 2) * L;
+        double *flux = scratch;
+        double *alpha = flux + size;
+        double *beta = alpha + size;
+        double *upper = beta + size;
+        double *solution = upper + size;
+        double *scale = solution + size;
+        const Lanes<L> zero{};
+        const Lanes<L> lambda = splat<L>(p.lambda);
+        const Lanes<L> one = splat<L>(1.0);
+        faceTerms(rho, target, coef, flux, alpha, beta);
+        solve(flux, alpha, beta, upper, solution);
         for (int k = 1; k < m; ++k) {
             store<L>(flux + at(k), load<L>(flux + at(k)) +
                                        load<L>(alpha + at(k)) * load<L>(solution + at(k - 1)) -

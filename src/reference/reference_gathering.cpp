@@ -26,78 +26,6 @@ std::uint32_t interiorSideOf(const Grid &cellGrid) {
 
 } // namespace
 
-// The balancing force (balancing.h): phi solves laplacian(phi) = rho - rho*
-// with no flux through the walls on blocks of cells; every interior face's
-// velocity gains dt times vf kBalancingForce grad(phi) times the weight of the
-// face's mean blurred density.
-void ReferenceSolver::applyBalancingForce() {
-    m_substeps.balancing = 0;
-    if (m_vf == 0.0) {
-        return;
-    }
-    Grid &rho = *m_density;
-    const Grid &target = *m_target;
-    const std::uint32_t n = interiorSideOf(rho);
-    const std::uint32_t block = velloran::balancingBlock(n);
-    const std::uint32_t side = n / block;
-
-    // The misfit summed over each block (its columns, within each its rows);
-    // phi on the blocks.
-    for (std::uint32_t i = 1; i <= n; ++i) {
-        for (std::uint32_t j = 1; j <= n; ++j) {
-            if (std::isnan(rho(i, j))) {
-                m_hitSubcycleCap = true;
-                return;
-            }
-        }
-    }
-    std::vector<double> phi(static_cast<std::size_t>(side) * side, 0.0);
-    for (std::uint32_t by = 0; by < side; ++by) {
-        for (std::uint32_t bx = 0; bx < side; ++bx) {
-            double sum = 0.0;
-            for (std::uint32_t i = bx * block + 1; i <= bx * block + block; ++i) {
-                for (std::uint32_t j = by * block + 1; j <= by * block + block; ++j) {
-                    sum = sum + (rho(i, j) - target(i, j));
-                }
-            }
-            phi[bx + static_cast<std::size_t>(by) * side] = sum;
-        }
-    }
-    velloran::ReferenceNeumannPoisson(static_cast<int>(side)).solve(phi.data(), phi.data());
-    // phi at the cells, interpolated between the block centres; each face
-    // pushed by the difference of its two cells, at most the push limit.
-    Grid cellPhi(n + 2, n + 2);
-    for (std::uint32_t i = 1; i <= n; ++i) {
-        for (std::uint32_t j = 1; j <= n; ++j) {
-            cellPhi(i, j) =
-                velloran::balancingPhiAt(phi.data(), side, velloran::balancingSpot(i, block, side),
-                                         velloran::balancingSpot(j, block, side));
-        }
-    }
-    const double scale = m_dt * velloran::balancingStrength(m_vf) * m_h;
-    const double limit = velloran::kPushLimit * m_h / m_dt;
-    Grid &u = *m_u;
-    Grid &v = *m_v;
-    const Grid &blurred = *m_blurDensity;
-    for (std::uint32_t i = 2; i <= n; ++i) {
-        for (std::uint32_t j = 1; j <= n; ++j) {
-            const double push =
-                velloran::limitedPush(scale * (cellPhi(i, j) - cellPhi(i - 1, j)), limit);
-            u(i, j) = u(i, j) +
-                      push * velloran::balancingWeight(0.5 * (blurred(i - 1, j) + blurred(i, j)));
-        }
-    }
-    for (std::uint32_t i = 1; i <= n; ++i) {
-        for (std::uint32_t j = 2; j <= n; ++j) {
-            const double push =
-                velloran::limitedPush(scale * (cellPhi(i, j) - cellPhi(i, j - 1)), limit);
-            v(i, j) = v(i, j) +
-                      push * velloran::balancingWeight(0.5 * (blurred(i, j - 1) + blurred(i, j)));
-        }
-    }
-    m_substeps.balancing = 1;
-}
-
 // Gathering as transport: smoke moves across each face from the side where it
 // exceeds the target more to the side where it exceeds it less, at a speed
 // proportional to the blurred target on the face, carrying the density of the
@@ -161,49 +89,13 @@ void ReferenceSolver::gatherSmokeSound() {
 
 // Forward Euler sub-steps, each as long as positivity and monotonicity allow.
 void ReferenceSolver::gatherExplicit() {
-    Grid &rho = *m_density;
-    const Grid &target = *m_target;
-    Grid &diff = *m_densityDiff;
-    Grid &gx = *m_fluxX;
-    Grid &gy = *m_fluxY;
-    const Grid &coefX = *m_gatherCoefX;
-    const Grid &coefY = *m_gatherCoefY;
-    const Grid &rateX = *m_gatherRateX;
-    const Grid &rateY = *m_gatherRateY;
-    const std::uint32_t n = interiorSideOf(rho);
-    const double h = m_h;
-    zeroWallFaces(gx, gy, n);
+    const std::uint32_t n = interiorSideOf(*m_density);
+    zeroWallFaces(*m_fluxX, *m_fluxY, n);
     const double dt = m_dt;
     double left = dt;
     int steps = 0;
     while (left > 0.0) {
-        // K_c over the cell's interior faces, west, east, south, north.
-        double largest = 0.0;
-        for (std::uint32_t i = 1; i <= n; ++i) {
-            for (std::uint32_t j = 1; j <= n; ++j) {
-                const double d = diff(i, j);
-                const double r = rho(i, j);
-                double k = 0.0;
-                if (i > 1) {
-                    k = k + rateX(i, j) *
-                                (positivePart(d - diff(i - 1, j)) + std::max(r, rho(i - 1, j)));
-                }
-                if (i < n) {
-                    k = k + rateX(i + 1, j) *
-                                (positivePart(d - diff(i + 1, j)) + std::max(r, rho(i + 1, j)));
-                }
-                if (j > 1) {
-                    k = k + rateY(i, j) *
-                                (positivePart(d - diff(i, j - 1)) + std::max(r, rho(i, j - 1)));
-                }
-                if (j < n) {
-                    k = k + rateY(i, j + 1) *
-                                (positivePart(d - diff(i, j + 1)) + std::max(r, rho(i, j + 1)));
-                }
-                largest =
-                    (std::isnan(k) || std::isnan(largest)) ? std::nan("") : std::max(largest, k);
-            }
-        }
+        const double largest = largestGatherRate();
         if (std::isnan(largest) || std::isinf(largest) || steps == kMaxSubcycles) {
             m_substeps.gathering = steps;
             m_hitSubcycleCap = true;
@@ -216,36 +108,84 @@ void ReferenceSolver::gatherExplicit() {
         if (left - sub < 1e-12 * dt) {
             sub = left;
         }
-
-        for (std::uint32_t i = 2; i <= n; ++i) {
-            for (std::uint32_t j = 1; j <= n; ++j) {
-                const double w = coefX(i, j) * (diff(i - 1, j) - diff(i, j));
-                gx(i, j) = positivePart(w) * rho(i - 1, j) + negativePart(w) * rho(i, j);
-            }
-        }
-        for (std::uint32_t i = 1; i <= n; ++i) {
-            for (std::uint32_t j = 2; j <= n; ++j) {
-                const double w = coefY(i, j) * (diff(i, j - 1) - diff(i, j));
-                gy(i, j) = positivePart(w) * rho(i, j - 1) + negativePart(w) * rho(i, j);
-            }
-        }
-        const double lambda = sub / h;
-        for (std::uint32_t i = 1; i <= n; ++i) {
-            for (std::uint32_t j = 1; j <= n; ++j) {
-                rho(i, j) =
-                    rho(i, j) - lambda * ((gx(i + 1, j) - gx(i, j)) + (gy(i, j + 1) - gy(i, j)));
-            }
-        }
-        for (std::uint32_t i = 1; i <= n; ++i) {
-            for (std::uint32_t j = 1; j <= n; ++j) {
-                diff(i, j) = rho(i, j) - target(i, j);
-            }
-        }
+        gatherSubstep(sub / m_h);
         left = left - sub;
         ++steps;
     }
     m_substeps.gathering = steps;
-    fillBoundary(kScalar, rho);
+    fillBoundary(kScalar, *m_density);
+}
+
+// The largest K_c of any cell: over the cell's interior faces, west, east,
+// south, north (NaN when any is NaN).
+double ReferenceSolver::largestGatherRate() const {
+    const Grid &rho = *m_density;
+    const Grid &diff = *m_densityDiff;
+    const Grid &rateX = *m_gatherRateX;
+    const Grid &rateY = *m_gatherRateY;
+    const std::uint32_t n = interiorSideOf(rho);
+    double largest = 0.0;
+    for (std::uint32_t i = 1; i <= n; ++i) {
+        for (std::uint32_t j = 1; j <= n; ++j) {
+            const double d = diff(i, j);
+            const double r = rho(i, j);
+            double k = 0.0;
+            if (i > 1) {
+                k = k +
+                    rateX(i, j) * (positivePart(d - diff(i - 1, j)) + std::max(r, rho(i - 1, j)));
+            }
+            if (i < n) {
+                k = k + rateX(i + 1, j) *
+                            (positivePart(d - diff(i + 1, j)) + std::max(r, rho(i + 1, j)));
+            }
+            if (j > 1) {
+                k = k +
+                    rateY(i, j) * (positivePart(d - diff(i, j - 1)) + std::max(r, rho(i, j - 1)));
+            }
+            if (j < n) {
+                k = k + rateY(i, j + 1) *
+                            (positivePart(d - diff(i, j + 1)) + std::max(r, rho(i, j + 1)));
+            }
+            largest = (std::isnan(k) || std::isnan(largest)) ? std::nan("") : std::max(largest, k);
+        }
+    }
+    return largest;
+}
+
+// One forward Euler sub-step of lambda = dt_s / h: the donor-cell fluxes of
+// the old values, applied to the density, and D taken anew.
+void ReferenceSolver::gatherSubstep(double lambda) {
+    Grid &rho = *m_density;
+    const Grid &target = *m_target;
+    Grid &diff = *m_densityDiff;
+    Grid &gx = *m_fluxX;
+    Grid &gy = *m_fluxY;
+    const Grid &coefX = *m_gatherCoefX;
+    const Grid &coefY = *m_gatherCoefY;
+    const std::uint32_t n = interiorSideOf(rho);
+    for (std::uint32_t i = 2; i <= n; ++i) {
+        for (std::uint32_t j = 1; j <= n; ++j) {
+            const double w = coefX(i, j) * (diff(i - 1, j) - diff(i, j));
+            gx(i, j) = positivePart(w) * rho(i - 1, j) + negativePart(w) * rho(i, j);
+        }
+    }
+    for (std::uint32_t i = 1; i <= n; ++i) {
+        for (std::uint32_t j = 2; j <= n; ++j) {
+            const double w = coefY(i, j) * (diff(i, j - 1) - diff(i, j));
+            gy(i, j) = positivePart(w) * rho(i, j - 1) + negativePart(w) * rho(i, j);
+        }
+    }
+    for (std::uint32_t i = 1; i <= n; ++i) {
+        for (std::uint32_t j = 1; j <= n; ++j) {
+            rho(i, j) =
+                rho(i, j) - lambda * ((gx(i + 1, j) - gx(i, j)) + (gy(i, j + 1) - gy(i, j)));
+        }
+    }
+    for (std::uint32_t i = 1; i <= n; ++i) {
+        for (std::uint32_t j = 1; j <= n; ++j) {
+            diff(i, j) = rho(i, j) - target(i, j);
+        }
+    }
 }
 
 namespace {

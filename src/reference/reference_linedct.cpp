@@ -67,34 +67,40 @@ ReferenceLineDct::ReferenceLineDct(int n)
     }
 
     if (m_bluestein) {
-        // n^2 is reduced modulo 2N before it becomes an angle, so the chirp
-        // stays accurate for long lines.
-        m_chirpRe.resize(static_cast<std::size_t>(n));
-        m_chirpIm.resize(static_cast<std::size_t>(n));
-        for (int k = 0; k < n; ++k) {
-            const std::int64_t square = static_cast<std::int64_t>(k) * k % (2 * n);
-            const double angle = kPi * static_cast<double>(square) / n;
-            m_chirpRe[static_cast<std::size_t>(k)] = std::cos(angle);
-            m_chirpIm[static_cast<std::size_t>(k)] = std::sin(angle);
-        }
-        const auto padded = static_cast<std::size_t>(length);
-        m_chirpHatRe.assign(padded, 0.0);
-        m_chirpHatIm.assign(padded, 0.0);
-        for (int k = 0; k < n; ++k) {
-            m_chirpHatRe[static_cast<std::size_t>(k)] = m_chirpRe[static_cast<std::size_t>(k)];
-            m_chirpHatIm[static_cast<std::size_t>(k)] = m_chirpIm[static_cast<std::size_t>(k)];
-        }
-        for (int k = 1; k < n; ++k) {
-            m_chirpHatRe[static_cast<std::size_t>(length - k)] =
-                m_chirpRe[static_cast<std::size_t>(k)];
-            m_chirpHatIm[static_cast<std::size_t>(length - k)] =
-                m_chirpIm[static_cast<std::size_t>(k)];
-        }
-        fftPowerOfTwo(m_chirpHatRe.data(), m_chirpHatIm.data(), length, m_twRe.data(),
-                      m_twIm.data(), m_bitReverse.data(), -1);
-        m_padRe.assign(padded, 0.0);
-        m_padIm.assign(padded, 0.0);
+        buildChirp();
     }
+}
+
+// Bluestein's chirp for a line that is not a power of two, its padded copy's
+// transform and the padded line buffers.
+void ReferenceLineDct::buildChirp() {
+    const int n = m_n;
+    const int length = m_fftLength;
+    // n^2 is reduced modulo 2N before it becomes an angle, so the chirp
+    // stays accurate for long lines.
+    m_chirpRe.resize(static_cast<std::size_t>(n));
+    m_chirpIm.resize(static_cast<std::size_t>(n));
+    for (int k = 0; k < n; ++k) {
+        const std::int64_t square = static_cast<std::int64_t>(k) * k % (2 * n);
+        const double angle = kPi * static_cast<double>(square) / n;
+        m_chirpRe[static_cast<std::size_t>(k)] = std::cos(angle);
+        m_chirpIm[static_cast<std::size_t>(k)] = std::sin(angle);
+    }
+    const auto padded = static_cast<std::size_t>(length);
+    m_chirpHatRe.assign(padded, 0.0);
+    m_chirpHatIm.assign(padded, 0.0);
+    for (int k = 0; k < n; ++k) {
+        m_chirpHatRe[static_cast<std::size_t>(k)] = m_chirpRe[static_cast<std::size_t>(k)];
+        m_chirpHatIm[static_cast<std::size_t>(k)] = m_chirpIm[static_cast<std::size_t>(k)];
+    }
+    for (int k = 1; k < n; ++k) {
+        m_chirpHatRe[static_cast<std::size_t>(length - k)] = m_chirpRe[static_cast<std::size_t>(k)];
+        m_chirpHatIm[static_cast<std::size_t>(length - k)] = m_chirpIm[static_cast<std::size_t>(k)];
+    }
+    fftPowerOfTwo(m_chirpHatRe.data(), m_chirpHatIm.data(), length, m_twRe.data(), m_twIm.data(),
+                  m_bitReverse.data(), -1);
+    m_padRe.assign(padded, 0.0);
+    m_padIm.assign(padded, 0.0);
 }
 
 // Iterative radix-2 decimation in time: bit-reversed order, then log2(L)

@@ -29,6 +29,7 @@ public:
     void inverse(double *x);
 
 private:
+    void buildChirp();
     // Complex transform of m_n values (re, im) in place; sign -1 forward,
     // +1 backward (unscaled).
     void fft(double *re, double *im, int sign);

@@ -123,6 +123,12 @@ private:
     void computeTargetFields();
     void markUnstable();
     void gatherImplicit();
+    double largestVolumeOutflow() const;
+    Grid balancingPotential() const;
+    double largestGatherRate() const;
+    void gatherSubstep(double lambda);
+    void momentumCycleX(double lambda);
+    void momentumCycleY(double lambda);
     void gatherExplicit();
 
     velloran::Scheme m_scheme = velloran::Scheme::Literal;

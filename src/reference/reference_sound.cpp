@@ -86,20 +86,12 @@ void ReferenceSolver::closeWalls() {
     fillBoundary(kYFace, v);
 }
 
-// Both components carried by the whole frozen flow, in conservation form over
-// their control volumes (face-centred boxes); the wall faces stay 0.
-void ReferenceSolver::advectVelocitySound() {
-    Grid &u = *m_u;
-    Grid &v = *m_v;
-    Grid &ua = *m_uTmp;
-    Grid &va = *m_vTmp;
-    Grid &fc = *m_cellFlux;
-    Grid &fk = *m_cornerFlux;
+// Largest outflow sum of any control volume of either component (NaN when
+// any is NaN).
+double ReferenceSolver::largestVolumeOutflow() const {
+    const Grid &ua = *m_uTmp;
+    const Grid &va = *m_vTmp;
     const std::uint32_t n = interiorSideOf(*m_density);
-    ua = u;
-    va = v;
-
-    // Largest outflow sum of any control volume.
     double largest = 0.0;
     for (std::uint32_t i = 2; i <= n; ++i) {
         for (std::uint32_t j = 1; j <= n; ++j) {
@@ -129,6 +121,80 @@ void ReferenceSolver::advectVelocitySound() {
             }
         }
     }
+    return largest;
+}
+
+// One sub-cycle of the x-component: x-fluxes at cell centres, y-fluxes at
+// corners, carried by the frozen flow.
+void ReferenceSolver::momentumCycleX(double lambda) {
+    Grid &u = *m_u;
+    const Grid &ua = *m_uTmp;
+    const Grid &va = *m_vTmp;
+    Grid &fc = *m_cellFlux;
+    Grid &fk = *m_cornerFlux;
+    const std::uint32_t n = interiorSideOf(*m_density);
+    fillBoundary(kXFace, u);
+    for (std::uint32_t c = 1; c <= n; ++c) {
+        for (std::uint32_t j = 1; j <= n; ++j) {
+            fc(c, j) = faceFlux(u(c - 1, j), u(c, j), u(c + 1, j), u(c + 2, j),
+                                0.5 * (ua(c, j) + ua(c + 1, j)), lambda);
+        }
+    }
+    for (std::uint32_t i = 2; i <= n; ++i) {
+        fk(i, 1) = 0.0;
+        fk(i, n + 1) = 0.0;
+        for (std::uint32_t j = 2; j <= n; ++j) {
+            fk(i, j) = faceFlux(u(i, j - 2), u(i, j - 1), u(i, j), u(i, j + 1),
+                                0.5 * (va(i - 1, j) + va(i, j)), lambda);
+        }
+    }
+    for (std::uint32_t i = 2; i <= n; ++i) {
+        for (std::uint32_t j = 1; j <= n; ++j) {
+            u(i, j) = u(i, j) - lambda * ((fc(i, j) - fc(i - 1, j)) + (fk(i, j + 1) - fk(i, j)));
+        }
+    }
+}
+
+// One sub-cycle of the y-component: y-fluxes at cell centres, x-fluxes at
+// corners.
+void ReferenceSolver::momentumCycleY(double lambda) {
+    Grid &v = *m_v;
+    const Grid &ua = *m_uTmp;
+    const Grid &va = *m_vTmp;
+    Grid &fc = *m_cellFlux;
+    Grid &fk = *m_cornerFlux;
+    const std::uint32_t n = interiorSideOf(*m_density);
+    fillBoundary(kYFace, v);
+    for (std::uint32_t i = 1; i <= n; ++i) {
+        for (std::uint32_t c = 1; c <= n; ++c) {
+            fc(i, c) = faceFlux(v(i, c - 1), v(i, c), v(i, c + 1), v(i, c + 2),
+                                0.5 * (va(i, c) + va(i, c + 1)), lambda);
+        }
+    }
+    for (std::uint32_t j = 2; j <= n; ++j) {
+        fk(1, j) = 0.0;
+        fk(n + 1, j) = 0.0;
+        for (std::uint32_t i = 2; i <= n; ++i) {
+            fk(i, j) = faceFlux(v(i - 2, j), v(i - 1, j), v(i, j), v(i + 1, j),
+                                0.5 * (ua(i, j - 1) + ua(i, j)), lambda);
+        }
+    }
+    for (std::uint32_t i = 1; i <= n; ++i) {
+        for (std::uint32_t j = 2; j <= n; ++j) {
+            v(i, j) = v(i, j) - lambda * ((fc(i, j) - fc(i, j - 1)) + (fk(i + 1, j) - fk(i, j)));
+        }
+    }
+}
+
+// Both components carried by the whole frozen flow, in conservation form over
+// their control volumes (face-centred boxes); the wall faces stay 0.
+void ReferenceSolver::advectVelocitySound() {
+    Grid &u = *m_u;
+    Grid &v = *m_v;
+    *m_uTmp = u;
+    *m_vTmp = v;
+
+    const double largest = largestVolumeOutflow();
     const int cycles = advectionSubcycles(m_dtOverH, largest);
     m_substeps.velocity = cycles;
     if (cycles == 0) {
@@ -138,51 +204,8 @@ void ReferenceSolver::advectVelocitySound() {
     const double lambda = m_dtOverH / cycles;
 
     for (int cycle = 0; cycle < cycles; ++cycle) {
-        fillBoundary(kXFace, u);
-        // x-component: x-fluxes at cell centres, y-fluxes at corners.
-        for (std::uint32_t c = 1; c <= n; ++c) {
-            for (std::uint32_t j = 1; j <= n; ++j) {
-                fc(c, j) = faceFlux(u(c - 1, j), u(c, j), u(c + 1, j), u(c + 2, j),
-                                    0.5 * (ua(c, j) + ua(c + 1, j)), lambda);
-            }
-        }
-        for (std::uint32_t i = 2; i <= n; ++i) {
-            fk(i, 1) = 0.0;
-            fk(i, n + 1) = 0.0;
-            for (std::uint32_t j = 2; j <= n; ++j) {
-                fk(i, j) = faceFlux(u(i, j - 2), u(i, j - 1), u(i, j), u(i, j + 1),
-                                    0.5 * (va(i - 1, j) + va(i, j)), lambda);
-            }
-        }
-        for (std::uint32_t i = 2; i <= n; ++i) {
-            for (std::uint32_t j = 1; j <= n; ++j) {
-                u(i, j) =
-                    u(i, j) - lambda * ((fc(i, j) - fc(i - 1, j)) + (fk(i, j + 1) - fk(i, j)));
-            }
-        }
-
-        fillBoundary(kYFace, v);
-        // y-component: y-fluxes at cell centres, x-fluxes at corners.
-        for (std::uint32_t i = 1; i <= n; ++i) {
-            for (std::uint32_t c = 1; c <= n; ++c) {
-                fc(i, c) = faceFlux(v(i, c - 1), v(i, c), v(i, c + 1), v(i, c + 2),
-                                    0.5 * (va(i, c) + va(i, c + 1)), lambda);
-            }
-        }
-        for (std::uint32_t j = 2; j <= n; ++j) {
-            fk(1, j) = 0.0;
-            fk(n + 1, j) = 0.0;
-            for (std::uint32_t i = 2; i <= n; ++i) {
-                fk(i, j) = faceFlux(v(i - 2, j), v(i - 1, j), v(i, j), v(i + 1, j),
-                                    0.5 * (ua(i, j - 1) + ua(i, j)), lambda);
-            }
-        }
-        for (std::uint32_t i = 1; i <= n; ++i) {
-            for (std::uint32_t j = 2; j <= n; ++j) {
-                v(i, j) =
-                    v(i, j) - lambda * ((fc(i, j) - fc(i, j - 1)) + (fk(i + 1, j) - fk(i, j)));
-            }
-        }
+        momentumCycleX(lambda);
+        momentumCycleY(lambda);
     }
     fillBoundary(kXFace, u);
     fillBoundary(kYFace, v);
