@@ -50,6 +50,7 @@ struct Lattice {
     Shape cells() const { return {cellSide, cellSide}; }
     Shape xFaces() const { return {cellSide, faceSide}; }
     Shape yFaces() const { return {faceSide, cellSide}; }
+    Shape corners() const { return {faceSide, faceSide}; } // the cells' corners
 
     std::uint32_t n;        // interior cells per side
     std::uint32_t wall;     // n + 1: the far wall face, the far frame line of a cell grid

@@ -3,18 +3,13 @@
 #include "reference_solver.h"
 
 #include "balancing.h"
+#include "lattice.h"
 #include "reference_poisson.h"
 
 #include <cmath>
 #include <vector>
 
-namespace {
-
-std::uint32_t interiorSideOf(const Grid &cellGrid) {
-    return cellGrid.NumCols() - 2;
-}
-
-} // namespace
+namespace {} // namespace
 
 // The misfit summed over each block (its columns, within each its rows), phi
 // solved on the blocks and interpolated at the cells between the block
@@ -22,7 +17,8 @@ std::uint32_t interiorSideOf(const Grid &cellGrid) {
 Grid ReferenceSolver::balancingPotential() const {
     const Grid &rho = *m_density;
     const Grid &target = *m_target;
-    const std::uint32_t n = interiorSideOf(rho);
+    const velloran::Lattice lattice = velloran::Lattice::of(rho);
+    const std::uint32_t n = lattice.n;
     const std::uint32_t block = velloran::balancingBlock(n);
     const std::uint32_t side = n / block;
     std::vector<double> phi(static_cast<std::size_t>(side) * side, 0.0);
@@ -59,7 +55,8 @@ void ReferenceSolver::applyBalancingForce() {
         return;
     }
     const Grid &rho = *m_density;
-    const std::uint32_t n = interiorSideOf(rho);
+    const velloran::Lattice lattice = velloran::Lattice::of(rho);
+    const std::uint32_t n = lattice.n;
     for (std::uint32_t i = 1; i <= n; ++i) {
         for (std::uint32_t j = 1; j <= n; ++j) {
             if (std::isnan(rho(i, j))) {

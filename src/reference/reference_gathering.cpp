@@ -1,10 +1,10 @@
-// The sound scheme's balancing force and gathering, plain (see
-// reference_sound.cpp).
+// The sound scheme's gathering, plain (see reference_sound.cpp).
 
 #include "reference_solver.h"
 
 #include "balancing.h"
 #include "gatherweight.h"
+#include "lattice.h"
 #include "reference_poisson.h"
 #include "reference_walls.h"
 
@@ -20,10 +20,6 @@ namespace {
 
 constexpr double kGatheringLimit = 1.0; // dt_s * max K of one gathering sub-step
 
-std::uint32_t interiorSideOf(const Grid &cellGrid) {
-    return cellGrid.NumCols() - 2;
-}
-
 } // namespace
 
 // Gathering as transport: smoke moves across each face from the side where it
@@ -35,7 +31,7 @@ void ReferenceSolver::gatherSmokeSound() {
     const Grid &target = *m_target;
     // The weight: the target blurred at least gatherWeightSigma wide, scaled
     // to the run's blur; made afresh every time.
-    const std::uint32_t side = interiorSideOf(rho);
+    const std::uint32_t side = velloran::Lattice::of(rho).n;
     const double weightSigma = velloran::gatherWeightSigma(side, m_sigma);
     Grid wideBlur = *m_blurTarget;
     if (weightSigma != m_sigma) {
@@ -52,7 +48,8 @@ void ReferenceSolver::gatherSmokeSound() {
     Grid &coefY = *m_gatherCoefY;
     Grid &rateX = *m_gatherRateX;
     Grid &rateY = *m_gatherRateY;
-    const std::uint32_t n = interiorSideOf(rho);
+    const velloran::Lattice lattice = velloran::Lattice::of(rho);
+    const std::uint32_t n = lattice.n;
     const double h = m_h;
     const double vgOverH = m_vg / h;
     const double hSquared = h * h;
@@ -89,7 +86,8 @@ void ReferenceSolver::gatherSmokeSound() {
 
 // Forward Euler sub-steps, each as long as positivity and monotonicity allow.
 void ReferenceSolver::gatherExplicit() {
-    const std::uint32_t n = interiorSideOf(*m_density);
+    const velloran::Lattice lattice = velloran::Lattice::of(*m_density);
+    const std::uint32_t n = lattice.n;
     zeroWallFaces(*m_fluxX, *m_fluxY, n);
     const double dt = m_dt;
     double left = dt;
@@ -123,7 +121,8 @@ double ReferenceSolver::largestGatherRate() const {
     const Grid &diff = *m_densityDiff;
     const Grid &rateX = *m_gatherRateX;
     const Grid &rateY = *m_gatherRateY;
-    const std::uint32_t n = interiorSideOf(rho);
+    const velloran::Lattice lattice = velloran::Lattice::of(rho);
+    const std::uint32_t n = lattice.n;
     double largest = 0.0;
     for (std::uint32_t i = 1; i <= n; ++i) {
         for (std::uint32_t j = 1; j <= n; ++j) {
@@ -162,7 +161,8 @@ void ReferenceSolver::gatherSubstep(double lambda) {
     Grid &gy = *m_fluxY;
     const Grid &coefX = *m_gatherCoefX;
     const Grid &coefY = *m_gatherCoefY;
-    const std::uint32_t n = interiorSideOf(rho);
+    const velloran::Lattice lattice = velloran::Lattice::of(rho);
+    const std::uint32_t n = lattice.n;
     for (std::uint32_t i = 2; i <= n; ++i) {
         for (std::uint32_t j = 1; j <= n; ++j) {
             const double w = coefX(i, j) * (diff(i - 1, j) - diff(i, j));
@@ -278,7 +278,8 @@ void ReferenceSolver::gatherImplicit() {
     Grid &diff = *m_densityDiff;
     const Grid &coefX = *m_gatherCoefX;
     const Grid &coefY = *m_gatherCoefY;
-    const std::uint32_t n = interiorSideOf(rho);
+    const velloran::Lattice lattice = velloran::Lattice::of(rho);
+    const std::uint32_t n = lattice.n;
     const double lambda = m_dt / m_h;
     std::vector<double> line(n);
     std::vector<double> lineTarget(n);

@@ -3,17 +3,10 @@
 
 #include "reference_solver.h"
 
+#include "lattice.h"
+
 #include <algorithm>
 #include <cmath>
-
-namespace {
-
-// Interior side N of a solver whose cell-centred grids are (N+2) x (N+2).
-std::uint32_t interiorSide(const Grid &cellGrid) {
-    return cellGrid.NumCols() - 2;
-}
-
-} // namespace
 
 // ---------------------------------------------------------------------------
 // Advection
@@ -29,7 +22,8 @@ void ReferenceSolver::advectVelocity() {
     const double lambda = m_dtOverH;
     const Grid &uCentre = *m_uCentre;
     const Grid &vCentre = *m_vCentre;
-    const std::uint32_t n = interiorSide(uCentre);
+    const velloran::Lattice lattice = velloran::Lattice::of(uCentre);
+    const std::uint32_t n = lattice.n;
 
     {
         const Grid &u = *m_u;
@@ -70,7 +64,8 @@ void ReferenceSolver::advectDensity() {
     const Grid &u = *m_u;
     const Grid &v = *m_v;
     Grid &rhoTmp = *m_densityTmp;
-    const std::uint32_t n = interiorSide(rho);
+    const velloran::Lattice lattice = velloran::Lattice::of(rho);
+    const std::uint32_t n = lattice.n;
 
     for (std::uint32_t i = 2; i < n; ++i) {
         for (std::uint32_t j = 2; j < n; ++j) {
@@ -97,7 +92,8 @@ void ReferenceSolver::project() {
     Grid &p = *m_pressure;
     Grid &u = *m_u;
     Grid &v = *m_v;
-    const std::uint32_t n = interiorSide(p);
+    const velloran::Lattice lattice = velloran::Lattice::of(p);
+    const std::uint32_t n = lattice.n;
 
     p.SetZero();
     // In place, left and lower neighbours from this sweep, right and upper from
@@ -114,13 +110,13 @@ void ReferenceSolver::project() {
     // faces keep their velocities.
     fillBoundary(kScalar, p);
 
-    for (std::uint32_t i = 1; i <= n + 1; ++i) {
+    for (std::uint32_t i = 1; i <= lattice.wall; ++i) {
         for (std::uint32_t j = 1; j <= n; ++j) {
             u(i, j) = u(i, j) - (p(i, j) - p(i - 1, j)) / h;
         }
     }
     for (std::uint32_t i = 1; i <= n; ++i) {
-        for (std::uint32_t j = 1; j <= n + 1; ++j) {
+        for (std::uint32_t j = 1; j <= lattice.wall; ++j) {
             v(i, j) = v(i, j) - (p(i, j) - p(i, j - 1)) / h;
         }
     }
@@ -143,7 +139,8 @@ void ReferenceSolver::gatherSmoke() {
     Grid &speedU = *m_uTmp;
     Grid &speedV = *m_vTmp;
     Grid &t = *m_densityTmp;
-    const std::uint32_t n = interiorSide(rho);
+    const velloran::Lattice lattice = velloran::Lattice::of(rho);
+    const std::uint32_t n = lattice.n;
 
     for (std::uint32_t i = 0; i < diff.NumCols(); ++i) {
         for (std::uint32_t j = 0; j < diff.NumRows(); ++j) {
@@ -152,14 +149,14 @@ void ReferenceSolver::gatherSmoke() {
     }
     fillBoundary(kScalar, diff);
 
-    for (std::uint32_t i = 1; i <= n + 1; ++i) {
+    for (std::uint32_t i = 1; i <= lattice.wall; ++i) {
         for (std::uint32_t j = 1; j <= n; ++j) {
             speedU(i, j) =
                 (diff(i, j) - diff(i - 1, j)) * (blurTarget(i, j) + blurTarget(i - 1, j)) / m_twoH;
         }
     }
     for (std::uint32_t i = 1; i <= n; ++i) {
-        for (std::uint32_t j = 1; j <= n + 1; ++j) {
+        for (std::uint32_t j = 1; j <= lattice.wall; ++j) {
             speedV(i, j) =
                 (diff(i, j) - diff(i, j - 1)) * (blurTarget(i, j) + blurTarget(i, j - 1)) / m_twoH;
         }

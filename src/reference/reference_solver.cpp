@@ -8,15 +8,6 @@
 #include <algorithm>
 #include <cmath>
 
-namespace {
-
-// Interior side N of a solver whose cell-centred grids are (N+2) x (N+2).
-std::uint32_t interiorSide(const Grid &cellGrid) {
-    return cellGrid.NumCols() - 2;
-}
-
-} // namespace
-
 ReferenceSolver::ReferenceSolver(const Grid &srcDensity, const Grid &tgtDensity) {
     VELLORAN_CHECK(srcDensity.NumRows() > 0);
     VELLORAN_CHECK(srcDensity.NumRows() == srcDensity.NumCols());
@@ -67,15 +58,16 @@ void ReferenceSolver::setScheme(velloran::Scheme scheme) {
     if (scheme != velloran::Scheme::Sound || m_fluxX) {
         return;
     }
-    const std::uint32_t n = interiorSide(*m_density);
-    m_fluxX = std::make_unique<Grid>(n + 2, n + 3);
-    m_fluxY = std::make_unique<Grid>(n + 3, n + 2);
-    m_cellFlux = std::make_unique<Grid>(n + 2, n + 2);
-    m_cornerFlux = std::make_unique<Grid>(n + 3, n + 3);
-    m_gatherCoefX = std::make_unique<Grid>(n + 2, n + 3);
-    m_gatherCoefY = std::make_unique<Grid>(n + 3, n + 2);
-    m_gatherRateX = std::make_unique<Grid>(n + 2, n + 3);
-    m_gatherRateY = std::make_unique<Grid>(n + 3, n + 2);
+    const velloran::Lattice lattice = velloran::Lattice::of(*m_density);
+    const std::uint32_t n = lattice.n;
+    for (auto *grid : {&m_fluxX, &m_gatherCoefX, &m_gatherRateX}) {
+        *grid = velloran::makeGrid(lattice.xFaces());
+    }
+    for (auto *grid : {&m_fluxY, &m_gatherCoefY, &m_gatherRateY}) {
+        *grid = velloran::makeGrid(lattice.yFaces());
+    }
+    m_cellFlux = velloran::makeGrid(lattice.cells());
+    m_cornerFlux = velloran::makeGrid(lattice.corners());
     m_poisson = std::make_unique<velloran::ReferenceNeumannPoisson>(static_cast<int>(n));
     m_poissonRhs.assign(static_cast<std::size_t>(n) * n, 0.0);
 }
@@ -97,7 +89,8 @@ void ReferenceSolver::computeTargetFields() {
     const Grid &b = *m_blurTarget;
     Grid &driveU = *m_driveU;
     Grid &driveV = *m_driveV;
-    const std::uint32_t n = interiorSide(b);
+    const velloran::Lattice lattice = velloran::Lattice::of(b);
+    const std::uint32_t n = lattice.n;
     const double h = m_h;
 
     // The sound scheme's floor under the denominator (balancing.h).
@@ -109,7 +102,7 @@ void ReferenceSolver::computeTargetFields() {
         }
     }
     floor = velloran::kDriveFloor * floor;
-    for (std::uint32_t i = 1; i <= n + 1; ++i) {
+    for (std::uint32_t i = 1; i <= lattice.wall; ++i) {
         for (std::uint32_t j = 1; j <= n; ++j) {
             driveU(i, j) =
                 sound ? ((b(i, j) - b(i - 1, j)) / h) / (0.5 * (b(i, j) + b(i - 1, j)) + floor)
@@ -117,7 +110,7 @@ void ReferenceSolver::computeTargetFields() {
         }
     }
     for (std::uint32_t i = 1; i <= n; ++i) {
-        for (std::uint32_t j = 1; j <= n + 1; ++j) {
+        for (std::uint32_t j = 1; j <= lattice.wall; ++j) {
             driveV(i, j) =
                 sound ? ((b(i, j) - b(i, j - 1)) / h) / (0.5 * (b(i, j) + b(i, j - 1)) + floor)
                       : ((b(i, j) - b(i, j - 1)) / h) / (0.5 * (b(i, j) + b(i, j - 1)));
@@ -168,7 +161,8 @@ void ReferenceSolver::centreVelocity() {
     const Grid &v = *m_v;
     Grid &uCentre = *m_uCentre;
     Grid &vCentre = *m_vCentre;
-    const std::uint32_t n = interiorSide(uCentre);
+    const velloran::Lattice lattice = velloran::Lattice::of(uCentre);
+    const std::uint32_t n = lattice.n;
 
     for (std::uint32_t i = 1; i <= n; ++i) {
         for (std::uint32_t j = 1; j <= n; ++j) {
@@ -229,16 +223,17 @@ void ReferenceSolver::applyDrivingForce() {
     const Grid &driveV = *m_driveV;
     Grid &u = *m_u;
     Grid &v = *m_v;
-    const std::uint32_t n = interiorSide(blurDensity);
+    const velloran::Lattice lattice = velloran::Lattice::of(blurDensity);
+    const std::uint32_t n = lattice.n;
 
-    for (std::uint32_t i = 1; i <= n + 1; ++i) {
+    for (std::uint32_t i = 1; i <= lattice.wall; ++i) {
         for (std::uint32_t j = 1; j <= n; ++j) {
             u(i, j) = u(i, j) + m_dt * m_vf * driveU(i, j) * 0.5 *
                                     (blurDensity(i, j) + blurDensity(i - 1, j));
         }
     }
     for (std::uint32_t i = 1; i <= n; ++i) {
-        for (std::uint32_t j = 1; j <= n + 1; ++j) {
+        for (std::uint32_t j = 1; j <= lattice.wall; ++j) {
             v(i, j) = v(i, j) + m_dt * m_vf * driveV(i, j) * 0.5 *
                                     (blurDensity(i, j) + blurDensity(i, j - 1));
         }
@@ -253,15 +248,16 @@ void ReferenceSolver::attenuateMomentum() {
     const double factor = 1 - m_dt * m_vd;
     Grid &u = *m_u;
     Grid &v = *m_v;
-    const std::uint32_t n = interiorSide(*m_density);
+    const velloran::Lattice lattice = velloran::Lattice::of(*m_density);
+    const std::uint32_t n = lattice.n;
 
-    for (std::uint32_t i = 1; i <= n + 1; ++i) {
+    for (std::uint32_t i = 1; i <= lattice.wall; ++i) {
         for (std::uint32_t j = 1; j <= n; ++j) {
             u(i, j) = u(i, j) * factor;
         }
     }
     for (std::uint32_t i = 1; i <= n; ++i) {
-        for (std::uint32_t j = 1; j <= n + 1; ++j) {
+        for (std::uint32_t j = 1; j <= lattice.wall; ++j) {
             v(i, j) = v(i, j) * factor;
         }
     }

@@ -7,6 +7,7 @@
 
 #include "balancing.h"
 #include "gatherweight.h"
+#include "lattice.h"
 #include "reference_poisson.h"
 #include "reference_walls.h"
 
@@ -21,10 +22,6 @@ using velloran::reference::zeroWallFaces;
 namespace {
 
 constexpr double kAdvectionCourant = 0.5; // outflow Courant number of one sub-cycle
-
-std::uint32_t interiorSideOf(const Grid &cellGrid) {
-    return cellGrid.NumCols() - 2;
-}
 
 // Flux through one face with speed a (positive: from side L to side R) of a
 // quantity with values qLL, qL | qR, qRR along the line through the face:
@@ -80,7 +77,8 @@ int advectionSubcycles(double lambda, double largestOutflow) {
 void ReferenceSolver::closeWalls() {
     Grid &u = *m_u;
     Grid &v = *m_v;
-    const std::uint32_t n = interiorSideOf(*m_density);
+    const velloran::Lattice lattice = velloran::Lattice::of(*m_density);
+    const std::uint32_t n = lattice.n;
     zeroWallFaces(u, v, n);
     fillBoundary(kXFace, u);
     fillBoundary(kYFace, v);
@@ -91,7 +89,8 @@ void ReferenceSolver::closeWalls() {
 double ReferenceSolver::largestVolumeOutflow() const {
     const Grid &ua = *m_uTmp;
     const Grid &va = *m_vTmp;
-    const std::uint32_t n = interiorSideOf(*m_density);
+    const velloran::Lattice lattice = velloran::Lattice::of(*m_density);
+    const std::uint32_t n = lattice.n;
     double largest = 0.0;
     for (std::uint32_t i = 2; i <= n; ++i) {
         for (std::uint32_t j = 1; j <= n; ++j) {
@@ -132,7 +131,8 @@ void ReferenceSolver::momentumCycleX(double lambda) {
     const Grid &va = *m_vTmp;
     Grid &fc = *m_cellFlux;
     Grid &fk = *m_cornerFlux;
-    const std::uint32_t n = interiorSideOf(*m_density);
+    const velloran::Lattice lattice = velloran::Lattice::of(*m_density);
+    const std::uint32_t n = lattice.n;
     fillBoundary(kXFace, u);
     for (std::uint32_t c = 1; c <= n; ++c) {
         for (std::uint32_t j = 1; j <= n; ++j) {
@@ -142,7 +142,7 @@ void ReferenceSolver::momentumCycleX(double lambda) {
     }
     for (std::uint32_t i = 2; i <= n; ++i) {
         fk(i, 1) = 0.0;
-        fk(i, n + 1) = 0.0;
+        fk(i, lattice.wall) = 0.0;
         for (std::uint32_t j = 2; j <= n; ++j) {
             fk(i, j) = faceFlux(u(i, j - 2), u(i, j - 1), u(i, j), u(i, j + 1),
                                 0.5 * (va(i - 1, j) + va(i, j)), lambda);
@@ -163,7 +163,8 @@ void ReferenceSolver::momentumCycleY(double lambda) {
     const Grid &va = *m_vTmp;
     Grid &fc = *m_cellFlux;
     Grid &fk = *m_cornerFlux;
-    const std::uint32_t n = interiorSideOf(*m_density);
+    const velloran::Lattice lattice = velloran::Lattice::of(*m_density);
+    const std::uint32_t n = lattice.n;
     fillBoundary(kYFace, v);
     for (std::uint32_t i = 1; i <= n; ++i) {
         for (std::uint32_t c = 1; c <= n; ++c) {
@@ -173,7 +174,7 @@ void ReferenceSolver::momentumCycleY(double lambda) {
     }
     for (std::uint32_t j = 2; j <= n; ++j) {
         fk(1, j) = 0.0;
-        fk(n + 1, j) = 0.0;
+        fk(lattice.wall, j) = 0.0;
         for (std::uint32_t i = 2; i <= n; ++i) {
             fk(i, j) = faceFlux(v(i - 2, j), v(i - 1, j), v(i, j), v(i + 1, j),
                                 0.5 * (ua(i, j - 1) + ua(i, j)), lambda);
@@ -218,7 +219,8 @@ void ReferenceSolver::projectNeumann() {
     Grid &u = *m_u;
     Grid &v = *m_v;
     Grid &p = *m_pressure;
-    const std::uint32_t n = interiorSideOf(p);
+    const velloran::Lattice lattice = velloran::Lattice::of(p);
+    const std::uint32_t n = lattice.n;
     const double h = m_h;
     double *rhs = m_poissonRhs.data();
     for (std::uint32_t j = 1; j <= n; ++j) {
@@ -257,7 +259,8 @@ void ReferenceSolver::advectDensitySound() {
     const Grid &v = *m_v;
     Grid &fx = *m_fluxX;
     Grid &fy = *m_fluxY;
-    const std::uint32_t n = interiorSideOf(rho);
+    const velloran::Lattice lattice = velloran::Lattice::of(rho);
+    const std::uint32_t n = lattice.n;
 
     const double largest = largestCellOutflow(u, v, n);
     const int cycles = advectionSubcycles(m_dtOverH, largest);
@@ -272,7 +275,7 @@ void ReferenceSolver::advectDensitySound() {
         fillBoundary(kScalar, rho);
         for (std::uint32_t j = 1; j <= n; ++j) {
             fx(1, j) = 0.0;
-            fx(n + 1, j) = 0.0;
+            fx(lattice.wall, j) = 0.0;
             for (std::uint32_t i = 2; i <= n; ++i) {
                 fx(i, j) = smokeFlux(rho(i - 2, j), rho(i - 1, j), rho(i, j), rho(i + 1, j),
                                      u(i, j), lambda);
@@ -280,7 +283,7 @@ void ReferenceSolver::advectDensitySound() {
         }
         for (std::uint32_t i = 1; i <= n; ++i) {
             fy(i, 1) = 0.0;
-            fy(i, n + 1) = 0.0;
+            fy(i, lattice.wall) = 0.0;
             for (std::uint32_t j = 2; j <= n; ++j) {
                 fy(i, j) = smokeFlux(rho(i, j - 2), rho(i, j - 1), rho(i, j), rho(i, j + 1),
                                      v(i, j), lambda);
