@@ -10,7 +10,8 @@
 #      run under qemu-user: the same bits as on x86-64;
 #   5. the fuzz targets (Clang, libFuzzer), each for FUZZ_SECONDS (30);
 #   6. the full Release build with every test, GUI tests under Xvfb;
-#   7. the Debian package built from it and checked (tools/check-package.sh).
+#   7. clang-tidy over the program's sources (.clang-tidy), when installed;
+#   8. the Debian package built from it and checked (tools/check-package.sh).
 #
 # Build trees live in build/test-*; pass --quick to run step 6 alone.
 set -euo pipefail
@@ -94,6 +95,16 @@ section "full build, all tests"
 # Installed to /usr, as the package installs it.
 configure_and_build test-release
 (cd build/test-release && ctest --output-on-failure -j"$jobs")
+
+section "clang-tidy on the program's sources"
+# The checks and why some are left out: .clang-tidy. Any warning fails.
+if command -v run-clang-tidy >/dev/null; then
+  run-clang-tidy -quiet -j "$jobs" -p build/test-release "^$PWD/(src|python)/.*\.cpp\$" \
+    > build/test-release/clang-tidy.log 2>&1 \
+    || { grep -E 'warning:|error:' -A3 build/test-release/clang-tidy.log; exit 1; }
+else
+  echo "clang-tidy is not installed: skipped"
+fi
 
 section "Debian package"
 tools/check-package.sh build/test-release

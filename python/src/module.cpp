@@ -28,7 +28,8 @@ using namespace py::literals;
 namespace velloran::binding {
 namespace {
 
-void translateExceptions(std::exception_ptr thrown) {
+// By value: pybind11 registers translators of exactly this type.
+void translateExceptions(std::exception_ptr thrown) { // NOLINT(performance-unnecessary-value-param)
     try {
         if (thrown) {
             std::rethrow_exception(thrown);

@@ -84,7 +84,7 @@ py::dict parameterDict(const SimParameters &parameters) {
 }
 
 // A live view of one of the solver's grids (Solver::fields), keeping the run alive.
-template <const char *name> py::array gridView(py::object self) {
+template <const char *name> py::array gridView(const py::object &self) {
     return readOnlyView(self.cast<const PythonRun &>().solver().field(name), self);
 }
 
@@ -152,7 +152,7 @@ void defineMaking(RunClass &runClass) {
         .def_static(
             "from_config",
             [](const std::filesystem::path &path, bool reverse, std::optional<int> threads,
-               std::optional<std::string> scheme, std::optional<double> vf,
+               const std::optional<std::string> &scheme, std::optional<double> vf,
                std::optional<double> vd, std::optional<double> vg, std::optional<double> sigma,
                std::optional<double> dt) {
                 return startRun(inputsFromConfiguration(path.string(), reverse),

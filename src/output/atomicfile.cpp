@@ -51,7 +51,7 @@ AtomicFile::~AtomicFile() {
 bool AtomicFile::open(QString *error) {
     discard();
     const QByteArray final = QFile::encodeName(m_finalPath);
-    const int slash = final.lastIndexOf('/');
+    const qsizetype slash = final.lastIndexOf('/');
     const QByteArray folder = final.left(slash + 1);
     const QByteArray name = final.mid(slash + 1);
     QByteArray pattern = folder + '.' + name + ".XXXXXX" + kTemporarySuffix;

@@ -271,7 +271,7 @@ CheckpointReadResult readSection(const QByteArray &tag, Reader &r, Checkpoint *o
 CheckpointReadResult decodeCheckpoint(const QByteArray &bytes, Checkpoint *out) {
     const auto size = static_cast<std::size_t>(bytes.size());
     const char *data = bytes.constData();
-    const CheckpointReadResult frame = checkFrame(data, size);
+    CheckpointReadResult frame = checkFrame(data, size);
     if (frame.status != CheckpointStatus::Ok) {
         return frame;
     }
@@ -289,7 +289,7 @@ CheckpointReadResult decodeCheckpoint(const QByteArray &bytes, Checkpoint *out) 
         const QByteArray tag(tagAt, 4);
         Reader r(sections.take(static_cast<std::size_t>(payloadSize)),
                  static_cast<std::size_t>(payloadSize));
-        const CheckpointReadResult section = readSection(tag, r, &result);
+        CheckpointReadResult section = readSection(tag, r, &result);
         if (section.status != CheckpointStatus::Ok) {
             return section;
         }

@@ -25,8 +25,8 @@ QByteArray npyBytes(const Grid &grid) {
             .arg(grid.NumRows())
             .arg(grid.NumCols())
             .toLatin1();
-    const int unpadded = kPreambleLength + header.size() + 1; // + '\n'
-    const int padding = (kAlignment - unpadded % kAlignment) % kAlignment;
+    const qsizetype unpadded = kPreambleLength + header.size() + 1; // + '\n'
+    const qsizetype padding = (kAlignment - unpadded % kAlignment) % kAlignment;
     header += QByteArray(padding, ' ');
     header += '\n';
 

@@ -58,7 +58,7 @@ QString examplesFolder() {
     // one never looks there, even if the build tree still exists.
     const QString buildTree = QStringLiteral(VELLORAN_BUILD_TREE);
     if (programFolder == buildTree || programFolder.startsWith(buildTree + QLatin1Char('/'))) {
-        const QString repository = QStringLiteral(VELLORAN_REPOSITORY_EXAMPLES);
+        QString repository = QStringLiteral(VELLORAN_REPOSITORY_EXAMPLES);
         if (QFileInfo(repository).isDir()) {
             return repository;
         }

@@ -78,7 +78,7 @@ bool parseOption(const QStringList &arguments, int *k, RenderOptions *result, QS
     const QString &argument = arguments[*k];
     QString name = argument;
     std::optional<QString> value;
-    const int equals = argument.indexOf(QLatin1Char('='));
+    const qsizetype equals = argument.indexOf(QLatin1Char('='));
     if (equals > 0) {
         name = argument.left(equals);
         value = argument.mid(equals + 1);

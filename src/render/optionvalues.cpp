@@ -6,6 +6,7 @@
 #include <QRegularExpression>
 
 #include <cmath>
+#include <utility>
 
 namespace velloran {
 
@@ -128,8 +129,8 @@ OptionStore programText(QString RenderOptions::*field) {
 }
 
 OptionStore nonEmpty(const char *what, OptionStore store) {
-    return [what, store](const QString &name, const QString &value, RenderOptions *options,
-                         QString *error) {
+    return [what, store = std::move(store)](const QString &name, const QString &value,
+                                            RenderOptions *options, QString *error) {
         if (value.isEmpty()) {
             *error = QStringLiteral("%1 needs %2").arg(name, QLatin1String(what));
             return false;

@@ -122,7 +122,7 @@ bool appendOption(const OptionKey &key, const QJsonValue &value, QStringList *ar
         if (value.isString()) {
             formats << value.toString();
         } else if (value.isArray()) {
-            for (const QJsonValue &format : value.toArray()) {
+            for (const auto &format : value.toArray()) {
                 formats << format.toString();
             }
         } else {
@@ -135,7 +135,7 @@ bool appendOption(const OptionKey &key, const QJsonValue &value, QStringList *ar
         if (!value.isArray()) {
             return wrong("a list of keyframes");
         }
-        for (const QJsonValue &keyframe : value.toArray()) {
+        for (const auto &keyframe : value.toArray()) {
             QString text;
             if (!keyframeText(keyframe, &text)) {
                 return wrong("keyframes as \"STEP:IMAGE[:BLEND]\" or [step, image, blend]");
@@ -166,7 +166,7 @@ bool readRun(const QJsonValue &value, int position, SweepRun *run, QString *erro
     run->index = position;
     run->name = name;
     run->axes.clear();
-    for (const QJsonValue &axis : object.value(QLatin1String("axes")).toArray()) {
+    for (const auto &axis : object.value(QLatin1String("axes")).toArray()) {
         run->axes << axis.toString();
     }
     run->options = QJsonObject();
@@ -256,7 +256,7 @@ QString sweepValueText(const QJsonValue &value) {
     }
     if (value.isArray()) {
         QStringList parts;
-        for (const QJsonValue &part : value.toArray()) {
+        for (const auto &part : value.toArray()) {
             parts << sweepValueText(part);
         }
         return parts.join(QLatin1Char('+'));
