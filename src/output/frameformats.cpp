@@ -83,6 +83,23 @@ QStringList orderedFrameFormats(const QStringList &names) {
     return ordered;
 }
 
+std::optional<int> frameFileStep(const QString &name, const FrameNamePattern &names) {
+    FrameSettings settings;
+    settings.names = names;
+    for (const FrameFormat &format : frameFormats()) {
+        if (const std::optional<int> step =
+                format.makeWriter(QString(), settings)->frameStep(name)) {
+            return step;
+        }
+    }
+    return std::nullopt;
+}
+
+bool isFrameFileName(const QString &name, const FrameNamePattern &names) {
+    return frameFileStep(name, names).has_value() ||
+           frameFileStep(name, FrameNamePattern()).has_value();
+}
+
 std::vector<std::unique_ptr<FrameWriter>>
 makeFrameWriters(const QStringList &formats, const QString &folder, const FrameSettings &settings) {
     std::vector<std::unique_ptr<FrameWriter>> writers;

@@ -15,6 +15,7 @@
 #include <QStringList>
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace velloran {
@@ -50,6 +51,13 @@ QString frameFormatHelp(int indent);
 
 // `names` in the table's order, each once; names not in the table are left out.
 QStringList orderedFrameFormats(const QStringList &names);
+
+// The step of a per-frame file of any format under `names`, if `name` is one.
+std::optional<int> frameFileStep(const QString &name, const FrameNamePattern &names);
+
+// True for a per-frame file of any format under `names` or the default names:
+// what an earlier render may have left, whatever formats it wrote.
+bool isFrameFileName(const QString &name, const FrameNamePattern &names);
 
 // The writers of `formats` (names in the table), in the table's order,
 // writing into `folder`.

@@ -39,26 +39,6 @@ const Grid *Frame::grid(const char *name, const char *format, QString *error) co
     return nullptr;
 }
 
-std::optional<int> frameFileStep(const QString &name, const FrameNamePattern &names) {
-    for (const char *extension : {"png", "exr", "vdb"}) {
-        if (const std::optional<int> step = names.frameStep(name, QLatin1String(extension))) {
-            return step;
-        }
-    }
-    for (const char *prefix : kFieldPrefixes) {
-        if (const std::optional<int> step =
-                names.fieldStep(name, QLatin1String(prefix), QStringLiteral("npy"))) {
-            return step;
-        }
-    }
-    return std::nullopt;
-}
-
-bool isFrameFileName(const QString &name, const FrameNamePattern &names) {
-    return frameFileStep(name, names).has_value() ||
-           frameFileStep(name, FrameNamePattern()).has_value();
-}
-
 bool writePng(const QString &path, const QImage &image, QString *error) {
     QByteArray bytes;
     QBuffer buffer(&bytes);
@@ -87,6 +67,10 @@ bool PngFrameWriter::write(const Frame &frame, QString *error) {
 
 bool PngFrameWriter::isOwnOutput(const QString &name) const {
     return isFrameOf(m_names, name, "png");
+}
+
+std::optional<int> PngFrameWriter::frameStep(const QString &name) const {
+    return m_names.frameStep(name, QStringLiteral("png"));
 }
 
 QStringList PngFrameWriter::fileNames(int step) const {
@@ -129,6 +113,10 @@ bool EncodedFrameWriter::write(const Frame &frame, QString *error) {
 
 bool EncodedFrameWriter::isOwnOutput(const QString &name) const {
     return isFrameOf(m_names, name, m_extension);
+}
+
+std::optional<int> EncodedFrameWriter::frameStep(const QString &name) const {
+    return m_names.frameStep(name, QLatin1String(m_extension));
 }
 
 QStringList EncodedFrameWriter::fileNames(int step) const {
@@ -189,6 +177,16 @@ bool NpyFrameWriter::isOwnOutput(const QString &name) const {
         }
     }
     return false;
+}
+
+std::optional<int> NpyFrameWriter::frameStep(const QString &name) const {
+    for (const char *prefix : kFieldPrefixes) {
+        if (const std::optional<int> step =
+                m_names.fieldStep(name, QLatin1String(prefix), QStringLiteral("npy"))) {
+            return step;
+        }
+    }
+    return std::nullopt;
 }
 
 QStringList NpyFrameWriter::fileNames(int step) const {

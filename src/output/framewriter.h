@@ -50,6 +50,10 @@ public:
     // before the run starts, so frames of two runs never mix.
     virtual bool isOwnOutput(const QString &name) const = 0;
 
+    // The step of a file this writer writes under its own names, if `name`
+    // (without folder) is one.
+    virtual std::optional<int> frameStep(const QString &name) const = 0;
+
     // The names (without folder) of the files this writer writes for `step`:
     // checked against the file system's limit before the run starts.
     virtual QStringList fileNames(int step) const = 0;
@@ -68,6 +72,7 @@ public:
                    std::optional<SmokeColour> alpha = std::nullopt);
     bool write(const Frame &frame, QString *error) override;
     bool isOwnOutput(const QString &name) const override;
+    std::optional<int> frameStep(const QString &name) const override;
     QStringList fileNames(int step) const override;
     QStringList summary(const QString &folder, int frames) const override;
 
@@ -83,6 +88,7 @@ class EncodedFrameWriter : public FrameWriter {
 public:
     bool write(const Frame &frame, QString *error) override;
     bool isOwnOutput(const QString &name) const override;
+    std::optional<int> frameStep(const QString &name) const override;
     QStringList fileNames(int step) const override;
     QStringList summary(const QString &folder, int frames) const override;
 
@@ -132,6 +138,7 @@ public:
     NpyFrameWriter(QString folder, FrameNamePattern names);
     bool write(const Frame &frame, QString *error) override;
     bool isOwnOutput(const QString &name) const override;
+    std::optional<int> frameStep(const QString &name) const override;
     QStringList fileNames(int step) const override;
     QStringList summary(const QString &folder, int frames) const override;
 
@@ -139,13 +146,6 @@ private:
     QString m_folder;
     FrameNamePattern m_names;
 };
-
-// The step of a per-frame file of any format under `names`, if `name` is one.
-std::optional<int> frameFileStep(const QString &name, const FrameNamePattern &names);
-
-// True for a per-frame file of any format under `names` or the default names:
-// what an earlier render may have left, whatever formats it wrote.
-bool isFrameFileName(const QString &name, const FrameNamePattern &names);
 
 // Encodes `image` as PNG and puts it at `path` through an AtomicFile.
 bool writePng(const QString &path, const QImage &image, QString *error);

@@ -1,5 +1,6 @@
 #include "resumerun.h"
 
+#include "frameformats.h"
 #include "interruption.h"
 #include "jobrecord.h"
 #include "renderer.h"

@@ -1,6 +1,7 @@
 // The per-frame writers under a name pattern: which files they make, which
 // names they take for an earlier render's, and what the RGBA PNG holds.
 
+#include "frameformats.h"
 #include "framewriter.h"
 #include "metrics.h"
 #include "smokeimage.h"

@@ -33,6 +33,7 @@ public:
         return true;
     }
     bool isOwnOutput(const QString &) const override { return false; }
+    std::optional<int> frameStep(const QString &) const override { return std::nullopt; }
     QStringList fileNames(int) const override { return {}; }
     QStringList summary(const QString &, int) const override { return {}; }
 
