@@ -8,12 +8,7 @@
 namespace velloran::kernels {
 namespace {
 
-using namespace sound;
-using lanes::load;
-using lanes::maxOf;
-using lanes::minOf;
-using lanes::splat;
-using lanes::store;
+using namespace sound; // the lane helpers and load, store, splat, minOf, maxOf
 
 // ---------------------------------------------------------------------------
 // Implicit gathering along lines. L lines side by side, one per lane; entry k
