@@ -138,7 +138,11 @@ struct RowExtentPlan {
 
 // The entry points. Each runs its loop with the lanes of the given level (the
 // best the processor has at most); `part` is the index of the calling thread in
-// its pool and selects the thread's scratch.
+// its pool and selects the thread's scratch. Their plain twins:
+// ReferenceBlurFilter::apply (blurRows, blurColumns), ReferenceSolver::project
+// (pressureSweeps, faceDifferences Subtract), ReferenceSolver::advectDensity and
+// gatherSmoke (cellFlux, faceDifferences Speed), ReferenceSolver::advectVelocity
+// (advectXFaces, advectYFaces).
 void rowExtent(SimdLevel level, const RowExtentPlan &plan);
 void blurRows(SimdLevel level, const BlurPlan &plan, int begin, int end);    // src rows
 void blurColumns(SimdLevel level, const BlurPlan &plan, int begin, int end); // dst rows

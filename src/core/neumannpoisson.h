@@ -35,7 +35,8 @@ public:
     void setSimdLevel(SimdLevel level) { m_simd = level; }
 
     // r and p hold N x N values row by row (row j, column i at i + j N); they
-    // may be the same array. The pool, when given, shares the lines.
+    // may be the same array. The pool, when given, shares the lines. Twin:
+    // ReferenceNeumannPoisson::solve.
     void solve(const double *r, double *p, WorkerPool *pool);
 
     // The tables one line's transform needs; shared by every lane.

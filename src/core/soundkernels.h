@@ -4,7 +4,12 @@
 // the literal ones (kernels.h). Every kernel reads one buffer and writes
 // another, row by row, so rows can be shared between threads in any way and
 // every value is computed from the same operands in the same order as the
-// plain loops of the reference solver. Internal to the core.
+// plain loops of the reference solver. Internal to the core. Their twins:
+// ReferenceSolver::momentumCycleX and momentumCycleY (momentumXRows,
+// momentumYRows), advectDensitySound (densityTransportRows, cellOutflowRows),
+// largestVolumeOutflow (uVolumeOutflowRows, vVolumeOutflowRows),
+// largestGatherRate and gatherSubstep (gatherRateRows, gatherUpdateRows),
+// gatherImplicit (gatherLines).
 
 #include "simdlevel.h"
 
