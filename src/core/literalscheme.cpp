@@ -57,16 +57,19 @@ void LiteralScheme::threadsChanged() {
     }
 }
 
-// Twin: the literal half of ReferenceSolver::step.
-void LiteralScheme::step(SmokeField &smoke) {
+// Twin: the literal half of ReferenceSolver::step; the flow once, then each
+// field in turn carried and gathered by it.
+void LiteralScheme::step(SmokeFields &smoke) {
     advectVelocity();
     project();
-    smoke.snapshotDensity();
-    advectDensity(smoke);
-    m_run.m_transport.advected = smoke.densityChange();
-    smoke.snapshotDensity();
-    gatherSmoke(smoke);
-    m_run.m_transport.gathered = smoke.densityChange();
+    for (const auto &field : smoke) {
+        field->snapshotDensity();
+        advectDensity(*field);
+        m_run.m_transport.advected += field->densityChange();
+        field->snapshotDensity();
+        gatherSmoke(*field);
+        m_run.m_transport.gathered += field->densityChange();
+    }
 }
 
 // Each velocity component is carried along its own axis only, by its own

@@ -22,7 +22,7 @@ public:
     LiteralScheme(Stepping &stepping, Flow &flow);
     ~LiteralScheme() override;
 
-    void step(SmokeField &smoke) override;
+    void step(SmokeFields &smoke) override;
     void threadsChanged() override;
 
     void advectVelocity();

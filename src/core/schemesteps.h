@@ -6,6 +6,7 @@
 #include "scheme.h"
 
 #include <memory>
+#include <vector>
 
 namespace velloran {
 
@@ -13,15 +14,19 @@ struct Flow;
 class SmokeField;
 class Stepping;
 
+// A run's smoke fields, in their fixed order.
+using SmokeFields = std::vector<std::unique_ptr<SmokeField>>;
+
 class SchemeSteps {
 public:
     virtual ~SchemeSteps() = default;
 
     // The scheme's sub-steps of one time step, after the driving force and
-    // the attenuation that all schemes share, on the flow and one smoke field.
-    // A stage that cannot be kept stable sets Stepping::m_hitSubcycleCap and
-    // ends the step; the centred velocities are the caller's.
-    virtual void step(SmokeField &smoke) = 0;
+    // the attenuation that all schemes share: the flow's stages once, each
+    // field's own stages for every field in order, all carried by the one
+    // flow. A stage that cannot be kept stable sets Stepping::m_hitSubcycleCap
+    // and ends the step; the centred velocities are the caller's.
+    virtual void step(SmokeFields &smoke) = 0;
 
     // Per-thread scratch sized anew for Stepping::m_threadCount, and the vector
     // flavour passed on to the scheme's own solvers; never during a step.

@@ -12,29 +12,41 @@
 
 namespace {
 
-// The interior side of two N x N input grids, proved square and alike.
-std::uint32_t inputSide(const Grid &srcDensity, const Grid &tgtDensity) {
-    VELLORAN_CHECK(srcDensity.NumRows() > 0);
-    VELLORAN_CHECK(srcDensity.NumRows() == srcDensity.NumCols());
-    VELLORAN_CHECK(srcDensity.NumRows() == tgtDensity.NumRows());
-    VELLORAN_CHECK(srcDensity.NumCols() == tgtDensity.NumCols());
-    return srcDensity.NumRows();
+// The interior side of every input grid, proved square and alike, of 1 to
+// kMaxSmokeFields fields.
+std::uint32_t inputSide(const std::vector<SmokeInput> &smoke) {
+    VELLORAN_CHECK(!smoke.empty());
+    VELLORAN_CHECK(smoke.size() <= static_cast<std::size_t>(Solver::kMaxSmokeFields));
+    const std::uint32_t side = smoke[0].source->NumRows();
+    VELLORAN_CHECK(side > 0);
+    for (const SmokeInput &input : smoke) {
+        for (const Grid *grid : {input.source, input.target}) {
+            VELLORAN_CHECK(grid->NumRows() == side);
+            VELLORAN_CHECK(grid->NumCols() == side);
+        }
+    }
+    return side;
 }
 
-std::vector<std::unique_ptr<velloran::SmokeField>>
-firstField(const velloran::Lattice &lattice, const Grid &srcDensity, const Grid &tgtDensity) {
-    std::vector<std::unique_ptr<velloran::SmokeField>> fields;
-    fields.push_back(std::make_unique<velloran::SmokeField>(lattice, srcDensity, tgtDensity));
+velloran::SmokeFields makeSmoke(const velloran::Lattice &lattice,
+                                const std::vector<SmokeInput> &smoke) {
+    velloran::SmokeFields fields;
+    for (const SmokeInput &input : smoke) {
+        fields.push_back(
+            std::make_unique<velloran::SmokeField>(lattice, *input.source, *input.target));
+    }
     return fields;
 }
 
 } // namespace
 
 Solver::Solver(const Grid &srcDensity, const Grid &tgtDensity)
-    : m_stepping(std::make_unique<velloran::Stepping>(
-          velloran::Lattice(inputSide(srcDensity, tgtDensity))))
+    : Solver(std::vector<SmokeInput>{{&srcDensity, &tgtDensity}}) {}
+
+Solver::Solver(const std::vector<SmokeInput> &smoke)
+    : m_stepping(std::make_unique<velloran::Stepping>(velloran::Lattice(inputSide(smoke))))
     , m_flow(std::make_unique<velloran::Flow>(m_stepping->m_lattice))
-    , m_smoke(firstField(m_stepping->m_lattice, srcDensity, tgtDensity))
+    , m_smoke(makeSmoke(m_stepping->m_lattice, smoke))
     , m_density(m_smoke[0]->m_density)
     , m_target(m_smoke[0]->m_target)
     , m_blurDensity(m_smoke[0]->m_blurDensity)
@@ -147,8 +159,24 @@ void Solver::computeTargetFields() {
 }
 
 void Solver::setTarget(const Grid &tgtDensity) {
-    m_smoke[0]->replaceTarget(tgtDensity);
-    computeTargetFields();
+    setTarget(0, tgtDensity);
+}
+
+void Solver::setTarget(int field, const Grid &tgtDensity) {
+    VELLORAN_CHECK(field >= 0 && field < smokeCount());
+    velloran::SmokeField &smoke = *m_smoke[static_cast<std::size_t>(field)];
+    smoke.replaceTarget(tgtDensity);
+    smoke.computeTargetFields(*m_stepping, velloran::schemeEntry(m_scheme).floorsDrive);
+}
+
+const Grid &Solver::smokeDensity(int field) const {
+    VELLORAN_CHECK(field >= 0 && field < smokeCount());
+    return *m_smoke[static_cast<std::size_t>(field)]->m_density;
+}
+
+const Grid &Solver::smokeTarget(int field) const {
+    VELLORAN_CHECK(field >= 0 && field < smokeCount());
+    return *m_smoke[static_cast<std::size_t>(field)]->m_target;
 }
 
 void Solver::setTimeStep(double dt) {
@@ -161,7 +189,7 @@ void Solver::step() {
     // The force and the attenuation in one pass: (u + force) * a is what the
     // two sub-steps compute, and the boundary fill in between is overwritten.
     applyDrivingForceAndAttenuation();
-    m_steps->step(*m_smoke[0]);
+    m_steps->step(m_smoke);
     if (m_stepping->m_hitSubcycleCap) {
         markUnstable();
         return;
@@ -174,7 +202,11 @@ void Solver::step() {
 // plausible.
 void Solver::markUnstable() {
     m_stepping->m_hitSubcycleCap = true;
-    for (Grid *grid : {m_density.get(), m_uCentre.get(), m_vCentre.get()}) {
+    std::vector<Grid *> grids{m_uCentre.get(), m_vCentre.get()};
+    for (const auto &smoke : m_smoke) {
+        grids.push_back(smoke->m_density.get());
+    }
+    for (Grid *grid : grids) {
         double *data = grid->data();
         std::fill(data, data + static_cast<std::size_t>(grid->NumRows()) * grid->NumCols(),
                   std::nan(""));

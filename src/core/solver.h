@@ -41,6 +41,12 @@ class SmokeField;
 class Stepping;
 } // namespace velloran
 
+// One smoke field's inputs: N x N source and target densities (only read).
+struct SmokeInput {
+    const Grid *source;
+    const Grid *target;
+};
+
 // One grid of the state under its name. Checkpointed grids are what a run
 // needs to go on from where it stopped; the others follow from them.
 struct SolverField {
@@ -63,9 +69,16 @@ public:
     static constexpr int kXFace = velloran::kXFace;
     static constexpr int kYFace = velloran::kYFace;
 
+    // Most smoke fields one run carries.
+    static constexpr int kMaxSmokeFields = 8;
+
     // Builds the state from two N x N density grids (only read). The heavier
     // of the two is scaled down so that both carry the same total smoke.
     Solver(const Grid &srcDensity, const Grid &tgtDensity);
+    // A run of 1..kMaxSmokeFields smoke fields carried by one flow, all N x N;
+    // each field's source and target equalised as above, on their own. One
+    // field is exactly the two-grid run.
+    explicit Solver(const std::vector<SmokeInput> &smoke);
     ~Solver();
     Solver(const Solver &) = delete;
     Solver &operator=(const Solver &) = delete;
@@ -106,7 +119,15 @@ public:
     // constructor's, scaled to the mass the smoke has now (the smoke itself is
     // not rescaled), blurred with the current sigma, with the driving field
     // recomputed. Density and velocity are untouched. Requires setSigma first.
+    // The first form retargets the first field.
     void setTarget(const Grid &tgtDensity);
+    void setTarget(int field, const Grid &tgtDensity);
+
+    // The smoke fields: how many, and each one's density and target (framed,
+    // as m_density and m_target are for the first).
+    int smokeCount() const { return static_cast<int>(m_smoke.size()); }
+    const Grid &smokeDensity(int field) const;
+    const Grid &smokeTarget(int field) const;
 
     // Sub-cycles of the last step (literal steps: one of each).
     const velloran::SubstepCounts &lastSubsteps() const;
@@ -127,12 +148,15 @@ public:
     bool hitSubcycleCap() const;
 
     // One time step of m_dt: the driving force and the attenuation, then the
-    // scheme's own sub-steps, then the centred velocities.
+    // scheme's own sub-steps, then the centred velocities. With several fields
+    // each pushes the one velocity with its own force, the forces added face
+    // by face in field order before the attenuation.
     void step();
 
     // The state as named grids, in a fixed order: the checkpointed ones
     // (density, u, v, target, blurTarget, driveU, driveV, pressure), then the
-    // centred velocities (uCentre, vCentre).
+    // centred velocities (uCentre, vCentre). Density, target and the driving
+    // field are the first smoke field's.
     std::vector<SolverField> fields() const;
     // The grid of that name; the name must be one of fields().
     const Grid &field(const std::string &name) const;
@@ -191,8 +215,8 @@ public:
 private:
     enum class FaceUpdate { Force, Attenuation, ForceAndAttenuation };
     void updateFaces(FaceUpdate update);
-    void updateFaceRow(double *faces, const double *drive, const double *one, const double *other,
-                       std::uint32_t last, bool push, bool damp, double factor) const;
+    void pushFaceRow(double *faces, const double *drive, const double *one, const double *other,
+                     std::uint32_t last) const;
     void computeTargetFields();
     void markUnstable();
     template <class Steps> Steps &steps();

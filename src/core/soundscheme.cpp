@@ -50,23 +50,35 @@ void SoundScheme::simdChanged() {
     m_balancePoisson->setSimdLevel(m_run.m_simd);
 }
 
-// Twin: the sound half of ReferenceSolver::step.
-void SoundScheme::step(SmokeField &smoke) {
-    applyBalancingForce(smoke);
+// Twin: the sound half of ReferenceSolver::step. Several fields: each pushes
+// the flow with its own balancing force before the flow is carried and
+// projected once; then each is carried and gathered by that one flow. The
+// transport amounts add up over the fields.
+void SoundScheme::step(SmokeFields &smoke) {
+    for (const auto &field : smoke) {
+        if (!m_run.m_hitSubcycleCap) {
+            applyBalancingForce(*field);
+        }
+    }
     closeWalls();
     if (!m_run.m_hitSubcycleCap) {
         advectVelocitySound();
     }
-    if (!m_run.m_hitSubcycleCap) {
-        projectNeumann();
-        smoke.snapshotDensity();
-        advectDensitySound(smoke);
-        m_run.m_transport.advected = smoke.densityChange();
+    if (m_run.m_hitSubcycleCap) {
+        return;
     }
-    if (!m_run.m_hitSubcycleCap) {
-        smoke.snapshotDensity();
-        gatherSmokeSound(smoke);
-        m_run.m_transport.gathered = smoke.densityChange();
+    projectNeumann();
+    for (const auto &field : smoke) {
+        if (!m_run.m_hitSubcycleCap) {
+            field->snapshotDensity();
+            advectDensitySound(*field);
+            m_run.m_transport.advected += field->densityChange();
+        }
+        if (!m_run.m_hitSubcycleCap) {
+            field->snapshotDensity();
+            gatherSmokeSound(*field);
+            m_run.m_transport.gathered += field->densityChange();
+        }
     }
 }
 

@@ -25,7 +25,7 @@ public:
     SoundScheme(Stepping &stepping, Flow &flow);
     ~SoundScheme() override;
 
-    void step(SmokeField &smoke) override;
+    void step(SmokeFields &smoke) override;
     void threadsChanged() override;
     void simdChanged() override;
 

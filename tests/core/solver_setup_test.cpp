@@ -157,13 +157,17 @@ TEST(SolverSetup, UniformTargetDrivesInwardsFromEveryWall) {
 using SolverDeathTest = ::testing::Test;
 
 TEST_F(SolverDeathTest, BadInputGridsEndTheProgramWithTheCondition) {
-    EXPECT_DEATH(Solver(Grid(0, 0), Grid(0, 0)), "solver\\.cpp.*srcDensity\\.NumRows\\(\\) > 0");
-    EXPECT_DEATH(Solver(Grid(64, 63), Grid(64, 63)),
-                 "srcDensity\\.NumRows\\(\\) == srcDensity\\.NumCols\\(\\)");
-    EXPECT_DEATH(Solver(Grid(64, 64), Grid(32, 32)),
-                 "srcDensity\\.NumRows\\(\\) == tgtDensity\\.NumRows\\(\\)");
-    EXPECT_DEATH(Solver(Grid(8, 8), Grid(8, 9)),
-                 "srcDensity\\.NumCols\\(\\) == tgtDensity\\.NumCols\\(\\)");
+    EXPECT_DEATH(Solver(Grid(0, 0), Grid(0, 0)), "solver\\.cpp.*side > 0");
+    EXPECT_DEATH(Solver(Grid(64, 63), Grid(64, 63)), "grid->NumCols\\(\\) == side");
+    EXPECT_DEATH(Solver(Grid(64, 64), Grid(32, 32)), "grid->NumRows\\(\\) == side");
+    EXPECT_DEATH(Solver(Grid(8, 8), Grid(8, 9)), "grid->NumCols\\(\\) == side");
+    // Several fields: 1..8 of them, every grid of the same side.
+    const Grid a(8, 8);
+    const Grid b(9, 9);
+    EXPECT_DEATH(Solver(std::vector<SmokeInput>{}), "!smoke\\.empty\\(\\)");
+    EXPECT_DEATH(Solver(std::vector<SmokeInput>(9, SmokeInput{&a, &a})), "smoke\\.size\\(\\) <=");
+    EXPECT_DEATH(Solver(std::vector<SmokeInput>{{&a, &a}, {&a, &b}}),
+                 "grid->NumRows\\(\\) == side");
 }
 
 TEST_F(SolverDeathTest, NonPositiveSigmaEndsTheProgram) {
