@@ -214,7 +214,11 @@ void Solver::markUnstable() {
 }
 
 std::vector<SolverField> Solver::fields() const {
-    return {
+    // The densities of the fields after the first, by their index.
+    static const char *const kSmokeNames[kMaxSmokeFields] = {"density",   "density.1", "density.2",
+                                                             "density.3", "density.4", "density.5",
+                                                             "density.6", "density.7"};
+    std::vector<SolverField> list = {
         {"density", m_density.get(), true},
         {"u", m_u.get(), true},
         {"v", m_v.get(), true},
@@ -226,6 +230,10 @@ std::vector<SolverField> Solver::fields() const {
         {"uCentre", m_uCentre.get(), false},
         {"vCentre", m_vCentre.get(), false},
     };
+    for (std::size_t k = 1; k < m_smoke.size(); ++k) {
+        list.push_back({kSmokeNames[k], m_smoke[k]->m_density.get(), false});
+    }
+    return list;
 }
 
 const Grid &Solver::field(const std::string &name) const {

@@ -156,7 +156,8 @@ public:
     // The state as named grids, in a fixed order: the checkpointed ones
     // (density, u, v, target, blurTarget, driveU, driveV, pressure), then the
     // centred velocities (uCentre, vCentre). Density, target and the driving
-    // field are the first smoke field's.
+    // field are the first smoke field's; the densities of further fields
+    // follow as density.1, density.2, ... (not checkpointed yet).
     std::vector<SolverField> fields() const;
     // The grid of that name; the name must be one of fields().
     const Grid &field(const std::string &name) const;

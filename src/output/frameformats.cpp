@@ -9,7 +9,8 @@ namespace {
 std::unique_ptr<FrameWriter> makePng(const QString &folder, const FrameSettings &settings) {
     return std::make_unique<PngFrameWriter>(
         folder, settings.names,
-        settings.alpha ? std::optional<SmokeColour>(settings.colour) : std::nullopt);
+        settings.alpha ? std::optional<SmokeColour>(settings.colour) : std::nullopt,
+        settings.picture);
 }
 
 std::unique_ptr<FrameWriter> makeExr(const QString &folder, const FrameSettings &settings) {

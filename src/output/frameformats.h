@@ -6,6 +6,7 @@
 // FrameWriter; the option, the help, the checkpoint, the sweep of an earlier
 // render's files and the summary follow from them.
 
+#include "colourpicture.h"
 #include "framename.h"
 #include "framewriter.h"
 #include "smokecolour.h"
@@ -26,6 +27,7 @@ struct FrameSettings {
     SmokeColour colour;
     bool alpha = false; // PNG frames in RGBA, the density as straight alpha
     VdbSettings vdb;
+    std::optional<ColourPicture> picture; // a run of several coloured fields
 };
 
 struct FrameFormat {

@@ -50,14 +50,40 @@ bool writePng(const QString &path, const QImage &image, QString *error) {
 }
 
 PngFrameWriter::PngFrameWriter(QString folder, FrameNamePattern names,
-                               std::optional<SmokeColour> alpha)
+                               std::optional<SmokeColour> alpha,
+                               std::optional<ColourPicture> picture)
     : m_folder(std::move(folder))
     , m_names(std::move(names))
-    , m_alpha(alpha) {}
+    , m_alpha(alpha)
+    , m_picture(std::move(picture)) {}
+
+namespace {
+
+// The fields' densities in order: "density", then "density.1", ...
+bool fieldDensities(const Frame &frame, std::size_t count, std::vector<const Grid *> *densities,
+                    QString *error) {
+    for (std::size_t k = 0; k < count; ++k) {
+        const QByteArray name = k == 0 ? QByteArray("density")
+                                       : QByteArray("density.") + QByteArray::number(qulonglong(k));
+        const Grid *grid = frame.grid(name.constData(), "PNG", error);
+        if (!grid) {
+            return false;
+        }
+        densities->push_back(grid);
+    }
+    return true;
+}
+
+} // namespace
 
 bool PngFrameWriter::write(const Frame &frame, QString *error) {
     const QString path =
         QDir(m_folder).filePath(m_names.frameName(frame.step, QStringLiteral("png")));
+    if (m_picture) {
+        std::vector<const Grid *> densities;
+        return fieldDensities(frame, m_picture->colours.size(), &densities, error) &&
+               writePng(path, colourImage(densities, *m_picture), error);
+    }
     if (m_alpha) {
         const Grid *density = frame.grid("density", "PNG", error);
         return density && writePng(path, smokeImage(*density, *m_alpha), error);
@@ -81,7 +107,9 @@ QStringList PngFrameWriter::summary(const QString &folder, int frames) const {
     // One pass of arg(): a pattern's own "%04d" must not be taken for a marker.
     return {QStringLiteral("  frames:  %1/%2.png (%3%4)")
                 .arg(folder, m_names.placeholder(), QString::number(frames),
-                     m_alpha ? QStringLiteral(", RGBA") : QString())};
+                     m_picture ? QStringLiteral(", colour")
+                     : m_alpha ? QStringLiteral(", RGBA")
+                               : QString())};
 }
 
 EncodedFrameWriter::EncodedFrameWriter(QString folder, FrameNamePattern names,

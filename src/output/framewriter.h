@@ -9,6 +9,7 @@
 // FrameWriter registered in frameformats.cpp; the loop, the summary and the
 // sweep of an earlier render's files follow from the interface.
 
+#include "colourpicture.h"
 #include "framename.h"
 #include "smokecolour.h"
 #include "vdbframe.h"
@@ -65,11 +66,12 @@ public:
 
 // "frame_000010.png" (or the run's own names): the density as 8-bit grey,
 // upright; with an alpha colour, 8-bit RGBA in that colour with the density as
-// straight alpha.
+// straight alpha; with a colour picture, the fields' colour image (8-bit RGB).
 class PngFrameWriter : public FrameWriter {
 public:
     PngFrameWriter(QString folder, FrameNamePattern names,
-                   std::optional<SmokeColour> alpha = std::nullopt);
+                   std::optional<SmokeColour> alpha = std::nullopt,
+                   std::optional<ColourPicture> picture = std::nullopt);
     bool write(const Frame &frame, QString *error) override;
     bool isOwnOutput(const QString &name) const override;
     std::optional<int> frameStep(const QString &name) const override;
@@ -80,6 +82,7 @@ private:
     QString m_folder;
     FrameNamePattern m_names;
     std::optional<SmokeColour> m_alpha;
+    std::optional<ColourPicture> m_picture;
 };
 
 // One file per frame under the frame names, made by an encoder of the

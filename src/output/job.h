@@ -4,6 +4,7 @@
 // and what it writes. The renderer resolves it from the command line; a
 // checkpoint records it, so a resumed run continues the same job.
 
+#include "colourpicture.h"
 #include "configfile.h"
 #include "frameformats.h"
 #include "framename.h"
@@ -18,6 +19,14 @@
 #include <vector>
 
 namespace velloran {
+
+// One smoke field of a colour run: its colour (which also names it, "e03020")
+// and its grey source and target images.
+struct ColourField {
+    SmokeColour colour;
+    QString sourcePath;
+    QString targetPath;
+};
 
 struct RenderJob {
     QString sourcePath;
@@ -34,6 +43,10 @@ struct RenderJob {
     QString vdbVelocityName = QStringLiteral("velocity");
     bool alpha = false; // RGBA PNG frames
     SmokeColour colour;
+    // A colour run: 2..8 fields in place of the source and target, and how
+    // their picture is drawn. Empty: the grey run.
+    std::vector<ColourField> fields;
+    ColourMode colourMode = ColourMode::Light;
     FrameNamePattern names;
     QString video;
     int checkpointEvery = 0; // 0: no checkpoints
@@ -46,7 +59,17 @@ struct RenderJob {
 
 // What the job's frame writers take from it.
 inline FrameSettings frameSettings(const RenderJob &job) {
-    return {job.names, job.colour, job.alpha, VdbSettings{job.vdbFloat, job.vdbVelocityName}};
+    FrameSettings settings{job.names, job.colour, job.alpha,
+                           VdbSettings{job.vdbFloat, job.vdbVelocityName}, std::nullopt};
+    if (!job.fields.empty()) {
+        ColourPicture picture;
+        for (const ColourField &field : job.fields) {
+            picture.colours.push_back(field.colour);
+        }
+        picture.mode = job.colourMode;
+        settings.picture = picture;
+    }
+    return settings;
 }
 
 } // namespace velloran

@@ -10,21 +10,39 @@
 
 namespace velloran {
 
-QString metricsCsvHeader() {
-    return QStringLiteral("step,distance,mass,max_speed,seconds,substeps,target,advected,gathered");
+QString metricsCsvHeader(const QStringList &fieldNames) {
+    QString header =
+        QStringLiteral("step,distance,mass,max_speed,seconds,substeps,target,advected,gathered");
+    for (const QString &name : fieldNames) {
+        header += QStringLiteral(",distance.") + name;
+    }
+    return header;
 }
+
+namespace {
+
+QString fieldColumns(const StepMetrics &m) {
+    QString columns;
+    for (const double distance : m.fieldDistances) {
+        columns += QLatin1Char(',') + QString::number(distance, 'g', 10);
+    }
+    return columns;
+}
+
+} // namespace
 
 QString metricsCsvLine(const StepMetrics &m) {
     return QStringLiteral("%1,%2,%3,%4,%5,%6,%7,%8,%9")
-        .arg(m.step)
-        .arg(m.distance, 0, 'g', 10)
-        .arg(m.mass, 0, 'g', 10)
-        .arg(m.maxSpeed, 0, 'g', 10)
-        .arg(m.seconds, 0, 'f', 3)
-        .arg(m.substeps)
-        .arg(m.target)
-        .arg(m.advected, 0, 'g', 10)
-        .arg(m.gathered, 0, 'g', 10);
+               .arg(m.step)
+               .arg(m.distance, 0, 'g', 10)
+               .arg(m.mass, 0, 'g', 10)
+               .arg(m.maxSpeed, 0, 'g', 10)
+               .arg(m.seconds, 0, 'f', 3)
+               .arg(m.substeps)
+               .arg(m.target)
+               .arg(m.advected, 0, 'g', 10)
+               .arg(m.gathered, 0, 'g', 10) +
+           fieldColumns(m);
 }
 
 namespace {

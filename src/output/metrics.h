@@ -9,14 +9,16 @@
 
 #include <QImage>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <vector>
 
 namespace velloran {
 
-// "step,distance,mass,max_speed,seconds,substeps,target,advected,gathered"
-QString metricsCsvHeader();
+// "step,distance,mass,max_speed,seconds,substeps,target,advected,gathered",
+// then "distance.<name>" for each field of a run of several smoke fields.
+QString metricsCsvHeader(const QStringList &fieldNames = {});
 QString metricsCsvLine(const StepMetrics &metrics);
 
 // A plot of the distance against the step, with labelled axes and a dashed

@@ -14,6 +14,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 
@@ -26,6 +27,9 @@ public:
     MetricsFile(const MetricsFile &) = delete;
     MetricsFile &operator=(const MetricsFile &) = delete;
 
+    // A run of several smoke fields: one distance column per field (before
+    // create).
+    void setFieldNames(const QStringList &names) { m_fieldNames = names; }
     // Creates (or empties) the file and writes the header.
     bool create(QString *error);
     // Opens an existing file to continue it after its first `length` bytes,
@@ -54,6 +58,7 @@ private:
     qint64 m_length = 0;
     std::uint32_t m_crc = 0;
     QByteArray m_pending;
+    QStringList m_fieldNames;
 };
 
 // True when the file starts with `length` bytes of CRC-32 `crc`; otherwise

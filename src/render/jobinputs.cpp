@@ -13,20 +13,57 @@ namespace velloran {
 
 namespace {
 
-bool loadDensities(const RenderJob &job, RunDensities *densities, QString *error) {
+bool loadPair(const QString &sourcePath, const QString &targetPath, bool reverse,
+              RunDensities *densities, QString *error) {
     QString reason;
-    const RunSetupError setup =
-        prepareRun(job.sourcePath, job.targetPath, job.reverse, densities, &reason);
+    const RunSetupError setup = prepareRun(sourcePath, targetPath, reverse, densities, &reason);
     if (setup == RunSetupError::None) {
         return true;
     }
-    const QString path = isSourceProblem(setup) ? job.sourcePath : job.targetPath;
+    const QString path = isSourceProblem(setup) ? sourcePath : targetPath;
     QString where = path.isEmpty() ? QStringLiteral("no path given") : quoted(path);
     if (!path.isEmpty() && !reason.isEmpty()) {
         where += QStringLiteral(": ") + reason;
     }
     *error = QStringLiteral("%1 (%2)").arg(runSetupMessage(setup), where);
     return false;
+}
+
+// A colour run's fields, each pair checked as a grey run's, all of one size.
+bool loadFields(const RenderJob &job, JobInputs *inputs, QString *error) {
+    if (!job.keyframes.empty()) {
+        *error = QStringLiteral("keyframes are not available with --field yet");
+        return false;
+    }
+    for (const ColourField &field : job.fields) {
+        RunDensities densities;
+        const QString label = QStringLiteral("--field #%1: ").arg(field.colour.hex());
+        if (!loadPair(field.sourcePath, field.targetPath, job.reverse, &densities, error)) {
+            *error = label + *error;
+            return false;
+        }
+        const QSize first =
+            inputs->fields.empty() ? densities.sourceSize : inputs->fields.front().sourceSize;
+        if (densities.sourceSize != first) {
+            *error = label + QStringLiteral("its source is %1 x %2 pixels, the first field's "
+                                            "%3 x %4; every field needs the same size")
+                                 .arg(densities.sourceSize.width())
+                                 .arg(densities.sourceSize.height())
+                                 .arg(first.width())
+                                 .arg(first.height());
+            return false;
+        }
+        inputs->fields.push_back(std::move(densities));
+    }
+    inputs->densities = inputs->fields.front();
+    return true;
+}
+
+bool loadDensities(const RenderJob &job, JobInputs *inputs, QString *error) {
+    if (!job.fields.empty()) {
+        return loadFields(job, inputs, error);
+    }
+    return loadPair(job.sourcePath, job.targetPath, job.reverse, &inputs->densities, error);
 }
 
 // The keyframes' targets, loaded and checked before anything is created.
@@ -68,7 +105,7 @@ bool findVideoEncoder(const RenderJob &job, QString *ffmpeg, QString *error) {
 
 bool checkJobInputs(const RenderJob &job, const Checkpoint *resume, JobInputs *inputs,
                     QString *error) {
-    if (!loadDensities(job, &inputs->densities, error)) {
+    if (!loadDensities(job, inputs, error)) {
         return false;
     }
     inputs->side = static_cast<int>(inputs->densities.srcDensity.NumCols());
@@ -83,6 +120,22 @@ bool checkJobInputs(const RenderJob &job, const Checkpoint *resume, JobInputs *i
     return findVideoEncoder(job, &inputs->ffmpeg, error);
 }
 
+std::unique_ptr<Solver> makeJobSolver(const RenderJob &job, const JobInputs &inputs) {
+    std::unique_ptr<Solver> solver;
+    if (inputs.fields.empty()) {
+        solver =
+            makeSolver(inputs.densities.srcDensity, inputs.densities.tgtDensity, job.parameters);
+    } else {
+        std::vector<SmokeInput> smoke;
+        for (const RunDensities &field : inputs.fields) {
+            smoke.push_back(SmokeInput{&field.srcDensity, &field.tgtDensity});
+        }
+        solver = makeSolver(smoke, job.parameters);
+    }
+    solver->setScheme(job.scheme);
+    return solver;
+}
+
 QString croppedTargetNote(const RenderJob &job, const RunDensities &densities) {
     const QSize used = densities.sourceSize;
     const QSize target = densities.targetSize;
@@ -91,7 +144,7 @@ QString croppedTargetNote(const RenderJob &job, const RunDensities &densities) {
     }
     return QStringLiteral("the target image %1 is %2 x %3 pixels; the run uses its top-left %4 x "
                           "%5 pixels")
-        .arg(quoted(job.targetPath))
+        .arg(quoted(job.fields.empty() ? job.targetPath : job.fields.front().targetPath))
         .arg(target.width())
         .arg(target.height())
         .arg(used.width())

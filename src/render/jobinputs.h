@@ -13,11 +13,13 @@
 #include <QString>
 
 #include <memory>
+#include <vector>
 
 namespace velloran {
 
 struct JobInputs {
-    RunDensities densities;
+    RunDensities densities;                   // a colour run's first field
+    std::vector<RunDensities> fields;         // a colour run: every field's, in order
     int side = 0;                             // of the run's square grid
     std::unique_ptr<TargetSchedule> schedule; // null without keyframes
     CheckpointRun record;                     // what checkpoints hold of the run
@@ -28,6 +30,10 @@ struct JobInputs {
 // on the first input that fails.
 bool checkJobInputs(const RenderJob &job, const Checkpoint *resume, JobInputs *inputs,
                     QString *error);
+
+// The run's solver: the one field's, or every field of a colour run sharing
+// one flow; configured with the job's parameters and scheme.
+std::unique_ptr<Solver> makeJobSolver(const RenderJob &job, const JobInputs &inputs);
 
 // A larger target is read in its top-left corner only; the window does so
 // silently, the renderer says which part.

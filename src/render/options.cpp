@@ -43,8 +43,47 @@ bool checkCompanions(const RenderOptions &options, QString *error) {
     return true;
 }
 
+// A colour run (--field) replaces the source and target; what it cannot do
+// yet is refused rather than done for the first field alone.
+bool checkColourOptions(const RenderOptions &options, QString *error) {
+    if (options.job.fields.empty()) {
+        if (options.job.colourMode) {
+            *error = QStringLiteral("--colour-mode draws the fields of --field, but none is given");
+            return false;
+        }
+        return true;
+    }
+    for (const char *option : {"--source", "--target"}) {
+        if (options.given.contains(QLatin1String(option))) {
+            *error = QStringLiteral("--field replaces --source and --target; give one or the "
+                                    "other, not %1 as well")
+                         .arg(QLatin1String(option));
+            return false;
+        }
+    }
+    for (const char *option : {"--keyframe", "--alpha", "--video", "--checkpoint-every"}) {
+        if (options.given.contains(QLatin1String(option))) {
+            *error =
+                QStringLiteral("%1 is not available with --field yet").arg(QLatin1String(option));
+            return false;
+        }
+    }
+    for (const char *format : {"exr", "vdb", "npy"}) {
+        if (writesFormat(options.job, format)) {
+            *error = QStringLiteral("--field runs write png frames only for now, but --format "
+                                    "has %1")
+                         .arg(QLatin1String(format));
+            return false;
+        }
+    }
+    return true;
+}
+
 // Checks between options, once all are read.
 bool checkCombinations(const RenderOptions &options, QString *error) {
+    if (!checkColourOptions(options, error)) {
+        return false;
+    }
     if (options.job.alpha && !writesFormat(options.job, "png")) {
         *error = QStringLiteral("--alpha adds an alpha channel to the PNG frames, but --format "
                                 "has no png");

@@ -7,6 +7,7 @@
 
 #include "configfile.h"
 #include "framename.h"
+#include "job.h"
 #include "parameters.h"
 #include "smokecolour.h"
 
@@ -37,6 +38,8 @@ struct JobOverrides {
     std::optional<QString> vdbVelocityName;
     std::optional<bool> alpha;
     std::optional<SmokeColour> colour;
+    std::vector<ColourField> fields; // --field, in the order given
+    std::optional<ColourMode> colourMode;
     std::optional<FrameNamePattern> names;
     std::optional<QString> video;
     std::optional<int> checkpointEvery;

@@ -66,6 +66,15 @@ std::vector<OptionSpec> makeTable() {
         option("--reverse", "", S::Input, kAlone, "exchange the roles of the two images",
                jobFlag(&JobOverrides::reverse)),
         option("--scheme", "WORD", S::Input, kAlone, "literal (default) or sound", storeScheme),
+        option("--field", "COLOUR:SRC:TGT", S::Input, kAlone,
+               "\na smoke field of that colour (#rrggbb or rrggbb) from the\n"
+               "grey image SRC to the grey image TGT; repeatable, 2 to 8\n"
+               "fields share one flow in place of --source and --target",
+               storeField),
+        option("--colour-mode", "MODE", S::Input, kAlone,
+               "light: the fields glow on black; dark: they absorb light\n"
+               "over white (transmittance exp(-3 sum of densities))",
+               storeColourMode),
         option("--keyframe", "STEP:IMAGE[:BLEND]", S::Input, kAlone,
                "\na further target from STEP on, blended in over BLEND steps\n"
                "(default 0: a cut); repeatable, adds to the configuration's\n"

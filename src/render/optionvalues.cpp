@@ -1,6 +1,7 @@
 #include "optionvalues.h"
 
 #include "frameformats.h"
+#include "solver.h"
 #include "vdbframe.h"
 
 #include <QRegularExpression>
@@ -224,6 +225,47 @@ bool storeSmokeColour(const QString &, const QString &value, RenderOptions *opti
         return false;
     }
     options->job.colour = *colour;
+    return true;
+}
+
+bool storeField(const QString &, const QString &value, RenderOptions *options, QString *error) {
+    const QStringList parts = value.split(QLatin1Char(':'));
+    if (parts.size() != 3 || parts[1].isEmpty() || parts[2].isEmpty()) {
+        *error = QStringLiteral("--field takes COLOUR:SOURCE:TARGET (e.g. "
+                                "#e03020:from.png:to.png; no ':' in the paths), not '%1'")
+                     .arg(value);
+        return false;
+    }
+    const std::optional<SmokeColour> colour = parseSmokeColour(parts[0].trimmed());
+    if (!colour) {
+        *error = QStringLiteral("--field '%1': '%2' is not a colour (#rrggbb or rrggbb)")
+                     .arg(value, parts[0]);
+        return false;
+    }
+    for (const ColourField &field : options->job.fields) {
+        if (field.colour == *colour) {
+            *error = QStringLiteral("--field '%1': a field of colour #%2 was given already; each "
+                                    "field needs a colour of its own")
+                         .arg(value, colour->hex());
+            return false;
+        }
+    }
+    if (options->job.fields.size() >= static_cast<std::size_t>(Solver::kMaxSmokeFields)) {
+        *error = QStringLiteral("--field: at most %1 fields").arg(Solver::kMaxSmokeFields);
+        return false;
+    }
+    options->job.fields.push_back(ColourField{*colour, parts[1], parts[2]});
+    return true;
+}
+
+bool storeColourMode(const QString &, const QString &value, RenderOptions *options,
+                     QString *error) {
+    const std::optional<ColourMode> mode = parseColourMode(value.trimmed());
+    if (!mode) {
+        *error = QStringLiteral("--colour-mode takes light or dark, not '%1'").arg(value);
+        return false;
+    }
+    options->job.colourMode = *mode;
     return true;
 }
 

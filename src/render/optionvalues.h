@@ -36,6 +36,10 @@ bool storeVdbVelocityName(const QString &name, const QString &value, RenderOptio
                           QString *error);
 bool storeSmokeColour(const QString &name, const QString &value, RenderOptions *options,
                       QString *error);
+// "COLOUR:SOURCE:TARGET", COLOUR as #rrggbb or rrggbb.
+bool storeField(const QString &name, const QString &value, RenderOptions *options, QString *error);
+bool storeColourMode(const QString &name, const QString &value, RenderOptions *options,
+                     QString *error);
 bool storeNames(const QString &name, const QString &value, RenderOptions *options, QString *error);
 bool storeSweepIndex(const QString &name, const QString &value, RenderOptions *options,
                      QString *error);

@@ -155,9 +155,7 @@ int runJob(const RenderJob &job, FILE *progressStream, FILE *summary, const QStr
     if (folder.prepare(&error) != OutputFolder::Result::Ready) {
         return messages.fail(error, kExitBadInput);
     }
-    std::unique_ptr<Solver> solver =
-        makeSolver(inputs.densities.srcDensity, inputs.densities.tgtDensity, job.parameters);
-    solver->setScheme(job.scheme);
+    std::unique_ptr<Solver> solver = makeJobSolver(job, inputs);
     if (resume && !prepareResume(*resume, inputs.side, folder, *solver, &error)) {
         return messages.fail(error, kExitBadInput);
     }
@@ -166,6 +164,13 @@ int runJob(const RenderJob &job, FILE *progressStream, FILE *summary, const QStr
         return messages.fail(error, kExitBadInput);
     }
     MetricsFile metrics(folder.filePath(QStringLiteral("metrics.csv")));
+    if (job.fields.size() > 1) {
+        QStringList names;
+        for (const ColourField &field : job.fields) {
+            names << field.colour.hex();
+        }
+        metrics.setFieldNames(names);
+    }
     const RunFiles files{folder, metrics, writers};
     int framesBefore = 0;
     if (resume) {

@@ -222,6 +222,10 @@ bool applyOverrides(const JobOverrides &overrides, RenderJob *job, QStringList *
     set(job->vdbVelocityName, overrides.vdbVelocityName);
     set(job->alpha, overrides.alpha);
     set(job->colour, overrides.colour);
+    if (!overrides.fields.empty()) {
+        job->fields = overrides.fields;
+    }
+    set(job->colourMode, overrides.colourMode);
     set(job->names, overrides.names);
     set(job->video, overrides.video);
     set(job->checkpointEvery, overrides.checkpointEvery);
@@ -245,7 +249,9 @@ bool resolveJob(const RenderOptions &options, RenderJob *job, QStringList *notes
         return false;
     }
     if (result.title.isEmpty()) {
-        result.title = QFileInfo(result.targetPath).fileName();
+        result.title =
+            QFileInfo(result.fields.empty() ? result.targetPath : result.fields.front().targetPath)
+                .fileName();
     }
     if (result.reverse) {
         result.title += QStringLiteral(" (reverse)");

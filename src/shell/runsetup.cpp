@@ -196,7 +196,12 @@ RunSetupError prepareRun(const QString &sourcePath, const QString &targetPath, b
 
 std::unique_ptr<Solver> makeSolver(const Grid &srcDensity, const Grid &tgtDensity,
                                    const SimParameters &parameters) {
-    auto solver = std::make_unique<Solver>(srcDensity, tgtDensity);
+    return makeSolver(std::vector<SmokeInput>{{&srcDensity, &tgtDensity}}, parameters);
+}
+
+std::unique_ptr<Solver> makeSolver(const std::vector<SmokeInput> &smoke,
+                                   const SimParameters &parameters) {
+    auto solver = std::make_unique<Solver>(smoke);
     solver->m_vf = parameters.vf();
     solver->m_vd = parameters.vd();
     solver->m_vg = parameters.vg();

@@ -16,6 +16,7 @@
 
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace velloran {
 
@@ -88,6 +89,9 @@ RunSetupError prepareRunFromImages(const QImage &source, const QImage &target, b
 // Builds the run's Solver and configures it in the order a run requires:
 // construct, assign vf, vd, vg, set sigma, set the time step.
 std::unique_ptr<Solver> makeSolver(const Grid &srcDensity, const Grid &tgtDensity,
+                                   const SimParameters &parameters);
+// The same for a run of several smoke fields sharing one flow.
+std::unique_ptr<Solver> makeSolver(const std::vector<SmokeInput> &smoke,
                                    const SimParameters &parameters);
 
 } // namespace velloran

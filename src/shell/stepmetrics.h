@@ -4,6 +4,7 @@
 // metrics.csv, the window's recording and the Python module's measures.
 
 #include <cstdint>
+#include <vector>
 
 class Solver;
 
@@ -22,6 +23,10 @@ struct StepMetrics {
     // and by everything else (gathering); 0 for step 0 (scheme.h).
     double advected = 0.0;
     double gathered = 0.0;
+    // Runs of several smoke fields: each field's own distance, in field order
+    // (empty for one field); distance and mass above are then over all fields,
+    // sum_i sum |rho_i - rho_i*| / sum_i sum rho_i*.
+    std::vector<double> fieldDistances;
 };
 
 // Whether the state a run shows and goes on from is finite: every value of
