@@ -19,6 +19,7 @@
 #include <QGuiApplication>
 #include <QPainter>
 #include <QPainterPath>
+#include <QTransform>
 
 #include <cmath>
 #include <cstdio>
@@ -100,6 +101,30 @@ QImage star(double outer, double inner) {
     return fillPath(path);
 }
 
+// One half of a yin-yang of radius r: the left half of the disc with a bulge
+// of half the radius added above the centre and taken out below it; turned
+// half a turn, the other half. Two smoke fields exchanging these swap places.
+QImage yinYangHalf(double r, bool turned) {
+    const QPointF c(kSide / 2.0, kSide / 2.0);
+    QPainterPath half;
+    half.moveTo(c);
+    half.arcTo(QRectF(c.x() - r, c.y() - r, 2 * r, 2 * r), 90.0, 180.0);
+    half.closeSubpath();
+    QPainterPath above;
+    above.addEllipse(QPointF(c.x(), c.y() - r / 2), r / 2, r / 2);
+    QPainterPath below;
+    below.addEllipse(QPointF(c.x(), c.y() + r / 2), r / 2, r / 2);
+    QPainterPath shape = half.united(above).subtracted(below);
+    if (turned) {
+        QTransform turn;
+        turn.translate(c.x(), c.y());
+        turn.rotate(180.0);
+        turn.translate(-c.x(), -c.y());
+        shape = turn.map(shape);
+    }
+    return fillPath(shape);
+}
+
 bool save(const QImage &image, const QDir &dir, const QString &name) {
     if (!image.save(dir.filePath(name))) {
         std::fprintf(stderr, "could not write %s\n", qPrintable(dir.filePath(name)));
@@ -167,6 +192,9 @@ int main(int argc, char **argv) {
          ok;
     ok = save(ring(44.0 * scale, 30.0 * scale), dir, QStringLiteral("ring.png")) && ok;
     ok = save(star(52.0 * scale, 22.0 * scale), dir, QStringLiteral("star.png")) && ok;
+    // A colour run's two fields (velloran-render --field), no configuration file.
+    ok = save(yinYangHalf(44.0 * scale, false), dir, QStringLiteral("yin.png")) && ok;
+    ok = save(yinYangHalf(44.0 * scale, true), dir, QStringLiteral("yang.png")) && ok;
     ok = writeConfig(dir, QStringLiteral("blob-to-s.xml"), parameters(0.5, 5, 0, 2.2, 0.001),
                      QStringLiteral("blob.png"), QStringLiteral("letter-s.png")) &&
          ok;
