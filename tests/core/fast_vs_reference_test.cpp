@@ -10,6 +10,7 @@
 #include "reference_solver.h"
 #include "solver.h"
 #include "test_grids.h"
+#include "test_parameters.h"
 #include "workerpool.h"
 
 #include <gtest/gtest.h>
@@ -121,26 +122,6 @@ std::string firstDifference(Solver &fast, ReferenceSolver &reference, NaNs nans 
         }
     }
     return {};
-}
-
-struct Parameters {
-    double vf;
-    double vd;
-    double vg;
-    double sigma;
-    double dt;
-    velloran::Scheme scheme = velloran::Scheme::Literal;
-    velloran::Gathering gathering = velloran::Gathering::Implicit;
-};
-
-template <class S> void configure(S &s, const Parameters &p) {
-    s.m_vf = p.vf;
-    s.m_vd = p.vd;
-    s.m_vg = p.vg;
-    s.setSigma(p.sigma);
-    s.setTimeStep(p.dt);
-    s.setScheme(p.scheme);
-    s.setGathering(p.gathering);
 }
 
 // Parameters over the sound scheme's working range and beyond: strong forces

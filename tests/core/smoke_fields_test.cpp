@@ -4,6 +4,7 @@
 #include "reference_solver.h"
 #include "solver.h"
 #include "test_grids.h"
+#include "test_parameters.h"
 
 #include <gtest/gtest.h>
 
@@ -14,23 +15,9 @@ namespace {
 
 using velloran::Scheme;
 
-struct Setting {
-    double vf, vd, vg, sigma, dt;
-    Scheme scheme;
-};
-
 // The sound scheme's defaults, and a literal set that keeps a small run stable.
-const Setting kSound{2.0, 30.0, 0.3, 1.0, 0.001, Scheme::Sound};
-const Setting kLiteral{1.0, 3.0, 0.0001, 1.0, 0.001, Scheme::Literal};
-
-template <class S> void configure(S &s, const Setting &p) {
-    s.m_vf = p.vf;
-    s.m_vd = p.vd;
-    s.m_vg = p.vg;
-    s.setSigma(p.sigma);
-    s.setTimeStep(p.dt);
-    s.setScheme(p.scheme);
-}
+const Parameters kSound{2.0, 30.0, 0.3, 1.0, 0.001, Scheme::Sound};
+const Parameters kLiteral{1.0, 3.0, 0.0001, 1.0, 0.001, Scheme::Literal};
 
 // Two fields that cross on their way, the yin-yang of a colour run, made
 // lopsided so that they differ in mass and shape.
@@ -75,7 +62,7 @@ TEST(SmokeFields, SoundRunKeepsEachFieldsMassAndSign) {
 // schemes, and the first field is what the solver's own grids show.
 TEST(SmokeFields, IdenticalInputsGiveIdenticalFields) {
     const Exchange e;
-    for (const Setting &p : {kSound, kLiteral}) {
+    for (const Parameters &p : {kSound, kLiteral}) {
         Solver s(std::vector<SmokeInput>{{&e.left, &e.right}, {&e.left, &e.right}});
         configure(s, p);
         for (int step = 0; step < 100; ++step) {
@@ -127,7 +114,7 @@ void referenceStep(ReferenceSolver &a, ReferenceSolver &b, Scheme scheme) {
 
 TEST(SmokeFields, TwoFieldsEqualTheReferenceSharingOneFlow) {
     const Exchange e;
-    for (const Setting &p : {kSound, kLiteral}) {
+    for (const Parameters &p : {kSound, kLiteral}) {
         Solver fast(e.inputs());
         ReferenceSolver a(e.left, e.right);
         ReferenceSolver b(e.dot, e.left);
