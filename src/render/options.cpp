@@ -8,8 +8,8 @@ namespace velloran {
 namespace {
 
 bool accompanies(const QString &option, OptionCompanion companion) {
-    const OptionSpec *spec = findOption(option);
-    return spec && (spec->companions & companion) != 0;
+    const OptionEntry *entry = findOption(option);
+    return entry && (entry->companions & companion) != 0;
 }
 
 // Whether the frames include `format`: the option's list, or the job's own.
@@ -123,16 +123,16 @@ bool parseOption(const QStringList &arguments, int *k, RenderOptions *result, QS
         value = argument.mid(equals + 1);
     }
     result->given << name;
-    const OptionSpec *spec = findOption(name);
-    if (!spec) {
+    const OptionEntry *entry = findOption(name);
+    if (!entry) {
         *error = QStringLiteral("unknown option '%1'").arg(name);
         return false;
     }
-    if (spec->isFlag() && value) {
+    if (entry->isFlag() && value) {
         *error = QStringLiteral("%1 takes no value").arg(name);
         return false;
     }
-    if (!spec->isFlag() && !value) {
+    if (!entry->isFlag() && !value) {
         // "--steps --out x" lacks a value; "--vf -3" does not.
         if (*k + 1 >= arguments.size() || arguments[*k + 1].startsWith(QLatin1String("--"))) {
             *error = QStringLiteral("%1 needs a value").arg(name);
@@ -140,7 +140,7 @@ bool parseOption(const QStringList &arguments, int *k, RenderOptions *result, QS
         }
         value = arguments[++*k];
     }
-    return spec->store(name, value.value_or(QString()), result, error);
+    return entry->store(name, value.value_or(QString()), result, error);
 }
 
 } // namespace
@@ -166,7 +166,7 @@ bool parseRenderOptions(const QStringList &arguments, RenderOptions *options, QS
                 return false;
             }
         } else {
-            const OptionSpec &file = configFileOption();
+            const OptionEntry &file = configFileOption();
             if (!file.store(file.name, argument, &result, error)) {
                 return false;
             }
@@ -213,21 +213,21 @@ QString indented(const QString &text) {
 // "  --steps N           number of steps ...": the text at the help column,
 // two spaces after a wider name, or below the name when it starts with a
 // line break.
-QString optionUsage(const OptionSpec &spec) {
-    QString label = spec.label;
+QString optionUsage(const OptionEntry &entry) {
+    QString label = entry.label;
     if (label.isEmpty()) {
-        label = spec.isFlag() ? spec.name : spec.name + QLatin1Char(' ') + spec.argument;
+        label = entry.isFlag() ? entry.name : entry.name + QLatin1Char(' ') + entry.argument;
     }
     label = QStringLiteral("  ") + label;
-    if (spec.help.isEmpty()) {
+    if (entry.help.isEmpty()) {
         return label + QLatin1Char('\n');
     }
-    if (spec.help.startsWith(QLatin1Char('\n'))) {
-        return label + QLatin1Char('\n') + indented(spec.help.mid(1));
+    if (entry.help.startsWith(QLatin1Char('\n'))) {
+        return label + QLatin1Char('\n') + indented(entry.help.mid(1));
     }
     const QString first = label.size() < kHelpColumn - 1 ? label.leftJustified(kHelpColumn)
                                                          : label + QStringLiteral("  ");
-    return first + indented(spec.help).mid(kHelpColumn);
+    return first + indented(entry.help).mid(kHelpColumn);
 }
 
 } // namespace
@@ -240,9 +240,9 @@ QString renderUsage() {
                        "metrics and a convergence plot.\n");
     for (const UsageSection &section : kUsageSections) {
         usage += QLatin1Char('\n') + QLatin1String(section.title) + QLatin1Char('\n');
-        for (const OptionSpec &spec : optionTable()) {
-            if (spec.section == section.section) {
-                usage += optionUsage(spec);
+        for (const OptionEntry &entry : optionTable()) {
+            if (entry.section == section.section) {
+                usage += optionUsage(entry);
             }
         }
         if (section.footer) {

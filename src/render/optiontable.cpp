@@ -11,50 +11,50 @@ using Store = OptionStore;
 
 // ---------------------------------------------------------------- the table
 
-OptionSpec option(const char *name, const char *argument, OptionSection section,
-                  unsigned companions, const char *help, Store store) {
-    return OptionSpec{QLatin1String(name), QLatin1String(argument), section,         companions,
-                      QString(),           QString::fromUtf8(help), std::move(store)};
+OptionEntry option(const char *name, const char *argument, OptionSection section,
+                   unsigned companions, const char *help, Store store) {
+    return OptionEntry{QLatin1String(name), QLatin1String(argument), section,         companions,
+                       QString(),           QString::fromUtf8(help), std::move(store)};
 }
 
 // An option whose --help line is `label`, not its name and value.
-OptionSpec shownAs(const char *label, OptionSpec spec) {
-    spec.label = QLatin1String(label);
-    return spec;
+OptionEntry shownAs(const char *label, OptionEntry entry) {
+    entry.label = QLatin1String(label);
+    return entry;
 }
 
 // The formats' names and lines come from their own table.
-OptionSpec formatOption() {
-    OptionSpec spec = option("--format", "LIST", OptionSection::Output, kAlone, "", storeFormats);
-    spec.help =
+OptionEntry formatOption() {
+    OptionEntry entry = option("--format", "LIST", OptionSection::Output, kAlone, "", storeFormats);
+    entry.help =
         QStringLiteral("comma list of %1 or none (default: png)\n").arg(frameFormatNames()) +
         frameFormatHelp(2) + QStringLiteral("metrics.csv and convergence.png are always written");
-    return spec;
+    return entry;
 }
 
 // "  --vf X              driving force           0 .. 1000, 1 decimal", from
 // the table the desktop program's spin boxes use.
-std::vector<OptionSpec> parameterOptions() {
-    std::vector<OptionSpec> options;
+std::vector<OptionEntry> parameterOptions() {
+    std::vector<OptionEntry> options;
     for (std::size_t k = 0; k < kParameterCount; ++k) {
         const ParameterRange &range = kParameterRanges[k];
-        OptionSpec spec = option("", "X", OptionSection::Input, kAlone, "", parameter(k));
-        spec.name = QStringLiteral("--") + QLatin1String(range.key);
-        spec.help = QString::fromLatin1(range.meaning).leftJustified(24) +
-                    QStringLiteral("%1 .. %2, %3 decimal%4")
-                        .arg(range.minimum)
-                        .arg(range.maximum)
-                        .arg(range.decimals)
-                        .arg(range.decimals == 1 ? "" : "s");
-        options.push_back(spec);
+        OptionEntry entry = option("", "X", OptionSection::Input, kAlone, "", parameter(k));
+        entry.name = QStringLiteral("--") + QLatin1String(range.key);
+        entry.help = QString::fromLatin1(range.meaning).leftJustified(24) +
+                     QStringLiteral("%1 .. %2, %3 decimal%4")
+                         .arg(range.minimum)
+                         .arg(range.maximum)
+                         .arg(range.decimals)
+                         .arg(range.decimals == 1 ? "" : "s");
+        options.push_back(entry);
     }
     return options;
 }
 
-std::vector<OptionSpec> makeTable() {
+std::vector<OptionEntry> makeTable() {
     using S = OptionSection;
     const unsigned both = kWithResume | kWithSweep;
-    std::vector<OptionSpec> table = {
+    std::vector<OptionEntry> table = {
         option("CONFIG.xml", "", S::Input, kAlone,
                "configuration file saved by the desktop program", storeConfigFile),
         option("--example", "NAME", S::Input, kAlone, "a bundled example (see --list-examples)",
@@ -81,10 +81,10 @@ std::vector<OptionSpec> makeTable() {
                "keyframes; a step beyond the run's last is never reached",
                storeKeyframe),
     };
-    for (OptionSpec &spec : parameterOptions()) {
-        table.push_back(std::move(spec));
+    for (OptionEntry &entry : parameterOptions()) {
+        table.push_back(std::move(entry));
     }
-    const std::vector<OptionSpec> rest = {
+    const std::vector<OptionEntry> rest = {
         option("--steps", "N", S::Output, kWithResume,
                "number of steps (default: the example's, else 1000)",
                jobCount(&JobOverrides::steps)),
@@ -149,19 +149,19 @@ std::vector<OptionSpec> makeTable() {
 
 } // namespace
 
-const std::vector<OptionSpec> &optionTable() {
-    static const std::vector<OptionSpec> table = makeTable();
+const std::vector<OptionEntry> &optionTable() {
+    static const std::vector<OptionEntry> table = makeTable();
     return table;
 }
 
-const OptionSpec &configFileOption() {
+const OptionEntry &configFileOption() {
     return optionTable().front();
 }
 
-const OptionSpec *findOption(const QString &name) {
-    for (const OptionSpec &spec : optionTable()) {
-        if (spec.name == name && spec.name.startsWith(QLatin1String("--"))) {
-            return &spec;
+const OptionEntry *findOption(const QString &name) {
+    for (const OptionEntry &entry : optionTable()) {
+        if (entry.name == name && entry.name.startsWith(QLatin1String("--"))) {
+            return &entry;
         }
     }
     return nullptr;

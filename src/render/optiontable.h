@@ -27,7 +27,7 @@ enum OptionCompanion : unsigned { kAlone = 0, kWithResume = 1, kWithSweep = 2 };
 using OptionStore = std::function<bool(const QString &name, const QString &value,
                                        RenderOptions *options, QString *error)>;
 
-struct OptionSpec {
+struct OptionEntry {
     // "--steps"; for the positional configuration file, "CONFIG.xml".
     QString name;
     // How --help shows the value ("N"); empty for a flag, which takes none.
@@ -45,12 +45,12 @@ struct OptionSpec {
 };
 
 // Every option, in the order --help lists them.
-const std::vector<OptionSpec> &optionTable();
+const std::vector<OptionEntry> &optionTable();
 
 // The entry of option `name` ("--steps"), or null.
-const OptionSpec *findOption(const QString &name);
+const OptionEntry *findOption(const QString &name);
 
 // The entry of the positional configuration file.
-const OptionSpec &configFileOption();
+const OptionEntry &configFileOption();
 
 } // namespace velloran

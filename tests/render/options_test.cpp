@@ -241,8 +241,8 @@ TEST(RenderOptions, SweepAsksForAnIndexOrTheSummaryAndNothingThatChangesARun) {
 // of its own or in another option's.
 TEST(RenderOptions, HelpNamesEveryOption) {
     const QString usage = renderUsage();
-    for (const OptionSpec &spec : optionTable()) {
-        const QRegularExpression named(QRegularExpression::escape(spec.name) + "(?![a-z-])");
-        EXPECT_TRUE(named.match(usage).hasMatch()) << spec.name.toStdString();
+    for (const OptionEntry &entry : optionTable()) {
+        const QRegularExpression named(QRegularExpression::escape(entry.name) + "(?![a-z-])");
+        EXPECT_TRUE(named.match(usage).hasMatch()) << entry.name.toStdString();
     }
 }
