@@ -19,7 +19,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace {
@@ -138,6 +140,20 @@ double minimum(const std::vector<double> &values) {
     return values.empty() ? 0.0 : *std::min_element(values.begin(), values.end());
 }
 
+// One step case timed in wall time over a fixed number of steps, with the
+// fastest repetition reported beside the median.
+void registerStepCase(const char *name, void (*body)(benchmark::State &),
+                      const std::vector<std::string> &argNames,
+                      const std::vector<std::int64_t> &args, int steps) {
+    benchmark::RegisterBenchmark(name, body)
+        ->ArgNames(argNames)
+        ->Args(args)
+        ->Iterations(steps)
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime()
+        ->ComputeStatistics("min", minimum);
+}
+
 // Google Benchmark keeps one iteration count per registration, so every grid
 // size is registered on its own.
 void registerCases() {
@@ -145,28 +161,12 @@ void registerCases() {
         const int steps = timedSteps(static_cast<std::uint32_t>(n));
         for (const int sigma : {1, 4}) {
             for (const int threads : {1, 2}) {
-                benchmark::RegisterBenchmark("BM_Fast", BM_Fast)
-                    ->ArgNames({"N", "sigma", "threads"})
-                    ->Args({n, sigma, threads})
-                    ->Iterations(steps)
-                    ->Unit(benchmark::kMillisecond)
-                    ->UseRealTime()
-                    ->ComputeStatistics("min", minimum);
-                benchmark::RegisterBenchmark("BM_Sound", BM_Sound)
-                    ->ArgNames({"N", "sigma", "threads"})
-                    ->Args({n, sigma, threads})
-                    ->Iterations(steps)
-                    ->Unit(benchmark::kMillisecond)
-                    ->UseRealTime()
-                    ->ComputeStatistics("min", minimum);
+                registerStepCase("BM_Fast", BM_Fast, {"N", "sigma", "threads"}, {n, sigma, threads},
+                                 steps);
+                registerStepCase("BM_Sound", BM_Sound, {"N", "sigma", "threads"},
+                                 {n, sigma, threads}, steps);
             }
-            benchmark::RegisterBenchmark("BM_Literal", BM_Literal)
-                ->ArgNames({"N", "sigma"})
-                ->Args({n, sigma})
-                ->Iterations(steps)
-                ->Unit(benchmark::kMillisecond)
-                ->UseRealTime()
-                ->ComputeStatistics("min", minimum);
+            registerStepCase("BM_Literal", BM_Literal, {"N", "sigma"}, {n, sigma}, steps);
         }
     }
 }
