@@ -6,6 +6,7 @@
 
 #include "grid.h"
 #include "lattice.h"
+#include "obstaclemap.h"
 
 #include <memory>
 
@@ -27,6 +28,8 @@ struct Flow {
     std::unique_ptr<Grid> m_pressure; // pressure potential, cell-centred
     std::unique_ptr<Grid> m_uCentre;  // x-velocity at cell centres
     std::unique_ptr<Grid> m_vCentre;  // y-velocity at cell centres
+    // The solid cells and closed faces; none in a run without obstacles.
+    std::unique_ptr<ObstacleMap> m_obstacles;
 };
 
 } // namespace velloran

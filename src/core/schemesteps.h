@@ -32,6 +32,8 @@ public:
     // flavour passed on to the scheme's own solvers; never during a step.
     virtual void threadsChanged() = 0;
     virtual void simdChanged() {}
+    // The flow's obstacles were set or replaced (Flow::m_obstacles).
+    virtual void obstaclesChanged() {}
 };
 
 struct SchemeEntry {

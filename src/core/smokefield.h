@@ -13,6 +13,7 @@
 namespace velloran {
 
 class Stepping;
+struct ObstacleMap;
 
 class SmokeField {
 public:
@@ -27,6 +28,11 @@ public:
     // it; `floored`: the denominator gains kDriveFloor times the blurred
     // target's peak (balancing.h).
     void computeTargetFields(Stepping &stepping, bool floored);
+
+    // The field in a run with obstacles: the source's smoke in solid cells
+    // moved out, the target's cleared, and the two equalised again from the
+    // masses they came with.
+    void applyObstacles(const ObstacleMap &obstacles);
 
     // A new N x N target scaled to the smoke's mass of the moment (the smoke is
     // not rescaled); the caller recomputes the target fields.
@@ -51,6 +57,8 @@ public:
     std::unique_ptr<Grid> m_driveV;      // y-part of the same
 
 private:
+    double m_sourceMass = 0.0; // the inputs' sums before they were equalised
+    double m_targetMass = 0.0;
     std::unique_ptr<Grid> m_densityBefore; // a stage's input, while measuring transport
     std::unique_ptr<BlurFilter> m_gatherBlur;
     std::unique_ptr<Grid> m_gatherWeight;

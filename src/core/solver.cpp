@@ -2,6 +2,7 @@
 
 #include "flow.h"
 #include "literalscheme.h"
+#include "obstaclemap.h"
 #include "schemesteps.h"
 #include "smokefield.h"
 #include "soundscheme.h"
@@ -107,6 +108,8 @@ velloran::SimdLevel Solver::simdLevel() const {
 }
 
 void Solver::setScheme(velloran::Scheme scheme) {
+    // The literal scheme knows no obstacles.
+    VELLORAN_CHECK(!m_flow->m_obstacles || scheme == velloran::Scheme::Sound);
     const bool changed = scheme != m_scheme;
     m_scheme = scheme;
     m_stepping->m_substeps = velloran::SubstepCounts{};
@@ -117,6 +120,28 @@ void Solver::setScheme(velloran::Scheme scheme) {
     if (m_stepping->m_sigma > 0.0) {
         computeTargetFields(); // the schemes' driving fields may differ
     }
+}
+
+void Solver::setObstacles(const Grid &solid) {
+    VELLORAN_CHECK(m_scheme == velloran::Scheme::Sound);
+    replaceObstacles(solid);
+    for (const auto &smoke : m_smoke) {
+        smoke->applyObstacles(*m_flow->m_obstacles);
+    }
+    if (m_stepping->m_sigma > 0.0) {
+        computeTargetFields();
+    }
+}
+
+void Solver::replaceObstacles(const Grid &solid) {
+    auto obstacles = std::make_unique<velloran::ObstacleMap>(m_stepping->m_lattice, solid);
+    VELLORAN_CHECK(obstacles->m_regions > 0);
+    m_flow->m_obstacles = std::move(obstacles);
+    m_steps->obstaclesChanged();
+}
+
+const Grid *Solver::obstacles() const {
+    return m_flow->m_obstacles ? m_flow->m_obstacles->m_solid.get() : nullptr;
 }
 
 void Solver::setGathering(velloran::Gathering gathering) {
@@ -165,7 +190,20 @@ void Solver::setTarget(const Grid &tgtDensity) {
 void Solver::setTarget(int field, const Grid &tgtDensity) {
     VELLORAN_CHECK(field >= 0 && field < smokeCount());
     velloran::SmokeField &smoke = *m_smoke[static_cast<std::size_t>(field)];
-    smoke.replaceTarget(tgtDensity);
+    if (m_flow->m_obstacles) {
+        Grid open = tgtDensity;
+        const Grid &solid = *m_flow->m_obstacles->m_solid;
+        for (std::uint32_t i = 0; i < open.NumCols(); ++i) {
+            for (std::uint32_t j = 0; j < open.NumRows(); ++j) {
+                if (solid(i + 1, j + 1) != 0.0) {
+                    open(i, j) = 0.0;
+                }
+            }
+        }
+        smoke.replaceTarget(open);
+    } else {
+        smoke.replaceTarget(tgtDensity);
+    }
     smoke.computeTargetFields(*m_stepping, velloran::schemeEntry(m_scheme).floorsDrive);
 }
 
@@ -227,9 +265,12 @@ std::vector<SolverField> Solver::fields() const {
         {"driveU", m_driveU.get(), true},
         {"driveV", m_driveV.get(), true},
         {"pressure", m_pressure.get(), true},
-        {"uCentre", m_uCentre.get(), false},
-        {"vCentre", m_vCentre.get(), false},
     };
+    if (const Grid *solid = obstacles()) {
+        list.push_back({"solid", solid, true});
+    }
+    list.push_back({"uCentre", m_uCentre.get(), false});
+    list.push_back({"vCentre", m_vCentre.get(), false});
     for (std::size_t k = 1; k < m_smoke.size(); ++k) {
         list.push_back({kSmokeNames[k], m_smoke[k]->m_density.get(), false});
     }
@@ -252,6 +293,19 @@ void Solver::restoreField(const std::string &name, const Grid &saved) {
             VELLORAN_CHECK(field.checkpointed);
             VELLORAN_CHECK(saved.NumRows() == field.grid->NumRows());
             VELLORAN_CHECK(saved.NumCols() == field.grid->NumCols());
+            if (name == "solid") {
+                // The mask is not a state of its own: the closed faces and the
+                // solvers follow from it.
+                const std::uint32_t n = m_stepping->m_lattice.n;
+                Grid interior(n, n);
+                for (std::uint32_t i = 0; i < n; ++i) {
+                    for (std::uint32_t j = 0; j < n; ++j) {
+                        interior(i, j) = saved(i + 1, j + 1);
+                    }
+                }
+                replaceObstacles(interior);
+                return;
+            }
             // The list hands out const grids; this is the one writer.
             *const_cast<Grid *>(field.grid) = saved;
             return;

@@ -111,15 +111,29 @@ public:
     void setScheme(velloran::Scheme scheme);
     velloran::Scheme scheme() const { return m_scheme; }
 
+    // Solid cells the smoke flows around (obstacles.h): an N x N grid like the
+    // source (only read), a cell solid where it holds more than one half.
+    // Sound scheme only; call after setScheme and before setSigma and the
+    // first step. Faces between a solid cell and any other are closed like the
+    // domain's walls, the pressure and the balancing potential are solved on
+    // the open cells alone. Each field's source smoke inside solid cells is
+    // moved into the open cell nearest to it (no smoke is lost), its target is
+    // cleared there, and the two are equalised again as at construction.
+    // checkObstacles says beforehand whether the run can form its target;
+    // at least one cell must be open.
+    void setObstacles(const Grid &solid);
+    // The framed solid mask (1 solid, 0 open); nullptr without obstacles.
+    const Grid *obstacles() const;
+
     // The sound scheme's gathering integrator (default Implicit).
     void setGathering(velloran::Gathering gathering);
     velloran::Gathering gathering() const;
 
     // A new target in the middle of a run: an N x N density grid shaped like the
-    // constructor's, scaled to the mass the smoke has now (the smoke itself is
-    // not rescaled), blurred with the current sigma, with the driving field
-    // recomputed. Density and velocity are untouched. Requires setSigma first.
-    // The first form retargets the first field.
+    // constructor's, cleared in solid cells, scaled to the mass the smoke has
+    // now (the smoke itself is not rescaled), blurred with the current sigma, with the driving
+    // field recomputed. Density and velocity are untouched. Requires setSigma first. The first form
+    // retargets the first field.
     void setTarget(const Grid &tgtDensity);
     void setTarget(int field, const Grid &tgtDensity);
 
@@ -157,7 +171,9 @@ public:
     // (density, u, v, target, blurTarget, driveU, driveV, pressure), then the
     // centred velocities (uCentre, vCentre). Density, target and the driving
     // field are the first smoke field's; the densities of further fields
-    // follow as density.1, density.2, ... (not checkpointed yet).
+    // follow as density.1, density.2, ... (not checkpointed yet). A run with
+    // obstacles lists its mask as "solid" after the pressure (checkpointed;
+    // restoring it replaces the obstacles, the smoke is left alone).
     std::vector<SolverField> fields() const;
     // The grid of that name; the name must be one of fields().
     const Grid &field(const std::string &name) const;
@@ -219,6 +235,7 @@ private:
     void pushFaceRow(double *faces, const double *drive, const double *one, const double *other,
                      std::uint32_t last) const;
     void computeTargetFields();
+    void replaceObstacles(const Grid &solid);
     void markUnstable();
     template <class Steps> Steps &steps();
 };
