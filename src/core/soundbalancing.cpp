@@ -4,6 +4,7 @@
 
 #include "flow.h"
 #include "neumannpoisson.h"
+#include "obstaclepoisson.h"
 #include "smokefield.h"
 #include "stepping.h"
 
@@ -32,7 +33,11 @@ void SoundScheme::allocateBalancing() {
 // The misfit summed over blocks, phi from the Neumann solve on the blocks,
 // interpolated onto the cells; each interior face's velocity gains dt times
 // the force per unit of blurred smoke, strength grad(phi) across the face,
-// times the face's weight. Twin: ReferenceSolver::applyBalancingForce.
+// times the face's weight. With obstacles phi is solved on the open cells
+// themselves, so that it rises along the ways around the obstacles, not
+// through them (blocks would join cells on both sides of a thin wall); the
+// faces of solid cells are closed after the push. Twin:
+// ReferenceSolver::applyBalancingForce.
 void SoundScheme::applyBalancingForce(SmokeField &smoke) {
     m_run.m_substeps.balancing = 0;
     if (m_run.m_vf == 0.0) {
@@ -44,6 +49,16 @@ void SoundScheme::applyBalancingForce(SmokeField &smoke) {
     requireShape(*smoke.m_blurDensity, lattice.cells());
     requireShape(*m_flow.m_u, lattice.xFaces());
     requireShape(*m_flow.m_v, lattice.yFaces());
+    if (m_obstaclePoisson) {
+        if (!balancingMisfitOnCells(smoke)) {
+            m_run.m_hitSubcycleCap = true;
+            return;
+        }
+        m_obstaclePoisson->solve(m_balanceCells.data(), m_balanceCells.data());
+        balancingPush(smoke);
+        m_run.m_substeps.balancing = 1;
+        return;
+    }
     if (!balancingMisfit(smoke)) {
         m_run.m_hitSubcycleCap = true;
         return;
@@ -101,6 +116,30 @@ bool SoundScheme::balancingMisfit(const SmokeField &smoke) {
         }
         return extent;
     });
+    return !densest.nan;
+}
+
+// rho - rho* at every cell, row by row; false when any density is NaN.
+bool SoundScheme::balancingMisfitOnCells(const SmokeField &smoke) {
+    const std::uint32_t n = m_run.m_lattice.n;
+    const Grid &rho = *smoke.m_density;
+    const Grid &target = *smoke.m_target;
+    double *misfit = m_balanceCells.data();
+    const Extent densest =
+        m_run.largestOver(1, static_cast<int>(m_run.m_lattice.wall), [&](int begin, int end) {
+            Extent extent;
+            for (auto j = static_cast<std::uint32_t>(begin); j < static_cast<std::uint32_t>(end);
+                 ++j) {
+                const double *r = rowOf(rho, j);
+                const double *t = rowOf(target, j);
+                double *out = misfit + static_cast<std::size_t>(j - 1) * n - 1;
+                for (std::uint32_t i = 1; i <= n; ++i) {
+                    out[i] = r[i] - t[i];
+                    extent.nan = extent.nan || std::isnan(r[i]);
+                }
+            }
+            return extent;
+        });
     return !densest.nan;
 }
 

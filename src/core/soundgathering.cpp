@@ -5,6 +5,7 @@
 
 #include "soundscheme.h"
 
+#include "flow.h"
 #include "smokefield.h"
 #include "soundkernels.h"
 #include "soundsubcycles.h"
@@ -28,6 +29,11 @@ void SoundScheme::gatherSmokeSound(SmokeField &smoke) {
         requireShape(*grid, lattice.yFaces());
     }
     gatherCoefficients(smoke);
+    // No smoke is gathered through the faces of solid cells.
+    if (m_flow.m_obstacles) {
+        m_flow.m_obstacles->closeFaces(*m_gatherCoefX, *m_gatherCoefY);
+        m_flow.m_obstacles->closeFaces(*m_gatherRateX, *m_gatherRateY);
+    }
     if (m_run.m_gathering == Gathering::Implicit) {
         gatherImplicit(smoke);
     } else {

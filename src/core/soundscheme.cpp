@@ -2,6 +2,7 @@
 
 #include "flow.h"
 #include "neumannpoisson.h"
+#include "obstaclepoisson.h"
 #include "smokefield.h"
 #include "soundkernels.h"
 #include "soundsubcycles.h"
@@ -28,6 +29,7 @@ SoundScheme::SoundScheme(Stepping &stepping, Flow &flow)
     m_vScratch = makeGrid(lattice.yFaces());
     m_poissonRhs.assign(static_cast<std::size_t>(lattice.n) * lattice.n, 0.0);
     threadsChanged();
+    obstaclesChanged();
 }
 
 SoundScheme::~SoundScheme() = default;
@@ -43,6 +45,14 @@ void SoundScheme::threadsChanged() {
     m_poisson = std::make_unique<NeumannPoisson>(static_cast<int>(n), m_run.m_threadCount);
     allocateBalancing();
     simdChanged();
+}
+
+// The obstacles' matrix is factorised once, here.
+void SoundScheme::obstaclesChanged() {
+    m_obstaclePoisson.reset();
+    if (m_flow.m_obstacles) {
+        m_obstaclePoisson = std::make_unique<ObstaclePoisson>(*m_flow.m_obstacles);
+    }
 }
 
 void SoundScheme::simdChanged() {
@@ -83,7 +93,8 @@ void SoundScheme::step(SmokeFields &smoke) {
 }
 
 // Walls are closed before anything is transported: no face on the domain's
-// side carries flow, whatever the force put there. Twin:
+// side, nor any face of a solid cell, carries flow, whatever the force put
+// there. Twin:
 // ReferenceSolver::closeWalls.
 void SoundScheme::closeWalls() {
     Grid &u = *m_flow.m_u;
@@ -96,6 +107,9 @@ void SoundScheme::closeWalls() {
     for (std::uint32_t i = 1; i <= lattice.n; ++i) {
         v(i, 1) = 0.0;
         v(i, lattice.wall) = 0.0;
+    }
+    if (m_flow.m_obstacles) {
+        m_flow.m_obstacles->closeFaces(u, v);
     }
     fillBoundary(kXFace, u);
     fillBoundary(kYFace, v);
@@ -188,6 +202,9 @@ void SoundScheme::advectVelocitySound() {
                 kernels::momentumYRows(simd, yPlan, yBegin, end - xRows + 1, thread);
             }
         });
+        if (m_flow.m_obstacles) {
+            m_flow.m_obstacles->closeFaces(*uTo, *vTo);
+        }
         std::swap(uFrom, uTo);
         std::swap(vFrom, vTo);
     }
@@ -201,7 +218,9 @@ void SoundScheme::advectVelocitySound() {
 
 // The pressure that makes the flow divergence-free with closed walls: the
 // Neumann problem, solved directly, then its gradient removed from the
-// interior faces (the wall faces are 0 and need no correction). Twin:
+// interior faces (the wall faces are 0 and need no correction). With
+// obstacles it is solved on the open cells, and the faces of solid cells,
+// which the gradient loop passes over like any other, are closed again. Twin:
 // ReferenceSolver::projectNeumann.
 void SoundScheme::projectNeumann() {
     Grid &u = *m_flow.m_u;
@@ -226,7 +245,11 @@ void SoundScheme::projectNeumann() {
             }
         }
     });
-    m_poisson->solve(rhs, rhs, m_run.poolFor(n));
+    if (m_obstaclePoisson) {
+        m_obstaclePoisson->solve(rhs, rhs);
+    } else {
+        m_poisson->solve(rhs, rhs, m_run.poolFor(n));
+    }
     m_run.forSimpleRows(1, rows + 1, [&](int begin, int end, int) {
         for (auto j = static_cast<std::uint32_t>(begin); j < static_cast<std::uint32_t>(end); ++j) {
             std::copy(rhs + static_cast<std::size_t>(j - 1) * n,
@@ -252,6 +275,9 @@ void SoundScheme::projectNeumann() {
             }
         }
     });
+    if (m_flow.m_obstacles) {
+        m_flow.m_obstacles->closeFaces(u, v);
+    }
     fillBoundary(kXFace, u);
     fillBoundary(kYFace, v);
 }

@@ -19,6 +19,7 @@
 namespace velloran {
 
 class NeumannPoisson;
+class ObstaclePoisson;
 
 class SoundScheme final : public SchemeSteps {
 public:
@@ -28,6 +29,7 @@ public:
     void step(SmokeFields &smoke) override;
     void threadsChanged() override;
     void simdChanged() override;
+    void obstaclesChanged() override;
 
     void applyBalancingForce(SmokeField &smoke);
     void closeWalls();
@@ -41,6 +43,7 @@ private:
     void requireFlowShapes() const;
     int velocitySubcycles(const Grid &u, const Grid &v);
     bool balancingMisfit(const SmokeField &smoke);
+    bool balancingMisfitOnCells(const SmokeField &smoke);
     void balancingPush(const SmokeField &smoke);
     void gatherCoefficients(SmokeField &smoke);
     void gatherImplicit(SmokeField &smoke);
@@ -59,6 +62,9 @@ private:
     std::unique_ptr<Grid> m_vScratch;
     std::unique_ptr<NeumannPoisson> m_poisson;
     std::vector<double> m_poissonRhs; // N x N, row by row
+    // With obstacles, the pressure and the balancing potential are solved on
+    // the open cells (obstaclepoisson.h) instead.
+    std::unique_ptr<ObstaclePoisson> m_obstaclePoisson;
     // The balancing force's blocks (balancing.h).
     std::unique_ptr<NeumannPoisson> m_balancePoisson;
     std::vector<double> m_balanceMisfit;  // per block, row by row; then phi
