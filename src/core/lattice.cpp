@@ -97,6 +97,19 @@ void equaliseMass(Grid &density, Grid &target) {
     }
 }
 
+void scaleInteriorTo(Grid &cells, double mass) {
+    const double sum = interiorSum(cells);
+    if (sum == 0.0 || sum == mass) {
+        return;
+    }
+    const std::uint32_t last = cells.NumCols() - 1;
+    for (std::uint32_t i = 1; i < last; ++i) {
+        for (std::uint32_t j = 1; j < last; ++j) {
+            cells(i, j) = cells(i, j) * mass / sum;
+        }
+    }
+}
+
 void retarget(const Grid &input, const Grid &density, Grid &target) {
     copyIntoFrame(input, target);
     const std::uint32_t last = target.NumCols() - 1;

@@ -82,6 +82,9 @@ void copyIntoFrame(const Grid &input, Grid &framed);
 // agree; the smoke can then form the target without surplus or shortage.
 void equaliseMass(Grid &density, Grid &target);
 
+// Scales a cell grid's interior to the given sum; an empty one stays empty.
+void scaleInteriorTo(Grid &cells, double mass);
+
 // A new N x N target in place of the old, scaled to the mass the density has
 // now (the density is left alone); a target without smoke stays empty.
 void retarget(const Grid &input, const Grid &density, Grid &target);

@@ -26,30 +26,11 @@ SmokeField::SmokeField(const Lattice &lattice, const Grid &srcDensity, const Gri
     equaliseMass(*m_density, *m_target);
 }
 
-namespace {
-
-// Scales a framed cell grid's interior to the given sum (an empty grid stays
-// empty).
-void scaleToMass(Grid &cells, double mass) {
-    const double sum = interiorSum(cells);
-    if (sum == 0.0 || sum == mass) {
-        return;
-    }
-    const std::uint32_t last = cells.NumCols() - 1;
-    for (std::uint32_t i = 1; i < last; ++i) {
-        for (std::uint32_t j = 1; j < last; ++j) {
-            cells(i, j) = cells(i, j) * mass / sum;
-        }
-    }
-}
-
-} // namespace
-
 void SmokeField::applyObstacles(const ObstacleMap &obstacles) {
     // Undo the equalisation first: the share of the target the obstacles
     // cover decides which of the two is scaled down now.
-    scaleToMass(*m_density, m_sourceMass);
-    scaleToMass(*m_target, m_targetMass);
+    scaleInteriorTo(*m_density, m_sourceMass);
+    scaleInteriorTo(*m_target, m_targetMass);
     obstacles.moveOutOfSolids(*m_density);
     obstacles.clearSolids(*m_target);
     equaliseMass(*m_density, *m_target);

@@ -4,21 +4,37 @@
 
 #include "balancing.h"
 #include "lattice.h"
+#include "obstaclepoisson.h"
 #include "reference_poisson.h"
 
 #include <cmath>
 #include <vector>
 
-namespace {} // namespace
-
 // The misfit summed over each block (its columns, within each its rows), phi
 // solved on the blocks and interpolated at the cells between the block
-// centres.
+// centres. With obstacles: the misfit of every cell, phi solved on the open
+// cells.
 Grid ReferenceSolver::balancingPotential() const {
     const Grid &rho = *m_density;
     const Grid &target = *m_target;
     const velloran::Lattice lattice = velloran::Lattice::of(rho);
     const std::uint32_t n = lattice.n;
+    if (m_obstaclePoisson) {
+        std::vector<double> misfit(static_cast<std::size_t>(n) * n, 0.0);
+        for (std::uint32_t i = 1; i <= n; ++i) {
+            for (std::uint32_t j = 1; j <= n; ++j) {
+                misfit[(i - 1) + static_cast<std::size_t>(j - 1) * n] = rho(i, j) - target(i, j);
+            }
+        }
+        m_obstaclePoisson->solve(misfit.data(), misfit.data());
+        Grid cellPhi(rho.NumRows(), rho.NumCols());
+        for (std::uint32_t i = 1; i <= n; ++i) {
+            for (std::uint32_t j = 1; j <= n; ++j) {
+                cellPhi(i, j) = misfit[(i - 1) + static_cast<std::size_t>(j - 1) * n];
+            }
+        }
+        return cellPhi;
+    }
     const std::uint32_t block = velloran::balancingBlock(n);
     const std::uint32_t side = n / block;
     std::vector<double> phi(static_cast<std::size_t>(side) * side, 0.0);

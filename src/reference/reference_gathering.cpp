@@ -70,6 +70,9 @@ void ReferenceSolver::gatherSmokeSound() {
             rateY(i, j) = m_vg * face / hSquared;
         }
     }
+    // No smoke is gathered through the faces of solid cells.
+    closeSolidFaces(coefX, coefY);
+    closeSolidFaces(rateX, rateY);
     zeroWallFaces(gx, gy, n);
 
     for (std::uint32_t i = 1; i <= n; ++i) {

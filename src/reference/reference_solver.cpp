@@ -4,6 +4,8 @@
 
 #include "balancing.h"
 #include "lattice.h"
+#include "obstaclemap.h"
+#include "obstaclepoisson.h"
 
 #include <algorithm>
 #include <cmath>
@@ -30,6 +32,8 @@ ReferenceSolver::ReferenceSolver(const Grid &srcDensity, const Grid &tgtDensity)
     }
     velloran::copyIntoFrame(srcDensity, *m_density);
     velloran::copyIntoFrame(tgtDensity, *m_target);
+    m_sourceMass = velloran::interiorSum(*m_density);
+    m_targetMass = velloran::interiorSum(*m_target);
     velloran::equaliseMass(*m_density, *m_target);
 
     m_blur = std::make_unique<ReferenceBlurFilter>();
@@ -43,8 +47,33 @@ void ReferenceSolver::setSigma(double sigma) {
     computeTargetFields();
 }
 
+void ReferenceSolver::setObstacles(const Grid &solid) {
+    VELLORAN_CHECK(m_scheme == velloran::Scheme::Sound);
+    const velloran::ObstacleMap obstacles(velloran::Lattice::of(*m_density), solid);
+    m_solid = std::make_unique<Grid>(*obstacles.m_solid);
+    m_obstaclePoisson = std::make_unique<velloran::ObstaclePoisson>(obstacles);
+    velloran::scaleInteriorTo(*m_density, m_sourceMass);
+    velloran::scaleInteriorTo(*m_target, m_targetMass);
+    obstacles.moveOutOfSolids(*m_density);
+    obstacles.clearSolids(*m_target);
+    velloran::equaliseMass(*m_density, *m_target);
+    if (m_sigma > 0.0) {
+        computeTargetFields();
+    }
+}
+
 void ReferenceSolver::setTarget(const Grid &tgtDensity) {
-    velloran::retarget(tgtDensity, *m_density, *m_target);
+    Grid open = tgtDensity;
+    if (m_solid) {
+        for (std::uint32_t i = 0; i < open.NumCols(); ++i) {
+            for (std::uint32_t j = 0; j < open.NumRows(); ++j) {
+                if ((*m_solid)(i + 1, j + 1) != 0.0) {
+                    open(i, j) = 0.0;
+                }
+            }
+        }
+    }
+    velloran::retarget(open, *m_density, *m_target);
     computeTargetFields();
 }
 

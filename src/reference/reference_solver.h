@@ -23,7 +23,8 @@
 
 namespace velloran {
 class ReferenceNeumannPoisson;
-}
+class ObstaclePoisson;
+} // namespace velloran
 
 class ReferenceSolver {
 public:
@@ -50,6 +51,13 @@ public:
 
     void setGathering(velloran::Gathering gathering) { m_gathering = gathering; }
 
+    // Solid cells, as Solver::setObstacles: the source's smoke in them moved
+    // to the nearest open cell, the target cleared there, both equalised
+    // again; the faces of solid cells closed in every stage, the pressure and
+    // the balancing potential solved on the open cells (the same sparse
+    // solve as the fast solver's: it has no fast form).
+    void setObstacles(const Grid &solid);
+
     // A new N x N target scaled to the smoke's mass of the moment, blurred, with
     // the driving field recomputed; density and velocity untouched.
     void setTarget(const Grid &tgtDensity);
@@ -75,6 +83,7 @@ public:
     void centreVelocity();
 
     void closeWalls();
+    void closeSolidFaces(Grid &xFaces, Grid &yFaces) const;
     void advectVelocitySound();
     void projectNeumann();
     void advectDensitySound();
@@ -144,6 +153,10 @@ private:
     std::unique_ptr<Grid> m_gatherRateX;
     std::unique_ptr<Grid> m_gatherRateY;
     std::unique_ptr<velloran::ReferenceNeumannPoisson> m_poisson;
+    std::unique_ptr<Grid> m_solid; // framed, 1 solid; none without obstacles
+    std::unique_ptr<velloran::ObstaclePoisson> m_obstaclePoisson;
+    double m_sourceMass = 0.0; // the inputs' sums before they were equalised
+    double m_targetMass = 0.0;
     std::vector<double> m_poissonRhs;
     double m_sigma = 0.0; // the run's blur width, for the gathering weight
 };

@@ -8,6 +8,7 @@
 #include "balancing.h"
 #include "gatherweight.h"
 #include "lattice.h"
+#include "obstaclepoisson.h"
 #include "reference_poisson.h"
 #include "reference_walls.h"
 
@@ -17,6 +18,7 @@
 
 using velloran::reference::negativePart;
 using velloran::reference::positivePart;
+using velloran::reference::zeroSolidFaces;
 using velloran::reference::zeroWallFaces;
 
 namespace {
@@ -73,15 +75,24 @@ int advectionSubcycles(double lambda, double largestOutflow) {
 } // namespace
 
 // Walls are closed before anything is transported: no face on the domain's
-// side carries flow, whatever the force put there.
+// side, nor any face of a solid cell, carries flow, whatever the force put
+// there.
 void ReferenceSolver::closeWalls() {
     Grid &u = *m_u;
     Grid &v = *m_v;
     const velloran::Lattice lattice = velloran::Lattice::of(*m_density);
     const std::uint32_t n = lattice.n;
     zeroWallFaces(u, v, n);
+    closeSolidFaces(u, v);
     fillBoundary(kXFace, u);
     fillBoundary(kYFace, v);
+}
+
+// The faces of solid cells, in a run with obstacles.
+void ReferenceSolver::closeSolidFaces(Grid &xFaces, Grid &yFaces) const {
+    if (m_solid) {
+        zeroSolidFaces(xFaces, yFaces, *m_solid, velloran::Lattice::of(*m_solid).n);
+    }
 }
 
 // Largest outflow sum of any control volume of either component (NaN when
@@ -207,6 +218,7 @@ void ReferenceSolver::advectVelocitySound() {
     for (int cycle = 0; cycle < cycles; ++cycle) {
         momentumCycleX(lambda);
         momentumCycleY(lambda);
+        closeSolidFaces(u, v);
     }
     fillBoundary(kXFace, u);
     fillBoundary(kYFace, v);
@@ -229,7 +241,11 @@ void ReferenceSolver::projectNeumann() {
                 h * (u(i + 1, j) - u(i, j) + v(i, j + 1) - v(i, j));
         }
     }
-    m_poisson->solve(rhs, rhs);
+    if (m_obstaclePoisson) {
+        m_obstaclePoisson->solve(rhs, rhs);
+    } else {
+        m_poisson->solve(rhs, rhs);
+    }
     for (std::uint32_t j = 1; j <= n; ++j) {
         for (std::uint32_t i = 1; i <= n; ++i) {
             p(i, j) = rhs[(i - 1) + static_cast<std::size_t>(j - 1) * n];
@@ -246,6 +262,7 @@ void ReferenceSolver::projectNeumann() {
             v(i, j) = v(i, j) - (p(i, j) - p(i, j - 1)) / h;
         }
     }
+    closeSolidFaces(u, v);
     fillBoundary(kXFace, u);
     fillBoundary(kYFace, v);
 }

@@ -469,9 +469,13 @@ TEST(FastNeumannPoisson, EqualsThePlainSolve) {
 namespace {
 
 void expectRunsAgree(const Grid &src, const Grid &tgt, const Parameters &p, int steps,
-                     const std::string &what, NaNs nans = NaNs::Exact) {
+                     const std::string &what, NaNs nans = NaNs::Exact,
+                     const Grid *solid = nullptr) {
     ReferenceSolver reference(src, tgt);
     configure(reference, p);
+    if (solid != nullptr) {
+        reference.setObstacles(*solid);
+    }
     for (int k = 0; k < steps; ++k) {
         reference.step();
     }
@@ -482,6 +486,9 @@ void expectRunsAgree(const Grid &src, const Grid &tgt, const Parameters &p, int 
             fast.setThreadCount(threads);
             fast.setParallelSide(0); // share every loop, however small the grid
             configure(fast, p);
+            if (solid != nullptr) {
+                fast.setObstacles(*solid);
+            }
             for (int k = 0; k < steps; ++k) {
                 fast.step();
             }
@@ -521,6 +528,47 @@ TEST(FastSolver, HundredSoundStepsEqualTheReferenceOnRandomRuns) {
                                 ", vd " + std::to_string(p.vd) + ", vg " + std::to_string(p.vg) +
                                 ", sigma " + std::to_string(p.sigma) + ", dt " +
                                 std::to_string(p.dt));
+        }
+    }
+}
+
+// With obstacles (about a fifth of the cells solid, scattered): every sound
+// sub-step on random state, and whole runs.
+TEST(FastSolver, SoundStepsWithObstaclesEqualTheReference) {
+    std::mt19937_64 rng(2323);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    for (const std::uint32_t n : {9U, 33U}) {
+        const Grid src = randomField(rng, n, n, false);
+        const Grid tgt = randomField(rng, n, n, false);
+        const Grid solid = makeGrid(n, n, [&](std::uint32_t, std::uint32_t) { return unit(rng); });
+        const Grid sparse = makeGrid(
+            n, n, [&](std::uint32_t i, std::uint32_t j) { return solid(i, j) < 0.2 ? 1.0 : 0.0; });
+        Parameters p = randomSoundParameters(rng);
+        expectRunsAgree(src, tgt, p, 100, "obstacles, N " + std::to_string(n), NaNs::Exact,
+                        &sparse);
+        p.vf = 2.0;
+        const std::vector<void (Solver::*)()> fastSteps = {
+            &Solver::applyBalancingForce, &Solver::closeWalls,         &Solver::advectVelocitySound,
+            &Solver::projectNeumann,      &Solver::advectDensitySound, &Solver::gatherSmokeSound};
+        const std::vector<void (ReferenceSolver::*)()> referenceSteps = {
+            &ReferenceSolver::applyBalancingForce, &ReferenceSolver::closeWalls,
+            &ReferenceSolver::advectVelocitySound, &ReferenceSolver::projectNeumann,
+            &ReferenceSolver::advectDensitySound,  &ReferenceSolver::gatherSmokeSound};
+        for (const SimdLevel level : availableLevels()) {
+            for (int threads = 1; threads <= 2; ++threads) {
+                Solver fast(src, tgt);
+                ReferenceSolver reference(src, tgt);
+                configurePair(fast, reference, p, level, threads);
+                fast.setObstacles(sparse);
+                reference.setObstacles(sparse);
+                for (std::size_t k = 0; k < fastSteps.size(); ++k) {
+                    randomiseState(rng, fast, reference);
+                    (fast.*fastSteps[k])();
+                    (reference.*referenceSteps[k])();
+                    EXPECT_EQ(firstDifference(fast, reference), "")
+                        << "sub-step " << k << ", N " << n << ", " << label(level, threads);
+                }
+            }
         }
     }
 }
