@@ -1,19 +1,20 @@
 #include "picturefile.h"
 
 #include "errors.h"
+#include "framewriter.h"
 #include "metrics.h"
 
 #include <QFile>
-#include <QSaveFile>
 
 namespace velloran::binding {
 
+// Through the renderer's own PNG writer: replaced only once complete, and
+// never in the place of a device, FIFO or folder.
 void writeDensityPng(const std::string &path, const Grid &framed) {
-    const QImage picture = densityImage(framed);
-    QSaveFile file(QFile::decodeName(QByteArray::fromStdString(path)));
-    if (!file.open(QIODevice::WriteOnly) || !picture.save(&file, "PNG") || !file.commit()) {
-        throw FileError(0, "could not write the picture: " + file.errorString().toStdString(),
-                        path);
+    QString error;
+    if (!writePng(QFile::decodeName(QByteArray::fromStdString(path)), densityImage(framed),
+                  &error)) {
+        throw FileError(0, error.toStdString(), std::string()); // the message names the file
     }
 }
 

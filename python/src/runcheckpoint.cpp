@@ -1,7 +1,8 @@
 #include "runcheckpoint.h"
 
-#include "atomicfile.h"
+#include "checkpointio.h"
 #include "errors.h"
+#include "regularfile.h"
 #include "runsetup.h"
 #include "solverstate.h"
 
@@ -115,7 +116,7 @@ void saveRunCheckpoint(const PythonRun &run, const std::string &path) {
         checkpoint.grids.push_back({keyframeGridName(k), keyframe.target});
     }
     QString error;
-    if (!writeFileAtomically(fromPath(path), encodeCheckpoint(checkpoint), &error)) {
+    if (!saveCheckpointFile(fromPath(path), checkpoint, &error)) {
         throw FileError(0, error.toStdString(), std::string()); // the message names the file
     }
 }
@@ -124,13 +125,15 @@ std::unique_ptr<PythonRun> loadRunCheckpoint(const std::string &path, std::optio
     if (const int errnum = readFailureErrno(path)) {
         throw FileError(errnum, "could not read the checkpoint", path);
     }
-    QFile file(fromPath(path));
-    if (!file.open(QIODevice::ReadOnly)) {
-        throw FileError(0, "could not read the checkpoint: " + file.errorString().toStdString(),
-                        path);
+    // Only a regular file: a FIFO would wait for a writer and a device (or a
+    // link to one, such as /dev/zero) would never end.
+    QFile file;
+    QString reason;
+    if (!openRegularFile(fromPath(path), &file, &reason)) {
+        throw FileError(0, "could not read the checkpoint: " + reason.toStdString(), path);
     }
     Checkpoint checkpoint;
-    const CheckpointReadResult read = decodeCheckpoint(file.readAll(), &checkpoint);
+    const CheckpointReadResult read = readCheckpoint(&file, &checkpoint);
     if (read.status != CheckpointStatus::Ok) {
         throw InputError("the checkpoint '" + path + "' is " + statusText(read.status) + ": " +
                          read.detail.toStdString());

@@ -152,11 +152,24 @@ def write(setups, path):
     path = pathlib.Path(path)
     path.parent.mkdir(parents=True, exist_ok=True)
     text = json.dumps({"velloran_sweep": 1, "runs": [_plain_spec(s) for s in setups]}, indent=1)
+    _refuse_non_regular(path)
     with tempfile.NamedTemporaryFile("w", dir=path.parent, prefix=f".{path.name}.",
                                      suffix=".part", delete=False) as f:
         f.write(text + "\n")
-    os.replace(f.name, path)
+    try:
+        _refuse_non_regular(path)  # again, as close to the rename as it gets
+        os.replace(f.name, path)
+    except OSError:
+        os.unlink(f.name)
+        raise
     return path
+
+
+def _refuse_non_regular(path):
+    """Raises OSError when something other than a regular file (a device, a FIFO,
+    a folder, or a link to one) carries the name: replacing it would destroy it."""
+    if os.path.exists(path) and not os.path.isfile(path):
+        raise OSError(f"could not write '{path}': not a regular file")
 
 
 def _plain_spec(setup):

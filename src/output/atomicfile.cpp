@@ -1,5 +1,7 @@
 #include "atomicfile.h"
 
+#include "regularfile.h"
+
 #include <QFile>
 #include <QRegularExpression>
 
@@ -48,8 +50,25 @@ AtomicFile::~AtomicFile() {
     discard();
 }
 
+// Only a regular file (or nothing) is ever replaced: see replaceableByRegularFile.
+// The check runs when the temporary is made and again just before the rename;
+// rename(2) cannot be told to replace regular files only, so what someone puts
+// at the name between that last check and the rename is replaced, as it would
+// be by any program that writes files whole.
+bool AtomicFile::refuseNonRegularTarget(QString *error) const {
+    QString reason;
+    if (replaceableByRegularFile(m_finalPath, &reason)) {
+        return false;
+    }
+    *error = QStringLiteral("could not write '%1': %2").arg(m_finalPath, reason);
+    return true;
+}
+
 bool AtomicFile::open(QString *error) {
     discard();
+    if (refuseNonRegularTarget(error)) {
+        return false;
+    }
     const QByteArray final = QFile::encodeName(m_finalPath);
     const qsizetype slash = final.lastIndexOf('/');
     const QByteArray folder = final.left(slash + 1);
@@ -98,6 +117,10 @@ bool AtomicFile::commit(QString *error) {
     // Some file systems report a full disk only when the data reaches it.
     if (::fdatasync(m_fd) != 0) {
         *error = fileError("write", m_finalPath, errno);
+        discard();
+        return false;
+    }
+    if (refuseNonRegularTarget(error)) {
         discard();
         return false;
     }

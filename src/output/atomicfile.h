@@ -8,6 +8,10 @@
 // an interrupted program therefore never leaves a partial or empty file under
 // a final name; whatever stood there before stays until the new file is whole.
 //
+// Only a regular file is ever replaced: a device, a FIFO, a socket or a folder
+// at the final name (or a link to one) is refused with "could not write
+// 'PATH': not a regular file" and left as it is.
+//
 // Temporary names are ".NAME.XXXXXX.part" (hidden, and recognisable by
 // isTemporaryOutputName so that a later render can sweep up what a killed one
 // left). Errors name the file and give the system's reason, e.g.
@@ -25,7 +29,8 @@ public:
     AtomicFile(const AtomicFile &) = delete;
     AtomicFile &operator=(const AtomicFile &) = delete;
 
-    // Creates the temporary file.
+    // Creates the temporary file (refused when the final name is not a
+    // regular file).
     bool open(QString *error);
     // Appends bytes to the temporary file (all of them, or an error).
     bool write(const char *data, qint64 size, QString *error);
@@ -40,6 +45,10 @@ public:
     const QString &finalPath() const { return m_finalPath; }
 
 private:
+    // True, with *error, when the final name holds something that is not a
+    // regular file.
+    bool refuseNonRegularTarget(QString *error) const;
+
     QString m_finalPath;
     QByteArray m_temporary; // local 8-bit path of the temporary file
     int m_fd = -1;

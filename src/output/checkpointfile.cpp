@@ -3,10 +3,13 @@
 #include "checkpointbytes.h"
 #include "crc32.h"
 #include "jobrecord.h"
+#include "runsetup.h"
 
+#include <QIODevice>
 #include <QRegularExpression>
 #include <QtEndian>
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
@@ -18,10 +21,12 @@ using checkpointbytes::Reader;
 using checkpointbytes::Writer;
 
 constexpr char kMagic[8] = {'\x89', 'V', 'L', 'C', 'K', '\r', '\n', '\x1a'};
-constexpr std::size_t kHeaderSize = 8 + 4 + 4 + 8 + 4;
+constexpr std::size_t kHeaderSize = kCheckpointHeaderSize;
+static_assert(kHeaderSize == 8 + 4 + 4 + 8 + 4);
 constexpr std::size_t kTrailerSize = 4;
-// A generous bound that keeps a damaged shape from asking for absurd memory.
-constexpr std::uint32_t kMaxGridSide = 1u << 14;
+// The largest grid of a run the programs accept: a face grid of the largest
+// image (N + 3 along its faces).
+constexpr std::uint32_t kMaxGridSide = static_cast<std::uint32_t>(kMaxImageSide) + 3;
 
 void writeMetrics(Writer &w, const StepMetrics &m) {
     w.integer<std::int32_t>(m.step);
@@ -175,11 +180,8 @@ QByteArray encodeCheckpoint(const Checkpoint &checkpoint) {
     return std::move(bytes);
 }
 
-namespace {
-
-// The header and the trailer: what the file is, its version, its length and
-// its checksums. Ok when the sections may be read.
-CheckpointReadResult checkFrame(const char *data, std::size_t size) {
+CheckpointReadResult checkCheckpointHeader(const char *data, std::size_t size,
+                                           std::uint64_t fileSize) {
     if (size < sizeof kMagic || std::memcmp(data, kMagic, sizeof kMagic) != 0) {
         return {CheckpointStatus::NotACheckpoint, QStringLiteral("it is not a checkpoint file")};
     }
@@ -206,16 +208,28 @@ CheckpointReadResult checkFrame(const char *data, std::size_t size) {
         return corrupted(QStringLiteral("its header is damaged"));
     }
     const auto length = qFromLittleEndian<std::uint64_t>(data + 16);
-    if (length < kHeaderSize + kTrailerSize) {
-        return corrupted(QStringLiteral("its header gives an impossible length"));
+    if (length < kHeaderSize + kTrailerSize || length > kMaxCheckpointBytes) {
+        return corrupted(
+            QStringLiteral("its header gives an impossible length (%1 bytes)").arg(length));
     }
-    if (size < length) {
+    if (fileSize < length) {
         return {CheckpointStatus::Truncated,
-                QStringLiteral("it is truncated (%1 of %2 bytes)").arg(size).arg(length)};
+                QStringLiteral("it is truncated (%1 of %2 bytes)").arg(fileSize).arg(length)};
     }
-    if (size > length) {
-        return corrupted(QStringLiteral("it has %1 bytes after its end")
-                             .arg(size - static_cast<std::size_t>(length)));
+    if (fileSize > length) {
+        return corrupted(QStringLiteral("it has %1 bytes after its end").arg(fileSize - length));
+    }
+    return {};
+}
+
+namespace {
+
+// The header and the trailer: what the file is, its version, its length and
+// its checksums. Ok when the sections may be read.
+CheckpointReadResult checkFrame(const char *data, std::size_t size) {
+    CheckpointReadResult header = checkCheckpointHeader(data, size, size);
+    if (header.status != CheckpointStatus::Ok) {
+        return header;
     }
     const std::size_t body = size - kTrailerSize;
     if (crc32Of(data, body) != qFromLittleEndian<std::uint32_t>(data + body)) {
@@ -301,6 +315,74 @@ CheckpointReadResult decodeCheckpoint(const QByteArray &bytes, Checkpoint *out) 
     }
     *out = std::move(result);
     return {};
+}
+
+namespace {
+
+// Reads up to `size` bytes into `data`; fewer only at the end of the file or
+// on an error.
+std::size_t readFully(QIODevice *device, char *data, std::size_t size) {
+    std::size_t done = 0;
+    while (done < size) {
+        const qint64 got = device->read(data + done, static_cast<qint64>(size - done));
+        if (got <= 0) {
+            break;
+        }
+        done += static_cast<std::size_t>(got);
+    }
+    return done;
+}
+
+CheckpointReadResult shorterThanSaid(std::uint64_t read, std::uint64_t length) {
+    return {CheckpointStatus::Truncated,
+            QStringLiteral("it is truncated (%1 of %2 bytes)").arg(read).arg(length)};
+}
+
+} // namespace
+
+CheckpointReadResult readCheckpoint(QIODevice *device, Checkpoint *out) {
+    const auto fileSize = static_cast<std::uint64_t>(device->size());
+    char header[kHeaderSize];
+    const std::size_t headerRead = readFully(device, header, sizeof header);
+    CheckpointReadResult frame = checkCheckpointHeader(header, headerRead, fileSize);
+    if (frame.status != CheckpointStatus::Ok) {
+        return frame;
+    }
+    // The checksum first, a piece at a time: whatever a damaged or foreign
+    // file says its length is, refusing it costs one small buffer.
+    const auto length = qFromLittleEndian<std::uint64_t>(header + 16);
+    const std::uint64_t body = length - kTrailerSize;
+    std::uint32_t sum = crc32Of(header, sizeof header);
+    std::uint64_t done = sizeof header;
+    QByteArray piece(1 << 20, Qt::Uninitialized);
+    while (done < body) {
+        const auto want =
+            static_cast<std::size_t>(std::min<std::uint64_t>(body - done, piece.size()));
+        const std::size_t got = readFully(device, piece.data(), want);
+        sum = crc32Of(piece.constData(), got, sum);
+        done += got;
+        if (got < want) {
+            return shorterThanSaid(done, length);
+        }
+    }
+    char trailer[kTrailerSize];
+    if (readFully(device, trailer, sizeof trailer) != sizeof trailer) {
+        return shorterThanSaid(done, length);
+    }
+    if (sum != qFromLittleEndian<std::uint32_t>(trailer)) {
+        return corrupted(QStringLiteral("its checksum does not match its content"));
+    }
+    // Only now is the whole file held in memory, and decoded (which checks it
+    // again: the file may have changed in between).
+    QByteArray bytes(static_cast<qsizetype>(length), Qt::Uninitialized);
+    if (!device->seek(0)) {
+        return shorterThanSaid(0, length);
+    }
+    const std::size_t read = readFully(device, bytes.data(), static_cast<std::size_t>(length));
+    if (read < length) {
+        return shorterThanSaid(read, length);
+    }
+    return decodeCheckpoint(bytes, out);
 }
 
 } // namespace velloran

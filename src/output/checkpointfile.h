@@ -25,12 +25,15 @@
 #include "job.h"
 #include "metrics.h"
 #include "parameters.h"
+#include "runsetup.h"
 #include "smokecolour.h"
 
 #include "grid.h"
 
 #include <QByteArray>
 #include <QString>
+
+class QIODevice;
 
 #include <cstdint>
 #include <vector>
@@ -85,5 +88,26 @@ struct CheckpointReadResult {
 
 // Fills *out only when the status is Ok.
 CheckpointReadResult decodeCheckpoint(const QByteArray &bytes, Checkpoint *out);
+
+// The header's bytes: magic, versions, length and the header's own CRC.
+constexpr std::size_t kCheckpointHeaderSize = 28;
+
+// The longest checkpoint written or read: 256 grids of the largest run the
+// programs accept (a run holds eight, plus its targets and keyframes), about
+// 8.6 GB. A header that says more is damaged, not a run.
+constexpr std::uint64_t kMaxCheckpointBytes =
+    std::uint64_t{256} * (kMaxImageSide + 3) * (kMaxImageSide + 3) * sizeof(double);
+
+// The header of a file of `fileSize` bytes, of which `size` are at `data`:
+// Ok when it is a checkpoint of this version whose length is the file's size
+// and at most kMaxCheckpointBytes, so that the rest may be read.
+CheckpointReadResult checkCheckpointHeader(const char *data, std::size_t size,
+                                           std::uint64_t fileSize);
+
+// Reads a checkpoint from an open file: the header first, then the checksum
+// over the rest a piece at a time, and only when both hold the whole file
+// into memory to decode it. A file that is refused never costs more than a
+// megabyte however long it is or says it is. Fills *out only when Ok.
+CheckpointReadResult readCheckpoint(QIODevice *device, Checkpoint *out);
 
 } // namespace velloran

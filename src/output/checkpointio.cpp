@@ -15,8 +15,21 @@ QString checkpointFileName() {
 }
 
 bool saveCheckpoint(const QString &dir, const Checkpoint &checkpoint, QString *error) {
-    return writeFileAtomically(QDir(dir).filePath(checkpointFileName()),
-                               encodeCheckpoint(checkpoint), error);
+    return saveCheckpointFile(QDir(dir).filePath(checkpointFileName()), checkpoint, error);
+}
+
+bool saveCheckpointFile(const QString &path, const Checkpoint &checkpoint, QString *error) {
+    const QByteArray bytes = encodeCheckpoint(checkpoint);
+    // Never write what no reader would take back.
+    if (static_cast<std::uint64_t>(bytes.size()) > kMaxCheckpointBytes) {
+        *error = QStringLiteral("could not write '%1': the checkpoint would take %2 bytes, more "
+                                "than the %3 a checkpoint may have")
+                     .arg(path)
+                     .arg(bytes.size())
+                     .arg(kMaxCheckpointBytes);
+        return false;
+    }
+    return writeFileAtomically(path, bytes, error);
 }
 
 bool loadCheckpoint(const QString &dir, Checkpoint *out, QString *error) {
@@ -42,7 +55,7 @@ bool loadCheckpoint(const QString &dir, Checkpoint *out, QString *error) {
         return false;
     }
     Checkpoint read;
-    const CheckpointReadResult result = decodeCheckpoint(file.readAll(), &read);
+    const CheckpointReadResult result = readCheckpoint(&file, &read);
     if (result.status != CheckpointStatus::Ok) {
         *error = QStringLiteral("cannot resume from '%1': %2").arg(path, result.detail);
         return false;

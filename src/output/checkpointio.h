@@ -14,6 +14,8 @@ QString checkpointFileName();
 
 // Replaces DIR/checkpoint.vlck once the new one is complete on disk.
 bool saveCheckpoint(const QString &dir, const Checkpoint &checkpoint, QString *error);
+// The same at any path (a Python run's checkpoint).
+bool saveCheckpointFile(const QString &path, const Checkpoint &checkpoint, QString *error);
 
 // Reads DIR/checkpoint.vlck. On failure a one-line *error: no folder, no
 // checkpoint, or which way the file is unusable (another version, truncated,

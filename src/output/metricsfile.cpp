@@ -36,10 +36,14 @@ bool MetricsFile::openAt(int flags, qint64 length, QString *error) {
     m_fd = ::open(QFile::encodeName(m_path).constData(),
                   flags | O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0666);
     if (m_fd < 0) {
+        // ENXIO: a FIFO nobody reads (O_NONBLOCK keeps the open from waiting
+        // for a reader, which would hold the run past any stop signal).
         *error = errno == ELOOP ? QStringLiteral("could not write '%1': it is a symbolic link (a "
                                                  "run's own files are never written through one)")
                                       .arg(m_path)
-                                : fileError("write", m_path, errno);
+                 : errno == ENXIO
+                     ? QStringLiteral("could not write '%1': not a regular file").arg(m_path)
+                     : fileError("write", m_path, errno);
         return false;
     }
     struct stat status {};

@@ -1,6 +1,7 @@
 #include "outputfolder.h"
 
 #include "atomicfile.h"
+#include "regularfile.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -81,11 +82,29 @@ int OutputFolder::removeEarlierOutput(const std::function<bool(const QString &)>
     int removed = 0;
     const QStringList entries = m_dir.entryList(QDir::Files | QDir::Hidden | QDir::System);
     for (const QString &name : entries) {
-        if ((isOwnOutput(name) || isTemporaryOutputName(name)) && QFile::remove(filePath(name))) {
+        struct stat status {};
+        const QByteArray path = QFile::encodeName(filePath(name));
+        if ((isOwnOutput(name) || isTemporaryOutputName(name)) &&
+            ::lstat(path.constData(), &status) == 0 &&
+            (S_ISREG(status.st_mode) || S_ISLNK(status.st_mode)) &&
+            ::unlink(path.constData()) == 0) {
             ++removed;
         }
     }
     return removed;
+}
+
+QString
+OutputFolder::firstNonRegularEntry(const std::function<bool(const QString &)> &isOwnOutput) const {
+    const QStringList entries =
+        m_dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    QString reason;
+    for (const QString &name : entries) {
+        if (isOwnOutput(name) && !replaceableByRegularFile(filePath(name), &reason)) {
+            return filePath(name);
+        }
+    }
+    return QString();
 }
 
 void OutputFolder::discard() {

@@ -35,7 +35,13 @@ public:
 
     // Removes the files of an earlier render (names for which isOwnOutput is
     // true) and what an interrupted one left half-written; returns how many.
+    // Only regular files and links go: anything else is not a render's.
     int removeEarlierOutput(const std::function<bool(const QString &)> &isOwnOutput);
+
+    // The first entry named as one of the run's files (isOwnOutput) that is
+    // not a regular file: a device, a FIFO, a socket, a folder, or a link to
+    // one. Empty when there is none. The run would have to write in its place.
+    QString firstNonRegularEntry(const std::function<bool(const QString &)> &isOwnOutput) const;
 
     // The run has started: the folder and its files stay.
     void keep() { m_kept = true; }

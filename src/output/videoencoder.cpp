@@ -1,6 +1,7 @@
 #include "videoencoder.h"
 
 #include "atomicfile.h"
+#include "regularfile.h"
 
 #include <QFile>
 #include <QStringList>
@@ -16,6 +17,15 @@ bool VideoEncoder::start(const QString &program, const QString &path, int side, 
                          QString *error) {
     m_bytesPerPixel = colour ? 3 : 1;
     m_path = path;
+    // ffmpeg writes into whatever carries the partial name: a FIFO there would
+    // stall it (and the run with it), a device would take the video.
+    QString reason;
+    for (const QString &name : {path, path + QStringLiteral(".part")}) {
+        if (!replaceableByRegularFile(name, &reason)) {
+            *error = QStringLiteral("could not write '%1': %2").arg(name, reason);
+            return false;
+        }
+    }
     m_partial = path + QStringLiteral(".part");
     // Small grids are enlarged by a whole factor (sharp cells) and padded to
     // even sides, which the common H.264 profiles require.
@@ -91,6 +101,12 @@ bool VideoEncoder::finish(QString *error) {
         return false;
     }
     // Replaces an earlier video in one step: one of the two is always there.
+    QString reason;
+    if (!replaceableByRegularFile(m_path, &reason)) {
+        *error = QStringLiteral("could not write '%1': %2").arg(m_path, reason);
+        abandon();
+        return false;
+    }
     if (::rename(QFile::encodeName(m_partial).constData(), QFile::encodeName(m_path).constData()) !=
         0) {
         *error = fileError("move the video into place at", m_path, errno);

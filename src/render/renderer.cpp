@@ -159,10 +159,6 @@ int runJob(const RenderJob &job, FILE *progressStream, FILE *summary, const QStr
     if (resume && !prepareResume(*resume, inputs.side, folder, *solver, &error)) {
         return messages.fail(error, kExitBadInput);
     }
-    std::unique_ptr<VideoEncoder> video;
-    if (!startVideo(job, inputs.ffmpeg, inputs.side, &video, &error)) {
-        return messages.fail(error, kExitBadInput);
-    }
     MetricsFile metrics(folder.filePath(QStringLiteral("metrics.csv")));
     if (job.fields.size() > 1) {
         QStringList names;
@@ -172,6 +168,13 @@ int runJob(const RenderJob &job, FILE *progressStream, FILE *summary, const QStr
         metrics.setFieldNames(names);
     }
     const RunFiles files{folder, metrics, writers};
+    if (!checkRunOutputsReplaceable(files, job.names, &error)) {
+        return messages.fail(error, kExitBadInput);
+    }
+    std::unique_ptr<VideoEncoder> video;
+    if (!startVideo(job, inputs.ffmpeg, inputs.side, &video, &error)) {
+        return messages.fail(error, kExitBadInput);
+    }
     int framesBefore = 0;
     if (resume) {
         if (!resumeRunFiles(job, *resume, files, video.get(), messages, &framesBefore, &error)) {

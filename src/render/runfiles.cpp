@@ -6,6 +6,8 @@
 
 #include <QDir>
 
+#include <functional>
+
 namespace velloran {
 
 namespace {
@@ -27,15 +29,11 @@ std::vector<std::int64_t> keyframeSteps(const RenderJob &job) {
     return steps;
 }
 
-} // namespace
-
-bool beginRunFiles(const RunFiles &files, const FrameNamePattern &names, const Messages &messages,
-                   QString *error) {
-    if (!files.metrics.create(error)) {
-        return false;
-    }
-    files.folder.keep();
-    const int removed = files.folder.removeEarlierOutput([&](const QString &name) {
+// The names of the files a run writes into its folder and replaces when it
+// starts afresh (metrics.csv is emptied, not replaced).
+std::function<bool(const QString &)> runOutputNames(const RunFiles &files,
+                                                    const FrameNamePattern &names) {
+    return [&files, names](const QString &name) {
         if (name == QLatin1String("convergence.png") || name == checkpointFileName() ||
             isFrameFileName(name, names)) {
             return true;
@@ -46,7 +44,30 @@ bool beginRunFiles(const RunFiles &files, const FrameNamePattern &names, const M
             }
         }
         return false;
-    });
+    };
+}
+
+} // namespace
+
+bool checkRunOutputsReplaceable(const RunFiles &files, const FrameNamePattern &names,
+                                QString *error) {
+    const auto isOwn = runOutputNames(files, names);
+    const QString found = files.folder.firstNonRegularEntry(
+        [&](const QString &name) { return name == QLatin1String("metrics.csv") || isOwn(name); });
+    if (found.isEmpty()) {
+        return true;
+    }
+    *error = QStringLiteral("could not write '%1': not a regular file").arg(found);
+    return false;
+}
+
+bool beginRunFiles(const RunFiles &files, const FrameNamePattern &names, const Messages &messages,
+                   QString *error) {
+    if (!files.metrics.create(error)) {
+        return false;
+    }
+    files.folder.keep();
+    const int removed = files.folder.removeEarlierOutput(runOutputNames(files, names));
     if (removed > 0) {
         messages.say(QStringLiteral("removed %1 file(s) of an earlier render from %2")
                          .arg(removed)

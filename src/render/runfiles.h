@@ -28,6 +28,12 @@ struct RunFiles {
     const std::vector<std::unique_ptr<FrameWriter>> &writers;
 };
 
+// Refuses (false, with *error) a folder that holds, under the name of one of
+// the run's files, something other than a regular file: a device, a FIFO, a
+// folder, or a link to one. The run would have to write in its place.
+bool checkRunOutputsReplaceable(const RunFiles &files, const FrameNamePattern &names,
+                                QString *error);
+
 // Starts the metrics file and removes what an earlier render left in the
 // folder, so files of two runs never mix.
 bool beginRunFiles(const RunFiles &files, const FrameNamePattern &names, const Messages &messages,

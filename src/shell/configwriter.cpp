@@ -2,8 +2,9 @@
 
 // Writing the configuration file (configfile.h); its reader is configreader.cpp.
 
+#include "regularfile.h"
+
 #include <QBuffer>
-#include <QFileInfo>
 #include <QSaveFile>
 #include <QXmlStreamWriter>
 
@@ -76,10 +77,10 @@ bool writeConfigurationFile(const QString &path, const SimParameters &parameters
                             const SchemeAndKeyframes &extras) {
     // Saving replaces the file by renaming a finished copy over it; that must
     // never happen to a device, a pipe or a directory that carries the name.
-    const QFileInfo existing(path);
-    if (existing.exists() && !existing.isFile()) {
+    QString reason;
+    if (!replaceableByRegularFile(path, &reason)) {
         if (error) {
-            *error = QStringLiteral("%1 is not a regular file").arg(path);
+            *error = QStringLiteral("%1 is %2").arg(path, reason);
         }
         return false;
     }

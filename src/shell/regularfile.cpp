@@ -52,4 +52,13 @@ bool openRegularFile(const QString &path, QFile *file, QString *reason, bool fol
     return true;
 }
 
+bool replaceableByRegularFile(const QString &path, QString *reason) {
+    struct stat status {};
+    if (::stat(QFile::encodeName(path).constData(), &status) != 0 || S_ISREG(status.st_mode)) {
+        return true;
+    }
+    *reason = QStringLiteral("not a regular file");
+    return false;
+}
+
 } // namespace velloran

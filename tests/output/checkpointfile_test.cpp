@@ -2,6 +2,7 @@
 #include "checkpointfile.h"
 #include "jobrecord.h"
 
+#include <QBuffer>
 #include <QtEndian>
 
 #include <gtest/gtest.h>
@@ -281,6 +282,42 @@ TEST(CheckpointFile, MalformedContentUnderAValidChecksumIsRefused) {
     Checkpoint noSteps = sample();
     noSteps.run.job.every = 0;
     EXPECT_EQ(statusOf(encodeCheckpoint(noSteps)), CheckpointStatus::Corrupted);
+}
+
+// From a file the header decides how much is read: what it says must be the
+// file's size and within what any run writes, or nothing more is read; the
+// rest is refused as decodeCheckpoint refuses it.
+TEST(CheckpointFile, ReadFromAFileTheHeaderBoundsWhatIsRead) {
+    const QByteArray bytes = encodeCheckpoint(sample());
+    const auto readFrom = [](QByteArray content, QString *detail = nullptr) {
+        QBuffer device(&content);
+        device.open(QIODevice::ReadOnly);
+        Checkpoint out;
+        const CheckpointReadResult result = readCheckpoint(&device, &out);
+        if (detail) {
+            *detail = result.detail;
+        }
+        return result.status;
+    };
+    EXPECT_EQ(readFrom(bytes), CheckpointStatus::Ok);
+    EXPECT_EQ(readFrom(bytes.left(bytes.size() - 1)), CheckpointStatus::Truncated);
+    EXPECT_EQ(readFrom(bytes.left(20)), CheckpointStatus::Truncated);
+    QString detail;
+    EXPECT_EQ(readFrom(bytes + "x", &detail), CheckpointStatus::Corrupted);
+    EXPECT_TRUE(detail.contains("1 bytes after its end")) << detail.toStdString();
+    QByteArray damaged = bytes;
+    damaged[bytes.size() / 2] = static_cast<char>(damaged[bytes.size() / 2] ^ 0x10);
+    EXPECT_EQ(readFrom(damaged, &detail), CheckpointStatus::Corrupted);
+    EXPECT_TRUE(detail.contains("checksum")) << detail.toStdString();
+
+    QByteArray header = bytes.left(kCheckpointHeaderSize);
+    for (const std::uint64_t length : {kMaxCheckpointBytes, kMaxCheckpointBytes + 1}) {
+        qToLittleEndian(length, header.data() + 16);
+        qToLittleEndian(crc32Of(header.constData(), 24), header.data() + 24);
+        EXPECT_EQ(checkCheckpointHeader(header.constData(), kCheckpointHeaderSize, length).status,
+                  length == kMaxCheckpointBytes ? CheckpointStatus::Ok
+                                                : CheckpointStatus::Corrupted);
+    }
 }
 
 // A checkpoint is input: under a valid checksum, values no render writes are
