@@ -1,3 +1,4 @@
+#include "phasetimes.h"
 #include "renderer.h"
 
 #include <QGuiApplication>
@@ -20,6 +21,7 @@ void filterMessages(QtMsgType type, const QMessageLogContext &context, const QSt
 } // namespace
 
 int main(int argc, char **argv) {
+    velloran::PhaseTimes &phases = velloran::PhaseTimes::instance();
     // The renderer never opens a window; the offscreen platform gives QPainter
     // its fonts without a display, whatever the environment asks for.
     qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -43,5 +45,9 @@ int main(int argc, char **argv) {
     int qtArgc = 1;
     QGuiApplication app(qtArgc, argv);
     QGuiApplication::setApplicationName(QStringLiteral("velloran-render"));
-    return velloran::renderMain(arguments);
+    phases.lap(velloran::Phase::Startup);
+    const int code = velloran::renderMain(arguments);
+    phases.lap(velloran::Phase::Finish);
+    phases.printIfAsked(stderr);
+    return code;
 }

@@ -2,11 +2,13 @@
 
 #include "interruption.h"
 #include "metricsfile.h"
+#include "phasetimes.h"
 #include "progress.h"
 #include "smokeimage.h"
 #include "solver.h"
 #include "videoencoder.h"
 
+#include <cmath>
 #include <utility>
 
 namespace velloran {
@@ -34,7 +36,18 @@ void RunLoop::resumeAt(int step, MetricsHistory history, int frames, double seco
 }
 
 RunLoop::Result RunLoop::run() {
+    PhaseTimes::instance().lap(Phase::Setup);
     m_wall.start();
+    const Result result = steps();
+    PhaseTimes &phases = PhaseTimes::instance();
+    phases.lap(Phase::Steps);
+    phases.add(Phase::Solver, std::chrono::nanoseconds(std::llround(m_run.solverSeconds() * 1e9)));
+    phases.add(Phase::Metrics,
+               std::chrono::nanoseconds(std::llround(m_run.measureSeconds() * 1e9)));
+    return result;
+}
+
+RunLoop::Result RunLoop::steps() {
     Result result;
     result.step = m_firstStep;
     const auto failed = [&](QString error) {
@@ -51,7 +64,7 @@ RunLoop::Result RunLoop::run() {
     } else {
         m_stopping = interruptRequested();
     }
-    m_progress.update(m_firstStep, m_files.history().latest().distance, true);
+    updateProgress(m_firstStep, m_files.history().latest().distance, true);
 
     int step = m_firstStep;
     while (step < m_steps && !m_stopping) {
@@ -71,7 +84,7 @@ RunLoop::Result RunLoop::run() {
         if (report.failed) {
             return failed(QString::fromStdString(report.error));
         }
-        m_progress.update(step, report.metrics->distance, step == m_steps);
+        updateProgress(step, report.metrics->distance, step == m_steps);
     }
     if (step < m_steps) {
         result.end = End::Interrupted;
@@ -79,6 +92,11 @@ RunLoop::Result RunLoop::run() {
     }
     result.videoFailed = m_videoFailed;
     return result;
+}
+
+void RunLoop::updateProgress(int step, double distance, bool force) {
+    const PhaseScope timed(Phase::Progress);
+    m_progress.update(step, distance, force);
 }
 
 // The run's first observer: every finite step's files come before the other
@@ -100,8 +118,14 @@ bool RunLoop::stepFinished(const Solver &, const StepReport &report, std::string
 
 // The row and the frame if due: the files a measured step leaves.
 bool RunLoop::record(const StepMetrics &metrics, bool frameDue, QString *error) {
-    return m_files.addRow(metrics, error) &&
-           (!frameDue || (writeFrame(metrics.step, error) && m_files.flush(error)));
+    {
+        const PhaseScope timed(Phase::Rows);
+        if (!m_files.addRow(metrics, error)) {
+            return false;
+        }
+    }
+    const PhaseScope timed(Phase::Frames);
+    return !frameDue || (writeFrame(metrics.step, error) && m_files.flush(error));
 }
 
 // Every writer's files for the step, then the video frame. A failing encoder

@@ -77,6 +77,8 @@ public:
     double sessionSeconds() const { return m_wall.nsecsElapsed() / 1e9; }
 
 private:
+    Result steps();
+    void updateProgress(int step, double distance, bool force);
     bool stepFinished(const Solver &solver, const StepReport &report, std::string *error) override;
     bool record(const StepMetrics &metrics, bool frameDue, QString *error);
     bool writeFrame(int step, QString *error);

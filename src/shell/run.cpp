@@ -98,9 +98,12 @@ StepReport Run::report(std::int64_t step, int target) {
     if (m_observers.empty()) {
         report.finite = stateFinite(*m_solver);
     } else {
+        const Clock::time_point started = Clock::now();
         report.metrics = velloran::measure(*m_solver, static_cast<int>(step), seconds());
         report.metrics->target = target;
         report.finite = report.metrics->finite;
+        m_measureNanoseconds +=
+            std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - started).count();
     }
     if (!report.finite) {
         m_unstableStep = step;

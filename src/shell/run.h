@@ -89,6 +89,8 @@ public:
     // resume), and the part of it spent stepping the solver this session.
     double seconds() const;
     double solverSeconds() const { return m_solverNanoseconds / 1e9; }
+    // The part spent measuring the steps for the observers, this session.
+    double measureSeconds() const { return m_measureNanoseconds / 1e9; }
 
     Solver &solver() { return *m_solver; }
     const Solver &solver() const { return *m_solver; }
@@ -111,6 +113,7 @@ private:
     double m_secondsBefore = 0.0;
     std::optional<Clock::time_point> m_started;
     std::int64_t m_solverNanoseconds = 0;
+    std::int64_t m_measureNanoseconds = 0;
 };
 
 } // namespace velloran

@@ -6,8 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <limits>
 #include <memory>
+#include <random>
 
 using namespace velloran;
 
@@ -53,6 +55,51 @@ TEST(Metrics, DistanceMassAndSpeedOverTheInterior) {
 
     (*solver->m_density)(2, 1) = kInf;
     EXPECT_FALSE(measure(*solver, 9, 0).finite);
+}
+
+// The sums keep their one order (rows from the bottom, each left to right) to
+// the bit, and the largest speed is found wherever it lies in a row: values
+// of widely different magnitudes, so that any other order would round
+// differently, on 13 cells a row (lanes and a tail).
+TEST(Metrics, SameBitsAsThePlainLoops) {
+    const std::uint32_t n = 13;
+    Grid src(n, n);
+    src(3, 4) = 1.0;
+    auto solver = smallSolver(src, src);
+    std::mt19937_64 random(27);
+    std::uniform_real_distribution<double> unit(-1.0, 1.0);
+    std::uniform_int_distribution<int> exponent(-12, 12);
+    Grid *const grids[] = {solver->m_density.get(), solver->m_target.get(), solver->m_uCentre.get(),
+                           solver->m_vCentre.get()};
+    for (int trial = 0; trial < 20; ++trial) {
+        for (Grid *grid : grids) {
+            for (std::uint32_t j = 0; j < n + 2; ++j) {
+                for (std::uint32_t i = 0; i < n + 2; ++i) {
+                    (*grid)(i, j) = unit(random) * std::ldexp(1.0, exponent(random));
+                }
+            }
+        }
+        double difference = 0.0;
+        double targetSum = 0.0;
+        double mass = 0.0;
+        double speedSquared = 0.0;
+        const Grid &rho = *solver->m_density;
+        const Grid &goal = *solver->m_target;
+        const Grid &u = *solver->m_uCentre;
+        const Grid &v = *solver->m_vCentre;
+        for (std::uint32_t j = 1; j <= n; ++j) {
+            for (std::uint32_t i = 1; i <= n; ++i) {
+                difference += std::fabs(rho(i, j) - goal(i, j));
+                targetSum += goal(i, j);
+                mass += rho(i, j);
+                speedSquared = std::max(speedSquared, u(i, j) * u(i, j) + v(i, j) * v(i, j));
+            }
+        }
+        const StepMetrics m = measure(*solver, 1, 0.0);
+        EXPECT_EQ(m.mass, mass);
+        EXPECT_EQ(m.distance, targetSum > 0.0 ? difference / targetSum : difference);
+        EXPECT_EQ(m.maxSpeed, std::sqrt(speedSquared));
+    }
 }
 
 TEST(Metrics, EmptyTargetGivesNoNaN) {
