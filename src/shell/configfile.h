@@ -17,11 +17,14 @@
 //           <target step="800">examples/letter-b.png</target>
 //           <target step="1600" blend="200">examples/letter-c.png</target>
 //       </keyframes>
+//       <obstacles>examples/wall.png</obstacles>                    (optional)
 //   </configuration>
 //
 // Without <scheme> a run uses the literal scheme; without <keyframes> its one
-// target holds for the whole run. The writer writes either element only when
-// it says something, so files of plain literal runs are as they always were.
+// target holds for the whole run; without <obstacles> (or with it empty) only
+// the domain's sides are walls. The writer writes each of these elements only
+// when it says something, so files of plain literal runs are as they always
+// were. The obstacle path is taken like the source and target paths.
 //
 // The reader never touches a window or a solver: it returns what the file says
 // (last occurrence wins, missing values stay unset) and the caller applies it,
@@ -60,6 +63,7 @@ struct KeyframeEntry {
 struct SchemeAndKeyframes {
     Scheme scheme = Scheme::Literal;
     std::vector<KeyframeEntry> keyframes; // steps positive and strictly increasing
+    QString obstacles;                    // the obstacle image; empty: none
 };
 
 struct Configuration {
@@ -69,6 +73,7 @@ struct Configuration {
     std::optional<QString> target;
     std::optional<Scheme> scheme;         // absent: the literal scheme
     std::vector<KeyframeEntry> keyframes; // checked: steps positive, strictly increasing
+    std::optional<QString> obstacles;     // the obstacle image's path; empty: none
 
     bool isEmpty() const;
 };

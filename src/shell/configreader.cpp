@@ -203,6 +203,8 @@ void readRoot(QXmlStreamReader &reader, Configuration &configuration, QString *r
             readScheme(reader, configuration, refusal);
         } else if (reader.name() == QLatin1String("keyframes") && refusal->isEmpty()) {
             readKeyframes(reader, &configuration.keyframes, refusal);
+        } else if (reader.name() == QLatin1String("obstacles")) {
+            configuration.obstacles = readElementText(reader);
         } else {
             skipElement(reader);
         }
@@ -217,7 +219,7 @@ bool Configuration::isEmpty() const {
             return false;
         }
     }
-    return !source && !target && !scheme && keyframes.empty();
+    return !source && !target && !scheme && keyframes.empty() && !obstacles;
 }
 
 double configNumber(const QString &text) {

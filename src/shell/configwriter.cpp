@@ -51,6 +51,9 @@ void writeDocument(QXmlStreamWriter &writer, const SimParameters &parameters, co
         }
         writer.writeEndElement();
     }
+    if (!extras.obstacles.isEmpty()) {
+        writer.writeTextElement(QStringLiteral("obstacles"), extras.obstacles);
+    }
     writer.writeEndDocument();
 }
 

@@ -1,5 +1,5 @@
-// The configuration's <scheme> and <keyframes>: read, written, refused, and
-// keyframe images turned into target densities.
+// The configuration's <scheme>, <keyframes> and <obstacles>: read, written,
+// refused, and keyframe images turned into target densities.
 
 #include "configfile.h"
 #include "keyframes.h"
@@ -31,19 +31,22 @@ QString saveImage(const QTemporaryDir &dir, const QString &name, int side, int b
 } // namespace
 
 // A file of a plain literal run is exactly what the writer has always
-// written; the two elements appear only when they say something, and what is
-// written reads back the same.
+// written; the extra elements appear only when they say something, and what
+// is written reads back the same.
 TEST(SchemeAndKeyframes, WrittenOnlyWhenTheySaySomethingAndReadBack) {
     SimParameters p;
     const QByteArray plain = configurationXml(p, "a.png", "b.png");
     EXPECT_EQ(plain, configurationXml(p, "a.png", "b.png", SchemeAndKeyframes{}));
     EXPECT_FALSE(plain.contains("scheme"));
     EXPECT_FALSE(plain.contains("keyframes"));
+    EXPECT_FALSE(plain.contains("obstacles"));
 
     SchemeAndKeyframes extras;
     extras.scheme = Scheme::Sound;
     extras.keyframes = {{800, "examples/letter-b.png", 0}, {1600, "dir/c & d.png", 200}};
+    extras.obstacles = "walls/a <b>.png";
     const QByteArray written = configurationXml(p, "a.png", "b.png", extras);
+    EXPECT_TRUE(written.contains("    <obstacles>walls/a &lt;b&gt;.png</obstacles>\n"));
     EXPECT_TRUE(written.contains("    <scheme>sound</scheme>\n"));
     EXPECT_TRUE(written.contains("        <target step=\"800\">examples/letter-b.png</target>\n"));
     EXPECT_TRUE(written.contains("<target step=\"1600\" blend=\"200\">dir/c &amp; d.png</target>"));
@@ -53,6 +56,7 @@ TEST(SchemeAndKeyframes, WrittenOnlyWhenTheySaySomethingAndReadBack) {
     ASSERT_TRUE(read.configuration.scheme.has_value());
     EXPECT_EQ(*read.configuration.scheme, Scheme::Sound);
     EXPECT_EQ(read.configuration.keyframes, extras.keyframes);
+    EXPECT_EQ(read.configuration.obstacles.value_or(""), extras.obstacles);
 
     const ConfigReadResult literal = parse("<scheme> literal </scheme>");
     ASSERT_EQ(literal.status, ConfigStatus::Parsed);
@@ -60,6 +64,9 @@ TEST(SchemeAndKeyframes, WrittenOnlyWhenTheySaySomethingAndReadBack) {
     const ConfigReadResult none = parse("<parameters><vf>1</vf></parameters>");
     EXPECT_FALSE(none.configuration.scheme.has_value());
     EXPECT_TRUE(none.configuration.keyframes.empty());
+    EXPECT_FALSE(none.configuration.obstacles.has_value());
+    // An obstacle path alone is something the file says.
+    EXPECT_FALSE(parse("<obstacles>w.png</obstacles>").configuration.isEmpty());
 }
 
 // Every refusal names what is wrong, and the file as a whole is refused.
