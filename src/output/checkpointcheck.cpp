@@ -137,8 +137,14 @@ bool checkCheckpointValues(const Checkpoint &checkpoint, QString *detail) {
         return fail(detail, QStringLiteral("its scheme %1 is neither literal (0) nor sound (1)")
                                 .arg(static_cast<int>(run.job.scheme)));
     }
+    // The solver takes obstacles in the sound scheme only.
+    if (run.obstacles && run.job.scheme != Scheme::Sound) {
+        return fail(detail, QStringLiteral("it has obstacles in a literal run"));
+    }
     return checkImage(run.source, QStringLiteral("source image"), detail) &&
            checkImage(run.target, QStringLiteral("target image"), detail) &&
+           (!run.obstacles ||
+            checkImage(*run.obstacles, QStringLiteral("obstacle image"), detail)) &&
            checkParameters(run.job.parameters, detail) && checkKeyframes(run, detail) &&
            checkOutput(run.job, detail) && checkState(checkpoint, detail);
 }

@@ -243,14 +243,15 @@ CheckpointReadResult checkFrame(const char *data, std::size_t size) {
 CheckpointReadResult readSection(const QByteArray &tag, Reader &r, Checkpoint *out) {
     if (tag == "JOB ") {
         const auto version = r.integer<std::uint32_t>();
-        if (r.ok() && version != kJobRecordVersion) {
+        if (r.ok() && (version < kOldestJobRecordVersion || version > kJobRecordVersion)) {
             return {CheckpointStatus::OtherVersion,
                     QStringLiteral("its job record has version %1; this velloran-render reads "
-                                   "version %2")
+                                   "versions %2 to %3")
                         .arg(version)
+                        .arg(kOldestJobRecordVersion)
                         .arg(kJobRecordVersion)};
         }
-        checkpointbytes::readJobRecord(r, &out->run);
+        checkpointbytes::readJobRecord(r, version, &out->run);
     } else if (tag == "STEP") {
         out->step = r.integer<std::int32_t>();
         out->activeTarget = r.integer<std::int32_t>();

@@ -36,6 +36,7 @@
 class QIODevice;
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace velloran {
@@ -51,6 +52,7 @@ struct CheckpointRun {
     ImageFingerprint source;
     ImageFingerprint target;
     std::vector<ImageFingerprint> keyframeImages; // one per job.keyframes
+    std::optional<ImageFingerprint> obstacles;    // when job.obstaclesPath is set
     std::int32_t side = 0;                        // N of the N x N grid
 };
 

@@ -72,6 +72,9 @@ bool runImagesUnchanged(const CheckpointRun &run, QString *error) {
     QString reason;
     bool unchanged = imageUnchanged(run.source, QStringLiteral("source image"), &reason) &&
                      imageUnchanged(run.target, QStringLiteral("target image"), &reason);
+    if (unchanged && run.obstacles) {
+        unchanged = imageUnchanged(*run.obstacles, QStringLiteral("obstacle image"), &reason);
+    }
     for (std::size_t k = 0; unchanged && k < run.keyframeImages.size(); ++k) {
         unchanged = imageUnchanged(run.keyframeImages[k],
                                    QStringLiteral("keyframe image %1").arg(k + 1), &reason);

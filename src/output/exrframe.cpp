@@ -49,6 +49,7 @@ struct ExrPlanes {
     std::vector<float> density;
     std::vector<float> u;
     std::vector<float> v;
+    std::vector<float> solid; // empty without obstacles
 };
 
 ExrPlanes planesOf(const FrameFields &fields, const SmokeColour &colour, int n) {
@@ -62,6 +63,9 @@ ExrPlanes planesOf(const FrameFields &fields, const SmokeColour &colour, int n) 
     planes.density.resize(count);
     planes.u.resize(count);
     planes.v.resize(count);
+    if (fields.solid) {
+        planes.solid.resize(count);
+    }
     for (int y = 0; y < n; ++y) {
         const auto j = static_cast<std::uint32_t>(n - y);
         for (int x = 0; x < n; ++x) {
@@ -77,6 +81,9 @@ ExrPlanes planesOf(const FrameFields &fields, const SmokeColour &colour, int n) 
             planes.density[k] = static_cast<float>(rho);
             planes.u[k] = static_cast<float>(fields.uCentre(i, j));
             planes.v[k] = static_cast<float>(fields.vCentre(i, j));
+            if (fields.solid) {
+                planes.solid[k] = static_cast<float>((*fields.solid)(i, j));
+            }
         }
     }
     return planes;
@@ -101,9 +108,14 @@ QByteArray exrBytes(const FrameFields &fields, const SmokeColour &colour, QStrin
                      Imf::Slice(Imf::HALF, reinterpret_cast<char *>(rgba[c].data()), halfStride,
                                 halfStride * static_cast<std::size_t>(n)));
     }
-    const std::pair<const char *, std::vector<float> *> floats[] = {
-        {"density", &planes.density}, {"velocity.u", &planes.u}, {"velocity.v", &planes.v}};
+    const std::pair<const char *, std::vector<float> *> floats[] = {{"density", &planes.density},
+                                                                    {"solid", &planes.solid},
+                                                                    {"velocity.u", &planes.u},
+                                                                    {"velocity.v", &planes.v}};
     for (const auto &[name, values] : floats) {
+        if (values->empty()) {
+            continue;
+        }
         header.channels().insert(name, Imf::Channel(Imf::FLOAT));
         frame.insert(name, Imf::Slice(Imf::FLOAT, reinterpret_cast<char *>(values->data()),
                                       floatStride, floatStride * static_cast<std::size_t>(n)));

@@ -6,6 +6,8 @@
 //   A, B, G, R    half, premultiplied: A = smokeCoverage(rho), RGB = A times the
 //                 smoke colour in linear light
 //   density       float, rho unclamped (non-finite values kept)
+//   solid         float, 1 in an obstacle's cells, 0 elsewhere (runs with
+//                 obstacles only)
 //   velocity.u    float, x-velocity at the cell centre
 //   velocity.v    float, y-velocity at the cell centre
 // The N x N interior only, upright: image line 0 is grid row N. ZIP compression.
@@ -23,6 +25,7 @@ struct FrameFields {
     const Grid &density; // cell-centred, (N + 2) x (N + 2)
     const Grid &uCentre;
     const Grid &vCentre;
+    const Grid *solid = nullptr; // the obstacles, framed like the density; null: none
 };
 
 // The complete file contents; empty, with *error set, if the library fails.

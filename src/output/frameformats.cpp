@@ -22,7 +22,7 @@ std::unique_ptr<FrameWriter> makeVdb(const QString &folder, const FrameSettings 
 }
 
 std::unique_ptr<FrameWriter> makeNpy(const QString &folder, const FrameSettings &settings) {
-    return std::make_unique<NpyFrameWriter>(folder, settings.names);
+    return std::make_unique<NpyFrameWriter>(folder, settings.names, settings.obstacles);
 }
 
 } // namespace
@@ -40,7 +40,10 @@ const std::vector<FrameFormat> &frameFormats() {
          "vdb: frame_NNNNNN.vdb, OpenVDB grids density (fog volume,\n"
          "     half floats) and velocity, N x N x 1 voxels of 1/N\n",
          makeVdb},
-        {"npy", "npy: density_/u_/v_NNNNNN.npy, float64 (N+2) x (N+2)\n", makeNpy},
+        {"npy",
+         "npy: density_/u_/v_NNNNNN.npy, float64 (N+2) x (N+2)\n"
+         "     (and solid_NNNNNN.npy, 1 in obstacles, with --obstacles)\n",
+         makeNpy},
     };
     return formats;
 }

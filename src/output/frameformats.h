@@ -28,6 +28,7 @@ struct FrameSettings {
     bool alpha = false; // PNG frames in RGBA, the density as straight alpha
     VdbSettings vdb;
     std::optional<ColourPicture> picture; // a run of several coloured fields
+    bool obstacles = false;               // the run has obstacles: npy frames add solid_
 };
 
 struct FrameFormat {

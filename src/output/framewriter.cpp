@@ -14,9 +14,10 @@ namespace velloran {
 
 namespace {
 
-const char *const kFieldPrefixes[] = {"density_", "u_", "v_"};
-// The solver's grids those files hold (Solver::fields).
-const char *const kFieldNames[] = {"density", "uCentre", "vCentre"};
+const char *const kFieldPrefixes[] = {"density_", "u_", "v_", "solid_"};
+// The solver's grids those files hold (Solver::fields); the last only in runs
+// with obstacles.
+const char *const kFieldNames[] = {"density", "uCentre", "vCentre", "solid"};
 
 bool isFrameOf(const FrameNamePattern &names, const QString &name, const char *extension) {
     return names.isFrameName(name, QLatin1String(extension)) ||
@@ -31,12 +32,19 @@ const Grid *Frame::grid(const char *name, const char *format, QString *error) co
             return field.grid;
         }
     }
+    if (!error) {
+        return nullptr;
+    }
     *error = QStringLiteral("the %1 frame of step %2 needs the grid '%3', which this run does not "
                             "hand its writers")
                  .arg(QLatin1String(format))
                  .arg(step)
                  .arg(QLatin1String(name));
     return nullptr;
+}
+
+const Grid *Frame::optionalGrid(const char *name) const {
+    return grid(name, "", nullptr);
 }
 
 bool writePng(const QString &path, const QImage &image, QString *error) {
@@ -130,7 +138,7 @@ bool EncodedFrameWriter::write(const Frame &frame, QString *error) {
         return false;
     }
     QString reason;
-    const QByteArray bytes = encode({*density, *u, *v}, &reason);
+    const QByteArray bytes = encode({*density, *u, *v, frame.optionalGrid("solid")}, &reason);
     if (bytes.isEmpty()) {
         *error = QStringLiteral("could not encode '%1' as %2: %3")
                      .arg(path, QLatin1String(m_format), reason);
@@ -180,12 +188,17 @@ QString VdbFrameWriter::summaryNote() const {
                                 : QStringLiteral("density in half floats");
 }
 
-NpyFrameWriter::NpyFrameWriter(QString folder, FrameNamePattern names)
+NpyFrameWriter::NpyFrameWriter(QString folder, FrameNamePattern names, bool solid)
     : m_folder(std::move(folder))
-    , m_names(std::move(names)) {}
+    , m_names(std::move(names))
+    , m_solid(solid) {}
+
+std::size_t NpyFrameWriter::fieldCount() const {
+    return m_solid ? 4 : 3;
+}
 
 bool NpyFrameWriter::write(const Frame &frame, QString *error) {
-    for (int k = 0; k < 3; ++k) {
+    for (std::size_t k = 0; k < fieldCount(); ++k) {
         const QString path = QDir(m_folder).filePath(
             m_names.fieldName(QLatin1String(kFieldPrefixes[k]), frame.step, QStringLiteral("npy")));
         const Grid *grid = frame.grid(kFieldNames[k], "npy", error);
@@ -219,15 +232,16 @@ std::optional<int> NpyFrameWriter::frameStep(const QString &name) const {
 
 QStringList NpyFrameWriter::fileNames(int step) const {
     QStringList names;
-    for (const char *prefix : kFieldPrefixes) {
-        names << m_names.fieldName(QLatin1String(prefix), step, QStringLiteral("npy"));
+    for (std::size_t k = 0; k < fieldCount(); ++k) {
+        names << m_names.fieldName(QLatin1String(kFieldPrefixes[k]), step, QStringLiteral("npy"));
     }
     return names;
 }
 
 QStringList NpyFrameWriter::summary(const QString &folder, int frames) const {
-    return {QStringLiteral("  fields:  %1/{density,u,v}_%2.npy (%3 each)")
-                .arg(folder, m_names.fieldPlaceholder(), QString::number(frames))};
+    return {QStringLiteral("  fields:  %1/{density,u,v%2}_%3.npy (%4 each)")
+                .arg(folder, m_solid ? QStringLiteral(",solid") : QString(),
+                     m_names.fieldPlaceholder(), QString::number(frames))};
 }
 
 } // namespace velloran

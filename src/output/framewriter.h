@@ -36,6 +36,8 @@ struct Frame {
     // The grid of that name; null, with *error naming it and `format`, when
     // the frame does not carry it.
     const Grid *grid(const char *name, const char *format, QString *error) const;
+    // The same for a grid only some runs have ("solid"): null when absent.
+    const Grid *optionalGrid(const char *name) const;
 };
 
 class FrameWriter {
@@ -134,11 +136,12 @@ private:
     VdbSettings m_settings;
 };
 
-// "density_000010.npy", "u_..." and "v_...": the framed solver grids, float64.
-// The number is formatted as the run's names format it.
+// "density_000010.npy", "u_..." and "v_...": the framed solver grids, float64;
+// in a run with obstacles also "solid_...", 1 in the solid cells. The number
+// is formatted as the run's names format it.
 class NpyFrameWriter : public FrameWriter {
 public:
-    NpyFrameWriter(QString folder, FrameNamePattern names);
+    NpyFrameWriter(QString folder, FrameNamePattern names, bool solid = false);
     bool write(const Frame &frame, QString *error) override;
     bool isOwnOutput(const QString &name) const override;
     std::optional<int> frameStep(const QString &name) const override;
@@ -146,8 +149,12 @@ public:
     QStringList summary(const QString &folder, int frames) const override;
 
 private:
+    // How many of the fields this run writes (the solid one last).
+    std::size_t fieldCount() const;
+
     QString m_folder;
     FrameNamePattern m_names;
+    bool m_solid;
 };
 
 // Encodes `image` as PNG and puts it at `path` through an AtomicFile.

@@ -35,6 +35,7 @@ struct RenderJob {
     SimParameters parameters;
     Scheme scheme = Scheme::Literal;
     std::vector<KeyframeEntry> keyframes; // steps strictly increasing
+    QString obstaclesPath;                // the obstacle image; empty: none
     int steps = 1000;
     int every = 10;
     QString outDir = QStringLiteral("render-out");
@@ -69,6 +70,7 @@ inline FrameSettings frameSettings(const RenderJob &job) {
         picture.mode = job.colourMode;
         settings.picture = picture;
     }
+    settings.obstacles = !job.obstaclesPath.isEmpty();
     return settings;
 }
 

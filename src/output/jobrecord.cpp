@@ -28,11 +28,20 @@ bool recordRun(const RenderJob &job, int side, CheckpointRun *run, QString *erro
             return false;
         }
     }
+    if (!job.obstaclesPath.isEmpty()) {
+        result.obstacles.emplace();
+        if (!fingerprint(job.obstaclesPath, &*result.obstacles)) {
+            return false;
+        }
+    }
     result.job = job;
     result.job.sourcePath = result.source.absolutePath;
     result.job.targetPath = result.target.absolutePath;
     for (std::size_t k = 0; k < job.keyframes.size(); ++k) {
         result.job.keyframes[k].image = result.keyframeImages[k].absolutePath;
+    }
+    if (result.obstacles) {
+        result.job.obstaclesPath = result.obstacles->absolutePath;
     }
     result.job.video = job.video.isEmpty() ? QString() : QFileInfo(job.video).absoluteFilePath();
     result.side = side;
@@ -134,9 +143,13 @@ void writeJobRecord(Writer &w, const CheckpointRun &run) {
     w.text(job.title);
     w.text(job.video);
     w.integer<std::int32_t>(job.checkpointEvery);
+    w.u8(run.obstacles.has_value());
+    if (run.obstacles) {
+        writeFingerprint(w, *run.obstacles);
+    }
 }
 
-void readJobRecord(Reader &r, CheckpointRun *run) {
+void readJobRecord(Reader &r, std::uint32_t version, CheckpointRun *run) {
     RenderJob &job = run->job;
     readInputs(r, run);
     job.steps = r.integer<std::int32_t>();
@@ -159,6 +172,10 @@ void readJobRecord(Reader &r, CheckpointRun *run) {
     job.title = r.text();
     job.video = r.text();
     job.checkpointEvery = r.integer<std::int32_t>();
+    if (version >= 2 && r.u8()) {
+        run->obstacles = readFingerprint(r);
+        job.obstaclesPath = run->obstacles->absolutePath;
+    }
     if (run->side <= 0 || job.steps <= 0 || job.every <= 0 || job.checkpointEvery < 0) {
         r.fail();
     }

@@ -13,9 +13,12 @@
 
 namespace velloran {
 
-constexpr std::uint32_t kJobRecordVersion = 1;
+// Version 2 added the obstacle image at the record's end; a version 1 record
+// (a run without obstacles) is still read.
+constexpr std::uint32_t kJobRecordVersion = 2;
+constexpr std::uint32_t kOldestJobRecordVersion = 1;
 
-// Fingerprints the job's images (source, target, keyframes) and records the
+// Fingerprints the job's images (source, target, keyframes, obstacles) and records the
 // rest. False, with *error, if an image cannot be read.
 bool recordRun(const RenderJob &job, int side, CheckpointRun *run, QString *error);
 
@@ -31,7 +34,7 @@ class Reader;
 // (a pattern that does not parse, a length that cannot be, refused with
 // Reader::refuse); checkCheckpointValues checks the values.
 void writeJobRecord(Writer &w, const CheckpointRun &run);
-void readJobRecord(Reader &r, CheckpointRun *run);
+void readJobRecord(Reader &r, std::uint32_t version, CheckpointRun *run);
 } // namespace checkpointbytes
 
 } // namespace velloran

@@ -3,6 +3,8 @@
 #include "jobrecord.h"
 #include "keyframes.h"
 #include "messages.h"
+#include "obstacleimage.h"
+#include "obstaclemask.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -82,6 +84,45 @@ bool loadSchedule(const RenderJob &job, const RunDensities &densities,
     return true;
 }
 
+// The smoke fields as the solver takes them.
+std::vector<SmokeInput> smokeInputs(const JobInputs &inputs) {
+    if (inputs.fields.empty()) {
+        return {{&inputs.densities.srcDensity, &inputs.densities.tgtDensity}};
+    }
+    std::vector<SmokeInput> smoke;
+    for (const RunDensities &field : inputs.fields) {
+        smoke.push_back(SmokeInput{&field.srcDensity, &field.tgtDensity});
+    }
+    return smoke;
+}
+
+// The obstacle image made into the run's mask, and checked against the run.
+bool loadJobObstacles(const RenderJob &job, JobInputs *inputs, QString *error) {
+    if (job.obstaclesPath.isEmpty()) {
+        return true;
+    }
+    // Refused before the image is even read: no image makes a literal run able.
+    if (job.scheme != Scheme::Sound) {
+        *error = QStringLiteral("--obstacles %1: %2")
+                     .arg(quoted(job.obstaclesPath), obstacleRefusal(job.scheme, {}, Grid(1, 1)));
+        return false;
+    }
+    Grid mask(1, 1);
+    QString reason;
+    if (!loadObstacles(job.obstaclesPath, inputs->side, &mask, &reason)) {
+        *error = QStringLiteral("could not load obstacle image %1: %2")
+                     .arg(quoted(job.obstaclesPath), reason);
+        return false;
+    }
+    const QString refusal = obstacleRefusal(job.scheme, smokeInputs(*inputs), mask);
+    if (!refusal.isEmpty()) {
+        *error = QStringLiteral("obstacle image %1: %2").arg(quoted(job.obstaclesPath), refusal);
+        return false;
+    }
+    inputs->obstacles = std::move(mask);
+    return true;
+}
+
 // ffmpeg's path, if the job asks for a video; checked before any folder exists.
 bool findVideoEncoder(const RenderJob &job, QString *ffmpeg, QString *error) {
     if (job.video.isEmpty()) {
@@ -109,7 +150,8 @@ bool checkJobInputs(const RenderJob &job, const Checkpoint *resume, JobInputs *i
         return false;
     }
     inputs->side = static_cast<int>(inputs->densities.srcDensity.NumCols());
-    if (!loadSchedule(job, inputs->densities, &inputs->schedule, error)) {
+    if (!loadJobObstacles(job, inputs, error) ||
+        !loadSchedule(job, inputs->densities, &inputs->schedule, error)) {
         return false;
     }
     if (resume) {
@@ -121,19 +163,21 @@ bool checkJobInputs(const RenderJob &job, const Checkpoint *resume, JobInputs *i
 }
 
 std::unique_ptr<Solver> makeJobSolver(const RenderJob &job, const JobInputs &inputs) {
-    std::unique_ptr<Solver> solver;
-    if (inputs.fields.empty()) {
-        solver =
-            makeSolver(inputs.densities.srcDensity, inputs.densities.tgtDensity, job.parameters);
-    } else {
-        std::vector<SmokeInput> smoke;
-        for (const RunDensities &field : inputs.fields) {
-            smoke.push_back(SmokeInput{&field.srcDensity, &field.tgtDensity});
-        }
-        solver = makeSolver(smoke, job.parameters);
-    }
+    std::unique_ptr<Solver> solver =
+        inputs.obstacles ? makeSolver(smokeInputs(inputs), job.parameters, *inputs.obstacles)
+                         : makeSolver(smokeInputs(inputs), job.parameters);
     solver->setScheme(job.scheme);
     return solver;
+}
+
+QString obstaclesNote(const RenderJob &job, const JobInputs &inputs) {
+    if (!inputs.obstacles) {
+        return QString();
+    }
+    return QStringLiteral("obstacles: %1 (%2 of %3 x %3 cells solid)")
+        .arg(quoted(job.obstaclesPath))
+        .arg(solidCellCount(*inputs.obstacles))
+        .arg(inputs.side);
 }
 
 QString croppedTargetNote(const RenderJob &job, const RunDensities &densities) {

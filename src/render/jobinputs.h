@@ -13,6 +13,7 @@
 #include <QString>
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace velloran {
@@ -22,6 +23,7 @@ struct JobInputs {
     std::vector<RunDensities> fields;         // a colour run: every field's, in order
     int side = 0;                             // of the run's square grid
     std::unique_ptr<TargetSchedule> schedule; // null without keyframes
+    std::optional<Grid> obstacles;            // the run's solid cells (1), side x side
     CheckpointRun record;                     // what checkpoints hold of the run
     QString ffmpeg;                           // when the job asks for a video
 };
@@ -34,6 +36,9 @@ bool checkJobInputs(const RenderJob &job, const Checkpoint *resume, JobInputs *i
 // The run's solver: the one field's, or every field of a colour run sharing
 // one flow; configured with the job's parameters and scheme.
 std::unique_ptr<Solver> makeJobSolver(const RenderJob &job, const JobInputs &inputs);
+
+// "obstacles: PATH (K of N x N cells solid)", or empty without obstacles.
+QString obstaclesNote(const RenderJob &job, const JobInputs &inputs);
 
 // A larger target is read in its top-left corner only; the window does so
 // silently, the renderer says which part.

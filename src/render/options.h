@@ -29,6 +29,7 @@ struct JobOverrides {
     std::array<std::optional<double>, kParameterCount> values; // finite, not yet clamped
     std::optional<Scheme> scheme;
     std::vector<KeyframeEntry> keyframes; // added to the job's, in the order given
+    std::optional<QString> obstacles;
 
     std::optional<int> steps;
     std::optional<int> every;

@@ -75,6 +75,11 @@ std::vector<OptionEntry> makeTable() {
                "light: the fields glow on black; dark: they absorb light\n"
                "over white (transmittance exp(-3 sum of densities))",
                storeColourMode),
+        option("--obstacles", "IMG", S::Input, kAlone,
+               "obstacle image, scaled to the grid: a cell is solid where\n"
+               "at least half of it is light (or opaque, if the image has\n"
+               "alpha); the sound scheme only",
+               nonEmpty("an image", jobText(&JobOverrides::obstacles))),
         option("--keyframe", "STEP:IMAGE[:BLEND]", S::Input, kAlone,
                "\na further target from STEP on, blended in over BLEND steps\n"
                "(default 0: a cut); repeatable, adds to the configuration's\n"

@@ -57,9 +57,10 @@ int listExamples() {
 
 // How the steps ended, told and turned into the exit status once the run's
 // files are finished.
-int endRun(const RenderJob &job, int side, const RunFiles &files, const RunLoop &loop,
-           const RunLoop::Result &result, std::unique_ptr<VideoEncoder> &video, FILE *summary,
-           const Messages &messages) {
+int endRun(const RenderJob &job, const JobInputs &inputs, const RunFiles &files,
+           const RunLoop &loop, const RunLoop::Result &result, std::unique_ptr<VideoEncoder> &video,
+           FILE *summary, const Messages &messages) {
+    const int side = inputs.side;
     switch (result.end) {
     case RunLoop::End::OutputFailed: {
         QString error;
@@ -91,7 +92,8 @@ int endRun(const RenderJob &job, int side, const RunFiles &files, const RunLoop 
                                .arg(result.step));
     }
     if (summary) {
-        printSummary(job, side, loop, files.writers, video != nullptr, summary);
+        printSummary(job, side, obstaclesNote(job, inputs), loop, files.writers, video != nullptr,
+                     summary);
     }
     return code == kExitOk && result.videoFailed ? static_cast<int>(kExitOutputFailed) : code;
 }
@@ -121,7 +123,7 @@ int runSteps(const RenderJob &job, const JobInputs &inputs, Run &run, const RunF
     }
     const RunLoop::Result result = loop.run();
     progress.close();
-    return endRun(job, inputs.side, files, loop, result, video, summary, messages);
+    return endRun(job, inputs, files, loop, result, video, summary, messages);
 }
 
 } // namespace

@@ -85,6 +85,11 @@ bool applyConfiguration(const QString &path, const QString &origin, bool imagesF
             keyframe.image = exampleResourcePath(keyframe.image);
         }
     }
+    if (c.obstacles) {
+        job->obstaclesPath = imagesFromResources && !c.obstacles->isEmpty()
+                                 ? exampleResourcePath(*c.obstacles)
+                                 : *c.obstacles;
+    }
     if (c.source) {
         job->sourcePath = imagesFromResources ? exampleResourcePath(*c.source) : *c.source;
     }
@@ -211,6 +216,7 @@ bool applyOverrides(const JobOverrides &overrides, RenderJob *job, QStringList *
         }
     }
     set(job->scheme, overrides.scheme);
+    set(job->obstaclesPath, overrides.obstacles);
     if (!addKeyframes(overrides.keyframes, &job->keyframes, error)) {
         return false;
     }

@@ -100,7 +100,7 @@ int finishRun(const RenderJob &job, int side, const RunFiles &files, const RunLo
     return code == kExitOk && !ok ? static_cast<int>(kExitOutputFailed) : code;
 }
 
-void printSummary(const RenderJob &job, int side, const RunLoop &loop,
+void printSummary(const RenderJob &job, int side, const QString &obstacles, const RunLoop &loop,
                   const std::vector<std::unique_ptr<FrameWriter>> &writers, bool video,
                   FILE *summary) {
     const int step = loop.history().latest().step;
@@ -109,6 +109,9 @@ void printSummary(const RenderJob &job, int side, const RunLoop &loop,
     const StepMetrics &best = loop.history().best();
     QStringList lines;
     lines << parametersLine(job);
+    if (!obstacles.isEmpty()) {
+        lines << obstacles;
+    }
     lines << QStringLiteral("%1 steps of %2 x %2 in %3 s, %4 steps/s (solver only)%5")
                  .arg(done)
                  .arg(side)

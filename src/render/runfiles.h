@@ -44,8 +44,9 @@ bool beginRunFiles(const RunFiles &files, const FrameNamePattern &names, const M
 int finishRun(const RenderJob &job, int side, const RunFiles &files, const RunLoop &loop,
               std::unique_ptr<VideoEncoder> &video, int code, const Messages &messages);
 
-// What the run did and where its files are, on `summary`.
-void printSummary(const RenderJob &job, int side, const RunLoop &loop,
+// What the run did and where its files are, on `summary`; `obstacles` is
+// obstaclesNote's line (jobinputs.h), or empty.
+void printSummary(const RenderJob &job, int side, const QString &obstacles, const RunLoop &loop,
                   const std::vector<std::unique_ptr<FrameWriter>> &writers, bool video,
                   FILE *summary);
 

@@ -2,6 +2,8 @@
 
 #include "regularfile.h"
 
+#include "obstacles.h"
+
 #include <QCoreApplication>
 #include <QFile>
 #include <QImageReader>
@@ -199,15 +201,42 @@ std::unique_ptr<Solver> makeSolver(const Grid &srcDensity, const Grid &tgtDensit
     return makeSolver(std::vector<SmokeInput>{{&srcDensity, &tgtDensity}}, parameters);
 }
 
+namespace {
+
 std::unique_ptr<Solver> makeSolver(const std::vector<SmokeInput> &smoke,
-                                   const SimParameters &parameters) {
+                                   const SimParameters &parameters, const Grid *obstacles) {
     auto solver = std::make_unique<Solver>(smoke);
     solver->m_vf = parameters.vf();
     solver->m_vd = parameters.vd();
     solver->m_vg = parameters.vg();
+    if (obstacles) {
+        solver->setScheme(Scheme::Sound);
+        solver->setObstacles(*obstacles);
+    }
     solver->setSigma(parameters.sigma());
     solver->setTimeStep(parameters.dt());
     return solver;
+}
+
+} // namespace
+
+std::unique_ptr<Solver> makeSolver(const std::vector<SmokeInput> &smoke,
+                                   const SimParameters &parameters) {
+    return makeSolver(smoke, parameters, nullptr);
+}
+
+QString obstacleRefusal(Scheme scheme, const std::vector<SmokeInput> &smoke, const Grid &mask) {
+    if (scheme != Scheme::Sound) {
+        return QStringLiteral("obstacles need the sound scheme; the literal scheme has none");
+    }
+    const ObstacleProblem problem = checkObstacles(smoke, mask);
+    return problem == ObstacleProblem::None ? QString()
+                                            : QString::fromUtf8(obstacleMessage(problem));
+}
+
+std::unique_ptr<Solver> makeSolver(const std::vector<SmokeInput> &smoke,
+                                   const SimParameters &parameters, const Grid &obstacles) {
+    return makeSolver(smoke, parameters, &obstacles);
 }
 
 } // namespace velloran

@@ -94,4 +94,15 @@ std::unique_ptr<Solver> makeSolver(const Grid &srcDensity, const Grid &tgtDensit
 std::unique_ptr<Solver> makeSolver(const std::vector<SmokeInput> &smoke,
                                    const SimParameters &parameters);
 
+// Why a run cannot have these obstacles (a mask as obstacleimage.h makes
+// it), in a few lower-case words; empty when it can. Obstacles need the sound
+// scheme, and the solver's own checks (a target inside the walls, smoke the
+// source cannot reach) are made here, before anything is built.
+QString obstacleRefusal(Scheme scheme, const std::vector<SmokeInput> &smoke, const Grid &mask);
+
+// A sound run with obstacles that obstacleRefusal accepted: the scheme and
+// the mask are set before the target's fields are computed.
+std::unique_ptr<Solver> makeSolver(const std::vector<SmokeInput> &smoke,
+                                   const SimParameters &parameters, const Grid &obstacles);
+
 } // namespace velloran

@@ -197,6 +197,38 @@ TEST(CheckpointFile, OtherVersionsAndOtherFilesAreNamedAsSuch) {
     EXPECT_EQ(statusOf(bytes.left(10)), CheckpointStatus::Truncated);
 }
 
+// The obstacle image is recorded like the others; a record of the version
+// before obstacles (the same bytes without the obstacles' flag) still reads,
+// as a run without them.
+TEST(CheckpointFile, ObstaclesAreRecordedAndEarlierRecordsReadWithout) {
+    Checkpoint original = sample();
+    original.run.obstacles = ImageFingerprint{"wall.png", "/data/wall.png", QByteArray(32, 'w')};
+    original.run.job.obstaclesPath = "/data/wall.png";
+    Checkpoint back;
+    ASSERT_EQ(decodeCheckpoint(encodeCheckpoint(original), &back).status, CheckpointStatus::Ok);
+    EXPECT_EQ(back.run.obstacles, original.run.obstacles);
+    EXPECT_EQ(back.run.job.obstaclesPath, QStringLiteral("/data/wall.png"));
+
+    QByteArray bytes = encodeCheckpoint(sample());
+    const qsizetype job = bytes.indexOf("JOB ");
+    const auto length = qFromLittleEndian<std::uint64_t>(bytes.constData() + job + 4);
+    const qsizetype flag = job + 12 + static_cast<qsizetype>(length) - 1;
+    ASSERT_EQ(bytes[flag], '\0');
+    bytes.remove(flag, 1);
+    qToLittleEndian<std::uint64_t>(length - 1, bytes.data() + job + 4);
+    qToLittleEndian<std::uint32_t>(1, bytes.data() + job + 12);
+    reseal(&bytes);
+    Checkpoint old;
+    const CheckpointReadResult result = decodeCheckpoint(bytes, &old);
+    ASSERT_EQ(result.status, CheckpointStatus::Ok) << result.detail.toStdString();
+    EXPECT_FALSE(old.run.obstacles.has_value());
+    EXPECT_TRUE(old.run.job.obstaclesPath.isEmpty());
+    EXPECT_EQ(old.run.job.checkpointEvery, 50);
+    qToLittleEndian<std::uint32_t>(0, bytes.data() + job + 12);
+    reseal(&bytes);
+    EXPECT_EQ(statusOf(bytes), CheckpointStatus::OtherVersion);
+}
+
 TEST(CheckpointFile, EveryTruncationIsReportedAsTruncation) {
     const QByteArray bytes = encodeCheckpoint(sample());
     for (qsizetype size = 8; size < bytes.size(); size += size < 64 ? 1 : 97) {
@@ -356,6 +388,15 @@ TEST(CheckpointValues, ValuesNoRenderWritesAreRefused) {
          [](Checkpoint &c) { c.run.job.video = "v.mp4"; }},
         {"its target image is not recorded properly",
          [](Checkpoint &c) { c.run.target.absolutePath = "tgt.png"; }},
+        {"its obstacle image is not recorded properly",
+         [](Checkpoint &c) {
+             c.run.obstacles = ImageFingerprint{"w.png", "/w.png", "short"};
+         }},
+        {"it has obstacles in a literal run",
+         [](Checkpoint &c) {
+             c.run.obstacles = ImageFingerprint{"w.png", "/w.png", QByteArray(32, 'w')};
+             c.run.job.scheme = Scheme::Literal;
+         }},
         {"its grid 'u' holds a value that is not finite",
          [](Checkpoint &c) { c.grids[1].grid(2, 2) = std::numeric_limits<double>::infinity(); }},
         {"its metrics history is malformed", [](Checkpoint &c) { c.history.stride = 3; }},

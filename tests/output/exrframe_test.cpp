@@ -72,9 +72,9 @@ protected:
         }
     }
 
-    ExrImage writeAndRead(const SmokeColour &colour) {
+    ExrImage writeAndRead(const SmokeColour &colour, const Grid *solid = nullptr) {
         QString error;
-        const QByteArray bytes = exrBytes({m_density, m_u, m_v}, colour, &error);
+        const QByteArray bytes = exrBytes({m_density, m_u, m_v, solid}, colour, &error);
         EXPECT_FALSE(bytes.isEmpty()) << error.toStdString();
         const QString path = m_dir.filePath(QStringLiteral("frame.exr"));
         QFile file(path);
@@ -103,6 +103,16 @@ TEST_F(ExrFrame, ChannelsTypesSizeAndCompression) {
         {"A", Imf::HALF},          {"density", Imf::FLOAT}, {"velocity.u", Imf::FLOAT},
         {"velocity.v", Imf::FLOAT}};
     EXPECT_EQ(image.types, expected);
+
+    // A run with obstacles adds their cells as one more float layer, upright.
+    Grid solid(kN + 2, kN + 2);
+    solid(1, kN) = 1.0; // the top-left cell
+    const ExrImage withSolid = writeAndRead(SmokeColour(), &solid);
+    EXPECT_EQ(withSolid.types.size(), expected.size() + 1);
+    EXPECT_EQ(withSolid.types.at("solid"), Imf::FLOAT);
+    const std::vector<float> &layer = withSolid.values.at("solid");
+    EXPECT_EQ(layer.front(), 1.0f);
+    EXPECT_EQ(std::count(layer.begin(), layer.end(), 1.0f), 1);
 }
 
 TEST_F(ExrFrame, ValuesUprightAndPremultiplied) {

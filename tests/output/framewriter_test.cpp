@@ -4,11 +4,13 @@
 #include "frameformats.h"
 #include "framewriter.h"
 #include "metrics.h"
+#include "npy.h"
 #include "smokeimage.h"
 
 #include "runsetup.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 
@@ -78,6 +80,43 @@ TEST(FrameWriters, EveryFormatUnderThePatternsNames) {
     EXPECT_TRUE(npy.isOwnOutput("u_0100.npy"));
     EXPECT_TRUE(npy.isOwnOutput("u_000100.npy"));
     EXPECT_FALSE(npy.isOwnOutput("w_0100.npy"));
+}
+
+// A run with obstacles hands its writers the solid cells: the npy writer of
+// such a run adds them as a fourth array; one that does not know of them, and
+// a run without, write the three as before.
+TEST(FrameWriters, NpyFramesOfARunWithObstaclesCarryItsSolidCells) {
+    QTemporaryDir dir;
+    Grid source(6, 6);
+    Grid target(6, 6);
+    Grid mask(6, 6);
+    for (std::uint32_t k = 0; k < 6; ++k) {
+        source(k, k) = 0.9;
+        target(k, 5 - k) = 0.5;
+    }
+    mask(0, 3) = 1.0;
+    SimParameters p;
+    p[kSigma] = 1.0;
+    p[kDt] = 0.001;
+    const std::unique_ptr<Solver> solver = makeSolver({{&source, &target}}, p, mask);
+    const QImage grey = densityImage(*solver->m_density);
+    NpyFrameWriter npy(dir.path(), names("frame_%06d"), true);
+    QString error;
+    ASSERT_TRUE(npy.write(Frame{3, solver->fields(), grey}, &error)) << error.toStdString();
+    QFile file(dir.filePath("solid_000003.npy"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const std::optional<Grid> solid = parseNpy(file.readAll());
+    ASSERT_TRUE(solid.has_value());
+    EXPECT_EQ(solid->NumCols(), 8u);
+    EXPECT_EQ((*solid)(1, 4), 1.0);
+    EXPECT_EQ((*solid)(2, 4), 0.0);
+    EXPECT_EQ(npy.fileNames(3).size(), 4);
+    EXPECT_TRUE(npy.summary("out", 2).join("").contains("out/{density,u,v,solid}_"));
+    EXPECT_TRUE(NpyFrameWriter(dir.path(), names("frame_%06d")).isOwnOutput("solid_000003.npy"));
+
+    const std::unique_ptr<Solver> open = smallRun();
+    EXPECT_FALSE(npy.write(Frame{4, open->fields(), grey}, &error));
+    EXPECT_TRUE(error.contains("needs the grid 'solid'")) << error.toStdString();
 }
 
 TEST(FrameWriters, FrameFilesOfAnyFormatAndTheirSteps) {
