@@ -104,6 +104,23 @@ Grid densityGrid(py::handle object, const char *name) {
     return copyToGrid(array, 0);
 }
 
+Grid obstacleGrid(py::handle object, std::uint32_t n) {
+    const py::array_t<double, py::array::c_style> array = realArray(object, "obstacles");
+    if (array.ndim() != 2 || array.shape(0) != n || array.shape(1) != n) {
+        throw InputError("obstacles must be " + std::to_string(n) + " x " + std::to_string(n) +
+                         " like the source, not of shape " + shapeText(array));
+    }
+    Grid mask = copyToGrid(array, 0);
+    double *values = mask.data();
+    for (std::size_t k = 0; k < static_cast<std::size_t>(n) * n; ++k) {
+        if (!std::isfinite(values[k])) {
+            throw InputError("obstacles hold a value that is not finite");
+        }
+        values[k] = values[k] > 0.5 ? 1.0 : 0.0;
+    }
+    return mask;
+}
+
 void requireSmoke(const Grid &grid, const std::string &name) {
     const double *values = grid.data();
     const std::size_t count = static_cast<std::size_t>(grid.NumRows()) * grid.NumCols();

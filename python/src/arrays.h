@@ -35,6 +35,11 @@ void requireSmoke(const Grid &grid, const std::string &name);
 // Anything else is refused with InputError.
 std::vector<Keyframe> keyframeList(pybind11::handle sequence, std::uint32_t n);
 
+// Obstacles given as an n x n array in the densities' orientation: a cell is
+// solid where its value is above one half. Another shape, or a value that is
+// not finite, is refused with InputError. The result holds 1 and 0.
+Grid obstacleGrid(pybind11::handle array, std::uint32_t n);
+
 // A read-only float64 view of a grid's storage (shape rows x cols, no copy)
 // that keeps `owner` alive as long as the view exists.
 pybind11::array readOnlyView(const Grid &grid, pybind11::handle owner);

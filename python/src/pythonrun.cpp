@@ -42,7 +42,16 @@ PythonRun::PythonRun(const RunInputs &inputs, std::optional<int> threads)
     if (threads && *threads < 1) {
         throw InputError("threads must be at least 1, not " + std::to_string(*threads));
     }
-    std::unique_ptr<Solver> solver = makeSolver(inputs.source, inputs.target, inputs.parameters);
+    const std::vector<SmokeInput> smoke = {{&inputs.source, &inputs.target}};
+    if (inputs.obstacles) {
+        const QString refusal = obstacleRefusal(inputs.scheme, smoke, *inputs.obstacles);
+        if (!refusal.isEmpty()) {
+            throw InputError("obstacles: " + refusal.toStdString());
+        }
+    }
+    std::unique_ptr<Solver> solver = inputs.obstacles
+                                         ? makeSolver(smoke, inputs.parameters, *inputs.obstacles)
+                                         : makeSolver(smoke, inputs.parameters);
     solver->setScheme(inputs.scheme);
     if (threads) {
         solver->setThreadCount(*threads);

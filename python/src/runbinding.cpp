@@ -104,6 +104,19 @@ std::string describe(const PythonRun &run) {
 
 using RunClass = py::class_<PythonRun>;
 
+// obstacles=: an image file's path or an N x N array (None: none).
+void addObstacles(py::handle obstacles, RunInputs *inputs) {
+    if (obstacles.is_none()) {
+        return;
+    }
+    if (py::isinstance<py::str>(obstacles) ||
+        py::isinstance(obstacles, py::module_::import("os").attr("PathLike"))) {
+        loadObstacleImage(obstacles.cast<std::filesystem::path>().string(), inputs);
+    } else {
+        inputs->obstacles = obstacleGrid(obstacles, inputs->source.NumCols());
+    }
+}
+
 // Run(), from_images() and from_config(): a run from arrays, from image files
 // or from a configuration file.
 void defineMaking(RunClass &runClass) {
@@ -111,7 +124,7 @@ void defineMaking(RunClass &runClass) {
         .def(py::init([](py::handle source, py::handle target, std::optional<double> vf,
                          std::optional<double> vd, std::optional<double> vg,
                          std::optional<double> sigma, std::optional<double> dt,
-                         const std::string &scheme, py::handle keyframes,
+                         const std::string &scheme, py::handle keyframes, py::handle obstacles,
                          std::optional<int> threads) {
                  RunInputs inputs;
                  inputs.source = densityGrid(source, "source");
@@ -127,28 +140,33 @@ void defineMaking(RunClass &runClass) {
                  if (!keyframes.is_none()) {
                      inputs.keyframes = keyframeList(keyframes, n);
                  }
+                 addObstacles(obstacles, &inputs);
                  const ParameterValues values =
                      withSoundDefaults({vf, vd, vg, sigma, dt}, scheme, &inputs);
                  return startRun(std::move(inputs), values, scheme, threads);
              }),
              "source"_a, "target"_a, py::kw_only(), "vf"_a = py::none(), "vd"_a = py::none(),
              "vg"_a = py::none(), "sigma"_a = py::none(), "dt"_a = py::none(),
-             "scheme"_a = "literal", "keyframes"_a = py::none(), "threads"_a = py::none())
+             "scheme"_a = "literal", "keyframes"_a = py::none(), "obstacles"_a = py::none(),
+             "threads"_a = py::none())
         .def_static(
             "from_images",
             [](const std::filesystem::path &source, const std::filesystem::path &target,
                std::optional<double> vf, std::optional<double> vd, std::optional<double> vg,
                std::optional<double> sigma, std::optional<double> dt, const std::string &scheme,
-               bool reverse, std::optional<int> threads) {
+               bool reverse, py::handle obstacles, std::optional<int> threads) {
                 RunInputs inputs = inputsFromImages(source.string(), target.string(), reverse);
+                addObstacles(obstacles, &inputs);
                 const ParameterValues values =
                     withSoundDefaults({vf, vd, vg, sigma, dt}, scheme, &inputs);
                 return startRun(std::move(inputs), values, scheme, threads);
             },
             "source"_a, "target"_a, py::kw_only(), "vf"_a = py::none(), "vd"_a = py::none(),
             "vg"_a = py::none(), "sigma"_a = py::none(), "dt"_a = py::none(),
-            "scheme"_a = "literal", "reverse"_a = false, "threads"_a = py::none(),
-            "A run from two image files, as the programs' run set-up makes it.")
+            "scheme"_a = "literal", "reverse"_a = false, "obstacles"_a = py::none(),
+            "threads"_a = py::none(),
+            "A run from two image files, as the programs' run set-up makes it; obstacles= an "
+            "image file or an N x N array, solid where above one half (the sound scheme only).")
         .def_static(
             "from_config",
             [](const std::filesystem::path &path, bool reverse, std::optional<int> threads,

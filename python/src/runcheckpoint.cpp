@@ -85,6 +85,20 @@ RunInputs inputsOf(const Checkpoint &checkpoint) {
     if (checkpoint.step < 0) {
         throw InputError("the checkpoint's step count is negative");
     }
+    // A run with obstacles saved them with its state (framed like it); the
+    // run is built with them, and the state is restored into it.
+    if (const Grid *solid = checkpoint.grid(QStringLiteral("solid"))) {
+        if (solid->NumRows() != n + 2 || solid->NumCols() != n + 2) {
+            throw InputError("the checkpoint's grid 'solid' does not fit its side");
+        }
+        Grid mask(n, n);
+        for (std::uint32_t j = 0; j < n; ++j) {
+            for (std::uint32_t i = 0; i < n; ++i) {
+                mask(i, j) = (*solid)(i + 1, j + 1);
+            }
+        }
+        inputs.obstacles = std::move(mask);
+    }
     return inputs;
 }
 

@@ -11,7 +11,7 @@ inline constexpr const char *kRunDoc =
 Three ways to make one, each giving the run the desktop program and
 velloran-render would make from the same input:
 
-    Run(source, target, *, vf, vd, vg, sigma, dt, scheme="literal", keyframes=None, threads=None)
+    Run(source, target, *, vf, vd, vg, sigma, dt, scheme="literal", keyframes=None, obstacles=None, threads=None)
         vf ... dt may be left out when scheme="sound": the sound scheme's
         default set (vf 2, vd 30, vg 0.15, sigma 1, dt 0.001) fills them in,
         each with a ParameterWarning; the literal scheme needs all five.
@@ -22,16 +22,22 @@ velloran-render would make from the same input:
         total smoke. keyframes: further targets, a list of (step, target) or
         (step, target, blend), steps above 0 and increasing: the target takes
         over once `step` steps are done, blended in over `blend` steps (0: a
-        cut), as a configuration's <keyframes> do.
-    Run.from_images(source, target, *, vf, vd, vg, sigma, dt, scheme="literal", reverse=False, threads=None)
+        cut), as a configuration's <keyframes> do. obstacles: walls the smoke
+        flows around (the sound scheme only), an N x N array in the
+        densities' layout, solid where above one half, or an image file of
+        any size, scaled to the grid (a cell is solid where at least half of
+        it is light, or opaque in an image with alpha). A target that lies
+        inside them, or smoke that cannot reach its target, raises ValueError.
+    Run.from_images(source, target, *, vf, vd, vg, sigma, dt, scheme="literal", reverse=False, obstacles=None, threads=None)
         two image files, converted as the run set-up converts them (blue / 255,
         the grid size from the square source image, the target at least as
         large); reverse exchanges their roles.
     Run.from_config(path, *, reverse=False, threads=None, scheme=None, vf=None, vd=None, vg=None, sigma=None, dt=None)
         a configuration file read exactly as the programs read it: image paths
         relative to the current folder, values outside their range bounded
-        (with a ParameterWarning), its scheme and keyframes taken (a run with
-        keyframes cannot be reversed); keyword values replace the file's.
+        (with a ParameterWarning), its scheme, keyframes and obstacles taken (a
+        run with keyframes cannot be reversed); keyword values replace the
+        file's.
 
 Parameters (vf driving force, vd momentum attenuation, vg smoke gathering,
 sigma blur width in cells, dt time step) are rounded to the programs'

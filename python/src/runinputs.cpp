@@ -3,6 +3,7 @@
 #include "configfile.h"
 #include "errors.h"
 #include "keyframes.h"
+#include "obstacleimage.h"
 #include "renderjob.h"
 #include "runsetup.h"
 
@@ -180,7 +181,21 @@ RunInputs inputsFromConfiguration(const std::string &path, bool reverse) {
         loadDensities(toPath(job.sourcePath), toPath(job.targetPath), job.reverse, &inputs);
     inputs.parameters = job.parameters;
     addSchemeAndKeyframes(options.configPath, job, targetSize, &inputs);
+    if (!job.obstaclesPath.isEmpty()) {
+        loadObstacleImage(toPath(job.obstaclesPath), &inputs);
+    }
     return inputs;
+}
+
+void loadObstacleImage(const std::string &path, RunInputs *inputs) {
+    Grid mask(1, 1);
+    QString reason;
+    if (!loadObstacles(fromPath(path), static_cast<int>(inputs->source.NumCols()), &mask,
+                       &reason)) {
+        throw FileError(readFailureErrno(path),
+                        "Could not load obstacle image: " + reason.toStdString(), path);
+    }
+    inputs->obstacles = std::move(mask);
 }
 
 Grid densityFromImageFile(const std::string &path) {

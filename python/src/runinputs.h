@@ -23,6 +23,7 @@ struct RunInputs {
     SimParameters parameters;
     Scheme scheme = Scheme::Literal;
     std::vector<Keyframe> keyframes; // further targets, N x N, as the schedule takes them
+    std::optional<Grid> obstacles;   // N x N, 1 in the solid cells; none: only the sides
     // What the reading changed or skipped (a value bounded or rounded, a
     // number that was not one): shown to the caller as warnings.
     std::vector<std::string> notes;
@@ -53,6 +54,10 @@ RunInputs inputsFromImages(const std::string &sourcePath, const std::string &tar
 // not a valid configuration, names no images, has keyframe images that cannot
 // be used, or has keyframes and is asked to run in reverse throws InputError.
 RunInputs inputsFromConfiguration(const std::string &path, bool reverse);
+
+// The obstacle image at `path` made into inputs->obstacles, scaled to the
+// source's side (obstacleimage.h). A file that cannot be read throws FileError.
+void loadObstacleImage(const std::string &path, RunInputs *inputs);
 
 // The density grid the run set-up makes from one image: every pixel, blue / 255,
 // row 0 at the bottom; rows x columns as the image's height x width.
