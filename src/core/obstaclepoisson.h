@@ -11,12 +11,11 @@
 // is a divergence); the solution is the one that is 0 at the region's first
 // open cell (row by row). Solid cells get p = 0.
 //
-// The matrix is factorised once per obstacle image, a sparse LDL^T with an
-// approximate minimum degree ordering; each solve is then a permutation, two
-// triangular sweeps and a division, all in one thread and a fixed order, so
-// the result is the same bits whatever the thread count or vector flavour.
-// (Measured against multigrid-preconditioned conjugate gradients and the
-// cosine transform of the open domain in docs/method.md, Obstacles.)
+// The matrix is factorised once per obstacle image, a sparse LDL^T with the
+// unknowns in nested dissection order; each solve is then two triangular
+// sweeps and a division, all in one thread and a fixed order, so the result
+// is the same bits whatever the thread count or vector flavour. Costs and the
+// divergence left: docs/method.md, Obstacles.
 
 #include <cstddef>
 #include <vector>
