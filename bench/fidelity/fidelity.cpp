@@ -21,6 +21,7 @@
 // --strip a contact strip of step 0 and every EVERY-th step (10 frames at most).
 
 #include "distance.h"
+#include "obstacles.h"
 #include "parameters.h"
 #include "reach.h"
 #include "runsetup.h"
@@ -85,14 +86,21 @@ long double mass(const Solver &s) {
     return total;
 }
 
+// The density in grey; solid cells of obstacles in dark blue.
 QImage densityImage(const Solver &s) {
     const Grid &rho = *s.m_density;
+    const Grid *solid = s.obstacles();
     const int n = static_cast<int>(rho.NumCols()) - 2;
-    QImage image(n, n, QImage::Format_Grayscale8);
+    QImage image(n, n, QImage::Format_RGB32);
     for (int y = 0; y < n; ++y) {
         for (int x = 0; x < n; ++x) {
-            const double value =
-                rho(static_cast<std::uint32_t>(x + 1), static_cast<std::uint32_t>(n - y));
+            const auto i = static_cast<std::uint32_t>(x + 1);
+            const auto j = static_cast<std::uint32_t>(n - y);
+            if (solid != nullptr && (*solid)(i, j) != 0.0) {
+                image.setPixel(x, y, qRgb(40, 60, 140));
+                continue;
+            }
+            const double value = rho(i, j);
             const int level = std::isfinite(value)
                                   ? static_cast<int>(std::lround(255 * std::clamp(value, 0.0, 1.0)))
                                   : 0;
@@ -204,6 +212,11 @@ int main(int argc, char **argv) {
             const QImage targetImage = fidelity::drawShape(pair.target, n);
             const Grid src = velloran::densityFromImage(sourceImage, n, n);
             const Grid tgt = velloran::densityFromImage(targetImage, n, n);
+            const bool hasObstacles = !pair.obstacles.isEmpty();
+            const Grid solid =
+                hasObstacles
+                    ? velloran::densityFromImage(fidelity::drawShape(pair.obstacles, n), n, n)
+                    : Grid(0, 0);
             std::vector<velloran::Keyframe> keyframes;
             if (!pair.next.isEmpty()) {
                 keyframes.push_back(
@@ -216,6 +229,21 @@ int main(int argc, char **argv) {
                     std::fprintf(stderr, "unknown scheme %s\n", qPrintable(schemeName));
                     return 2;
                 }
+                if (hasObstacles) {
+                    const velloran::ObstacleProblem problem =
+                        scheme == velloran::Scheme::Sound
+                            ? velloran::checkObstacles({{&src, &tgt}}, solid)
+                            : velloran::ObstacleProblem::None;
+                    if (scheme != velloran::Scheme::Sound ||
+                        problem != velloran::ObstacleProblem::None) {
+                        std::printf("| %s | %d | %s | refused: %s |\n", qPrintable(pair.label()), n,
+                                    qPrintable(schemeName),
+                                    problem == velloran::ObstacleProblem::None
+                                        ? "obstacles need the sound scheme"
+                                        : velloran::obstacleMessage(problem));
+                        continue;
+                    }
+                }
                 const SchemeSet set = setFor(scheme);
                 Solver s(src, tgt);
                 s.setThreadCount(threads);
@@ -227,6 +255,9 @@ int main(int argc, char **argv) {
                     scheme == velloran::Scheme::Literal ? set.dt128 * 128.0 / n : set.dt128;
                 s.setTimeStep(dt);
                 s.setScheme(scheme);
+                if (hasObstacles) {
+                    s.setObstacles(solid);
+                }
                 s.setGathering(gathering);
                 s.setTransportMeasured(true);
                 velloran::TargetSchedule schedule(tgt, keyframes);

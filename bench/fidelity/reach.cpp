@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <limits>
+#include <queue>
+#include <utility>
 
 namespace fidelity {
 
@@ -52,6 +55,51 @@ void squaredDistanceLine(const std::vector<double> &f, std::vector<double> &out)
     }
 }
 
+// Distance through open cells (solid: framed, non-zero where solid) from the
+// cells where `distance` is 0: shortest paths of steps to the eight
+// neighbours (1 or sqrt 2 long), a diagonal step only where both cells beside
+// it are open, so a path never slips through the corner of a wall. Within 8 %
+// of the straight distance where nothing is in the way.
+void geodesicDistance(std::vector<double> &distance, const Grid &solid, std::size_t n) {
+    const auto open = [&](long i, long j) {
+        return i >= 0 && j >= 0 && i < static_cast<long>(n) && j < static_cast<long>(n) &&
+               solid(static_cast<std::uint32_t>(i + 1), static_cast<std::uint32_t>(j + 1)) == 0.0;
+    };
+    using Entry = std::pair<double, std::size_t>;
+    std::priority_queue<Entry, std::vector<Entry>, std::greater<Entry>> queue;
+    for (std::size_t k = 0; k < distance.size(); ++k) {
+        if (distance[k] == 0.0) {
+            queue.push({0.0, k});
+        }
+    }
+    while (!queue.empty()) {
+        const auto [d, k] = queue.top();
+        queue.pop();
+        if (d > distance[k]) {
+            continue;
+        }
+        const long i = static_cast<long>(k % n);
+        const long j = static_cast<long>(k / n);
+        for (long di = -1; di <= 1; ++di) {
+            for (long dj = -1; dj <= 1; ++dj) {
+                if ((di == 0 && dj == 0) || !open(i + di, j + dj)) {
+                    continue;
+                }
+                if (di != 0 && dj != 0 && !(open(i + di, j) && open(i, j + dj))) {
+                    continue;
+                }
+                const double next = d + (di != 0 && dj != 0 ? std::sqrt(2.0) : 1.0);
+                const std::size_t to =
+                    static_cast<std::size_t>(i + di) + static_cast<std::size_t>(j + dj) * n;
+                if (next < distance[to]) {
+                    distance[to] = next;
+                    queue.push({next, to});
+                }
+            }
+        }
+    }
+}
+
 } // namespace
 
 double maxSpeed(const Solver &s) {
@@ -92,6 +140,10 @@ void Reach::start(const Solver &s) {
                 m_distance[(i - 1) + (j - 1) * n] = 0.0;
             }
         }
+    }
+    if (const Grid *solid = s.obstacles()) {
+        geodesicDistance(m_distance, *solid, n);
+        return;
     }
     std::vector<double> line(n);
     std::vector<double> out(n);

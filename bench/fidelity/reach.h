@@ -8,7 +8,8 @@
 // max_speed the largest speed of the fluid's centred velocities. A step passes
 // when every visible cell has d(x) <= R(n) + 3. Where the smoke at the start
 // is thinner than visible everywhere (a large source for a small target), d
-// is measured from its own 10 % contour instead.
+// is measured from its own 10 % contour instead. In a run with obstacles d is
+// the distance through open cells, around the obstacles.
 
 #include "solver.h"
 

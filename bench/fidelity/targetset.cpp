@@ -65,7 +65,11 @@ std::vector<Shape> shapes() {
             {QStringLiteral("twoblobs"), true}, {QStringLiteral("corner"), true},
             {QStringLiteral("farR"), true},     {QStringLiteral("dots"), true},
             {QStringLiteral("small"), true},    {QStringLiteral("big"), true},
-            {QStringLiteral("forms"), true}};
+            {QStringLiteral("forms"), true},    {QStringLiteral("leftdisc"), true},
+            {QStringLiteral("rightA"), true},   {QStringLiteral("wallgap"), true},
+            {QStringLiteral("emblem"), true},   {QStringLiteral("aroundword"), true},
+            {QStringLiteral("lowdisc"), true},  {QStringLiteral("grille"), true},
+            {QStringLiteral("highword"), true}};
 }
 
 QImage drawShape(const QString &name, int n) {
@@ -132,11 +136,68 @@ QImage drawShape(const QString &name, int n) {
         drawText(painter, n, QStringLiteral("SMOKE"), 0.21);
     } else if (name == QLatin1String("forms")) {
         drawText(painter, n, QStringLiteral("FORMS"), 0.21);
+    } else if (name == QLatin1String("leftdisc")) {
+        painter.drawEllipse(QPointF(0.22 * s, 0.5 * s), 0.15 * s, 0.15 * s);
+    } else if (name == QLatin1String("rightA")) {
+        QFont font(QStringLiteral("DejaVu Sans"));
+        font.setBold(true);
+        font.setPixelSize(static_cast<int>(s * 0.5));
+        painter.setFont(font);
+        painter.setPen(Qt::white);
+        painter.drawText(QRectF(0.5 * s, 0.1 * s, 0.5 * s, 0.8 * s), Qt::AlignCenter,
+                         QStringLiteral("A"));
+    } else if (name == QLatin1String("wallgap")) {
+        // A wall down the middle, three cells at 128 thick, with a gap of a
+        // tenth near the bottom.
+        painter.drawRect(QRectF(0.49 * s, 0.0, 0.025 * s, 0.75 * s));
+        painter.drawRect(QRectF(0.49 * s, 0.85 * s, 0.025 * s, 0.15 * s));
+    } else if (name == QLatin1String("emblem")) {
+        // A solid star in the middle, the word's two halves above and below.
+        QPolygonF star;
+        for (int k = 0; k < 10; ++k) {
+            const double r = (k % 2 == 0 ? 0.2 : 0.08) * s;
+            const double a = -kPi / 2 + k * kPi / 5;
+            star << QPointF(0.5 * s + r * std::cos(a), 0.52 * s + r * std::sin(a));
+        }
+        painter.drawPolygon(star);
+    } else if (name == QLatin1String("aroundword")) {
+        QFont font(QStringLiteral("DejaVu Sans"));
+        font.setBold(true);
+        font.setPixelSize(static_cast<int>(s * 0.2));
+        painter.setFont(font);
+        painter.setPen(Qt::white);
+        painter.drawText(QRectF(0, 0.02 * s, s, 0.28 * s), Qt::AlignCenter,
+                         QStringLiteral("SMOKE"));
+        painter.drawText(QRectF(0, 0.72 * s, s, 0.28 * s), Qt::AlignCenter,
+                         QStringLiteral("FORMS"));
+    } else if (name == QLatin1String("lowdisc")) {
+        painter.drawEllipse(QPointF(0.5 * s, 0.8 * s), 0.15 * s, 0.12 * s);
+    } else if (name == QLatin1String("grille")) {
+        // Seven bars across the middle, gaps about as wide as the bars.
+        for (int k = 0; k < 7; ++k) {
+            painter.drawRect(QRectF((0.04 + k * 0.14) * s, 0.45 * s, 0.07 * s, 0.12 * s));
+        }
+    } else if (name == QLatin1String("highword")) {
+        QFont font(QStringLiteral("DejaVu Sans"));
+        font.setBold(true);
+        font.setPixelSize(static_cast<int>(s * 0.2));
+        painter.setFont(font);
+        painter.setPen(Qt::white);
+        painter.drawText(QRectF(0, 0.05 * s, s, 0.3 * s), Qt::AlignCenter, QStringLiteral("SMOKE"));
     } else {
         drawText(painter, n, name, 0.75);
     }
     return image;
 }
+
+namespace {
+
+Pair withObstacles(Pair pair, const char *obstacles) {
+    pair.obstacles = QString::fromLatin1(obstacles);
+    return pair;
+}
+
+} // namespace
 
 std::vector<Pair> pairs() {
     const auto p = [](const char *source, const char *target, const char *next = "", int step = 0,
@@ -159,7 +220,10 @@ std::vector<Pair> pairs() {
             p("small", "big"),
             p("big", "small"),
             p("disc", "word", "forms", 1500),
-            p("disc", "S", "star", 1500, 300)};
+            p("disc", "S", "star", 1500, 300),
+            withObstacles(p("leftdisc", "rightA"), "wallgap"),
+            withObstacles(p("noise", "aroundword"), "emblem"),
+            withObstacles(p("lowdisc", "highword"), "grille")};
 }
 
 std::vector<Pair> pairsToRun(const QStringList &labels) {
@@ -175,12 +239,13 @@ std::vector<Pair> pairsToRun(const QStringList &labels) {
             chosen.push_back(*known);
             continue;
         }
-        const QStringList parts = label.split(u'|');
+        const QStringList solid = label.split(u'#');
+        const QStringList parts = solid.front().split(u'|');
         const QStringList ends = parts.front().split(QStringLiteral("->"));
         if (ends.size() != 2) {
             continue;
         }
-        Pair pair{ends[0], ends[1], QString(), 0, 0};
+        Pair pair{ends[0], ends[1], QString(), 0, 0, solid.value(1)};
         if (parts.size() == 2) {
             const QStringList key = parts[1].split(u'@');
             const QStringList when = key.value(1).split(u'/');

@@ -27,15 +27,21 @@ std::vector<Shape> shapes();
 QImage drawShape(const QString &name, int n);
 
 // Pairs of the fidelity table, "source->target", optionally with a keyframe:
-// "source->target|next@step" (a cut) or "...@step/blend" (blended in).
+// "source->target|next@step" (a cut) or "...@step/blend" (blended in), and
+// optionally with obstacles: "source->target#obstacles" (a shape drawn like
+// the others, solid where it is white).
 struct Pair {
     QString source;
     QString target;
-    QString next;  // the keyframe's target, empty for none
-    int step = 0;  // first step computed with it
-    int blend = 0; // steps it is blended in over (0 cuts)
+    QString next;           // the keyframe's target, empty for none
+    int step = 0;           // first step computed with it
+    int blend = 0;          // steps it is blended in over (0 cuts)
+    QString obstacles = {}; // empty for none
     QString label() const {
         QString text = source + QStringLiteral("->") + target;
+        if (!obstacles.isEmpty()) {
+            text += QStringLiteral("#") + obstacles;
+        }
         if (!next.isEmpty()) {
             text += QStringLiteral("|%1@%2").arg(next).arg(step);
             if (blend > 0) {
