@@ -1,3 +1,5 @@
+#include "vdbmodule.h"
+
 #include "vdbframe.h"
 
 #include <QCryptographicHash>
@@ -10,6 +12,7 @@
 #include <cctype>
 #include <exception>
 #include <sstream>
+#include <type_traits>
 
 namespace velloran {
 
@@ -117,18 +120,17 @@ QByteArray encodeVolume(const FrameFields &fields, const VdbSettings &settings, 
 
 } // namespace
 
-bool isVdbVelocityName(const QString &name) {
-    return name == QLatin1String("velocity") || name == QLatin1String("vel");
-}
-
-QByteArray vdbBytes(const FrameFields &fields, const VdbSettings &settings, QString *error) {
-    // The library's own parallel loops (grid statistics, mostly) run on the
-    // calling thread alone: a slab is small, the cores belong to the
-    // simulation, and a thread pool the caller never sees would outlive it.
-    tbb::task_arena callerOnly(1, 1);
-    QByteArray result;
-    callerOnly.execute([&] { result = encodeVolume(fields, settings, error); });
-    return result;
-}
-
 } // namespace velloran
+
+// The library's own parallel loops (grid statistics, mostly) run on the
+// calling thread alone: a slab is small, the cores belong to the simulation,
+// and a thread pool the caller never sees would outlive it.
+extern "C" __attribute__((visibility("default"))) bool
+velloran_vdb_encode(const velloran::FrameFields &fields, const velloran::VdbSettings &settings,
+                    QByteArray *bytes, QString *error) {
+    tbb::task_arena callerOnly(1, 1);
+    callerOnly.execute([&] { *bytes = velloran::encodeVolume(fields, settings, error); });
+    return !bytes->isEmpty();
+}
+
+static_assert(std::is_same_v<decltype(&velloran_vdb_encode), velloran::VdbEncodeFunction>);
