@@ -6,12 +6,15 @@
 //       --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 //
 // Masks: a wall across the middle with a gap of an eighth, a solid disc a
-// third of the domain wide, and a stencil of ten bars.
+// third of the domain wide, and a stencil of ten bars. BM_SoundStepObstacles
+// times whole steps with each.
 
+#include "bench_run.h"
 #include "lattice.h"
 #include "neumannpoisson.h"
 #include "obstaclemap.h"
 #include "obstaclepoisson.h"
+#include "solver.h"
 #include "workerpool.h"
 
 #include <benchmark/benchmark.h>
@@ -105,6 +108,34 @@ BENCHMARK(BM_ObstacleFactorise)
     ->Arg(256)
     ->Arg(512)
     ->Iterations(2)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+// A whole sound step (two threads) of the benchmark run, without obstacles
+// (mask -1) and with each mask: the projection and the balancing potential
+// are then solved on the open cells.
+void BM_SoundStepObstacles(benchmark::State &state) {
+    const auto n = static_cast<std::uint32_t>(state.range(0));
+    const int shape = static_cast<int>(state.range(1));
+    auto solver = bench::makeSolver<Solver>(n, 1.0);
+    solver->setScheme(velloran::Scheme::Sound);
+    if (shape >= 0) {
+        solver->setObstacles(mask(n, shape));
+    }
+    solver->m_vg = 0.3;
+    solver->setThreadCount(2);
+    for (int k = 0; k < 5; ++k) {
+        solver->step();
+    }
+    for (auto _ : state) {
+        solver->step();
+        benchmark::DoNotOptimize(solver->m_density->data());
+    }
+}
+BENCHMARK(BM_SoundStepObstacles)
+    ->ArgNames({"N", "mask"})
+    ->ArgsProduct({{256, 512}, {-1, 0, 1, 2}})
+    ->Iterations(20)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 

@@ -15,13 +15,18 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 
-void drawText(QPainter &painter, int n, const QString &text, double heightFraction) {
+// Text centred in a rectangle, `pixels` high.
+void drawTextIn(QPainter &painter, const QRectF &rect, const QString &text, double pixels) {
     QFont font(QStringLiteral("DejaVu Sans"));
     font.setBold(true);
-    font.setPixelSize(static_cast<int>(n * heightFraction));
+    font.setPixelSize(static_cast<int>(pixels));
     painter.setFont(font);
     painter.setPen(Qt::white);
-    painter.drawText(QRectF(0, 0, n, n), Qt::AlignCenter, text);
+    painter.drawText(rect, Qt::AlignCenter, text);
+}
+
+void drawText(QPainter &painter, int n, const QString &text, double heightFraction) {
+    drawTextIn(painter, QRectF(0, 0, n, n), text, n * heightFraction);
 }
 
 // Smooth random blobs: a sum of a few dozen Gaussians at fixed pseudo-random
@@ -114,13 +119,8 @@ QImage drawShape(const QString &name, int n) {
         // Far from farR: the smoke has to cross the domain.
         painter.drawEllipse(QPointF(0.17 * s, 0.83 * s), 0.12 * s, 0.12 * s);
     } else if (name == QLatin1String("farR")) {
-        QFont font(QStringLiteral("DejaVu Sans"));
-        font.setBold(true);
-        font.setPixelSize(static_cast<int>(s * 0.38));
-        painter.setFont(font);
-        painter.setPen(Qt::white);
-        painter.drawText(QRectF(0.5 * s, 0.02 * s, 0.46 * s, 0.46 * s), Qt::AlignCenter,
-                         QStringLiteral("R"));
+        drawTextIn(painter, QRectF(0.5 * s, 0.02 * s, 0.46 * s, 0.46 * s), QStringLiteral("R"),
+                   s * 0.38);
     } else if (name == QLatin1String("dots")) {
         // Five separate dots spread over the domain.
         const double places[5][2] = {
@@ -139,13 +139,8 @@ QImage drawShape(const QString &name, int n) {
     } else if (name == QLatin1String("leftdisc")) {
         painter.drawEllipse(QPointF(0.22 * s, 0.5 * s), 0.15 * s, 0.15 * s);
     } else if (name == QLatin1String("rightA")) {
-        QFont font(QStringLiteral("DejaVu Sans"));
-        font.setBold(true);
-        font.setPixelSize(static_cast<int>(s * 0.5));
-        painter.setFont(font);
-        painter.setPen(Qt::white);
-        painter.drawText(QRectF(0.5 * s, 0.1 * s, 0.5 * s, 0.8 * s), Qt::AlignCenter,
-                         QStringLiteral("A"));
+        drawTextIn(painter, QRectF(0.5 * s, 0.1 * s, 0.5 * s, 0.8 * s), QStringLiteral("A"),
+                   s * 0.5);
     } else if (name == QLatin1String("wallgap")) {
         // A wall down the middle, three cells at 128 thick, with a gap of a
         // tenth near the bottom.
@@ -161,15 +156,8 @@ QImage drawShape(const QString &name, int n) {
         }
         painter.drawPolygon(star);
     } else if (name == QLatin1String("aroundword")) {
-        QFont font(QStringLiteral("DejaVu Sans"));
-        font.setBold(true);
-        font.setPixelSize(static_cast<int>(s * 0.2));
-        painter.setFont(font);
-        painter.setPen(Qt::white);
-        painter.drawText(QRectF(0, 0.02 * s, s, 0.28 * s), Qt::AlignCenter,
-                         QStringLiteral("SMOKE"));
-        painter.drawText(QRectF(0, 0.72 * s, s, 0.28 * s), Qt::AlignCenter,
-                         QStringLiteral("FORMS"));
+        drawTextIn(painter, QRectF(0, 0.02 * s, s, 0.28 * s), QStringLiteral("SMOKE"), s * 0.2);
+        drawTextIn(painter, QRectF(0, 0.72 * s, s, 0.28 * s), QStringLiteral("FORMS"), s * 0.2);
     } else if (name == QLatin1String("lowdisc")) {
         painter.drawEllipse(QPointF(0.5 * s, 0.8 * s), 0.15 * s, 0.12 * s);
     } else if (name == QLatin1String("grille")) {
@@ -178,12 +166,7 @@ QImage drawShape(const QString &name, int n) {
             painter.drawRect(QRectF((0.04 + k * 0.14) * s, 0.45 * s, 0.07 * s, 0.12 * s));
         }
     } else if (name == QLatin1String("highword")) {
-        QFont font(QStringLiteral("DejaVu Sans"));
-        font.setBold(true);
-        font.setPixelSize(static_cast<int>(s * 0.2));
-        painter.setFont(font);
-        painter.setPen(Qt::white);
-        painter.drawText(QRectF(0, 0.05 * s, s, 0.3 * s), Qt::AlignCenter, QStringLiteral("SMOKE"));
+        drawTextIn(painter, QRectF(0, 0.05 * s, s, 0.3 * s), QStringLiteral("SMOKE"), s * 0.2);
     } else {
         drawText(painter, n, name, 0.75);
     }

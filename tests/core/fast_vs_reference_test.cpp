@@ -370,15 +370,23 @@ TEST(FastSubSteps, EachEqualsItsLiteralTwinOnRandomState) {
     }
 }
 
+namespace {
+
+// The sound scheme's own sub-steps, fast and plain, in step order.
+const std::vector<void (Solver::*)()> kFastSoundSteps = {
+    &Solver::applyBalancingForce, &Solver::closeWalls,         &Solver::advectVelocitySound,
+    &Solver::projectNeumann,      &Solver::advectDensitySound, &Solver::gatherSmokeSound};
+const std::vector<void (ReferenceSolver::*)()> kReferenceSoundSteps = {
+    &ReferenceSolver::applyBalancingForce, &ReferenceSolver::closeWalls,
+    &ReferenceSolver::advectVelocitySound, &ReferenceSolver::projectNeumann,
+    &ReferenceSolver::advectDensitySound,  &ReferenceSolver::gatherSmokeSound};
+
+} // namespace
+
 TEST(FastSoundSubSteps, EachEqualsItsReferenceOnRandomState) {
     std::mt19937_64 rng(777);
-    const std::vector<void (Solver::*)()> fastSteps = {
-        &Solver::applyBalancingForce, &Solver::closeWalls,         &Solver::advectVelocitySound,
-        &Solver::projectNeumann,      &Solver::advectDensitySound, &Solver::gatherSmokeSound};
-    const std::vector<void (ReferenceSolver::*)()> referenceSteps = {
-        &ReferenceSolver::applyBalancingForce, &ReferenceSolver::closeWalls,
-        &ReferenceSolver::advectVelocitySound, &ReferenceSolver::projectNeumann,
-        &ReferenceSolver::advectDensitySound,  &ReferenceSolver::gatherSmokeSound};
+    const auto &fastSteps = kFastSoundSteps;
+    const auto &referenceSteps = kReferenceSoundSteps;
     const std::vector<const char *> names = {"applyBalancingForce", "closeWalls",
                                              "advectVelocitySound", "projectNeumann",
                                              "advectDensitySound",  "gatherSmokeSound"};
@@ -547,13 +555,6 @@ TEST(FastSolver, SoundStepsWithObstaclesEqualTheReference) {
         expectRunsAgree(src, tgt, p, 100, "obstacles, N " + std::to_string(n), NaNs::Exact,
                         &sparse);
         p.vf = 2.0;
-        const std::vector<void (Solver::*)()> fastSteps = {
-            &Solver::applyBalancingForce, &Solver::closeWalls,         &Solver::advectVelocitySound,
-            &Solver::projectNeumann,      &Solver::advectDensitySound, &Solver::gatherSmokeSound};
-        const std::vector<void (ReferenceSolver::*)()> referenceSteps = {
-            &ReferenceSolver::applyBalancingForce, &ReferenceSolver::closeWalls,
-            &ReferenceSolver::advectVelocitySound, &ReferenceSolver::projectNeumann,
-            &ReferenceSolver::advectDensitySound,  &ReferenceSolver::gatherSmokeSound};
         for (const SimdLevel level : availableLevels()) {
             for (int threads = 1; threads <= 2; ++threads) {
                 Solver fast(src, tgt);
@@ -561,10 +562,10 @@ TEST(FastSolver, SoundStepsWithObstaclesEqualTheReference) {
                 configurePair(fast, reference, p, level, threads);
                 fast.setObstacles(sparse);
                 reference.setObstacles(sparse);
-                for (std::size_t k = 0; k < fastSteps.size(); ++k) {
+                for (std::size_t k = 0; k < kFastSoundSteps.size(); ++k) {
                     randomiseState(rng, fast, reference);
-                    (fast.*fastSteps[k])();
-                    (reference.*referenceSteps[k])();
+                    (fast.*kFastSoundSteps[k])();
+                    (reference.*kReferenceSoundSteps[k])();
                     EXPECT_EQ(firstDifference(fast, reference), "")
                         << "sub-step " << k << ", N " << n << ", " << label(level, threads);
                 }
