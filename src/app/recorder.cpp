@@ -42,13 +42,7 @@ bool Recorder::canRecordInto(const QString &folder, QString *error) {
 std::shared_ptr<Recorder> Recorder::start(const Settings &settings, const QString &title,
                                           QString *error) {
     std::shared_ptr<Recorder> recorder(new Recorder(settings, title));
-    if (!prepareFolder(recorder->m_folder, error) || !recorder->m_metrics.create(error)) {
-        return nullptr;
-    }
-    // The renderer's rule: its frames and plot give way; metrics.csv was
-    // just started afresh.
-    recorder->m_folder.keep();
-    recorder->m_folder.removeEarlierOutput([&](const QString &name) {
+    const auto isOwnOutput = [&](const QString &name) {
         if (name == QLatin1String("convergence.png")) {
             return true;
         }
@@ -58,7 +52,25 @@ std::shared_ptr<Recorder> Recorder::start(const Settings &settings, const QStrin
             }
         }
         return false;
+    };
+    if (!prepareFolder(recorder->m_folder, error)) {
+        return nullptr;
+    }
+    // The renderer's rule: a device, FIFO or folder under one of the names
+    // the recording writes is refused before anything is written.
+    const QString blocked = recorder->m_folder.firstNonRegularEntry([&](const QString &name) {
+        return name == QLatin1String("metrics.csv") || isOwnOutput(name);
     });
+    if (!blocked.isEmpty()) {
+        *error = QStringLiteral("could not write '%1': not a regular file").arg(blocked);
+        return nullptr;
+    }
+    if (!recorder->m_metrics.create(error)) {
+        return nullptr;
+    }
+    // Its frames and plot give way; metrics.csv was just started afresh.
+    recorder->m_folder.keep();
+    recorder->m_folder.removeEarlierOutput(isOwnOutput);
     recorder->m_writer = std::thread([raw = recorder.get()] { raw->writeLoop(); });
     return recorder;
 }

@@ -27,6 +27,7 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <sys/stat.h>
 
 using namespace testsupport;
 
@@ -388,6 +389,20 @@ void RecordTest::cancelledOrUnusableFolderRecordsNothing() {
     QCOMPARE(box.count, 2);
     QCOMPARE(box.text, QStringLiteral("Cannot record into %1.").arg(busy));
     QVERIFY(!record->isChecked());
+
+    // A FIFO under a frame's name is no earlier recording's frame to clear
+    // away: refused before anything is written, and left as it is.
+    const QString blocked = m_dir.filePath("blocked");
+    QVERIFY(QDir().mkpath(blocked));
+    const QString fifo = QDir(blocked).filePath("frame_000000.png");
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    QVERIFY(!Recorder::start({blocked, 1, false}, QStringLiteral("t"), &error));
+    QCOMPARE(error, QStringLiteral("could not write '%1': not a regular file").arg(fifo));
+    QCOMPARE(QDir(blocked).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
+                                     QDir::NoDotAndDotDot),
+             QStringList{"frame_000000.png"});
+    struct stat status {};
+    QVERIFY(::lstat(QFile::encodeName(fifo).constData(), &status) == 0 && S_ISFIFO(status.st_mode));
 
     startRun();
     QTRY_VERIFY_WITH_TIMEOUT(shownStep() >= 1, 60000);
