@@ -116,5 +116,6 @@ on this machine, on Dask or on Slurm: help(velloran.sweep) after
         "path"_a, "picture"_a,
         "Writes a 2-D array as the renderer writes its frames: 8-bit grey PNG, values "
         "clamped to [0, 1] (NaN as 0), a[j, i] = pixel column i with row 0 at the bottom, "
-        "so the picture comes out upright. The file is replaced only once complete.");
+        "so the picture comes out upright. The file is replaced only once complete; a device, "
+        "FIFO or folder at `path` (or a link to one) raises OSError and is left as it is.");
 }

@@ -193,7 +193,9 @@ void defineCheckpoints(RunClass &runClass) {
             },
             "path"_a, py::kw_only(), "threads"_a = py::none(),
             "The run a save_checkpoint file holds, ready to go on from its step; it gives the "
-            "same results bit for bit as the run that was saved.")
+            "same results bit for bit as the run that was saved. Only a regular file is read "
+            "(OSError for a FIFO or a device); a file whose length is not what its header says, "
+            "or whose checksum fails, raises ValueError before it is held in memory.")
         .def(
             "save_checkpoint",
             [](const PythonRun &run, const std::filesystem::path &path) {
@@ -201,7 +203,8 @@ void defineCheckpoints(RunClass &runClass) {
             },
             "path"_a,
             "Writes everything the run needs to go on (state, parameters, scheme, targets and "
-            "keyframes) to one checksummed file, replaced only once complete.");
+            "keyframes) to one checksummed file, replaced only once complete; a device, FIFO "
+            "or folder at `path` (or a link to one) raises OSError and is left as it is.");
 }
 
 // Stepping, the measures and what the run is made of.
