@@ -21,10 +21,12 @@ struct Box {
 
 // Appends the unknown cells of the box in nested dissection order: the two
 // halves on either side of the middle line across its longer side, each
-// dissected in turn, then the line itself. Eliminated last, the line is the
-// only coupling between the halves, so the factor fills in within each half
-// and along the lines: about N^2 log N entries in all, against N^3 for rows
-// in order.
+// dissected in turn, then the line itself. The minimum degree ordering breaks
+// its ties by this numbering: its factor then holds about 10 % fewer entries
+// than from cells numbered row by row. (Factorised in this order itself, the
+// factor held 25 to 30 % more entries than the minimum degree order's and a
+// solve took twice as long, even with the independent halves swept on two
+// threads.)
 void dissect(const Box &box, std::uint32_t n, const std::vector<bool> &isUnknown,
              std::vector<int> &order) {
     const std::uint32_t width = box.i1 - box.i0;
@@ -83,7 +85,7 @@ ObstaclePoisson::ObstaclePoisson(const ObstacleMap &obstacles)
             regionSeen[static_cast<std::size_t>(region)] = true;
         }
     }
-    // Numbered in nested dissection order, which keeps the factor sparse.
+    // Numbered in nested dissection order (see dissect).
     std::vector<int> cellOf;
     dissect({0, 0, n, n}, n, isUnknown, cellOf);
     std::vector<int> unknown(cells, -1);

@@ -11,10 +11,10 @@
 // is a divergence); the solution is the one that is 0 at the region's first
 // open cell (row by row). Solid cells get p = 0.
 //
-// The matrix is factorised once per obstacle image, a sparse LDL^T with the
-// unknowns in nested dissection order; each solve is then two triangular
-// sweeps and a division, all in one thread and a fixed order, so the result
-// is the same bits whatever the thread count or vector flavour. Costs and the
+// The matrix is factorised once per obstacle image, a sparse LDL^T in the
+// approximate minimum degree order; each solve is then two triangular sweeps
+// and a division, all in one thread and a fixed order, so the result is the
+// same bits whatever the thread count or vector flavour. Costs and the
 // divergence left: docs/method.md, Obstacles.
 
 #include <cstddef>
