@@ -97,6 +97,32 @@ TEST(Obstacles, SourceMovedOutTargetClearedMassesEqual) {
     EXPECT_NEAR(interiorTotal(*solver.m_density), 60.0, 1e-12);
     EXPECT_NEAR(interiorTotal(*solver.m_target), 60.0, 1e-12);
     EXPECT_NEAR(moved, (4 + 4 + 16.0) * 60.0 / 128.0, 1e-12);
+
+    // A keyframe's target is cleared under the block too.
+    solver.setSigma(1.0);
+    solver.setTarget(uniformGrid(kN, 1.0));
+    EXPECT_EQ((*solver.m_target)(2, 2), 0.0);
+    EXPECT_NEAR(interiorTotal(*solver.m_target), 60.0, 1e-12);
+
+    // Restoring the mask replaces the obstacles and leaves the smoke alone.
+    Grid open = mask;
+    open.SetZero();
+    const Grid density = *solver.m_density;
+    solver.restoreField("solid", open);
+    EXPECT_EQ(maxAbs(*solver.obstacles()), 0.0);
+    EXPECT_TRUE(equalBits(*solver.m_density, density));
+}
+
+// Obstacles belong to the sound scheme only.
+TEST(ObstaclesDeathTest, LiteralRunsRefuseThem) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const Grid smoke = uniformGrid(kN, 1.0);
+    Solver literal(smoke, smoke);
+    EXPECT_DEATH(literal.setObstacles(wallGrid(8)), "Sound");
+    Solver sound(smoke, smoke);
+    sound.setScheme(velloran::Scheme::Sound);
+    sound.setObstacles(wallGrid(8, 2, 6));
+    EXPECT_DEATH(sound.setScheme(velloran::Scheme::Literal), "Sound");
 }
 
 namespace {
