@@ -6,18 +6,6 @@
 
 namespace velloran {
 
-namespace {
-
-// The four neighbours of a cell as offsets in a framed grid of `side` entries
-// per row: left, right, below, above.
-std::ptrdiff_t neighbourOffset(int k, std::uint32_t side) {
-    const auto row = static_cast<std::ptrdiff_t>(side);
-    const std::ptrdiff_t offsets[4] = {-1, 1, -row, row};
-    return offsets[k];
-}
-
-} // namespace
-
 ObstacleMap::ObstacleMap(const Lattice &lattice, const Grid &solid)
     : m_lattice(lattice)
     , m_solid(makeGrid(lattice.cells())) {
@@ -30,15 +18,38 @@ ObstacleMap::ObstacleMap(const Lattice &lattice, const Grid &solid)
         }
     }
     fillBoundary(kScalar, mask);
+    labelRegions();
+    findNearestOpen();
+    listClosedFaces();
+}
 
-    // Open regions: flood fills seeded in column order. The frame counts as
-    // solid, so a fill never leaves the interior.
-    const std::size_t cells = static_cast<std::size_t>(lattice.cellSide) * lattice.cellSide;
+// Walks breadth first from the cells in the queue to their interior
+// neighbours; visit(from, to) says whether `to` joins the walk.
+template <class Visit> void ObstacleMap::walk(std::deque<std::size_t> &queue, Visit visit) const {
+    const auto row = static_cast<std::ptrdiff_t>(m_lattice.cellSide);
+    const std::ptrdiff_t offsets[4] = {-1, 1, -row, row};
+    while (!queue.empty()) {
+        const std::size_t at = queue.front();
+        queue.pop_front();
+        for (const std::ptrdiff_t offset : offsets) {
+            const std::size_t next = at + offset;
+            const auto i = static_cast<std::uint32_t>(next % m_lattice.cellSide);
+            const auto j = static_cast<std::uint32_t>(next / m_lattice.cellSide);
+            if (i >= 1 && i <= m_lattice.n && j >= 1 && j <= m_lattice.n && visit(at, next)) {
+                queue.push_back(next);
+            }
+        }
+    }
+}
+
+// Open regions: flood fills seeded in column order.
+void ObstacleMap::labelRegions() {
+    const std::uint32_t n = m_lattice.n;
     constexpr int kUnvisited = -2;
-    m_region.assign(cells, -1);
+    m_region.assign(static_cast<std::size_t>(m_lattice.cellSide) * m_lattice.cellSide, -1);
     for (std::uint32_t i = 1; i <= n; ++i) {
         for (std::uint32_t j = 1; j <= n; ++j) {
-            if (mask(i, j) == 0.0) {
+            if ((*m_solid)(i, j) == 0.0) {
                 m_region[index(i, j)] = kUnvisited;
             }
         }
@@ -52,57 +63,53 @@ ObstacleMap::ObstacleMap(const Lattice &lattice, const Grid &solid)
             const int region = m_regions++;
             m_region[index(i, j)] = region;
             queue.push_back(index(i, j));
-            while (!queue.empty()) {
-                const std::size_t at = queue.front();
-                queue.pop_front();
-                for (int k = 0; k < 4; ++k) {
-                    const std::size_t next = at + neighbourOffset(k, lattice.cellSide);
-                    if (m_region[next] == kUnvisited) {
-                        m_region[next] = region;
-                        queue.push_back(next);
-                    }
+            walk(queue, [&](std::size_t, std::size_t next) {
+                if (m_region[next] != kUnvisited) {
+                    return false;
                 }
-            }
+                m_region[next] = region;
+                return true;
+            });
         }
     }
+}
 
-    // Nearest open cell of every solid one: a breadth-first walk from all
-    // open cells at once into the solid ones.
+// Nearest open cell of every solid one: a walk from all open cells at once
+// into the solid ones.
+void ObstacleMap::findNearestOpen() {
     constexpr std::size_t kNone = static_cast<std::size_t>(-1);
-    m_nearestOpen.assign(cells, kNone);
-    for (std::uint32_t i = 1; i <= n; ++i) {
-        for (std::uint32_t j = 1; j <= n; ++j) {
+    m_nearestOpen.assign(m_region.size(), kNone);
+    std::deque<std::size_t> queue;
+    for (std::uint32_t i = 1; i <= m_lattice.n; ++i) {
+        for (std::uint32_t j = 1; j <= m_lattice.n; ++j) {
             if (isOpen(i, j)) {
                 m_nearestOpen[index(i, j)] = index(i, j);
                 queue.push_back(index(i, j));
             }
         }
     }
-    while (!queue.empty()) {
-        const std::size_t at = queue.front();
-        queue.pop_front();
-        for (int k = 0; k < 4; ++k) {
-            const std::size_t next = at + neighbourOffset(k, lattice.cellSide);
-            const std::uint32_t ni = static_cast<std::uint32_t>(next % lattice.cellSide);
-            const std::uint32_t nj = static_cast<std::uint32_t>(next / lattice.cellSide);
-            if (ni >= 1 && ni <= n && nj >= 1 && nj <= n && m_nearestOpen[next] == kNone) {
-                m_nearestOpen[next] = m_nearestOpen[at];
-                queue.push_back(next);
-            }
+    walk(queue, [&](std::size_t at, std::size_t next) {
+        if (m_nearestOpen[next] != kNone) {
+            return false;
         }
-    }
+        m_nearestOpen[next] = m_nearestOpen[at];
+        return true;
+    });
+}
 
+void ObstacleMap::listClosedFaces() {
+    const std::uint32_t n = m_lattice.n;
     for (std::uint32_t j = 1; j <= n; ++j) {
         for (std::uint32_t i = 2; i <= n; ++i) {
             if (!isOpen(i - 1, j) || !isOpen(i, j)) {
-                m_closedU.push_back(i + static_cast<std::size_t>(j) * lattice.faceSide);
+                m_closedU.push_back(i + static_cast<std::size_t>(j) * m_lattice.faceSide);
             }
         }
     }
     for (std::uint32_t j = 2; j <= n; ++j) {
         for (std::uint32_t i = 1; i <= n; ++i) {
             if (!isOpen(i, j - 1) || !isOpen(i, j)) {
-                m_closedV.push_back(i + static_cast<std::size_t>(j) * lattice.cellSide);
+                m_closedV.push_back(i + static_cast<std::size_t>(j) * m_lattice.cellSide);
             }
         }
     }

@@ -13,6 +13,7 @@
 #include "lattice.h"
 
 #include <cstddef>
+#include <deque>
 #include <memory>
 #include <vector>
 
@@ -57,6 +58,12 @@ struct ObstacleMap {
     std::vector<std::size_t> m_nearestOpen; // per framed cell: where a solid cell's smoke goes
     std::vector<std::size_t> m_closedU;     // offsets of the closed interior x-faces
     std::vector<std::size_t> m_closedV;     // and y-faces
+
+private:
+    void labelRegions();
+    void findNearestOpen();
+    void listClosedFaces();
+    template <class Visit> void walk(std::deque<std::size_t> &queue, Visit visit) const;
 };
 
 } // namespace velloran

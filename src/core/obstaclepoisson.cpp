@@ -58,44 +58,17 @@ void dissect(const Box &box, std::uint32_t n, const std::vector<bool> &isUnknown
     }
 }
 
-} // namespace
+using Matrix = Eigen::SparseMatrix<double, Eigen::ColMajor, int>;
 
-ObstaclePoisson::ObstaclePoisson(const ObstacleMap &obstacles)
-    : m_n(static_cast<int>(obstacles.m_lattice.n)) {
+// Minus the Laplacian on the unknowns (cellOf: the cell of each, 0-based row
+// by row): each open neighbour adds 1 to the diagonal and -1 off it (a
+// pinned neighbour only the diagonal).
+Matrix negativeLaplacian(const ObstacleMap &obstacles, const std::vector<int> &cellOf) {
     const std::uint32_t n = obstacles.m_lattice.n;
-    const std::size_t cells = static_cast<std::size_t>(n) * n;
-    m_region.assign(cells, -1);
-    m_cellsIn.assign(static_cast<std::size_t>(obstacles.m_regions), 0.0);
-    m_rhsSum.assign(m_cellsIn.size(), 0.0);
-
-    // The open cells, less the first of each region (row by row), whose p is
-    // held at 0: each region's Neumann problem fixes p only up to a constant.
-    std::vector<bool> isUnknown(cells, false);
-    std::vector<bool> regionSeen(m_cellsIn.size(), false);
-    for (std::uint32_t j = 1; j <= n; ++j) {
-        for (std::uint32_t i = 1; i <= n; ++i) {
-            const int region = obstacles.m_region[obstacles.index(i, j)];
-            const std::size_t cell = (i - 1) + static_cast<std::size_t>(j - 1) * n;
-            m_region[cell] = region;
-            if (region < 0) {
-                continue;
-            }
-            m_cellsIn[static_cast<std::size_t>(region)] += 1.0;
-            isUnknown[cell] = regionSeen[static_cast<std::size_t>(region)];
-            regionSeen[static_cast<std::size_t>(region)] = true;
-        }
-    }
-    // Numbered in nested dissection order (see dissect).
-    std::vector<int> cellOf;
-    dissect({0, 0, n, n}, n, isUnknown, cellOf);
-    std::vector<int> unknown(cells, -1);
+    std::vector<int> unknown(static_cast<std::size_t>(n) * n, -1);
     for (std::size_t k = 0; k < cellOf.size(); ++k) {
         unknown[static_cast<std::size_t>(cellOf[k])] = static_cast<int>(k);
     }
-
-    // Minus the Laplacian: each open neighbour adds 1 to the diagonal and -1
-    // off it (a pinned neighbour only the diagonal).
-    using Matrix = Eigen::SparseMatrix<double, Eigen::ColMajor, int>;
     const int size = static_cast<int>(cellOf.size());
     std::vector<Eigen::Triplet<double, int>> entries;
     entries.reserve(cellOf.size() * 5);
@@ -122,6 +95,46 @@ ObstaclePoisson::ObstaclePoisson(const ObstacleMap &obstacles)
     }
     Matrix matrix(size, size);
     matrix.setFromTriplets(entries.begin(), entries.end());
+    return matrix;
+}
+
+} // namespace
+
+// Each cell's region; the unknowns: the open cells less the first of each
+// region (row by row), whose p is held at 0, as each region's Neumann
+// problem fixes p only up to a constant; numbered in nested dissection order
+// (see dissect).
+std::vector<int> ObstaclePoisson::numberCells(const ObstacleMap &obstacles) {
+    const std::uint32_t n = obstacles.m_lattice.n;
+    const std::size_t cells = static_cast<std::size_t>(n) * n;
+    m_region.assign(cells, -1);
+    m_cellsIn.assign(static_cast<std::size_t>(obstacles.m_regions), 0.0);
+    m_rhsSum.assign(m_cellsIn.size(), 0.0);
+    std::vector<bool> isUnknown(cells, false);
+    std::vector<bool> regionSeen(m_cellsIn.size(), false);
+    for (std::uint32_t j = 1; j <= n; ++j) {
+        for (std::uint32_t i = 1; i <= n; ++i) {
+            const int region = obstacles.m_region[obstacles.index(i, j)];
+            const std::size_t cell = (i - 1) + static_cast<std::size_t>(j - 1) * n;
+            m_region[cell] = region;
+            if (region < 0) {
+                continue;
+            }
+            m_cellsIn[static_cast<std::size_t>(region)] += 1.0;
+            isUnknown[cell] = regionSeen[static_cast<std::size_t>(region)];
+            regionSeen[static_cast<std::size_t>(region)] = true;
+        }
+    }
+    std::vector<int> cellOf;
+    dissect({0, 0, n, n}, n, isUnknown, cellOf);
+    return cellOf;
+}
+
+ObstaclePoisson::ObstaclePoisson(const ObstacleMap &obstacles)
+    : m_n(static_cast<int>(obstacles.m_lattice.n)) {
+    const std::vector<int> cellOf = numberCells(obstacles);
+    const int size = static_cast<int>(cellOf.size());
+    const Matrix matrix = negativeLaplacian(obstacles, cellOf);
 
     Eigen::SimplicialLDLT<Matrix, Eigen::Lower, Eigen::AMDOrdering<int>> factor(matrix);
     VELLORAN_CHECK(factor.info() == Eigen::Success);

@@ -33,6 +33,8 @@ public:
     void solve(const double *r, double *p);
 
 private:
+    std::vector<int> numberCells(const ObstacleMap &obstacles);
+
     int m_n = 0;
     std::vector<int> m_region;      // per cell, row by row: its open region, -1 solid
     std::vector<double> m_cellsIn;  // per region: its open cells
