@@ -124,6 +124,9 @@ void MainWindow::setControlsEnabled(bool enabled) {
     ui->pushButton_LoadSrc->setEnabled(enabled);
     ui->pushButton_LoadTgt->setEnabled(enabled);
     ui->pushButton_Swap->setEnabled(enabled);
+    ui->lineEdit_Obst->setEnabled(enabled);
+    ui->pushButton_LoadObst->setEnabled(enabled);
+    ui->pushButton_ClearObst->setEnabled(enabled);
     ui->doubleSpinBox_1->setEnabled(enabled);
     ui->doubleSpinBox_2->setEnabled(enabled);
     ui->doubleSpinBox_3->setEnabled(enabled);

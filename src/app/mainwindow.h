@@ -28,6 +28,8 @@
 
 #include <QMainWindow>
 
+#include <optional>
+
 class SimThread;
 namespace velloran {
 struct RunDensities;
@@ -75,6 +77,8 @@ private slots:
     void on_pushButton_LoadSrc_clicked();
     void on_pushButton_LoadTgt_clicked();
     void on_pushButton_Swap_clicked();
+    void on_pushButton_LoadObst_clicked();
+    void on_pushButton_ClearObst_clicked();
     void on_actionAbout_triggered();
     void on_actionAboutQt_triggered();
     // The run's three slots are connected explicitly when a run starts; no
@@ -99,6 +103,10 @@ private:
     void setControlsEnabled(bool enabled);
     void offerReverse();
     void clearLastRun();
+    // The obstacle image of the path field made into the run's mask (none
+    // when the field is empty); false, after a warning, when the run cannot
+    // have it.
+    bool loadRunObstacles(const velloran::RunDensities &densities, std::optional<Grid> *mask);
     bool loadRunInputs(bool reverse, velloran::RunDensities *densities,
                        std::unique_ptr<velloran::TargetSchedule> *schedule);
     void startSimulation(bool reverse);

@@ -65,6 +65,7 @@ void MainWindow::applyConfigurationFile(const QString &name,
 void MainWindow::clearLastRun() {
     frame = SimFrame();
     ui->glView->setGrids(frame.density, frame.u, frame.v);
+    ui->glView->setObstacles(nullptr);
     runStatus->clear();
     actions.actionExportFrame->setEnabled(false);
 }
@@ -84,10 +85,11 @@ void MainWindow::applyConfiguration(const velloran::Configuration &configuration
     if (configuration.target) {
         ui->lineEdit_Tgt->setText(*configuration.target);
     }
-    // Absent, they mean a plain literal run: a file without them runs as it
-    // always did.
+    // Absent, they mean a plain literal run without obstacles: a file without
+    // them runs as it always did.
     chooseScheme(configuration.scheme.value_or(velloran::Scheme::Literal));
     keyframes = configuration.keyframes;
+    ui->lineEdit_Obst->setText(configuration.obstacles.value_or(QString()));
     offerReverse();
 }
 
@@ -106,7 +108,7 @@ void MainWindow::on_pushButton_SaveConf_clicked() {
     }
     // The file is replaced only once the new one is complete; a failure at
     // any point, writing included, leaves the old file and the title alone.
-    const velloran::SchemeAndKeyframes extras{chosenScheme(), keyframes, QString()};
+    const velloran::SchemeAndKeyframes extras{chosenScheme(), keyframes, ui->lineEdit_Obst->text()};
     if (!velloran::writeConfigurationFile(name, parameters, ui->lineEdit_Src->text(),
                                           ui->lineEdit_Tgt->text(), nullptr, extras)) {
         warn(tr("Could not save configuration file."));

@@ -70,7 +70,9 @@ bool MainWindow::loadRunInputs(bool reverse, velloran::RunDensities *densities,
 void MainWindow::startSimulation(bool reverse) {
     velloran::RunDensities densities;
     std::unique_ptr<velloran::TargetSchedule> schedule;
-    if (simThread || !loadRunInputs(reverse, &densities, &schedule)) {
+    std::optional<Grid> obstacles;
+    if (simThread || !loadRunInputs(reverse, &densities, &schedule) ||
+        !loadRunObstacles(densities, &obstacles)) {
         return;
     }
     statusBar()->showMessage(tr("Simulation in progress..."));
@@ -86,6 +88,10 @@ void MainWindow::startSimulation(bool reverse) {
         new SimThread(this, densities.srcDensity, densities.tgtDensity, vf, vd, vg, sigma, dt);
     simThread->setStepRateLimit(stepRateLimit);
     simThread->setScheme(chosenScheme());
+    if (obstacles) {
+        simThread->setObstacles(*obstacles);
+    }
+    ui->glView->setObstacles(simThread->obstacles());
     simThread->setTargetSchedule(std::move(schedule));
     if (actions.actionRecord->isChecked()) {
         const QString title = QFileInfo(ui->lineEdit_Tgt->text()).fileName() +

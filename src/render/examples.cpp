@@ -84,6 +84,9 @@ ConfigReadResult readExampleConfiguration(const Example &example, const QString 
     for (KeyframeEntry &keyframe : c.keyframes) {
         keyframe.image = absolute(keyframe.image);
     }
+    if (c.obstacles && !c.obstacles->isEmpty()) {
+        c.obstacles = absolute(*c.obstacles);
+    }
     return result;
 }
 

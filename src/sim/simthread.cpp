@@ -39,6 +39,14 @@ void SimThread::setScheme(velloran::Scheme scheme) {
     m_run.solver().setScheme(scheme);
 }
 
+void SimThread::setObstacles(const Grid &mask) {
+    m_run.solver().setObstacles(mask);
+}
+
+const Grid *SimThread::obstacles() const {
+    return m_run.solver().obstacles();
+}
+
 void SimThread::setTargetSchedule(std::unique_ptr<velloran::TargetSchedule> schedule) {
     m_run.setSchedule(std::move(schedule));
     m_lastFinite.targets = m_run.targetCount();

@@ -67,6 +67,11 @@ public:
     // and the targets that follow the constructor's (keyframes; the schedule's
     // first target is the constructor's target density).
     void setScheme(velloran::Scheme scheme);
+    // Walls inside the domain (an N x N mask, solid above one half), for a
+    // sound run whose mask velloran::obstacleRefusal accepted; after
+    // setScheme, before start(). obstacles() is the solver's framed copy.
+    void setObstacles(const Grid &mask);
+    const Grid *obstacles() const;
     void setTargetSchedule(std::unique_ptr<velloran::TargetSchedule> schedule);
 
     // Ends the run after the step under way (at once when it is waiting).

@@ -150,6 +150,11 @@ void GLView::resizeGL(int width, int height) {
     glViewport(0, 0, static_cast<GLsizei>(width * ratio), static_cast<GLsizei>(height * ratio));
 }
 
+void GLView::setObstacles(const Grid *mask) {
+    m_obstacles.setMask(mask);
+    update();
+}
+
 void GLView::paintGL() {
     QElapsedTimer clock;
     clock.start();
@@ -159,6 +164,7 @@ void GLView::paintGL() {
     } else if (m_mode == Velocity) {
         drawVelocity();
     }
+    m_obstacles.draw();
     // The composition needs the finished picture anyway; waiting for it here
     // makes the drawing's real cost measurable (a software renderer draws on
     // its own threads).

@@ -17,6 +17,7 @@
 
 #include "densityshader.h"
 #include "grid.h"
+#include "obstacleoverlay.h"
 
 #include <QElapsedTimer>
 #include <QOpenGLWidget>
@@ -47,6 +48,12 @@ public:
     // false, keeping the previous grids, for a mismatched set.
     bool copyGrids(const Grid &density, const Grid &u, const Grid &v);
     void setViewMode(ViewMode mode);
+    // The run's obstacles, drawn as a tint over the smoke in both modes: a
+    // framed (N + 2) x (N + 2) mask, 1 in the solid cells (copied); null for
+    // none. Repaints.
+    void setObstacles(const Grid *mask);
+    // Number of solid cells the view draws.
+    std::size_t obstacleCellCount() const { return m_obstacles.cellCount(); }
 
     ViewMode viewMode() const { return m_mode; }
 
@@ -114,6 +121,7 @@ private:
     bool m_densityStale = true;
     bool m_velocityStale = true;
 
+    ObstacleOverlay m_obstacles;
     DensityShader m_shader;
     bool m_shaderAllowed = true;
     bool m_shaderReady = false; // compiled in the current context

@@ -2,8 +2,11 @@
 // schemes (idle only, saved and loaded with the configuration), runs of a
 // configuration with keyframes (the status widget counts the targets), and
 // every refusal: a keyframe image that is missing or of another size, a
-// keyframe the file itself gets wrong.
+// keyframe the file itself gets wrong. The obstacle image: saved, loaded and
+// cleared with the configuration, drawn over the run, and refused where the
+// run cannot have it.
 
+#include "glview.h"
 #include "mainwindow.h"
 #include "simthread.h"
 #include "startup.h"
@@ -35,6 +38,8 @@ private slots:
     void keyframedRunRefusals_data();
     void keyframedRunRefusals();
     void badKeyframeInTheFileIsExplained();
+    void obstaclesTravelWithTheConfiguration();
+    void obstacleRunsAndRefusals();
 
 private:
     template <typename T> T *child(const char *name) { return m_window->findChild<T *>(name); }
@@ -54,6 +59,19 @@ void SchemeKeyframesTest::initTestCase() {
     QVERIFY(writeDiscAndBar("disc.png", "bar.png"));
     QVERIFY(writeImage("band.png", 16, 16, [](int, int y) { return y >= 6 && y < 10 ? 255 : 0; }));
     QVERIFY(writeImage("small.png", 8, 8, [](int, int) { return 255; }));
+    // White is solid: the leftmost two columns, or a wall across the top that
+    // cuts the bar's upper end off from the disc.
+    const auto grey = [](const char *name, const std::function<bool(int, int)> &solid) {
+        QImage image(16, 16, QImage::Format_Grayscale8);
+        for (int y = 0; y < 16; ++y) {
+            for (int x = 0; x < 16; ++x) {
+                image.setPixel(x, y, solid(x, y) ? qRgb(255, 255, 255) : qRgb(0, 0, 0));
+            }
+        }
+        return image.save(QString::fromLatin1(name));
+    };
+    QVERIFY(grey("wall.png", [](int x, int) { return x < 2; }));
+    QVERIFY(grey("pocket.png", [](int, int y) { return y == 1; }));
 }
 
 void SchemeKeyframesTest::init() {
@@ -236,6 +254,56 @@ int main(int argc, char **argv) {
     nameApplication();
     SchemeKeyframesTest test;
     return QTest::qExec(&test, argc, argv);
+}
+
+void SchemeKeyframesTest::obstaclesTravelWithTheConfiguration() {
+    auto *field = child<QLineEdit>("lineEdit_Obst");
+    QCOMPARE(child<QLabel>("label_Obst")->text(), QStringLiteral("Obstacles"));
+    BoxSeen seen;
+    load(configuration("walled.xml", "<scheme>sound</scheme><obstacles>wall.png</obstacles>"),
+         &seen);
+    QCOMPARE(seen.count, 0);
+    QCOMPARE(field->text(), QStringLiteral("wall.png"));
+    QVERIFY(save("walled-again.xml").contains("    <obstacles>wall.png</obstacles>\n"));
+    child<QPushButton>("pushButton_ClearObst")->click();
+    QVERIFY(field->text().isEmpty());
+    QVERIFY(!save("open.xml").contains("obstacles"));
+    // A file without <obstacles> is a run without them.
+    field->setText(QStringLiteral("wall.png"));
+    load(configuration("plain.xml", ""), &seen);
+    QVERIFY(field->text().isEmpty());
+}
+
+void SchemeKeyframesTest::obstacleRunsAndRefusals() {
+    BoxSeen seen;
+    load(configuration("walled.xml", "<scheme>sound</scheme><obstacles>wall.png</obstacles>"),
+         &seen);
+    auto *view = child<GLView>("glView");
+    child<QAction>("actionStart")->trigger();
+    QVERIFY(m_window->simulation());
+    QCOMPARE(view->obstacleCellCount(), std::size_t{32});
+    QVERIFY(!child<QLineEdit>("lineEdit_Obst")->isEnabled());
+    QVERIFY(!child<QPushButton>("pushButton_ClearObst")->isEnabled());
+    child<QAction>("actionStop")->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(!m_window->simulation(), 60000);
+    QCOMPARE(view->obstacleCellCount(), std::size_t{32}); // the last picture keeps its walls
+
+    const std::pair<QByteArray, QString> refusals[] = {
+        {"<obstacles>wall.png</obstacles>", "Obstacles need the sound scheme"},
+        {"<scheme>sound</scheme><obstacles>gone.png</obstacles>", "Could not load obstacle image."},
+        {"<scheme>sound</scheme><obstacles>pocket.png</obstacles>",
+         "the target has smoke in a region the source cannot reach"},
+    };
+    for (const auto &[extra, message] : refusals) {
+        load(configuration("refused.xml", extra), &seen);
+        QCOMPARE(view->obstacleCellCount(), std::size_t{0}); // a loaded file clears the picture
+        const int before = seen.count;
+        catchBox(this, &seen);
+        child<QAction>("actionStart")->trigger();
+        QCOMPARE(seen.count, before + 1);
+        QVERIFY2(seen.text.contains(message), qPrintable(seen.text));
+        QVERIFY(!m_window->simulation());
+    }
 }
 
 #include "schemekeyframes_test.moc"
