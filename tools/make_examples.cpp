@@ -37,19 +37,25 @@ QImage blank() {
     return image;
 }
 
-// A round puff of smoke: a flat top that fades out smoothly over a few
-// pixels, carrying about as much smoke as the letter it turns into.
-QImage blob(double radius, double edge) {
+// A round puff of smoke centred at (cx, cy): a flat top that fades out
+// smoothly over a few pixels.
+QImage blobAt(double cx, double cy, double radius, double edge) {
     QImage image = blank();
-    const double c = (kSide - 1) / 2.0;
     for (int y = 0; y < kSide; ++y) {
         for (int x = 0; x < kSide; ++x) {
-            const double r = std::hypot(x - c, y - c);
+            const double r = std::hypot(x - cx, y - cy);
             const double value = 0.5 * (1.0 - std::tanh((r - radius) / edge));
             image.scanLine(y)[x] = static_cast<uchar>(std::lround(255.0 * value));
         }
     }
     return image;
+}
+
+// The puff in the middle, carrying about as much smoke as the letter it
+// turns into.
+QImage blob(double radius, double edge) {
+    const double c = (kSide - 1) / 2.0;
+    return blobAt(c, c, radius, edge);
 }
 
 // Fills a path in white with anti-aliased edges, then softens the edges a
@@ -125,6 +131,17 @@ QImage yinYangHalf(double r, bool turned) {
     return fillPath(shape);
 }
 
+// Obstacles (white is solid): a wall down the middle, `thickness` wide, open
+// over `gap` in the middle.
+QImage wallWithGap(double thickness, double gap) {
+    const double x = (kSide - thickness) / 2.0;
+    const double opening = (kSide - gap) / 2.0;
+    QPainterPath path;
+    path.addRect(x, 0.0, thickness, opening);
+    path.addRect(x, opening + gap, thickness, opening);
+    return fillPath(path);
+}
+
 bool save(const QImage &image, const QDir &dir, const QString &name) {
     if (!image.save(dir.filePath(name))) {
         std::fprintf(stderr, "could not write %s\n", qPrintable(dir.filePath(name)));
@@ -137,6 +154,9 @@ bool writeConfig(const QDir &dir, const QString &name, const velloran::SimParame
                  const QString &source, const QString &target,
                  velloran::SchemeAndKeyframes extras = {}) {
     QString error;
+    if (!extras.obstacles.isEmpty()) {
+        extras.obstacles = QStringLiteral("examples/") + extras.obstacles;
+    }
     for (velloran::KeyframeEntry &keyframe : extras.keyframes) {
         keyframe.image = QStringLiteral("examples/") + keyframe.image;
     }
@@ -231,6 +251,28 @@ int main(int argc, char **argv) {
                           {3000, QStringLiteral("star.png"), 200}};
     ok = writeConfig(dir, QStringLiteral("word-to-word.xml"), sound, QStringLiteral("blob.png"),
                      QStringLiteral("word-smoke.png"), sequence) &&
+         ok;
+
+    // Obstacles: smoke that must find the gap in a wall to reach a disc on
+    // the other side, and a word formed around a solid star.
+    const double c = (kSide - 1) / 2.0;
+    ok = save(blobAt(28.0 * scale, c, 20.0 * scale, 3.0 * scale), dir,
+              QStringLiteral("puff-left.png")) &&
+         ok;
+    ok = save(blobAt(kSide - 1 - 28.0 * scale, c, 20.0 * scale, 3.0 * scale), dir,
+              QStringLiteral("disc-right.png")) &&
+         ok;
+    ok = save(wallWithGap(8.0 * scale, 20.0 * scale), dir, QStringLiteral("wall-gap.png")) && ok;
+    ok = save(star(30.0 * scale, 13.0 * scale), dir, QStringLiteral("star-emblem.png")) && ok;
+    velloran::SchemeAndKeyframes walled = soundScheme;
+    walled.obstacles = QStringLiteral("wall-gap.png");
+    ok = writeConfig(dir, QStringLiteral("through-the-gap.xml"), sound,
+                     QStringLiteral("puff-left.png"), QStringLiteral("disc-right.png"), walled) &&
+         ok;
+    velloran::SchemeAndKeyframes emblem = soundScheme;
+    emblem.obstacles = QStringLiteral("star-emblem.png");
+    ok = writeConfig(dir, QStringLiteral("word-around-star.xml"), sound, QStringLiteral("ring.png"),
+                     QStringLiteral("word-smoke.png"), emblem) &&
          ok;
     return ok ? 0 : 1;
 }

@@ -26,6 +26,11 @@ const std::vector<Example> &bundledExamples() {
         {QStringLiteral("word-to-word"),
          QStringLiteral("SMOKE, then FORMS, then a star: keyframed targets (sound scheme)"), 4500,
          50},
+        {QStringLiteral("through-the-gap"),
+         QStringLiteral("a puff finds the gap in a wall to reach the other side (obstacles)"), 4000,
+         40},
+        {QStringLiteral("word-around-star"),
+         QStringLiteral("the ring into SMOKE around a solid star (obstacles)"), 4000, 40},
     };
     return examples;
 }

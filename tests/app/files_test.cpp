@@ -436,7 +436,7 @@ void FilesTest::openExampleFillsAbsolutePaths() {
     auto *menu = child<QMenu>("menuOpenExample");
     QCOMPARE(menu->title(), QStringLiteral("Open Example"));
     QVERIFY(menu->isEnabled());
-    QCOMPARE(menu->actions().size(), 6);
+    QCOMPARE(menu->actions().size(), 8);
     BoxSeen seen;
     catchBox(this, &seen);
     child<QAction>("actionExample_word-to-word")->trigger();
@@ -461,6 +461,11 @@ void FilesTest::openExampleFillsAbsolutePaths() {
     child<QAction>("actionStop")->trigger();
     QTRY_VERIFY(!m_window->simulation());
     QVERIFY(menu->isEnabled());
+    QCOMPARE(seen.count, 0);
+
+    // The obstacle image is made absolute like the others.
+    child<QAction>("actionExample_through-the-gap")->trigger();
+    QCOMPARE(child<QLineEdit>("lineEdit_Obst")->text(), examples + QStringLiteral("/wall-gap.png"));
     QCOMPARE(seen.count, 0);
 }
 

@@ -1,7 +1,8 @@
 // Pictures of the window for the documentation: a paused run of the bundled
 // blob-to-s with the status widget, the Control menu, the View menu's Speed
-// submenu and the File menu's Open Example submenu. Run by hand from the repository root under an X
-// server,
+// submenu and the File menu's Open Example submenu; the through-the-gap
+// example paused mid-run with its obstacles, in both view modes. Run by hand from the repository
+// root under an X server,
 //   xvfb-run -a -s "-screen 0 1280x1024x24" build/tests/app/desktop_screenshots docs
 // (pictures taken with QWidget::grab, written as desktop-*.png into the folder).
 
@@ -18,6 +19,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QStatusBar>
 
 namespace {
@@ -107,6 +109,34 @@ int main(int argc, char **argv) {
     ok = save(file, folder, "desktop-file-menu.png") && ok;
     examples->hide();
     file->hide();
+
+    // Obstacles: the wall drawn over the density, then over the velocity.
+    qobject_cast<QPushButton *>(child("pushButton_More"))->click();
+    qobject_cast<QLineEdit *>(child("lineEdit_Src"))->setText("examples/puff-left.png");
+    qobject_cast<QLineEdit *>(child("lineEdit_Tgt"))->setText("examples/disc-right.png");
+    qobject_cast<QLineEdit *>(child("lineEdit_Obst"))->setText("examples/wall-gap.png");
+    const double sound[] = {2, 30, 0.15, 1, 0.001};
+    for (int k = 0; k < 5; ++k) {
+        qobject_cast<QDoubleSpinBox *>(
+            child(qPrintable(QStringLiteral("doubleSpinBox_%1").arg(k + 1))))
+            ->setValue(sound[k]);
+    }
+    qobject_cast<QAction *>(child("actionSoundScheme"))->trigger();
+    qobject_cast<QAction *>(child("actionPause"))->setChecked(false);
+    qobject_cast<QAction *>(child("actionStart"))->trigger();
+    waitFor([status] { return status->text().section(QLatin1Char(' '), 1, 1).toInt() >= 150; },
+            300000);
+    qobject_cast<QAction *>(child("actionPause"))->setChecked(true);
+    waitFor([&window] {
+        return window.simulation()->isHolding() && !window.simulation()->notificationPending();
+    });
+    pause(300);
+    ok = save(&window, folder, "desktop-obstacles-density.png") && ok;
+    qobject_cast<QAction *>(child("actionVelocity"))->trigger();
+    pause(300);
+    ok = save(&window, folder, "desktop-obstacles-velocity.png") && ok;
+    qobject_cast<QAction *>(child("actionStop"))->trigger();
+    waitFor([&window] { return !window.simulation(); });
 
     return ok ? 0 : 1;
 }
