@@ -208,22 +208,21 @@ void MainWindow::setMoreText() {
     ui->pushButton_More->setText(ui->pushButton_More->isChecked() ? tr("Less <<") : tr("More >>"));
 }
 
-void MainWindow::on_pushButton_LoadSrc_clicked() {
-    const QString name = QFileDialog::getOpenFileName(
-        this, tr("Load source image"), QDir::currentPath(), tr("PNG Image Files (*.png)"));
+void MainWindow::chooseImage(QLineEdit *field, const QString &caption) {
+    const QString name = QFileDialog::getOpenFileName(this, caption, QDir::currentPath(),
+                                                      tr("PNG Image Files (*.png)"));
     if (!name.isEmpty()) {
-        ui->lineEdit_Src->setText(name);
-        ui->lineEdit_Src->setFocus();
+        field->setText(name);
+        field->setFocus();
     }
 }
 
+void MainWindow::on_pushButton_LoadSrc_clicked() {
+    chooseImage(ui->lineEdit_Src, tr("Load source image"));
+}
+
 void MainWindow::on_pushButton_LoadTgt_clicked() {
-    const QString name = QFileDialog::getOpenFileName(
-        this, tr("Load target image"), QDir::currentPath(), tr("PNG Image Files (*.png)"));
-    if (!name.isEmpty()) {
-        ui->lineEdit_Tgt->setText(name);
-        ui->lineEdit_Tgt->setFocus();
-    }
+    chooseImage(ui->lineEdit_Tgt, tr("Load target image"));
 }
 
 void MainWindow::on_pushButton_Swap_clicked() {

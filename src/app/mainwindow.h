@@ -37,6 +37,7 @@ class TargetSchedule;
 } // namespace velloran
 class Ui_MainWindow;
 class QLabel;
+class QLineEdit;
 class QTimer;
 
 class MainWindow : public QMainWindow {
@@ -101,6 +102,8 @@ private slots:
 
 private:
     void setControlsEnabled(bool enabled);
+    // The open-file dialog for an image; the name chosen goes into `field`.
+    void chooseImage(QLineEdit *field, const QString &caption);
     void offerReverse();
     void clearLastRun();
     // The obstacle image of the path field made into the run's mask (none

@@ -7,15 +7,9 @@
 #include "ui_mainwindow.h"
 
 #include <QDir>
-#include <QFileDialog>
 
 void MainWindow::on_pushButton_LoadObst_clicked() {
-    const QString name = QFileDialog::getOpenFileName(
-        this, tr("Load obstacle image"), QDir::currentPath(), tr("PNG Image Files (*.png)"));
-    if (!name.isEmpty()) {
-        ui->lineEdit_Obst->setText(name);
-        ui->lineEdit_Obst->setFocus();
-    }
+    chooseImage(ui->lineEdit_Obst, tr("Load obstacle image"));
 }
 
 void MainWindow::on_pushButton_ClearObst_clicked() {

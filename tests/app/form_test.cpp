@@ -125,6 +125,8 @@ void FormTest::everyObjectHasItsName() {
     QCOMPARE(cell(m_ui.gridLayout, m_ui.pushButton_SaveConf), QPoint(1, 1));
     QCOMPARE(cell(m_ui.gridLayout_2, m_ui.lineEdit_Src), QPoint(1, 0));
     QCOMPARE(cell(m_ui.gridLayout_2, m_ui.pushButton_Swap), QPoint(2, 2));
+    QCOMPARE(cell(m_ui.gridLayout_2, m_ui.lineEdit_Obst), QPoint(1, 3));
+    QCOMPARE(cell(m_ui.gridLayout_2, m_ui.pushButton_ClearObst), QPoint(2, 4));
     QCOMPARE(cell(m_ui.gridLayout_3, m_ui.label_5), QPoint(0, 4));
     QCOMPARE(cell(m_ui.gridLayout_3, m_ui.doubleSpinBox_2), QPoint(1, 1));
     QCOMPARE(cell(m_ui.gridLayout_3, m_ui.doubleSpinBox_5), QPoint(1, 4));
@@ -291,11 +293,13 @@ void FormTest::focusChainFollowsCreationOrder() {
         w = w->nextInFocusChain();
     } while (w != m_ui.pushButton_LoadConf);
     const QStringList expected = {
-        "pushButton_LoadConf", "pushButton_SaveConf", "pushButton_Start",     "pushButton_Stop",
-        "pushButton_StartRev", "radioButton_Density", "radioButton_Velocity", "pushButton_More",
-        "lineEdit_Src",        "lineEdit_Tgt",        "pushButton_LoadSrc",   "pushButton_LoadTgt",
-        "pushButton_Swap",     "doubleSpinBox_1",     "doubleSpinBox_2",      "doubleSpinBox_3",
-        "doubleSpinBox_4",     "doubleSpinBox_5"};
+        "pushButton_LoadConf",  "pushButton_SaveConf", "pushButton_Start",
+        "pushButton_Stop",      "pushButton_StartRev", "radioButton_Density",
+        "radioButton_Velocity", "pushButton_More",     "lineEdit_Src",
+        "lineEdit_Tgt",         "pushButton_LoadSrc",  "pushButton_LoadTgt",
+        "pushButton_Swap",      "lineEdit_Obst",       "pushButton_LoadObst",
+        "pushButton_ClearObst", "doubleSpinBox_1",     "doubleSpinBox_2",
+        "doubleSpinBox_3",      "doubleSpinBox_4",     "doubleSpinBox_5"};
     QCOMPARE(chain.mid(0, expected.size()), expected);
 }
 

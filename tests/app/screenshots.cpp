@@ -22,6 +22,8 @@
 #include <QPushButton>
 #include <QStatusBar>
 
+#include <array>
+
 namespace {
 
 void waitFor(const std::function<bool()> &done, int timeoutMs = 60000) {
@@ -54,14 +56,17 @@ int main(int argc, char **argv) {
     MainWindow window;
     window.show();
     auto child = [&window](const char *name) { return window.findChild<QObject *>(name); };
-    qobject_cast<QLineEdit *>(child("lineEdit_Src"))->setText("examples/blob.png");
-    qobject_cast<QLineEdit *>(child("lineEdit_Tgt"))->setText("examples/letter-s.png");
-    const double values[] = {0.5, 5, 0, 2.2, 0.001};
-    for (int k = 0; k < 5; ++k) {
-        qobject_cast<QDoubleSpinBox *>(
-            child(qPrintable(QStringLiteral("doubleSpinBox_%1").arg(k + 1))))
-            ->setValue(values[k]);
-    }
+    // The two images and the five parameters of a run.
+    auto fill = [&child](const char *source, const char *target, std::array<double, 5> values) {
+        qobject_cast<QLineEdit *>(child("lineEdit_Src"))->setText(QLatin1String(source));
+        qobject_cast<QLineEdit *>(child("lineEdit_Tgt"))->setText(QLatin1String(target));
+        for (int k = 0; k < 5; ++k) {
+            qobject_cast<QDoubleSpinBox *>(
+                child(qPrintable(QStringLiteral("doubleSpinBox_%1").arg(k + 1))))
+                ->setValue(values[static_cast<std::size_t>(k)]);
+        }
+    };
+    fill("examples/blob.png", "examples/letter-s.png", {0.5, 5, 0, 2.2, 0.001});
     qobject_cast<QAction *>(child("actionSpeed300"))->trigger();
     qobject_cast<QAction *>(child("actionStart"))->trigger();
     auto *status = qobject_cast<QLabel *>(child("label_RunStatus"));
@@ -112,15 +117,8 @@ int main(int argc, char **argv) {
 
     // Obstacles: the wall drawn over the density, then over the velocity.
     qobject_cast<QPushButton *>(child("pushButton_More"))->click();
-    qobject_cast<QLineEdit *>(child("lineEdit_Src"))->setText("examples/puff-left.png");
-    qobject_cast<QLineEdit *>(child("lineEdit_Tgt"))->setText("examples/disc-right.png");
+    fill("examples/puff-left.png", "examples/disc-right.png", {2, 30, 0.15, 1, 0.001});
     qobject_cast<QLineEdit *>(child("lineEdit_Obst"))->setText("examples/wall-gap.png");
-    const double sound[] = {2, 30, 0.15, 1, 0.001};
-    for (int k = 0; k < 5; ++k) {
-        qobject_cast<QDoubleSpinBox *>(
-            child(qPrintable(QStringLiteral("doubleSpinBox_%1").arg(k + 1))))
-            ->setValue(sound[k]);
-    }
     qobject_cast<QAction *>(child("actionSoundScheme"))->trigger();
     qobject_cast<QAction *>(child("actionPause"))->setChecked(false);
     qobject_cast<QAction *>(child("actionStart"))->trigger();
