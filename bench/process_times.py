@@ -17,6 +17,9 @@ From the repository root, after a Release build:
 
     bench/process_times.py --renderer build/rel/src/render/velloran-render \\
         --bench build/rel/bench/velloran_bench --rounds 5
+
+Give --renderer twice (an earlier build first) to set two renderers side by
+side, measured in the same rounds.
 """
 
 import argparse
@@ -31,7 +34,7 @@ import zlib
 
 STEPS = 100
 PHASES = ["startup", "setup", "steps", "solver", "metrics", "rows", "frames", "progress",
-          "finish", "total"]
+          "finish", "plot", "total"]
 
 
 def write_png(path, n, inside):
@@ -78,11 +81,12 @@ def step_times(bench, n):
 def main():
     parser = argparse.ArgumentParser(description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--renderer", default="build/rel/src/render/velloran-render")
+    parser.add_argument("--renderer", action="append")
     parser.add_argument("--bench", default="build/rel/bench/velloran_bench")
     parser.add_argument("--rounds", type=int, default=5)
     parser.add_argument("--sizes", default="128,256,512")
     args = parser.parse_args()
+    renderers = args.renderer or ["build/rel/src/render/velloran-render"]
     sizes = [int(n) for n in args.sizes.split(",")]
     with tempfile.TemporaryDirectory() as folder:
         for n in sizes:
@@ -90,14 +94,22 @@ def main():
                       lambda x, y: (x - 0.6) ** 2 + (y - 0.55) ** 2 < 0.04)
             write_png(os.path.join(folder, f"bar{n}.png"), n,
                       lambda x, y: 0.3 < x < 0.45 and 0.2 < y < 0.8)
-        results = {n: [] for n in sizes}
+        results = {(renderer, n): [] for renderer in renderers for n in sizes}
         for _ in range(args.rounds):
             for n in sizes:
-                phases = render(args.renderer, folder, n)
-                phases.update(step_times(args.bench, n))
-                results[n].append(phases)
+                steps = step_times(args.bench, n)
+                for renderer in renderers:
+                    phases = render(renderer, folder, n)
+                    phases.update(steps)
+                    results[renderer, n].append(phases)
+    for renderer in renderers:
+        print(renderer)
+        report({n: results[renderer, n] for n in sizes}, sizes, args.rounds)
+
+
+def report(results, sizes, rounds):
     columns = ["wall", "before main"] + PHASES + ["BM_Fast", "BM_FastMeasured", "BM_Literal"]
-    print(f"medians over {args.rounds} rounds, ms ({STEPS} steps; BM_* columns: {STEPS} x ms "
+    print(f"medians over {rounds} rounds, ms ({STEPS} steps; BM_* columns: {STEPS} x ms "
           "per step)")
     print(f"{'':>26}" + "".join(f"{n:>10}" for n in sizes))
     for column in columns:

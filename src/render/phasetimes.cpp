@@ -24,7 +24,7 @@ void PhaseTimes::printIfAsked(FILE *stream) const {
         return;
     }
     static const char *const names[] = {"startup", "setup",  "steps",    "solver", "metrics",
-                                        "rows",    "frames", "progress", "finish"};
+                                        "rows",    "frames", "progress", "finish", "plot"};
     const auto ms = [](Clock::duration time) {
         return std::chrono::duration<double, std::milli>(time).count();
     };

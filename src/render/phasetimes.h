@@ -25,7 +25,8 @@ enum class Phase {
     Rows,
     Frames,
     Progress,
-    Finish,
+    Finish, // from the end of the steps; the plot is part of it
+    Plot,
     Count
 };
 

@@ -2,6 +2,7 @@
 
 #include "checkpointio.h"
 #include "keyframes.h"
+#include "phasetimes.h"
 #include "renderer.h"
 
 #include <QDir>
@@ -81,10 +82,15 @@ int finishRun(const RenderJob &job, int side, const RunFiles &files, const RunLo
     QString error;
     bool ok = files.metrics.close(&error);
     QString plotError;
-    if (!writePng(files.folder.filePath(QStringLiteral("convergence.png")),
-                  convergencePlot(loop.history().curve(), plotTitle(job, side), keyframeSteps(job)),
-                  &plotError) &&
-        ok) {
+    bool plotted = false;
+    {
+        const PhaseScope timed(Phase::Plot);
+        plotted = writePng(
+            files.folder.filePath(QStringLiteral("convergence.png")),
+            convergencePlot(loop.history().curve(), plotTitle(job, side), keyframeSteps(job)),
+            &plotError);
+    }
+    if (!plotted && ok) {
         ok = false;
         error = plotError;
     }
