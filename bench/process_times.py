@@ -114,8 +114,11 @@ def report(results, sizes, rounds):
     print(f"{'':>26}" + "".join(f"{n:>10}" for n in sizes))
     for column in columns:
         scale = STEPS if column.startswith("BM_") else 1
-        print(f"{column:>26}" + "".join(
-            f"{statistics.median(r[column] for r in results[n]) * scale:>10.1f}" for n in sizes))
+        cells = []
+        for n in sizes:
+            values = [r[column] * scale for r in results[n] if column in r]
+            cells.append(f"{statistics.median(values):>10.1f}" if values else f"{'-':>10}")
+        print(f"{column:>26}" + "".join(cells))
     for name, numerator, denominator in (
             ("wall / N x fast step", "wall", "BM_Fast"),
             ("wall / N x measured step", "wall", "BM_FastMeasured"),
