@@ -47,6 +47,11 @@ bool letterL(double x, double y) {
     return bar || foot;
 }
 
+// A wall down the middle with a gap, through the disc and the letter's foot.
+bool wall(double x, double y) {
+    return x > 0.47 && x < 0.53 && !(y > 0.7 && y < 0.8);
+}
+
 // FNV-1a over the bit patterns of every entry, frame included.
 std::uint64_t fingerprint(const Grid &grid, std::uint64_t hash) {
     for (std::uint32_t j = 0; j < grid.NumRows(); ++j) {
@@ -69,11 +74,15 @@ struct RecordedRun {
     int steps;
     std::uint64_t expected;
     velloran::Scheme scheme = velloran::Scheme::Literal;
+    bool obstacles = false; // the wall
 };
 
 std::uint64_t runFingerprint(const RecordedRun &run, SimdLevel level, int threads) {
     Solver solver(shape(run.n, disc), shape(run.n, letterL));
     solver.setScheme(run.scheme);
+    if (run.obstacles) {
+        solver.setObstacles(shape(run.n, wall));
+    }
     solver.setSimdLevel(level);
     solver.setThreadCount(threads);
     solver.setParallelSide(1); // share every step, whatever the size
@@ -105,9 +114,9 @@ std::string hex(std::uint64_t value) {
 // Sizes that fill whole vectors and sizes that leave remainders; a wide and a
 // narrow blur; gathering off and on; both schemes, the sound one also with a
 // blur narrower than its gathering weight, with a long step (dt 0.02) and on a
-// grid whose balancing runs on blocks. (The sound fingerprints were recorded
-// anew when the balancing became a force on the fluid, and again when the
-// smoke's flux got its own limiter.)
+// grid whose balancing runs on blocks, and with a wall in the way. (The sound fingerprints were
+// recorded anew when the balancing became a force on the fluid, and again when the smoke's flux got
+// its own limiter.)
 TEST(SameBits, WholeRunsMatchTheRecordedFingerprints) {
     const std::vector<RecordedRun> runs = {
         {64, 1.0, 3.0, 0.0, 1.0, 0.001, 60, 0x3049f073f22c418fu},
@@ -117,6 +126,7 @@ TEST(SameBits, WholeRunsMatchTheRecordedFingerprints) {
         {64, 2.0, 30.0, 1.0, 0.5, 0.001, 60, 0x262a50e67d3bdcbeu, velloran::Scheme::Sound},
         {40, 2.0, 30.0, 1.0, 1.0, 0.02, 30, 0xacca6579e6eb3e1eu, velloran::Scheme::Sound},
         {130, 2.0, 30.0, 1.0, 1.0, 0.001, 20, 0x77ac2f8bfda972d4u, velloran::Scheme::Sound},
+        {50, 2.0, 30.0, 0.15, 1.0, 0.001, 60, 0x26d3a495666a0c51u, velloran::Scheme::Sound, true},
     };
     std::vector<SimdLevel> levels;
     for (const SimdLevel level : {SimdLevel::Baseline, SimdLevel::Avx2, SimdLevel::Avx512}) {
