@@ -24,6 +24,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -81,16 +83,20 @@ QImage letter(const QString &text, const QString &family, int pixelSize) {
     return fillPath(path);
 }
 
-QImage ring(double outer, double inner) {
+QPainterPath ringPath(double outer, double inner) {
     QPainterPath path;
     const QPointF c(kSide / 2.0, kSide / 2.0);
     path.addEllipse(c, outer, outer);
     path.addEllipse(c, inner, inner);
     path.setFillRule(Qt::OddEvenFill);
-    return fillPath(path);
+    return path;
 }
 
-QImage star(double outer, double inner) {
+QImage ring(double outer, double inner) {
+    return fillPath(ringPath(outer, inner));
+}
+
+QPainterPath starPath(double outer, double inner) {
     QPainterPath path;
     const QPointF c(kSide / 2.0, kSide / 2.0 + 4.0 * kSide / 128.0);
     for (int k = 0; k < 10; ++k) {
@@ -104,7 +110,11 @@ QImage star(double outer, double inner) {
         }
     }
     path.closeSubpath();
-    return fillPath(path);
+    return path;
+}
+
+QImage star(double outer, double inner) {
+    return fillPath(starPath(outer, inner));
 }
 
 // One half of a yin-yang of radius r: the left half of the disc with a bulge
@@ -140,6 +150,46 @@ QImage wallWithGap(double thickness, double gap) {
     path.addRect(x, 0.0, thickness, opening);
     path.addRect(x, opening + gap, thickness, opening);
     return fillPath(path);
+}
+
+// A colour picture: each path filled in its colour over the plate, in order,
+// anti-aliased, in 8-bit RGB (a colour run splits it by its palette).
+QImage paintColours(const QColor &plate,
+                    const std::vector<std::pair<QPainterPath, QColor>> &paths) {
+    QImage image(kSide, kSide, QImage::Format_RGB32);
+    image.fill(plate);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    for (const auto &[path, colour] : paths) {
+        painter.fillPath(path, colour);
+    }
+    painter.end();
+    return image.convertToFormat(QImage::Format_RGB888);
+}
+
+// Four petals around the centre, one colour each, on black: the colour run
+// of a grey disc sorts its smoke into them.
+QImage emblem() {
+    const double s = kSide / 128.0;
+    const QPointF c(kSide / 2.0, kSide / 2.0);
+    const char *colours[4] = {"#e8702a", "#1a9e8f", "#7a4fc8", "#f2c81e"};
+    std::vector<std::pair<QPainterPath, QColor>> petals;
+    for (int k = 0; k < 4; ++k) {
+        const double a = k * M_PI / 2.0;
+        const QPointF centre(c.x() + 26.0 * s * std::sin(a), c.y() - 26.0 * s * std::cos(a));
+        QPainterPath petal;
+        const bool upright = k % 2 == 0;
+        petal.addEllipse(centre, (upright ? 13.0 : 20.0) * s, (upright ? 20.0 : 13.0) * s);
+        petals.emplace_back(petal, QColor(QLatin1String(colours[k])));
+    }
+    return paintColours(Qt::black, petals);
+}
+
+// Ink on white for the dark mode: a navy ring round a crimson star.
+QImage inkRingAndStar() {
+    const double s = kSide / 128.0;
+    return paintColours(Qt::white, {{ringPath(50.0 * s, 41.0 * s), QColor(0x20, 0x3a, 0x8f)},
+                                    {starPath(34.0 * s, 15.0 * s), QColor(0xb8, 0x32, 0x3a)}});
 }
 
 bool save(const QImage &image, const QDir &dir, const QString &name) {
@@ -212,9 +262,11 @@ int main(int argc, char **argv) {
          ok;
     ok = save(ring(44.0 * scale, 30.0 * scale), dir, QStringLiteral("ring.png")) && ok;
     ok = save(star(52.0 * scale, 22.0 * scale), dir, QStringLiteral("star.png")) && ok;
-    // A colour run's two fields (velloran-render --field), no configuration file.
+    // A colour run's two fields, exchanging places (yin-yang.xml).
     ok = save(yinYangHalf(44.0 * scale, false), dir, QStringLiteral("yin.png")) && ok;
     ok = save(yinYangHalf(44.0 * scale, true), dir, QStringLiteral("yang.png")) && ok;
+    ok = save(emblem(), dir, QStringLiteral("emblem.png")) && ok;
+    ok = save(inkRingAndStar(), dir, QStringLiteral("ink-ring-star.png")) && ok;
     ok = writeConfig(dir, QStringLiteral("blob-to-s.xml"), parameters(0.5, 5, 0, 2.2, 0.001),
                      QStringLiteral("blob.png"), QStringLiteral("letter-s.png")) &&
          ok;
@@ -246,6 +298,27 @@ int main(int argc, char **argv) {
     ok = writeConfig(dir, QStringLiteral("blob-to-word.xml"), sound, QStringLiteral("blob.png"),
                      QStringLiteral("word-smoke.png"), soundScheme) &&
          ok;
+    // Colour runs: a grey disc sorted into four colours, ink over white, and
+    // the two halves of a yin-yang exchanging places.
+    velloran::SchemeAndKeyframes colour = soundScheme;
+    colour.colour =
+        velloran::ColourConfiguration{velloran::ColourMode::Light, velloran::PaletteRequest{}, {}};
+    ok = writeConfig(dir, QStringLiteral("emblem.xml"), sound, QStringLiteral("blob.png"),
+                     QStringLiteral("emblem.png"), colour) &&
+         ok;
+    colour.colour->mode = velloran::ColourMode::Dark;
+    ok = writeConfig(dir, QStringLiteral("ink.xml"), sound, QStringLiteral("blob.png"),
+                     QStringLiteral("ink-ring-star.png"), colour) &&
+         ok;
+    colour.colour = velloran::ColourConfiguration{
+        velloran::ColourMode::Light,
+        std::nullopt,
+        {{*velloran::parseSmokeColour(QStringLiteral("e03020")), QStringLiteral("examples/yin.png"),
+          QStringLiteral("examples/yang.png")},
+         {*velloran::parseSmokeColour(QStringLiteral("20a0e0")),
+          QStringLiteral("examples/yang.png"), QStringLiteral("examples/yin.png")}}};
+    ok =
+        writeConfig(dir, QStringLiteral("yin-yang.xml"), sound, QString(), QString(), colour) && ok;
     velloran::SchemeAndKeyframes sequence = soundScheme;
     sequence.keyframes = {{1500, QStringLiteral("word-forms.png"), 0},
                           {3000, QStringLiteral("star.png"), 200}};

@@ -75,6 +75,9 @@ void addSchemeAndKeyframes(const QString &path, const RenderJob &job, QSize targ
         return;
     }
     const Configuration &configuration = read.configuration;
+    if (configuration.colour) {
+        throw InputError("a colour run (<colour>) is made by velloran-render; Run takes grey runs");
+    }
     inputs->scheme = configuration.scheme.value_or(Scheme::Literal);
     if (configuration.keyframes.empty()) {
         return;

@@ -53,6 +53,14 @@ void MainWindow::applyConfigurationFile(const QString &name,
     }
     // A well-formed file with another root element changes nothing but the
     // window's file path.
+    // The window draws and runs one grey field; a colour run read as one
+    // would form the wrong picture.
+    if (result.rootRecognised && result.configuration.colour) {
+        warn(tr("Colour runs are made by velloran-render."),
+             QStringLiteral("%1: the window runs grey runs only")
+                 .arg(QDir::toNativeSeparators(name)));
+        return;
+    }
     if (result.rootRecognised) {
         applyConfiguration(result.configuration);
         clearLastRun();

@@ -5,16 +5,6 @@
 
 namespace velloran {
 
-std::optional<ColourMode> parseColourMode(const QString &text) {
-    if (text == QLatin1String("light")) {
-        return ColourMode::Light;
-    }
-    if (text == QLatin1String("dark")) {
-        return ColourMode::Dark;
-    }
-    return std::nullopt;
-}
-
 namespace {
 
 double smokeAmount(double density) {

@@ -13,8 +13,8 @@
 // c_i are the 8-bit colours / 255; a density that is negative or not finite
 // counts as none.
 
+#include "colourrun.h"
 #include "grid.h"
-#include "smokecolour.h"
 
 #include <QImage>
 #include <QString>
@@ -23,11 +23,6 @@
 #include <vector>
 
 namespace velloran {
-
-enum class ColourMode { Light, Dark };
-
-// "light" or "dark"; anything else gives nothing.
-std::optional<ColourMode> parseColourMode(const QString &text);
 
 // Density 1 lets exp(-3), about 5 %, of the plate through.
 constexpr double kDarkAbsorption = 3.0;

@@ -5,9 +5,11 @@
 // checkpoint records it, so a resumed run continues the same job.
 
 #include "colourpicture.h"
+#include "colourrun.h"
 #include "configfile.h"
 #include "frameformats.h"
 #include "framename.h"
+#include "palette.h"
 #include "parameters.h"
 #include "smokecolour.h"
 
@@ -16,17 +18,10 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
 #include <vector>
 
 namespace velloran {
-
-// One smoke field of a colour run: its colour (which also names it, "e03020")
-// and its grey source and target images.
-struct ColourField {
-    SmokeColour colour;
-    QString sourcePath;
-    QString targetPath;
-};
 
 struct RenderJob {
     QString sourcePath;
@@ -47,6 +42,9 @@ struct RenderJob {
     // A colour run: 2..8 fields in place of the source and target, and how
     // their picture is drawn. Empty: the grey run.
     std::vector<ColourField> fields;
+    // A colour run from the source and a colour target split by a palette
+    // (colourfields.h); the runner fills `fields` with its colours.
+    std::optional<PaletteRequest> palette;
     ColourMode colourMode = ColourMode::Light;
     FrameNamePattern names;
     QString video;

@@ -31,6 +31,15 @@ const std::vector<Example> &bundledExamples() {
          40},
         {QStringLiteral("word-around-star"),
          QStringLiteral("the ring into SMOKE around a solid star (obstacles)"), 4000, 40},
+        {QStringLiteral("emblem"),
+         QStringLiteral("a grey disc sorts itself into four coloured petals (colour, sound)"), 4000,
+         40, true},
+        {QStringLiteral("ink"),
+         QStringLiteral("ink over white: a navy ring round a crimson star (colour, dark, sound)"),
+         4000, 40, true},
+        {QStringLiteral("yin-yang"),
+         QStringLiteral("two coloured halves of a yin-yang exchange places (colour, sound)"), 4000,
+         40, true},
     };
     return examples;
 }

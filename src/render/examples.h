@@ -17,6 +17,7 @@ struct Example {
     QString description; // one line
     int steps;           // recommended length: near the lowest distance
     int every;           // recommended frame interval
+    bool colour = false; // a colour run: the renderer's alone, not the window's
 };
 
 const std::vector<Example> &bundledExamples();

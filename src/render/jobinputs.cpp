@@ -1,5 +1,7 @@
 #include "jobinputs.h"
 
+#include "colourfields.h"
+
 #include "jobrecord.h"
 #include "keyframes.h"
 #include "messages.h"
@@ -33,10 +35,6 @@ bool loadPair(const QString &sourcePath, const QString &targetPath, bool reverse
 
 // A colour run's fields, each pair checked as a grey run's, all of one size.
 bool loadFields(const RenderJob &job, JobInputs *inputs, QString *error) {
-    if (!job.keyframes.empty()) {
-        *error = QStringLiteral("keyframes are not available with --field yet");
-        return false;
-    }
     for (const ColourField &field : job.fields) {
         RunDensities densities;
         const QString label = QStringLiteral("--field #%1: ").arg(field.colour.hex());
@@ -61,7 +59,23 @@ bool loadFields(const RenderJob &job, JobInputs *inputs, QString *error) {
     return true;
 }
 
+bool loadPaletteFields(const RenderJob &job, JobInputs *inputs, QString *error) {
+    ColourFields colour;
+    if (!readColourFields(job.sourcePath, job.targetPath, job.reverse, *job.palette, &colour,
+                          error)) {
+        *error = QStringLiteral("--palette %1: %2").arg(paletteRequestText(*job.palette), *error);
+        return false;
+    }
+    inputs->fields = std::move(colour.fields);
+    inputs->colours = std::move(colour.palette.colours);
+    inputs->densities = inputs->fields.front();
+    return true;
+}
+
 bool loadDensities(const RenderJob &job, JobInputs *inputs, QString *error) {
+    if (job.palette) {
+        return loadPaletteFields(job, inputs, error);
+    }
     if (!job.fields.empty()) {
         return loadFields(job, inputs, error);
     }

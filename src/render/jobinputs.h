@@ -21,6 +21,7 @@ namespace velloran {
 struct JobInputs {
     RunDensities densities;                   // a colour run's first field
     std::vector<RunDensities> fields;         // a colour run: every field's, in order
+    std::vector<SmokeColour> colours;         // a palette run: the palette's colours
     int side = 0;                             // of the run's square grid
     std::unique_ptr<TargetSchedule> schedule; // null without keyframes
     std::optional<Grid> obstacles;            // the run's solid cells (1), side x side

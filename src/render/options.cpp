@@ -43,36 +43,17 @@ bool checkCompanions(const RenderOptions &options, QString *error) {
     return true;
 }
 
-// A colour run (--field) replaces the source and target; what it cannot do
-// yet is refused rather than done for the first field alone.
+// A colour run's fields come either one by one (--field, in place of the
+// source and target) or from a colour target split by --palette.
 bool checkColourOptions(const RenderOptions &options, QString *error) {
     if (options.job.fields.empty()) {
-        if (options.job.colourMode) {
-            *error = QStringLiteral("--colour-mode draws the fields of --field, but none is given");
-            return false;
-        }
         return true;
     }
-    for (const char *option : {"--source", "--target"}) {
+    for (const char *option : {"--source", "--target", "--palette"}) {
         if (options.given.contains(QLatin1String(option))) {
             *error = QStringLiteral("--field replaces --source and --target; give one or the "
                                     "other, not %1 as well")
                          .arg(QLatin1String(option));
-            return false;
-        }
-    }
-    for (const char *option : {"--keyframe", "--alpha", "--video", "--checkpoint-every"}) {
-        if (options.given.contains(QLatin1String(option))) {
-            *error =
-                QStringLiteral("%1 is not available with --field yet").arg(QLatin1String(option));
-            return false;
-        }
-    }
-    for (const char *format : {"exr", "vdb", "npy"}) {
-        if (writesFormat(options.job, format)) {
-            *error = QStringLiteral("--field runs write png frames only for now, but --format "
-                                    "has %1")
-                         .arg(QLatin1String(format));
             return false;
         }
     }

@@ -40,6 +40,7 @@ struct JobOverrides {
     std::optional<bool> alpha;
     std::optional<SmokeColour> colour;
     std::vector<ColourField> fields; // --field, in the order given
+    std::optional<PaletteRequest> palette;
     std::optional<ColourMode> colourMode;
     std::optional<FrameNamePattern> names;
     std::optional<QString> video;

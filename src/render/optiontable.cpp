@@ -71,9 +71,16 @@ std::vector<OptionEntry> makeTable() {
                "grey image SRC to the grey image TGT; repeatable, 2 to 8\n"
                "fields share one flow in place of --source and --target",
                storeField),
+        option("--palette", "auto|N|COLOURS", S::Input, kAlone,
+               "\nsplit the colour --target into smoke fields of its colours:\n"
+               "auto (its most common, up to 8), the N most common, or a\n"
+               "comma list #rrggbb,#rrggbb,...; the source is split the\n"
+               "same way, or if grey shared among the fields",
+               storePalette),
         option("--colour-mode", "MODE", S::Input, kAlone,
                "light: the fields glow on black; dark: they absorb light\n"
-               "over white (transmittance exp(-3 sum of densities))",
+               "over white (transmittance exp(-3 sum of densities)); with\n"
+               "--field or --palette",
                storeColourMode),
         option("--obstacles", "IMG", S::Input, kAlone,
                "obstacle image, scaled to the grid: a cell is solid where\n"

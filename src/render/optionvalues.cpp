@@ -258,6 +258,17 @@ bool storeField(const QString &, const QString &value, RenderOptions *options, Q
     return true;
 }
 
+bool storePalette(const QString &, const QString &value, RenderOptions *options, QString *error) {
+    PaletteRequest request;
+    QString why;
+    if (!parsePaletteRequest(value, &request, &why)) {
+        *error = QStringLiteral("--palette: %1").arg(why);
+        return false;
+    }
+    options->job.palette = request;
+    return true;
+}
+
 bool storeColourMode(const QString &, const QString &value, RenderOptions *options,
                      QString *error) {
     const std::optional<ColourMode> mode = parseColourMode(value.trimmed());

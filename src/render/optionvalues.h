@@ -38,6 +38,8 @@ bool storeSmokeColour(const QString &name, const QString &value, RenderOptions *
                       QString *error);
 // "COLOUR:SOURCE:TARGET", COLOUR as #rrggbb or rrggbb.
 bool storeField(const QString &name, const QString &value, RenderOptions *options, QString *error);
+bool storePalette(const QString &name, const QString &value, RenderOptions *options,
+                  QString *error);
 bool storeColourMode(const QString &name, const QString &value, RenderOptions *options,
                      QString *error);
 bool storeNames(const QString &name, const QString &value, RenderOptions *options, QString *error);

@@ -1,6 +1,7 @@
 #include "renderer.h"
 
 #include "checkpointhook.h"
+#include "colourjob.h"
 #include "examples.h"
 #include "jobinputs.h"
 #include "messages.h"
@@ -128,18 +129,27 @@ int runSteps(const RenderJob &job, const JobInputs &inputs, Run &run, const RunF
 
 } // namespace
 
-int runJob(const RenderJob &job, FILE *progressStream, FILE *summary, const QStringList &notes,
-           const Checkpoint *resume) {
+int runJob(const RenderJob &requested, FILE *progressStream, FILE *summary,
+           const QStringList &notes, const Checkpoint *resume) {
     const Messages messages(progressStream ? progressStream : stderr);
     QString error;
 
     // Every input is checked before anything is created.
     JobInputs inputs;
-    if (!checkJobInputs(job, resume, &inputs, &error)) {
+    if (!checkJobInputs(requested, resume, &inputs, &error)) {
         return messages.fail(error, kExitBadInput);
     }
+    const RenderJob job =
+        requested.palette ? withPaletteFields(requested, inputs.colours) : requested;
     for (const QString &note : notes) {
         messages.say(note);
+    }
+    if (requested.palette) {
+        QStringList names;
+        for (const SmokeColour &colour : inputs.colours) {
+            names << QStringLiteral("#") + colour.hex();
+        }
+        messages.say(QStringLiteral("palette: %1").arg(names.join(QStringLiteral(", "))));
     }
     // A resumed run said so when it started.
     const QString cropped = resume ? QString() : croppedTargetNote(job, inputs.densities);

@@ -1,5 +1,6 @@
 #include "renderjob.h"
 
+#include "colourjob.h"
 #include "configfile.h"
 #include "examples.h"
 #include "keyframes.h"
@@ -89,6 +90,17 @@ bool applyConfiguration(const QString &path, const QString &origin, bool imagesF
         job->obstaclesPath = imagesFromResources && !c.obstacles->isEmpty()
                                  ? exampleResourcePath(*c.obstacles)
                                  : *c.obstacles;
+    }
+    if (c.colour) {
+        job->colourMode = c.colour->mode;
+        job->palette = c.colour->palette;
+        job->fields = c.colour->fields;
+        for (ColourField &field : job->fields) {
+            if (imagesFromResources) {
+                field.sourcePath = exampleResourcePath(field.sourcePath);
+                field.targetPath = exampleResourcePath(field.targetPath);
+            }
+        }
     }
     if (c.source) {
         job->sourcePath = imagesFromResources ? exampleResourcePath(*c.source) : *c.source;
@@ -228,8 +240,10 @@ bool applyOverrides(const JobOverrides &overrides, RenderJob *job, QStringList *
     set(job->vdbVelocityName, overrides.vdbVelocityName);
     set(job->alpha, overrides.alpha);
     set(job->colour, overrides.colour);
-    if (!overrides.fields.empty()) {
+    // The options' colour run replaces the file's.
+    if (!overrides.fields.empty() || overrides.palette) {
         job->fields = overrides.fields;
+        job->palette = overrides.palette;
     }
     set(job->colourMode, overrides.colourMode);
     set(job->names, overrides.names);
@@ -250,6 +264,9 @@ bool resolveJob(const RenderOptions &options, RenderJob *job, QStringList *notes
         given[k] = given[k] || options.job.values[k].has_value();
     }
     fillUnsetParameters(given, options.configPath, &result, notes);
+    if (!checkColourJob(options, result, error)) {
+        return false;
+    }
     if (result.reverse && !result.keyframes.empty()) {
         *error = keyframesInReverseMessage();
         return false;

@@ -18,6 +18,7 @@
 //           <target step="1600" blend="200">examples/letter-c.png</target>
 //       </keyframes>
 //       <obstacles>examples/wall.png</obstacles>                    (optional)
+//       <colour mode="dark" fields="auto"/>                         (optional)
 //   </configuration>
 //
 // Without <scheme> a run uses the literal scheme; without <keyframes> its one
@@ -26,10 +27,21 @@
 // when it says something, so files of plain literal runs are as they always
 // were. The obstacle path is taken like the source and target paths.
 //
+// <colour> makes the run a colour run (colourrun.h); without it the run is
+// grey. Its mode is light (the default) or dark. Its fields come from one of
+//   fields="auto" or fields="N"      the target image's palette, found
+//   <palette><colour>#e03020</colour>...</palette>
+//                                    the target image's palette, given
+//   <field colour="#e03020"><source>a.png</source><target>b.png</target></field>
+//                                    one per field, in place of <images>
+// (nothing: fields="auto"). With <palette> or <field> entries, fields= may
+// still say "auto" or their number.
+//
 // The reader never touches a window or a solver: it returns what the file says
 // (last occurrence wins, missing values stay unset) and the caller applies it,
 // numbers through clampParameter (parameters.h).
 
+#include "colourrun.h"
 #include "parameters.h"
 #include "scheme.h"
 
@@ -62,8 +74,10 @@ struct KeyframeEntry {
 // What a configuration says beyond the parameters and the two images.
 struct SchemeAndKeyframes {
     Scheme scheme = Scheme::Literal;
-    std::vector<KeyframeEntry> keyframes; // steps positive and strictly increasing
-    QString obstacles;                    // the obstacle image; empty: none
+    std::vector<KeyframeEntry> keyframes;      // steps positive and strictly increasing
+    QString obstacles;                         // the obstacle image; empty: none
+    std::vector<KeyframeEntry> keyframes;      // steps positive and strictly increasing
+    std::optional<ColourConfiguration> colour; // absent: a grey run
 };
 
 struct Configuration {
@@ -71,9 +85,12 @@ struct Configuration {
     std::array<QString, kParameterCount> texts;                // the text each value came from
     std::optional<QString> source;
     std::optional<QString> target;
-    std::optional<Scheme> scheme;         // absent: the literal scheme
-    std::vector<KeyframeEntry> keyframes; // checked: steps positive, strictly increasing
-    std::optional<QString> obstacles;     // the obstacle image's path; empty: none
+    std::optional<Scheme> scheme;              // absent: the literal scheme
+    std::vector<KeyframeEntry> keyframes;      // checked: steps positive, strictly increasing
+    std::optional<QString> obstacles;          // the obstacle image's path; empty: none
+    std::optional<Scheme> scheme;              // absent: the literal scheme
+    std::vector<KeyframeEntry> keyframes;      // checked: steps positive, strictly increasing
+    std::optional<ColourConfiguration> colour; // checked; absent: a grey run
 
     bool isEmpty() const;
 };
@@ -81,7 +98,7 @@ struct Configuration {
 enum class ConfigStatus {
     OpenFailed,    // the file could not be opened for reading
     NotWellFormed, // not well-formed XML (also: empty, too large, entity tricks), or a
-                   // scheme or keyframe that cannot be used; detail says which
+                   // scheme, keyframe or colour run that cannot be used; detail says which
     Parsed,        // well-formed; see rootRecognised
 };
 

@@ -2,70 +2,17 @@
 
 // Reading the configuration file (configfile.h); its writer is configwriter.cpp.
 
+#include "colourconfig.h"
 #include "regularfile.h"
+#include "xmlreading.h"
 
 #include <QFile>
-#include <QXmlStreamReader>
 
 #include <cmath>
 
 namespace velloran {
 
 namespace {
-
-// Collects the text of one element the way a DOM element's text() does: all
-// character data it contains, nested elements included, where pure white-space
-// runs between markup do not count (a DOM parser drops those nodes).
-QString readElementText(QXmlStreamReader &reader) {
-    QString text;
-    int depth = 1;
-    while (depth > 0 && !reader.atEnd()) {
-        switch (reader.readNext()) {
-        case QXmlStreamReader::StartElement:
-            ++depth;
-            break;
-        case QXmlStreamReader::EndElement:
-            --depth;
-            break;
-        case QXmlStreamReader::Characters:
-            if (!reader.isWhitespace() || reader.isCDATA()) {
-                text += reader.text();
-            }
-            break;
-        default:
-            break;
-        }
-    }
-    return text;
-}
-
-void skipElement(QXmlStreamReader &reader) {
-    int depth = 1;
-    while (depth > 0 && !reader.atEnd()) {
-        const QXmlStreamReader::TokenType token = reader.readNext();
-        if (token == QXmlStreamReader::StartElement) {
-            ++depth;
-        } else if (token == QXmlStreamReader::EndElement) {
-            --depth;
-        }
-    }
-}
-
-// Visits the child elements of the element the reader has just started, in
-// document order, skipping everything that is not an element; visit() is
-// called with the reader on each child's start tag and must consume the child.
-// Returns on the parent's end tag.
-template <class Visit> void forEachChildElement(QXmlStreamReader &reader, Visit visit) {
-    while (!reader.atEnd()) {
-        const QXmlStreamReader::TokenType token = reader.readNext();
-        if (token == QXmlStreamReader::EndElement) {
-            return;
-        }
-        if (token == QXmlStreamReader::StartElement) {
-            visit();
-        }
-    }
-}
 
 void readParameters(QXmlStreamReader &reader, Configuration &configuration) {
     forEachChildElement(reader, [&] {
@@ -205,6 +152,11 @@ void readRoot(QXmlStreamReader &reader, Configuration &configuration, QString *r
             readKeyframes(reader, &configuration.keyframes, refusal);
         } else if (reader.name() == QLatin1String("obstacles")) {
             configuration.obstacles = readElementText(reader);
+        } else if (reader.name() == QLatin1String("colour") && refusal->isEmpty()) {
+            ColourConfiguration colour;
+            if (readColourElement(reader, &colour, refusal)) {
+                configuration.colour = colour;
+            }
         } else {
             skipElement(reader);
         }
@@ -219,7 +171,7 @@ bool Configuration::isEmpty() const {
             return false;
         }
     }
-    return !source && !target && !scheme && keyframes.empty() && !obstacles;
+    return !source && !target && !scheme && keyframes.empty() && !obstacles && !colour;
 }
 
 double configNumber(const QString &text) {
@@ -282,6 +234,14 @@ ConfigReadResult readConfigurationData(const QByteArray &data) {
         result.detail = placed(reader, reader.hasError() ? reader.errorString()
                                                          : QStringLiteral("no root element"));
         return result;
+    }
+    // Fields given one by one take the place of the two images.
+    const bool namesImages = (configuration.source && !configuration.source->isEmpty()) ||
+                             (configuration.target && !configuration.target->isEmpty());
+    if (refusal.isEmpty() && configuration.colour && !configuration.colour->fields.empty() &&
+        namesImages) {
+        refusal = QStringLiteral("colour: <field> entries take the place of <images>; a file has "
+                                 "one or the other");
     }
     if (!refusal.isEmpty()) {
         result.detail = refusal;

@@ -2,6 +2,7 @@
 
 // Writing the configuration file (configfile.h); its reader is configreader.cpp.
 
+#include "colourconfig.h"
 #include "regularfile.h"
 
 #include <QBuffer>
@@ -31,10 +32,14 @@ void writeDocument(QXmlStreamWriter &writer, const SimParameters &parameters, co
                                 QString::number(parameters[k], 'g', 6));
     }
     writer.writeEndElement();
-    writer.writeStartElement(QStringLiteral("images"));
-    writer.writeTextElement(QStringLiteral("source"), source);
-    writer.writeTextElement(QStringLiteral("target"), target);
-    writer.writeEndElement();
+    // A run of fields given one by one names its images in <colour>.
+    const bool fieldsOnly = extras.colour && !extras.colour->fields.empty();
+    if (!fieldsOnly) {
+        writer.writeStartElement(QStringLiteral("images"));
+        writer.writeTextElement(QStringLiteral("source"), source);
+        writer.writeTextElement(QStringLiteral("target"), target);
+        writer.writeEndElement();
+    }
     if (extras.scheme != Scheme::Literal) {
         writer.writeTextElement(QStringLiteral("scheme"), QLatin1String(schemeName(extras.scheme)));
     }
@@ -53,6 +58,9 @@ void writeDocument(QXmlStreamWriter &writer, const SimParameters &parameters, co
     }
     if (!extras.obstacles.isEmpty()) {
         writer.writeTextElement(QStringLiteral("obstacles"), extras.obstacles);
+    }
+    if (extras.colour) {
+        writeColourElement(writer, *extras.colour);
     }
     writer.writeEndDocument();
 }

@@ -18,6 +18,16 @@ protected:
         ASSERT_TRUE(clirun::disc(kSide, 6).save(path("disc.png")));
         ASSERT_TRUE(clirun::disc(kSide, 3).save(path("dot.png")));
         ASSERT_TRUE(clirun::disc(kSide + 2, 6).save(path("larger.png")));
+        // A red square left, a blue one right, on black.
+        QImage pair(kSide, kSide, QImage::Format_RGB32);
+        pair.fill(Qt::black);
+        for (int y = 6; y < 14; ++y) {
+            for (int x = 2; x < 8; ++x) {
+                pair.setPixel(x, y, qRgb(255, 0, 0));
+                pair.setPixel(x + 10, y, qRgb(0, 0, 255));
+            }
+        }
+        ASSERT_TRUE(pair.save(path("pair.png")));
     }
 
     QString path(const QString &name) const { return m_dir.filePath(name); }
@@ -74,6 +84,35 @@ TEST_F(ColourRun, FramesAndMetricsOfTwoFields) {
     EXPECT_EQ(last[10], last[1]);
 }
 
+// A grey disc shared between the two colours of the target, each sorted into
+// its own square.
+TEST_F(ColourRun, PaletteSplitsAColourTarget) {
+    const QString out = path("out-palette");
+    const clirun::Result result = clirun::run(
+        {"--source", path("disc.png"), "--target", path("pair.png"), "--palette", "auto",
+         "--scheme", "sound", "--steps", "4", "--every", "4", "--out", out, "--quiet"});
+    ASSERT_EQ(result.exitCode, 0) << result.err.toStdString();
+    // As many pixels of each: the smaller colour first.
+    EXPECT_TRUE(result.err.contains("palette: #0000ff, #ff0000")) << result.err.toStdString();
+    EXPECT_TRUE(csvLines(out + "/metrics.csv")[0].endsWith(",distance.0000ff,distance.ff0000"));
+    // At step 0 both fields fill the disc, half each, scaled down to the mass
+    // of their square: 0.5 * 48 / 56 (the disc holds about 112) of each.
+    EXPECT_EQ(QImage(out + "/frame_000000.png").pixel(kSide / 2, kSide / 2), qRgb(109, 0, 109));
+
+    // A configuration's colour run (ink over white), its mode as the file
+    // says and as the option overrides it.
+    for (const char *mode : {"", "light"}) {
+        const QString folder = out + mode;
+        QStringList arguments = {"--example", "ink", "--steps", "1", "--out", folder, "--quiet"};
+        if (*mode) {
+            arguments << "--colour-mode" << mode;
+        }
+        ASSERT_EQ(clirun::run(arguments).exitCode, 0);
+        EXPECT_EQ(QImage(folder + "/frame_000000.png").pixel(0, 0),
+                  *mode ? qRgb(0, 0, 0) : qRgb(255, 255, 255));
+    }
+}
+
 TEST_F(ColourRun, BadFieldsAreRefusedAndNothingIsCreated) {
     const QString out = path("out-bad");
     const QString disc = path("disc.png");
@@ -97,7 +136,20 @@ TEST_F(ColourRun, BadFieldsAreRefusedAndNothingIsCreated) {
         {one + QStringList{"--field", "00ff00:" + path("none.png") + ":" + disc},
          "--field #00ff00: Could not load source image"},
         {{"--example", "word-to-word", "--field", "ff0000" + pair, "--out", out},
-         "keyframes are not available with --field"},
+         "keyframes are not available with colour runs yet"},
+        // A colour target split by a palette.
+        {{"--source", disc, "--target", path("pair.png"), "--palette", "red", "--out", out},
+         "--palette: 'red' is not a colour"},
+        {{"--source", disc, "--target", path("pair.png"), "--palette", "9", "--out", out},
+         "a palette has 1 to 8 colours, not 9"},
+        {{"--source", disc, "--target", path("pair.png"), "--palette", "3", "--out", out},
+         "--palette 3: the target has 2 colours besides its background #000000, not 3"},
+        {{"--source", disc, "--target", path("pair.png"), "--palette", "#00ff00", "--out", out},
+         "the palette colour #00ff00 is not in the target"},
+        {{"--source", path("larger.png"), "--target", path("pair.png"), "--palette", "auto",
+          "--out", out},
+         "the source image is 22 x 22 pixels and the colour target 20 x 20"},
+        {one + QStringList{"--palette", "auto"}, "--field replaces --source and --target"},
     };
     for (const auto &c : cases) {
         clirun::expectRefused(c.arguments, QString::fromUtf8(c.message), out);

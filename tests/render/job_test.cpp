@@ -2,6 +2,7 @@
 
 #include "configfile.h"
 #include "examples.h"
+#include "jobinputs.h"
 #include "runsetup.h"
 
 #include <QDoubleSpinBox>
@@ -102,11 +103,11 @@ TEST(RenderJob, ExamplesResolveToBundledImagesAndParameters) {
         EXPECT_EQ(job.steps, example.steps);
         EXPECT_EQ(job.every, example.every);
         EXPECT_GT(job.parameters.dt(), 0.0);
-        RunDensities densities;
-        EXPECT_EQ(prepareRun(job.sourcePath, job.targetPath, false, &densities),
-                  RunSetupError::None)
-            << job.sourcePath.toStdString();
-        EXPECT_EQ(densities.srcDensity.NumRows(), 128u);
+        // Every image read as the run reads it, a colour run's fields too.
+        JobInputs inputs;
+        EXPECT_TRUE(checkJobInputs(job, nullptr, &inputs, &error)) << error.toStdString();
+        EXPECT_EQ(inputs.side, 128);
+        EXPECT_EQ(inputs.fields.size() >= 2, example.colour) << example.name.toStdString();
     }
     RenderOptions unknown;
     unknown.example = "nope";
