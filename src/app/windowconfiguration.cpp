@@ -116,7 +116,8 @@ void MainWindow::on_pushButton_SaveConf_clicked() {
     }
     // The file is replaced only once the new one is complete; a failure at
     // any point, writing included, leaves the old file and the title alone.
-    const velloran::SchemeAndKeyframes extras{chosenScheme(), keyframes, ui->lineEdit_Obst->text()};
+    const velloran::SchemeAndKeyframes extras{chosenScheme(), keyframes, ui->lineEdit_Obst->text(),
+                                              std::nullopt};
     if (!velloran::writeConfigurationFile(name, parameters, ui->lineEdit_Src->text(),
                                           ui->lineEdit_Tgt->text(), nullptr, extras)) {
         warn(tr("Could not save configuration file."));
