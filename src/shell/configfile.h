@@ -76,7 +76,6 @@ struct SchemeAndKeyframes {
     Scheme scheme = Scheme::Literal;
     std::vector<KeyframeEntry> keyframes;      // steps positive and strictly increasing
     QString obstacles;                         // the obstacle image; empty: none
-    std::vector<KeyframeEntry> keyframes;      // steps positive and strictly increasing
     std::optional<ColourConfiguration> colour; // absent: a grey run
 };
 
@@ -88,8 +87,6 @@ struct Configuration {
     std::optional<Scheme> scheme;              // absent: the literal scheme
     std::vector<KeyframeEntry> keyframes;      // checked: steps positive, strictly increasing
     std::optional<QString> obstacles;          // the obstacle image's path; empty: none
-    std::optional<Scheme> scheme;              // absent: the literal scheme
-    std::vector<KeyframeEntry> keyframes;      // checked: steps positive, strictly increasing
     std::optional<ColourConfiguration> colour; // checked; absent: a grey run
 
     bool isEmpty() const;
