@@ -59,6 +59,24 @@ bool replaceUuid(std::string *bytes) {
     return false;
 }
 
+// The obstacles: 1 in the solid cells (active), nothing elsewhere.
+openvdb::FloatGrid::Ptr solidGrid(const Grid &solid, const openvdb::math::Transform &transform) {
+    openvdb::FloatGrid::Ptr grid = openvdb::FloatGrid::create(0.0f);
+    grid->setName("solid");
+    grid->setSaveFloatAsHalf(true); // 0 and 1 are exact
+    grid->setTransform(transform.copy());
+    openvdb::FloatGrid::Accessor cells = grid->getAccessor();
+    const int n = static_cast<int>(solid.NumCols()) - 2;
+    for (int j = 1; j <= n; ++j) {
+        for (int i = 1; i <= n; ++i) {
+            if (solid(static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(j)) > 0.5) {
+                cells.setValue(openvdb::Coord(i - 1, j - 1, 0), 1.0f);
+            }
+        }
+    }
+    return grid;
+}
+
 QByteArray encodeVolume(const FrameFields &fields, const VdbSettings &settings, QString *error) {
     const int n = static_cast<int>(fields.density.NumCols()) - 2;
     const double h = 1.0 / n;
@@ -98,6 +116,11 @@ QByteArray encodeVolume(const FrameFields &fields, const VdbSettings &settings, 
             }
         }
 
+        openvdb::GridCPtrVec grids{density, velocity};
+        if (fields.solid) {
+            grids.push_back(solidGrid(*fields.solid, *transform));
+        }
+
         MemoryArchive archive;
         archive.setCompression((openvdb::io::Archive::hasBloscCompression()
                                     ? openvdb::io::COMPRESS_BLOSC
@@ -106,7 +129,7 @@ QByteArray encodeVolume(const FrameFields &fields, const VdbSettings &settings, 
         openvdb::MetaMap metadata;
         metadata.insertMeta("creator",
                             openvdb::StringMetadata("velloran-render " VELLORAN_VERSION));
-        std::string bytes = archive.bytes({density, velocity}, metadata);
+        std::string bytes = archive.bytes(grids, metadata);
         if (!replaceUuid(&bytes)) {
             *error = QStringLiteral("the OpenVDB library wrote a header without a UUID");
             return QByteArray();

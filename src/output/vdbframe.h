@@ -11,6 +11,8 @@
 //              full floats are asked for.
 //   velocity   Vec3SGrid (or another name, e.g. "vel"): the cell-centred
 //              velocity (u, v, 0), in full floats; zero vectors inactive.
+//   solid      FloatGrid, in a run with obstacles only: 1 in the solid
+//              cells (active), inactive elsewhere.
 // Blosc compression (zip where the library lacks Blosc), active masks
 // compressed. The file's UUID is derived from its contents, so the same frame
 // always gives the same bytes.

@@ -28,12 +28,12 @@ namespace {
 struct Volume {
     openvdb::FloatGrid::Ptr density;
     openvdb::Vec3SGrid::Ptr velocity;
+    openvdb::FloatGrid::Ptr solid; // a run with obstacles only
     openvdb::MetaMap::Ptr metadata;
 };
 
 Volume readVolume(openvdb::GridPtrVecPtr grids, openvdb::MetaMap::Ptr metadata,
                   const std::string &velocityName) {
-    EXPECT_EQ(grids->size(), 2u);
     Volume volume;
     volume.metadata = metadata;
     for (const openvdb::GridBase::Ptr &grid : *grids) {
@@ -41,8 +41,11 @@ Volume readVolume(openvdb::GridPtrVecPtr grids, openvdb::MetaMap::Ptr metadata,
             volume.density = openvdb::gridPtrCast<openvdb::FloatGrid>(grid);
         } else if (grid->getName() == velocityName) {
             volume.velocity = openvdb::gridPtrCast<openvdb::Vec3SGrid>(grid);
+        } else if (grid->getName() == "solid") {
+            volume.solid = openvdb::gridPtrCast<openvdb::FloatGrid>(grid);
         }
     }
+    EXPECT_EQ(grids->size(), volume.solid ? 3u : 2u);
     EXPECT_TRUE(volume.density && volume.velocity);
     return volume;
 }
@@ -158,6 +161,20 @@ TEST(VdbFrame, GridsDescribeASlabOfTheFrameUpright) {
     const Volume floats = readBytes(floatBytes, "vel");
     EXPECT_FALSE(floats.density->saveFloatAsHalf());
     expectFields(floats, f.density, f.u, f.v, true);
+    EXPECT_FALSE(floats.solid);
+
+    // Obstacles: one more grid, active in the solid cells, upright.
+    Grid solid(6, 6);
+    solid(1, 4) = 1.0;
+    solid(3, 2) = 1.0;
+    solid(0, 0) = 1.0; // the frame is not written
+    const Volume walled =
+        readBytes(velloran::vdbBytes({f.density, f.u, f.v, &solid}, full, &error), "vel");
+    ASSERT_TRUE(walled.solid);
+    EXPECT_EQ(walled.solid->activeVoxelCount(), 2u);
+    EXPECT_EQ(walled.solid->getConstAccessor().getValue(openvdb::Coord(0, 3, 0)), 1.0f);
+    EXPECT_TRUE(walled.solid->getConstAccessor().isValueOn(openvdb::Coord(2, 1, 0)));
+    expectFields(walled, f.density, f.u, f.v, true);
 }
 
 // Through the program: each frame holds the fields of its step as the .npy
