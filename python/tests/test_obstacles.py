@@ -39,6 +39,16 @@ def test_an_array_or_an_image_file_give_the_same_run(tmp_path):
     assert from_array.density[1:-1, 1:-1][wall() > 0.5].max() < 1e-12
 
 
+def test_a_configuration_names_its_obstacles():
+    # Run from the repository root: the example names its images relative to it.
+    from_config = velloran.Run.from_config("examples/through-the-gap.xml")
+    by_hand = velloran.Run.from_images("examples/puff-left.png", "examples/disc-right.png",
+                                       **SOUND, obstacles="examples/wall-gap.png")
+    for run in (from_config, by_hand):
+        run.step(10)
+    assert np.array_equal(from_config.density, by_hand.density)
+
+
 @pytest.mark.parametrize(
     "scheme, obstacles, error, message",
     [

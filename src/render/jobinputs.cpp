@@ -117,7 +117,7 @@ bool loadJobObstacles(const RenderJob &job, JobInputs *inputs, QString *error) {
     }
     // Refused before the image is even read: no image makes a literal run able.
     if (job.scheme != Scheme::Sound) {
-        *error = QStringLiteral("--obstacles %1: %2")
+        *error = QStringLiteral("obstacle image %1: %2 (--scheme sound)")
                      .arg(quoted(job.obstaclesPath), obstacleRefusal(job.scheme, {}, Grid(1, 1)));
         return false;
     }
