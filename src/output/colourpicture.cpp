@@ -17,6 +17,34 @@ std::uint8_t byteOf(double value) {
 
 } // namespace
 
+CellColour cellColour(const std::vector<const Grid *> &densities, std::uint32_t i, std::uint32_t j,
+                      const ColourPicture &picture) {
+    double total = 0.0;
+    double mix[3] = {0.0, 0.0, 0.0};
+    for (std::size_t k = 0; k < densities.size(); ++k) {
+        const double rho = smokeAmount((*densities[k])(i, j));
+        const SmokeColour &c = picture.colours[k];
+        total += rho;
+        mix[0] += c.red / 255.0 * rho;
+        mix[1] += c.green / 255.0 * rho;
+        mix[2] += c.blue / 255.0 * rho;
+    }
+    CellColour cell;
+    const double through = std::exp(-kDarkAbsorption * total);
+    cell.alpha = picture.mode == ColourMode::Dark ? 1.0 - through : std::min(total, 1.0);
+    for (int c = 0; c < 3; ++c) {
+        const double absorbed = total > 0.0 ? mix[c] / total : 0.0;
+        if (picture.mode == ColourMode::Dark) {
+            cell.shown[c] = through + (1.0 - through) * absorbed;
+            cell.premultiplied[c] = cell.alpha * absorbed;
+        } else {
+            cell.shown[c] = std::clamp(mix[c], 0.0, 1.0);
+            cell.premultiplied[c] = cell.shown[c];
+        }
+    }
+    return cell;
+}
+
 QImage colourImage(const std::vector<const Grid *> &densities, const ColourPicture &picture) {
     const int n = static_cast<int>(densities.front()->NumCols()) - 2;
     QImage image(n, n, QImage::Format_RGB888);
@@ -24,29 +52,57 @@ QImage colourImage(const std::vector<const Grid *> &densities, const ColourPictu
         uchar *line = image.scanLine(y);
         const auto j = static_cast<std::uint32_t>(n - y);
         for (int x = 0; x < n; ++x) {
-            const auto i = static_cast<std::uint32_t>(x + 1);
-            double total = 0.0;
-            double mix[3] = {0.0, 0.0, 0.0};
-            for (std::size_t k = 0; k < densities.size(); ++k) {
-                const double rho = smokeAmount((*densities[k])(i, j));
-                const SmokeColour &c = picture.colours[k];
-                total += rho;
-                mix[0] += c.red / 255.0 * rho;
-                mix[1] += c.green / 255.0 * rho;
-                mix[2] += c.blue / 255.0 * rho;
-            }
-            const double through = std::exp(-kDarkAbsorption * total);
+            const CellColour cell =
+                cellColour(densities, static_cast<std::uint32_t>(x + 1), j, picture);
             for (int c = 0; c < 3; ++c) {
-                double value = mix[c];
-                if (picture.mode == ColourMode::Dark) {
-                    const double absorbed = total > 0.0 ? mix[c] / total : 0.0;
-                    value = through + (1.0 - through) * absorbed;
-                }
-                line[3 * x + c] = byteOf(value);
+                line[3 * x + c] = byteOf(cell.shown[c]);
             }
         }
     }
     return image;
+}
+
+QImage colourRgbaImage(const std::vector<const Grid *> &densities, const ColourPicture &picture) {
+    const int n = static_cast<int>(densities.front()->NumCols()) - 2;
+    QImage image(n, n, QImage::Format_RGBA8888);
+    for (int y = 0; y < n; ++y) {
+        uchar *line = image.scanLine(y);
+        const auto j = static_cast<std::uint32_t>(n - y);
+        for (int x = 0; x < n; ++x) {
+            const CellColour cell =
+                cellColour(densities, static_cast<std::uint32_t>(x + 1), j, picture);
+            for (int c = 0; c < 3; ++c) {
+                line[4 * x + c] = cell.alpha > 0.0 ? byteOf(cell.premultiplied[c] / cell.alpha) : 0;
+            }
+            line[4 * x + 3] = byteOf(cell.alpha);
+        }
+    }
+    return image;
+}
+
+double colourError(const std::vector<const Grid *> &densities,
+                   const std::vector<const Grid *> &targets, const ColourPicture &picture) {
+    const auto n = densities.front()->NumCols() - 2;
+    double sum = 0.0;
+    double pixels = 0.0;
+    for (std::uint32_t i = 1; i <= n; ++i) {
+        for (std::uint32_t j = 1; j <= n; ++j) {
+            double target = 0.0;
+            for (const Grid *grid : targets) {
+                target += smokeAmount((*grid)(i, j));
+            }
+            if (!(target > 0.0)) {
+                continue;
+            }
+            const CellColour formed = cellColour(densities, i, j, picture);
+            const CellColour wanted = cellColour(targets, i, j, picture);
+            for (int c = 0; c < 3; ++c) {
+                sum += std::fabs(formed.shown[c] - wanted.shown[c]);
+            }
+            pixels += 1.0;
+        }
+    }
+    return pixels > 0.0 ? sum / (3.0 * pixels) : 0.0;
 }
 
 } // namespace velloran

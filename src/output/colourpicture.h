@@ -32,8 +32,31 @@ struct ColourPicture {
     ColourMode mode = ColourMode::Light;
 };
 
-// The N x N interior as 8-bit RGB, upright like densityImage; `densities`
-// framed N+2 grids, one per colour.
+// One cell's smoke: its premultiplied colour and alpha (light: C above and A =
+// clamp(sum_i rho_i, 0, 1); dark: A = 1 - T and C = A m), and what it shows
+// over the mode's plate, each channel in [0, 1]. `densities` framed N+2 grids,
+// one per colour.
+struct CellColour {
+    double shown[3] = {0.0, 0.0, 0.0};
+    double premultiplied[3] = {0.0, 0.0, 0.0};
+    double alpha = 0.0;
+};
+CellColour cellColour(const std::vector<const Grid *> &densities, std::uint32_t i, std::uint32_t j,
+                      const ColourPicture &picture);
+
+// The N x N interior as 8-bit RGB of what the cells show, upright like
+// densityImage.
 QImage colourImage(const std::vector<const Grid *> &densities, const ColourPicture &picture);
+
+// The same as 8-bit RGBA with straight alpha: alpha = A, colour = C / A (0
+// where there is no smoke), for compositing over any plate.
+QImage colourRgbaImage(const std::vector<const Grid *> &densities, const ColourPicture &picture);
+
+// The colour error of a run: the mean absolute difference, per channel, of
+// what the cells show (in [0, 1], not rounded to 8 bits) between the picture
+// of `densities` and that of `targets`, over the target's pixels: the interior
+// cells where the targets' densities add up to more than 0. 0 without any.
+double colourError(const std::vector<const Grid *> &densities,
+                   const std::vector<const Grid *> &targets, const ColourPicture &picture);
 
 } // namespace velloran

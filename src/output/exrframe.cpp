@@ -1,5 +1,7 @@
 #include "exrframe.h"
 
+#include "colourpicture.h"
+
 #include <Imath/half.h>
 #include <OpenEXR/ImfChannelList.h>
 #include <OpenEXR/ImfFrameBuffer.h>
@@ -10,6 +12,7 @@
 #include <algorithm>
 #include <cstring>
 #include <exception>
+#include <string>
 #include <vector>
 
 namespace velloran {
@@ -49,8 +52,24 @@ struct ExrPlanes {
     std::vector<float> density;
     std::vector<float> u;
     std::vector<float> v;
-    std::vector<float> solid; // empty without obstacles
+    std::vector<float> solid;               // empty without obstacles
+    std::vector<std::vector<float>> fields; // a colour run's densities
+    std::vector<std::string> fieldNames;
 };
+
+// A colour run's RGBA: its picture, the colour in linear light.
+void colourPixel(const FrameFields &fields, std::uint32_t i, std::uint32_t j, std::size_t k,
+                 ExrPlanes &planes) {
+    const CellColour cell = cellColour(fields.fields, i, j, *fields.picture);
+    for (int c = 0; c < 3; ++c) {
+        const double straight = cell.alpha > 0.0 ? cell.premultiplied[c] / cell.alpha : 0.0;
+        planes.rgba[c][k] = Imath::half(static_cast<float>(cell.alpha * linearLight(straight)));
+    }
+    planes.rgba[3][k] = Imath::half(static_cast<float>(cell.alpha));
+    for (std::size_t f = 0; f < fields.fields.size(); ++f) {
+        planes.fields[f][k] = static_cast<float>((*fields.fields[f])(i, j));
+    }
+}
 
 ExrPlanes planesOf(const FrameFields &fields, const SmokeColour &colour, int n) {
     const std::size_t count = static_cast<std::size_t>(n) * static_cast<std::size_t>(n);
@@ -60,7 +79,14 @@ ExrPlanes planesOf(const FrameFields &fields, const SmokeColour &colour, int n) 
     for (auto &channel : planes.rgba) {
         channel.resize(count);
     }
-    planes.density.resize(count);
+    if (fields.picture) {
+        for (const SmokeColour &c : fields.picture->colours) {
+            planes.fields.emplace_back(count);
+            planes.fieldNames.push_back("density." + c.hex().toStdString());
+        }
+    } else {
+        planes.density.resize(count);
+    }
     planes.u.resize(count);
     planes.v.resize(count);
     if (fields.solid) {
@@ -72,13 +98,17 @@ ExrPlanes planesOf(const FrameFields &fields, const SmokeColour &colour, int n) 
             const auto i = static_cast<std::uint32_t>(x + 1);
             const std::size_t k = static_cast<std::size_t>(y) * static_cast<std::size_t>(n) +
                                   static_cast<std::size_t>(x);
-            const double rho = fields.density(i, j);
-            const auto alpha = static_cast<float>(smokeCoverage(rho));
-            for (int c = 0; c < 3; ++c) {
-                planes.rgba[c][k] = Imath::half(alpha * linear[c]);
+            if (fields.picture) {
+                colourPixel(fields, i, j, k, planes);
+            } else {
+                const double rho = fields.density(i, j);
+                const auto alpha = static_cast<float>(smokeCoverage(rho));
+                for (int c = 0; c < 3; ++c) {
+                    planes.rgba[c][k] = Imath::half(alpha * linear[c]);
+                }
+                planes.rgba[3][k] = Imath::half(alpha);
+                planes.density[k] = static_cast<float>(rho);
             }
-            planes.rgba[3][k] = Imath::half(alpha);
-            planes.density[k] = static_cast<float>(rho);
             planes.u[k] = static_cast<float>(fields.uCentre(i, j));
             planes.v[k] = static_cast<float>(fields.vCentre(i, j));
             if (fields.solid) {
@@ -108,10 +138,15 @@ QByteArray exrBytes(const FrameFields &fields, const SmokeColour &colour, QStrin
                      Imf::Slice(Imf::HALF, reinterpret_cast<char *>(rgba[c].data()), halfStride,
                                 halfStride * static_cast<std::size_t>(n)));
     }
-    const std::pair<const char *, std::vector<float> *> floats[] = {{"density", &planes.density},
-                                                                    {"solid", &planes.solid},
-                                                                    {"velocity.u", &planes.u},
-                                                                    {"velocity.v", &planes.v}};
+    // Sorted by name as the file keeps them; the fields' names sort after
+    // "density" and before "solid".
+    std::vector<std::pair<const char *, std::vector<float> *>> floats = {
+        {"density", &planes.density}};
+    for (std::size_t f = 0; f < planes.fields.size(); ++f) {
+        floats.emplace_back(planes.fieldNames[f].c_str(), &planes.fields[f]);
+    }
+    floats.insert(floats.end(),
+                  {{"solid", &planes.solid}, {"velocity.u", &planes.u}, {"velocity.v", &planes.v}});
     for (const auto &[name, values] : floats) {
         if (values->empty()) {
             continue;

@@ -14,7 +14,8 @@ std::unique_ptr<FrameWriter> makePng(const QString &folder, const FrameSettings 
 }
 
 std::unique_ptr<FrameWriter> makeExr(const QString &folder, const FrameSettings &settings) {
-    return std::make_unique<ExrFrameWriter>(folder, settings.names, settings.colour);
+    return std::make_unique<ExrFrameWriter>(folder, settings.names, settings.colour,
+                                            settings.picture);
 }
 
 std::unique_ptr<FrameWriter> makeVdb(const QString &folder, const FrameSettings &settings) {

@@ -90,7 +90,10 @@ bool PngFrameWriter::write(const Frame &frame, QString *error) {
     if (m_picture) {
         std::vector<const Grid *> densities;
         return fieldDensities(frame, m_picture->colours.size(), &densities, error) &&
-               writePng(path, colourImage(densities, *m_picture), error);
+               writePng(path,
+                        m_alpha ? colourRgbaImage(densities, *m_picture)
+                                : colourImage(densities, *m_picture),
+                        error);
     }
     if (m_alpha) {
         const Grid *density = frame.grid("density", "PNG", error);
@@ -115,7 +118,8 @@ QStringList PngFrameWriter::summary(const QString &folder, int frames) const {
     // One pass of arg(): a pattern's own "%04d" must not be taken for a marker.
     return {QStringLiteral("  frames:  %1/%2.png (%3%4)")
                 .arg(folder, m_names.placeholder(), QString::number(frames),
-                     m_picture ? QStringLiteral(", colour")
+                     m_picture
+                         ? (m_alpha ? QStringLiteral(", colour RGBA") : QStringLiteral(", colour"))
                      : m_alpha ? QStringLiteral(", RGBA")
                                : QString())};
 }
@@ -137,8 +141,16 @@ bool EncodedFrameWriter::write(const Frame &frame, QString *error) {
     if (!v) {
         return false;
     }
+    // A colour run's further fields, "density.1" on, as far as the frame has them.
+    std::vector<const Grid *> fields = {density};
+    while (
+        const Grid *more = frame.optionalGrid(
+            (QByteArray("density.") + QByteArray::number(qulonglong(fields.size()))).constData())) {
+        fields.push_back(more);
+    }
     QString reason;
-    const QByteArray bytes = encode({*density, *u, *v, frame.optionalGrid("solid")}, &reason);
+    const QByteArray bytes =
+        encode({*density, *u, *v, frame.optionalGrid("solid"), fields, nullptr}, &reason);
     if (bytes.isEmpty()) {
         *error = QStringLiteral("could not encode '%1' as %2: %3")
                      .arg(path, QLatin1String(m_format), reason);
@@ -167,12 +179,25 @@ QStringList EncodedFrameWriter::summary(const QString &folder, int frames) const
                      note.isEmpty() ? QString() : QStringLiteral(", ") + note)};
 }
 
-ExrFrameWriter::ExrFrameWriter(QString folder, FrameNamePattern names, SmokeColour colour)
+ExrFrameWriter::ExrFrameWriter(QString folder, FrameNamePattern names, SmokeColour colour,
+                               std::optional<ColourPicture> picture)
     : EncodedFrameWriter(std::move(folder), std::move(names), "exr", "frames:", "EXR")
-    , m_colour(colour) {}
+    , m_colour(colour)
+    , m_picture(std::move(picture)) {}
 
 QByteArray ExrFrameWriter::encode(const FrameFields &fields, QString *error) const {
-    return exrBytes(fields, m_colour, error);
+    if (!m_picture) {
+        return exrBytes(fields, m_colour, error);
+    }
+    if (fields.fields.size() != m_picture->colours.size()) {
+        *error = QStringLiteral("the frame has %1 smoke fields, the picture %2 colours")
+                     .arg(fields.fields.size())
+                     .arg(m_picture->colours.size());
+        return QByteArray();
+    }
+    FrameFields coloured = fields;
+    coloured.picture = &*m_picture;
+    return exrBytes(coloured, m_colour, error);
 }
 
 VdbFrameWriter::VdbFrameWriter(QString folder, FrameNamePattern names, VdbSettings settings)

@@ -115,14 +115,17 @@ private:
     const char *m_format;
 };
 
-// "frame_000010.exr": premultiplied RGBA and the raw fields as layers.
+// "frame_000010.exr": premultiplied RGBA and the raw fields as layers; with a
+// colour picture, its RGBA and a density layer per field.
 class ExrFrameWriter : public EncodedFrameWriter {
 public:
-    ExrFrameWriter(QString folder, FrameNamePattern names, SmokeColour colour);
+    ExrFrameWriter(QString folder, FrameNamePattern names, SmokeColour colour,
+                   std::optional<ColourPicture> picture = std::nullopt);
 
 private:
     QByteArray encode(const FrameFields &fields, QString *error) const override;
     SmokeColour m_colour;
+    std::optional<ColourPicture> m_picture;
 };
 
 // "frame_000010.vdb": the density and velocity grids of an OpenVDB volume.

@@ -10,11 +10,14 @@
 
 namespace velloran {
 
-QString metricsCsvHeader(const QStringList &fieldNames) {
+QString metricsCsvHeader(const QStringList &fieldNames, bool colourError) {
     QString header =
         QStringLiteral("step,distance,mass,max_speed,seconds,substeps,target,advected,gathered");
     for (const QString &name : fieldNames) {
         header += QStringLiteral(",distance.") + name;
+    }
+    if (colourError) {
+        header += QStringLiteral(",colour_error");
     }
     return header;
 }
@@ -25,6 +28,9 @@ QString fieldColumns(const StepMetrics &m) {
     QString columns;
     for (const double distance : m.fieldDistances) {
         columns += QLatin1Char(',') + QString::number(distance, 'g', 10);
+    }
+    if (m.colourError) {
+        columns += QLatin1Char(',') + QString::number(*m.colourError, 'g', 10);
     }
     return columns;
 }

@@ -17,8 +17,10 @@
 namespace velloran {
 
 // "step,distance,mass,max_speed,seconds,substeps,target,advected,gathered",
-// then "distance.<name>" for each field of a run of several smoke fields.
-QString metricsCsvHeader(const QStringList &fieldNames = {});
+// then "distance.<name>" for each field of a run of several smoke fields, then
+// "colour_error" in a colour run. A row has the last column when its metrics
+// carry a colour error.
+QString metricsCsvHeader(const QStringList &fieldNames = {}, bool colourError = false);
 QString metricsCsvLine(const StepMetrics &metrics);
 
 // A plot of the distance against the step, with labelled axes and a dashed

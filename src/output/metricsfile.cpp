@@ -64,7 +64,7 @@ bool MetricsFile::openAt(int flags, qint64 length, QString *error) {
 }
 
 bool MetricsFile::create(QString *error) {
-    m_pending = metricsCsvHeader(m_fieldNames).toUtf8() + '\n';
+    m_pending = metricsCsvHeader(m_fieldNames, m_colourError).toUtf8() + '\n';
     m_crc = 0;
     return openAt(O_CREAT, 0, error) && flush(error);
 }

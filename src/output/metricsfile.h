@@ -30,6 +30,8 @@ public:
     // A run of several smoke fields: one distance column per field (before
     // create).
     void setFieldNames(const QStringList &names) { m_fieldNames = names; }
+    // A colour run's header ends in "colour_error".
+    void setColourError(bool colourError) { m_colourError = colourError; }
     // Creates (or empties) the file and writes the header.
     bool create(QString *error);
     // Opens an existing file to continue it after its first `length` bytes,
@@ -59,6 +61,7 @@ private:
     std::uint32_t m_crc = 0;
     QByteArray m_pending;
     QStringList m_fieldNames;
+    bool m_colourError = false;
 };
 
 // True when the file starts with `length` bytes of CRC-32 `crc`; otherwise

@@ -25,8 +25,6 @@ bool checkColourJob(const RenderOptions &options, const RenderJob &job, QString 
         const char *what;
     } unavailable[] = {
         {!job.keyframes.empty(), "keyframes are"},
-        {job.alpha, "--alpha is"},
-        {!job.video.isEmpty(), "--video is"},
         {job.checkpointEvery > 0, "--checkpoint-every is"},
     };
     for (const auto &u : unavailable) {
@@ -36,10 +34,10 @@ bool checkColourJob(const RenderOptions &options, const RenderJob &job, QString 
             return false;
         }
     }
-    for (const char *format : {"exr", "vdb", "npy"}) {
+    for (const char *format : {"vdb", "npy"}) {
         if (job.formats.contains(QLatin1String(format))) {
-            *error = QStringLiteral("colour runs write png frames only for now, but --format "
-                                    "has %1")
+            *error = QStringLiteral("colour runs write png and exr frames only for now, but "
+                                    "--format has %1")
                          .arg(QLatin1String(format));
             return false;
         }

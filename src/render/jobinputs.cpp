@@ -220,7 +220,7 @@ bool startVideo(const RenderJob &job, const QString &ffmpeg, int side,
         return false;
     }
     auto encoder = std::make_unique<VideoEncoder>();
-    if (!encoder->start(ffmpeg, job.video, side, job.alpha, error)) {
+    if (!encoder->start(ffmpeg, job.video, side, job.alpha || !job.fields.empty(), error)) {
         return false;
     }
     *video = std::move(encoder);

@@ -113,7 +113,7 @@ std::vector<OptionEntry> makeTable() {
                "velocity (default) or vel, as the host expects", storeVdbVelocityName),
         option("--alpha", "", S::Output, kAlone,
                "PNG frames in 8-bit RGBA: straight alpha = the density,\n"
-               "colour = the smoke colour",
+               "colour = the smoke colour (a colour run: its picture's)",
                jobFlag(&JobOverrides::alpha)),
         option("--smoke-colour", "RRGGBB", S::Output, kAlone,
                "the smoke's colour in exr and --alpha frames\n(default: ffffff)", storeSmokeColour),

@@ -110,6 +110,9 @@ int runSteps(const RenderJob &job, const JobInputs &inputs, Run &run, const RunF
     if (job.alpha) {
         loop.showVideoInColour(job.colour);
     }
+    if (const std::optional<ColourPicture> picture = frameSettings(job).picture) {
+        loop.showColourPicture(*picture);
+    }
     if (resume) {
         loop.resumeAt(resume->step, MetricsHistory(resume->history), framesBefore,
                       resume->history.latest.seconds);
@@ -179,6 +182,7 @@ int runJob(const RenderJob &requested, FILE *progressStream, FILE *summary,
         }
         metrics.setFieldNames(names);
     }
+    metrics.setColourError(!job.fields.empty());
     const RunFiles files{folder, metrics, writers};
     if (!checkRunOutputsReplaceable(files, job.names, &error)) {
         return messages.fail(error, kExitBadInput);

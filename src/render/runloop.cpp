@@ -13,6 +13,19 @@
 
 namespace velloran {
 
+namespace {
+
+// Every smoke field's density, or target, in field order.
+std::vector<const Grid *> fieldGrids(const Solver &solver, const Grid &(Solver::*grid)(int) const) {
+    std::vector<const Grid *> grids;
+    for (int k = 0; k < solver.smokeCount(); ++k) {
+        grids.push_back(&(solver.*grid)(k));
+    }
+    return grids;
+}
+
+} // namespace
+
 RunLoop::RunLoop(Run &run, int steps, int every, Outputs outputs, Progress &progress,
                  FILE *messages)
     : m_run(run)
@@ -106,7 +119,13 @@ bool RunLoop::stepFinished(const Solver &, const StepReport &report, std::string
     // other observers: the step at which the run stops is the step whose frame
     // (and checkpoint) is written, step 0 included.
     m_stopping = interruptRequested();
-    const StepMetrics &metrics = *report.metrics;
+    StepMetrics metrics = *report.metrics;
+    if (m_picture) {
+        const PhaseScope timed(Phase::Rows);
+        metrics.colourError =
+            colourError(fieldGrids(m_run.solver(), &Solver::smokeDensity),
+                        fieldGrids(m_run.solver(), &Solver::smokeTarget), *m_picture);
+    }
     const bool frameDue = metrics.step % m_every == 0 || metrics.step == m_steps || m_stopping;
     QString failure;
     if (!record(metrics, frameDue, &failure)) {
@@ -128,6 +147,14 @@ bool RunLoop::record(const StepMetrics &metrics, bool frameDue, QString *error) 
     return !frameDue || (writeFrame(metrics.step, error) && m_files.flush(error));
 }
 
+QImage RunLoop::videoFrame(const QImage &grey) const {
+    const Solver &solver = m_run.solver();
+    if (m_picture) {
+        return colourImage(fieldGrids(solver, &Solver::smokeDensity), *m_picture);
+    }
+    return m_videoColour ? overBlack(smokeImage(*solver.m_density, *m_videoColour)) : grey;
+}
+
 // Every writer's files for the step, then the video frame. A failing encoder
 // costs only the video: the run and its files go on.
 bool RunLoop::writeFrame(int step, QString *error) {
@@ -137,10 +164,7 @@ bool RunLoop::writeFrame(int step, QString *error) {
         return false;
     }
     QString videoError;
-    if (m_outputs.video &&
-        !m_outputs.video->addFrame(
-            m_videoColour ? overBlack(smokeImage(*solver.m_density, *m_videoColour)) : grey,
-            &videoError)) {
+    if (m_outputs.video && !m_outputs.video->addFrame(videoFrame(grey), &videoError)) {
         m_progress.close();
         std::fprintf(m_messages, "velloran-render: %s; no video, the run goes on\n",
                      videoError.toLocal8Bit().constData());

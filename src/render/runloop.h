@@ -8,6 +8,7 @@
 // first output failure; it leaves the plot, the closing of the metrics and the
 // video to its caller.
 
+#include "colourpicture.h"
 #include "framewriter.h"
 #include "metrics.h"
 #include "run.h"
@@ -61,6 +62,9 @@ public:
     // The video shows RGBA frames of this colour over black instead of the
     // grey ones.
     void showVideoInColour(const SmokeColour &colour) { m_videoColour = colour; }
+    // A colour run: each row gains its colour error, and the video shows the
+    // fields' picture.
+    void showColourPicture(const ColourPicture &picture) { m_picture = picture; }
 
     int every() const { return m_every; }
     // The step of the latest frame written (-1 before the first).
@@ -82,6 +86,7 @@ private:
     bool stepFinished(const Solver &solver, const StepReport &report, std::string *error) override;
     bool record(const StepMetrics &metrics, bool frameDue, QString *error);
     bool writeFrame(int step, QString *error);
+    QImage videoFrame(const QImage &grey) const;
 
     Run &m_run;
     int m_steps;
@@ -90,6 +95,7 @@ private:
     Progress &m_progress;
     FILE *m_messages;
     std::optional<SmokeColour> m_videoColour;
+    std::optional<ColourPicture> m_picture;
 
     StepWriter m_files; // the metrics rows and the frames
     int m_firstStep = 0;

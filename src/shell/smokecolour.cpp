@@ -38,9 +38,12 @@ std::optional<SmokeColour> parseSmokeColour(const QString &text) {
 }
 
 float linearFromSrgb(std::uint8_t component) {
-    const double c = component / 255.0;
-    const double linear = c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
-    return static_cast<float>(linear);
+    return static_cast<float>(linearLight(component / 255.0));
+}
+
+double linearLight(double component) {
+    const double c = component;
+    return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
 }
 
 } // namespace velloran

@@ -31,6 +31,8 @@ std::optional<SmokeColour> parseSmokeColour(const QString &text);
 // An 8-bit sRGB component as linear light in [0, 1]: EXR holds linear values,
 // so the smoke shows the chosen colour once a viewer applies its display curve.
 float linearFromSrgb(std::uint8_t component);
+// The same for a component in [0, 1].
+double linearLight(double component);
 
 // How much a cell covers what lies behind it: the density clamped to [0, 1];
 // a non-finite density (an unstable run) covers nothing.

@@ -4,6 +4,7 @@
 // metrics.csv, the window's recording and the Python module's measures.
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 class Solver;
@@ -27,6 +28,9 @@ struct StepMetrics {
     // (empty for one field); distance and mass above are then over all fields,
     // sum_i sum |rho_i - rho_i*| / sum_i sum rho_i*.
     std::vector<double> fieldDistances;
+    // Colour runs: the colour error of their picture (colourpicture.h); the
+    // renderer fills it in.
+    std::optional<double> colourError;
 };
 
 // Whether the state a run shows and goes on from is finite: every value of

@@ -1,6 +1,7 @@
 // EXR frames read back with the OpenEXR library: channels, types, size,
 // orientation and values against the grids they came from.
 
+#include "colourpicture.h"
 #include "exrframe.h"
 
 #include <QFile>
@@ -156,4 +157,47 @@ TEST_F(ExrFrame, UnstableValuesStayInTheFloatLayersAndCoverNothing) {
         EXPECT_EQ(image.values.at(channel)[1], 0.0f) << channel;
         EXPECT_EQ(image.values.at(channel)[2], 1.0f) << channel; // dense smoke, fully covered
     }
+}
+
+// A colour run's frame: its picture as RGBA, linear and premultiplied, and one
+// density layer per field named by its colour, in place of "density".
+TEST_F(ExrFrame, ColourRunsWriteTheirPictureAndALayerPerField) {
+    Grid red(kN + 2, kN + 2);
+    Grid blue(kN + 2, kN + 2);
+    for (std::uint32_t j = 0; j < kN + 2; ++j) {
+        for (std::uint32_t i = 0; i < kN + 2; ++i) {
+            red(i, j) = 0.25;
+            blue(i, j) = i == 1 ? 0.75 : 0.25;
+        }
+    }
+    const ColourPicture picture{{SmokeColour{255, 0, 0}, SmokeColour{0, 0, 255}},
+                                ColourMode::Light};
+    QString error;
+    const QByteArray bytes =
+        exrBytes({red, m_u, m_v, nullptr, {&red, &blue}, &picture}, SmokeColour(), &error);
+    ASSERT_FALSE(bytes.isEmpty()) << error.toStdString();
+    const QString path = m_dir.filePath(QStringLiteral("colour.exr"));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+    file.close();
+    const ExrImage image = readExr(path);
+    std::vector<std::string> names;
+    for (const auto &[name, type] : image.types) {
+        names.push_back(name);
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"A", "B", "G", "R", "density.0000ff",
+                                               "density.ff0000", "velocity.u", "velocity.v"}));
+    EXPECT_EQ(image.types.at("density.ff0000"), Imf::FLOAT);
+    // Half red, half blue at alpha 0.5: each 0.5 * linear(0.5) = 0.107.
+    const std::size_t middle = kN + 1;
+    EXPECT_NEAR(image.values.at("R")[middle], 0.5 * 0.214041, 1e-3);
+    EXPECT_EQ(image.values.at("G")[middle], 0.0f);
+    EXPECT_NEAR(image.values.at("B")[middle], 0.5 * 0.214041, 1e-3);
+    EXPECT_EQ(image.values.at("A")[middle], 0.5f);
+    // The first column: a quarter red, three quarters blue, fully covered.
+    EXPECT_EQ(image.values.at("A")[0], 1.0f);
+    EXPECT_NEAR(image.values.at("R")[0], 0.050876, 1e-3); // linear(0.25)
+    EXPECT_NEAR(image.values.at("B")[0], 0.522522, 1e-3); // linear(0.75)
+    EXPECT_EQ(image.values.at("density.0000ff")[0], 0.75f);
 }

@@ -75,10 +75,10 @@ TEST_F(ColourRun, FramesAndMetricsOfTwoFields) {
     }
     const QStringList lines = csvLines(path("out-light/metrics.csv"));
     ASSERT_EQ(lines.size(), 22);
-    EXPECT_TRUE(lines[0].endsWith(",gathered,distance.ff0000,distance.0000ff"));
+    EXPECT_TRUE(lines[0].endsWith(",gathered,distance.ff0000,distance.0000ff,colour_error"));
     // Identical fields: each field's distance is the whole run's.
     const QStringList last = lines.last().split(',');
-    ASSERT_EQ(last.size(), 11);
+    ASSERT_EQ(last.size(), 12);
     EXPECT_NE(last[1], "0");
     EXPECT_EQ(last[9], last[1]);
     EXPECT_EQ(last[10], last[1]);
@@ -94,7 +94,8 @@ TEST_F(ColourRun, PaletteSplitsAColourTarget) {
     ASSERT_EQ(result.exitCode, 0) << result.err.toStdString();
     // As many pixels of each: the smaller colour first.
     EXPECT_TRUE(result.err.contains("palette: #0000ff, #ff0000")) << result.err.toStdString();
-    EXPECT_TRUE(csvLines(out + "/metrics.csv")[0].endsWith(",distance.0000ff,distance.ff0000"));
+    EXPECT_TRUE(csvLines(out + "/metrics.csv")[0].endsWith(
+        ",distance.0000ff,distance.ff0000,colour_error"));
     // At step 0 both fields fill the disc, half each, scaled down to the mass
     // of their square: 0.5 * 48 / 56 (the disc holds about 112) of each.
     EXPECT_EQ(QImage(out + "/frame_000000.png").pixel(kSide / 2, kSide / 2), qRgb(109, 0, 109));
@@ -113,6 +114,28 @@ TEST_F(ColourRun, PaletteSplitsAColourTarget) {
     }
 }
 
+// RGBA frames (straight alpha: red + blue cover fully at the centre, nothing
+// at the corner) and a video of the colour picture.
+TEST_F(ColourRun, RgbaFramesAndVideoShowThePicture) {
+    const QString bin = path("bin");
+    const QString video = path("movie.mp4");
+    const QString out = path("out-rgba");
+    const clirun::Result result =
+        clirun::run(twoFields(out) + QStringList{"--alpha", "--video", video}, QString(),
+                    clirun::recordingFfmpeg(bin));
+    ASSERT_EQ(result.exitCode, 0) << result.err.toStdString();
+    const QImage frame(out + "/frame_000000.png");
+    EXPECT_TRUE(frame.hasAlphaChannel());
+    EXPECT_EQ(frame.pixel(kSide / 2, kSide / 2), qRgba(255, 0, 255, 255));
+    EXPECT_EQ(qAlpha(frame.pixel(0, 0)), 0);
+    QFile raw(video);
+    ASSERT_TRUE(raw.open(QIODevice::ReadOnly));
+    const QByteArray frames = raw.readAll();
+    ASSERT_EQ(frames.size(), 3 * kSide * kSide * 3); // frames 0, 10, 20 as RGB
+    const int centre = 3 * (kSide / 2 * kSide + kSide / 2);
+    EXPECT_EQ(frames.mid(centre, 3), QByteArray("\xff\x00\xff", 3));
+}
+
 TEST_F(ColourRun, BadFieldsAreRefusedAndNothingIsCreated) {
     const QString out = path("out-bad");
     const QString disc = path("disc.png");
@@ -129,7 +152,8 @@ TEST_F(ColourRun, BadFieldsAreRefusedAndNothingIsCreated) {
         {{"--example", "blob-to-s", "--colour-mode", "dark", "--out", out},
          "--colour-mode draws the fields of --field"},
         {one + QStringList{"--source", disc}, "--field replaces --source and --target"},
-        {one + QStringList{"--format", "png,exr"}, "png frames only for now, but --format has exr"},
+        {one + QStringList{"--format", "png,npy"},
+         "png and exr frames only for now, but --format has npy"},
         {one + QStringList{"--checkpoint-every", "5"}, "--checkpoint-every is not available"},
         {one + QStringList{"--field", "00ff00:" + path("larger.png") + ":" + path("larger.png")},
          "--field #00ff00: its source is 22 x 22 pixels, the first field's 20 x 20"},

@@ -19,3 +19,12 @@ expect() {
 expect '128 x +128, 7 channel, half/half/half/half/float/float/float openexr'
 expect 'channel list: R \(half\), G \(half\), B \(half\), A \(half\), density \(float\), velocity\.u \(float\), velocity\.v \(float\)'
 expect 'compression: "zip"' 
+
+# A colour run's frame: its picture as RGBA and a density layer per field.
+"$renderer" --field "#e03020:$source_dir/examples/yin.png:$source_dir/examples/yang.png" \
+  --field "#20a0e0:$source_dir/examples/yang.png:$source_dir/examples/yin.png" \
+  --scheme sound --steps 2 --every 2 --format exr --out "$work/colour" --quiet >/dev/null 2>&1
+info=$(oiiotool --info -v "$work/colour/frame_000002.exr")
+echo "$info"
+expect '128 x +128, 8 channel, half/half/half/half/float/float/float/float openexr'
+expect 'channel list: R \(half\), G \(half\), B \(half\), A \(half\), density\.20a0e0 \(float\), density\.e03020 \(float\), velocity\.u \(float\), velocity\.v \(float\)'
