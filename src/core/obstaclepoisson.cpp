@@ -11,32 +11,37 @@
 #include <Eigen/OrderingMethods>
 #include <Eigen/SparseCholesky>
 
+#include <algorithm>
+
 namespace velloran {
 
 namespace {
 
 struct Box {
-    std::uint32_t i0, j0, i1, j1; // cells [i0, i1) x [j0, j1), 0-based
+    std::uint32_t i0, j0, i1, j1; // places [i0, i1) x [j0, j1), 0-based
 };
 
-// Appends the unknown cells of the box in nested dissection order: the two
-// halves on either side of the middle line across its longer side, each
-// dissected in turn, then the line itself. The minimum degree ordering breaks
-// its ties by this numbering: its factor then holds about 10 % fewer entries
-// than from cells numbered row by row. (Factorised in this order itself, the
-// factor held 25 to 30 % more entries than the minimum degree order's and a
-// solve took twice as long, even with the independent halves swept on two
-// threads.)
-void dissect(const Box &box, std::uint32_t n, const std::vector<bool> &isUnknown,
+// Appends the unknown nodes of the box's places in nested dissection order:
+// the two halves on either side of the middle line across its longer side,
+// each dissected in turn, then the line itself. The minimum degree ordering
+// breaks its ties by this numbering: its factor then holds about 10 % fewer
+// entries than from cells numbered row by row. (Factorised in this order
+// itself, the factor held 25 to 30 % more entries than the minimum degree
+// order's and a solve took twice as long, even with the independent halves
+// swept on two threads.)
+void dissect(const Box &box, const NeumannGraph &graph, const std::vector<bool> &isUnknown,
              std::vector<int> &order) {
     const std::uint32_t width = box.i1 - box.i0;
     const std::uint32_t height = box.j1 - box.j0;
     const auto append = [&](const Box &part) {
         for (std::uint32_t j = part.j0; j < part.j1; ++j) {
             for (std::uint32_t i = part.i0; i < part.i1; ++i) {
-                const std::size_t cell = i + static_cast<std::size_t>(j) * n;
-                if (isUnknown[cell]) {
-                    order.push_back(static_cast<int>(cell));
+                const std::size_t place = i + static_cast<std::size_t>(j) * graph.side;
+                for (int node = graph.placeStart[place]; node < graph.placeStart[place + 1];
+                     ++node) {
+                    if (isUnknown[static_cast<std::size_t>(node)]) {
+                        order.push_back(node);
+                    }
                 }
             }
         }
@@ -47,94 +52,130 @@ void dissect(const Box &box, std::uint32_t n, const std::vector<bool> &isUnknown
     }
     if (width >= height) {
         const std::uint32_t middle = box.i0 + width / 2;
-        dissect({box.i0, box.j0, middle, box.j1}, n, isUnknown, order);
-        dissect({middle + 1, box.j0, box.i1, box.j1}, n, isUnknown, order);
+        dissect({box.i0, box.j0, middle, box.j1}, graph, isUnknown, order);
+        dissect({middle + 1, box.j0, box.i1, box.j1}, graph, isUnknown, order);
         append({middle, box.j0, middle + 1, box.j1});
     } else {
         const std::uint32_t middle = box.j0 + height / 2;
-        dissect({box.i0, box.j0, box.i1, middle}, n, isUnknown, order);
-        dissect({box.i0, middle + 1, box.i1, box.j1}, n, isUnknown, order);
+        dissect({box.i0, box.j0, box.i1, middle}, graph, isUnknown, order);
+        dissect({box.i0, middle + 1, box.i1, box.j1}, graph, isUnknown, order);
         append({box.i0, middle, box.i1, middle + 1});
     }
 }
 
 using Matrix = Eigen::SparseMatrix<double, Eigen::ColMajor, int>;
 
-// Minus the Laplacian on the unknowns (cellOf: the cell of each, 0-based row
-// by row): each open neighbour adds 1 to the diagonal and -1 off it (a
-// pinned neighbour only the diagonal).
-Matrix negativeLaplacian(const ObstacleMap &obstacles, const std::vector<int> &cellOf) {
-    const std::uint32_t n = obstacles.m_lattice.n;
-    std::vector<int> unknown(static_cast<std::size_t>(n) * n, -1);
-    for (std::size_t k = 0; k < cellOf.size(); ++k) {
-        unknown[static_cast<std::size_t>(cellOf[k])] = static_cast<int>(k);
+// Minus the weighted Laplacian on the unknowns (nodeOf: the node of each):
+// each edge adds its weight to both ends' diagonals and minus it off the
+// diagonal between two unknowns (a pinned end only to the other's diagonal).
+Matrix negativeLaplacian(const NeumannGraph &graph, const std::vector<int> &nodeOf) {
+    std::vector<int> unknown(graph.region.size(), -1);
+    for (std::size_t k = 0; k < nodeOf.size(); ++k) {
+        unknown[static_cast<std::size_t>(nodeOf[k])] = static_cast<int>(k);
     }
-    const int size = static_cast<int>(cellOf.size());
+    const int size = static_cast<int>(nodeOf.size());
+    std::vector<double> diagonal(nodeOf.size(), 0.0);
     std::vector<Eigen::Triplet<double, int>> entries;
-    entries.reserve(cellOf.size() * 5);
-    const int di[4] = {-1, 1, 0, 0};
-    const int dj[4] = {0, 0, -1, 1};
-    for (int k = 0; k < size; ++k) {
-        const auto cell = static_cast<std::size_t>(cellOf[static_cast<std::size_t>(k)]);
-        const auto i = static_cast<int>(cell % n) + 1;
-        const auto j = static_cast<int>(cell / n) + 1;
-        double diagonal = 0.0;
-        for (int d = 0; d < 4; ++d) {
-            const auto ni = static_cast<std::uint32_t>(i + di[d]);
-            const auto nj = static_cast<std::uint32_t>(j + dj[d]);
-            if (!obstacles.isOpen(ni, nj)) {
-                continue;
-            }
-            diagonal += 1.0;
-            const int other = unknown[(ni - 1) + static_cast<std::size_t>(nj - 1) * n];
-            if (other >= 0) {
-                entries.emplace_back(other, k, -1.0);
-            }
+    entries.reserve(graph.edges.size() * 2 + nodeOf.size());
+    for (const NeumannGraph::Edge &edge : graph.edges) {
+        const int a = unknown[static_cast<std::size_t>(edge.a)];
+        const int b = unknown[static_cast<std::size_t>(edge.b)];
+        if (a >= 0) {
+            diagonal[static_cast<std::size_t>(a)] += edge.weight;
         }
-        entries.emplace_back(k, k, diagonal);
+        if (b >= 0) {
+            diagonal[static_cast<std::size_t>(b)] += edge.weight;
+        }
+        if (a >= 0 && b >= 0) {
+            entries.emplace_back(a, b, -edge.weight);
+            entries.emplace_back(b, a, -edge.weight);
+        }
+    }
+    for (int k = 0; k < size; ++k) {
+        entries.emplace_back(k, k, diagonal[static_cast<std::size_t>(k)]);
     }
     Matrix matrix(size, size);
     matrix.setFromTriplets(entries.begin(), entries.end());
     return matrix;
 }
 
-} // namespace
-
-// Each cell's region; the unknowns: the open cells less the first of each
-// region (row by row), whose p is held at 0, as each region's Neumann
-// problem fixes p only up to a constant; numbered in nested dissection order
-// (see dissect).
-std::vector<int> ObstaclePoisson::numberCells(const ObstacleMap &obstacles) {
+// The open cells as a graph: a node per interior cell (row by row), an edge
+// per open face.
+NeumannGraph cellGraph(const ObstacleMap &obstacles) {
     const std::uint32_t n = obstacles.m_lattice.n;
+    NeumannGraph graph;
+    graph.side = n;
+    graph.regions = obstacles.m_regions;
     const std::size_t cells = static_cast<std::size_t>(n) * n;
-    m_region.assign(cells, -1);
-    m_cellsIn.assign(static_cast<std::size_t>(obstacles.m_regions), 0.0);
-    m_rhsSum.assign(m_cellsIn.size(), 0.0);
-    std::vector<bool> isUnknown(cells, false);
-    std::vector<bool> regionSeen(m_cellsIn.size(), false);
+    graph.placeStart.resize(cells + 1);
+    graph.region.resize(cells);
+    graph.size.assign(cells, 1.0);
+    for (std::size_t cell = 0; cell <= cells; ++cell) {
+        graph.placeStart[cell] = static_cast<int>(cell);
+    }
     for (std::uint32_t j = 1; j <= n; ++j) {
         for (std::uint32_t i = 1; i <= n; ++i) {
-            const int region = obstacles.m_region[obstacles.index(i, j)];
-            const std::size_t cell = (i - 1) + static_cast<std::size_t>(j - 1) * n;
-            m_region[cell] = region;
-            if (region < 0) {
+            const int cell = static_cast<int>((i - 1) + static_cast<std::size_t>(j - 1) * n);
+            graph.region[static_cast<std::size_t>(cell)] =
+                obstacles.m_region[obstacles.index(i, j)];
+            if (!obstacles.isOpen(i, j)) {
                 continue;
             }
-            m_cellsIn[static_cast<std::size_t>(region)] += 1.0;
-            isUnknown[cell] = regionSeen[static_cast<std::size_t>(region)];
-            regionSeen[static_cast<std::size_t>(region)] = true;
+            if (i < n && obstacles.isOpen(i + 1, j)) {
+                graph.edges.push_back({cell, cell + 1, 1.0});
+            }
+            if (j < n && obstacles.isOpen(i, j + 1)) {
+                graph.edges.push_back({cell, cell + static_cast<int>(n), 1.0});
+            }
         }
     }
-    std::vector<int> cellOf;
-    dissect({0, 0, n, n}, n, isUnknown, cellOf);
-    return cellOf;
+    return graph;
+}
+
+} // namespace
+
+// The nodes' regions and sizes, the order of the regions' sums; the
+// unknowns: the nodes of the regions less the first of each, whose p is held
+// at 0, as each region's Neumann problem fixes p only up to a constant;
+// numbered in nested dissection order (see dissect).
+std::vector<int> ObstaclePoisson::numberNodes(const NeumannGraph &graph) {
+    const std::size_t nodes = graph.region.size();
+    m_region = graph.region;
+    m_size = graph.size;
+    m_sizeOf.assign(static_cast<std::size_t>(graph.regions), 0.0);
+    m_rhsSum.assign(m_sizeOf.size(), 0.0);
+    m_sumOrder.clear();
+    for (std::uint32_t i = 0; i < graph.side; ++i) {
+        for (std::uint32_t j = 0; j < graph.side; ++j) {
+            const std::size_t place = i + static_cast<std::size_t>(j) * graph.side;
+            for (int node = graph.placeStart[place]; node < graph.placeStart[place + 1]; ++node) {
+                m_sumOrder.push_back(node);
+            }
+        }
+    }
+    std::vector<bool> isUnknown(nodes, false);
+    std::vector<bool> regionSeen(m_sizeOf.size(), false);
+    for (std::size_t node = 0; node < nodes; ++node) {
+        const int region = m_region[node];
+        if (region < 0) {
+            continue;
+        }
+        m_sizeOf[static_cast<std::size_t>(region)] += m_size[node];
+        isUnknown[node] = regionSeen[static_cast<std::size_t>(region)];
+        regionSeen[static_cast<std::size_t>(region)] = true;
+    }
+    std::vector<int> nodeOf;
+    dissect({0, 0, graph.side, graph.side}, graph, isUnknown, nodeOf);
+    return nodeOf;
 }
 
 ObstaclePoisson::ObstaclePoisson(const ObstacleMap &obstacles)
-    : m_n(static_cast<int>(obstacles.m_lattice.n)) {
-    const std::vector<int> cellOf = numberCells(obstacles);
-    const int size = static_cast<int>(cellOf.size());
-    const Matrix matrix = negativeLaplacian(obstacles, cellOf);
+    : ObstaclePoisson(cellGraph(obstacles)) {}
+
+ObstaclePoisson::ObstaclePoisson(const NeumannGraph &graph) {
+    const std::vector<int> nodeOf = numberNodes(graph);
+    const int size = static_cast<int>(nodeOf.size());
+    const Matrix matrix = negativeLaplacian(graph, nodeOf);
 
     Eigen::SimplicialLDLT<Matrix, Eigen::Lower, Eigen::AMDOrdering<int>> factor(matrix);
     VELLORAN_CHECK(factor.info() == Eigen::Success);
@@ -142,10 +183,10 @@ ObstaclePoisson::ObstaclePoisson(const ObstacleMap &obstacles)
     // The factor in the permuted order: unknown k of the factor is the
     // original unknown perm^-1(k).
     const auto &permutation = factor.permutationP().indices();
-    m_unknownCell.assign(cellOf.size(), 0);
+    m_unknownNode.assign(nodeOf.size(), 0);
     for (int k = 0; k < size; ++k) {
-        m_unknownCell[static_cast<std::size_t>(permutation[k])] =
-            cellOf[static_cast<std::size_t>(k)];
+        m_unknownNode[static_cast<std::size_t>(permutation[k])] =
+            nodeOf[static_cast<std::size_t>(k)];
     }
     const Matrix lower = factor.matrixL();
     m_columnStart.assign(static_cast<std::size_t>(size) + 1, 0);
@@ -160,29 +201,24 @@ ObstaclePoisson::ObstaclePoisson(const ObstacleMap &obstacles)
     }
     const auto &diagonal = factor.vectorD();
     m_diagonal.assign(diagonal.data(), diagonal.data() + size);
-    m_work.assign(cellOf.size(), 0.0);
+    m_work.assign(nodeOf.size(), 0.0);
 }
 
 void ObstaclePoisson::solve(const double *r, double *p) {
-    const std::size_t cells = m_region.size();
-    // Each region's mean, the sums over columns and within each over rows.
     std::fill(m_rhsSum.begin(), m_rhsSum.end(), 0.0);
-    const auto n = static_cast<std::size_t>(m_n);
-    for (std::size_t i = 0; i < n; ++i) {
-        for (std::size_t j = 0; j < n; ++j) {
-            const int region = m_region[i + j * n];
-            if (region >= 0) {
-                m_rhsSum[static_cast<std::size_t>(region)] += r[i + j * n];
-            }
+    for (const int node : m_sumOrder) {
+        const int region = m_region[static_cast<std::size_t>(node)];
+        if (region >= 0) {
+            m_rhsSum[static_cast<std::size_t>(region)] += r[node];
         }
     }
-    // A x = b with A minus the Laplacian: b = mean - r.
+    // A x = b with A minus the Laplacian: b = size mean - r.
     double *x = m_work.data();
     const std::size_t size = m_work.size();
     for (std::size_t k = 0; k < size; ++k) {
-        const auto cell = static_cast<std::size_t>(m_unknownCell[k]);
-        const auto region = static_cast<std::size_t>(m_region[cell]);
-        x[k] = m_rhsSum[region] / m_cellsIn[region] - r[cell];
+        const auto node = static_cast<std::size_t>(m_unknownNode[k]);
+        const auto region = static_cast<std::size_t>(m_region[node]);
+        x[k] = m_rhsSum[region] / m_sizeOf[region] * m_size[node] - r[node];
     }
     // L y = b, column by column.
     const int *start = m_columnStart.data();
@@ -205,11 +241,11 @@ void ObstaclePoisson::solve(const double *r, double *p) {
         }
         x[column] = sum;
     }
-    for (std::size_t cell = 0; cell < cells; ++cell) {
-        p[cell] = 0.0;
+    for (std::size_t node = 0; node < m_region.size(); ++node) {
+        p[node] = 0.0;
     }
     for (std::size_t k = 0; k < size; ++k) {
-        p[m_unknownCell[k]] = x[k];
+        p[m_unknownNode[k]] = x[k];
     }
 }
 

@@ -2,9 +2,9 @@
 
 #include "soundscheme.h"
 
+#include "balancingblocks.h"
 #include "flow.h"
 #include "neumannpoisson.h"
-#include "obstaclepoisson.h"
 #include "smokefield.h"
 #include "stepping.h"
 
@@ -33,11 +33,9 @@ void SoundScheme::allocateBalancing() {
 // The misfit summed over blocks, phi from the Neumann solve on the blocks,
 // interpolated onto the cells; each interior face's velocity gains dt times
 // the force per unit of blurred smoke, strength grad(phi) across the face,
-// times the face's weight. With obstacles phi is solved on the open cells
-// themselves, so that it rises along the ways around the obstacles, not
-// through them (blocks would join cells on both sides of a thin wall); the
-// faces of solid cells are closed after the push. Twin:
-// ReferenceSolver::applyBalancingForce.
+// times the face's weight. With obstacles the blocks are split into their
+// pieces (balancingblocks.h); the faces of solid cells are closed after the
+// push. Twin: ReferenceSolver::applyBalancingForce.
 void SoundScheme::applyBalancingForce(SmokeField &smoke) {
     m_run.m_substeps.balancing = 0;
     if (m_run.m_vf == 0.0) {
@@ -49,12 +47,26 @@ void SoundScheme::applyBalancingForce(SmokeField &smoke) {
     requireShape(*smoke.m_blurDensity, lattice.cells());
     requireShape(*m_flow.m_u, lattice.xFaces());
     requireShape(*m_flow.m_v, lattice.yFaces());
-    if (m_obstaclePoisson) {
-        if (!balancingMisfitOnCells(smoke)) {
+    if (m_balanceBlocks) {
+        if (!balancingMisfitOnPieces(smoke)) {
             m_run.m_hitSubcycleCap = true;
             return;
         }
-        m_obstaclePoisson->solve(m_balanceCells.data(), m_balanceCells.data());
+        const BalancingBlocks &blocks = *m_balanceBlocks;
+        double *phi = m_balancePieces.data();
+        blocks.m_poisson->solve(phi, phi);
+        const std::uint32_t n = lattice.n;
+        double *cellPhi = m_balanceCells.data();
+        const BlockSpot *spot = m_balanceSpot.data();
+        m_run.forSimpleRows(1, static_cast<int>(lattice.wall), [&](int begin, int end, int) {
+            for (auto j = static_cast<std::uint32_t>(begin); j < static_cast<std::uint32_t>(end);
+                 ++j) {
+                const std::size_t first = static_cast<std::size_t>(j - 1) * n - 1;
+                for (std::uint32_t i = 1; i <= n; ++i) {
+                    cellPhi[first + i] = blocks.phiAt(phi, first + i, spot[i], spot[j]);
+                }
+            }
+        });
         balancingPush(smoke);
         m_run.m_substeps.balancing = 1;
         return;
@@ -119,27 +131,42 @@ bool SoundScheme::balancingMisfit(const SmokeField &smoke) {
     return !densest.nan;
 }
 
-// rho - rho* at every cell, row by row; false when any density is NaN.
-bool SoundScheme::balancingMisfitOnCells(const SmokeField &smoke) {
-    const std::uint32_t n = m_run.m_lattice.n;
-    const Grid &rho = *smoke.m_density;
-    const Grid &target = *smoke.m_target;
-    double *misfit = m_balanceCells.data();
-    const Extent densest =
-        m_run.largestOver(1, static_cast<int>(m_run.m_lattice.wall), [&](int begin, int end) {
-            Extent extent;
-            for (auto j = static_cast<std::uint32_t>(begin); j < static_cast<std::uint32_t>(end);
-                 ++j) {
-                const double *r = rowOf(rho, j);
-                const double *t = rowOf(target, j);
-                double *out = misfit + static_cast<std::size_t>(j - 1) * n - 1;
-                for (std::uint32_t i = 1; i <= n; ++i) {
-                    out[i] = r[i] - t[i];
-                    extent.nan = extent.nan || std::isnan(r[i]);
+// The misfit summed over each block's pieces, the block's columns outer and
+// rows inner; false when any density is NaN.
+bool SoundScheme::balancingMisfitOnPieces(const SmokeField &smoke) {
+    const BalancingBlocks &blocks = *m_balanceBlocks;
+    const std::uint32_t n = blocks.m_n;
+    const std::uint32_t block = blocks.m_block;
+    const std::uint32_t side = blocks.m_side;
+    double *misfit = m_balancePieces.data();
+    const double *rhoCells = smoke.m_density->data();
+    const double *targetCells = smoke.m_target->data();
+    const std::size_t stride = smoke.m_density->NumCols();
+    const Extent densest = m_run.largestOver(0, static_cast<int>(side), [&](int begin, int end) {
+        Extent extent;
+        for (auto by = static_cast<std::uint32_t>(begin); by < static_cast<std::uint32_t>(end);
+             ++by) {
+            const std::size_t firstRow = static_cast<std::size_t>(by) * block + 1;
+            for (std::uint32_t bx = 0; bx < side; ++bx) {
+                const std::size_t at = bx + static_cast<std::size_t>(by) * side;
+                for (int node = blocks.m_firstNode[at]; node < blocks.m_firstNode[at + 1]; ++node) {
+                    misfit[node] = 0.0;
+                }
+                const std::size_t firstColumn = static_cast<std::size_t>(bx) * block + 1;
+                for (std::size_t i = firstColumn; i < firstColumn + block; ++i) {
+                    for (std::size_t j = firstRow; j < firstRow + block; ++j) {
+                        const double r = rhoCells[i + j * stride];
+                        extent.nan = extent.nan || std::isnan(r);
+                        const int node = blocks.m_nodeOf[(i - 1) + (j - 1) * n];
+                        if (node >= 0) {
+                            misfit[node] = misfit[node] + (r - targetCells[i + j * stride]);
+                        }
+                    }
                 }
             }
-            return extent;
-        });
+        }
+        return extent;
+    });
     return !densest.nan;
 }
 

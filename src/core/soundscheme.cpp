@@ -1,5 +1,6 @@
 #include "soundscheme.h"
 
+#include "balancingblocks.h"
 #include "flow.h"
 #include "neumannpoisson.h"
 #include "obstaclepoisson.h"
@@ -50,8 +51,12 @@ void SoundScheme::threadsChanged() {
 // The obstacles' matrix is factorised once, here.
 void SoundScheme::obstaclesChanged() {
     m_obstaclePoisson.reset();
+    m_balanceBlocks.reset();
+    m_balancePieces.clear();
     if (m_flow.m_obstacles) {
         m_obstaclePoisson = std::make_unique<ObstaclePoisson>(*m_flow.m_obstacles);
+        m_balanceBlocks = std::make_unique<BalancingBlocks>(*m_flow.m_obstacles);
+        m_balancePieces.assign(static_cast<std::size_t>(m_balanceBlocks->m_firstNode.back()), 0.0);
     }
 }
 

@@ -20,6 +20,7 @@ namespace velloran {
 
 class NeumannPoisson;
 class ObstaclePoisson;
+struct BalancingBlocks;
 
 class SoundScheme final : public SchemeSteps {
 public:
@@ -43,7 +44,7 @@ private:
     void requireFlowShapes() const;
     int velocitySubcycles(const Grid &u, const Grid &v);
     bool balancingMisfit(const SmokeField &smoke);
-    bool balancingMisfitOnCells(const SmokeField &smoke);
+    bool balancingMisfitOnPieces(const SmokeField &smoke);
     void balancingPush(const SmokeField &smoke);
     void gatherCoefficients(SmokeField &smoke);
     void gatherImplicit(SmokeField &smoke);
@@ -62,9 +63,12 @@ private:
     std::unique_ptr<Grid> m_vScratch;
     std::unique_ptr<NeumannPoisson> m_poisson;
     std::vector<double> m_poissonRhs; // N x N, row by row
-    // With obstacles, the pressure and the balancing potential are solved on
-    // the open cells (obstaclepoisson.h) instead.
+    // With obstacles, the pressure is solved on the open cells
+    // (obstaclepoisson.h) and the balancing potential on the blocks' pieces
+    // (balancingblocks.h) instead.
     std::unique_ptr<ObstaclePoisson> m_obstaclePoisson;
+    std::unique_ptr<BalancingBlocks> m_balanceBlocks;
+    std::vector<double> m_balancePieces; // the misfit per piece; then phi
     // The balancing force's blocks (balancing.h).
     std::unique_ptr<NeumannPoisson> m_balancePoisson;
     std::vector<double> m_balanceMisfit;  // per block, row by row; then phi

@@ -3,6 +3,7 @@
 #include "reference_solver.h"
 
 #include "balancing.h"
+#include "balancingblocks.h"
 #include "lattice.h"
 #include "obstaclepoisson.h"
 #include "reference_poisson.h"
@@ -12,25 +13,37 @@
 
 // The misfit summed over each block (its columns, within each its rows), phi
 // solved on the blocks and interpolated at the cells between the block
-// centres. With obstacles: the misfit of every cell, phi solved on the open
-// cells.
+// centres. With obstacles the sums and phi are per piece of a block.
 Grid ReferenceSolver::balancingPotential() const {
     const Grid &rho = *m_density;
     const Grid &target = *m_target;
     const velloran::Lattice lattice = velloran::Lattice::of(rho);
     const std::uint32_t n = lattice.n;
-    if (m_obstaclePoisson) {
-        std::vector<double> misfit(static_cast<std::size_t>(n) * n, 0.0);
-        for (std::uint32_t i = 1; i <= n; ++i) {
-            for (std::uint32_t j = 1; j <= n; ++j) {
-                misfit[(i - 1) + static_cast<std::size_t>(j - 1) * n] = rho(i, j) - target(i, j);
+    if (m_balanceBlocks) {
+        const velloran::BalancingBlocks &blocks = *m_balanceBlocks;
+        const std::uint32_t block = blocks.m_block;
+        std::vector<double> phi(static_cast<std::size_t>(blocks.m_firstNode.back()), 0.0);
+        for (std::uint32_t by = 0; by < blocks.m_side; ++by) {
+            for (std::uint32_t bx = 0; bx < blocks.m_side; ++bx) {
+                for (std::uint32_t i = bx * block + 1; i <= bx * block + block; ++i) {
+                    for (std::uint32_t j = by * block + 1; j <= by * block + block; ++j) {
+                        const int node =
+                            blocks.m_nodeOf[(i - 1) + static_cast<std::size_t>(j - 1) * n];
+                        if (node >= 0) {
+                            phi[node] = phi[node] + (rho(i, j) - target(i, j));
+                        }
+                    }
+                }
             }
         }
-        m_obstaclePoisson->solve(misfit.data(), misfit.data());
+        blocks.m_poisson->solve(phi.data(), phi.data());
         Grid cellPhi(rho.NumRows(), rho.NumCols());
         for (std::uint32_t i = 1; i <= n; ++i) {
             for (std::uint32_t j = 1; j <= n; ++j) {
-                cellPhi(i, j) = misfit[(i - 1) + static_cast<std::size_t>(j - 1) * n];
+                cellPhi(i, j) =
+                    blocks.phiAt(phi.data(), (i - 1) + static_cast<std::size_t>(j - 1) * n,
+                                 velloran::balancingSpot(i, block, blocks.m_side),
+                                 velloran::balancingSpot(j, block, blocks.m_side));
             }
         }
         return cellPhi;

@@ -3,6 +3,7 @@
 #include "reference_poisson.h"
 
 #include "balancing.h"
+#include "balancingblocks.h"
 #include "lattice.h"
 #include "obstaclemap.h"
 #include "obstaclepoisson.h"
@@ -52,6 +53,7 @@ void ReferenceSolver::setObstacles(const Grid &solid) {
     const velloran::ObstacleMap obstacles(velloran::Lattice::of(*m_density), solid);
     m_solid = std::make_unique<Grid>(*obstacles.m_solid);
     m_obstaclePoisson = std::make_unique<velloran::ObstaclePoisson>(obstacles);
+    m_balanceBlocks = std::make_unique<velloran::BalancingBlocks>(obstacles);
     velloran::scaleInteriorTo(*m_density, m_sourceMass);
     velloran::scaleInteriorTo(*m_target, m_targetMass);
     obstacles.moveOutOfSolids(*m_density);

@@ -24,6 +24,7 @@
 namespace velloran {
 class ReferenceNeumannPoisson;
 class ObstaclePoisson;
+struct BalancingBlocks;
 } // namespace velloran
 
 class ReferenceSolver {
@@ -53,9 +54,10 @@ public:
 
     // Solid cells, as Solver::setObstacles: the source's smoke in them moved
     // to the nearest open cell, the target cleared there, both equalised
-    // again; the faces of solid cells closed in every stage, the pressure and
-    // the balancing potential solved on the open cells (the same sparse
-    // solve as the fast solver's: it has no fast form).
+    // again; the faces of solid cells closed in every stage, the pressure
+    // solved on the open cells and the balancing potential on the blocks'
+    // pieces (the same sparse solves and pieces as the fast solver's: they
+    // have no fast form).
     void setObstacles(const Grid &solid);
 
     // A new N x N target scaled to the smoke's mass of the moment, blurred, with
@@ -155,6 +157,7 @@ private:
     std::unique_ptr<velloran::ReferenceNeumannPoisson> m_poisson;
     std::unique_ptr<Grid> m_solid; // framed, 1 solid; none without obstacles
     std::unique_ptr<velloran::ObstaclePoisson> m_obstaclePoisson;
+    std::unique_ptr<velloran::BalancingBlocks> m_balanceBlocks;
     double m_sourceMass = 0.0; // the inputs' sums before they were equalised
     double m_targetMass = 0.0;
     std::vector<double> m_poissonRhs;
