@@ -348,7 +348,7 @@ TEST(Obstacles, BalancingBlocksFollowTheCellsAroundAWall) {
     std::vector<double> pieces(static_cast<std::size_t>(blocks.m_firstNode.back()), 0.0);
     for (std::uint32_t j = 200; j < 220; ++j) {
         for (std::uint32_t i = 20; i < 40; ++i) {
-            for (const auto [cell, value] : {std::pair{i + j * n, 1.0}, {i + 196 + j * n, -1.0}}) {
+            for (const auto &[cell, value] : {std::pair{i + j * n, 1.0}, {i + 196 + j * n, -1.0}}) {
                 misfit[cell] = value;
                 pieces[static_cast<std::size_t>(blocks.m_nodeOf[cell])] += value;
             }
