@@ -23,7 +23,9 @@ std::unique_ptr<FrameWriter> makeVdb(const QString &folder, const FrameSettings 
 }
 
 std::unique_ptr<FrameWriter> makeNpy(const QString &folder, const FrameSettings &settings) {
-    return std::make_unique<NpyFrameWriter>(folder, settings.names, settings.obstacles);
+    return std::make_unique<NpyFrameWriter>(folder, settings.names, settings.obstacles,
+                                            settings.picture ? settings.picture->colours
+                                                             : std::vector<SmokeColour>{});
 }
 
 } // namespace
@@ -43,7 +45,8 @@ const std::vector<FrameFormat> &frameFormats() {
          makeVdb},
         {"npy",
          "npy: density_/u_/v_NNNNNN.npy, float64 (N+2) x (N+2)\n"
-         "     (and solid_NNNNNN.npy, 1 in obstacles, with --obstacles)\n",
+         "     (and solid_NNNNNN.npy, 1 in obstacles, with --obstacles;\n"
+         "     a colour run: density.RRGGBB_NNNNNN.npy per field)\n",
          makeNpy},
     };
     return formats;

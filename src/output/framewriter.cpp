@@ -7,6 +7,7 @@
 
 #include <QBuffer>
 #include <QDir>
+#include <QRegularExpression>
 
 #include <utility>
 
@@ -213,20 +214,28 @@ QString VdbFrameWriter::summaryNote() const {
                                 : QStringLiteral("density in half floats");
 }
 
-NpyFrameWriter::NpyFrameWriter(QString folder, FrameNamePattern names, bool solid)
+NpyFrameWriter::NpyFrameWriter(QString folder, FrameNamePattern names, bool solid,
+                               const std::vector<SmokeColour> &fieldColours)
     : m_folder(std::move(folder))
     , m_names(std::move(names))
-    , m_solid(solid) {}
-
-std::size_t NpyFrameWriter::fieldCount() const {
-    return m_solid ? 4 : 3;
+    , m_solid(solid) {
+    for (std::size_t k = 0; k < fieldColours.size(); ++k) {
+        m_prefixes << QStringLiteral("density.%1_").arg(fieldColours[k].hex());
+        m_gridNames.push_back(k == 0 ? QByteArray("density")
+                                     : QByteArray("density.") + QByteArray::number(qulonglong(k)));
+    }
+    for (std::size_t k = fieldColours.empty() ? 0 : 1; k < (solid ? 4u : 3u); ++k) {
+        m_prefixes << QLatin1String(kFieldPrefixes[k]);
+        m_gridNames.emplace_back(kFieldNames[k]);
+    }
 }
 
 bool NpyFrameWriter::write(const Frame &frame, QString *error) {
-    for (std::size_t k = 0; k < fieldCount(); ++k) {
+    for (qsizetype k = 0; k < m_prefixes.size(); ++k) {
         const QString path = QDir(m_folder).filePath(
-            m_names.fieldName(QLatin1String(kFieldPrefixes[k]), frame.step, QStringLiteral("npy")));
-        const Grid *grid = frame.grid(kFieldNames[k], "npy", error);
+            m_names.fieldName(m_prefixes[k], frame.step, QStringLiteral("npy")));
+        const Grid *grid =
+            frame.grid(m_gridNames[static_cast<std::size_t>(k)].constData(), "npy", error);
         if (!grid || !writeNpy(path, *grid, error)) {
             return false;
         }
@@ -234,10 +243,28 @@ bool NpyFrameWriter::write(const Frame &frame, QString *error) {
     return true;
 }
 
+namespace {
+
+// "density.e03020_": the prefix of a colour run's field, whatever its colour.
+QString colourFieldPrefix(const QString &name) {
+    static const QRegularExpression prefix(QStringLiteral("^density\\.[0-9a-f]{6}_"));
+    const QRegularExpressionMatch match = prefix.match(name);
+    return match.hasMatch() ? match.captured(0) : QString();
+}
+
+} // namespace
+
 bool NpyFrameWriter::isOwnOutput(const QString &name) const {
+    QStringList prefixes = m_prefixes;
+    for (const char *prefix : kFieldPrefixes) {
+        prefixes << QLatin1String(prefix);
+    }
+    if (const QString colour = colourFieldPrefix(name); !colour.isEmpty()) {
+        prefixes << colour;
+    }
     for (const FrameNamePattern &names : {m_names, FrameNamePattern()}) {
-        for (const char *prefix : kFieldPrefixes) {
-            if (names.isFieldName(name, QLatin1String(prefix), QStringLiteral("npy"))) {
+        for (const QString &prefix : prefixes) {
+            if (names.isFieldName(name, prefix, QStringLiteral("npy"))) {
                 return true;
             }
         }
@@ -246,9 +273,9 @@ bool NpyFrameWriter::isOwnOutput(const QString &name) const {
 }
 
 std::optional<int> NpyFrameWriter::frameStep(const QString &name) const {
-    for (const char *prefix : kFieldPrefixes) {
+    for (const QString &prefix : m_prefixes) {
         if (const std::optional<int> step =
-                m_names.fieldStep(name, QLatin1String(prefix), QStringLiteral("npy"))) {
+                m_names.fieldStep(name, prefix, QStringLiteral("npy"))) {
             return step;
         }
     }
@@ -257,16 +284,20 @@ std::optional<int> NpyFrameWriter::frameStep(const QString &name) const {
 
 QStringList NpyFrameWriter::fileNames(int step) const {
     QStringList names;
-    for (std::size_t k = 0; k < fieldCount(); ++k) {
-        names << m_names.fieldName(QLatin1String(kFieldPrefixes[k]), step, QStringLiteral("npy"));
+    for (const QString &prefix : m_prefixes) {
+        names << m_names.fieldName(prefix, step, QStringLiteral("npy"));
     }
     return names;
 }
 
 QStringList NpyFrameWriter::summary(const QString &folder, int frames) const {
-    return {QStringLiteral("  fields:  %1/{density,u,v%2}_%3.npy (%4 each)")
-                .arg(folder, m_solid ? QStringLiteral(",solid") : QString(),
-                     m_names.fieldPlaceholder(), QString::number(frames))};
+    QStringList stems;
+    for (const QString &prefix : m_prefixes) {
+        stems << prefix.chopped(1);
+    }
+    return {QStringLiteral("  fields:  %1/{%2}_%3.npy (%4 each)")
+                .arg(folder, stems.join(QLatin1Char(',')), m_names.fieldPlaceholder(),
+                     QString::number(frames))};
 }
 
 } // namespace velloran

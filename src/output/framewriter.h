@@ -140,11 +140,13 @@ private:
 };
 
 // "density_000010.npy", "u_..." and "v_...": the framed solver grids, float64;
-// in a run with obstacles also "solid_...", 1 in the solid cells. The number
-// is formatted as the run's names format it.
+// in a run with obstacles also "solid_...", 1 in the solid cells. A colour
+// run writes one file per field, named by its colour ("density.e03020_..."),
+// in place of "density_". The number is formatted as the run's names format it.
 class NpyFrameWriter : public FrameWriter {
 public:
-    NpyFrameWriter(QString folder, FrameNamePattern names, bool solid = false);
+    NpyFrameWriter(QString folder, FrameNamePattern names, bool solid = false,
+                   const std::vector<SmokeColour> &fieldColours = {});
     bool write(const Frame &frame, QString *error) override;
     bool isOwnOutput(const QString &name) const override;
     std::optional<int> frameStep(const QString &name) const override;
@@ -152,12 +154,11 @@ public:
     QStringList summary(const QString &folder, int frames) const override;
 
 private:
-    // How many of the fields this run writes (the solid one last).
-    std::size_t fieldCount() const;
-
     QString m_folder;
     FrameNamePattern m_names;
     bool m_solid;
+    QStringList m_prefixes;              // one per file of a frame
+    std::vector<QByteArray> m_gridNames; // the solver's grid each file holds
 };
 
 // Encodes `image` as PNG and puts it at `path` through an AtomicFile.

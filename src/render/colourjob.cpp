@@ -34,10 +34,10 @@ bool checkColourJob(const RenderOptions &options, const RenderJob &job, QString 
             return false;
         }
     }
-    for (const char *format : {"vdb", "npy"}) {
+    for (const char *format : {"vdb"}) {
         if (job.formats.contains(QLatin1String(format))) {
-            *error = QStringLiteral("colour runs write png and exr frames only for now, but "
-                                    "--format has %1")
+            *error = QStringLiteral("colour runs write png, exr and npy frames, but --format "
+                                    "has %1")
                          .arg(QLatin1String(format));
             return false;
         }

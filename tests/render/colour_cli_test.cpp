@@ -3,6 +3,7 @@
 
 #include "clirun.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -115,14 +116,14 @@ TEST_F(ColourRun, PaletteSplitsAColourTarget) {
 }
 
 // RGBA frames (straight alpha: red + blue cover fully at the centre, nothing
-// at the corner) and a video of the colour picture.
+// at the corner), a video of the colour picture and a .npy file per field.
 TEST_F(ColourRun, RgbaFramesAndVideoShowThePicture) {
     const QString bin = path("bin");
     const QString video = path("movie.mp4");
     const QString out = path("out-rgba");
-    const clirun::Result result =
-        clirun::run(twoFields(out) + QStringList{"--alpha", "--video", video}, QString(),
-                    clirun::recordingFfmpeg(bin));
+    const clirun::Result result = clirun::run(
+        twoFields(out) + QStringList{"--alpha", "--video", video, "--format", "png,npy"}, QString(),
+        clirun::recordingFfmpeg(bin));
     ASSERT_EQ(result.exitCode, 0) << result.err.toStdString();
     const QImage frame(out + "/frame_000000.png");
     EXPECT_TRUE(frame.hasAlphaChannel());
@@ -134,6 +135,9 @@ TEST_F(ColourRun, RgbaFramesAndVideoShowThePicture) {
     ASSERT_EQ(frames.size(), 3 * kSide * kSide * 3); // frames 0, 10, 20 as RGB
     const int centre = 3 * (kSide / 2 * kSide + kSide / 2);
     EXPECT_EQ(frames.mid(centre, 3), QByteArray("\xff\x00\xff", 3));
+    const QStringList npy = QDir(out).entryList({"*_000020.npy"}, QDir::Files, QDir::Name);
+    EXPECT_EQ(npy, QStringList({"density.0000ff_000020.npy", "density.ff0000_000020.npy",
+                                "u_000020.npy", "v_000020.npy"}));
 }
 
 TEST_F(ColourRun, BadFieldsAreRefusedAndNothingIsCreated) {
@@ -152,8 +156,7 @@ TEST_F(ColourRun, BadFieldsAreRefusedAndNothingIsCreated) {
         {{"--example", "blob-to-s", "--colour-mode", "dark", "--out", out},
          "--colour-mode draws the fields of --field"},
         {one + QStringList{"--source", disc}, "--field replaces --source and --target"},
-        {one + QStringList{"--format", "png,npy"},
-         "png and exr frames only for now, but --format has npy"},
+        {one + QStringList{"--format", "png,vdb"}, "png, exr and npy frames, but --format has vdb"},
         {one + QStringList{"--checkpoint-every", "5"}, "--checkpoint-every is not available"},
         {one + QStringList{"--field", "00ff00:" + path("larger.png") + ":" + path("larger.png")},
          "--field #00ff00: its source is 22 x 22 pixels, the first field's 20 x 20"},
