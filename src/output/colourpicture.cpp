@@ -45,39 +45,45 @@ CellColour cellColour(const std::vector<const Grid *> &densities, std::uint32_t 
     return cell;
 }
 
-QImage colourImage(const std::vector<const Grid *> &densities, const ColourPicture &picture) {
+namespace {
+
+// The N x N interior, upright like densityImage, each pixel's bytes set by
+// `pixel` from its cell.
+template <class Pixel>
+QImage pictureOf(const std::vector<const Grid *> &densities, const ColourPicture &picture,
+                 QImage::Format format, int bytes, Pixel pixel) {
     const int n = static_cast<int>(densities.front()->NumCols()) - 2;
-    QImage image(n, n, QImage::Format_RGB888);
+    QImage image(n, n, format);
     for (int y = 0; y < n; ++y) {
         uchar *line = image.scanLine(y);
         const auto j = static_cast<std::uint32_t>(n - y);
         for (int x = 0; x < n; ++x) {
-            const CellColour cell =
-                cellColour(densities, static_cast<std::uint32_t>(x + 1), j, picture);
-            for (int c = 0; c < 3; ++c) {
-                line[3 * x + c] = byteOf(cell.shown[c]);
-            }
+            pixel(cellColour(densities, static_cast<std::uint32_t>(x + 1), j, picture),
+                  line + bytes * x);
         }
     }
     return image;
 }
 
+} // namespace
+
+QImage colourImage(const std::vector<const Grid *> &densities, const ColourPicture &picture) {
+    return pictureOf(densities, picture, QImage::Format_RGB888, 3,
+                     [](const CellColour &cell, uchar *out) {
+                         for (int c = 0; c < 3; ++c) {
+                             out[c] = byteOf(cell.shown[c]);
+                         }
+                     });
+}
+
 QImage colourRgbaImage(const std::vector<const Grid *> &densities, const ColourPicture &picture) {
-    const int n = static_cast<int>(densities.front()->NumCols()) - 2;
-    QImage image(n, n, QImage::Format_RGBA8888);
-    for (int y = 0; y < n; ++y) {
-        uchar *line = image.scanLine(y);
-        const auto j = static_cast<std::uint32_t>(n - y);
-        for (int x = 0; x < n; ++x) {
-            const CellColour cell =
-                cellColour(densities, static_cast<std::uint32_t>(x + 1), j, picture);
+    return pictureOf(
+        densities, picture, QImage::Format_RGBA8888, 4, [](const CellColour &cell, uchar *out) {
             for (int c = 0; c < 3; ++c) {
-                line[4 * x + c] = cell.alpha > 0.0 ? byteOf(cell.premultiplied[c] / cell.alpha) : 0;
+                out[c] = cell.alpha > 0.0 ? byteOf(cell.premultiplied[c] / cell.alpha) : 0;
             }
-            line[4 * x + 3] = byteOf(cell.alpha);
-        }
-    }
-    return image;
+            out[3] = byteOf(cell.alpha);
+        });
 }
 
 double colourError(const std::vector<const Grid *> &densities,

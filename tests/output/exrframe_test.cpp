@@ -74,8 +74,12 @@ protected:
     }
 
     ExrImage writeAndRead(const SmokeColour &colour, const Grid *solid = nullptr) {
+        return writeAndRead({m_density, m_u, m_v, solid, {}, nullptr}, colour);
+    }
+
+    ExrImage writeAndRead(const FrameFields &fields, const SmokeColour &colour) {
         QString error;
-        const QByteArray bytes = exrBytes({m_density, m_u, m_v, solid}, colour, &error);
+        const QByteArray bytes = exrBytes(fields, colour, &error);
         EXPECT_FALSE(bytes.isEmpty()) << error.toStdString();
         const QString path = m_dir.filePath(QStringLiteral("frame.exr"));
         QFile file(path);
@@ -172,16 +176,8 @@ TEST_F(ExrFrame, ColourRunsWriteTheirPictureAndALayerPerField) {
     }
     const ColourPicture picture{{SmokeColour{255, 0, 0}, SmokeColour{0, 0, 255}},
                                 ColourMode::Light};
-    QString error;
-    const QByteArray bytes =
-        exrBytes({red, m_u, m_v, nullptr, {&red, &blue}, &picture}, SmokeColour(), &error);
-    ASSERT_FALSE(bytes.isEmpty()) << error.toStdString();
-    const QString path = m_dir.filePath(QStringLiteral("colour.exr"));
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-    file.close();
-    const ExrImage image = readExr(path);
+    const ExrImage image =
+        writeAndRead({red, m_u, m_v, nullptr, {&red, &blue}, &picture}, SmokeColour());
     std::vector<std::string> names;
     for (const auto &[name, type] : image.types) {
         names.push_back(name);
