@@ -39,6 +39,7 @@ private slots:
     void loadFailuresAreReported_data();
     void loadFailuresAreReported();
     void loadOfVanishedFileIsReported();
+    void colourRunsAreLeftToTheRenderer();
     void imagePickers();
     void badImagesRefuseTheRun_data();
     void badImagesRefuseTheRun();
@@ -285,6 +286,25 @@ void FilesTest::loadFailuresAreReported_data() {
         deep += "<a>";
     }
     QTest::newRow("deep nesting, unclosed") << deep;
+}
+
+// The window runs one grey field: a colour configuration changes nothing, and
+// the colour examples are not offered.
+void FilesTest::colourRunsAreLeftToTheRenderer() {
+    setValues({5, 6, 0.5, 2, 0.01});
+    child<QLineEdit>("lineEdit_Src")->setText(QStringLiteral("src"));
+    const QString path = writeFile(
+        "colour.xml", "<configuration><parameters><vf>1</vf></parameters><images><source>a.png"
+                      "</source><target>b.png</target></images><colour/></configuration>");
+    BoxSeen seen;
+    load(path, &seen);
+    QCOMPARE(seen.count, 1);
+    QCOMPARE(seen.text, QStringLiteral("Colour runs are made by velloran-render."));
+    QCOMPARE(values(), (QList<double>{5, 6, 0.5, 2, 0.01}));
+    QCOMPARE(child<QLineEdit>("lineEdit_Src")->text(), QStringLiteral("src"));
+    QCOMPARE(m_window->windowFilePath(), QStringLiteral("Untitled"));
+    QVERIFY(m_window->findChild<QAction *>("actionExample_blob-to-s"));
+    QVERIFY(!m_window->findChild<QAction *>("actionExample_emblem"));
 }
 
 void FilesTest::loadFailuresAreReported() {
