@@ -75,9 +75,6 @@ void addSchemeAndKeyframes(const QString &path, const RenderJob &job, QSize targ
         return;
     }
     const Configuration &configuration = read.configuration;
-    if (configuration.colour) {
-        throw InputError("a colour run (<colour>) is made by velloran-render; Run takes grey runs");
-    }
     inputs->scheme = configuration.scheme.value_or(Scheme::Literal);
     if (configuration.keyframes.empty()) {
         return;
@@ -166,6 +163,12 @@ RunInputs inputsFromConfiguration(const std::string &path, bool reverse) {
     QString error;
     if (!resolveJob(options, &job, &notes, &error)) {
         throw InputError(error.toStdString());
+    }
+    // Before the images: a run of fields given one by one names none.
+    if (!job.fields.empty() || job.palette) {
+        throw InputError("configuration file " + quoted(path) +
+                         " is a colour run (<colour>), made by velloran-render; Run takes grey "
+                         "runs");
     }
     RunInputs inputs;
     for (const QString &note : std::as_const(notes)) {
