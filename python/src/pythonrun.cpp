@@ -38,11 +38,18 @@ void rememberMainThread() {
 PythonRun::PythonRun(const RunInputs &inputs, std::optional<int> threads)
     : m_firstTarget(inputs.target)
     , m_parameters(inputs.parameters)
+    , m_picture(inputs.picture)
     , m_process(::getpid()) {
     if (threads && *threads < 1) {
         throw InputError("threads must be at least 1, not " + std::to_string(*threads));
     }
-    const std::vector<SmokeInput> smoke = {{&inputs.source, &inputs.target}};
+    std::vector<SmokeInput> smoke = {{&inputs.source, &inputs.target}};
+    if (inputs.picture) {
+        smoke.clear();
+        for (std::size_t k = 0; k < inputs.fieldSources.size(); ++k) {
+            smoke.push_back({&inputs.fieldSources[k], &inputs.fieldTargets[k]});
+        }
+    }
     if (inputs.obstacles) {
         const QString refusal = obstacleRefusal(inputs.scheme, smoke, *inputs.obstacles);
         if (!refusal.isEmpty()) {

@@ -71,6 +71,8 @@ public:
     const Solver &solver() const;
 
     const SimParameters &parameters() const { return m_parameters; }
+    // A colour run's picture: its fields' colours and mode; none for a grey run.
+    const std::optional<ColourPicture> &picture() const { return m_picture; }
     Scheme scheme() const { return m_run->solver().scheme(); }
     int threads() const { return m_run->solver().threadCount(); }
     std::uint32_t side() const { return m_run->solver().m_density->NumCols() - 2; }
@@ -81,6 +83,7 @@ private:
     std::unique_ptr<velloran::Run> m_run;
     Grid m_firstTarget;
     SimParameters m_parameters;
+    std::optional<ColourPicture> m_picture;
     std::atomic<bool> m_stepping{false};
     // The process that built the run: its solver's helper threads exist only there.
     pid_t m_process;

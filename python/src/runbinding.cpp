@@ -1,6 +1,7 @@
 #include "runbinding.h"
 
 #include "arrays.h"
+#include "colourpicture.h"
 #include "errors.h"
 #include "pythonrun.h"
 #include "runcheckpoint.h"
@@ -10,6 +11,7 @@
 #include <pybind11/stl.h>
 #include <pybind11/stl/filesystem.h>
 
+#include <cstring>
 #include <filesystem>
 #include <optional>
 #include <sstream>
@@ -154,8 +156,12 @@ void defineMaking(RunClass &runClass) {
             [](const std::filesystem::path &source, const std::filesystem::path &target,
                std::optional<double> vf, std::optional<double> vd, std::optional<double> vg,
                std::optional<double> sigma, std::optional<double> dt, const std::string &scheme,
-               bool reverse, py::handle obstacles, std::optional<int> threads) {
-                RunInputs inputs = inputsFromImages(source.string(), target.string(), reverse);
+               bool reverse, py::handle obstacles, std::optional<int> threads,
+               const std::optional<std::string> &palette, const std::string &colourMode) {
+                RunInputs inputs =
+                    palette ? colourInputsFromImages(source.string(), target.string(), reverse,
+                                                     *palette, colourMode)
+                            : inputsFromImages(source.string(), target.string(), reverse);
                 addObstacles(obstacles, &inputs);
                 const ParameterValues values =
                     withSoundDefaults({vf, vd, vg, sigma, dt}, scheme, &inputs);
@@ -164,9 +170,12 @@ void defineMaking(RunClass &runClass) {
             "source"_a, "target"_a, py::kw_only(), "vf"_a = py::none(), "vd"_a = py::none(),
             "vg"_a = py::none(), "sigma"_a = py::none(), "dt"_a = py::none(),
             "scheme"_a = "literal", "reverse"_a = false, "obstacles"_a = py::none(),
-            "threads"_a = py::none(),
+            "threads"_a = py::none(), "palette"_a = py::none(), "colour_mode"_a = "light",
             "A run from two image files, as the programs' run set-up makes it; obstacles= an "
-            "image file or an N x N array, solid where above one half (the sound scheme only).")
+            "image file or an N x N array, solid where above one half (the sound scheme only). "
+            "palette= \"auto\", \"N\" or \"#rrggbb,#rrggbb,...\" makes a colour run: the "
+            "target split into fields of its colours, the source split alike or, if grey, "
+            "shared among them; colour_mode= \"light\" or \"dark\" draws its picture().")
         .def_static(
             "from_config",
             [](const std::filesystem::path &path, bool reverse, std::optional<int> threads,
@@ -232,6 +241,10 @@ void defineStepping(RunClass &runClass) {
         .def(
             "set_target",
             [](PythonRun &run, py::handle target) {
+                if (run.picture()) {
+                    throw UsageError("a colour run's targets come from its palette or fields; "
+                                     "set_target takes grey runs");
+                }
                 Grid grid = densityGrid(target, "target");
                 if (grid.NumCols() != run.side()) {
                     throw InputError("target must be " + std::to_string(run.side()) + " x " +
@@ -271,6 +284,40 @@ void defineFields(RunClass &runClass) {
             "target", &gridView<kTarget>,
             "Read-only view of the target density as the run holds it (scaled to the smoke's "
             "mass), (N + 2) x (N + 2).")
+        .def_property_readonly(
+            "fields",
+            [](const py::object &self) {
+                const Solver &solver = self.cast<const PythonRun &>().solver();
+                py::list views;
+                for (int k = 0; k < solver.smokeCount(); ++k) {
+                    views.append(readOnlyView(solver.smokeDensity(k), self));
+                }
+                return views;
+            },
+            "Read-only views of every smoke field's density, in field order ([density] for a "
+            "grey run).")
+        .def(
+            "picture",
+            [](const PythonRun &run) {
+                if (!run.picture()) {
+                    throw UsageError("a grey run has no colour picture; see density");
+                }
+                const Solver &solver = run.solver();
+                std::vector<const Grid *> densities;
+                for (int k = 0; k < solver.smokeCount(); ++k) {
+                    densities.push_back(&solver.smokeDensity(k));
+                }
+                const QImage image = colourRgbaImage(densities, *run.picture());
+                const auto n = static_cast<py::ssize_t>(image.width());
+                py::array_t<std::uint8_t> rgba({n, n, py::ssize_t{4}});
+                for (py::ssize_t y = 0; y < n; ++y) {
+                    std::memcpy(rgba.mutable_data(y), image.constScanLine(static_cast<int>(y)),
+                                static_cast<std::size_t>(4 * n));
+                }
+                return rgba;
+            },
+            "A colour run's picture as an N x N x 4 array of 8-bit RGBA, straight alpha, "
+            "upright (row 0 is the top).")
         .def("__repr__", &describe);
 }
 

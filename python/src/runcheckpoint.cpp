@@ -106,6 +106,9 @@ RunInputs inputsOf(const Checkpoint &checkpoint) {
 
 void saveRunCheckpoint(const PythonRun &run, const std::string &path) {
     const Solver &solver = run.solver(); // refused while another thread steps
+    if (run.picture()) {
+        throw UsageError("checkpoints of colour runs are not available yet");
+    }
     if (run.steps() > std::numeric_limits<std::int32_t>::max()) {
         throw UsageError("a checkpoint records at most 2147483647 steps");
     }

@@ -1,5 +1,9 @@
 #include "runinputs.h"
 
+#include "colourfields.h"
+#include "colourjob.h"
+#include "jobinputs.h"
+
 #include "configfile.h"
 #include "errors.h"
 #include "keyframes.h"
@@ -151,6 +155,49 @@ RunInputs inputsFromImages(const std::string &sourcePath, const std::string &tar
     return inputs;
 }
 
+namespace {
+
+// The fields of a colour run, the first also as the run's source and target.
+void setColourFields(std::vector<RunDensities> fields, ColourPicture picture, RunInputs *inputs) {
+    inputs->source = fields.front().srcDensity;
+    inputs->target = fields.front().tgtDensity;
+    for (RunDensities &field : fields) {
+        inputs->fieldSources.push_back(std::move(field.srcDensity));
+        inputs->fieldTargets.push_back(std::move(field.tgtDensity));
+    }
+    inputs->picture = std::move(picture);
+}
+
+} // namespace
+
+RunInputs colourInputsFromImages(const std::string &sourcePath, const std::string &targetPath,
+                                 bool reverse, const std::string &palette,
+                                 const std::string &mode) {
+    for (const std::string &path : {sourcePath, targetPath}) {
+        if (const int errnum = readFailureErrno(path)) {
+            throw FileError(errnum, "Could not load the image.", path);
+        }
+    }
+    PaletteRequest request;
+    QString error;
+    if (!parsePaletteRequest(QString::fromStdString(palette), &request, &error)) {
+        throw InputError("palette: " + error.toStdString());
+    }
+    const std::optional<ColourMode> colourMode = parseColourMode(QString::fromStdString(mode));
+    if (!colourMode) {
+        throw InputError("colour_mode must be \"light\" or \"dark\", not \"" + mode + "\"");
+    }
+    ColourFields fields;
+    if (!readColourFields(fromPath(sourcePath), fromPath(targetPath), reverse, request, &fields,
+                          &error)) {
+        throw InputError(error.toStdString());
+    }
+    RunInputs inputs;
+    setColourFields(std::move(fields.fields), ColourPicture{fields.palette.colours, *colourMode},
+                    &inputs);
+    return inputs;
+}
+
 RunInputs inputsFromConfiguration(const std::string &path, bool reverse) {
     if (const int errnum = readFailureErrno(path)) {
         throw FileError(errnum, "could not open configuration file", path);
@@ -164,15 +211,22 @@ RunInputs inputsFromConfiguration(const std::string &path, bool reverse) {
     if (!resolveJob(options, &job, &notes, &error)) {
         throw InputError(error.toStdString());
     }
-    // Before the images: a run of fields given one by one names none.
-    if (!job.fields.empty() || job.palette) {
-        throw InputError("configuration file " + quoted(path) +
-                         " is a colour run (<colour>), made by velloran-render; Run takes grey "
-                         "runs");
-    }
     RunInputs inputs;
     for (const QString &note : std::as_const(notes)) {
         inputs.notes.push_back(note.toStdString());
+    }
+    if (!job.fields.empty() || job.palette) {
+        // The renderer's reading of a colour run, its fields' images included.
+        JobInputs read;
+        if (!checkJobInputs(job, nullptr, &read, &error)) {
+            throw InputError(error.toStdString());
+        }
+        const RenderJob resolved = job.palette ? withPaletteFields(job, read.colours) : job;
+        inputs.parameters = job.parameters;
+        inputs.scheme = job.scheme;
+        setColourFields(std::move(read.fields), *frameSettings(resolved).picture, &inputs);
+        inputs.obstacles = std::move(read.obstacles);
+        return inputs;
     }
     if (job.sourcePath.isEmpty() || job.targetPath.isEmpty()) {
         // The reader's notes say why (a foreign root element, say).

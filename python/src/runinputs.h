@@ -5,6 +5,7 @@
 // caller's numbers through the same shell code the desktop program and the
 // renderer use.
 
+#include "colourpicture.h"
 #include "grid.h"
 #include "parameters.h"
 #include "scheme.h"
@@ -24,6 +25,11 @@ struct RunInputs {
     Scheme scheme = Scheme::Literal;
     std::vector<Keyframe> keyframes; // further targets, N x N, as the schedule takes them
     std::optional<Grid> obstacles;   // N x N, 1 in the solid cells; none: only the sides
+    // A colour run: every field's source and target, in field order (the
+    // first also in source and target above), and how its picture is drawn.
+    std::vector<Grid> fieldSources;
+    std::vector<Grid> fieldTargets;
+    std::optional<ColourPicture> picture;
     // What the reading changed or skipped (a value bounded or rounded, a
     // number that was not one): shown to the caller as warnings.
     std::vector<std::string> notes;
@@ -46,6 +52,13 @@ Scheme schemeFromWord(const std::string &word);
 // their minimum.
 RunInputs inputsFromImages(const std::string &sourcePath, const std::string &targetPath,
                            bool reverse);
+
+// A colour run from a source and a colour target split by a palette
+// ("auto", "N" or "#rrggbb,..."; colourfields.h), drawn in `mode` ("light" or
+// "dark"). A bad palette or mode, or images that cannot make one, throw
+// InputError; unreadable images FileError.
+RunInputs colourInputsFromImages(const std::string &sourcePath, const std::string &targetPath,
+                                 bool reverse, const std::string &palette, const std::string &mode);
 
 // A configuration file read exactly as the renderer reads it: values outside
 // their range are bounded (with a note), image paths (keyframes' included) are

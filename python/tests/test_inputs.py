@@ -124,11 +124,6 @@ def test_configuration_files(tmp_path):
     foreign.write_text("<settings/>")
     with pytest.raises(ValueError, match="names no source image.*no <configuration> root"):
         velloran.Run.from_config(foreign)
-    colour = tmp_path / "colour.xml"
-    colour.write_text('<configuration><colour><field colour="#e03020"><source>a.png</source>'
-                      "<target>b.png</target></field></colour></configuration>")
-    with pytest.raises(ValueError, match="is a colour run"):
-        velloran.Run.from_config(colour)
 
 
 def test_configuration_values_are_bounded_as_the_programs_do(tmp_path):

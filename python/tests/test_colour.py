@@ -1,0 +1,40 @@
+"""Colour runs: a colour target split by a palette, its fields and its picture."""
+
+import numpy as np
+import pytest
+
+import velloran
+
+from conftest import REPOSITORY
+
+
+def test_palette_run_fields_and_picture():
+    run = velloran.Run.from_images(REPOSITORY / "examples/blob.png",
+                                   REPOSITORY / "examples/ink-ring-star.png",
+                                   scheme="sound", palette="auto", colour_mode="dark")
+    fields = run.fields
+    assert len(fields) == 2
+    assert not fields[0].flags.writeable
+    # The grey disc shared between ring and star, in their target proportions.
+    assert np.isclose(fields[0].sum() + fields[1].sum(), run.mass())
+    run.step(2)
+    picture = run.picture()
+    assert picture.shape == (128, 128, 4) and picture.dtype == np.uint8
+    assert picture[0, 0, 3] < 8  # no smoke in the corner: the plate shows through
+    for refused in (lambda: run.save_checkpoint("x.vlck"), lambda: run.set_target(fields[0])):
+        with pytest.raises(RuntimeError):
+            refused()
+
+
+def test_colour_configuration_and_bad_palettes(monkeypatch):
+    monkeypatch.chdir(REPOSITORY)
+    run = velloran.Run.from_config("examples/yin-yang.xml")
+    assert len(run.fields) == 2 and run.scheme == "sound"
+    grey = velloran.Run.from_images("examples/blob.png", "examples/letter-s.png", scheme="sound")
+    assert len(grey.fields) == 1
+    with pytest.raises(RuntimeError, match="no colour picture"):
+        grey.picture()
+    for palette, message in (("9", "1 to 8 colours"), ("red", "not a colour"),
+                             ("5", "has 4 colours besides")):
+        with pytest.raises(ValueError, match=message):
+            velloran.Run.from_images("examples/blob.png", "examples/emblem.png", palette=palette)
