@@ -10,6 +10,14 @@
 # <TARGET>_internals.
 function(velloran_public_headers target)
   set(public ${CMAKE_CURRENT_BINARY_DIR}/${target}_public)
+  # A header that left the list (moved or made internal) must not live on as a
+  # forwarder to a path that may no longer exist in an older build tree.
+  file(GLOB_RECURSE existing RELATIVE ${public} ${public}/*)
+  foreach(stale IN LISTS existing)
+    if(NOT stale IN_LIST ARGN)
+      file(REMOVE ${public}/${stale})
+    endif()
+  endforeach()
   foreach(header IN LISTS ARGN)
     set(source ${CMAKE_CURRENT_SOURCE_DIR}/${header})
     if(NOT EXISTS ${source})
