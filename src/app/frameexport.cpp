@@ -26,8 +26,8 @@ QString exportFileName(const SimFrame &frame, bool exr) {
 }
 
 // The renderer's writers, each putting its file in place whole or not at all.
-bool exportFrame(const QString &path, const SimFrame &frame, QString *error) {
-    const velloran::FrameFields fields{frame.density, frame.u, frame.v};
+bool exportFrame(const QString &path, const SimFrame &frame, QString *error, const Grid *solid) {
+    const velloran::FrameFields fields{frame.density, frame.u, frame.v, solid};
     QByteArray bytes;
     if (hasSuffix(path, ".exr")) {
         bytes = velloran::exrBytes(fields, velloran::SmokeColour{}, error);

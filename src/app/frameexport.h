@@ -16,5 +16,7 @@ QString exportFileName(const SimFrame &frame, bool exr);
 // OpenVDB frame (density in half floats, velocity); any other name an 8-bit
 // grey PNG exactly like the renderer's frames (the interior, upright). The
 // file is replaced only once the new one is complete. Returns false with the
-// reason in *error.
-bool exportFrame(const QString &path, const SimFrame &frame, QString *error);
+// reason in *error. `solid`, the run's obstacles framed like the density,
+// adds their layer to EXR and OpenVDB files.
+bool exportFrame(const QString &path, const SimFrame &frame, QString *error,
+                 const Grid *solid = nullptr);

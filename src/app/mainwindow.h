@@ -131,9 +131,10 @@ private:
     WindowActions actions;
     QLabel *runStatus; // the status bar's permanent widget on the right
     SimThread *simThread;
-    QTimer *frameTimer;         // asks for the next frame when the interval is over
-    SimFrame frame;             // the frame shown (grids reused from frame to frame)
-    double stepRateLimit = 0.0; // of the Speed submenu; 0: full speed
+    QTimer *frameTimer;                 // asks for the next frame when the interval is over
+    SimFrame frame;                     // the frame shown (grids reused from frame to frame)
+    std::optional<Grid> frameObstacles; // the obstacles of the run shown, framed
+    double stepRateLimit = 0.0;         // of the Speed submenu; 0: full speed
     // The further targets of the configuration loaded last: run by Start and
     // written back by Save. A configuration without them clears them.
     std::vector<velloran::KeyframeEntry> keyframes;

@@ -40,8 +40,8 @@ bool Recorder::canRecordInto(const QString &folder, QString *error) {
 }
 
 std::shared_ptr<Recorder> Recorder::start(const Settings &settings, const QString &title,
-                                          QString *error) {
-    std::shared_ptr<Recorder> recorder(new Recorder(settings, title));
+                                          QString *error, const Grid *obstacles) {
+    std::shared_ptr<Recorder> recorder(new Recorder(settings, title, obstacles));
     const auto isOwnOutput = [&](const QString &name) {
         if (name == QLatin1String("convergence.png")) {
             return true;
@@ -75,9 +75,10 @@ std::shared_ptr<Recorder> Recorder::start(const Settings &settings, const QStrin
     return recorder;
 }
 
-Recorder::Recorder(const Settings &settings, const QString &title)
+Recorder::Recorder(const Settings &settings, const QString &title, const Grid *obstacles)
     : m_settings(settings)
     , m_title(title)
+    , m_obstacles(obstacles ? std::optional<Grid>(*obstacles) : std::nullopt)
     , m_folder(settings.folder)
     , m_metrics(m_folder.filePath(QStringLiteral("metrics.csv")))
     , m_writers(recordingWriters(settings))
@@ -270,11 +271,14 @@ bool Recorder::writeLines(const std::vector<velloran::StepMetrics> &lines, QStri
 // The grids the recording copied, as the renderer's writers take them.
 bool Recorder::writeFrame(const PendingFrame &frame, QString *error) {
     const QImage grey = velloran::densityImage(frame.density);
-    const velloran::Frame files{static_cast<int>(frame.step),
-                                {{"density", &frame.density, false},
-                                 {"uCentre", &frame.u, false},
-                                 {"vCentre", &frame.v, false}},
-                                grey};
+    velloran::Frame files{static_cast<int>(frame.step),
+                          {{"density", &frame.density, false},
+                           {"uCentre", &frame.u, false},
+                           {"vCentre", &frame.v, false}},
+                          grey};
+    if (m_obstacles) {
+        files.grids.push_back({"solid", &*m_obstacles, true});
+    }
     if (!m_files.writeFrame(files, error)) {
         return false;
     }

@@ -29,7 +29,9 @@
 
 #include <QElapsedTimer>
 #include <QObject>
+
 #include <QString>
+#include <optional>
 
 #include <atomic>
 #include <condition_variable>
@@ -60,8 +62,9 @@ public:
     // Prepares the folder (lock, probe, earlier output removed, metrics.csv
     // started) and starts the writer. Null, with the reason in *error, when
     // the folder cannot be used. `title` names the run in the plot.
+    // `obstacles`, the run's framed mask or null, goes into every volume frame.
     static std::shared_ptr<Recorder> start(const Settings &settings, const QString &title,
-                                           QString *error);
+                                           QString *error, const Grid *obstacles = nullptr);
     ~Recorder() override; // finishes and waits for the writer
 
     Recorder(const Recorder &) = delete;
@@ -86,7 +89,7 @@ signals:
     void failed(const QString &error);
 
 private:
-    Recorder(const Settings &settings, const QString &title);
+    Recorder(const Settings &settings, const QString &title, const Grid *obstacles);
     // The frame's grids (the velocity only for volume frames) copied into `frame`.
     void copyFrame(const Grid &density, const Grid &u, const Grid &v, PendingFrame *frame) const;
     void queueFrame(const Solver &solver, std::int64_t step);
@@ -97,7 +100,8 @@ private:
 
     const Settings m_settings;
     const QString m_title;
-    QElapsedTimer m_clock; // seconds of the metrics, from the recording's start
+    const std::optional<Grid> m_obstacles; // read by the writer; fixed from the start
+    QElapsedTimer m_clock;                 // seconds of the metrics, from the recording's start
 
     mutable std::mutex m_mutex; // guards everything down to m_finishing
     std::condition_variable m_wake;

@@ -74,6 +74,7 @@ void MainWindow::clearLastRun() {
     frame = SimFrame();
     ui->glView->setGrids(frame.density, frame.u, frame.v);
     ui->glView->setObstacles(nullptr);
+    frameObstacles.reset();
     runStatus->clear();
     actions.actionExportFrame->setEnabled(false);
 }

@@ -43,7 +43,7 @@ void MainWindow::startRecording(const QString &title) {
     // one clears it.
     finishingRecorders.clear();
     QString error;
-    recorder = Recorder::start(recordSettings, title, &error);
+    recorder = Recorder::start(recordSettings, title, &error, simThread->obstacles());
     if (!recorder) {
         warn(tr("Cannot record into %1.").arg(recordSettings.folder), error);
         setRecordChecked(false);

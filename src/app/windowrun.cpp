@@ -92,6 +92,10 @@ void MainWindow::startSimulation(bool reverse) {
         simThread->setObstacles(*obstacles);
     }
     ui->glView->setObstacles(simThread->obstacles());
+    frameObstacles.reset();
+    if (simThread->obstacles()) {
+        frameObstacles = *simThread->obstacles();
+    }
     simThread->setTargetSchedule(std::move(schedule));
     if (actions.actionRecord->isChecked()) {
         const QString title = QFileInfo(ui->lineEdit_Tgt->text()).fileName() +
@@ -216,7 +220,7 @@ void MainWindow::exportFrameTriggered() {
         name += suffix;
     }
     QString error;
-    if (!exportFrame(name, shown, &error)) {
+    if (!exportFrame(name, shown, &error, frameObstacles ? &*frameObstacles : nullptr)) {
         warn(tr("Could not export the frame."), error);
     }
 }

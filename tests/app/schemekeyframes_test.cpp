@@ -284,9 +284,16 @@ void SchemeKeyframesTest::obstacleRunsAndRefusals() {
     QCOMPARE(view->obstacleCellCount(), std::size_t{32});
     QVERIFY(!child<QLineEdit>("lineEdit_Obst")->isEnabled());
     QVERIFY(!child<QPushButton>("pushButton_ClearObst")->isEnabled());
+    QTRY_VERIFY_WITH_TIMEOUT(child<QAction>("actionExportFrame")->isEnabled(), 60000); // a frame
     child<QAction>("actionStop")->trigger();
     QTRY_VERIFY_WITH_TIMEOUT(!m_window->simulation(), 60000);
     QCOMPARE(view->obstacleCellCount(), std::size_t{32}); // the last picture keeps its walls
+    // An exported EXR frame carries them as the renderer's does.
+    answerFileDialog(this, m_dir.filePath("walled.exr"));
+    child<QAction>("actionExportFrame")->trigger();
+    QFile exr(m_dir.filePath("walled.exr"));
+    QVERIFY(exr.open(QIODevice::ReadOnly));
+    QVERIFY(exr.readAll().contains(QByteArray("solid\0", 6)));
 
     const std::pair<QByteArray, QString> refusals[] = {
         {"<obstacles>wall.png</obstacles>", "Obstacles need the sound scheme"},
