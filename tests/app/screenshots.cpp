@@ -68,15 +68,21 @@ int main(int argc, char **argv) {
     };
     fill("examples/blob.png", "examples/letter-s.png", {0.5, 5, 0, 2.2, 0.001});
     qobject_cast<QAction *>(child("actionSpeed300"))->trigger();
-    qobject_cast<QAction *>(child("actionStart"))->trigger();
+    // Starts a run and pauses it once the picture shown is at `step` or beyond.
     auto *status = qobject_cast<QLabel *>(child("label_RunStatus"));
-    waitFor([status] { return status->text().section(QLatin1Char(' '), 1, 1).toInt() >= 400; },
-            300000);
-    qobject_cast<QAction *>(child("actionPause"))->setChecked(true);
-    waitFor([&window] {
-        return window.simulation()->isHolding() && !window.simulation()->notificationPending();
-    });
-    pause(300);
+    auto runTo = [&](int step) {
+        qobject_cast<QAction *>(child("actionPause"))->setChecked(false);
+        qobject_cast<QAction *>(child("actionStart"))->trigger();
+        waitFor([status,
+                 step] { return status->text().section(QLatin1Char(' '), 1, 1).toInt() >= step; },
+                300000);
+        qobject_cast<QAction *>(child("actionPause"))->setChecked(true);
+        waitFor([&window] {
+            return window.simulation()->isHolding() && !window.simulation()->notificationPending();
+        });
+        pause(300);
+    };
+    runTo(400);
 
     bool ok = save(&window, folder, "desktop-window.png");
     ok = save(window.statusBar(), folder, "desktop-status.png") && ok;
@@ -120,15 +126,7 @@ int main(int argc, char **argv) {
     fill("examples/puff-left.png", "examples/disc-right.png", {2, 30, 0.15, 1, 0.001});
     qobject_cast<QLineEdit *>(child("lineEdit_Obst"))->setText("examples/wall-gap.png");
     qobject_cast<QAction *>(child("actionSoundScheme"))->trigger();
-    qobject_cast<QAction *>(child("actionPause"))->setChecked(false);
-    qobject_cast<QAction *>(child("actionStart"))->trigger();
-    waitFor([status] { return status->text().section(QLatin1Char(' '), 1, 1).toInt() >= 150; },
-            300000);
-    qobject_cast<QAction *>(child("actionPause"))->setChecked(true);
-    waitFor([&window] {
-        return window.simulation()->isHolding() && !window.simulation()->notificationPending();
-    });
-    pause(300);
+    runTo(150);
     ok = save(&window, folder, "desktop-obstacles-density.png") && ok;
     qobject_cast<QAction *>(child("actionVelocity"))->trigger();
     pause(300);
