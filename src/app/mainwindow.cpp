@@ -96,6 +96,7 @@ void MainWindow::changeEvent(QEvent *event) {
         ui->retranslateUi(this);
         actions.retranslateUi();
         offerReverse();
+        offerImages();
         // The form's own text for the More button does not say which way it goes.
         setMoreText();
     }
@@ -136,6 +137,7 @@ void MainWindow::setControlsEnabled(bool enabled) {
     actions.schemeGroup->setEnabled(enabled);
     actions.menuOpenExample->setEnabled(enabled && !actions.examplesFolder.isEmpty());
     offerReverse();
+    offerImages();
 }
 
 // Keyframes give a run a sequence of targets, which has no reverse: while the

@@ -20,6 +20,7 @@
 // about double it, so a share of 1/16 keeps what the frames take from the
 // worker to well under a tenth.
 
+#include "colourpicture.h"
 #include "configfile.h"
 #include "recorder.h"
 #include "scheme.h"
@@ -105,6 +106,13 @@ private:
     // The open-file dialog for an image; the name chosen goes into `field`.
     void chooseImage(QLineEdit *field, const QString &caption);
     void offerReverse();
+    // A colour run takes its images from its configuration: while one is
+    // loaded the image fields and their commands are disabled, and say why.
+    void offerImages();
+    // A colour run's fields and picture from the configuration's <colour>;
+    // false after a warning.
+    bool loadColourInputs(bool reverse, std::vector<velloran::RunDensities> *fields,
+                          velloran::ColourPicture *picture);
     void clearLastRun();
     // The obstacle image of the path field made into the run's mask (none
     // when the field is empty); false, after a warning, when the run cannot
@@ -138,6 +146,11 @@ private:
     // The further targets of the configuration loaded last: run by Start and
     // written back by Save. A configuration without them clears them.
     std::vector<velloran::KeyframeEntry> keyframes;
+    // The <colour> of the configuration loaded last (none: a grey run), run
+    // by Start and written back by Save as it was read.
+    std::optional<velloran::ColourConfiguration> colour;
+    // The picture of the run shown, when it is a colour run.
+    std::optional<velloran::ColourPicture> framePicture;
     // Recording: the settings of the Record... dialog, the recorder of the
     // run under way, and recorders still writing their last files.
     Recorder::Settings recordSettings;

@@ -40,9 +40,6 @@ void WindowActions::setupUi(QMainWindow *window, Ui_MainWindow &form) {
     menuOpenExample = new QMenu(form.menuConfiguration);
     menuOpenExample->setObjectName("menuOpenExample");
     for (const velloran::Example &example : velloran::bundledExamples()) {
-        if (example.colour) {
-            continue; // the renderer's alone
-        }
         QAction *action = menuOpenExample->addAction(example.name);
         action->setObjectName(QStringLiteral("actionExample_") + example.name);
         action->setData(example.name);

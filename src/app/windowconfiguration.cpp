@@ -53,14 +53,6 @@ void MainWindow::applyConfigurationFile(const QString &name,
     }
     // A well-formed file with another root element changes nothing but the
     // window's file path.
-    // The window draws and runs one grey field; a colour run read as one
-    // would form the wrong picture.
-    if (result.rootRecognised && result.configuration.colour) {
-        warn(tr("Colour runs are made by velloran-render."),
-             QStringLiteral("%1: the window runs grey runs only")
-                 .arg(QDir::toNativeSeparators(name)));
-        return;
-    }
     if (result.rootRecognised) {
         applyConfiguration(result.configuration);
         clearLastRun();
@@ -75,6 +67,8 @@ void MainWindow::clearLastRun() {
     ui->glView->setGrids(frame.density, frame.u, frame.v);
     ui->glView->setObstacles(nullptr);
     frameObstacles.reset();
+    framePicture.reset();
+    ui->glView->setColourPicture(std::nullopt);
     runStatus->clear();
     actions.actionExportFrame->setEnabled(false);
 }
@@ -99,7 +93,14 @@ void MainWindow::applyConfiguration(const velloran::Configuration &configuration
     chooseScheme(configuration.scheme.value_or(velloran::Scheme::Literal));
     keyframes = configuration.keyframes;
     ui->lineEdit_Obst->setText(configuration.obstacles.value_or(QString()));
+    colour = configuration.colour;
+    if (colour && !colour->fields.empty()) {
+        // Its fields name their own images; nothing else may look like the run's.
+        ui->lineEdit_Src->clear();
+        ui->lineEdit_Tgt->clear();
+    }
     offerReverse();
+    offerImages();
 }
 
 void MainWindow::on_pushButton_SaveConf_clicked() {
@@ -118,7 +119,7 @@ void MainWindow::on_pushButton_SaveConf_clicked() {
     // The file is replaced only once the new one is complete; a failure at
     // any point, writing included, leaves the old file and the title alone.
     const velloran::SchemeAndKeyframes extras{chosenScheme(), keyframes, ui->lineEdit_Obst->text(),
-                                              std::nullopt};
+                                              colour};
     if (!velloran::writeConfigurationFile(name, parameters, ui->lineEdit_Src->text(),
                                           ui->lineEdit_Tgt->text(), nullptr, extras)) {
         warn(tr("Could not save configuration file."));

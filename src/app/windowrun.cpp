@@ -68,11 +68,29 @@ bool MainWindow::loadRunInputs(bool reverse, velloran::RunDensities *densities,
 }
 
 void MainWindow::startSimulation(bool reverse) {
+    if (simThread) {
+        return;
+    }
     velloran::RunDensities densities;
+    std::vector<velloran::RunDensities> fields; // a colour run's, in the picture's order
+    std::optional<velloran::ColourPicture> picture;
     std::unique_ptr<velloran::TargetSchedule> schedule;
     std::optional<Grid> obstacles;
-    if (simThread || !loadRunInputs(reverse, &densities, &schedule) ||
-        !loadRunObstacles(densities, &obstacles)) {
+    if (colour) {
+        picture.emplace();
+        if (!loadColourInputs(reverse, &fields, &*picture)) {
+            return;
+        }
+        // The recorder writes grey frames: one of a colour run would hold
+        // its first field alone.
+        if (actions.actionRecord->isChecked()) {
+            warn(tr("Recording is not available with a colour run yet."));
+            return;
+        }
+    } else if (!loadRunInputs(reverse, &densities, &schedule)) {
+        return;
+    }
+    if (!loadRunObstacles(picture ? fields.front() : densities, &obstacles)) {
         return;
     }
     statusBar()->showMessage(tr("Simulation in progress..."));
@@ -84,8 +102,18 @@ void MainWindow::startSimulation(bool reverse) {
     const double vg = ui->doubleSpinBox_3->value();
     const double sigma = ui->doubleSpinBox_4->value();
     const double dt = ui->doubleSpinBox_5->value();
-    simThread =
-        new SimThread(this, densities.srcDensity, densities.tgtDensity, vf, vd, vg, sigma, dt);
+    if (picture) {
+        std::vector<SmokeInput> inputs;
+        for (const velloran::RunDensities &field : fields) {
+            inputs.push_back(SmokeInput{&field.srcDensity, &field.tgtDensity});
+        }
+        simThread = new SimThread(this, inputs, vf, vd, vg, sigma, dt);
+    } else {
+        simThread =
+            new SimThread(this, densities.srcDensity, densities.tgtDensity, vf, vd, vg, sigma, dt);
+    }
+    framePicture = picture;
+    ui->glView->setColourPicture(picture);
     simThread->setStepRateLimit(stepRateLimit);
     simThread->setScheme(chosenScheme());
     if (obstacles) {
@@ -170,11 +198,12 @@ void MainWindow::showNewestFrame() {
     if (!simThread || !simThread->takeNewestFrame(&frame)) {
         return;
     }
-    if (ui->glView->copyGrids(frame.density, frame.u, frame.v)) {
+    if (ui->glView->copyGrids(frame.density, frame.u, frame.v, frame.fields)) {
         ui->glView->update();
     }
     runStatus->setText(runStatusText(frame.step, frame.distance, frame.target, frame.targets));
-    actions.actionExportFrame->setEnabled(frame.density.NumCols() >= 3);
+    // The exports write one grey field: not offered for a colour run yet.
+    actions.actionExportFrame->setEnabled(frame.density.NumCols() >= 3 && !framePicture);
     frameTimer->start(frameInterval(ui->glView->lastFrameMs()));
 }
 

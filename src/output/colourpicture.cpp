@@ -48,42 +48,57 @@ CellColour cellColour(const std::vector<const Grid *> &densities, std::uint32_t 
 namespace {
 
 // The N x N interior, upright like densityImage, each pixel's bytes set by
-// `pixel` from its cell.
+// `pixel` from its cell. *image is drawn over in place when it already has the
+// size and format (a live view redraws every frame into one image).
 template <class Pixel>
-QImage pictureOf(const std::vector<const Grid *> &densities, const ColourPicture &picture,
-                 QImage::Format format, int bytes, Pixel pixel) {
+void drawPicture(const std::vector<const Grid *> &densities, const ColourPicture &picture,
+                 QImage::Format format, int bytes, Pixel pixel, QImage *image) {
     const int n = static_cast<int>(densities.front()->NumCols()) - 2;
-    QImage image(n, n, format);
+    if (image->width() != n || image->height() != n || image->format() != format) {
+        *image = QImage(n, n, format);
+    }
     for (int y = 0; y < n; ++y) {
-        uchar *line = image.scanLine(y);
+        uchar *line = image->scanLine(y);
         const auto j = static_cast<std::uint32_t>(n - y);
         for (int x = 0; x < n; ++x) {
             pixel(cellColour(densities, static_cast<std::uint32_t>(x + 1), j, picture),
                   line + bytes * x);
         }
     }
-    return image;
 }
 
 } // namespace
 
+void drawColourImage(const std::vector<const Grid *> &densities, const ColourPicture &picture,
+                     QImage *image) {
+    drawPicture(
+        densities, picture, QImage::Format_RGB888, 3,
+        [](const CellColour &cell, uchar *out) {
+            for (int c = 0; c < 3; ++c) {
+                out[c] = byteOf(cell.shown[c]);
+            }
+        },
+        image);
+}
+
 QImage colourImage(const std::vector<const Grid *> &densities, const ColourPicture &picture) {
-    return pictureOf(densities, picture, QImage::Format_RGB888, 3,
-                     [](const CellColour &cell, uchar *out) {
-                         for (int c = 0; c < 3; ++c) {
-                             out[c] = byteOf(cell.shown[c]);
-                         }
-                     });
+    QImage image;
+    drawColourImage(densities, picture, &image);
+    return image;
 }
 
 QImage colourRgbaImage(const std::vector<const Grid *> &densities, const ColourPicture &picture) {
-    return pictureOf(
-        densities, picture, QImage::Format_RGBA8888, 4, [](const CellColour &cell, uchar *out) {
+    QImage image;
+    drawPicture(
+        densities, picture, QImage::Format_RGBA8888, 4,
+        [](const CellColour &cell, uchar *out) {
             for (int c = 0; c < 3; ++c) {
                 out[c] = cell.alpha > 0.0 ? byteOf(cell.premultiplied[c] / cell.alpha) : 0;
             }
             out[3] = byteOf(cell.alpha);
-        });
+        },
+        &image);
+    return image;
 }
 
 double colourError(const std::vector<const Grid *> &densities,

@@ -47,6 +47,10 @@ CellColour cellColour(const std::vector<const Grid *> &densities, std::uint32_t 
 // The N x N interior as 8-bit RGB of what the cells show, upright like
 // densityImage.
 QImage colourImage(const std::vector<const Grid *> &densities, const ColourPicture &picture);
+// The same drawn into *image, which is reused when it already has the size
+// and format: the window redraws its live picture this way every frame.
+void drawColourImage(const std::vector<const Grid *> &densities, const ColourPicture &picture,
+                     QImage *image);
 
 // The same as 8-bit RGBA with straight alpha: alpha = A, colour = C / A (0
 // where there is no smoke), for compositing over any plate.

@@ -101,6 +101,12 @@ ConfigReadResult readExampleConfiguration(const Example &example, const QString 
     if (c.obstacles && !c.obstacles->isEmpty()) {
         c.obstacles = absolute(*c.obstacles);
     }
+    if (c.colour) {
+        for (ColourField &field : c.colour->fields) {
+            field.sourcePath = absolute(field.sourcePath);
+            field.targetPath = absolute(field.targetPath);
+        }
+    }
     return result;
 }
 

@@ -20,16 +20,40 @@ bool closeRateWindow(std::uint32_t &stepCount, qint64 &windowStart, qint64 now, 
     return true;
 }
 
+namespace {
+
+// Columns outer, rows inner, over the interior.
+double interiorMass(const Grid &grid) {
+    double sum = 0.0;
+    for (std::uint32_t i = 1; i + 1 < grid.NumCols(); ++i) {
+        for (std::uint32_t j = 1; j + 1 < grid.NumRows(); ++j) {
+            sum += grid(i, j);
+        }
+    }
+    return sum;
+}
+
+} // namespace
+
 SimThread::SimThread(QObject *parent, const Grid &srcDensity, const Grid &tgtDensity, double vf,
                      double vd, double vg, double sigma, double dt)
+    : SimThread(parent, {SmokeInput{&srcDensity, &tgtDensity}}, vf, vd, vg, sigma, dt) {}
+
+SimThread::SimThread(QObject *parent, const std::vector<SmokeInput> &fields, double vf, double vd,
+                     double vg, double sigma, double dt)
     : QThread(parent)
-    , m_run(std::make_unique<Solver>(srcDensity, tgtDensity)) {
+    , m_run(std::make_unique<Solver>(fields)) {
     Solver &solver = m_run.solver();
     solver.m_vf = vf;
     solver.m_vd = vd;
     solver.m_vg = vg;
     solver.setSigma(sigma);
     solver.setTimeStep(dt);
+    if (solver.smokeCount() > 1) {
+        for (int k = 0; k < solver.smokeCount(); ++k) {
+            m_targetMass.push_back(interiorMass(solver.smokeTarget(k)));
+        }
+    }
     // Step 0 is the last finite state until a step has been made; a run whose
     // first step fails shows where it started.
     keepLastFinite(0);
@@ -111,7 +135,7 @@ bool SimThread::takeNewestFrame(SimFrame *frame) {
 // not copied, so the lock is held only for a few pointer moves; the old frame
 // comes back as the worker's scratch.
 void SimThread::publishFrame() {
-    m_lastFinite.distance = distanceToTarget(m_lastFinite.density, *m_run.solver().m_target);
+    m_lastFinite.distance = frameDistance();
     {
         std::lock_guard<std::mutex> lock(m_frameMutex);
         std::swap(m_frame, m_lastFinite);
@@ -123,6 +147,23 @@ void SimThread::publishFrame() {
     if (!m_notified.exchange(true, std::memory_order_acq_rel)) {
         emit stepCompleted();
     }
+}
+
+// A grey run's distance as the renderer gives it; a colour run's weights each
+// field's by its target mass, which adds the fields' sums of |rho - rho*|.
+double SimThread::frameDistance() const {
+    const Solver &solver = m_run.solver();
+    if (m_targetMass.empty()) {
+        return distanceToTarget(m_lastFinite.density, *solver.m_target);
+    }
+    double differences = 0.0;
+    double mass = 0.0;
+    for (int k = 0; k < solver.smokeCount(); ++k) {
+        const Grid &density = k == 0 ? m_lastFinite.density : m_lastFinite.fields[k - 1];
+        differences += distanceToTarget(density, solver.smokeTarget(k)) * m_targetMass[k];
+        mass += m_targetMass[k];
+    }
+    return mass > 0.0 ? differences / mass : differences;
 }
 
 // Waits until the next step may start: not paused, and due under the rate
@@ -183,6 +224,11 @@ void SimThread::follow(std::shared_ptr<velloran::StepObserver> observer) {
 void SimThread::keepLastFinite(int target) {
     const Solver &solver = m_run.solver();
     m_lastFinite.density = *solver.m_density;
+    // Assigned in place: after the first frame no field allocates.
+    m_lastFinite.fields.resize(static_cast<std::size_t>(solver.smokeCount() - 1), Grid(1, 1));
+    for (int k = 1; k < solver.smokeCount(); ++k) {
+        m_lastFinite.fields[k - 1] = solver.smokeDensity(k);
+    }
     m_lastFinite.u = *solver.m_uCentre;
     m_lastFinite.v = *solver.m_vCentre;
     m_lastFinite.step = m_run.steps();

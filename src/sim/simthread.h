@@ -32,6 +32,7 @@
 #include "run.h"
 #include "scheme.h"
 #include "simframe.h"
+#include "solver.h"
 #include "stepobserver.h"
 #include "steppacer.h"
 #include "targetschedule.h"
@@ -57,6 +58,12 @@ public:
     static constexpr qint64 kWindowMs = 2000;
 
     SimThread(QObject *parent, const Grid &srcDensity, const Grid &tgtDensity, double vf, double vd,
+              double vg, double sigma, double dt);
+    // A colour run: every smoke field on one flow (1..8, sources and targets
+    // of one side). Its frames carry the further fields, and their distance
+    // is the whole run's: sum over the fields of |rho - rho*|, over their
+    // target mass.
+    SimThread(QObject *parent, const std::vector<SmokeInput> &fields, double vf, double vd,
               double vg, double sigma, double dt);
     ~SimThread() override;
 
@@ -120,8 +127,10 @@ private:
     void follow(std::shared_ptr<velloran::StepObserver> observer);
     void keepLastFinite(int target);
     void publishFrame();
+    double frameDistance() const;
 
-    velloran::Run m_run; // worker only, once started
+    velloran::Run m_run;              // worker only, once started
+    std::vector<double> m_targetMass; // a colour run's, per field: weights its distances
 
     // Worker only: the state after the latest finite step.
     SimFrame m_lastFinite;

@@ -2,6 +2,7 @@
 
 #include "glview.h"
 
+#include <QImage>
 #include <QOpenGLContext>
 #include <QOpenGLShaderProgram>
 
@@ -41,7 +42,51 @@ void main() {
 }
 )";
 
+// Cell (c, r), counted from the lower left, is texel (c, rows - 1 - r) of the
+// upright picture.
+const char *const kColourShader = R"(#version 130
+in vec2 position;
+uniform sampler2D picture;
+uniform vec2 cells;
+out vec4 colour;
+void main() {
+    ivec2 cell = clamp(ivec2(floor(position * cells.x)), ivec2(0), ivec2(cells) - 1);
+    colour = vec4(texelFetch(picture, ivec2(cell.x, int(cells.y) - 1 - cell.y), 0).rgb, 1.0);
+}
+)";
+
+unsigned nearestTexture() {
+    unsigned texture = 0;
+    glGenTextures(1, &texture);
+    glBindTexture(GL_TEXTURE_2D, texture);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+    glBindTexture(GL_TEXTURE_2D, 0);
+    return texture;
+}
+
 } // namespace
+
+void uploadPictureTexture(unsigned texture, const QImage &picture, QSize *allocated) {
+    glBindTexture(GL_TEXTURE_2D, texture);
+    // QImage pads its lines to four bytes, as this alignment expects.
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+    if (picture.size() == *allocated) {
+        glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, picture.width(), picture.height(), GL_RGB,
+                        GL_UNSIGNED_BYTE, picture.constBits());
+    } else {
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGB8, picture.width(), picture.height(), 0, GL_RGB,
+                     GL_UNSIGNED_BYTE, picture.constBits());
+        *allocated = picture.size();
+    }
+    glBindTexture(GL_TEXTURE_2D, 0);
+}
+
+unsigned createPictureTexture() {
+    return nearestTexture();
+}
 
 DensityShader::DensityShader() = default;
 
@@ -58,14 +103,16 @@ bool DensityShader::initialize() {
         !program->link()) {
         return false;
     }
+    auto colourProgram = std::make_unique<QOpenGLShaderProgram>();
+    if (!colourProgram->addShaderFromSourceCode(QOpenGLShader::Vertex, kVertexShader) ||
+        !colourProgram->addShaderFromSourceCode(QOpenGLShader::Fragment, kColourShader) ||
+        !colourProgram->link()) {
+        return false;
+    }
     m_program = std::move(program);
-    glGenTextures(1, &m_texture);
-    glBindTexture(GL_TEXTURE_2D, m_texture);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
-    glBindTexture(GL_TEXTURE_2D, 0);
+    m_colourProgram = std::move(colourProgram);
+    m_texture = nearestTexture();
+    m_colourTexture = nearestTexture();
     return true;
 }
 
@@ -74,11 +121,18 @@ void DensityShader::release() {
         glDeleteTextures(1, &m_texture);
         m_texture = 0;
     }
+    if (m_colourTexture != 0) {
+        glDeleteTextures(1, &m_colourTexture);
+        m_colourTexture = 0;
+    }
+    m_colourSize = QSize();
     m_program.reset();
+    m_colourProgram.reset();
     m_cornerColumns = m_cornerRows = 0;
 }
 
 void DensityShader::upload(const Grid &density) {
+    m_showsColour = false;
     const std::uint32_t cols = density.NumCols();
     const std::uint32_t rows = density.NumRows();
     if (cols < 3 || rows < 3) {
@@ -121,8 +175,24 @@ void DensityShader::upload(const Grid &density) {
     glBindTexture(GL_TEXTURE_2D, 0);
 }
 
+void DensityShader::uploadColour(const QImage &picture) {
+    m_showsColour = true;
+    // The density's size is forgotten: its next upload allocates afresh.
+    m_cornerColumns = m_cornerRows = 0;
+    if (picture.isNull()) {
+        return;
+    }
+    uploadPictureTexture(m_colourTexture, picture, &m_colourSize);
+    m_cornerColumns = picture.width() + 1;
+    m_cornerRows = picture.height() + 1;
+}
+
 void DensityShader::paint() {
     if (!m_program || m_cornerColumns == 0) {
+        return;
+    }
+    if (m_showsColour) {
+        paintColour();
         return;
     }
     const float cellsX = static_cast<float>(m_cornerColumns - 1);
@@ -133,7 +203,22 @@ void DensityShader::paint() {
     m_program->bind();
     m_program->setUniformValue("corners", 0);
     m_program->setUniformValue("cells", cellsX, cellsY);
-    glBindTexture(GL_TEXTURE_2D, m_texture);
+    drawQuad(m_texture, top);
+    m_program->release();
+}
+
+void DensityShader::paintColour() {
+    const float cellsX = static_cast<float>(m_cornerColumns - 1);
+    const float cellsY = static_cast<float>(m_cornerRows - 1);
+    m_colourProgram->bind();
+    m_colourProgram->setUniformValue("picture", 0);
+    m_colourProgram->setUniformValue("cells", cellsX, cellsY);
+    drawQuad(m_colourTexture, cellsY / cellsX);
+    m_colourProgram->release();
+}
+
+void DensityShader::drawQuad(unsigned texture, float top) {
+    glBindTexture(GL_TEXTURE_2D, texture);
     glBegin(GL_TRIANGLE_STRIP);
     glVertex2f(0.0f, 0.0f);
     glVertex2f(1.0f, 0.0f);
@@ -141,5 +226,4 @@ void DensityShader::paint() {
     glVertex2f(1.0f, top);
     glEnd();
     glBindTexture(GL_TEXTURE_2D, 0);
-    m_program->release();
 }

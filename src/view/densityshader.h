@@ -13,15 +13,28 @@
 // whole picture. Pixels agree with the geometry within one 8-bit level (the
 // two round differently).
 //
+// A colour run's picture is drawn the same way from an RGB texture of its
+// cells (drawColourImage), each cell one flat colour as in the renderer's
+// frames.
+//
 // Needs OpenGL 3.0 (float textures, texelFetch). All calls in the view's
 // context, between initialize() and release().
 
 #include "grid.h"
 
+#include <QSize>
+
 #include <memory>
 #include <vector>
 
+class QImage;
 class QOpenGLShaderProgram;
+
+// A texture with nearest sampling, and an 8-bit RGB picture put into it whole;
+// the view's fallback draws colour pictures through them as well.
+unsigned createPictureTexture();
+// *allocated is the texture's size: the same size is written over in place.
+void uploadPictureTexture(unsigned texture, const QImage &picture, QSize *allocated);
 
 class DensityShader {
 public:
@@ -37,11 +50,20 @@ public:
 
     // Takes the corner values of a new snapshot (grey levels, clamped).
     void upload(const Grid &density);
+    // Takes a colour picture (N x N RGB888, upright) in place of the density.
+    void uploadColour(const QImage &picture);
     // Draws the last snapshot uploaded into the current viewport.
     void paint();
 
 private:
+    void paintColour();
+    static void drawQuad(unsigned texture, float top);
+
     std::unique_ptr<QOpenGLShaderProgram> m_program;
+    std::unique_ptr<QOpenGLShaderProgram> m_colourProgram;
+    unsigned m_colourTexture = 0;
+    QSize m_colourSize;         // of m_colourTexture's storage
+    bool m_showsColour = false; // the last upload was a colour picture
     unsigned m_texture = 0;
     std::vector<float> m_levels;  // upload scratch: grey level of every grid cell
     std::vector<float> m_corners; // upload scratch: four corners per cell

@@ -45,11 +45,16 @@ GLView::~GLView() {
 }
 
 void GLView::releaseShader() {
-    if (!m_shaderReady || !context()) {
+    if (!context() || (!m_shaderReady && m_fallbackTexture == 0)) {
         return;
     }
     makeCurrent();
     m_shader.release();
+    if (m_fallbackTexture != 0) {
+        glDeleteTextures(1, &m_fallbackTexture);
+        m_fallbackTexture = 0;
+        m_fallbackSize = QSize();
+    }
     doneCurrent();
     m_shaderReady = false;
 }
@@ -65,12 +70,16 @@ void GLView::setGrids(const Grid &density, const Grid &u, const Grid &v) {
     }
 }
 
-bool GLView::copyGrids(const Grid &density, const Grid &u, const Grid &v) {
-    const bool sameShape = density.NumRows() == u.NumRows() && density.NumCols() == u.NumCols() &&
-                           u.NumRows() == v.NumRows() && u.NumCols() == v.NumCols();
-    if (!sameShape) {
+bool GLView::copyGrids(const Grid &density, const Grid &u, const Grid &v,
+                       const std::vector<Grid> &fields) {
+    const auto shaped = [&density](const Grid &grid) {
+        return grid.NumRows() == density.NumRows() && grid.NumCols() == density.NumCols();
+    };
+    if (!shaped(u) || !shaped(v) || !std::all_of(fields.begin(), fields.end(), shaped)) {
         return false;
     }
+    m_fieldGrids = fields; // element by element: the grids keep their storage
+    m_colourStale = true;
     *m_densityGrid = density;
     *m_uGrid = u;
     *m_vGrid = v;
@@ -78,6 +87,16 @@ bool GLView::copyGrids(const Grid &density, const Grid &u, const Grid &v) {
     m_velocityStale = true;
     m_textureStale = true;
     return true;
+}
+
+void GLView::setColourPicture(const std::optional<velloran::ColourPicture> &picture) {
+    m_colour = picture;
+    if (!picture) {
+        m_colourImage = QImage();
+    }
+    m_colourStale = true;
+    m_textureStale = true;
+    update();
 }
 
 void GLView::setViewMode(ViewMode mode) {
@@ -138,6 +157,8 @@ void GLView::initializeGL() {
     // A new context (the widget moved to another window) needs its own
     // program and texture; the old ones go with the old context.
     m_shaderReady = m_shader.initialize();
+    m_fallbackTexture = createPictureTexture();
+    m_fallbackSize = QSize();
     m_textureStale = true;
     connect(context(), &QOpenGLContext::aboutToBeDestroyed, this, &GLView::releaseShader,
             Qt::UniqueConnection);
@@ -267,6 +288,10 @@ void GLView::buildDensityArrays() {
 }
 
 void GLView::drawDensity() {
+    if (m_colour) {
+        drawColour();
+        return;
+    }
     if (drawsWithShader()) {
         if (m_textureStale) {
             m_shader.upload(*m_densityGrid);
@@ -335,4 +360,59 @@ void GLView::drawVelocity() {
     beginInterleaved(m_velocityVertices);
     glDrawArrays(GL_LINES, 0, static_cast<GLsizei>(m_velocityVertices.size() / kFloatsPerVertex));
     endInterleaved();
+}
+
+// The picture comes from the renderer's own drawing of a colour frame, so the
+// view shows what its PNG frames show. Only the fields it has are drawn: a
+// set that does not match the colours (a frame of another run) shows nothing.
+void GLView::refreshColourImage() {
+    m_colourStale = false;
+    const Grid &d = *m_densityGrid;
+    if (d.NumCols() < 3 || d.NumRows() != d.NumCols() ||
+        m_fieldGrids.size() + 1 != m_colour->colours.size()) {
+        m_colourImage = QImage();
+        return;
+    }
+    std::vector<const Grid *> densities{&d};
+    for (const Grid &grid : m_fieldGrids) {
+        densities.push_back(&grid);
+    }
+    velloran::drawColourImage(densities, *m_colour, &m_colourImage);
+}
+
+void GLView::drawColour() {
+    const bool redrawn = m_colourStale;
+    if (m_colourStale) {
+        refreshColourImage();
+    }
+    if (drawsWithShader()) {
+        if (redrawn || m_textureStale) {
+            m_shader.uploadColour(m_colourImage);
+            m_textureStale = false;
+        }
+        m_shader.paint();
+        return;
+    }
+    if (m_colourImage.isNull() || m_fallbackTexture == 0) {
+        return;
+    }
+    if (redrawn || m_fallbackSize != m_colourImage.size()) {
+        uploadPictureTexture(m_fallbackTexture, m_colourImage, &m_fallbackSize);
+    }
+    // Fixed-function texturing, the picture's top row at the top.
+    glEnable(GL_TEXTURE_2D);
+    glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_REPLACE);
+    glBindTexture(GL_TEXTURE_2D, m_fallbackTexture);
+    glBegin(GL_TRIANGLE_STRIP);
+    glTexCoord2f(0.0f, 1.0f);
+    glVertex2f(0.0f, 0.0f);
+    glTexCoord2f(1.0f, 1.0f);
+    glVertex2f(1.0f, 0.0f);
+    glTexCoord2f(0.0f, 0.0f);
+    glVertex2f(0.0f, 1.0f);
+    glTexCoord2f(1.0f, 0.0f);
+    glVertex2f(1.0f, 1.0f);
+    glEnd();
+    glBindTexture(GL_TEXTURE_2D, 0);
+    glDisable(GL_TEXTURE_2D);
 }

@@ -15,15 +15,18 @@
 // shared corners and 65 536 quads or segments, far too many for one call per
 // vertex.
 
+#include "colourpicture.h"
 #include "densityshader.h"
 #include "grid.h"
 #include "obstacleoverlay.h"
 
 #include <QElapsedTimer>
+#include <QImage>
 #include <QOpenGLWidget>
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 enum ViewMode : int { Density = 0, Velocity = 1 };
@@ -46,7 +49,16 @@ public:
     // The copy alone, without painting: for a caller that copies while it
     // holds another thread's lock and repaints after releasing it. Returns
     // false, keeping the previous grids, for a mismatched set.
-    bool copyGrids(const Grid &density, const Grid &u, const Grid &v);
+    // A colour run's further fields come in `fields` (density is the
+    // first); each must have the density's shape.
+    bool copyGrids(const Grid &density, const Grid &u, const Grid &v,
+                   const std::vector<Grid> &fields = {});
+    // How the density is drawn: grey (none, the default) or the picture of a
+    // colour run's fields, one colour per field in the order copyGrids takes
+    // them. Repaints.
+    void setColourPicture(const std::optional<velloran::ColourPicture> &picture);
+    // The colour picture last drawn (null before one, or in grey).
+    const QImage &colourImage() const { return m_colourImage; }
     void setViewMode(ViewMode mode);
     // The run's obstacles, drawn as a tint over the smoke in both modes: a
     // framed (N + 2) x (N + 2) mask, 1 in the solid cells (copied); null for
@@ -106,6 +118,8 @@ private:
     void drawVelocity();
     void buildDensityArrays();
     void buildVelocityArrays();
+    void drawColour();
+    void refreshColourImage();
 
     ViewMode m_mode;
     std::unique_ptr<Grid> m_densityGrid;
@@ -120,6 +134,13 @@ private:
     std::vector<float> m_velocityVertices;    // two per drawn segment
     bool m_densityStale = true;
     bool m_velocityStale = true;
+
+    std::vector<Grid> m_fieldGrids; // a colour run's further fields
+    std::optional<velloran::ColourPicture> m_colour;
+    QImage m_colourImage;           // redrawn in place from the copies
+    bool m_colourStale = true;      // m_colourImage lags the copies
+    unsigned m_fallbackTexture = 0; // the colour picture where there is no shader
+    QSize m_fallbackSize;
 
     ObstacleOverlay m_obstacles;
     DensityShader m_shader;

@@ -3,6 +3,7 @@
 // About boxes. Every dialog and message box is answered from the test.
 
 #include "configfile.h"
+#include "glview.h"
 #include "mainwindow.h"
 #include "parameters.h"
 #include "runsetup.h"
@@ -39,7 +40,7 @@ private slots:
     void loadFailuresAreReported_data();
     void loadFailuresAreReported();
     void loadOfVanishedFileIsReported();
-    void colourRunsAreLeftToTheRenderer();
+    void colourRunsLoadRunAndSave();
     void imagePickers();
     void badImagesRefuseTheRun_data();
     void badImagesRefuseTheRun();
@@ -288,23 +289,62 @@ void FilesTest::loadFailuresAreReported_data() {
     QTest::newRow("deep nesting, unclosed") << deep;
 }
 
-// The window runs one grey field: a colour configuration changes nothing, and
-// the colour examples are not offered.
-void FilesTest::colourRunsAreLeftToTheRenderer() {
-    setValues({5, 6, 0.5, 2, 0.01});
-    child<QLineEdit>("lineEdit_Src")->setText(QStringLiteral("src"));
-    const QString path = writeFile(
-        "colour.xml", "<configuration><parameters><vf>1</vf></parameters><images><source>a.png"
-                      "</source><target>b.png</target></images><colour/></configuration>");
+// A colour configuration of two fields at rest (no force, no time step): the
+// view shows each field in its colour where its smoke is, in the shader path
+// and its fallback alike; the single-image commands are held back while it is
+// loaded; Save writes its <colour> back as read; a grey file ends it.
+void FilesTest::colourRunsLoadRunAndSave() {
+    const QString left = m_dir.filePath("left.png");
+    const QString right = m_dir.filePath("right.png");
+    QVERIFY(writeImage(left, 16, 16, [](int x, int) { return x < 8 ? 255 : 0; }));
+    QVERIFY(writeImage(right, 16, 16, [](int x, int) { return x >= 8 ? 255 : 0; }));
+    const QString fields =
+        QStringLiteral(
+            "<configuration><parameters><vf>0</vf><vd>0</vd><vg>0</vg><sigma>1</sigma><dt>0</dt>"
+            "</parameters><colour mode=\"light\"><field colour=\"#ff0000\"><source>%1</source>"
+            "<target>%1</target></field><field colour=\"#0000ff\"><source>%2</source>"
+            "<target>%2</target></field></colour></configuration>")
+            .arg(left, right);
     BoxSeen seen;
-    load(path, &seen);
-    QCOMPARE(seen.count, 1);
-    QCOMPARE(seen.text, QStringLiteral("Colour runs are made by velloran-render."));
-    QCOMPARE(values(), (QList<double>{5, 6, 0.5, 2, 0.01}));
-    QCOMPARE(child<QLineEdit>("lineEdit_Src")->text(), QStringLiteral("src"));
-    QCOMPARE(m_window->windowFilePath(), QStringLiteral("Untitled"));
-    QVERIFY(m_window->findChild<QAction *>("actionExample_blob-to-s"));
-    QVERIFY(!m_window->findChild<QAction *>("actionExample_emblem"));
+    load(writeFile("colour.xml", fields.toUtf8()), &seen);
+    QCOMPARE(seen.count, 0);
+    for (const char *name :
+         {"lineEdit_Src", "lineEdit_Tgt", "pushButton_Swap", "actionSwap", "actionLoadSrc"}) {
+        QVERIFY2(!child<QObject>(name)->property("enabled").toBool(), name);
+    }
+    QVERIFY(m_window->findChild<QAction *>("actionExample_emblem"));
+
+    auto *view = child<GLView>("glView");
+    child<QAction>("actionStart")->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(!view->colourImage().isNull(), 60000);
+    child<QAction>("actionStop")->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(!m_window->simulation(), 60000);
+    QVERIFY(!child<QAction>("actionExportFrame")->isEnabled());
+    // Cells three in from either side, in the middle row.
+    QCOMPARE(view->colourImage().pixel(3, 8), qRgb(255, 0, 0));
+    QCOMPARE(view->colourImage().pixel(12, 8), qRgb(0, 0, 255));
+    for (const bool shader : {true, false}) {
+        view->setShaderAllowed(shader);
+        const QImage shown = view->grabFramebuffer();
+        const int y = shown.height() / 2;
+        QCOMPARE(shown.pixel(shown.width() * 3 / 16, y), qRgb(255, 0, 0));
+        QCOMPARE(shown.pixel(shown.width() * 13 / 16, y), qRgb(0, 0, 255));
+    }
+
+    answerFileDialog(this, m_dir.filePath("colour-saved.xml"));
+    child<QPushButton>("pushButton_SaveConf")->click();
+    const velloran::ConfigReadResult saved =
+        velloran::readConfigurationFile(m_dir.filePath("colour-saved.xml"));
+    QCOMPARE(saved.status, velloran::ConfigStatus::Parsed);
+    QCOMPARE(saved.configuration.colour,
+             velloran::readConfigurationData(fields.toUtf8()).configuration.colour);
+    QVERIFY(!saved.configuration.source);
+
+    load(writeFile("grey.xml", "<configuration><images><source>a.png</source></images>"
+                               "</configuration>"),
+         &seen);
+    QVERIFY(child<QLineEdit>("lineEdit_Src")->isEnabled());
+    QVERIFY(view->colourImage().isNull());
 }
 
 void FilesTest::loadFailuresAreReported() {
@@ -456,7 +496,7 @@ void FilesTest::openExampleFillsAbsolutePaths() {
     auto *menu = child<QMenu>("menuOpenExample");
     QCOMPARE(menu->title(), QStringLiteral("Open Example"));
     QVERIFY(menu->isEnabled());
-    QCOMPARE(menu->actions().size(), 8);
+    QCOMPARE(menu->actions().size(), 11); // the colour examples included
     BoxSeen seen;
     catchBox(this, &seen);
     child<QAction>("actionExample_word-to-word")->trigger();
@@ -486,6 +526,16 @@ void FilesTest::openExampleFillsAbsolutePaths() {
     // The obstacle image is made absolute like the others.
     child<QAction>("actionExample_through-the-gap")->trigger();
     QCOMPARE(child<QLineEdit>("lineEdit_Obst")->text(), examples + QStringLiteral("/wall-gap.png"));
+    QCOMPARE(seen.count, 0);
+    // And a colour run's field images: saved back, they name the bundled files.
+    child<QAction>("actionExample_yin-yang")->trigger();
+    answerFileDialog(this, m_dir.filePath("yin-yang-copy.xml"));
+    child<QAction>("actionSaveConf")->trigger();
+    const velloran::ConfigReadResult yinYang =
+        velloran::readConfigurationFile(m_dir.filePath("yin-yang-copy.xml"));
+    QVERIFY(yinYang.configuration.colour);
+    QCOMPARE(yinYang.configuration.colour->fields.at(1).sourcePath,
+             examples + QStringLiteral("/yang.png"));
     QCOMPARE(seen.count, 0);
 }
 

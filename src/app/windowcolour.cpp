@@ -1,0 +1,78 @@
+// Colour runs in the window: their images come from the configuration (a
+// palette over the two images, or fields named one by one), and the commands
+// that would change a single image are held back while one is loaded.
+
+#include "mainwindow.h"
+
+#include "colourfields.h"
+#include "runsetup.h"
+#include "ui_mainwindow.h"
+
+#include <QDir>
+
+void MainWindow::offerImages() {
+    const bool idle = ui->actionStart->isEnabled(); // as setControlsEnabled left it
+    const bool single = idle && !colour;
+    for (QWidget *widget :
+         {static_cast<QWidget *>(ui->lineEdit_Src), static_cast<QWidget *>(ui->lineEdit_Tgt),
+          static_cast<QWidget *>(ui->pushButton_LoadSrc),
+          static_cast<QWidget *>(ui->pushButton_LoadTgt),
+          static_cast<QWidget *>(ui->pushButton_Swap)}) {
+        widget->setEnabled(single);
+    }
+    ui->actionLoadSrc->setEnabled(single);
+    ui->actionLoadTgt->setEnabled(single);
+    ui->actionSwap->setEnabled(single);
+    ui->groupBox_Images->setToolTip(
+        colour ? tr("A colour run takes its images from its configuration; load another "
+                    "configuration to change them.")
+               : QString());
+}
+
+bool MainWindow::loadColourInputs(bool reverse, std::vector<velloran::RunDensities> *fields,
+                                  velloran::ColourPicture *picture) {
+    if (!keyframes.empty()) {
+        warn(tr("Keyframes are not available with a colour run yet."));
+        return false;
+    }
+    picture->mode = colour->mode;
+    picture->colours.clear();
+    if (colour->fields.empty()) {
+        velloran::ColourFields found;
+        QString error;
+        if (!velloran::readColourFields(ui->lineEdit_Src->text(), ui->lineEdit_Tgt->text(), reverse,
+                                        colour->palette.value_or(velloran::PaletteRequest{}),
+                                        &found, &error)) {
+            warn(tr("Could not read the colour run's images."), error);
+            return false;
+        }
+        *fields = std::move(found.fields);
+        picture->colours = std::move(found.palette.colours);
+        return true;
+    }
+    fields->clear();
+    for (const velloran::ColourField &field : colour->fields) {
+        velloran::RunDensities densities;
+        QString reason;
+        const velloran::RunSetupError error =
+            velloran::prepareRun(field.sourcePath, field.targetPath, reverse, &densities, &reason);
+        const QString label = QStringLiteral("#") + field.colour.hex();
+        if (error != velloran::RunSetupError::None) {
+            const QString path =
+                velloran::isSourceProblem(error) ? field.sourcePath : field.targetPath;
+            warn(velloran::runSetupMessage(error),
+                 QStringLiteral("%1: %2 %3")
+                     .arg(label, QDir::toNativeSeparators(path), reason)
+                     .trimmed());
+            return false;
+        }
+        if (!fields->empty() && densities.sourceSize != fields->front().sourceSize) {
+            warn(tr("Every field of a colour run needs images of one size."),
+                 QStringLiteral("%1: %2").arg(label, QDir::toNativeSeparators(field.sourcePath)));
+            return false;
+        }
+        fields->push_back(std::move(densities));
+        picture->colours.push_back(field.colour);
+    }
+    return true;
+}
