@@ -50,6 +50,16 @@ void configure(Solver &solver, double vf, double vd, double vg, double dt) {
     solver.setTimeStep(dt);
 }
 
+double sumOfInterior(const Grid &grid) {
+    double sum = 0.0;
+    for (std::uint32_t i = 1; i + 1 < grid.NumCols(); ++i) {
+        for (std::uint32_t j = 1; j + 1 < grid.NumRows(); ++j) {
+            sum += grid(i, j);
+        }
+    }
+    return sum;
+}
+
 bool sameBits(const Grid &a, const Grid &b) {
     return a.NumRows() == b.NumRows() && a.NumCols() == b.NumCols() &&
            std::memcmp(a.data(), b.data(), sizeof(double) * a.NumRows() * a.NumCols()) == 0;
@@ -119,6 +129,7 @@ private slots:
     void rateLimitSpacesStepsAndChangesAtOnce();
     void unstableRunEndsOnItsLastFiniteFrame();
     void schemeAndKeyframesReachTheSolver();
+    void colourFramesCarryEveryField();
 };
 
 void SimThreadTest::rateWindow() {
@@ -460,6 +471,54 @@ void SimThreadTest::schemeAndKeyframesReachTheSolver() {
         QCOMPARE(frame.target, frame.step <= 4 ? 0 : 1);
         QVERIFY2(matchesSolverAlone(frame, in, kVf, kVd, kVg, kDt, byHand),
                  qPrintable(QString::number(frame.step)));
+    }
+}
+
+// Two fields crossing over on one flow: every frame holds both densities as a
+// solver of the same fields stepped alone has them, and its distance adds the
+// fields' differences over their target mass.
+void SimThreadTest::colourFramesCarryEveryField() {
+    const Inputs in(10);
+    Grid faint = in.tgt; // half the bar's smoke, so the two target masses differ
+    for (std::uint32_t i = 0; i < 10; ++i) {
+        for (std::uint32_t j = 0; j < 10; ++j) {
+            faint(i, j) = in.tgt(j, i) * 0.5;
+        }
+    }
+    const std::vector<SmokeInput> fields{{&in.src, &in.tgt}, {&faint, &faint}};
+    SimThread thread(nullptr, fields, kVf, kVd, kVg, kSigma, kDt);
+    std::vector<SimFrame> frames;
+    connect(
+        &thread, &SimThread::stepCompleted, this,
+        [&] {
+            frames.emplace_back();
+            thread.takeNewestFrame(&frames.back());
+            thread.requestFrame();
+            if (frames.size() == 3) {
+                thread.requestStop();
+            }
+        },
+        Qt::DirectConnection);
+    Owner owner(thread);
+    thread.start();
+    QVERIFY(owner.waitFinished());
+    QCOMPARE(frames.size(), std::size_t(3));
+    for (const SimFrame &frame : frames) {
+        Solver alone(fields);
+        configure(alone, kVf, kVd, kVg, kDt);
+        for (std::int64_t k = 0; k < frame.step; ++k) {
+            alone.step();
+        }
+        QCOMPARE(frame.fields.size(), std::size_t(1));
+        QVERIFY(sameBits(frame.density, alone.smokeDensity(0)));
+        QVERIFY(sameBits(frame.fields[0], alone.smokeDensity(1)));
+        const double mass[2] = {sumOfInterior(alone.smokeTarget(0)),
+                                sumOfInterior(alone.smokeTarget(1))};
+        const double expected =
+            (distanceToTarget(alone.smokeDensity(0), alone.smokeTarget(0)) * mass[0] +
+             distanceToTarget(alone.smokeDensity(1), alone.smokeTarget(1)) * mass[1]) /
+            (mass[0] + mass[1]);
+        QVERIFY(std::fabs(frame.distance - expected) <= 1e-12 * expected);
     }
 }
 
