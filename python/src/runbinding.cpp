@@ -304,6 +304,7 @@ void defineFields(RunClass &runClass) {
                 }
                 const Solver &solver = run.solver();
                 std::vector<const Grid *> densities;
+                densities.reserve(static_cast<std::size_t>(solver.smokeCount()));
                 for (int k = 0; k < solver.smokeCount(); ++k) {
                     densities.push_back(&solver.smokeDensity(k));
                 }

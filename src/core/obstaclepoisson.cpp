@@ -193,7 +193,7 @@ ObstaclePoisson::ObstaclePoisson(const NeumannGraph &graph) {
     for (int column = 0; column < size; ++column) {
         for (Matrix::InnerIterator it(lower, column); it; ++it) {
             if (it.row() > column) {
-                m_row.push_back(it.row());
+                m_row.push_back(static_cast<int>(it.row()));
                 m_value.push_back(it.value());
             }
         }

@@ -146,6 +146,7 @@ Share shareOf(const Rgb &p, const Rgb &background, const std::vector<Rgb> &colou
 
 std::vector<Rgb> rgbsOf(const std::vector<SmokeColour> &colours) {
     std::vector<Rgb> rgbs;
+    rgbs.reserve(colours.size());
     for (const SmokeColour &c : colours) {
         rgbs.push_back(rgbOf(c));
     }

@@ -18,6 +18,7 @@ namespace {
 // Every smoke field's density, or target, in field order.
 std::vector<const Grid *> fieldGrids(const Solver &solver, const Grid &(Solver::*grid)(int) const) {
     std::vector<const Grid *> grids;
+    grids.reserve(static_cast<std::size_t>(solver.smokeCount()));
     for (int k = 0; k < solver.smokeCount(); ++k) {
         grids.push_back(&(solver.*grid)(k));
     }
@@ -51,7 +52,7 @@ void RunLoop::resumeAt(int step, MetricsHistory history, int frames, double seco
 RunLoop::Result RunLoop::run() {
     PhaseTimes::instance().lap(Phase::Setup);
     m_wall.start();
-    const Result result = steps();
+    Result result = steps();
     PhaseTimes &phases = PhaseTimes::instance();
     phases.lap(Phase::Steps);
     phases.add(Phase::Solver, std::chrono::nanoseconds(std::llround(m_run.solverSeconds() * 1e9)));

@@ -32,11 +32,11 @@ public:
             count = attributes.value(QLatin1String("fields")).toString();
         }
         forEachChildElement(m_reader, [&] {
-            if (!m_error.isEmpty()) {
-                skipElement(m_reader);
-            } else if (m_reader.name() == QLatin1String("palette")) {
+            // After a refusal the rest of the element is only skipped.
+            const bool reading = m_error.isEmpty();
+            if (reading && m_reader.name() == QLatin1String("palette")) {
                 readPalette();
-            } else if (m_reader.name() == QLatin1String("field")) {
+            } else if (reading && m_reader.name() == QLatin1String("field")) {
                 readField();
             } else {
                 skipElement(m_reader);
