@@ -373,11 +373,12 @@ void GLView::refreshColourImage() {
         m_colourImage = QImage();
         return;
     }
-    std::vector<const Grid *> densities{&d};
+    // Refilled, not rebuilt: a live run redraws every frame without allocating.
+    m_colourInputs.assign(1, &d);
     for (const Grid &grid : m_fieldGrids) {
-        densities.push_back(&grid);
+        m_colourInputs.push_back(&grid);
     }
-    velloran::drawColourImage(densities, *m_colour, &m_colourImage);
+    velloran::drawColourImage(m_colourInputs, *m_colour, &m_colourImage);
 }
 
 void GLView::drawColour() {

@@ -135,7 +135,8 @@ private:
     bool m_densityStale = true;
     bool m_velocityStale = true;
 
-    std::vector<Grid> m_fieldGrids; // a colour run's further fields
+    std::vector<Grid> m_fieldGrids;           // a colour run's further fields
+    std::vector<const Grid *> m_colourInputs; // drawing scratch: every field, in order
     std::optional<velloran::ColourPicture> m_colour;
     QImage m_colourImage;           // redrawn in place from the copies
     bool m_colourStale = true;      // m_colourImage lags the copies
