@@ -41,6 +41,9 @@ public:
     // The target blurred as wide as gatherweight.h says, made when first needed
     // after the target or sigma changed; the run's own blur when that is as wide.
     const Grid &gatherWeight(const Stepping &stepping);
+    // The target was overwritten from outside (a restored checkpoint): the
+    // gathering weight is made again from it when next needed.
+    void markTargetChanged() { m_gatherWeightStale = true; }
 
     // Measuring what a step's stages moved (scheme.h, TransportAmounts).
     void setTransportMeasured(bool measured);

@@ -252,10 +252,20 @@ void Solver::markUnstable() {
 }
 
 std::vector<SolverField> Solver::fields() const {
-    // The densities of the fields after the first, by their index.
-    static const char *const kSmokeNames[kMaxSmokeFields] = {"density",   "density.1", "density.2",
-                                                             "density.3", "density.4", "density.5",
-                                                             "density.6", "density.7"};
+    // Each further field's grids, by the field's index; names must outlive
+    // the list, hence the tables.
+    static const char *const kNames[kSmokeGridCount][kMaxSmokeFields] = {
+        {"density", "density.1", "density.2", "density.3", "density.4", "density.5", "density.6",
+         "density.7"},
+        {"target", "target.1", "target.2", "target.3", "target.4", "target.5", "target.6",
+         "target.7"},
+        {"blurTarget", "blurTarget.1", "blurTarget.2", "blurTarget.3", "blurTarget.4",
+         "blurTarget.5", "blurTarget.6", "blurTarget.7"},
+        {"driveU", "driveU.1", "driveU.2", "driveU.3", "driveU.4", "driveU.5", "driveU.6",
+         "driveU.7"},
+        {"driveV", "driveV.1", "driveV.2", "driveV.3", "driveV.4", "driveV.5", "driveV.6",
+         "driveV.7"},
+    };
     std::vector<SolverField> list = {
         {"density", m_density.get(), true},
         {"u", m_u.get(), true},
@@ -271,8 +281,16 @@ std::vector<SolverField> Solver::fields() const {
     }
     list.push_back({"uCentre", m_uCentre.get(), false});
     list.push_back({"vCentre", m_vCentre.get(), false});
+    // A further field's target cannot be rebuilt from the inputs once a
+    // palette split or a retarget shaped it, so it travels with its density.
     for (std::size_t k = 1; k < m_smoke.size(); ++k) {
-        list.push_back({kSmokeNames[k], m_smoke[k]->m_density.get(), false});
+        const velloran::SmokeField &smoke = *m_smoke[k];
+        const Grid *grids[kSmokeGridCount] = {smoke.m_density.get(), smoke.m_target.get(),
+                                              smoke.m_blurTarget.get(), smoke.m_driveU.get(),
+                                              smoke.m_driveV.get()};
+        for (int g = 0; g < kSmokeGridCount; ++g) {
+            list.push_back({kNames[g][k], grids[g], true});
+        }
     }
     return list;
 }
@@ -308,6 +326,12 @@ void Solver::restoreField(const std::string &name, const Grid &saved) {
             }
             // The list hands out const grids; this is the one writer.
             *const_cast<Grid *>(field.grid) = saved;
+            // The gathering weight is cached from the target it was made from.
+            for (const auto &smoke : m_smoke) {
+                if (field.grid == smoke->m_target.get()) {
+                    smoke->markTargetChanged();
+                }
+            }
             return;
         }
     }

@@ -71,6 +71,8 @@ public:
 
     // Most smoke fields one run carries.
     static constexpr int kMaxSmokeFields = 8;
+    // Grids fields() lists for each smoke field after the first.
+    static constexpr int kSmokeGridCount = 5;
 
     // Builds the state from two N x N density grids (only read). The heavier
     // of the two is scaled down so that both carry the same total smoke.
@@ -170,10 +172,11 @@ public:
     // The state as named grids, in a fixed order: the checkpointed ones
     // (density, u, v, target, blurTarget, driveU, driveV, pressure), then the
     // centred velocities (uCentre, vCentre). Density, target and the driving
-    // field are the first smoke field's; the densities of further fields
-    // follow as density.1, density.2, ... (not checkpointed yet). A run with
-    // obstacles lists its mask as "solid" after the pressure (checkpointed;
-    // restoring it replaces the obstacles, the smoke is left alone).
+    // field are the first smoke field's; each further field k follows with
+    // its own density.k, target.k, blurTarget.k, driveU.k and driveV.k (all
+    // checkpointed). A run with obstacles lists its mask as "solid" after the
+    // pressure (checkpointed; restoring it replaces the obstacles, the smoke
+    // is left alone).
     std::vector<SolverField> fields() const;
     // The grid of that name; the name must be one of fields().
     const Grid &field(const std::string &name) const;
