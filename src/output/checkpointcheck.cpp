@@ -102,6 +102,40 @@ bool checkOutput(const RenderJob &job, QString *detail) {
     return true;
 }
 
+// A colour run's fields: distinct colours, each with its images; a palette
+// asked for as the options allow it, and no keyframes (colour runs take none).
+bool checkColourRun(const CheckpointRun &run, QString *detail) {
+    if (run.fields.empty()) {
+        if (run.job.palette) {
+            return fail(detail, QStringLiteral("it has a palette but no colour fields"));
+        }
+        return true;
+    }
+    if (const std::optional<PaletteRequest> &palette = run.job.palette;
+        palette && (palette->count < 0 || palette->count > kMaxColourFields ||
+                    (!palette->colours.empty() && palette->count != 0))) {
+        return fail(detail, QStringLiteral("its palette is malformed"));
+    }
+    if (!run.job.keyframes.empty()) {
+        return fail(detail, QStringLiteral("it has keyframes in a colour run"));
+    }
+    for (std::size_t k = 0; k < run.fields.size(); ++k) {
+        const RecordedField &field = run.fields[k];
+        const QString role = QStringLiteral("%2 of field #%1").arg(field.colour.hex());
+        for (std::size_t other = 0; other < k; ++other) {
+            if (run.fields[other].colour == field.colour) {
+                return fail(detail,
+                            QStringLiteral("it has the colour #%1 twice").arg(field.colour.hex()));
+            }
+        }
+        if (!checkImage(field.source, role.arg(QStringLiteral("source image")), detail) ||
+            !checkImage(field.target, role.arg(QStringLiteral("target image")), detail)) {
+            return false;
+        }
+    }
+    return true;
+}
+
 bool checkState(const Checkpoint &checkpoint, QString *detail) {
     const CheckpointRun &run = checkpoint.run;
     if (!inSteps(checkpoint.step, 0) || !inSteps(checkpoint.frames, 0) ||
@@ -146,7 +180,8 @@ bool checkCheckpointValues(const Checkpoint &checkpoint, QString *detail) {
            (!run.obstacles ||
             checkImage(*run.obstacles, QStringLiteral("obstacle image"), detail)) &&
            checkParameters(run.job.parameters, detail) && checkKeyframes(run, detail) &&
-           checkOutput(run.job, detail) && checkState(checkpoint, detail);
+           checkOutput(run.job, detail) && checkColourRun(run, detail) &&
+           checkState(checkpoint, detail);
 }
 
 } // namespace velloran

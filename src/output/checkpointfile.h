@@ -45,6 +45,12 @@ constexpr std::uint32_t kCheckpointVersion = 3;
 
 // The run as the checkpoint records it: its job, and the images it was made
 // from by content. A resumed run takes all of it from here (jobrecord.h).
+struct RecordedField {
+    SmokeColour colour;
+    ImageFingerprint source;
+    ImageFingerprint target;
+};
+
 struct CheckpointRun {
     // Its image paths are the fingerprints' absolute paths; the output folder,
     // quiet and the note of defaulted sound parameters are not recorded.
@@ -54,6 +60,10 @@ struct CheckpointRun {
     std::vector<ImageFingerprint> keyframeImages; // one per job.keyframes
     std::optional<ImageFingerprint> obstacles;    // when job.obstaclesPath is set
     std::int32_t side = 0;                        // N of the N x N grid
+    // A colour run's fields in order, each colour with its two images; a
+    // palette run's are the colours it found, each with the run's source and
+    // target. Empty: a grey run.
+    std::vector<RecordedField> fields;
 };
 
 struct CheckpointGrid {

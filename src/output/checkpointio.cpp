@@ -70,10 +70,20 @@ bool loadCheckpoint(const QString &dir, Checkpoint *out, QString *error) {
 
 bool runImagesUnchanged(const CheckpointRun &run, QString *error) {
     QString reason;
-    bool unchanged = imageUnchanged(run.source, QStringLiteral("source image"), &reason) &&
-                     imageUnchanged(run.target, QStringLiteral("target image"), &reason);
+    // A colour run's fields hold its images (a palette run's are the run's
+    // own), and a changed one is named by its field.
+    bool unchanged = !run.fields.empty() ||
+                     (imageUnchanged(run.source, QStringLiteral("source image"), &reason) &&
+                      imageUnchanged(run.target, QStringLiteral("target image"), &reason));
     if (unchanged && run.obstacles) {
         unchanged = imageUnchanged(*run.obstacles, QStringLiteral("obstacle image"), &reason);
+    }
+    for (std::size_t k = 0; unchanged && k < run.fields.size(); ++k) {
+        const RecordedField &field = run.fields[k];
+        const QString role = QStringLiteral("%2 of field #%1").arg(field.colour.hex());
+        unchanged =
+            imageUnchanged(field.source, role.arg(QStringLiteral("source image")), &reason) &&
+            imageUnchanged(field.target, role.arg(QStringLiteral("target image")), &reason);
     }
     for (std::size_t k = 0; unchanged && k < run.keyframeImages.size(); ++k) {
         unchanged = imageUnchanged(run.keyframeImages[k],

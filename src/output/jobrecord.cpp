@@ -18,8 +18,21 @@ bool recordRun(const RenderJob &job, int side, CheckpointRun *run, QString *erro
         *out = *image;
         return true;
     };
-    if (!fingerprint(job.sourcePath, &result.source) ||
-        !fingerprint(job.targetPath, &result.target)) {
+    for (const ColourField &field : job.fields) {
+        RecordedField recorded{field.colour, {}, {}};
+        if (!fingerprint(field.sourcePath, &recorded.source) ||
+            !fingerprint(field.targetPath, &recorded.target)) {
+            return false;
+        }
+        result.fields.push_back(recorded);
+    }
+    // A run given field by field has no source and target of its own; its
+    // first field's stand for them.
+    if (job.sourcePath.isEmpty() && !result.fields.empty()) {
+        result.source = result.fields.front().source;
+        result.target = result.fields.front().target;
+    } else if (!fingerprint(job.sourcePath, &result.source) ||
+               !fingerprint(job.targetPath, &result.target)) {
         return false;
     }
     for (const KeyframeEntry &entry : job.keyframes) {
@@ -42,6 +55,14 @@ bool recordRun(const RenderJob &job, int side, CheckpointRun *run, QString *erro
     }
     if (result.obstacles) {
         result.job.obstaclesPath = result.obstacles->absolutePath;
+    }
+    // A palette run is recorded as asked; its fields are split again on resume.
+    result.job.fields.clear();
+    if (!job.palette) {
+        for (const RecordedField &field : result.fields) {
+            result.job.fields.push_back(
+                ColourField{field.colour, field.source.absolutePath, field.target.absolutePath});
+        }
     }
     result.job.video = job.video.isEmpty() ? QString() : QFileInfo(job.video).absoluteFilePath();
     result.side = side;
@@ -122,6 +143,77 @@ void readInputs(Reader &r, CheckpointRun *run) {
     run->side = r.integer<std::int32_t>();
 }
 
+void writeColour(Writer &w, const SmokeColour &colour) {
+    w.integer(colour.red);
+    w.integer(colour.green);
+    w.integer(colour.blue);
+}
+
+SmokeColour readColour(Reader &r) {
+    SmokeColour colour;
+    colour.red = r.integer<std::uint8_t>();
+    colour.green = r.integer<std::uint8_t>();
+    colour.blue = r.integer<std::uint8_t>();
+    return colour;
+}
+
+// A colour run: how it is drawn, the palette it asked for, and its fields.
+void writeColourRun(Writer &w, const CheckpointRun &run) {
+    const RenderJob &job = run.job;
+    w.u8(job.colourMode == ColourMode::Dark);
+    w.u8(job.palette.has_value());
+    if (job.palette) {
+        w.integer(static_cast<std::uint32_t>(job.palette->colours.size()));
+        for (const SmokeColour &colour : job.palette->colours) {
+            writeColour(w, colour);
+        }
+        w.integer<std::int32_t>(job.palette->count);
+    }
+    w.integer(static_cast<std::uint32_t>(run.fields.size()));
+    for (const RecordedField &field : run.fields) {
+        writeColour(w, field.colour);
+        writeFingerprint(w, field.source);
+        writeFingerprint(w, field.target);
+    }
+}
+
+void readColourRun(Reader &r, CheckpointRun *run) {
+    RenderJob &job = run->job;
+    job.colourMode = r.u8() ? ColourMode::Dark : ColourMode::Light;
+    if (r.u8()) {
+        PaletteRequest palette;
+        const auto colours = r.integer<std::uint32_t>();
+        if (colours > static_cast<std::uint32_t>(kMaxColourFields)) {
+            r.fail();
+        }
+        for (std::uint32_t k = 0; k < colours && r.ok(); ++k) {
+            palette.colours.push_back(readColour(r));
+        }
+        palette.count = r.integer<std::int32_t>();
+        job.palette = palette;
+    }
+    const auto fields = r.integer<std::uint32_t>();
+    if (fields > static_cast<std::uint32_t>(kMaxColourFields)) {
+        r.fail();
+    }
+    for (std::uint32_t k = 0; k < fields && r.ok(); ++k) {
+        RecordedField field;
+        field.colour = readColour(r);
+        field.source = readFingerprint(r);
+        field.target = readFingerprint(r);
+        run->fields.push_back(field);
+        if (!job.palette) {
+            job.fields.push_back(
+                ColourField{field.colour, field.source.absolutePath, field.target.absolutePath});
+        }
+    }
+    // A run given field by field names its images there alone.
+    if (!job.fields.empty()) {
+        job.sourcePath.clear();
+        job.targetPath.clear();
+    }
+}
+
 } // namespace
 
 void writeJobRecord(Writer &w, const CheckpointRun &run) {
@@ -134,9 +226,7 @@ void writeJobRecord(Writer &w, const CheckpointRun &run) {
         w.text(format);
     }
     w.u8(job.alpha);
-    w.integer(job.colour.red);
-    w.integer(job.colour.green);
-    w.integer(job.colour.blue);
+    writeColour(w, job.colour);
     w.text(job.names.text());
     w.u8(job.vdbFloat);
     w.text(job.vdbVelocityName);
@@ -147,6 +237,7 @@ void writeJobRecord(Writer &w, const CheckpointRun &run) {
     if (run.obstacles) {
         writeFingerprint(w, *run.obstacles);
     }
+    writeColourRun(w, run);
 }
 
 void readJobRecord(Reader &r, std::uint32_t version, CheckpointRun *run) {
@@ -163,9 +254,7 @@ void readJobRecord(Reader &r, std::uint32_t version, CheckpointRun *run) {
         job.formats << r.text();
     }
     job.alpha = r.u8();
-    job.colour.red = r.integer<std::uint8_t>();
-    job.colour.green = r.integer<std::uint8_t>();
-    job.colour.blue = r.integer<std::uint8_t>();
+    job.colour = readColour(r);
     const QString pattern = r.text();
     job.vdbFloat = r.u8();
     job.vdbVelocityName = r.text();
@@ -175,6 +264,9 @@ void readJobRecord(Reader &r, std::uint32_t version, CheckpointRun *run) {
     if (version >= 2 && r.u8()) {
         run->obstacles = readFingerprint(r);
         job.obstaclesPath = run->obstacles->absolutePath;
+    }
+    if (version >= 3) {
+        readColourRun(r, run);
     }
     if (run->side <= 0 || job.steps <= 0 || job.every <= 0 || job.checkpointEvery < 0) {
         r.fail();

@@ -13,13 +13,15 @@
 
 namespace velloran {
 
-// Version 2 added the obstacle image at the record's end; a version 1 record
-// (a run without obstacles) is still read.
-constexpr std::uint32_t kJobRecordVersion = 2;
+// Version 2 added the obstacle image at the record's end, version 3 a colour
+// run's fields after it; earlier records (grey runs, version 1 also without
+// obstacles) are still read.
+constexpr std::uint32_t kJobRecordVersion = 3;
 constexpr std::uint32_t kOldestJobRecordVersion = 1;
 
-// Fingerprints the job's images (source, target, keyframes, obstacles) and records the
-// rest. False, with *error, if an image cannot be read.
+// Fingerprints the job's images (source, target, keyframes, obstacles, each
+// colour field's) and records the rest; a palette job comes with the fields
+// its palette made. False, with *error, if an image cannot be read.
 bool recordRun(const RenderJob &job, int side, CheckpointRun *run, QString *error);
 
 // The job a resumed run continues: everything from the record (the images at

@@ -41,6 +41,18 @@ std::vector<CheckpointGrid> captureSolverState(const Solver &solver) {
 
 bool restoreSolverState(const std::vector<CheckpointGrid> &grids, Solver &solver, QString *error) {
     const auto targets = stateGrids(solver);
+    // Grids of smoke fields the run lacks would be dropped silently.
+    int savedFields = 1;
+    while (savedFields < Solver::kMaxSmokeFields &&
+           find(grids, QStringLiteral("density.%1").arg(savedFields))) {
+        ++savedFields;
+    }
+    if (savedFields != solver.smokeCount()) {
+        *error = QStringLiteral("the checkpoint holds %1 smoke field(s), the run has %2")
+                     .arg(savedFields)
+                     .arg(solver.smokeCount());
+        return false;
+    }
     // Check everything first, so that a refusal leaves the solver as it was.
     for (const auto &[name, grid] : targets) {
         const Grid *saved = find(grids, name);

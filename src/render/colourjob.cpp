@@ -25,7 +25,6 @@ bool checkColourJob(const RenderOptions &options, const RenderJob &job, QString 
         const char *what;
     } unavailable[] = {
         {!job.keyframes.empty(), "keyframes are"},
-        {job.checkpointEvery > 0, "--checkpoint-every is"},
     };
     for (const auto &u : unavailable) {
         if (u.asked) {

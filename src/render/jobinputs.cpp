@@ -1,6 +1,7 @@
 #include "jobinputs.h"
 
 #include "colourfields.h"
+#include "colourjob.h"
 
 #include "jobrecord.h"
 #include "keyframes.h"
@@ -156,6 +157,31 @@ bool findVideoEncoder(const RenderJob &job, QString *ffmpeg, QString *error) {
     return true;
 }
 
+// A palette run is split again on resume; the images are the checkpoint's, so
+// a different split means the palette itself was found differently, and the
+// saved fields would be coloured wrongly.
+bool samePaletteColours(const RenderJob &job, const JobInputs &inputs, const CheckpointRun &record,
+                        QString *error) {
+    if (!job.palette) {
+        return true;
+    }
+    QStringList now;
+    QStringList then;
+    for (const SmokeColour &colour : inputs.colours) {
+        now << QStringLiteral("#") + colour.hex();
+    }
+    for (const RecordedField &field : record.fields) {
+        then << QStringLiteral("#") + field.colour.hex();
+    }
+    if (now != then) {
+        *error = QStringLiteral("cannot resume: the palette now gives %1, the checkpoint's run had "
+                                "%2")
+                     .arg(now.join(QStringLiteral(", ")), then.join(QStringLiteral(", ")));
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 bool checkJobInputs(const RenderJob &job, const Checkpoint *resume, JobInputs *inputs,
@@ -170,7 +196,12 @@ bool checkJobInputs(const RenderJob &job, const Checkpoint *resume, JobInputs *i
     }
     if (resume) {
         inputs->record = resume->run;
-    } else if (job.checkpointEvery > 0 && !recordRun(job, inputs->side, &inputs->record, error)) {
+        if (!samePaletteColours(job, *inputs, resume->run, error)) {
+            return false;
+        }
+    } else if (job.checkpointEvery > 0 &&
+               !recordRun(job.palette ? withPaletteFields(job, inputs->colours) : job, inputs->side,
+                          &inputs->record, error)) {
         return false;
     }
     return findVideoEncoder(job, &inputs->ffmpeg, error);

@@ -114,6 +114,22 @@ void reseal(QByteArray *bytes) {
     qToLittleEndian(crc32Of(bytes->constData(), body), bytes->data() + body);
 }
 
+// The bytes of an earlier job record: the grey sample's record with its last
+// `cut` bytes (what later versions appended) taken off.
+QByteArray asEarlierRecord(QByteArray bytes, qsizetype cut, std::uint32_t version) {
+    const qsizetype job = bytes.indexOf("JOB ");
+    const auto length = qFromLittleEndian<std::uint64_t>(bytes.constData() + job + 4);
+    bytes.remove(job + 12 + static_cast<qsizetype>(length) - cut, cut);
+    qToLittleEndian<std::uint64_t>(length - static_cast<std::uint64_t>(cut),
+                                   bytes.data() + job + 4);
+    qToLittleEndian<std::uint32_t>(version, bytes.data() + job + 12);
+    reseal(&bytes);
+    return bytes;
+}
+
+// A grey run's colour part: mode, no palette, no fields.
+constexpr qsizetype kGreyColourBytes = 1 + 1 + 4;
+
 } // namespace
 
 TEST(CheckpointFile, RoundTripKeepsEveryBit) {
@@ -209,15 +225,8 @@ TEST(CheckpointFile, ObstaclesAreRecordedAndEarlierRecordsReadWithout) {
     EXPECT_EQ(back.run.obstacles, original.run.obstacles);
     EXPECT_EQ(back.run.job.obstaclesPath, QStringLiteral("/data/wall.png"));
 
-    QByteArray bytes = encodeCheckpoint(sample());
+    QByteArray bytes = asEarlierRecord(encodeCheckpoint(sample()), 1 + kGreyColourBytes, 1);
     const qsizetype job = bytes.indexOf("JOB ");
-    const auto length = qFromLittleEndian<std::uint64_t>(bytes.constData() + job + 4);
-    const qsizetype flag = job + 12 + static_cast<qsizetype>(length) - 1;
-    ASSERT_EQ(bytes[flag], '\0');
-    bytes.remove(flag, 1);
-    qToLittleEndian<std::uint64_t>(length - 1, bytes.data() + job + 4);
-    qToLittleEndian<std::uint32_t>(1, bytes.data() + job + 12);
-    reseal(&bytes);
     Checkpoint old;
     const CheckpointReadResult result = decodeCheckpoint(bytes, &old);
     ASSERT_EQ(result.status, CheckpointStatus::Ok) << result.detail.toStdString();
@@ -227,6 +236,58 @@ TEST(CheckpointFile, ObstaclesAreRecordedAndEarlierRecordsReadWithout) {
     qToLittleEndian<std::uint32_t>(0, bytes.data() + job + 12);
     reseal(&bytes);
     EXPECT_EQ(statusOf(bytes), CheckpointStatus::OtherVersion);
+}
+
+// A colour run records its mode, palette and every field with its images; a
+// record from before colour runs reads as a grey run. Fields the options
+// could not make are refused.
+TEST(CheckpointFile, ColourRunsAreRecordedAndEarlierRecordsReadGrey) {
+    Checkpoint original = sample();
+    original.run.job.keyframes.clear();
+    original.run.keyframeImages.clear();
+    original.activeTarget = 0;
+    original.grids[0].grid(2, 1) = 0.0; // values a run can hold
+    original.grids[1].grid(0, 0) = 0.0;
+    original.run.job.colourMode = ColourMode::Dark;
+    original.run.job.palette = PaletteRequest{{}, 2};
+    original.run.fields = {
+        {{255, 0, 0}, original.run.source, original.run.target},
+        {{0, 0, 255}, original.run.source, {"b.png", "/data/b.png", QByteArray(32, 'b')}}};
+    Checkpoint back;
+    ASSERT_EQ(decodeCheckpoint(encodeCheckpoint(original), &back).status, CheckpointStatus::Ok);
+    EXPECT_EQ(back.run.job.colourMode, ColourMode::Dark);
+    EXPECT_EQ(back.run.job.palette, original.run.job.palette);
+    ASSERT_EQ(back.run.fields.size(), 2u);
+    EXPECT_EQ(back.run.fields[1].colour, (SmokeColour{0, 0, 255}));
+    EXPECT_EQ(back.run.fields[1].target, original.run.fields[1].target);
+    EXPECT_TRUE(back.run.job.fields.empty()); // a palette splits its target again
+    QString detail;
+    EXPECT_TRUE(checkCheckpointValues(back, &detail)) << detail.toStdString();
+    // Given field by field, the fields are the job's, and the run has no
+    // source and target of its own.
+    original.run.job.palette.reset();
+    ASSERT_EQ(decodeCheckpoint(encodeCheckpoint(original), &back).status, CheckpointStatus::Ok);
+    ASSERT_EQ(back.run.job.fields.size(), 2u);
+    EXPECT_EQ(back.run.job.fields[1].targetPath, QStringLiteral("/data/b.png"));
+    EXPECT_TRUE(back.run.job.sourcePath.isEmpty());
+
+    Checkpoint twice = back;
+    twice.run.fields[1].colour = twice.run.fields[0].colour;
+    EXPECT_FALSE(checkCheckpointValues(twice, &detail));
+    EXPECT_TRUE(detail.contains("the colour #ff0000 twice")) << detail.toStdString();
+    Checkpoint unnamed = back;
+    unnamed.run.fields[1].source.sha256.clear();
+    EXPECT_FALSE(checkCheckpointValues(unnamed, &detail));
+    EXPECT_TRUE(detail.contains("source image of field #0000ff")) << detail.toStdString();
+
+    Checkpoint old;
+    ASSERT_EQ(
+        decodeCheckpoint(asEarlierRecord(encodeCheckpoint(sample()), kGreyColourBytes, 2), &old)
+            .status,
+        CheckpointStatus::Ok);
+    EXPECT_TRUE(old.run.fields.empty());
+    EXPECT_EQ(old.run.job.sourcePath, QStringLiteral("/data/src.png"));
+    EXPECT_EQ(old.run.job.checkpointEvery, 50);
 }
 
 TEST(CheckpointFile, EveryTruncationIsReportedAsTruncation) {

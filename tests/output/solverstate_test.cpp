@@ -88,4 +88,16 @@ TEST(SolverState, MissingOrMisshapenGridsLeaveTheSolverAlone) {
     EXPECT_FALSE(restoreSolverState(state, *solver, &error));
     EXPECT_EQ(error, "the checkpoint's grid 'pressure' is 27 x 26, the run needs 26 x 26");
     EXPECT_TRUE(sameBits(*solver->m_density, before));
+
+    // Another number of smoke fields, either way round: a colour run's grids
+    // would otherwise be dropped, or missing ones named one by one.
+    const Grid a = blob(0.3, 0.4, 4);
+    const Grid b = blob(0.6, 0.6, 3);
+    const std::unique_ptr<Solver> colour = makeSolver({{&a, &b}, {&b, &a}}, SimParameters());
+    state = captureSolverState(*source);
+    EXPECT_FALSE(restoreSolverState(state, *colour, &error));
+    EXPECT_EQ(error, "the checkpoint holds 1 smoke field(s), the run has 2");
+    EXPECT_FALSE(restoreSolverState(captureSolverState(*colour), *solver, &error));
+    EXPECT_EQ(error, "the checkpoint holds 2 smoke field(s), the run has 1");
+    EXPECT_TRUE(sameBits(*solver->m_density, before));
 }

@@ -103,4 +103,16 @@ QStringList folderDigest(const QString &dir, const QStringList &leaveOut) {
     return digest;
 }
 
+QByteArray withoutSeconds(const QByteArray &csv) {
+    QByteArray result;
+    for (const QByteArray &line : csv.split('\n')) {
+        QList<QByteArray> columns = line.split(',');
+        if (columns.size() > 4) {
+            columns.removeAt(4);
+        }
+        result += columns.join(',') + '\n';
+    }
+    return result;
+}
+
 } // namespace clirun

@@ -41,4 +41,8 @@ QList<QPair<QString, QByteArray>> folderContents(const QString &dir);
 // prints when two folders should hold the same (leaving out the names given).
 QStringList folderDigest(const QString &dir, const QStringList &leaveOut = {});
 
+// A metrics.csv without its seconds column, the one a resumed run cannot
+// repeat.
+QByteArray withoutSeconds(const QByteArray &csv);
+
 } // namespace clirun

@@ -140,6 +140,52 @@ TEST_F(ColourRun, RgbaFramesAndVideoShowThePicture) {
                                 "u_000020.npy", "v_000020.npy"}));
 }
 
+// Stopped at a checkpoint and resumed, a colour run leaves the folder an
+// unbroken run leaves, byte for byte (metrics but for the seconds): fields
+// given one by one, of different shapes, and fields a palette split off.
+// Changing a field's image afterwards is refused like a changed source.
+TEST_F(ColourRun, CheckpointedRunsResumeAsUnbroken) {
+    const QString disc = path("disc.png");
+    const QString dot = path("dot.png");
+    const QStringList kinds[] = {
+        {"--field", "ff0000:" + disc + ":" + dot, "--field", "0000ff:" + dot + ":" + disc,
+         "--colour-mode", "dark", "--format", "png,npy"},
+        {"--source", disc, "--target", path("pair.png"), "--palette", "auto"},
+    };
+    const QStringList leaveOut = {"checkpoint.vlck", ".velloran-render.lock", "metrics.csv"};
+    for (const QStringList &kind : kinds) {
+        const QString straight = path("straight");
+        const QString stopped = path("stopped");
+        QDir(straight).removeRecursively();
+        QDir(stopped).removeRecursively();
+        const QStringList common =
+            kind + QStringList{"--scheme", "sound", "--every", "5", "--quiet"};
+        ASSERT_EQ(clirun::run(common + QStringList{"--steps", "30", "--out", straight}).exitCode,
+                  0);
+        clirun::Result r = clirun::run(
+            common + QStringList{"--steps", "15", "--checkpoint-every", "15", "--out", stopped});
+        ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+        r = clirun::run({"--resume", stopped, "--steps", "30", "--quiet"});
+        ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+        EXPECT_EQ(clirun::folderDigest(stopped, leaveOut),
+                  clirun::folderDigest(straight, leaveOut));
+        QFile a(straight + "/metrics.csv");
+        QFile b(stopped + "/metrics.csv");
+        ASSERT_TRUE(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly));
+        EXPECT_EQ(clirun::withoutSeconds(b.readAll()), clirun::withoutSeconds(a.readAll()));
+    }
+    const QString stopped = path("stopped-fields");
+    ASSERT_EQ(clirun::run(kinds[0] + QStringList{"--steps", "5", "--checkpoint-every", "5", "--out",
+                                                 stopped, "--quiet"})
+                  .exitCode,
+              0);
+    ASSERT_TRUE(clirun::disc(kSide, 4).save(dot));
+    const clirun::Result r = clirun::run({"--resume", stopped, "--steps", "10", "--quiet"});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_TRUE(r.err.contains("cannot resume: the target image of field #ff0000"))
+        << r.err.toStdString();
+}
+
 TEST_F(ColourRun, BadFieldsAreRefusedAndNothingIsCreated) {
     const QString out = path("out-bad");
     const QString disc = path("disc.png");
@@ -157,7 +203,6 @@ TEST_F(ColourRun, BadFieldsAreRefusedAndNothingIsCreated) {
          "--colour-mode draws the fields of --field"},
         {one + QStringList{"--source", disc}, "--field replaces --source and --target"},
         {one + QStringList{"--format", "png,vdb"}, "png, exr and npy frames, but --format has vdb"},
-        {one + QStringList{"--checkpoint-every", "5"}, "--checkpoint-every is not available"},
         {one + QStringList{"--field", "00ff00:" + path("larger.png") + ":" + path("larger.png")},
          "--field #00ff00: its source is 22 x 22 pixels, the first field's 20 x 20"},
         {one + QStringList{"--field", "00ff00:" + path("none.png") + ":" + disc},

@@ -79,18 +79,6 @@ protected:
     }
 
     // metrics.csv without its seconds column (the fifth).
-    static QByteArray withoutSeconds(const QByteArray &csv) {
-        QByteArray result;
-        for (const QByteArray &line : csv.split('\n')) {
-            QList<QByteArray> columns = line.split(',');
-            if (columns.size() > 4) {
-                columns.removeAt(4);
-            }
-            result += columns.join(',') + '\n';
-        }
-        return result;
-    }
-
     // The folder holds exactly the straight run's files, byte for byte (the
     // metrics but for the seconds; the checkpoint and the lock aside).
     static void expectSameAsStraight(const QString &dir) {
@@ -99,8 +87,8 @@ protected:
         ASSERT_GT(expected.size(), 5 * (kSteps / 7));
         const QStringList actual = clirun::folderDigest(dir, leaveOut);
         EXPECT_EQ(differences(actual, expected), "");
-        EXPECT_EQ(withoutSeconds(contents(QDir(dir).filePath("metrics.csv"))),
-                  withoutSeconds(contents(path("straight/metrics.csv"))));
+        EXPECT_EQ(clirun::withoutSeconds(contents(QDir(dir).filePath("metrics.csv"))),
+                  clirun::withoutSeconds(contents(path("straight/metrics.csv"))));
     }
 
     // The entries only one of two digests has, as "+name" (only in the first)
@@ -346,8 +334,8 @@ TEST_F(Resume, KeyframedSoundRunResumedInTheMiddleOfABlend) {
     const QStringList leaveOut = {"checkpoint.vlck", ".velloran-render.lock", "metrics.csv"};
     EXPECT_EQ(clirun::folderDigest(path("blend-resumed"), leaveOut),
               clirun::folderDigest(path("blend-straight"), leaveOut));
-    const QByteArray metrics = withoutSeconds(contents(path("blend-straight/metrics.csv")));
-    EXPECT_EQ(withoutSeconds(contents(path("blend-resumed/metrics.csv"))), metrics);
+    const QByteArray metrics = clirun::withoutSeconds(contents(path("blend-straight/metrics.csv")));
+    EXPECT_EQ(clirun::withoutSeconds(contents(path("blend-resumed/metrics.csv"))), metrics);
     // Rows 1..20 were computed with the first target, the rest with the second;
     // the sound scheme sub-cycles.
     const QList<QByteArray> rows = metrics.trimmed().split('\n'); // the header, then step 0
