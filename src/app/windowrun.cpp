@@ -104,6 +104,7 @@ void MainWindow::startSimulation(bool reverse) {
     const double dt = ui->doubleSpinBox_5->value();
     if (picture) {
         std::vector<SmokeInput> inputs;
+        inputs.reserve(fields.size());
         for (const velloran::RunDensities &field : fields) {
             inputs.push_back(SmokeInput{&field.srcDensity, &field.tgtDensity});
         }
