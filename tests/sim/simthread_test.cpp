@@ -130,6 +130,9 @@ private slots:
     void unstableRunEndsOnItsLastFiniteFrame();
     void schemeAndKeyframesReachTheSolver();
     void colourFramesCarryEveryField();
+
+private:
+    bool runForFrames(SimThread &thread, std::size_t count, std::vector<SimFrame> *frames);
 };
 
 void SimThreadTest::rateWindow() {
@@ -423,6 +426,27 @@ void SimThreadTest::unstableRunEndsOnItsLastFiniteFrame() {
     QVERIFY(matchesSolverAlone(owner.frame, in, vf, vd, vg, dt));
 }
 
+// Runs the thread, taking a frame at every notification (in the worker, so
+// none is skipped), until it has `count`; true when the run then ended with
+// exactly those.
+bool SimThreadTest::runForFrames(SimThread &thread, std::size_t count,
+                                 std::vector<SimFrame> *frames) {
+    connect(
+        &thread, &SimThread::stepCompleted, this,
+        [&thread, count, frames] {
+            frames->emplace_back();
+            thread.takeNewestFrame(&frames->back());
+            thread.requestFrame();
+            if (frames->size() == count) {
+                thread.requestStop();
+            }
+        },
+        Qt::DirectConnection);
+    Owner owner(thread);
+    thread.start();
+    return owner.waitFinished() && frames->size() == count;
+}
+
 void SimThreadTest::schemeAndKeyframesReachTheSolver() {
     // A sound-scheme run whose target becomes a second shape before step 4:
     // every frame is the state of a solver given the scheme and, at step 4,
@@ -443,21 +467,7 @@ void SimThreadTest::schemeAndKeyframesReachTheSolver() {
     thread.setScheme(velloran::Scheme::Sound);
     thread.setTargetSchedule(std::make_unique<velloran::TargetSchedule>(in.tgt, keyframes));
     std::vector<SimFrame> frames;
-    connect(
-        &thread, &SimThread::stepCompleted, this,
-        [&] {
-            frames.emplace_back();
-            thread.takeNewestFrame(&frames.back());
-            thread.requestFrame();
-            if (frames.size() == 7) {
-                thread.requestStop();
-            }
-        },
-        Qt::DirectConnection);
-    Owner owner(thread);
-    thread.start();
-    QVERIFY(owner.waitFinished());
-    QCOMPARE(frames.size(), std::size_t(7));
+    QVERIFY(runForFrames(thread, 7, &frames));
     const auto byHand = [&second](Solver &solver, std::int64_t stepsDone) {
         if (stepsDone == 0) {
             solver.setScheme(velloran::Scheme::Sound);
@@ -488,21 +498,7 @@ void SimThreadTest::colourFramesCarryEveryField() {
     const std::vector<SmokeInput> fields{{&in.src, &in.tgt}, {&faint, &faint}};
     SimThread thread(nullptr, fields, kVf, kVd, kVg, kSigma, kDt);
     std::vector<SimFrame> frames;
-    connect(
-        &thread, &SimThread::stepCompleted, this,
-        [&] {
-            frames.emplace_back();
-            thread.takeNewestFrame(&frames.back());
-            thread.requestFrame();
-            if (frames.size() == 3) {
-                thread.requestStop();
-            }
-        },
-        Qt::DirectConnection);
-    Owner owner(thread);
-    thread.start();
-    QVERIFY(owner.waitFinished());
-    QCOMPARE(frames.size(), std::size_t(3));
+    QVERIFY(runForFrames(thread, 3, &frames));
     for (const SimFrame &frame : frames) {
         Solver alone(fields);
         configure(alone, kVf, kVd, kVg, kDt);
