@@ -99,6 +99,22 @@ RunInputs inputsOf(const Checkpoint &checkpoint) {
         }
         inputs.obstacles = std::move(mask);
     }
+    // A colour run is built with as many fields, each from the first target
+    // (the saved state replaces them all), and draws its recorded colours.
+    const std::vector<RecordedField> &fields = checkpoint.run.fields;
+    if (!fields.empty()) {
+        if (fields.size() > static_cast<std::size_t>(kMaxColourFields)) {
+            throw InputError("the checkpoint has more colour fields than a run can carry");
+        }
+        ColourPicture picture;
+        picture.mode = checkpoint.run.job.colourMode;
+        for (const RecordedField &field : fields) {
+            picture.colours.push_back(field.colour);
+            inputs.fieldSources.push_back(inputs.target);
+            inputs.fieldTargets.push_back(inputs.target);
+        }
+        inputs.picture = std::move(picture);
+    }
     return inputs;
 }
 
@@ -106,9 +122,6 @@ RunInputs inputsOf(const Checkpoint &checkpoint) {
 
 void saveRunCheckpoint(const PythonRun &run, const std::string &path) {
     const Solver &solver = run.solver(); // refused while another thread steps
-    if (run.picture()) {
-        throw UsageError("checkpoints of colour runs are not available yet");
-    }
     if (run.steps() > std::numeric_limits<std::int32_t>::max()) {
         throw UsageError("a checkpoint records at most 2147483647 steps");
     }
@@ -125,6 +138,14 @@ void saveRunCheckpoint(const PythonRun &run, const std::string &path) {
     job.steps = std::max(checkpoint.step, std::int32_t{1});
     job.every = 1;
     checkpoint.activeTarget = run.targetIndex();
+    // A colour run: its fields' colours and mode; every field's grids travel
+    // in the solver's state.
+    if (const std::optional<ColourPicture> &picture = run.picture()) {
+        job.colourMode = picture->mode;
+        for (const SmokeColour &colour : picture->colours) {
+            checkpoint.run.fields.push_back({colour, {}, {}});
+        }
+    }
     checkpoint.grids = captureSolverState(solver);
     checkpoint.grids.push_back({kFirstTarget, run.firstTarget()});
     for (std::size_t k = 0; k < run.keyframes().size(); ++k) {

@@ -59,6 +59,7 @@ Stepping and measures:
     save_checkpoint(path), Run.load_checkpoint(path, *, threads=None)
                     the whole run in one checksummed file, and back: the
                     loaded run goes on bit for bit as the saved one would
+                    (a colour run with every field, its colours and mode)
     set_target(a)   a new N x N target from the next step on, scaled to the
                     smoke's mass now; density and velocity untouched (a later
                     keyframe replaces it)

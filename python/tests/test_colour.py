@@ -8,7 +8,7 @@ import velloran
 from conftest import REPOSITORY
 
 
-def test_palette_run_fields_and_picture():
+def test_palette_run_fields_and_picture(tmp_path):
     run = velloran.Run.from_images(REPOSITORY / "examples/blob.png",
                                    REPOSITORY / "examples/ink-ring-star.png",
                                    scheme="sound", palette="auto", colour_mode="dark")
@@ -21,9 +21,18 @@ def test_palette_run_fields_and_picture():
     picture = run.picture()
     assert picture.shape == (128, 128, 4) and picture.dtype == np.uint8
     assert picture[0, 0, 3] < 8  # no smoke in the corner: the plate shows through
-    for refused in (lambda: run.save_checkpoint("x.vlck"), lambda: run.set_target(fields[0])):
-        with pytest.raises(RuntimeError):
-            refused()
+    with pytest.raises(RuntimeError):
+        run.set_target(fields[0])
+    # A checkpoint carries every field and the colours: the loaded run goes on
+    # as the saved one, field for field and in its picture.
+    run.save_checkpoint(tmp_path / "colour.vlck")
+    loaded = velloran.Run.load_checkpoint(tmp_path / "colour.vlck")
+    run.step(3)
+    loaded.step(3)
+    assert len(loaded.fields) == 2
+    for a, b in zip(run.fields, loaded.fields):
+        assert np.array_equal(a, b)
+    assert np.array_equal(run.picture(), loaded.picture())
 
 
 def test_colour_configuration_and_bad_palettes(monkeypatch):
