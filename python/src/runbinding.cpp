@@ -177,6 +177,36 @@ void defineMaking(RunClass &runClass) {
             "target split into fields of its colours, the source split alike or, if grey, "
             "shared among them; colour_mode= \"light\" or \"dark\" draws its picture().")
         .def_static(
+            "from_fields",
+            [](const py::sequence &fields, std::optional<double> vf, std::optional<double> vd,
+               std::optional<double> vg, std::optional<double> sigma, std::optional<double> dt,
+               const std::string &scheme, const std::string &colourMode, py::handle obstacles,
+               std::optional<int> threads) {
+                std::vector<ArrayField> arrays;
+                for (const py::handle item : fields) {
+                    const auto field = py::reinterpret_borrow<py::sequence>(item);
+                    if (!py::isinstance<py::sequence>(item) || py::isinstance<py::str>(item) ||
+                        py::len(field) != 3) {
+                        throw InputError("each field is a (colour, source, target) triple");
+                    }
+                    arrays.push_back({field[0].cast<std::string>(), densityGrid(field[1], "source"),
+                                      densityGrid(field[2], "target")});
+                }
+                RunInputs inputs = colourInputsFromArrays(std::move(arrays), colourMode);
+                addObstacles(obstacles, &inputs);
+                const ParameterValues values =
+                    withSoundDefaults({vf, vd, vg, sigma, dt}, scheme, &inputs);
+                return startRun(std::move(inputs), values, scheme, threads);
+            },
+            "fields"_a, py::kw_only(), "vf"_a = py::none(), "vd"_a = py::none(),
+            "vg"_a = py::none(), "sigma"_a = py::none(), "dt"_a = py::none(),
+            "scheme"_a = "literal", "colour_mode"_a = "light", "obstacles"_a = py::none(),
+            "threads"_a = py::none(),
+            "A colour run of 1 to 8 smoke fields on one flow, each a (colour, source, target) "
+            "triple: a colour \"#rrggbb\" given once, and two N x N density arrays of one "
+            "shape for all fields, each pair balanced on its own as Run() balances its two. "
+            "colour_mode= \"light\" or \"dark\" draws its picture().")
+        .def_static(
             "from_config",
             [](const std::filesystem::path &path, bool reverse, std::optional<int> threads,
                const std::optional<std::string> &scheme, std::optional<double> vf,

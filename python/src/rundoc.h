@@ -8,7 +8,7 @@ namespace velloran::binding {
 inline constexpr const char *kRunDoc =
     R"doc(One run of target-driven smoke: a source density that gathers into a target.
 
-Three ways to make one, each giving the run the desktop program and
+Four ways to make one, each giving the run the desktop program and
 velloran-render would make from the same input:
 
     Run(source, target, *, vf, vd, vg, sigma, dt, scheme="literal", keyframes=None, obstacles=None, threads=None)
@@ -32,6 +32,12 @@ velloran-render would make from the same input:
         two image files, converted as the run set-up converts them (blue / 255,
         the grid size from the square source image, the target at least as
         large); reverse exchanges their roles.
+    Run.from_fields(fields, *, vf, vd, vg, sigma, dt, scheme="literal", colour_mode="light", obstacles=None, threads=None)
+        a colour run: 1 to 8 smoke fields on one flow, each a (colour, source,
+        target) triple, colour "#rrggbb" (each once), source and target
+        arrays as Run() takes them, all of one shape; each field's pair is
+        balanced on its own as Run() balances its two. colour_mode "light" or
+        "dark" is how picture() draws them.
     Run.from_config(path, *, reverse=False, threads=None, scheme=None, vf=None, vd=None, vg=None, sigma=None, dt=None)
         a configuration file read exactly as the programs read it: image paths
         relative to the current folder, values outside their range bounded

@@ -1,5 +1,7 @@
 #include "runinputs.h"
 
+#include "arrays.h"
+
 #include "colourfields.h"
 #include "colourjob.h"
 #include "jobinputs.h"
@@ -15,6 +17,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <algorithm>
 #include <cmath>
 
 namespace velloran::binding {
@@ -168,7 +171,55 @@ void setColourFields(std::vector<RunDensities> fields, ColourPicture picture, Ru
     inputs->picture = std::move(picture);
 }
 
+ColourMode colourModeOf(const std::string &mode) {
+    const std::optional<ColourMode> colourMode = parseColourMode(QString::fromStdString(mode));
+    if (!colourMode) {
+        throw InputError("colour_mode must be \"light\" or \"dark\", not \"" + mode + "\"");
+    }
+    return *colourMode;
+}
+
 } // namespace
+
+RunInputs colourInputsFromArrays(std::vector<ArrayField> fields, const std::string &mode) {
+    if (fields.empty() || fields.size() > static_cast<std::size_t>(kMaxColourFields)) {
+        throw InputError("a colour run has 1 to " + std::to_string(kMaxColourFields) +
+                         " fields, not " + std::to_string(fields.size()));
+    }
+    ColourPicture picture{{}, colourModeOf(mode)};
+    const std::uint32_t n = fields.front().source.NumCols();
+    for (const ArrayField &field : fields) {
+        const std::optional<SmokeColour> colour =
+            parseSmokeColour(QString::fromStdString(field.colour));
+        if (!colour) {
+            throw InputError("'" + field.colour + "' is not a colour (#rrggbb)");
+        }
+        const std::string name = "field #" + colour->hex().toStdString();
+        if (std::find(picture.colours.begin(), picture.colours.end(), *colour) !=
+            picture.colours.end()) {
+            throw InputError("a colour run has each colour once, but " + name + " comes twice");
+        }
+        for (const Grid *grid : {&field.source, &field.target}) {
+            if (grid->NumCols() != n) {
+                throw InputError(name + ": every field's arrays must have the first's shape, " +
+                                 std::to_string(n) + " a side, not " +
+                                 std::to_string(grid->NumCols()));
+            }
+        }
+        requireSmoke(field.source, name + " source");
+        requireSmoke(field.target, name + " target");
+        picture.colours.push_back(*colour);
+    }
+    RunInputs inputs;
+    inputs.source = fields.front().source;
+    inputs.target = fields.front().target;
+    for (ArrayField &field : fields) {
+        inputs.fieldSources.push_back(std::move(field.source));
+        inputs.fieldTargets.push_back(std::move(field.target));
+    }
+    inputs.picture = std::move(picture);
+    return inputs;
+}
 
 RunInputs colourInputsFromImages(const std::string &sourcePath, const std::string &targetPath,
                                  bool reverse, const std::string &palette,
@@ -183,17 +234,14 @@ RunInputs colourInputsFromImages(const std::string &sourcePath, const std::strin
     if (!parsePaletteRequest(QString::fromStdString(palette), &request, &error)) {
         throw InputError("palette: " + error.toStdString());
     }
-    const std::optional<ColourMode> colourMode = parseColourMode(QString::fromStdString(mode));
-    if (!colourMode) {
-        throw InputError("colour_mode must be \"light\" or \"dark\", not \"" + mode + "\"");
-    }
+    const ColourMode colourMode = colourModeOf(mode);
     ColourFields fields;
     if (!readColourFields(fromPath(sourcePath), fromPath(targetPath), reverse, request, &fields,
                           &error)) {
         throw InputError(error.toStdString());
     }
     RunInputs inputs;
-    setColourFields(std::move(fields.fields), ColourPicture{fields.palette.colours, *colourMode},
+    setColourFields(std::move(fields.fields), ColourPicture{fields.palette.colours, colourMode},
                     &inputs);
     return inputs;
 }

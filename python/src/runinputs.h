@@ -60,6 +60,18 @@ RunInputs inputsFromImages(const std::string &sourcePath, const std::string &tar
 RunInputs colourInputsFromImages(const std::string &sourcePath, const std::string &targetPath,
                                  bool reverse, const std::string &palette, const std::string &mode);
 
+// One smoke field given as arrays: its colour's text and its N x N grids.
+struct ArrayField {
+    std::string colour;
+    Grid source;
+    Grid target;
+};
+
+// A colour run of 1..8 fields given as arrays, drawn in `mode`. Colours as
+// the renderer's --field takes them ("#rrggbb" or "rrggbb"), each once; every
+// grid of the first's shape. Anything else throws InputError.
+RunInputs colourInputsFromArrays(std::vector<ArrayField> fields, const std::string &mode);
+
 // A configuration file read exactly as the renderer reads it: values outside
 // their range are bounded (with a note), image paths (keyframes' included) are
 // taken relative to the current folder, the scheme and the keyframes come
