@@ -2,8 +2,8 @@
 // blob-to-s with the status widget, the Control menu, the View menu's Speed
 // submenu and the File menu's Open Example submenu; the through-the-gap
 // example paused mid-run with its obstacles, in both view modes; the emblem
-// colour example at a few steps, the view drawn by the shader and by its
-// fallback. Run by hand from the repository root under an X server,
+// colour example at a few steps and the dark ink one, the view drawn by the
+// shader and by its fallback. Run by hand from the repository root under an X server,
 //   xvfb-run -a -s "-screen 0 1280x1024x24" build/tests/app/desktop_screenshots docs [colour]
 // (pictures taken with QWidget::grab, written as desktop-*.png into the folder;
 // with "colour", the colour pictures alone).
@@ -85,18 +85,20 @@ int main(int argc, char **argv) {
         });
         pause(300);
     };
-    // The emblem: paused at each step in turn, the view drawn both ways.
-    auto colourPictures = [&] {
-        qobject_cast<QAction *>(child("actionExample_emblem"))->trigger();
+    // A colour example paused at each step in turn, the view drawn both ways.
+    auto colourPictures = [&](const char *example, std::initializer_list<int> steps) {
+        qobject_cast<QAction *>(child(qPrintable(QStringLiteral("actionExample_") + example)))
+            ->trigger();
         qobject_cast<QAction *>(child("actionSpeedFull"))->trigger();
         auto *glView = window.findChild<GLView *>("glView");
         bool written = true;
         runTo(0);
-        for (const int step : {0, 250, 1000, 3000}) {
+        for (const int step : steps) {
             qobject_cast<QAction *>(child("actionPause"))->setChecked(false);
             waitFor(
                 [status, step] {
-                    return status->text().section(QLatin1Char(' '), 1, 1).toInt() >= step;
+                    return !status->text().isEmpty() &&
+                           status->text().section(QLatin1Char(' '), 1, 1).toInt() >= step;
                 },
                 600000);
             qobject_cast<QAction *>(child("actionPause"))->setChecked(true);
@@ -105,17 +107,18 @@ int main(int argc, char **argv) {
                        !window.simulation()->notificationPending();
             });
             pause(300);
-            std::printf("emblem held at: %s\n", qPrintable(status->text()));
+            std::printf("%s held at: %s\n", example, qPrintable(status->text()));
             for (const bool shader : {true, false}) {
                 glView->setShaderAllowed(shader);
                 pause(200);
-                const QByteArray name = QStringLiteral("desktop-emblem-%1-%2.png")
+                const QByteArray name = QStringLiteral("desktop-%1-%2-%3.png")
+                                            .arg(QLatin1String(example))
                                             .arg(step)
                                             .arg(shader ? "shader" : "fallback")
                                             .toLatin1();
                 written = save(glView, folder, name.constData()) && written;
             }
-            if (step == 1000) {
+            if (step == 1000 && QLatin1String(example) == QLatin1String("emblem")) {
                 written = save(&window, folder, "desktop-colour-window.png") && written;
             }
         }
@@ -124,7 +127,8 @@ int main(int argc, char **argv) {
         return written;
     };
     if (argc > 2 && QLatin1String(argv[2]) == QLatin1String("colour")) {
-        return colourPictures() ? 0 : 1;
+        return colourPictures("emblem", {0, 250, 1000, 3000}) && colourPictures("ink", {1000}) ? 0
+                                                                                               : 1;
     }
 
     runTo(400);
@@ -178,7 +182,7 @@ int main(int argc, char **argv) {
     ok = save(&window, folder, "desktop-obstacles-velocity.png") && ok;
     qobject_cast<QAction *>(child("actionStop"))->trigger();
     waitFor([&window] { return !window.simulation(); });
-    ok = colourPictures() && ok;
+    ok = colourPictures("emblem", {0, 250, 1000, 3000}) && colourPictures("ink", {1000}) && ok;
 
     return ok ? 0 : 1;
 }
