@@ -340,6 +340,20 @@ void FilesTest::colourRunsLoadRunAndSave() {
              velloran::readConfigurationData(fields.toUtf8()).configuration.colour);
     QVERIFY(!saved.configuration.source);
 
+    // What a colour run cannot do in the window yet is refused before it starts.
+    load(writeFile("colour-keyframes.xml",
+                   QStringLiteral("<configuration><images><source>%1</source><target>%1</target>"
+                                  "</images><keyframes><target step=\"5\">%1</target></keyframes>"
+                                  "<colour/></configuration>")
+                       .arg(left)
+                       .toUtf8()),
+         &seen);
+    QCOMPARE(child<QLineEdit>("lineEdit_Src")->text(), left);
+    catchBox(this, &seen);
+    child<QAction>("actionStart")->trigger();
+    QCOMPARE(seen.text, QStringLiteral("Keyframes are not available with a colour run yet."));
+    QVERIFY(!m_window->simulation());
+
     load(writeFile("grey.xml", "<configuration><images><source>a.png</source></images>"
                                "</configuration>"),
          &seen);
