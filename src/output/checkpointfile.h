@@ -105,8 +105,9 @@ CheckpointReadResult decodeCheckpoint(const QByteArray &bytes, Checkpoint *out);
 constexpr std::size_t kCheckpointHeaderSize = 28;
 
 // The longest checkpoint written or read: 256 grids of the largest run the
-// programs accept (a run holds eight, plus its targets and keyframes), about
-// 8.6 GB. A header that says more is damaged, not a run.
+// programs accept (a grey run holds eight, one of eight colour fields 43,
+// plus the obstacles, its targets and keyframes), about 8.6 GB. A header that
+// says more is damaged, not a run.
 constexpr std::uint64_t kMaxCheckpointBytes =
     std::uint64_t{256} * (kMaxImageSide + 3) * (kMaxImageSide + 3) * sizeof(double);
 
