@@ -16,7 +16,7 @@ BalancingBlocks::BalancingBlocks(const ObstacleMap &obstacles)
     findCorners();
 }
 
-// Pieces block by block (row by row), within a block flood fills seeded row
+// Pieces block by block (row by row), within a block flood fills started row
 // by row.
 void BalancingBlocks::findPieces(const ObstacleMap &obstacles) {
     const std::size_t n = m_n;
@@ -33,14 +33,14 @@ void BalancingBlocks::findPieces(const ObstacleMap &obstacles) {
             const std::uint32_t j0 = by * m_block;
             for (std::uint32_t j = j0; j < j0 + m_block; ++j) {
                 for (std::uint32_t i = i0; i < i0 + m_block; ++i) {
-                    const std::size_t seed = i + j * n;
-                    if (m_nodeOf[seed] >= 0 || !obstacles.isOpen(i + 1, j + 1)) {
+                    const std::size_t start = i + j * n;
+                    if (m_nodeOf[start] >= 0 || !obstacles.isOpen(i + 1, j + 1)) {
                         continue;
                     }
                     const int node = nodes++;
                     m_blockOf.push_back(static_cast<int>(block));
-                    m_nodeOf[seed] = node;
-                    stack.push_back(seed);
+                    m_nodeOf[start] = node;
+                    stack.push_back(start);
                     while (!stack.empty()) {
                         const std::size_t at = stack.back();
                         stack.pop_back();

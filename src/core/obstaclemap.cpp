@@ -42,7 +42,7 @@ template <class Visit> void ObstacleMap::walk(std::deque<std::size_t> &queue, Vi
     }
 }
 
-// Open regions: flood fills seeded in column order.
+// Open regions: flood fills started in column order.
 void ObstacleMap::labelRegions() {
     const std::uint32_t n = m_lattice.n;
     constexpr int kUnvisited = -2;

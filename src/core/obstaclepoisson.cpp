@@ -8,8 +8,15 @@
 #define EIGEN_MPL2_ONLY
 #define EIGEN_DONT_VECTORIZE
 #define EIGEN_DONT_PARALLELIZE
+// Debian keeps the headers under eigen3/; the build names that folder, a
+// plain compiler line does not.
+#if __has_include(<Eigen/SparseCholesky>)
 #include <Eigen/OrderingMethods>
 #include <Eigen/SparseCholesky>
+#else
+#include <eigen3/Eigen/OrderingMethods>
+#include <eigen3/Eigen/SparseCholesky>
+#endif
 
 #include <algorithm>
 

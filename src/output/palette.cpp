@@ -109,13 +109,13 @@ bool explainedBy(const Rgb &c, const Rgb &background, const std::vector<Rgb> &ta
     return false;
 }
 
-// The count-weighted mean of the colours near `seed`, rounded to integers.
-Rgb refined(const Rgb &seed, const std::vector<ColourCount> &counts) {
+// The count-weighted mean of the colours near `centre`, rounded to integers.
+Rgb refined(const Rgb &centre, const std::vector<ColourCount> &counts) {
     const double radius = kPaletteSeparation / 2.0;
     Rgb sum;
     std::int64_t total = 0;
     for (const ColourCount &entry : counts) {
-        if (footOn(entry.colour, seed, seed).squaredDistance < radius * radius) {
+        if (footOn(entry.colour, centre, centre).squaredDistance < radius * radius) {
             sum.r += entry.colour.r * entry.count;
             sum.g += entry.colour.g * entry.count;
             sum.b += entry.colour.b * entry.count;
@@ -221,8 +221,8 @@ bool findPalette(const QImage &image, const PaletteRequest &request, Palette *pa
                                             : QStringLiteral("one or more"));
         return false;
     }
-    for (const Rgb &seed : taken) {
-        result.colours.push_back(colourOf(refined(seed, counts)));
+    for (const Rgb &centre : taken) {
+        result.colours.push_back(colourOf(refined(centre, counts)));
     }
     *palette = result;
     return true;
