@@ -264,6 +264,12 @@ RunInputs inputsFromConfiguration(const std::string &path, bool reverse) {
         inputs.notes.push_back(note.toStdString());
     }
     if (!job.fields.empty() || job.palette) {
+        // A Python run holds one schedule (and checkpoints its targets alone).
+        if (!job.keyframes.empty()) {
+            throw InputError("configuration file " + quoted(path) +
+                             ": a colour run's keyframes are run by velloran-render; a Python "
+                             "colour run takes new targets through set_target");
+        }
         // The renderer's reading of a colour run, its fields' images included.
         JobInputs read;
         if (!checkJobInputs(job, nullptr, &read, &error)) {

@@ -2,10 +2,12 @@
 
 #include "frameformats.h"
 #include "framename.h"
+#include "keyframes.h"
 #include "vdbframe.h"
 
 #include <QDir>
 
+#include <algorithm>
 #include <cmath>
 
 namespace velloran {
@@ -47,11 +49,22 @@ bool checkImage(const ImageFingerprint &image, const QString &role, QString *det
     return true;
 }
 
+// A run of fields given one by one records its keyframes step by step, each
+// step's targets in field order (jobrecord.cpp).
 bool checkKeyframes(const CheckpointRun &run, QString *detail) {
+    const std::size_t perStep = std::max<std::size_t>(run.job.fields.size(), 1);
+    if (run.job.keyframes.size() % perStep != 0) {
+        return fail(detail, QStringLiteral("its %1 keyframes are not a whole number of steps of "
+                                           "%2 fields")
+                                .arg(run.job.keyframes.size())
+                                .arg(perStep));
+    }
     std::int64_t previous = 0;
     for (std::size_t k = 0; k < run.job.keyframes.size(); ++k) {
         const KeyframeEntry &keyframe = run.job.keyframes[k];
-        if (!inSteps(keyframe.step, previous + 1) || !inSteps(keyframe.blend, 0)) {
+        const bool sameStep = k % perStep != 0;
+        if (!inSteps(keyframe.step, sameStep ? previous : previous + 1) ||
+            (sameStep && keyframe.step != previous) || !inSteps(keyframe.blend, 0)) {
             return fail(detail, QStringLiteral("its keyframe %1 has step %2 and blend %3 (steps "
                                                "rise from 1 to %4, blends 0 to %4)")
                                     .arg(k + 1)
@@ -64,6 +77,14 @@ bool checkKeyframes(const CheckpointRun &run, QString *detail) {
             return false;
         }
         previous = keyframe.step;
+    }
+    std::vector<SmokeColour> fieldColours;
+    for (const ColourField &field : run.job.fields) {
+        fieldColours.push_back(field.colour);
+    }
+    const QString fields = keyframeFieldsRefusal(run.job.keyframes, fieldColours);
+    if (!fields.isEmpty()) {
+        return fail(detail, QStringLiteral("its keyframes: %1").arg(fields));
     }
     if (run.job.reverse && !run.job.keyframes.empty()) {
         return fail(detail, QStringLiteral("it has keyframes in a reverse run"));
@@ -103,7 +124,7 @@ bool checkOutput(const RenderJob &job, QString *detail) {
 }
 
 // A colour run's fields: distinct colours, each with its images; a palette
-// asked for as the options allow it, and no keyframes (colour runs take none).
+// asked for as the options allow it.
 bool checkColourRun(const CheckpointRun &run, QString *detail) {
     if (run.fields.empty()) {
         if (run.job.palette) {
@@ -115,9 +136,6 @@ bool checkColourRun(const CheckpointRun &run, QString *detail) {
         palette && (palette->count < 0 || palette->count > kMaxColourFields ||
                     (!palette->colours.empty() && palette->count != 0))) {
         return fail(detail, QStringLiteral("its palette is malformed"));
-    }
-    if (!run.job.keyframes.empty()) {
-        return fail(detail, QStringLiteral("it has keyframes in a colour run"));
     }
     for (std::size_t k = 0; k < run.fields.size(); ++k) {
         const RecordedField &field = run.fields[k];

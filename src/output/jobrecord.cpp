@@ -268,6 +268,11 @@ void readJobRecord(Reader &r, std::uint32_t version, CheckpointRun *run) {
     if (version >= 3) {
         readColourRun(r, run);
     }
+    // A run of fields given one by one keeps each keyframe step's targets in
+    // field order (resolveJob puts them so), which names their fields.
+    for (std::size_t k = 0; !job.fields.empty() && k < job.keyframes.size(); ++k) {
+        job.keyframes[k].field = job.fields[k % job.fields.size()].colour;
+    }
     if (run->side <= 0 || job.steps <= 0 || job.every <= 0 || job.checkpointEvery < 0) {
         r.fail();
     }

@@ -1,5 +1,7 @@
 #include "colourjob.h"
 
+#include "keyframes.h"
+
 namespace velloran {
 
 bool isColourJob(const RenderJob &job) {
@@ -7,6 +9,15 @@ bool isColourJob(const RenderJob &job) {
 }
 
 bool checkColourJob(const RenderOptions &options, const RenderJob &job, QString *error) {
+    std::vector<SmokeColour> fieldColours;
+    for (const ColourField &field : job.fields) {
+        fieldColours.push_back(field.colour);
+    }
+    const QString keyframes = keyframeFieldsRefusal(job.keyframes, fieldColours);
+    if (!keyframes.isEmpty()) {
+        *error = QStringLiteral("keyframes: ") + keyframes;
+        return false;
+    }
     if (!isColourJob(job)) {
         if (options.job.colourMode) {
             *error = QStringLiteral("--colour-mode draws the fields of --field or --palette, but "
@@ -19,19 +30,6 @@ bool checkColourJob(const RenderOptions &options, const RenderJob &job, QString 
         *error = QStringLiteral("a colour run takes its fields from a palette or one by one, not "
                                 "both");
         return false;
-    }
-    const struct {
-        bool asked;
-        const char *what;
-    } unavailable[] = {
-        {!job.keyframes.empty(), "keyframes are"},
-    };
-    for (const auto &u : unavailable) {
-        if (u.asked) {
-            *error =
-                QStringLiteral("%1 not available with colour runs yet").arg(QLatin1String(u.what));
-            return false;
-        }
     }
     for (const char *format : {"vdb"}) {
         if (job.formats.contains(QLatin1String(format))) {

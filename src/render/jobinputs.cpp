@@ -2,6 +2,7 @@
 
 #include "colourfields.h"
 #include "colourjob.h"
+#include "colourkeyframes.h"
 
 #include "jobrecord.h"
 #include "keyframes.h"
@@ -69,6 +70,7 @@ bool loadPaletteFields(const RenderJob &job, JobInputs *inputs, QString *error) 
     }
     inputs->fields = std::move(colour.fields);
     inputs->colours = std::move(colour.palette.colours);
+    inputs->background = colour.palette.background;
     inputs->densities = inputs->fields.front();
     return true;
 }
@@ -83,12 +85,34 @@ bool loadDensities(const RenderJob &job, JobInputs *inputs, QString *error) {
     return loadPair(job.sourcePath, job.targetPath, job.reverse, &inputs->densities, error);
 }
 
+// A colour run's keyframes: one schedule per field.
+bool loadColourSchedule(const RenderJob &job, JobInputs *inputs, QString *error) {
+    std::vector<SmokeColour> colours;
+    for (const ColourField &field : job.fields) {
+        colours.push_back(field.colour);
+    }
+    const Palette palette{inputs->background, inputs->colours};
+    std::vector<std::unique_ptr<TargetSchedule>> schedules;
+    if (!loadColourSchedules(job.keyframes, inputs->fields, job.palette ? &palette : nullptr,
+                             colours, &schedules, error)) {
+        return false;
+    }
+    inputs->schedule = std::move(schedules.front());
+    inputs->fieldSchedules.assign(std::make_move_iterator(schedules.begin() + 1),
+                                  std::make_move_iterator(schedules.end()));
+    return true;
+}
+
 // The keyframes' targets, loaded and checked before anything is created.
-bool loadSchedule(const RenderJob &job, const RunDensities &densities,
-                  std::unique_ptr<TargetSchedule> *schedule, QString *error) {
+bool loadSchedule(const RenderJob &job, JobInputs *inputs, QString *error) {
     if (job.keyframes.empty()) {
         return true;
     }
+    if (!inputs->fields.empty()) {
+        return loadColourSchedule(job, inputs, error);
+    }
+    const RunDensities &densities = inputs->densities;
+    std::unique_ptr<TargetSchedule> *schedule = &inputs->schedule;
     const int side = static_cast<int>(densities.srcDensity.NumCols());
     std::vector<Keyframe> targets;
     if (!loadKeyframeTargets(job.keyframes, QImageReader(job.targetPath).size(), side, &targets,
@@ -190,8 +214,7 @@ bool checkJobInputs(const RenderJob &job, const Checkpoint *resume, JobInputs *i
         return false;
     }
     inputs->side = static_cast<int>(inputs->densities.srcDensity.NumCols());
-    if (!loadJobObstacles(job, inputs, error) ||
-        !loadSchedule(job, inputs->densities, &inputs->schedule, error)) {
+    if (!loadJobObstacles(job, inputs, error) || !loadSchedule(job, inputs, error)) {
         return false;
     }
     if (resume) {

@@ -22,11 +22,13 @@ struct JobInputs {
     RunDensities densities;                   // a colour run's first field
     std::vector<RunDensities> fields;         // a colour run: every field's, in order
     std::vector<SmokeColour> colours;         // a palette run: the palette's colours
+    SmokeColour background;                   // a palette run: its target's background
     int side = 0;                             // of the run's square grid
-    std::unique_ptr<TargetSchedule> schedule; // null without keyframes
-    std::optional<Grid> obstacles;            // the run's solid cells (1), side x side
-    CheckpointRun record;                     // what checkpoints hold of the run
-    QString ffmpeg;                           // when the job asks for a video
+    std::unique_ptr<TargetSchedule> schedule; // null without keyframes; a colour run's field 0
+    std::vector<std::unique_ptr<TargetSchedule>> fieldSchedules; // a colour run's fields 1, 2, ...
+    std::optional<Grid> obstacles; // the run's solid cells (1), side x side
+    CheckpointRun record;          // what checkpoints hold of the run
+    QString ffmpeg;                // when the job asks for a video
 };
 
 // A resumed run's record is its checkpoint's. False with a one-line *error

@@ -87,10 +87,13 @@ std::vector<OptionEntry> makeTable() {
                "at least half of it is light (or opaque, if the image has\n"
                "alpha); the sound scheme only",
                nonEmpty("an image", jobText(&JobOverrides::obstacles))),
-        option("--keyframe", "STEP:IMAGE[:BLEND]", S::Input, kAlone,
+        option("--keyframe", "[#RRGGBB:]STEP:IMAGE[:BLEND]", S::Input, kAlone,
                "\na further target from STEP on, blended in over BLEND steps\n"
                "(default 0: a cut); repeatable, adds to the configuration's\n"
-               "keyframes; a step beyond the run's last is never reached",
+               "keyframes; a step beyond the run's last is never reached;\n"
+               "a palette run splits IMAGE by its palette; a run of --field\n"
+               "gives each field its own, #RRGGBB: naming the field, every\n"
+               "field at every keyframe step",
                storeKeyframe),
     };
     for (OptionEntry &entry : parameterOptions()) {

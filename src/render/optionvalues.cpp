@@ -58,19 +58,30 @@ bool parseFormats(const QString &text, QStringList *formats, QString *error) {
 }
 
 // "STEP:IMAGE" or "STEP:IMAGE:BLEND" (a blend is recognised only as a whole
-// number after the last colon, so an image path may contain colons).
+// number after the last colon, so an image path may contain colons), after
+// "#RRGGBB:" for a field's target (the '#' is required there: "800000" would
+// read as a step as well as a colour).
 bool parseKeyframe(const QString &text, KeyframeEntry *out, QString *error) {
     const auto refuse = [&](const QString &why) {
         *error =
-            QStringLiteral("--keyframe '%1': %2 (STEP:IMAGE or STEP:IMAGE:BLEND)").arg(text, why);
+            QStringLiteral("--keyframe '%1': %2 ([#RRGGBB:]STEP:IMAGE[:BLEND])").arg(text, why);
         return false;
     };
-    const qsizetype colon = text.indexOf(QLatin1Char(':'));
+    std::optional<SmokeColour> field;
+    qsizetype start = 0;
+    if (text.startsWith(QLatin1Char('#'))) {
+        start = text.indexOf(QLatin1Char(':')) + 1;
+        field = parseSmokeColour(text.left(start - 1));
+        if (start == 0 || !field) {
+            return refuse(QStringLiteral("a field is named by its colour, #RRGGBB"));
+        }
+    }
+    const qsizetype colon = text.indexOf(QLatin1Char(':'), start);
     if (colon < 0) {
         return refuse(QStringLiteral("no step"));
     }
     bool ok = false;
-    const qlonglong step = text.left(colon).trimmed().toLongLong(&ok);
+    const qlonglong step = text.mid(start, colon - start).trimmed().toLongLong(&ok);
     if (!ok || step <= 0 || step > kMaxSteps) {
         return refuse(
             QStringLiteral("the step must be a whole number from 1 to %1").arg(kMaxSteps));
@@ -93,7 +104,7 @@ bool parseKeyframe(const QString &text, KeyframeEntry *out, QString *error) {
     if (image.isEmpty()) {
         return refuse(QStringLiteral("no image"));
     }
-    *out = KeyframeEntry{step, image, blend};
+    *out = KeyframeEntry{step, image, blend, field};
     return true;
 }
 

@@ -200,6 +200,7 @@ int runJob(const RenderJob &requested, FILE *progressStream, FILE *summary,
         return messages.fail(error, kExitBadInput);
     }
     Run run(std::move(solver), std::move(inputs.schedule));
+    run.setFieldSchedules(std::move(inputs.fieldSchedules));
     return runSteps(job, inputs, run, files, video, resume, framesBefore, progressStream, summary,
                     messages);
 }

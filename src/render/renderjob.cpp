@@ -112,7 +112,8 @@ bool applyConfiguration(const QString &path, const QString &origin, bool imagesF
 }
 
 // The options' keyframes join the configuration's, in step order; two at one
-// step cannot both hold.
+// step cannot both hold, unless they are targets of two fields (whether they
+// make a whole step is checkColourJob's question).
 bool addKeyframes(const std::vector<KeyframeEntry> &extra, std::vector<KeyframeEntry> *keyframes,
                   QString *error) {
     std::vector<KeyframeEntry> all = *keyframes;
@@ -121,7 +122,7 @@ bool addKeyframes(const std::vector<KeyframeEntry> &extra, std::vector<KeyframeE
         return a.step < b.step;
     });
     for (std::size_t k = 1; k < all.size(); ++k) {
-        if (all[k].step == all[k - 1].step) {
+        if (all[k].step == all[k - 1].step && !(all[k].field && all[k - 1].field)) {
             *error = QStringLiteral("two keyframes at step %1 (%2 and %3)")
                          .arg(all[k].step)
                          .arg(quoted(all[k - 1].image), quoted(all[k].image));
@@ -271,6 +272,16 @@ bool resolveJob(const RenderOptions &options, RenderJob *job, QStringList *notes
         *error = keyframesInReverseMessage();
         return false;
     }
+    // A step's field targets in field order: the checkpoint records them so.
+    const auto fieldIndex = [&result](const KeyframeEntry &entry) {
+        return std::find_if(result.fields.begin(), result.fields.end(),
+                            [&entry](const ColourField &f) { return f.colour == entry.field; }) -
+               result.fields.begin();
+    };
+    std::stable_sort(result.keyframes.begin(), result.keyframes.end(),
+                     [&fieldIndex](const KeyframeEntry &a, const KeyframeEntry &b) {
+                         return a.step != b.step ? a.step < b.step : fieldIndex(a) < fieldIndex(b);
+                     });
     if (result.title.isEmpty()) {
         result.title =
             QFileInfo(result.fields.empty() ? result.targetPath : result.fields.front().targetPath)

@@ -37,6 +37,13 @@
 // (nothing: fields="auto"). With <palette> or <field> entries, fields= may
 // still say "auto" or their number.
 //
+// A palette run's keyframe images are colour targets, split by the palette the
+// run found in its first target. A run of <field> entries gives each keyframe
+// step one <target> per field, naming the field by its colour:
+//   <target step="800" field="#e03020">yang.png</target>
+//   <target step="800" field="#20a0e0">yin.png</target>
+// (the same step and blend for all of them; keyframes.h checks the set).
+//
 // The reader never touches a window or a solver: it returns what the file says
 // (last occurrence wins, missing values stay unset) and the caller applies it,
 // numbers through clampParameter (parameters.h).
@@ -60,14 +67,26 @@ namespace velloran {
 constexpr qint64 kMaxConfigurationBytes = 1024 * 1024;
 
 // A further target of a run: its image, the step from which it applies and
-// the steps over which it is blended in (0: a cut).
+// the steps over which it is blended in (0: a cut). In a run of fields given
+// one by one, the field whose target it is, named by its colour; such a
+// run's keyframe steps each name every field once (keyframes.h).
 struct KeyframeEntry {
+    KeyframeEntry() = default;
+    KeyframeEntry(qint64 at, QString path, qint64 over = 0,
+                  std::optional<SmokeColour> fieldColour = std::nullopt)
+        : step(at)
+        , image(std::move(path))
+        , blend(over)
+        , field(fieldColour) {}
+
     qint64 step = 0;
     QString image;
     qint64 blend = 0;
+    std::optional<SmokeColour> field;
 
     bool operator==(const KeyframeEntry &other) const {
-        return step == other.step && image == other.image && blend == other.blend;
+        return step == other.step && image == other.image && blend == other.blend &&
+               field == other.field;
     }
 };
 
@@ -85,7 +104,8 @@ struct Configuration {
     std::optional<QString> source;
     std::optional<QString> target;
     std::optional<Scheme> scheme;              // absent: the literal scheme
-    std::vector<KeyframeEntry> keyframes;      // checked: steps positive, strictly increasing
+    std::vector<KeyframeEntry> keyframes;      // checked: steps positive, increasing (a field
+                                               // run's: one entry per field at a step)
     std::optional<QString> obstacles;          // the obstacle image's path; empty: none
     std::optional<ColourConfiguration> colour; // checked; absent: a grey run
 

@@ -3,6 +3,7 @@
 // Reading the configuration file (configfile.h); its writer is configwriter.cpp.
 
 #include "colourconfig.h"
+#include "keyframes.h"
 #include "regularfile.h"
 #include "xmlreading.h"
 
@@ -75,6 +76,8 @@ bool readKeyframes(QXmlStreamReader &reader, std::vector<KeyframeEntry> *keyfram
         const QString stepText = attributes.value(QLatin1String("step")).toString();
         const bool hasBlend = attributes.hasAttribute(QLatin1String("blend"));
         const QString blendText = attributes.value(QLatin1String("blend")).toString();
+        const bool hasField = attributes.hasAttribute(QLatin1String("field"));
+        const QString fieldText = attributes.value(QLatin1String("field")).toString();
         const QString image = readElementText(reader).trimmed();
         const auto refuse = [&](const QString &why) {
             *error = QStringLiteral("line %1: keyframe: %2").arg(line).arg(why);
@@ -94,7 +97,18 @@ bool readKeyframes(QXmlStreamReader &reader, std::vector<KeyframeEntry> *keyfram
                        .arg(*step));
             return;
         }
-        if (!keyframes->empty() && *step <= keyframes->back().step) {
+        std::optional<SmokeColour> field;
+        if (hasField) {
+            field = parseSmokeColour(fieldText.trimmed());
+            if (!field) {
+                refuse(QStringLiteral("field \"%1\" is not a colour (#rrggbb)").arg(fieldText));
+                return;
+            }
+        }
+        // The targets of a run's fields at one step stand side by side.
+        const bool besideField = field && !keyframes->empty() && keyframes->back().field &&
+                                 *step == keyframes->back().step;
+        if (!keyframes->empty() && *step <= keyframes->back().step && !besideField) {
             refuse(QStringLiteral("step %1 does not come after step %2; steps must increase")
                        .arg(*step)
                        .arg(keyframes->back().step));
@@ -112,7 +126,7 @@ bool readKeyframes(QXmlStreamReader &reader, std::vector<KeyframeEntry> *keyfram
             refuse(QStringLiteral("the target at step %1 names no image").arg(*step));
             return;
         }
-        keyframes->push_back(KeyframeEntry{*step, image, *blend});
+        keyframes->push_back(KeyframeEntry{*step, image, *blend, field});
     });
     return ok;
 }
@@ -242,6 +256,18 @@ ConfigReadResult readConfigurationData(const QByteArray &data) {
         namesImages) {
         refusal = QStringLiteral("colour: <field> entries take the place of <images>; a file has "
                                  "one or the other");
+    }
+    if (refusal.isEmpty()) {
+        std::vector<SmokeColour> fieldColours;
+        if (configuration.colour) {
+            for (const ColourField &field : configuration.colour->fields) {
+                fieldColours.push_back(field.colour);
+            }
+        }
+        const QString keyframes = keyframeFieldsRefusal(configuration.keyframes, fieldColours);
+        if (!keyframes.isEmpty()) {
+            refusal = QStringLiteral("keyframes: ") + keyframes;
+        }
     }
     if (!refusal.isEmpty()) {
         result.detail = refusal;

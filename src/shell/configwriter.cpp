@@ -51,6 +51,10 @@ void writeDocument(QXmlStreamWriter &writer, const SimParameters &parameters, co
             if (keyframe.blend != 0) {
                 writer.writeAttribute(QStringLiteral("blend"), QString::number(keyframe.blend));
             }
+            if (keyframe.field) {
+                writer.writeAttribute(QStringLiteral("field"),
+                                      QStringLiteral("#") + keyframe.field->hex());
+            }
             writer.writeCharacters(keyframe.image);
             writer.writeEndElement();
         }

@@ -7,6 +7,7 @@
 
 #include "targetschedule.h"
 
+#include <QImage>
 #include <QSize>
 #include <QString>
 
@@ -24,6 +25,24 @@ namespace velloran {
 bool loadKeyframeTargets(const std::vector<KeyframeEntry> &entries, QSize targetSize, int n,
                          std::vector<Keyframe> *out, QString *error,
                          const std::function<QString(const QString &)> &resolve = {});
+
+// Loads a keyframe's image, of the first target image's size. On a refusal
+// returns a null image with the one-sentence *error loadKeyframeTargets gives.
+QImage loadKeyframeImage(const KeyframeEntry &entry, QSize targetSize, QString *error,
+                         const std::function<QString(const QString &)> &resolve = {});
+
+// A run of fields given one by one gives every field a target at each keyframe
+// step, all with the step's one blend (`fieldColours` in the run's field
+// order); any other run names no field in its keyframes. The refusal for the
+// first entry that breaks this, or empty. Entries in step order.
+QString keyframeFieldsRefusal(const std::vector<KeyframeEntry> &entries,
+                              const std::vector<SmokeColour> &fieldColours);
+
+// Entries that keyframeFieldsRefusal accepts, split by field in the run's
+// field order, each list in step order.
+std::vector<std::vector<KeyframeEntry>>
+keyframesByField(const std::vector<KeyframeEntry> &entries,
+                 const std::vector<SmokeColour> &fieldColours);
 
 // A run with keyframes runs forwards only: reversed, the sequence of targets
 // would have no source to start from and no end to run back from.

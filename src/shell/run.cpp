@@ -18,6 +18,10 @@ void Run::setSchedule(std::unique_ptr<TargetSchedule> schedule) {
     m_schedule = std::move(schedule);
 }
 
+void Run::setFieldSchedules(std::vector<std::unique_ptr<TargetSchedule>> schedules) {
+    m_fieldSchedules = std::move(schedules);
+}
+
 void Run::resumeAt(std::int64_t steps, double seconds) {
     m_steps.store(steps, std::memory_order_relaxed);
     m_secondsBefore = seconds;
@@ -81,6 +85,12 @@ StepReport Run::step() {
         // The target due for this step, before it is computed.
         target = m_schedule->activeIndex(done);
         m_schedule->apply(*m_solver, done);
+        for (std::size_t k = 0; k < m_fieldSchedules.size(); ++k) {
+            const TargetSchedule &schedule = *m_fieldSchedules[k];
+            if (schedule.changesAt(done)) {
+                m_solver->setTarget(static_cast<int>(k) + 1, schedule.targetAt(done));
+            }
+        }
     }
     m_solver->step();
     m_solverNanoseconds +=

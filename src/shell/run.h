@@ -53,6 +53,11 @@ public:
 
     // Before the first step: the schedule may also come after the solver.
     void setSchedule(std::unique_ptr<TargetSchedule> schedule);
+    // A colour run with keyframes: the schedule above is its first field's,
+    // these are the further fields' (field 1, 2, ... in order), each with the
+    // same steps and blends, so the first one's target index is the run's.
+    // Before the first step.
+    void setFieldSchedules(std::vector<std::unique_ptr<TargetSchedule>> schedules);
 
     // Goes on from a solver state saved after `steps` steps, `seconds` of
     // wall time into the run.
@@ -107,6 +112,7 @@ private:
 
     std::unique_ptr<Solver> m_solver;
     std::unique_ptr<TargetSchedule> m_schedule;
+    std::vector<std::unique_ptr<TargetSchedule>> m_fieldSchedules; // fields 1, 2, ...
     std::vector<StepObserver *> m_observers;
     std::atomic<std::int64_t> m_steps{0};
     std::int64_t m_unstableStep = 0;

@@ -29,6 +29,7 @@ protected:
             }
         }
         ASSERT_TRUE(pair.save(path("pair.png")));
+        ASSERT_TRUE(pair.mirrored(true, false).save(path("pair-swapped.png")));
     }
 
     QString path(const QString &name) const { return m_dir.filePath(name); }
@@ -142,15 +143,19 @@ TEST_F(ColourRun, RgbaFramesAndVideoShowThePicture) {
 
 // Stopped at a checkpoint and resumed, a colour run leaves the folder an
 // unbroken run leaves, byte for byte (metrics but for the seconds): fields
-// given one by one, of different shapes, and fields a palette split off.
-// Changing a field's image afterwards is refused like a changed source.
+// given one by one, of different shapes, and fields a palette split off, each
+// with keyframes (the fields' checkpoint falls inside their blend, the
+// palette's after its cut). Changing a field's image afterwards is refused
+// like a changed source.
 TEST_F(ColourRun, CheckpointedRunsResumeAsUnbroken) {
     const QString disc = path("disc.png");
     const QString dot = path("dot.png");
     const QStringList kinds[] = {
         {"--field", "ff0000:" + disc + ":" + dot, "--field", "0000ff:" + dot + ":" + disc,
-         "--colour-mode", "dark", "--format", "png,npy"},
-        {"--source", disc, "--target", path("pair.png"), "--palette", "auto"},
+         "--colour-mode", "dark", "--format", "png,npy", "--keyframe", "#0000ff:10:" + dot + ":8",
+         "--keyframe", "#ff0000:10:" + disc + ":8"},
+        {"--source", disc, "--target", path("pair.png"), "--palette", "auto", "--keyframe",
+         "12:" + path("pair-swapped.png")},
     };
     const QStringList leaveOut = {"checkpoint.vlck", ".velloran-render.lock", "metrics.csv"};
     for (const QStringList &kind : kinds) {
@@ -208,7 +213,11 @@ TEST_F(ColourRun, BadFieldsAreRefusedAndNothingIsCreated) {
         {one + QStringList{"--field", "00ff00:" + path("none.png") + ":" + disc},
          "--field #00ff00: Could not load source image"},
         {{"--example", "word-to-word", "--field", "ff0000" + pair, "--out", out},
-         "keyframes are not available with colour runs yet"},
+         "keyframes: the keyframe at step 1500 names no field"},
+        {one + QStringList{"--keyframe", "#ff00:9:" + disc}, "a field is named by its colour"},
+        {{"--source", disc, "--target", path("pair.png"), "--palette", "auto", "--keyframe",
+          "9:" + disc, "--out", out},
+         "(step 9) has no #ff0000 in the part a run uses"},
         // A colour target split by a palette.
         {{"--source", disc, "--target", path("pair.png"), "--palette", "red", "--out", out},
          "--palette: 'red' is not a colour"},

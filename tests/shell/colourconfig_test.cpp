@@ -42,6 +42,61 @@ TEST(ColourConfiguration, WrittenAndReadBack) {
     EXPECT_EQ(readConfigurationData("<configuration/>").configuration.colour, std::nullopt);
 }
 
+// A palette run's keyframes are plain; a field run's name their fields, one
+// per field at each step, in any order within the step.
+TEST(ColourConfiguration, KeyframesOfColourRunsAreReadBackOrRefused) {
+    const SimParameters p;
+    SchemeAndKeyframes extras;
+    extras.colour = ColourConfiguration{
+        ColourMode::Light,
+        std::nullopt,
+        {{colour("e03020"), "a.png", "b.png"}, {colour("20a0e0"), "b.png", "a.png"}}};
+    extras.keyframes = {{400, "c.png", 50, colour("20a0e0")},
+                        {400, "d.png", 50, colour("e03020")},
+                        {900, "a.png", 0, colour("e03020")},
+                        {900, "b.png", 0, colour("20a0e0")}};
+    const QByteArray xml = configurationXml(p, "", "", extras);
+    const ConfigReadResult read = readConfigurationData(xml);
+    ASSERT_EQ(read.status, ConfigStatus::Parsed) << read.detail.toStdString() << xml.data();
+    EXPECT_EQ(read.configuration.keyframes, extras.keyframes);
+    EXPECT_TRUE(xml.contains("<target step=\"400\" blend=\"50\" field=\"#20a0e0\">c.png"));
+
+    const QString fields = QStringLiteral("<colour><field colour=\"#e03020\"><source>a</source>"
+                                          "<target>b</target></field><field colour=\"#20a0e0\">"
+                                          "<source>b</source><target>a</target></field></colour>");
+    const QString red = QStringLiteral("<target step=\"%1\" field=\"#e03020\"%2>c</target>");
+    const QString blue = QStringLiteral("<target step=\"%1\" field=\"#20a0e0\">c</target>");
+    const struct {
+        QString body;
+        const char *message;
+    } cases[] = {
+        {fields + "<keyframes><target step=\"5\" field=\"red\">c</target></keyframes>",
+         "keyframe: field \"red\" is not a colour"},
+        {fields + "<keyframes>" + red.arg(5).arg("") + "</keyframes>",
+         "keyframes at step 5 give field #20a0e0 no target"},
+        {fields + "<keyframes>" + red.arg(5).arg("") + red.arg(5).arg("") + "</keyframes>",
+         "name field #e03020 twice"},
+        {fields + "<keyframes>" + red.arg(5).arg(" blend=\"3\"") + blue.arg(5) + "</keyframes>",
+         "blend over 3 and 0 steps"},
+        {fields + "<keyframes><target step=\"5\">c</target></keyframes>",
+         "the keyframe at step 5 names no field"},
+        {fields + "<keyframes>" + red.arg(5).arg("") + blue.arg(5) + red.arg(4).arg("") +
+             "</keyframes>",
+         "step 4 does not come after step 5"},
+        {fields + "<keyframes>" + red.arg(5).arg("") + blue.arg(5) +
+             "<target step=\"5\" field=\"#00ff00\">c</target></keyframes>",
+         "names field #00ff00, which the run does not have"},
+        {"<colour/><keyframes>" + red.arg(5).arg("") + "</keyframes>",
+         "only a run of fields given one by one has keyframes per field"},
+    };
+    for (const auto &c : cases) {
+        const ConfigReadResult bad = readConfigurationData(
+            (QStringLiteral("<configuration>") + c.body + "</configuration>").toUtf8());
+        EXPECT_EQ(bad.status, ConfigStatus::NotWellFormed) << c.message;
+        EXPECT_TRUE(bad.detail.contains(QLatin1String(c.message))) << bad.detail.toStdString();
+    }
+}
+
 TEST(ColourConfiguration, EveryBadValueIsRefused) {
     const QString field = QStringLiteral("<field colour=\"#%1\"><source>a.png</source>"
                                          "<target>b.png</target></field>");

@@ -121,6 +121,65 @@ TEST(Run, KeyframesGovernTheStepsAfterThemAndObserversFollowInOrder) {
     EXPECT_EQ(calls.size(), 14u);
 }
 
+// Each further field follows its own schedule into its own solver field: the
+// run's fields equal, bit for bit, a solver retargeted by hand at the same
+// steps (a cut before step 3, a blend over steps 5 and 6).
+TEST(Run, EachFieldFollowsItsOwnSchedule) {
+    const Inputs in(12);
+    const auto twoFields = [&in] {
+        auto solver = std::make_unique<Solver>(
+            std::vector<SmokeInput>{{&in.src, &in.tgt}, {&in.src, &in.second}});
+        solver->m_vf = 1.0;
+        solver->m_vd = 3.0;
+        solver->setSigma(1.0);
+        solver->setTimeStep(0.001);
+        return solver;
+    };
+    const auto schedule = [](const Grid &first, const Grid &cut, const Grid &blended) {
+        return std::make_unique<TargetSchedule>(
+            first, std::vector<Keyframe>{{2, cut, 0}, {4, blended, 2}});
+    };
+    velloran::Run run(twoFields(), schedule(in.tgt, in.second, in.src));
+    std::vector<std::unique_ptr<TargetSchedule>> further;
+    further.push_back(schedule(in.second, in.src, in.tgt));
+    run.setFieldSchedules(std::move(further));
+
+    auto byHand = twoFields();
+    Grid half(12, 12);
+    for (int step = 0; step < 6; ++step) {
+        if (step == 2) {
+            byHand->setTarget(0, in.second);
+            byHand->setTarget(1, in.src);
+        }
+        if (step == 4) {
+            for (std::uint32_t j = 0; j < 12; ++j) {
+                for (std::uint32_t i = 0; i < 12; ++i) {
+                    half(i, j) = 0.5 * in.second(i, j) + 0.5 * in.src(i, j);
+                }
+            }
+            byHand->setTarget(0, half);
+            for (std::uint32_t j = 0; j < 12; ++j) {
+                for (std::uint32_t i = 0; i < 12; ++i) {
+                    half(i, j) = 0.5 * in.src(i, j) + 0.5 * in.tgt(i, j);
+                }
+            }
+            byHand->setTarget(1, half);
+        }
+        if (step == 5) {
+            byHand->setTarget(0, in.src);
+            byHand->setTarget(1, in.tgt);
+        }
+        byHand->step();
+        run.step();
+    }
+    for (int field = 0; field < 2; ++field) {
+        const Grid &a = run.solver().smokeDensity(field);
+        const Grid &b = byHand->smokeDensity(field);
+        EXPECT_EQ(std::memcmp(a.data(), b.data(), sizeof(double) * a.NumRows() * a.NumCols()), 0)
+            << "field " << field;
+    }
+}
+
 TEST(Run, AFailingObserverEndsTheStepsReportWithItsReason) {
     const Inputs in(8);
     velloran::Run run(makeSolver(in, 1.0, 0.0, 0.001));
