@@ -14,8 +14,9 @@
 
 struct PendingFrame {
     Grid density{1, 1};
-    Grid u{1, 1}; // the cell-centred velocity, for volume frames only
+    Grid u{1, 1}; // the cell-centred velocity, for the raw frame formats only
     Grid v{1, 1};
+    std::vector<Grid> fields; // a colour run's further densities (density is the first)
     std::int64_t step = 0;
 };
 

@@ -131,6 +131,8 @@ private:
     void chooseScheme(velloran::Scheme scheme);
 
     void reportInstability(std::int64_t step);
+    bool canRecord(bool colourRun);
+    QString recordingTitle() const;
     void startRecording(const QString &title);
     void stopRecording();
     void setRecordChecked(bool checked);

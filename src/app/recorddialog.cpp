@@ -14,7 +14,9 @@ RecordDialog::RecordDialog(QWidget *parent, const Recorder::Settings &initial)
     : QDialog(parent)
     , m_folder(new QLineEdit(initial.folder, this))
     , m_every(new QSpinBox(this))
-    , m_vdb(new QCheckBox(tr("OpenVDB volumes (.vdb) too"), this)) {
+    , m_exr(new QCheckBox(tr("EXR images (.exr) too"), this))
+    , m_vdb(new QCheckBox(tr("OpenVDB volumes (.vdb) too"), this))
+    , m_npy(new QCheckBox(tr("Raw fields (.npy) too"), this)) {
     setWindowTitle(tr("Record"));
     m_folder->setObjectName("lineEdit_RecordFolder");
     auto *browse = new QPushButton(tr("Browse..."), this);
@@ -27,8 +29,12 @@ RecordDialog::RecordDialog(QWidget *parent, const Recorder::Settings &initial)
     m_every->setRange(1, 1000000);
     m_every->setValue(initial.every);
     m_every->setSuffix(tr(" steps"));
+    m_exr->setObjectName("checkBox_RecordExr");
+    m_exr->setChecked(initial.exr);
     m_vdb->setObjectName("checkBox_RecordVdb");
     m_vdb->setChecked(initial.vdb);
+    m_npy->setObjectName("checkBox_RecordNpy");
+    m_npy->setChecked(initial.npy);
 
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     m_ok = buttons->button(QDialogButtonBox::Ok);
@@ -36,7 +42,9 @@ RecordDialog::RecordDialog(QWidget *parent, const Recorder::Settings &initial)
     auto *form = new QFormLayout(this);
     form->addRow(tr("Folder:"), folderRow);
     form->addRow(tr("A frame every:"), m_every);
+    form->addRow(QString(), m_exr);
     form->addRow(QString(), m_vdb);
+    form->addRow(QString(), m_npy);
     form->addRow(buttons);
 
     connect(browse, &QPushButton::clicked, this, &RecordDialog::browse);
@@ -50,7 +58,9 @@ Recorder::Settings RecordDialog::settings() const {
     Recorder::Settings settings;
     settings.folder = m_folder->text().trimmed();
     settings.every = m_every->value();
+    settings.exr = m_exr->isChecked();
     settings.vdb = m_vdb->isChecked();
+    settings.npy = m_npy->isChecked();
     return settings;
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 
 // The Record... dialog: the folder to record into, how often a frame is
-// written and whether OpenVDB volumes are written beside the PNG frames.
+// written and which of the renderer's other formats (EXR images, OpenVDB
+// volumes, raw .npy fields) are written beside the PNG frames.
 
 #include "recorder.h"
 
@@ -25,6 +26,8 @@ private:
 
     QLineEdit *m_folder;
     QSpinBox *m_every;
+    QCheckBox *m_exr;
     QCheckBox *m_vdb;
+    QCheckBox *m_npy;
     class QPushButton *m_ok;
 };

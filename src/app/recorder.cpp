@@ -1,8 +1,11 @@
 #include "recorder.h"
 
+#include "frameexport.h"
 #include "frameformats.h"
 
 #include "solver.h"
+
+#include <utility>
 
 #include <pthread.h>
 #include <sched.h>
@@ -12,12 +15,20 @@ namespace {
 // The renderer's writers of the formats a recording writes, under the
 // default names.
 std::vector<std::unique_ptr<velloran::FrameWriter>>
-recordingWriters(const Recorder::Settings &settings) {
+recordingWriters(const Recorder::Settings &settings, bool obstacles,
+                 const std::optional<velloran::ColourPicture> &picture) {
     QStringList formats = {QStringLiteral("png")};
-    if (settings.vdb) {
-        formats << QStringLiteral("vdb");
+    for (const auto &[asked, name] :
+         {std::pair{settings.exr, "exr"}, std::pair{settings.vdb, "vdb"},
+          std::pair{settings.npy, "npy"}}) {
+        if (asked) {
+            formats << QLatin1String(name);
+        }
     }
-    return velloran::makeFrameWriters(formats, settings.folder, velloran::FrameSettings());
+    velloran::FrameSettings frames;
+    frames.picture = picture;
+    frames.obstacles = obstacles;
+    return velloran::makeFrameWriters(formats, settings.folder, frames);
 }
 
 // Prepares a folder as a render does; false with the reason otherwise.
@@ -40,8 +51,9 @@ bool Recorder::canRecordInto(const QString &folder, QString *error) {
 }
 
 std::shared_ptr<Recorder> Recorder::start(const Settings &settings, const QString &title,
-                                          QString *error, const Grid *obstacles) {
-    std::shared_ptr<Recorder> recorder(new Recorder(settings, title, obstacles));
+                                          QString *error, const Grid *obstacles,
+                                          const std::optional<velloran::ColourPicture> &picture) {
+    std::shared_ptr<Recorder> recorder(new Recorder(settings, title, obstacles, picture));
     const auto isOwnOutput = [&](const QString &name) {
         if (name == QLatin1String("convergence.png")) {
             return true;
@@ -75,14 +87,26 @@ std::shared_ptr<Recorder> Recorder::start(const Settings &settings, const QStrin
     return recorder;
 }
 
-Recorder::Recorder(const Settings &settings, const QString &title, const Grid *obstacles)
+Recorder::Recorder(const Settings &settings, const QString &title, const Grid *obstacles,
+                   const std::optional<velloran::ColourPicture> &picture)
     : m_settings(settings)
     , m_title(title)
     , m_obstacles(obstacles ? std::optional<Grid>(*obstacles) : std::nullopt)
+    , m_picture(picture)
     , m_folder(settings.folder)
     , m_metrics(m_folder.filePath(QStringLiteral("metrics.csv")))
-    , m_writers(recordingWriters(settings))
+    , m_writers(recordingWriters(settings, obstacles != nullptr, picture))
     , m_files(m_metrics, m_writers) {
+    // The renderer's columns for the same run: a distance per field when
+    // there are several, and the colour error of any colour run.
+    if (m_picture && m_picture->colours.size() > 1) {
+        QStringList names;
+        for (const velloran::SmokeColour &colour : m_picture->colours) {
+            names << colour.hex();
+        }
+        m_metrics.setFieldNames(names);
+    }
+    m_metrics.setColourError(m_picture.has_value());
     m_clock.start();
 }
 
@@ -116,6 +140,16 @@ bool Recorder::stepFinished(const Solver &solver, const velloran::StepReport &re
     const std::int64_t step = report.step;
     velloran::StepMetrics metrics = *report.metrics;
     metrics.seconds = m_clock.nsecsElapsed() / 1e9; // from the recording's start
+    if (m_picture) {
+        // As the renderer measures it, every step: the lists are reused.
+        m_densities.clear();
+        m_targets.clear();
+        for (int k = 0; k < solver.smokeCount(); ++k) {
+            m_densities.push_back(&solver.smokeDensity(k));
+            m_targets.push_back(&solver.smokeTarget(k));
+        }
+        metrics.colourError = velloran::colourError(m_densities, m_targets, *m_picture);
+    }
     bool frameDue = false;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -157,20 +191,29 @@ void Recorder::runEnded(const SimFrame &lastFinite) {
         }
         m_lastQueued = step;
     }
-    copyFrame(lastFinite.density, lastFinite.u, lastFinite.v, &frame);
+    std::vector<const Grid *> fields;
+    for (const Grid &field : lastFinite.fields) {
+        fields.push_back(&field);
+    }
+    copyFrame(lastFinite.density, lastFinite.u, lastFinite.v, fields, &frame);
     std::lock_guard<std::mutex> lock(m_mutex);
     m_frames.fill(std::move(frame));
     m_finishing = true;
     m_wake.notify_all();
 }
 
-// The copy happens outside the lock, into a buffer nobody else holds.
+// The copy happens outside the lock, into a buffer nobody else holds; a
+// buffer that held a frame before is assigned in place.
 void Recorder::copyFrame(const Grid &density, const Grid &u, const Grid &v,
-                         PendingFrame *frame) const {
+                         const std::vector<const Grid *> &fields, PendingFrame *frame) const {
     frame->density = density;
-    if (m_settings.vdb) {
+    if (rawFrames()) {
         frame->u = u;
         frame->v = v;
+    }
+    frame->fields.resize(fields.size(), Grid(1, 1));
+    for (std::size_t k = 0; k < fields.size(); ++k) {
+        frame->fields[k] = *fields[k];
     }
 }
 
@@ -183,7 +226,11 @@ void Recorder::queueFrame(const Solver &solver, std::int64_t step) {
         }
         m_lastQueued = step;
     }
-    copyFrame(*solver.m_density, *solver.m_uCentre, *solver.m_vCentre, &frame);
+    std::vector<const Grid *> fields;
+    for (int k = 1; k < solver.smokeCount(); ++k) {
+        fields.push_back(&solver.smokeDensity(k));
+    }
+    copyFrame(*solver.m_density, *solver.m_uCentre, *solver.m_vCentre, fields, &frame);
     std::lock_guard<std::mutex> lock(m_mutex);
     m_frames.fill(std::move(frame));
     m_wake.notify_all();
@@ -271,15 +318,9 @@ bool Recorder::writeLines(const std::vector<velloran::StepMetrics> &lines, QStri
 // The grids the recording copied, as the renderer's writers take them.
 bool Recorder::writeFrame(const PendingFrame &frame, QString *error) {
     const QImage grey = velloran::densityImage(frame.density);
-    velloran::Frame files{static_cast<int>(frame.step),
-                          {{"density", &frame.density, false},
-                           {"uCentre", &frame.u, false},
-                           {"vCentre", &frame.v, false}},
-                          grey};
-    if (m_obstacles) {
-        files.grids.push_back({"solid", &*m_obstacles, true});
-    }
-    if (!m_files.writeFrame(files, error)) {
+    const NamedGrids grids = namedGrids(frame.density, frame.u, frame.v, frame.fields,
+                                        m_obstacles ? &*m_obstacles : nullptr);
+    if (!m_files.writeFrame({static_cast<int>(frame.step), grids.grids, grey}, error)) {
         return false;
     }
     ++m_written;

@@ -2,9 +2,11 @@
 
 // Recorder: writes what a run does into a folder while it runs, as the
 // renderer would and with its writers: a frame every K steps
-// (frame_NNNNNN.png, and frame_NNNNNN.vdb when asked for), one metrics.csv
-// line per step, and the convergence plot
-// when the recording stops. The folder follows the renderer's rules: created
+// (frame_NNNNNN.png, and the .exr, .vdb and .npy files when asked for), one
+// metrics.csv line per step, and the convergence plot when the recording
+// stops. A colour run's frames are its colour picture and one layer or file
+// per field, and its rows carry each field's distance and the colour error,
+// as in a render of the same run. The folder follows the renderer's rules: created
 // if missing, locked against a render or another recording for as long as
 // the recording lasts, probed before anything is written, and cleared of an
 // earlier render's frames and plot (other files stay).
@@ -18,6 +20,7 @@
 // Threads: stepFinished() and runEnded() come from the run's worker; the rest
 // from the owner's thread, where the signals arrive (queued from the writer).
 
+#include "colourpicture.h"
 #include "framequeue.h"
 #include "framewriter.h"
 #include "metrics.h"
@@ -53,6 +56,8 @@ public:
         QString folder;
         int every = 10;   // a frame every this many steps
         bool vdb = false; // each frame also as the renderer's OpenVDB volume
+        bool exr = false; // ... its EXR image
+        bool npy = false; // ... and its raw fields
     };
 
     // Whether a recording could write into the folder now (it is left as it
@@ -62,9 +67,12 @@ public:
     // Prepares the folder (lock, probe, earlier output removed, metrics.csv
     // started) and starts the writer. Null, with the reason in *error, when
     // the folder cannot be used. `title` names the run in the plot.
-    // `obstacles`, the run's framed mask or null, goes into every volume frame.
-    static std::shared_ptr<Recorder> start(const Settings &settings, const QString &title,
-                                           QString *error, const Grid *obstacles = nullptr);
+    // `obstacles`, the run's framed mask or null, goes into every raw frame;
+    // `picture` is that of a colour run (none: a grey one).
+    static std::shared_ptr<Recorder>
+    start(const Settings &settings, const QString &title, QString *error,
+          const Grid *obstacles = nullptr,
+          const std::optional<velloran::ColourPicture> &picture = std::nullopt);
     ~Recorder() override; // finishes and waits for the writer
 
     Recorder(const Recorder &) = delete;
@@ -89,9 +97,13 @@ signals:
     void failed(const QString &error);
 
 private:
-    Recorder(const Settings &settings, const QString &title, const Grid *obstacles);
-    // The frame's grids (the velocity only for volume frames) copied into `frame`.
-    void copyFrame(const Grid &density, const Grid &u, const Grid &v, PendingFrame *frame) const;
+    Recorder(const Settings &settings, const QString &title, const Grid *obstacles,
+             const std::optional<velloran::ColourPicture> &picture);
+    bool rawFrames() const { return m_settings.exr || m_settings.vdb || m_settings.npy; }
+    // The frame's grids (the velocity only for the raw formats) copied into
+    // `frame`; `fields` are a colour run's further densities.
+    void copyFrame(const Grid &density, const Grid &u, const Grid &v,
+                   const std::vector<const Grid *> &fields, PendingFrame *frame) const;
     void queueFrame(const Solver &solver, std::int64_t step);
     void writeLoop();
     void closeFiles(bool ok, QString error);
@@ -101,7 +113,9 @@ private:
     const Settings m_settings;
     const QString m_title;
     const std::optional<Grid> m_obstacles; // read by the writer; fixed from the start
-    QElapsedTimer m_clock;                 // seconds of the metrics, from the recording's start
+    const std::optional<velloran::ColourPicture> m_picture;
+    std::vector<const Grid *> m_densities, m_targets; // the worker's, for the colour error
+    QElapsedTimer m_clock; // seconds of the metrics, from the recording's start
 
     mutable std::mutex m_mutex; // guards everything down to m_finishing
     std::condition_variable m_wake;

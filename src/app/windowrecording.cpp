@@ -34,8 +34,32 @@ void MainWindow::recordToggled(bool checked) {
         return;
     }
     if (simThread) {
-        startRecording(QFileInfo(ui->lineEdit_Tgt->text()).fileName());
+        if (!canRecord(framePicture.has_value())) {
+            setRecordChecked(false);
+            return;
+        }
+        startRecording(recordingTitle());
     }
+}
+
+// The formats a colour run cannot be recorded in yet are refused before
+// anything starts; false after the warning.
+bool MainWindow::canRecord(bool colourRun) {
+    if (colourRun && recordSettings.vdb) {
+        warn(tr("OpenVDB volumes are not available with a colour run yet."));
+        return false;
+    }
+    return true;
+}
+
+// The plot's title: the target's name, or the first field's of a colour run
+// that names its images field by field.
+QString MainWindow::recordingTitle() const {
+    QString target = ui->lineEdit_Tgt->text();
+    if (target.isEmpty() && colour && !colour->fields.empty()) {
+        target = colour->fields.front().targetPath;
+    }
+    return QFileInfo(target).fileName();
 }
 
 void MainWindow::startRecording(const QString &title) {
@@ -43,7 +67,7 @@ void MainWindow::startRecording(const QString &title) {
     // one clears it.
     finishingRecorders.clear();
     QString error;
-    recorder = Recorder::start(recordSettings, title, &error, simThread->obstacles());
+    recorder = Recorder::start(recordSettings, title, &error, simThread->obstacles(), framePicture);
     if (!recorder) {
         warn(tr("Cannot record into %1.").arg(recordSettings.folder), error);
         setRecordChecked(false);

@@ -81,10 +81,7 @@ void MainWindow::startSimulation(bool reverse) {
         if (!loadColourInputs(reverse, &fields, &*picture)) {
             return;
         }
-        // The recorder writes grey frames: one of a colour run would hold
-        // its first field alone.
-        if (actions.actionRecord->isChecked()) {
-            warn(tr("Recording is not available with a colour run yet."));
+        if (actions.actionRecord->isChecked() && !canRecord(true)) {
             return;
         }
     } else if (!loadRunInputs(reverse, &densities, &schedule)) {
@@ -127,9 +124,7 @@ void MainWindow::startSimulation(bool reverse) {
     }
     simThread->setTargetSchedule(std::move(schedule));
     if (actions.actionRecord->isChecked()) {
-        const QString title = QFileInfo(ui->lineEdit_Tgt->text()).fileName() +
-                              (reverse ? tr(" (reverse)") : QString());
-        startRecording(title);
+        startRecording(recordingTitle() + (reverse ? tr(" (reverse)") : QString()));
     }
 
     // Connected before the start, so no signal of the run can be missed.
@@ -203,8 +198,7 @@ void MainWindow::showNewestFrame() {
         ui->glView->update();
     }
     runStatus->setText(runStatusText(frame.step, frame.distance, frame.target, frame.targets));
-    // The exports write one grey field: not offered for a colour run yet.
-    actions.actionExportFrame->setEnabled(frame.density.NumCols() >= 3 && !framePicture);
+    actions.actionExportFrame->setEnabled(frame.density.NumCols() >= 3);
     frameTimer->start(frameInterval(ui->glView->lastFrameMs()));
 }
 
@@ -233,26 +227,42 @@ void MainWindow::exportFrameTriggered() {
     const QString png = tr("PNG Image Files (*.png)");
     const QString exr = tr("OpenEXR Images (*.exr)");
     const QString vdb = tr("OpenVDB Volumes (*.vdb)");
+    const QString npy = tr("Raw Fields (*.npy)");
+    QStringList filters = {png, exr, vdb, npy};
+    if (framePicture) {
+        filters.removeOne(vdb); // a colour run has no volume yet
+    }
     QString filter = png;
     QString name = QFileDialog::getSaveFileName(
         this, tr("Export frame"), QDir(QDir::currentPath()).filePath(exportFileName(shown, false)),
-        QStringList({png, exr, vdb}).join(QStringLiteral(";;")), &filter);
+        filters.join(QStringLiteral(";;")), &filter);
     if (name.isEmpty()) {
         return;
     }
     const QString suffix = filter == exr   ? QStringLiteral(".exr")
                            : filter == vdb ? QStringLiteral(".vdb")
+                           : filter == npy ? QStringLiteral(".npy")
                                            : QStringLiteral(".png");
     const QStringList known = {QStringLiteral(".png"), QStringLiteral(".exr"),
-                               QStringLiteral(".vdb")};
+                               QStringLiteral(".vdb"), QStringLiteral(".npy")};
     if (std::none_of(known.begin(), known.end(),
                      [&](const QString &s) { return name.endsWith(s, Qt::CaseInsensitive); })) {
         name += suffix;
     }
     QString error;
-    if (!exportFrame(name, shown, &error, frameObstacles ? &*frameObstacles : nullptr)) {
+    QStringList written;
+    if (!exportFrame(name, shown, &error, frameObstacles ? &*frameObstacles : nullptr,
+                     framePicture ? &*framePicture : nullptr, &written)) {
         warn(tr("Could not export the frame."), error);
+        return;
     }
+    QStringList names;
+    for (const QString &path : written) {
+        names << QFileInfo(path).fileName();
+    }
+    statusBar()->showMessage(tr("Exported %1 to %2.")
+                                 .arg(names.join(QStringLiteral(", ")),
+                                      QDir::toNativeSeparators(QFileInfo(name).absolutePath())));
 }
 
 // Applies at once to a run under way, and to every later run; not saved.

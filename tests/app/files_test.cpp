@@ -319,7 +319,7 @@ void FilesTest::colourRunsLoadRunAndSave() {
     QTRY_VERIFY_WITH_TIMEOUT(!view->colourImage().isNull(), 60000);
     child<QAction>("actionStop")->trigger();
     QTRY_VERIFY_WITH_TIMEOUT(!m_window->simulation(), 60000);
-    QVERIFY(!child<QAction>("actionExportFrame")->isEnabled());
+    QVERIFY(child<QAction>("actionExportFrame")->isEnabled());
     // Cells three in from either side, in the middle row.
     QCOMPARE(view->colourImage().pixel(3, 8), qRgb(255, 0, 0));
     QCOMPARE(view->colourImage().pixel(12, 8), qRgb(0, 0, 255));

@@ -18,10 +18,12 @@
 #include "vdbframe.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QDir>
 #include <QDoubleSpinBox>
 #include <QFile>
 #include <QLabel>
+#include <QProcess>
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -90,6 +92,7 @@ private slots:
     void recordingStartedMidRunAndStoppedMidRun();
     void cancelledOrUnusableFolderRecordsNothing();
     void failedWriteEndsTheRecordingNotTheRun();
+    void colourRunRecordsWhatTheRendererWrites();
 
 private:
     template <typename T> T *child(const char *name) { return m_window->findChild<T *>(name); }
@@ -434,6 +437,121 @@ void RecordTest::failedWriteEndsTheRecordingNotTheRun() {
     QTRY_VERIFY_WITH_TIMEOUT(shownStep() > step, 60000);
     child<QAction>("actionStop")->trigger();
     QTRY_VERIFY_WITH_TIMEOUT(!m_window->simulation(), 60000);
+}
+
+// A two-field colour run recorded from the window in every raw format: the
+// files of each step it has in common with a render of the same
+// configuration are the renderer's, byte for byte, and so are its rows but
+// for the seconds.
+void RecordTest::colourRunRecordsWhatTheRendererWrites() {
+    const QString configuration = m_dir.filePath("colour.xml");
+    QFile file(configuration);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(
+        QStringLiteral("<configuration><parameters><vf>1</vf><vd>3</vd><vg>0</vg><sigma>1</sigma>"
+                       "<dt>0.001</dt></parameters><scheme>sound</scheme><colour mode=\"dark\">"
+                       "<field colour=\"#e03020\"><source>%1</source><target>%2</target></field>"
+                       "<field colour=\"#2040c0\"><source>%2</source><target>%1</target></field>"
+                       "</colour></configuration>")
+            .arg(m_disc, m_bar)
+            .toUtf8());
+    file.close();
+    answerFileDialog(this, configuration);
+    child<QAction>("actionLoadConf")->trigger();
+
+    const QString folder = m_dir.filePath("colour-window");
+    const auto answer = [this, folder](bool vdb) {
+        whenModal<RecordDialog>(this, [folder, vdb](RecordDialog *dialog) {
+            dialog->findChild<QLineEdit *>("lineEdit_RecordFolder")->setText(folder);
+            dialog->findChild<QSpinBox *>("spinBox_RecordEvery")->setValue(4);
+            for (const char *name : {"checkBox_RecordExr", "checkBox_RecordNpy"}) {
+                dialog->findChild<QCheckBox *>(name)->setChecked(true);
+            }
+            dialog->findChild<QCheckBox *>("checkBox_RecordVdb")->setChecked(vdb);
+            dialog->accept();
+        });
+    };
+    // Volumes of a colour run are refused before the run starts.
+    auto *record = child<QAction>("actionRecord");
+    answer(true);
+    record->trigger();
+    BoxSeen box;
+    catchBox(this, &box);
+    child<QAction>("actionStart")->trigger();
+    QCOMPARE(box.text, QStringLiteral("OpenVDB volumes are not available with a colour run yet."));
+    QVERIFY(!m_window->simulation());
+    record->trigger(); // unchecked
+    answer(false);
+    record->trigger();
+
+    child<QAction>("actionSpeed100")->trigger(); // the writer keeps up on a busy machine
+    child<QAction>("actionStart")->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(shownStep() >= 13, 60000);
+    child<QAction>("actionStop")->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(!m_window->simulation(), 60000);
+    QVERIFY(!waitForRecordingStopped().isEmpty());
+
+    const QString rendered = m_dir.filePath("colour-render");
+    QProcess render;
+    render.start(QStringLiteral(VELLORAN_RENDER_EXE),
+                 {configuration, "--steps", "12", "--every", "4", "--format", "png,exr,npy",
+                  "--quiet", "--out", rendered});
+    QVERIFY(render.waitForFinished(120000));
+    QCOMPARE(render.exitCode(), 0);
+
+    const auto bytes = [](const QString &path) {
+        QFile in(path);
+        return in.open(QIODevice::ReadOnly) ? in.readAll() : QByteArray();
+    };
+    QStringList common;
+    for (const QString &name : QDir(rendered).entryList(
+             {"frame_*.png", "frame_*.exr", "density.*.npy", "u_*.npy", "v_*.npy"}, QDir::Files)) {
+        const QString recorded = QDir(folder).filePath(name);
+        if (QFile::exists(recorded)) {
+            QVERIFY2(bytes(recorded) == bytes(QDir(rendered).filePath(name)), qPrintable(name));
+            common << name;
+        }
+    }
+    // Step 0 is always recorded: its picture and each field by colour.
+    for (const char *name : {"frame_000000.png", "frame_000000.exr", "density.e03020_000000.npy",
+                             "density.2040c0_000000.npy", "u_000000.npy"}) {
+        QVERIFY2(common.contains(QLatin1String(name)), name);
+    }
+    QVERIFY(QImage(QDir(folder).filePath("frame_000000.png")).pixel(0, 0) == qRgb(255, 255, 255));
+
+    const auto rows = [&bytes](const QString &dir) {
+        QList<QByteArray> lines = bytes(QDir(dir).filePath("metrics.csv")).split('\n');
+        for (QByteArray &line : lines) {
+            QList<QByteArray> columns = line.split(',');
+            if (columns.size() > 4) {
+                columns.removeAt(4); // seconds
+            }
+            line = columns.join(',');
+        }
+        return lines.mid(0, 14); // the header and steps 0 to 12
+    };
+    QCOMPARE(rows(folder), rows(rendered));
+    QVERIFY(rows(folder).first().endsWith(",distance.e03020,distance.2040c0,colour_error"));
+
+    // Export frame... of the last step shown writes what the recording wrote
+    // for it: the picture, the layers, a file per field.
+    const QString last = QString::number(shownStep()).rightJustified(6, QLatin1Char('0'));
+    const QString exported = m_dir.filePath("colour-export");
+    QVERIFY(QDir().mkpath(exported));
+    for (const QString &name :
+         {"frame_" + last + ".png", "frame_" + last + ".exr", QStringLiteral("any.npy")}) {
+        answerFileDialog(this, QDir(exported).filePath(name));
+        child<QAction>("actionExportFrame")->trigger();
+    }
+    const QStringList files = QDir(exported).entryList(QDir::Files, QDir::Name);
+    QCOMPARE(files,
+             QStringList({"density.2040c0_" + last + ".npy", "density.e03020_" + last + ".npy",
+                          "frame_" + last + ".exr", "frame_" + last + ".png", "u_" + last + ".npy",
+                          "v_" + last + ".npy"}));
+    for (const QString &name : files) {
+        QVERIFY2(bytes(QDir(exported).filePath(name)) == bytes(QDir(folder).filePath(name)),
+                 qPrintable(name));
+    }
 }
 
 int main(int argc, char **argv) {

@@ -14,6 +14,7 @@
 
 #include <QAction>
 #include <QActionGroup>
+#include <QDir>
 #include <QDoubleSpinBox>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -328,7 +329,7 @@ void RunControlTest::exportFrameWritesTheRenderersFrame() {
     QCOMPARE(QFileInfo(dialog.offered).fileName(),
              QStringLiteral("frame_%1.png").arg(step, 6, 10, QLatin1Char('0')));
     QCOMPARE(dialog.filters, QStringList({"PNG Image Files (*.png)", "OpenEXR Images (*.exr)",
-                                          "OpenVDB Volumes (*.vdb)"}));
+                                          "OpenVDB Volumes (*.vdb)", "Raw Fields (*.npy)"}));
     const QImage written(m_dir.filePath("shot.png"));
     QCOMPARE(written.size(), QSize(16, 16));
     QCOMPARE(written.convertToFormat(QImage::Format_Grayscale8),
@@ -349,6 +350,17 @@ void RunControlTest::exportFrameWritesTheRenderersFrame() {
     QVERIFY(vdb.open(QIODevice::ReadOnly));
     QCOMPARE(vdb.readAll(), velloran::vdbBytes({view->densityGrid(), view->uGrid(), view->vGrid()},
                                                velloran::VdbSettings{}, &error));
+    // Raw fields: the renderer's files of the step, whatever the name chosen.
+    answerFileDialog(this, m_dir.filePath("raw/shot.npy"));
+    QVERIFY(QDir().mkpath(m_dir.filePath("raw")));
+    exportAction->trigger();
+    const QString number = QString::number(step).rightJustified(6, QLatin1Char('0'));
+    QCOMPARE(QDir(m_dir.filePath("raw")).entryList(QDir::Files, QDir::Name),
+             QStringList(
+                 {"density_" + number + ".npy", "u_" + number + ".npy", "v_" + number + ".npy"}));
+    QCOMPARE(m_window->statusBar()->currentMessage(),
+             QStringLiteral("Exported density_%1.npy, u_%1.npy, v_%1.npy to %2.")
+                 .arg(number, QDir::toNativeSeparators(m_dir.filePath("raw"))));
 
     // A folder that does not exist: the box says so, nothing is written.
     BoxSeen box;
