@@ -6,15 +6,21 @@
 // shader and by its fallback. Run by hand from the repository root under an X server,
 //   xvfb-run -a -s "-screen 0 1280x1024x24" build/tests/app/desktop_screenshots docs [colour]
 // (pictures taken with QWidget::grab, written as desktop-*.png into the folder;
-// with "colour", the colour pictures alone).
+// with "colour", the colour pictures alone). With "record" instead: the emblem
+// recorded into FOLDER/colour-recording (a frame every 250 steps, EXR and raw
+// fields too), the window and its File menu at step 1000, and that frame
+// exported as desktop-colour-export.png.
 
 #include "glview.h"
 #include "mainwindow.h"
+#include "recorddialog.h"
 #include "simthread.h"
 #include "startup.h"
+#include "testsupport.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QDoubleSpinBox>
 #include <QElapsedTimer>
@@ -23,6 +29,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QStatusBar>
 
 #include <array>
@@ -126,6 +133,43 @@ int main(int argc, char **argv) {
         waitFor([&window] { return !window.simulation(); });
         return written;
     };
+    // The emblem recorded as it runs, and the frame of step 1000 exported.
+    auto recordedColour = [&]() {
+        QObject owner; // of the dialogs' answers
+        const QString recording = folder.filePath(QStringLiteral("colour-recording"));
+        qobject_cast<QAction *>(child("actionExample_emblem"))->trigger();
+        qobject_cast<QAction *>(child("actionSpeedFull"))->trigger();
+        testsupport::whenModal<RecordDialog>(&owner, [recording](RecordDialog *dialog) {
+            dialog->findChild<QLineEdit *>("lineEdit_RecordFolder")->setText(recording);
+            dialog->findChild<QSpinBox *>("spinBox_RecordEvery")->setValue(250);
+            dialog->findChild<QCheckBox *>("checkBox_RecordExr")->setChecked(true);
+            dialog->findChild<QCheckBox *>("checkBox_RecordNpy")->setChecked(true);
+            dialog->accept();
+        });
+        qobject_cast<QAction *>(child("actionRecord"))->trigger();
+        runTo(1000);
+        std::printf("emblem recorded, held at: %s\n", qPrintable(status->text()));
+        bool written = save(&window, folder, "desktop-colour-recording.png");
+        auto *file = qobject_cast<QMenu *>(child("menuConfiguration"));
+        file->popup(window.mapToGlobal(QPoint(10, 30)));
+        pause(300);
+        written = save(file, folder, "desktop-colour-recording-menu.png") && written;
+        file->hide();
+        testsupport::answerFileDialog(&owner, folder.filePath("desktop-colour-export.png"));
+        qobject_cast<QAction *>(child("actionExportFrame"))->trigger();
+        std::printf("%s\n", qPrintable(window.statusBar()->currentMessage()));
+        qobject_cast<QAction *>(child("actionStop"))->trigger();
+        waitFor([&window] { return !window.simulation(); });
+        waitFor([&window] {
+            return window.statusBar()->currentMessage().startsWith(
+                QStringLiteral("Recording stopped"));
+        });
+        std::printf("%s\n", qPrintable(window.statusBar()->currentMessage()));
+        return written;
+    };
+    if (argc > 2 && QLatin1String(argv[2]) == QLatin1String("record")) {
+        return recordedColour() ? 0 : 1;
+    }
     if (argc > 2 && QLatin1String(argv[2]) == QLatin1String("colour")) {
         return colourPictures("emblem", {0, 250, 1000, 3000}) && colourPictures("ink", {1000}) ? 0
                                                                                                : 1;
