@@ -109,10 +109,13 @@ private:
     // A colour run takes its images from its configuration: while one is
     // loaded the image fields and their commands are disabled, and say why.
     void offerImages();
-    // A colour run's fields and picture from the configuration's <colour>;
-    // false after a warning.
+    // A colour run's fields and picture from the configuration's <colour>,
+    // and with keyframes one target schedule per field; false after a warning.
     bool loadColourInputs(bool reverse, std::vector<velloran::RunDensities> *fields,
-                          velloran::ColourPicture *picture);
+                          velloran::ColourPicture *picture,
+                          std::vector<std::unique_ptr<velloran::TargetSchedule>> *schedules);
+    bool loadFieldInputs(bool reverse, std::vector<velloran::RunDensities> *fields,
+                         velloran::ColourPicture *picture);
     void clearLastRun();
     // The obstacle image of the path field made into the run's mask (none
     // when the field is empty); false, after a warning, when the run cannot

@@ -5,6 +5,8 @@
 #include "mainwindow.h"
 
 #include "colourfields.h"
+#include "colourkeyframes.h"
+#include "keyframes.h"
 #include "runsetup.h"
 #include "ui_mainwindow.h"
 
@@ -29,14 +31,16 @@ void MainWindow::offerImages() {
                : QString());
 }
 
-bool MainWindow::loadColourInputs(bool reverse, std::vector<velloran::RunDensities> *fields,
-                                  velloran::ColourPicture *picture) {
-    if (!keyframes.empty()) {
-        warn(tr("Keyframes are not available with a colour run yet."));
+bool MainWindow::loadColourInputs(
+    bool reverse, std::vector<velloran::RunDensities> *fields, velloran::ColourPicture *picture,
+    std::vector<std::unique_ptr<velloran::TargetSchedule>> *schedules) {
+    if (!keyframes.empty() && reverse) {
+        warn(velloran::keyframesInReverseMessage());
         return false;
     }
     picture->mode = colour->mode;
     picture->colours.clear();
+    std::optional<velloran::Palette> palette; // a palette run's, for its keyframe images
     if (colour->fields.empty()) {
         velloran::ColourFields found;
         QString error;
@@ -47,9 +51,25 @@ bool MainWindow::loadColourInputs(bool reverse, std::vector<velloran::RunDensiti
             return false;
         }
         *fields = std::move(found.fields);
-        picture->colours = std::move(found.palette.colours);
-        return true;
+        picture->colours = found.palette.colours;
+        palette = std::move(found.palette);
+    } else if (!loadFieldInputs(reverse, fields, picture)) {
+        return false;
     }
+    QString error;
+    if (!keyframes.empty() &&
+        !velloran::loadColourSchedules(keyframes, *fields, palette ? &*palette : nullptr,
+                                       picture->colours, schedules, &error)) {
+        warn(error);
+        return false;
+    }
+    return true;
+}
+
+// A run of fields named one by one: each field's pair of images, all of one
+// size.
+bool MainWindow::loadFieldInputs(bool reverse, std::vector<velloran::RunDensities> *fields,
+                                 velloran::ColourPicture *picture) {
     fields->clear();
     for (const velloran::ColourField &field : colour->fields) {
         velloran::RunDensities densities;

@@ -75,11 +75,16 @@ void MainWindow::startSimulation(bool reverse) {
     std::vector<velloran::RunDensities> fields; // a colour run's, in the picture's order
     std::optional<velloran::ColourPicture> picture;
     std::unique_ptr<velloran::TargetSchedule> schedule;
+    std::vector<std::unique_ptr<velloran::TargetSchedule>> fieldSchedules;
     std::optional<Grid> obstacles;
     if (colour) {
         picture.emplace();
-        if (!loadColourInputs(reverse, &fields, &*picture)) {
+        if (!loadColourInputs(reverse, &fields, &*picture, &fieldSchedules)) {
             return;
+        }
+        if (!fieldSchedules.empty()) {
+            schedule = std::move(fieldSchedules.front());
+            fieldSchedules.erase(fieldSchedules.begin());
         }
         if (actions.actionRecord->isChecked() && !canRecord(true)) {
             return;
@@ -123,6 +128,7 @@ void MainWindow::startSimulation(bool reverse) {
         frameObstacles = *simThread->obstacles();
     }
     simThread->setTargetSchedule(std::move(schedule));
+    simThread->setFieldSchedules(std::move(fieldSchedules));
     if (actions.actionRecord->isChecked()) {
         startRecording(recordingTitle() + (reverse ? tr(" (reverse)") : QString()));
     }

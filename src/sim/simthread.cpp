@@ -76,6 +76,11 @@ void SimThread::setTargetSchedule(std::unique_ptr<velloran::TargetSchedule> sche
     m_lastFinite.targets = m_run.targetCount();
 }
 
+void SimThread::setFieldSchedules(
+    std::vector<std::unique_ptr<velloran::TargetSchedule>> schedules) {
+    m_run.setFieldSchedules(std::move(schedules));
+}
+
 SimThread::~SimThread() {
     // The owner destroys the thread only after the worker has ended. Taking
     // the frame lock once more orders the worker's last publication before

@@ -80,6 +80,9 @@ public:
     void setObstacles(const Grid &mask);
     const Grid *obstacles() const;
     void setTargetSchedule(std::unique_ptr<velloran::TargetSchedule> schedule);
+    // A colour run with keyframes: the further fields' schedules (field 1, 2,
+    // ...), the one above being the first field's (Run::setFieldSchedules).
+    void setFieldSchedules(std::vector<std::unique_ptr<velloran::TargetSchedule>> schedules);
 
     // Ends the run after the step under way (at once when it is waiting).
     void requestStop();

@@ -14,6 +14,7 @@
 #include <QDir>
 #include <QDoubleSpinBox>
 #include <QFile>
+#include <QLabel>
 #include <QMenu>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -340,19 +341,26 @@ void FilesTest::colourRunsLoadRunAndSave() {
              velloran::readConfigurationData(fields.toUtf8()).configuration.colour);
     QVERIFY(!saved.configuration.source);
 
-    // What a colour run cannot do in the window yet is refused before it starts.
+    // Keyframes: each field's own target schedule. At rest, the two fields
+    // swap targets at step 5 and the distance over all fields goes from 0 to 2.
     load(writeFile("colour-keyframes.xml",
-                   QStringLiteral("<configuration><images><source>%1</source><target>%1</target>"
-                                  "</images><keyframes><target step=\"5\">%1</target></keyframes>"
-                                  "<colour/></configuration>")
-                       .arg(left)
+                   QString(fields)
+                       .replace("</colour>",
+                                QStringLiteral("</colour><keyframes>"
+                                               "<target step=\"5\" field=\"#ff0000\">%2</target>"
+                                               "<target step=\"5\" field=\"#0000ff\">%1</target>"
+                                               "</keyframes>")
+                                    .arg(left, right))
                        .toUtf8()),
          &seen);
-    QCOMPARE(child<QLineEdit>("lineEdit_Src")->text(), left);
-    catchBox(this, &seen);
+    QCOMPARE(seen.count, 0);
+    auto *status = child<QLabel>("label_RunStatus");
     child<QAction>("actionStart")->trigger();
-    QCOMPARE(seen.text, QStringLiteral("Keyframes are not available with a colour run yet."));
-    QVERIFY(!m_window->simulation());
+    QTRY_VERIFY_WITH_TIMEOUT(status->text().contains(" · target 2/2"), 60000);
+    child<QAction>("actionStop")->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(!m_window->simulation(), 60000);
+    QVERIFY2(status->text().contains(QStringLiteral("distance 2.000")), qPrintable(status->text()));
+    QCOMPARE(view->colourImage().pixel(3, 8), qRgb(255, 0, 0)); // the smoke stays put
 
     load(writeFile("grey.xml", "<configuration><images><source>a.png</source></images>"
                                "</configuration>"),
