@@ -8,7 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev
   libgl-dev libglu1-mesa-dev libgl1-mesa-dri
-  libopenexr-dev zlib1g-dev openimageio-tools
+  libopenexr-dev zlib1g-dev libpng-dev openimageio-tools
   libopenvdb-dev libboost-iostreams-dev python3-openvdb
   xvfb xauth
   python3-dev pybind11-dev python3-numpy python3-pytest python3-dask python3-distributed

@@ -3,9 +3,9 @@
 #include "atomicfile.h"
 #include "exrframe.h"
 #include "npy.h"
+#include "pngencoder.h"
 #include "smokeimage.h"
 
-#include <QBuffer>
 #include <QDir>
 #include <QRegularExpression>
 
@@ -50,8 +50,7 @@ const Grid *Frame::optionalGrid(const char *name) const {
 
 bool writePng(const QString &path, const QImage &image, QString *error) {
     QByteArray bytes;
-    QBuffer buffer(&bytes);
-    if (!buffer.open(QIODevice::WriteOnly) || !image.save(&buffer, "PNG")) {
+    if (!pngBytes(image, &bytes)) {
         *error = QStringLiteral("could not encode '%1' as PNG").arg(path);
         return false;
     }
