@@ -105,11 +105,21 @@ QImage loadImageFrom(QIODevice *device, bool *tooLarge, QString *reason) {
 
 Grid densityFromImage(const QImage &image, int width, int height) {
     Grid grid(static_cast<std::uint32_t>(height), static_cast<std::uint32_t>(width));
-    for (int i = 0; i < width; ++i) {
-        for (int y = 0; y < height; ++y) {
-            const int j = height - 1 - y;
-            grid(static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(j)) =
-                pixelDensity(image.pixel(i, y));
+    // The formats pictures are usually read as hold the blue component as a
+    // byte of their own: read it from the lines (QImage::pixel converts one
+    // pixel at a time, a few milliseconds for a large picture).
+    const QImage::Format format = image.format();
+    const bool words = format == QImage::Format_RGB32 || format == QImage::Format_ARGB32 ||
+                       format == QImage::Format_ARGB32_Premultiplied;
+    for (int y = 0; y < height; ++y) {
+        const auto j = static_cast<std::uint32_t>(height - 1 - y);
+        const uchar *line = image.constScanLine(y);
+        for (int i = 0; i < width; ++i) {
+            const QRgb pixel = words ? reinterpret_cast<const QRgb *>(line)[i]
+                               : format == QImage::Format_Grayscale8
+                                   ? qRgb(line[i], line[i], line[i])
+                                   : image.pixel(i, y);
+            grid(static_cast<std::uint32_t>(i), j) = pixelDensity(pixel);
         }
     }
     return grid;

@@ -46,6 +46,30 @@ TEST(RunSetup, PixelToDensity) {
     EXPECT_EQ(p(0, 0), 34 / 255.0);
 }
 
+// Whatever format a picture is read in, a cell is its pixel's blue, taken
+// from the top-left region asked for.
+TEST(RunSetup, EveryFormatGivesItsPixelsBlue) {
+    QImage picture(7, 5, QImage::Format_ARGB32);
+    for (int y = 0; y < 5; ++y) {
+        for (int x = 0; x < 7; ++x) {
+            picture.setPixel(x, y, qRgba(x * 30, y * 50, (x * 37 + y * 91) % 256, 40 + y * 40));
+        }
+    }
+    for (const QImage::Format format :
+         {QImage::Format_RGB32, QImage::Format_ARGB32, QImage::Format_ARGB32_Premultiplied,
+          QImage::Format_Grayscale8, QImage::Format_RGB888, QImage::Format_RGBA64}) {
+        const QImage image = picture.convertToFormat(format);
+        const Grid g = densityFromImage(image, 6, 4);
+        for (int y = 0; y < 4; ++y) {
+            for (int x = 0; x < 6; ++x) {
+                EXPECT_EQ(g(static_cast<std::uint32_t>(x), static_cast<std::uint32_t>(3 - y)),
+                          pixelDensity(image.pixel(x, y)))
+                    << "format " << format << " pixel " << x << ", " << y;
+            }
+        }
+    }
+}
+
 TEST(RunSetup, OrientationFlipsRowsOnly) {
     QImage image = filled(3, 2, qRgb(0, 0, 0));
     image.setPixel(0, 0, qRgb(0, 0, 10)); // top-left
