@@ -24,31 +24,40 @@ QString metricsCsvHeader(const QStringList &fieldNames, bool colourError) {
 
 namespace {
 
-QString fieldColumns(const StepMetrics &m) {
-    QString columns;
-    for (const double distance : m.fieldDistances) {
-        columns += QLatin1Char(',') + QString::number(distance, 'g', 10);
-    }
-    if (m.colourError) {
-        columns += QLatin1Char(',') + QString::number(*m.colourError, 'g', 10);
-    }
-    return columns;
+// QByteArray::number prints as QString::number does (the same digits and
+// rules: 10 significant digits, halves rounded away from zero, no "-0"),
+// without building a string per column.
+void appendNumber(QByteArray *row, double value, char format = 'g', int precision = 10) {
+    *row += ',';
+    *row += QByteArray::number(value, format, precision);
 }
 
 } // namespace
 
+void appendMetricsCsvLine(const StepMetrics &m, QByteArray *row) {
+    *row += QByteArray::number(m.step);
+    appendNumber(row, m.distance);
+    appendNumber(row, m.mass);
+    appendNumber(row, m.maxSpeed);
+    appendNumber(row, m.seconds, 'f', 3);
+    *row += ',';
+    *row += QByteArray::number(m.substeps);
+    *row += ',';
+    *row += QByteArray::number(m.target);
+    appendNumber(row, m.advected);
+    appendNumber(row, m.gathered);
+    for (const double distance : m.fieldDistances) {
+        appendNumber(row, distance);
+    }
+    if (m.colourError) {
+        appendNumber(row, *m.colourError);
+    }
+}
+
 QString metricsCsvLine(const StepMetrics &m) {
-    return QStringLiteral("%1,%2,%3,%4,%5,%6,%7,%8,%9")
-               .arg(m.step)
-               .arg(m.distance, 0, 'g', 10)
-               .arg(m.mass, 0, 'g', 10)
-               .arg(m.maxSpeed, 0, 'g', 10)
-               .arg(m.seconds, 0, 'f', 3)
-               .arg(m.substeps)
-               .arg(m.target)
-               .arg(m.advected, 0, 'g', 10)
-               .arg(m.gathered, 0, 'g', 10) +
-           fieldColumns(m);
+    QByteArray row;
+    appendMetricsCsvLine(m, &row);
+    return QString::fromLatin1(row);
 }
 
 namespace {

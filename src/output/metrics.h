@@ -7,6 +7,7 @@
 #include "metricshistory.h"
 #include "stepmetrics.h"
 
+#include <QByteArray>
 #include <QImage>
 #include <QString>
 #include <QStringList>
@@ -22,6 +23,8 @@ namespace velloran {
 // carry a colour error.
 QString metricsCsvHeader(const QStringList &fieldNames = {}, bool colourError = false);
 QString metricsCsvLine(const StepMetrics &metrics);
+// The same row appended to `row` (a run's file, one row after another).
+void appendMetricsCsvLine(const StepMetrics &metrics, QByteArray *row);
 
 // A plot of the distance against the step, with labelled axes and a dashed
 // vertical line at each keyframe step (the active target changes after it).

@@ -76,7 +76,7 @@ bool MetricsFile::resume(qint64 length, std::uint32_t crc, QString *error) {
 }
 
 bool MetricsFile::append(const StepMetrics &metrics, QString *error) {
-    m_pending += metricsCsvLine(metrics).toUtf8();
+    appendMetricsCsvLine(metrics, &m_pending);
     m_pending += '\n';
     return m_pending.size() < kPendingLimit || flush(error);
 }

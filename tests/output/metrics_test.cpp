@@ -24,6 +24,18 @@ TEST(Metrics, CsvRowsKeepTheirColumnsAndDigits) {
     m.distance = 0.1234567890123;
     m.seconds = 12.3456;
     EXPECT_EQ(metricsCsvLine(m), "7,0.123456789,1,5,12.346,3,1,0.25,0.125");
+    // The printing rules of every earlier run's files: a half at the tenth
+    // digit rounds away from zero, no "-0", non-finite values by name.
+    m.distance = 123456789.25;
+    m.mass = -0.0;
+    m.maxSpeed = std::numeric_limits<double>::quiet_NaN();
+    m.seconds = 0.0625;
+    m.advected = -std::numeric_limits<double>::infinity();
+    m.gathered = 1.5e-5;
+    m.fieldDistances = {12345678905.0, 1e-300};
+    m.colourError = 0.5;
+    EXPECT_EQ(metricsCsvLine(m),
+              "7,123456789.3,0,nan,0.063,3,1,-inf,1.5e-05,1.234567891e+10,1e-300,0.5");
     EXPECT_EQ(metricsCsvHeader(),
               "step,distance,mass,max_speed,seconds,substeps,target,advected,gathered");
 }
