@@ -3,6 +3,7 @@
 #include "arrays.h"
 #include "colourpicture.h"
 #include "errors.h"
+#include "fieldgrids.h"
 #include "pythonrun.h"
 #include "runcheckpoint.h"
 #include "rundoc.h"
@@ -332,13 +333,7 @@ void defineFields(RunClass &runClass) {
                 if (!run.picture()) {
                     throw UsageError("a grey run has no colour picture; see density");
                 }
-                const Solver &solver = run.solver();
-                std::vector<const Grid *> densities;
-                densities.reserve(static_cast<std::size_t>(solver.smokeCount()));
-                for (int k = 0; k < solver.smokeCount(); ++k) {
-                    densities.push_back(&solver.smokeDensity(k));
-                }
-                const QImage image = colourRgbaImage(densities, *run.picture());
+                const QImage image = colourRgbaImage(fieldDensities(run.solver()), *run.picture());
                 const auto n = static_cast<py::ssize_t>(image.width());
                 py::array_t<std::uint8_t> rgba({n, n, py::ssize_t{4}});
                 for (py::ssize_t y = 0; y < n; ++y) {

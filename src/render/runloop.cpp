@@ -1,5 +1,6 @@
 #include "runloop.h"
 
+#include "fieldgrids.h"
 #include "interruption.h"
 #include "metricsfile.h"
 #include "phasetimes.h"
@@ -12,20 +13,6 @@
 #include <utility>
 
 namespace velloran {
-
-namespace {
-
-// Every smoke field's density, or target, in field order.
-std::vector<const Grid *> fieldGrids(const Solver &solver, const Grid &(Solver::*grid)(int) const) {
-    std::vector<const Grid *> grids;
-    grids.reserve(static_cast<std::size_t>(solver.smokeCount()));
-    for (int k = 0; k < solver.smokeCount(); ++k) {
-        grids.push_back(&(solver.*grid)(k));
-    }
-    return grids;
-}
-
-} // namespace
 
 RunLoop::RunLoop(Run &run, int steps, int every, Outputs outputs, Progress &progress,
                  FILE *messages)
@@ -120,16 +107,18 @@ bool RunLoop::stepFinished(const Solver &, const StepReport &report, std::string
     // other observers: the step at which the run stops is the step whose frame
     // (and checkpoint) is written, step 0 included.
     m_stopping = interruptRequested();
-    StepMetrics metrics = *report.metrics;
+    const StepMetrics *metrics = &*report.metrics;
     if (m_picture) {
         const PhaseScope timed(Phase::Rows);
-        metrics.colourError =
-            colourError(fieldGrids(m_run.solver(), &Solver::smokeDensity),
-                        fieldGrids(m_run.solver(), &Solver::smokeTarget), *m_picture);
+        collectFieldGrids(m_run.solver(), FieldGrid::Density, &m_densities);
+        collectFieldGrids(m_run.solver(), FieldGrid::Target, &m_targets);
+        m_row = *report.metrics;
+        m_row.colourError = colourError(m_densities, m_targets, *m_picture);
+        metrics = &m_row;
     }
-    const bool frameDue = metrics.step % m_every == 0 || metrics.step == m_steps || m_stopping;
+    const bool frameDue = metrics->step % m_every == 0 || metrics->step == m_steps || m_stopping;
     QString failure;
-    if (!record(metrics, frameDue, &failure)) {
+    if (!record(*metrics, frameDue, &failure)) {
         *error = failure.toStdString();
         return false;
     }
@@ -151,7 +140,7 @@ bool RunLoop::record(const StepMetrics &metrics, bool frameDue, QString *error) 
 QImage RunLoop::videoFrame(const QImage &grey) const {
     const Solver &solver = m_run.solver();
     if (m_picture) {
-        return colourImage(fieldGrids(solver, &Solver::smokeDensity), *m_picture);
+        return colourImage(fieldDensities(solver), *m_picture);
     }
     return m_videoColour ? overBlack(smokeImage(*solver.m_density, *m_videoColour)) : grey;
 }

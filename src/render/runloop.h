@@ -96,6 +96,11 @@ private:
     FILE *m_messages;
     std::optional<SmokeColour> m_videoColour;
     std::optional<ColourPicture> m_picture;
+    // Kept from step to step so that a colour run's row and its lists of
+    // fields allocate nothing after the first step.
+    StepMetrics m_row;
+    std::vector<const Grid *> m_densities;
+    std::vector<const Grid *> m_targets;
 
     StepWriter m_files; // the metrics rows and the frames
     int m_firstStep = 0;

@@ -1,5 +1,6 @@
 #include "simthread.h"
 
+#include "fieldgrids.h"
 #include "solver.h"
 #include "targetdistance.h"
 
@@ -20,21 +21,6 @@ bool closeRateWindow(std::uint32_t &stepCount, qint64 &windowStart, qint64 now, 
     return true;
 }
 
-namespace {
-
-// Columns outer, rows inner, over the interior.
-double interiorMass(const Grid &grid) {
-    double sum = 0.0;
-    for (std::uint32_t i = 1; i + 1 < grid.NumCols(); ++i) {
-        for (std::uint32_t j = 1; j + 1 < grid.NumRows(); ++j) {
-            sum += grid(i, j);
-        }
-    }
-    return sum;
-}
-
-} // namespace
-
 SimThread::SimThread(QObject *parent, const Grid &srcDensity, const Grid &tgtDensity, double vf,
                      double vd, double vg, double sigma, double dt)
     : SimThread(parent, {SmokeInput{&srcDensity, &tgtDensity}}, vf, vd, vg, sigma, dt) {}
@@ -51,7 +37,7 @@ SimThread::SimThread(QObject *parent, const std::vector<SmokeInput> &fields, dou
     solver.setTimeStep(dt);
     if (solver.smokeCount() > 1) {
         for (int k = 0; k < solver.smokeCount(); ++k) {
-            m_targetMass.push_back(interiorMass(solver.smokeTarget(k)));
+            m_targetMass.push_back(velloran::fieldMass(solver.smokeTarget(k)));
         }
     }
     // Step 0 is the last finite state until a step has been made; a run whose
