@@ -3,7 +3,8 @@
 
 For N = 128, 256 and 512: the step benchmarks' run (a disc of smoke gathering
 into a bar; vf 1, vd 3, vg 0, sigma 4, dt about 0.064 / N), 100 steps, PNG
-frames at the first and the last step, every render in a fresh folder. Each
+frames at the first and the last step, every render in a fresh folder
+(--steps sets another length). Each
 round times one render (wall time of the whole process, and the phases the
 renderer prints with VELLORAN_PHASE_TIMES set) and, right after it, one
 repetition of the benchmark's steps of the same size with two threads:
@@ -52,12 +53,12 @@ def write_png(path, n, inside):
                    + chunk(b"IDAT", zlib.compress(rows)) + chunk(b"IEND", b""))
 
 
-def render(renderer, folder, n):
+def render(renderer, folder, n, steps):
     source, target = (os.path.join(folder, f"{name}{n}.png") for name in ("disc", "bar"))
     out = tempfile.mkdtemp(dir=folder)
     command = [renderer, "--source", source, "--target", target, "--vf", "1", "--vd", "3",
-               "--vg", "0", "--sigma", "4", "--dt", f"{0.064 / n:.5f}", "--steps", str(STEPS),
-               "--every", str(STEPS), "--format", "png", "--out", out, "--quiet"]
+               "--vg", "0", "--sigma", "4", "--dt", f"{0.064 / n:.5f}", "--steps", str(steps),
+               "--every", str(steps), "--format", "png", "--out", out, "--quiet"]
     start = time.perf_counter()
     done = subprocess.run(command, capture_output=True, text=True,
                           env=dict(os.environ, VELLORAN_PHASE_TIMES="1"), check=True)
@@ -85,6 +86,7 @@ def main():
     parser.add_argument("--bench", default="build/rel/bench/velloran_bench")
     parser.add_argument("--rounds", type=int, default=5)
     parser.add_argument("--sizes", default="128,256,512")
+    parser.add_argument("--steps", type=int, default=STEPS)
     args = parser.parse_args()
     renderers = args.renderer or ["build/rel/src/render/velloran-render"]
     sizes = [int(n) for n in args.sizes.split(",")]
@@ -97,26 +99,26 @@ def main():
         results = {(renderer, n): [] for renderer in renderers for n in sizes}
         for _ in range(args.rounds):
             for n in sizes:
-                steps = step_times(args.bench, n)
+                step_ms = step_times(args.bench, n)
                 for renderer in renderers:
-                    phases = render(renderer, folder, n)
-                    phases.update(steps)
+                    phases = render(renderer, folder, n, args.steps)
+                    phases.update(step_ms)
                     results[renderer, n].append(phases)
     # The fastest round is the one the machine disturbed least; on a shared
     # machine it is the steadier figure.
     for name, statistic in (("medians", statistics.median), ("minimums", min)):
         for renderer in renderers:
-            print(f"{renderer}: {name} over {args.rounds} rounds, ms ({STEPS} steps; BM_* rows: "
-                  f"{STEPS} x ms per step)")
-            report({n: results[renderer, n] for n in sizes}, sizes, statistic)
+            print(f"{renderer}: {name} over {args.rounds} rounds, ms ({args.steps} steps; BM_* rows: "
+                  f"{args.steps} x ms per step)")
+            report({n: results[renderer, n] for n in sizes}, sizes, statistic, args.steps)
             print()
 
 
-def report(results, sizes, statistic):
+def report(results, sizes, statistic, steps):
     columns = ["wall", "before main"] + PHASES + ["BM_Fast", "BM_FastMeasured", "BM_Literal"]
     print(f"{'':>26}" + "".join(f"{n:>10}" for n in sizes))
     for column in columns:
-        scale = STEPS if column.startswith("BM_") else 1
+        scale = steps if column.startswith("BM_") else 1
         cells = []
         for n in sizes:
             values = [r[column] * scale for r in results[n] if column in r]
@@ -130,7 +132,7 @@ def report(results, sizes, statistic):
         for n in sizes:
             def figure(column):
                 return statistic([r[column] for r in results[n]]) * (
-                    STEPS if column.startswith("BM_") else 1)
+                    steps if column.startswith("BM_") else 1)
             ratios.append(figure(numerator) / figure(denominator))
         print(f"{name:>26}" + "".join(f"{value:>10.3f}" for value in ratios))
 
