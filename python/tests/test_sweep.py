@@ -185,3 +185,25 @@ def test_grid_names_and_refusals():
         sweep.grid({}, vff=[1])
     with pytest.raises(ValueError, match="named 'target=star'"):
         sweep.grid({}, target=["a/star.png", "b/star.png"])
+
+
+def test_a_colour_wedge(renderer, tmp_path):
+    """Fields, their keyframes and the colour mode go through the sweep file to
+    the renderer: each run's files are those of its render alone."""
+    fields = [("#e03020", "examples/yin.png", "examples/yang.png"),
+              "#20a0e0:examples/yang.png:examples/yin.png"]
+    keyframes = [("#e03020", 10, "examples/yin.png", 4), "#20a0e0:10:examples/yang.png:4"]
+    setups = sweep.grid({"field": fields, "keyframes": keyframes, "scheme": "sound"}, steps=20,
+                        every=10, format="png,npy", colour_mode=["light", "dark"])
+    assert [s["name"] for s in setups] == ["colour_mode=light", "colour_mode=dark"]
+    assert sweep.grid({}, field=[fields, fields[:1]])[1]["field"] == [list(fields[0])]
+    table = sweep.run(setups, out=tmp_path, workers=1, progress=False)
+    assert [row["status"] for row in table] == ["ok", "ok"]
+    alone = tmp_path / "alone"
+    subprocess.run([renderer, "--field", "#e03020:examples/yin.png:examples/yang.png",
+                    "--field", fields[1], "--keyframe", "#e03020:10:examples/yin.png:4",
+                    "--keyframe", keyframes[1], "--scheme", "sound", "--colour-mode", "dark",
+                    "--steps", "20", "--every", "10", "--format", "png,npy", "--quiet",
+                    "--out", str(alone)], check=True, stdout=subprocess.DEVNULL)
+    dark = outputs(tmp_path / "colour_mode=dark")
+    assert "density.20a0e0_000020.npy" in dark and dark == outputs(alone)

@@ -37,9 +37,9 @@ import time
 OPTION_KEYS = (
     "config", "example", "source", "target", "reverse", "scheme", "keyframes",
     "vf", "vd", "vg", "sigma", "dt", "steps", "every", "format", "alpha",
-    "smoke_colour", "frame_name", "checkpoint_every",
+    "smoke_colour", "frame_name", "checkpoint_every", "field", "palette", "colour_mode",
 )
-_PATH_KEYS = ("config", "source", "target", "keyframes")
+_PATH_KEYS = ("config", "source", "target", "keyframes", "field")
 _DONE = ("ok", "unstable")  # statuses a restarted sweep leaves alone
 _DASK_MISSING = ("a Dask client needs dask and distributed: on Debian 12 "
                  "`apt-get install python3-dask python3-distributed` "
@@ -89,10 +89,22 @@ def _is_axis(key, value):
     axis only as a list of keyframe lists."""
     if isinstance(value, (str, bytes, os.PathLike)) or not hasattr(value, "__iter__"):
         return False
-    if key == "keyframes":  # one keyframe is "STEP:IMAGE" or (step, image[, blend])
-        return all(isinstance(entry, (list, tuple)) and
-                   not (entry and isinstance(entry[0], numbers.Real)) for entry in value)
+    if key in ("keyframes", "field"):
+        return all(isinstance(entry, (list, tuple)) and not _is_one(key, entry)
+                   for entry in value)
     return True
+
+
+def _is_one(key, entry):
+    """One keyframe as a list: (step, image[, blend]), after a field's colour
+    ("#e03020", step, image); one field: (colour, source, target)."""
+    if not entry:
+        return False
+    if key == "field":
+        return isinstance(entry[0], str) and ":" not in entry[0]
+    if isinstance(entry[0], str) and entry[0].startswith("#"):
+        entry = entry[1:]
+    return bool(entry) and isinstance(entry[0], numbers.Real)
 
 
 def grid(base, **options):
@@ -100,11 +112,15 @@ def grid(base, **options):
 
     base: a configuration file (path) or a dict of the renderer's options
         (OPTION_KEYS: config or example or source and target, scheme,
-        keyframes, vf, vd, vg, sigma, dt, steps, every, format, ...).
+        keyframes, vf, vd, vg, sigma, dt, steps, every, format, ...; a
+        colour run's field, palette and colour_mode).
     options: option=values. A list (tuple, range, array) is an axis:
-        vf=[1, 2], vg=[0.03, 1], target=["a.png", "b.png"]; a single value
-        is an option of every run (steps=500). Keyframes are an axis as a
-        list of keyframe lists.
+        vf=[1, 2], vg=[0.03, 1], target=["a.png", "b.png"],
+        colour_mode=["light", "dark"]; a single value is an option of every
+        run (steps=500). Keyframes and fields are an axis as a list of
+        keyframe or field lists: field=[("#e03020", "yin.png", "yang.png"),
+        ...] is one run's fields. A keyframe of a field names it first:
+        ("#e03020", 800, "yin.png").
 
     Returns a list of setups (dicts of options) in the order of the
     cartesian product, the first axis slowest, each with its "index", the

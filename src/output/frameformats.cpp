@@ -19,7 +19,15 @@ std::unique_ptr<FrameWriter> makeExr(const QString &folder, const FrameSettings 
 }
 
 std::unique_ptr<FrameWriter> makeVdb(const QString &folder, const FrameSettings &settings) {
-    return std::make_unique<VdbFrameWriter>(folder, settings.names, settings.vdb);
+    VdbSettings vdb = settings.vdb;
+    if (settings.picture) {
+        for (const SmokeColour &colour : settings.picture->colours) {
+            vdb.fields.push_back(VdbField{QStringLiteral("density.") + colour.hex(),
+                                          {linearFromSrgb(colour.red), linearFromSrgb(colour.green),
+                                           linearFromSrgb(colour.blue)}});
+        }
+    }
+    return std::make_unique<VdbFrameWriter>(folder, settings.names, std::move(vdb));
 }
 
 std::unique_ptr<FrameWriter> makeNpy(const QString &folder, const FrameSettings &settings) {
@@ -41,7 +49,9 @@ const std::vector<FrameFormat> &frameFormats() {
          makeExr},
         {"vdb",
          "vdb: frame_NNNNNN.vdb, OpenVDB grids density (fog volume,\n"
-         "     half floats) and velocity, N x N x 1 voxels of 1/N\n",
+         "     half floats) and velocity, N x N x 1 voxels of 1/N\n"
+         "     (a colour run: density the fields' sum, density.RRGGBB\n"
+         "     per field and their colour, color)\n",
          makeVdb},
         {"npy",
          "npy: density_/u_/v_NNNNNN.npy, float64 (N+2) x (N+2)\n"

@@ -59,7 +59,7 @@ struct RenderJob {
 // What the job's frame writers take from it.
 inline FrameSettings frameSettings(const RenderJob &job) {
     FrameSettings settings{job.names, job.colour, job.alpha,
-                           VdbSettings{job.vdbFloat, job.vdbVelocityName}, std::nullopt};
+                           VdbSettings{job.vdbFloat, job.vdbVelocityName, {}}, std::nullopt};
     if (!job.fields.empty()) {
         ColourPicture picture;
         for (const ColourField &field : job.fields) {

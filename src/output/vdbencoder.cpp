@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <exception>
 #include <sstream>
 #include <type_traits>
@@ -77,9 +78,75 @@ openvdb::FloatGrid::Ptr solidGrid(const Grid &solid, const openvdb::math::Transf
     return grid;
 }
 
+openvdb::FloatGrid::Ptr densityGrid(const std::string &name, const VdbSettings &settings,
+                                    const openvdb::math::Transform &transform) {
+    openvdb::FloatGrid::Ptr density = openvdb::FloatGrid::create(0.0f);
+    density->setName(name);
+    density->setGridClass(openvdb::GRID_FOG_VOLUME);
+    density->setSaveFloatAsHalf(!settings.fullFloat);
+    density->setTransform(transform.copy());
+    return density;
+}
+
+// A colour run's smoke: the total into `total` (where a grey run has its one
+// density), and after it in *grids each field's own and the colour they mix to.
+void addColourFields(const FrameFields &fields, const VdbSettings &settings,
+                     const openvdb::math::Transform &transform, openvdb::FloatGrid &total,
+                     openvdb::GridCPtrVec *grids) {
+    const int n = static_cast<int>(fields.density.NumCols()) - 2;
+    openvdb::Vec3SGrid::Ptr colour = openvdb::Vec3SGrid::create(openvdb::Vec3s(0.0f));
+    colour->setName("color");
+    colour->setTransform(transform.copy());
+    std::vector<openvdb::FloatGrid::Ptr> each;
+    for (const VdbField &field : settings.fields) {
+        each.push_back(densityGrid(field.name.toStdString(), settings, transform));
+    }
+    openvdb::FloatGrid::Accessor sum = total.getAccessor();
+    openvdb::Vec3SGrid::Accessor mixture = colour->getAccessor();
+    for (int j = 1; j <= n; ++j) {
+        for (int i = 1; i <= n; ++i) {
+            const auto ui = static_cast<std::uint32_t>(i);
+            const auto uj = static_cast<std::uint32_t>(j);
+            const openvdb::Coord voxel(i - 1, j - 1, 0);
+            double rho = 0.0;
+            double smoke = 0.0;
+            double mix[3] = {0.0, 0.0, 0.0};
+            for (std::size_t k = 0; k < each.size(); ++k) {
+                const double value = (*fields.fields[k])(ui, uj);
+                rho += value;
+                if (static_cast<float>(value) != 0.0f) {
+                    each[k]->tree().setValue(voxel, static_cast<float>(value));
+                }
+                const double amount = std::isfinite(value) ? std::max(value, 0.0) : 0.0;
+                smoke += amount;
+                for (int c = 0; c < 3; ++c) {
+                    mix[c] += static_cast<double>(settings.fields[k].linear[c]) * amount;
+                }
+            }
+            if (static_cast<float>(rho) != 0.0f) {
+                sum.setValue(voxel, static_cast<float>(rho));
+            }
+            if (smoke > 0.0) {
+                mixture.setValue(voxel, openvdb::Vec3s(static_cast<float>(mix[0] / smoke),
+                                                       static_cast<float>(mix[1] / smoke),
+                                                       static_cast<float>(mix[2] / smoke)));
+            }
+        }
+    }
+    grids->insert(grids->end(), each.begin(), each.end());
+    grids->push_back(colour);
+}
+
 QByteArray encodeVolume(const FrameFields &fields, const VdbSettings &settings, QString *error) {
     const int n = static_cast<int>(fields.density.NumCols()) - 2;
     const double h = 1.0 / n;
+    const bool colourRun = !settings.fields.empty();
+    if (colourRun && fields.fields.size() != settings.fields.size()) {
+        *error = QStringLiteral("the frame has %1 smoke fields, the volume %2")
+                     .arg(fields.fields.size())
+                     .arg(settings.fields.size());
+        return QByteArray();
+    }
     // The library reports failures (memory, mostly) by throwing.
     try {
         openvdb::initialize();
@@ -87,11 +154,7 @@ QByteArray encodeVolume(const FrameFields &fields, const VdbSettings &settings, 
             openvdb::math::Transform::createLinearTransform(h);
         transform->postTranslate(openvdb::Vec3d(0.5 * h, 0.5 * h, 0.5 * h));
 
-        openvdb::FloatGrid::Ptr density = openvdb::FloatGrid::create(0.0f);
-        density->setName("density");
-        density->setGridClass(openvdb::GRID_FOG_VOLUME);
-        density->setSaveFloatAsHalf(!settings.fullFloat);
-        density->setTransform(transform->copy());
+        openvdb::FloatGrid::Ptr density = densityGrid("density", settings, *transform);
         openvdb::Vec3SGrid::Ptr velocity = openvdb::Vec3SGrid::create(openvdb::Vec3s(0.0f));
         velocity->setName(settings.velocityName.toStdString());
         velocity->setTransform(transform->copy());
@@ -105,7 +168,7 @@ QByteArray encodeVolume(const FrameFields &fields, const VdbSettings &settings, 
                 const openvdb::Coord voxel(i - 1, j - 1, 0);
                 // Non-finite values are kept, as in the EXR frame's float layers.
                 const auto value = static_cast<float>(fields.density(ui, uj));
-                if (value != 0.0f) {
+                if (value != 0.0f && !colourRun) {
                     rho.setValue(voxel, value);
                 }
                 const openvdb::Vec3s vector(static_cast<float>(fields.uCentre(ui, uj)),
@@ -116,7 +179,11 @@ QByteArray encodeVolume(const FrameFields &fields, const VdbSettings &settings, 
             }
         }
 
-        openvdb::GridCPtrVec grids{density, velocity};
+        openvdb::GridCPtrVec grids{density};
+        if (colourRun) {
+            addColourFields(fields, settings, *transform, *density, &grids);
+        }
+        grids.push_back(velocity);
         if (fields.solid) {
             grids.push_back(solidGrid(*fields.solid, *transform));
         }

@@ -31,14 +31,6 @@ bool checkColourJob(const RenderOptions &options, const RenderJob &job, QString 
                                 "both");
         return false;
     }
-    for (const char *format : {"vdb"}) {
-        if (job.formats.contains(QLatin1String(format))) {
-            *error = QStringLiteral("colour runs write png, exr and npy frames, but --format "
-                                    "has %1")
-                         .arg(QLatin1String(format));
-            return false;
-        }
-    }
     return true;
 }
 

@@ -12,7 +12,7 @@ namespace velloran {
 
 namespace {
 
-enum class Kind { Text, Number, Whole, Flag, Keyframes, Formats };
+enum class Kind { Text, Number, Whole, Flag, Keyframes, Formats, Fields, Palette };
 
 struct OptionKey {
     const char *key;
@@ -40,6 +40,9 @@ constexpr OptionKey kOptionKeys[] = {
     {"smoke_colour", "--smoke-colour", Kind::Text},
     {"frame_name", "--name", Kind::Text},
     {"checkpoint_every", "--checkpoint-every", Kind::Whole},
+    {"field", "--field", Kind::Fields},
+    {"palette", "--palette", Kind::Palette},
+    {"colour_mode", "--colour-mode", Kind::Text},
 };
 
 // Keys of a run that are not options.
@@ -61,21 +64,48 @@ QString numberText(double value) {
     return QString::number(value, 'g', QLocale::FloatingPointShortest);
 }
 
-// One keyframe: "STEP:IMAGE[:BLEND]" or [step, image] / [step, image, blend].
+// One keyframe: "[#RRGGBB:]STEP:IMAGE[:BLEND]" or [step, image] / [step, image,
+// blend], the same after a field's colour (["#e03020", step, image]).
 bool keyframeText(const QJsonValue &value, QString *text) {
     if (value.isString()) {
         *text = value.toString();
         return true;
     }
-    const QJsonArray parts = value.toArray();
+    QJsonArray parts = value.toArray();
+    QString field;
+    if (!parts.isEmpty() && parts[0].isString()) {
+        field = parts[0].toString() + QLatin1Char(':');
+        parts.removeFirst();
+    }
     if (!value.isArray() || parts.size() < 2 || parts.size() > 3 || !parts[0].isDouble() ||
         !parts[1].isString() || (parts.size() == 3 && !parts[2].isDouble())) {
         return false;
     }
-    *text = numberText(parts[0].toDouble()) + QLatin1Char(':') + parts[1].toString();
+    *text = field + numberText(parts[0].toDouble()) + QLatin1Char(':') + parts[1].toString();
     if (parts.size() == 3) {
         *text += QLatin1Char(':') + numberText(parts[2].toDouble());
     }
+    return true;
+}
+
+// One field: "COLOUR:SOURCE:TARGET" or [colour, source, target].
+bool fieldText(const QJsonValue &value, QString *text) {
+    if (value.isString()) {
+        *text = value.toString();
+        return true;
+    }
+    const QJsonArray parts = value.toArray();
+    if (!value.isArray() || parts.size() != 3) {
+        return false;
+    }
+    QStringList texts;
+    for (const auto &part : parts) {
+        if (!part.isString()) {
+            return false;
+        }
+        texts << part.toString();
+    }
+    *text = texts.join(QLatin1Char(':'));
     return true;
 }
 
@@ -132,16 +162,32 @@ bool appendOption(const OptionKey &key, const QJsonValue &value, QStringList *ar
         return true;
     }
     case Kind::Keyframes:
+    case Kind::Fields: {
+        const bool keyframes = key.kind == Kind::Keyframes;
         if (!value.isArray()) {
-            return wrong("a list of keyframes");
+            return wrong(keyframes ? "a list of keyframes" : "a list of fields");
         }
-        for (const auto &keyframe : value.toArray()) {
+        for (const auto &entry : value.toArray()) {
             QString text;
-            if (!keyframeText(keyframe, &text)) {
-                return wrong("keyframes as \"STEP:IMAGE[:BLEND]\" or [step, image, blend]");
+            if (keyframes ? !keyframeText(entry, &text) : !fieldText(entry, &text)) {
+                return wrong(keyframes ? "keyframes as \"STEP:IMAGE[:BLEND]\" or [step, image, "
+                                         "blend]"
+                                       : "fields as \"COLOUR:SOURCE:TARGET\" or [colour, source, "
+                                         "target]");
             }
             *arguments << option << text;
         }
+        return true;
+    }
+    case Kind::Palette:
+        if (value.isDouble() && value.toDouble() == std::floor(value.toDouble())) {
+            *arguments << option << numberText(value.toDouble());
+            return true;
+        }
+        if (!value.isString()) {
+            return wrong("\"auto\", a count or a text of colours");
+        }
+        *arguments << option << value.toString();
         return true;
     }
     return false;

@@ -13,8 +13,12 @@
 // positional file), example, source, target, reverse, scheme, keyframes (a
 // list of "STEP:IMAGE[:BLEND]" or [step, image, blend]), vf, vd, vg, sigma,
 // dt, steps, every, format (text or a list), alpha, smoke_colour, frame_name
-// (--name) and checkpoint_every. Paths are taken as on the command line,
-// relative to the folder the renderer is started in.
+// (--name), checkpoint_every, and for colour runs field (a list of
+// "COLOUR:SOURCE:TARGET" or [colour, source, target]), palette ("auto", a
+// count or "#e03020,#20a0e0") and colour_mode; a field's keyframe is
+// "#RRGGBB:STEP:IMAGE[:BLEND]" or [colour, step, image, blend]. Paths are
+// taken as on the command line, relative to the folder the renderer is
+// started in.
 
 #include <QJsonObject>
 #include <QJsonValue>

@@ -207,7 +207,6 @@ TEST_F(ColourRun, BadFieldsAreRefusedAndNothingIsCreated) {
         {{"--example", "blob-to-s", "--colour-mode", "dark", "--out", out},
          "--colour-mode draws the fields of --field"},
         {one + QStringList{"--source", disc}, "--field replaces --source and --target"},
-        {one + QStringList{"--format", "png,vdb"}, "png, exr and npy frames, but --format has vdb"},
         {one + QStringList{"--field", "00ff00:" + path("larger.png") + ":" + path("larger.png")},
          "--field #00ff00: its source is 22 x 22 pixels, the first field's 20 x 20"},
         {one + QStringList{"--field", "00ff00:" + path("none.png") + ":" + disc},

@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -48,6 +49,20 @@ TEST(Sweep, FileRunsBecomeTheRenderersArguments) {
     RenderOptions options;
     EXPECT_TRUE(parseRenderOptions(arguments, &options, &error)) << error.toStdString();
     EXPECT_EQ(options.configPath, "-odd.xml");
+
+    // A colour run's fields, palette, mode and field keyframes.
+    runs[0].options = QJsonObject{
+        {"field", QJsonArray{QJsonArray{"#e03020", "a.png", "b.png"}, "20a0e0:b.png:a.png"}},
+        {"colour_mode", "dark"},
+        {"keyframes", QJsonArray{QJsonArray{"#e03020", 800, "b.png", 20}}}};
+    ASSERT_TRUE(sweepRunArguments(runs[0], &arguments, &error)) << error.toStdString();
+    EXPECT_EQ(arguments,
+              (QStringList{"--keyframe", "#e03020:800:b.png:20", "--field", "#e03020:a.png:b.png",
+                           "--field", "20a0e0:b.png:a.png", "--colour-mode", "dark"}));
+    EXPECT_TRUE(parseRenderOptions(arguments, &options, &error)) << error.toStdString();
+    runs[0].options = QJsonObject{{"palette", 3}};
+    ASSERT_TRUE(sweepRunArguments(runs[0], &arguments, &error));
+    EXPECT_EQ(arguments, (QStringList{"--palette", "3"}));
 
     runs[0].options.insert("steps", 2.5);
     EXPECT_FALSE(sweepRunArguments(runs[0], &arguments, &error));

@@ -2,7 +2,8 @@
 """A volume frame of the renderer read by a second reader, Debian's
 python3-openvdb: grids, classes, types, voxel size and active voxels, the
 density against the .npy field of the same step, cell (i, j) at voxel
-(i - 1, j - 1, 0).
+(i - 1, j - 1, 0); then a colour run's frame: its fields' grids against their
+.npy files and its density their sum.
 
     vdb_pyopenvdb.py RENDERER
 """
@@ -40,4 +41,27 @@ rho.copyToArray(slab, ijk=(0, 0, 0))
 # slab[i, j, 0] is voxel (i, j, 0), cell (i + 1, j + 1); the .npy has a[j, i].
 expected = density.T.astype(numpy.float32).astype(numpy.float16).astype(numpy.float32)
 assert numpy.array_equal(slab[:, :, 0], expected), abs(slab[:, :, 0] - expected).max()
+
+with tempfile.TemporaryDirectory() as work:
+    # The example's images are named from the source tree's top.
+    subprocess.run([renderer, "examples/yin-yang.xml", "--steps", "20", "--every", "20",
+                    "--format", "vdb,npy", "--out", work, "--quiet"], check=True,
+                   stdout=subprocess.DEVNULL, cwd=os.path.join(os.path.dirname(__file__), "../.."))
+    grids, _ = vdb.readAll(os.path.join(work, "frame_000020.vdb"))
+    fields = [numpy.load(os.path.join(work, f"density.{c}_000020.npy"))[1:-1, 1:-1]
+              for c in ("e03020", "20a0e0")]
+by_name = {grid.name: grid for grid in grids}
+assert sorted(by_name) == ["color", "density", "density.20a0e0", "density.e03020",
+                           "velocity"], sorted(by_name)
+assert isinstance(by_name["color"], vdb.Vec3SGrid)
+n = fields[0].shape[0]
+total = numpy.zeros((n, n, 1), dtype=numpy.float32)
+by_name["density"].copyToArray(total, ijk=(0, 0, 0))
+as_half = lambda a: a.T.astype(numpy.float32).astype(numpy.float16).astype(numpy.float32)
+assert numpy.array_equal(total[:, :, 0], as_half(fields[0] + fields[1]))
+for colour, field in zip(("e03020", "20a0e0"), fields):
+    slab = numpy.zeros((n, n, 1), dtype=numpy.float32)
+    by_name["density." + colour].copyToArray(slab, ijk=(0, 0, 0))
+    assert by_name["density." + colour].gridClass == vdb.GridClass.FOG_VOLUME
+    assert numpy.array_equal(slab[:, :, 0], as_half(field)), colour
 print("ok")

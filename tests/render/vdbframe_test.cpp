@@ -19,6 +19,7 @@
 
 #include <cmath>
 #include <limits>
+#include <map>
 #include <sstream>
 
 using velloran::VdbSettings;
@@ -155,7 +156,7 @@ TEST(VdbFrame, GridsDescribeASlabOfTheFrameUpright) {
 
     // Full floats on request, a host's velocity name; the same frame always
     // gives the same bytes.
-    const VdbSettings full{true, QStringLiteral("vel")};
+    const VdbSettings full{true, QStringLiteral("vel"), {}};
     const QByteArray floatBytes = velloran::vdbBytes({f.density, f.u, f.v}, full, &error);
     EXPECT_EQ(velloran::vdbBytes({f.density, f.u, f.v}, full, &error), floatBytes);
     const Volume floats = readBytes(floatBytes, "vel");
@@ -224,4 +225,82 @@ TEST(VdbFrame, RenderedFramesHoldTheSolversFields) {
     const clirun::Result refused = clirun::run({"--vdb-float", "--steps", "2"});
     EXPECT_EQ(refused.exitCode, 2);
     EXPECT_TRUE(refused.err.contains("--format has no vdb")) << refused.err.toStdString();
+}
+
+// A colour run's volume: the fields' total as density, each field under its
+// colour's name, and their mixture in linear light where there is smoke (a
+// negative or NaN density counting as none); through the program, the
+// fields' grids hold what the .npy files of the same step hold.
+TEST(VdbFrame, ColourRunsHoldEveryFieldTheirTotalAndTheirColour) {
+    const Fields f;
+    Grid second{6, 6};
+    for (std::uint32_t j = 1; j <= 4; ++j) {
+        for (std::uint32_t i = 1; i <= 4; ++i) {
+            second(i, j) = 0.05 * j;
+        }
+    }
+    second(1, 1) = 0.0; // with f's 0.113: the first field's colour alone
+    VdbSettings settings{true,
+                         QStringLiteral("velocity"),
+                         {{QStringLiteral("density.ff0000"), {1.0f, 0.0f, 0.0f}},
+                          {QStringLiteral("density.0000ff"), {0.0f, 0.25f, 1.0f}}}};
+    QString error;
+    const QByteArray bytes =
+        velloran::vdbBytes({f.density, f.u, f.v, nullptr, {&f.density, &second}}, settings, &error);
+    ASSERT_FALSE(bytes.isEmpty()) << error.toStdString();
+    openvdb::initialize();
+    std::istringstream stream(bytes.toStdString(), std::ios_base::in | std::ios_base::binary);
+    openvdb::io::Stream file(stream);
+    std::map<std::string, openvdb::GridBase::Ptr> grids;
+    const openvdb::GridPtrVecPtr read = file.getGrids();
+    for (const openvdb::GridBase::Ptr &grid : *read) {
+        grids[grid->getName()] = grid;
+    }
+    ASSERT_EQ(grids.size(), 5u);
+    const auto floats = [&](const char *name) {
+        return openvdb::gridPtrCast<openvdb::FloatGrid>(grids[name])->getConstAccessor();
+    };
+    const auto total = floats("density");
+    const auto red = floats("density.ff0000");
+    const auto blue = floats("density.0000ff");
+    const auto colour =
+        openvdb::gridPtrCast<openvdb::Vec3SGrid>(grids["color"])->getConstAccessor();
+    ASSERT_TRUE(grids["velocity"]);
+    const auto at = [](int i, int j) { return openvdb::Coord(i - 1, j - 1, 0); };
+    EXPECT_EQ(total.getValue(at(2, 3)), static_cast<float>(f.density(2, 3) + second(2, 3)));
+    EXPECT_EQ(red.getValue(at(2, 3)), static_cast<float>(f.density(2, 3)));
+    EXPECT_EQ(blue.getValue(at(2, 3)), static_cast<float>(second(2, 3)));
+    EXPECT_FALSE(blue.isValueOn(at(1, 1)));
+    EXPECT_EQ(colour.getValue(at(1, 1)), openvdb::Vec3s(1.0f, 0.0f, 0.0f));
+    const double w = f.density(2, 3) + second(2, 3);
+    EXPECT_EQ(colour.getValue(at(2, 3)), openvdb::Vec3s(static_cast<float>(f.density(2, 3) / w),
+                                                        static_cast<float>(0.25 * second(2, 3) / w),
+                                                        static_cast<float>(second(2, 3) / w)));
+    // f's negative (1, 3) and NaN (3, 2) count as none: the blue field alone.
+    EXPECT_EQ(colour.getValue(at(1, 3)), openvdb::Vec3s(0.0f, 0.25f, 1.0f));
+    EXPECT_EQ(colour.getValue(at(3, 2)), openvdb::Vec3s(0.0f, 0.25f, 1.0f));
+    EXPECT_TRUE(std::isnan(total.getValue(at(3, 2))));
+    settings.fields.pop_back();
+    EXPECT_TRUE(
+        velloran::vdbBytes({f.density, f.u, f.v, nullptr, {&f.density, &second}}, settings, &error)
+            .isEmpty());
+    EXPECT_TRUE(error.contains("the frame has 2 smoke fields, the volume 1"));
+
+    QTemporaryDir dir;
+    ASSERT_TRUE(clirun::disc(16, 5).save(dir.filePath("disc.png")));
+    const QString pair = QStringLiteral(":%1:%1").arg(dir.filePath("disc.png"));
+    const clirun::Result r =
+        clirun::run({"--field", "#e03020" + pair, "--field", "#20a0e0" + pair, "--steps", "10",
+                     "--every", "10", "--format", "vdb,npy", "--out", dir.path(), "--quiet"});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    openvdb::io::File written(QFile::encodeName(dir.filePath("frame_000010.vdb")).toStdString());
+    written.open();
+    QFile npy(dir.filePath("density.20a0e0_000010.npy"));
+    ASSERT_TRUE(npy.open(QIODevice::ReadOnly));
+    const Grid field = velloran::parseNpy(npy.readAll()).value_or(Grid(1, 1));
+    const auto grid = openvdb::gridPtrCast<openvdb::FloatGrid>(written.readGrid("density.20a0e0"));
+    ASSERT_TRUE(grid && written.readGrid("density.e03020") && written.readGrid("color"));
+    EXPECT_EQ(grid->getConstAccessor().getValue(openvdb::Coord(7, 7, 0)),
+              float(Imath::half(static_cast<float>(field(8, 8)))));
+    EXPECT_GT(field(8, 8), 0.0);
 }
