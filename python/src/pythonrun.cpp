@@ -39,6 +39,7 @@ PythonRun::PythonRun(const RunInputs &inputs, std::optional<int> threads)
     : m_firstTarget(inputs.target)
     , m_parameters(inputs.parameters)
     , m_picture(inputs.picture)
+    , m_background(inputs.background)
     , m_process(::getpid()) {
     if (threads && *threads < 1) {
         throw InputError("threads must be at least 1, not " + std::to_string(*threads));
@@ -98,6 +99,13 @@ const Solver &PythonRun::solver() const {
 void PythonRun::setTarget(const Grid &target) {
     checkUsable();
     m_run->solver().setTarget(target);
+}
+
+void PythonRun::setTargets(const std::vector<Grid> &targets) {
+    checkUsable();
+    for (std::size_t k = 0; k < targets.size(); ++k) {
+        m_run->solver().setTarget(static_cast<int>(k), targets[k]);
+    }
 }
 
 const std::vector<Keyframe> &PythonRun::keyframes() const {

@@ -50,6 +50,8 @@ public:
     // Hands the solver a new N x N target now (scaled to the smoke's mass,
     // blurred, driving field recomputed). A later keyframe replaces it.
     void setTarget(const Grid &target);
+    // A colour run's: one target per field, in field order.
+    void setTargets(const std::vector<Grid> &targets);
 
     // Index of the target that drove the last step: 0 for the first, k once
     // keyframe k has taken over (its blend included). The schedule switches
@@ -73,6 +75,9 @@ public:
     const SimParameters &parameters() const { return m_parameters; }
     // A colour run's picture: its fields' colours and mode; none for a grey run.
     const std::optional<ColourPicture> &picture() const { return m_picture; }
+    // A palette run's background, as its first target gave it (none for a
+    // run of fields, or one loaded from a checkpoint).
+    const std::optional<SmokeColour> &background() const { return m_background; }
     Scheme scheme() const { return m_run->solver().scheme(); }
     int threads() const { return m_run->solver().threadCount(); }
     std::uint32_t side() const { return m_run->solver().m_density->NumCols() - 2; }
@@ -84,6 +89,7 @@ private:
     Grid m_firstTarget;
     SimParameters m_parameters;
     std::optional<ColourPicture> m_picture;
+    std::optional<SmokeColour> m_background;
     std::atomic<bool> m_stepping{false};
     // The process that built the run: its solver's helper threads exist only there.
     pid_t m_process;

@@ -2,6 +2,7 @@
 
 #include "arrays.h"
 #include "colourpicture.h"
+#include "colourtarget.h"
 #include "errors.h"
 #include "fieldgrids.h"
 #include "pythonrun.h"
@@ -273,8 +274,9 @@ void defineStepping(RunClass &runClass) {
             "set_target",
             [](PythonRun &run, py::handle target) {
                 if (run.picture()) {
-                    throw UsageError("a colour run's targets come from its palette or fields; "
-                                     "set_target takes grey runs");
+                    run.setTargets(
+                        colourTargets(target, *run.picture(), run.background(), run.side()));
+                    return;
                 }
                 Grid grid = densityGrid(target, "target");
                 if (grid.NumCols() != run.side()) {
@@ -288,7 +290,9 @@ void defineStepping(RunClass &runClass) {
             "target"_a,
             "Gives the run a new N x N target from the next step on: scaled to the smoke's "
             "mass now, blurred, driving field recomputed; density and velocity untouched. A "
-            "later keyframe replaces it.")
+            "later keyframe replaces it. A colour run takes a list of one target per field, "
+            "or a colour picture (an image file's path, or an N x N x 3 uint8 array with row "
+            "0 on top) split by the run's colours, each field scaled to its own smoke.")
         .def_property_readonly("target_index", &PythonRun::targetIndex,
                                "Index of the target that drove the last step: 0 for the first, "
                                "k once keyframe k has taken over (its blend included).")

@@ -68,7 +68,8 @@ Stepping and measures:
                     (a colour run with every field, its colours and mode)
     set_target(a)   a new N x N target from the next step on, scaled to the
                     smoke's mass now; density and velocity untouched (a later
-                    keyframe replaces it)
+                    keyframe replaces it); a colour run's: one per field, or
+                    a colour picture split by the run's colours
     target_index    the target that drove the last step: 0 for the first, k
                     once keyframe k has taken over
     keyframes       the further targets as (step, blend) pairs

@@ -243,6 +243,7 @@ RunInputs colourInputsFromImages(const std::string &sourcePath, const std::strin
     RunInputs inputs;
     setColourFields(std::move(fields.fields), ColourPicture{fields.palette.colours, colourMode},
                     &inputs);
+    inputs.background = fields.palette.background;
     return inputs;
 }
 
@@ -279,6 +280,9 @@ RunInputs inputsFromConfiguration(const std::string &path, bool reverse) {
         inputs.parameters = job.parameters;
         inputs.scheme = job.scheme;
         setColourFields(std::move(read.fields), *frameSettings(resolved).picture, &inputs);
+        if (job.palette) {
+            inputs.background = read.background;
+        }
         inputs.obstacles = std::move(read.obstacles);
         return inputs;
     }

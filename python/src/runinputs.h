@@ -30,6 +30,7 @@ struct RunInputs {
     std::vector<Grid> fieldSources;
     std::vector<Grid> fieldTargets;
     std::optional<ColourPicture> picture;
+    std::optional<SmokeColour> background; // a palette run's, found in its first target
     // What the reading changed or skipped (a value bounded or rounded, a
     // number that was not one): shown to the caller as warnings.
     std::vector<std::string> notes;

@@ -1,5 +1,7 @@
 """Colour runs: a colour target split by a palette, its fields and its picture."""
 
+import pathlib
+
 import numpy as np
 import pytest
 
@@ -21,8 +23,22 @@ def test_palette_run_fields_and_picture(tmp_path):
     picture = run.picture()
     assert picture.shape == (128, 128, 4) and picture.dtype == np.uint8
     assert picture[0, 0, 3] < 8  # no smoke in the corner: the plate shows through
-    with pytest.raises(RuntimeError):
+    with pytest.raises(ValueError, match="a list of 2 densities"):
         run.set_target(fields[0])
+    # The run's own target again, read with the palette it found: each field
+    # keeps its mass, and the run goes on as one never retargeted (to the
+    # rounding of the mass its new target is scaled to).
+    masses = [field.sum() for field in run.fields]
+    twin = velloran.Run.from_images(REPOSITORY / "examples/blob.png",
+                                    REPOSITORY / "examples/ink-ring-star.png",
+                                    scheme="sound", palette="auto", colour_mode="dark")
+    twin.step(2)
+    run.set_target(REPOSITORY / "examples/ink-ring-star.png")
+    run.step(2)
+    twin.step(2)
+    assert np.allclose([field.sum() for field in run.fields], masses, rtol=1e-12)
+    assert np.allclose(run.target, twin.target, rtol=1e-12, atol=0)
+    assert all(np.allclose(a, b, rtol=1e-9, atol=1e-15) for a, b in zip(run.fields, twin.fields))
     # A checkpoint carries every field and the colours: the loaded run goes on
     # as the saved one, field for field and in its picture.
     run.save_checkpoint(tmp_path / "colour.vlck")
@@ -35,7 +51,7 @@ def test_palette_run_fields_and_picture(tmp_path):
     assert np.array_equal(run.picture(), loaded.picture())
 
 
-def test_colour_configuration_and_bad_palettes(monkeypatch):
+def test_colour_configuration_and_bad_palettes(monkeypatch, tmp_path):
     monkeypatch.chdir(REPOSITORY)
     run = velloran.Run.from_config("examples/yin-yang.xml")
     assert len(run.fields) == 2 and run.scheme == "sound"
@@ -43,6 +59,13 @@ def test_colour_configuration_and_bad_palettes(monkeypatch):
     assert len(grey.fields) == 1
     with pytest.raises(RuntimeError, match="no colour picture"):
         grey.picture()
+    # Keyframes of a colour configuration are the renderer's, not silently dropped.
+    keyframed = tmp_path / "keyframed.xml"
+    keyframed.write_text(pathlib.Path("examples/yin-yang.xml").read_text().replace(
+        "</configuration>", '<keyframes><target step="5" field="#e03020">examples/yin.png</target>'
+        '<target step="5" field="#20a0e0">examples/yang.png</target></keyframes></configuration>'))
+    with pytest.raises(ValueError, match="keyframes are run by velloran-render"):
+        velloran.Run.from_config(keyframed)
     for palette, message in (("9", "1 to 8 colours"), ("red", "not a colour"),
                              ("5", "has 4 colours besides")):
         with pytest.raises(ValueError, match=message):
@@ -84,3 +107,33 @@ def test_fields_from_arrays(monkeypatch):
             velloran.Run.from_fields(fields, scheme="sound")
     with pytest.raises(ValueError, match="colour_mode"):
         velloran.Run.from_fields([("#ff0000", yin, yang)], scheme="sound", colour_mode="grey")
+
+
+def test_set_target_of_a_field_run(monkeypatch):
+    """A colour picture is split by the run's colours (row 0 on top) as its
+    list of densities would say; a field left without smoke is refused."""
+    monkeypatch.chdir(REPOSITORY)
+
+    def yin_yang():
+        return velloran.Run.from_config("examples/yin-yang.xml")
+
+    n = 128
+    picture = np.zeros((n, n, 3), dtype=np.uint8)
+    picture[:40] = (0xe0, 0x30, 0x20)   # red on top
+    picture[-30:] = (0x20, 0xa0, 0xe0)  # blue at the bottom
+    top, bottom = np.zeros((n, n)), np.zeros((n, n))
+    top[-40:] = 1.0  # densities have row 0 at the bottom
+    bottom[:30] = 1.0
+    by_picture, by_list = yin_yang(), yin_yang()
+    by_picture.set_target(picture)
+    by_list.set_target([top, bottom])
+    by_picture.step(3)
+    by_list.step(3)
+    assert all(np.array_equal(a, b) for a, b in zip(by_picture.fields, by_list.fields))
+    picture[-30:] = 0
+    for target, message in ((picture, "field #20a0e0 target holds no smoke"),
+                            ([top], "a list of 2 densities"),
+                            ([top, bottom[:64, :64]], "must be 128 x 128"),
+                            (picture[:64], "128 x 128 pixels like the run, not 128 x 64")):
+        with pytest.raises(ValueError, match=message):
+            yin_yang().set_target(target)
