@@ -1,5 +1,6 @@
 #include "recorder.h"
 
+#include "fieldgrids.h"
 #include "frameexport.h"
 #include "frameformats.h"
 
@@ -142,12 +143,8 @@ bool Recorder::stepFinished(const Solver &solver, const velloran::StepReport &re
     metrics.seconds = m_clock.nsecsElapsed() / 1e9; // from the recording's start
     if (m_picture) {
         // As the renderer measures it, every step: the lists are reused.
-        m_densities.clear();
-        m_targets.clear();
-        for (int k = 0; k < solver.smokeCount(); ++k) {
-            m_densities.push_back(&solver.smokeDensity(k));
-            m_targets.push_back(&solver.smokeTarget(k));
-        }
+        velloran::collectFieldGrids(solver, velloran::FieldGrid::Density, &m_densities);
+        velloran::collectFieldGrids(solver, velloran::FieldGrid::Target, &m_targets);
         metrics.colourError = velloran::colourError(m_densities, m_targets, *m_picture);
     }
     bool frameDue = false;

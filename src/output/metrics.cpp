@@ -1,6 +1,7 @@
 #include "metrics.h"
 
 #include <QFont>
+#include <QFontInfo>
 #include <QFontMetrics>
 #include <QPainter>
 #include <QPainterPath>
@@ -95,6 +96,20 @@ double stepTickSpacing(int lastStep) {
 
 } // namespace
 
+namespace {
+
+QFont plotFont() {
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setPixelSize(13);
+    return font;
+}
+
+} // namespace
+
+void preparePlotFonts() {
+    QFontInfo(plotFont()).family();
+}
+
 QImage convergencePlot(const std::vector<StepMetrics> &history, const QString &title,
                        const std::vector<std::int64_t> &keyframeSteps) {
     const int width = 800;
@@ -103,8 +118,7 @@ QImage convergencePlot(const std::vector<StepMetrics> &history, const QString &t
     image.fill(Qt::white);
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
-    QFont font(QStringLiteral("DejaVu Sans"));
-    font.setPixelSize(13);
+    const QFont font = plotFont();
     painter.setFont(font);
     const QFontMetrics fm(font);
 
