@@ -1,17 +1,9 @@
 #include "exrframe.h"
 
 #include "colourpicture.h"
+#include "exrmodule.h"
+#include "outputmodule.h"
 
-#include <Imath/half.h>
-#include <OpenEXR/ImfChannelList.h>
-#include <OpenEXR/ImfFrameBuffer.h>
-#include <OpenEXR/ImfHeader.h>
-#include <OpenEXR/ImfIO.h>
-#include <OpenEXR/ImfOutputFile.h>
-
-#include <algorithm>
-#include <cstring>
-#include <exception>
 #include <string>
 #include <vector>
 
@@ -19,36 +11,10 @@ namespace velloran {
 
 namespace {
 
-// OpenEXR writes through a seekable stream (it goes back to fill in the line
-// offsets); this one grows a byte array, so the caller decides how the bytes
-// reach the disk.
-class ByteArrayStream : public Imf::OStream {
-public:
-    ByteArrayStream()
-        : Imf::OStream("frame.exr") {}
-
-    void write(const char c[], int n) override {
-        const auto end = static_cast<qsizetype>(m_position) + n;
-        if (end > m_bytes.size()) {
-            m_bytes.resize(end);
-        }
-        std::memcpy(m_bytes.data() + m_position, c, static_cast<std::size_t>(n));
-        m_position = static_cast<std::uint64_t>(end);
-    }
-    std::uint64_t tellp() override { return m_position; }
-    void seekp(std::uint64_t position) override { m_position = position; }
-
-    QByteArray take() { return std::move(m_bytes); }
-
-private:
-    QByteArray m_bytes;
-    std::uint64_t m_position = 0;
-};
-
 // The frame's channels, upright (image row y is grid row N - y), one value
 // per pixel.
 struct ExrPlanes {
-    std::vector<Imath::half> rgba[4];
+    std::vector<float> rgba[4]; // stored as halves
     std::vector<float> density;
     std::vector<float> u;
     std::vector<float> v;
@@ -63,9 +29,9 @@ void colourPixel(const FrameFields &fields, std::uint32_t i, std::uint32_t j, st
     const CellColour cell = cellColour(fields.fields, i, j, *fields.picture);
     for (int c = 0; c < 3; ++c) {
         const double straight = cell.alpha > 0.0 ? cell.premultiplied[c] / cell.alpha : 0.0;
-        planes.rgba[c][k] = Imath::half(static_cast<float>(cell.alpha * linearLight(straight)));
+        planes.rgba[c][k] = static_cast<float>(cell.alpha * linearLight(straight));
     }
-    planes.rgba[3][k] = Imath::half(static_cast<float>(cell.alpha));
+    planes.rgba[3][k] = static_cast<float>(cell.alpha);
     for (std::size_t f = 0; f < fields.fields.size(); ++f) {
         planes.fields[f][k] = static_cast<float>((*fields.fields[f])(i, j));
     }
@@ -104,9 +70,9 @@ ExrPlanes planesOf(const FrameFields &fields, const SmokeColour &colour, int n) 
                 const double rho = fields.density(i, j);
                 const auto alpha = static_cast<float>(smokeCoverage(rho));
                 for (int c = 0; c < 3; ++c) {
-                    planes.rgba[c][k] = Imath::half(alpha * linear[c]);
+                    planes.rgba[c][k] = alpha * linear[c];
                 }
-                planes.rgba[3][k] = Imath::half(alpha);
+                planes.rgba[3][k] = alpha;
                 planes.density[k] = static_cast<float>(rho);
             }
             planes.u[k] = static_cast<float>(fields.uCentre(i, j));
@@ -121,54 +87,53 @@ ExrPlanes planesOf(const FrameFields &fields, const SmokeColour &colour, int n) 
 
 } // namespace
 
+namespace {
+
+struct Encoder {
+    ExrEncodeFunction encode = nullptr;
+    QString error; // why there is none
+};
+
+Encoder loadEncoder() {
+    Encoder encoder;
+    encoder.encode = reinterpret_cast<ExrEncodeFunction>(
+        moduleFunction({VELLORAN_EXR_FROM_PROGRAM, VELLORAN_EXR_INSTALLED, VELLORAN_EXR_BUILT},
+                       kExrEncodeSymbol, QStringLiteral("OpenEXR writer"), &encoder.error));
+    return encoder;
+}
+
+} // namespace
+
 QByteArray exrBytes(const FrameFields &fields, const SmokeColour &colour, QString *error) {
-    const int n = static_cast<int>(fields.density.NumCols()) - 2;
-    ExrPlanes planes = planesOf(fields, colour, n);
-    auto &rgba = planes.rgba;
-
-    Imf::Header header(n, n);
-    header.compression() = Imf::ZIP_COMPRESSION;
-    const char *const colourNames[4] = {"R", "G", "B", "A"};
-    Imf::FrameBuffer frame;
-    const std::size_t halfStride = sizeof(Imath::half);
-    const std::size_t floatStride = sizeof(float);
-    for (int c = 0; c < 4; ++c) {
-        header.channels().insert(colourNames[c], Imf::Channel(Imf::HALF));
-        frame.insert(colourNames[c],
-                     Imf::Slice(Imf::HALF, reinterpret_cast<char *>(rgba[c].data()), halfStride,
-                                halfStride * static_cast<std::size_t>(n)));
-    }
-    // Sorted by name as the file keeps them; the fields' names sort after
-    // "density" and before "solid".
-    std::vector<std::pair<const char *, std::vector<float> *>> floats = {
-        {"density", &planes.density}};
-    for (std::size_t f = 0; f < planes.fields.size(); ++f) {
-        floats.emplace_back(planes.fieldNames[f].c_str(), &planes.fields[f]);
-    }
-    floats.insert(floats.end(),
-                  {{"solid", &planes.solid}, {"velocity.u", &planes.u}, {"velocity.v", &planes.v}});
-    for (const auto &[name, values] : floats) {
-        if (values->empty()) {
-            continue;
-        }
-        header.channels().insert(name, Imf::Channel(Imf::FLOAT));
-        frame.insert(name, Imf::Slice(Imf::FLOAT, reinterpret_cast<char *>(values->data()),
-                                      floatStride, floatStride * static_cast<std::size_t>(n)));
-    }
-
-    // The library reports failures (memory, mostly) by throwing.
-    try {
-        ByteArrayStream stream;
-        {
-            Imf::OutputFile file(stream, header);
-            file.setFrameBuffer(frame);
-            file.writePixels(n);
-        } // the destructor completes the file
-        return stream.take();
-    } catch (const std::exception &e) {
-        *error = QString::fromLocal8Bit(e.what());
+    static const Encoder encoder = loadEncoder();
+    if (!encoder.encode) {
+        *error = encoder.error;
         return QByteArray();
     }
+    const int n = static_cast<int>(fields.density.NumCols()) - 2;
+    const ExrPlanes planes = planesOf(fields, colour, n);
+    // Sorted by name as the file keeps them; the fields' names sort after
+    // "density" and before "solid".
+    std::vector<ExrChannel> channels;
+    const char *const colourNames[4] = {"R", "G", "B", "A"};
+    for (const int c : {3, 2, 1, 0}) {
+        channels.push_back({colourNames[c], true, planes.rgba[c].data()});
+    }
+    const auto addFloats = [&](const char *name, const std::vector<float> &values) {
+        if (!values.empty()) {
+            channels.push_back({name, false, values.data()});
+        }
+    };
+    addFloats("density", planes.density);
+    for (std::size_t f = 0; f < planes.fields.size(); ++f) {
+        addFloats(planes.fieldNames[f].c_str(), planes.fields[f]);
+    }
+    addFloats("solid", planes.solid);
+    addFloats("velocity.u", planes.u);
+    addFloats("velocity.v", planes.v);
+    QByteArray bytes;
+    encoder.encode(n, channels.data(), static_cast<int>(channels.size()), &bytes, error);
+    return bytes;
 }
 
 } // namespace velloran

@@ -527,24 +527,31 @@ TEST_F(RenderCli, VideoFramesArePipedToFfmpeg) {
     EXPECT_FALSE(QFileInfo::exists(video3 + ".part"));
 }
 
-// The volume frames' writer is loaded when the first one is due; a program
-// that cannot find it (here a copy of the renderer away from its build tree
-// and any installation) says where it looked and stops as a failed write.
-TEST_F(RenderCli, AVolumeWriterThatCannotBeFoundFailsTheRunAndSaysWhere) {
-    if (QFileInfo::exists(QStringLiteral(VELLORAN_VDB_INSTALLED))) {
-        GTEST_SKIP() << "an installed volume writer would be found";
+// The volume and compositing frames' writers are loaded when the first frame
+// of their kind is due; a program that cannot find one (here a copy of the
+// renderer away from its build tree and any installation) says where it
+// looked and stops as a failed write.
+TEST_F(RenderCli, AWriterModuleThatCannotBeFoundFailsTheRunAndSaysWhere) {
+    if (QFileInfo::exists(QStringLiteral(VELLORAN_VDB_INSTALLED)) ||
+        QFileInfo::exists(QStringLiteral(VELLORAN_EXR_INSTALLED))) {
+        GTEST_SKIP() << "an installed writer would be found";
     }
     const QString program = path("velloran-render");
     ASSERT_TRUE(QFile::copy(QStringLiteral(VELLORAN_RENDER_EXE), program));
-    const QString out = path("no-writer");
-    QProcess process;
-    process.start(program, basic(out) + QStringList{"--steps", "2", "--format", "png,vdb"});
-    ASSERT_TRUE(process.waitForFinished(120000));
-    const QString err = QString::fromLocal8Bit(process.readAllStandardError());
-    EXPECT_EQ(process.exitCode(), 1) << err.toStdString();
-    EXPECT_TRUE(err.startsWith("velloran-render: could not encode '" + out + "/frame_000000.vdb'"))
-        << err.toStdString();
-    EXPECT_TRUE(err.contains("the OpenVDB writer is not installed (looked for "))
-        << err.toStdString();
-    EXPECT_FALSE(QFileInfo::exists(out + "/frame_000000.vdb"));
+    for (const auto &[format, writer] : {std::pair<QString, QString>{"vdb", "OpenVDB writer"},
+                                         std::pair<QString, QString>{"exr", "OpenEXR writer"}}) {
+        const QString out = path("no-writer-" + format);
+        QProcess process;
+        process.start(program,
+                      basic(out) + QStringList{"--steps", "2", "--format", "png," + format});
+        ASSERT_TRUE(process.waitForFinished(120000));
+        const QString err = QString::fromLocal8Bit(process.readAllStandardError());
+        EXPECT_EQ(process.exitCode(), 1) << err.toStdString();
+        const QString frame = out + "/frame_000000." + format;
+        EXPECT_TRUE(err.startsWith("velloran-render: could not encode '" + frame + "'"))
+            << err.toStdString();
+        EXPECT_TRUE(err.contains("the " + writer + " is not installed (looked for "))
+            << err.toStdString();
+        EXPECT_FALSE(QFileInfo::exists(frame));
+    }
 }
