@@ -7,9 +7,10 @@
 //   xvfb-run -a -s "-screen 0 1280x1024x24" build/tests/app/desktop_screenshots docs [colour]
 // (pictures taken with QWidget::grab, written as desktop-*.png into the folder;
 // with "colour", the colour pictures alone). With "record" instead: the emblem
-// recorded into FOLDER/colour-recording (a frame every 250 steps, EXR and raw
+// recorded into FOLDER/colour-recording (a frame every 100 steps, EXR and raw
 // fields too), the window and its File menu at step 1000, and that frame
-// exported as desktop-colour-export.png.
+// exported as desktop-colour-export.png; "record CONFIG.xml" records that
+// configuration instead.
 
 #include "glview.h"
 #include "mainwindow.h"
@@ -134,21 +135,26 @@ int main(int argc, char **argv) {
         return written;
     };
     // The emblem recorded as it runs, and the frame of step 1000 exported.
-    auto recordedColour = [&]() {
+    auto recordedColour = [&](const QString &configuration) {
         QObject owner; // of the dialogs' answers
         const QString recording = folder.filePath(QStringLiteral("colour-recording"));
-        qobject_cast<QAction *>(child("actionExample_emblem"))->trigger();
+        if (configuration.isEmpty()) {
+            qobject_cast<QAction *>(child("actionExample_emblem"))->trigger();
+        } else {
+            testsupport::answerFileDialog(&owner, configuration);
+            qobject_cast<QAction *>(child("actionLoadConf"))->trigger();
+        }
         qobject_cast<QAction *>(child("actionSpeedFull"))->trigger();
         testsupport::whenModal<RecordDialog>(&owner, [recording](RecordDialog *dialog) {
             dialog->findChild<QLineEdit *>("lineEdit_RecordFolder")->setText(recording);
-            dialog->findChild<QSpinBox *>("spinBox_RecordEvery")->setValue(250);
+            dialog->findChild<QSpinBox *>("spinBox_RecordEvery")->setValue(100);
             dialog->findChild<QCheckBox *>("checkBox_RecordExr")->setChecked(true);
             dialog->findChild<QCheckBox *>("checkBox_RecordNpy")->setChecked(true);
             dialog->accept();
         });
         qobject_cast<QAction *>(child("actionRecord"))->trigger();
         runTo(1000);
-        std::printf("emblem recorded, held at: %s\n", qPrintable(status->text()));
+        std::printf("recorded, held at: %s\n", qPrintable(status->text()));
         bool written = save(&window, folder, "desktop-colour-recording.png");
         auto *file = qobject_cast<QMenu *>(child("menuConfiguration"));
         file->popup(window.mapToGlobal(QPoint(10, 30)));
@@ -168,7 +174,7 @@ int main(int argc, char **argv) {
         return written;
     };
     if (argc > 2 && QLatin1String(argv[2]) == QLatin1String("record")) {
-        return recordedColour() ? 0 : 1;
+        return recordedColour(argc > 3 ? QString::fromLocal8Bit(argv[3]) : QString()) ? 0 : 1;
     }
     if (argc > 2 && QLatin1String(argv[2]) == QLatin1String("colour")) {
         return colourPictures("emblem", {0, 250, 1000, 3000}) && colourPictures("ink", {1000}) ? 0
