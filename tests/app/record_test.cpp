@@ -10,6 +10,7 @@
 #include "outputfolder.h"
 #include "recorddialog.h"
 #include "recorder.h"
+#include "renderer.h"
 #include "run.h"
 #include "runsetup.h"
 #include "simthread.h"
@@ -23,7 +24,6 @@
 #include <QDoubleSpinBox>
 #include <QFile>
 #include <QLabel>
-#include <QProcess>
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -492,12 +492,9 @@ void RecordTest::colourRunRecordsWhatTheRendererWrites() {
     QVERIFY(!waitForRecordingStopped().isEmpty());
 
     const QString rendered = m_dir.filePath("colour-render");
-    QProcess render;
-    render.start(QStringLiteral(VELLORAN_RENDER_EXE),
-                 {configuration, "--steps", "12", "--every", "4", "--format", "png,exr,npy",
-                  "--quiet", "--out", rendered});
-    QVERIFY(render.waitForFinished(120000));
-    QCOMPARE(render.exitCode(), 0);
+    QCOMPARE(velloran::renderMain({configuration, "--steps", "12", "--every", "4", "--format",
+                                   "png,exr,npy", "--quiet", "--out", rendered}),
+             0);
 
     const auto bytes = [](const QString &path) {
         QFile in(path);
