@@ -10,7 +10,8 @@
 // calloc and realloc of every thread, the software renderer's included), so a
 // colour frame that allocated where a grey one does not shows as a larger
 // count; BM_ColourPicture counts the picture's own drawing alone, which must
-// be 0 once its image exists.
+// be 0 once its image exists. BM_ColourError is what recording a colour run
+// adds to each of its steps.
 
 #include "colourpicture.h"
 #include "glview.h"
@@ -144,6 +145,24 @@ void BM_ColourPicture(benchmark::State &state) {
                            static_cast<double>(state.iterations()));
 }
 
+// What a recording adds to each step of a colour run, on the run's thread:
+// the colour error of the renderer's rows (the fields' picture against their
+// targets' picture, cell by cell).
+void BM_ColourError(benchmark::State &state) {
+    const Snapshot frame(static_cast<std::uint32_t>(state.range(0)),
+                         static_cast<int>(state.range(1)));
+    const Snapshot target(static_cast<std::uint32_t>(state.range(0)),
+                          static_cast<int>(state.range(1)));
+    std::vector<const Grid *> fields = {&frame.density}, targets = {&target.density};
+    for (std::size_t k = 0; k < frame.further.size(); ++k) {
+        fields.push_back(&frame.further[k]);
+        targets.push_back(&target.further[k]);
+    }
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(velloran::colourError(fields, targets, frame.picture));
+    }
+}
+
 } // namespace
 
 BENCHMARK(BM_Frame)
@@ -151,6 +170,10 @@ BENCHMARK(BM_Frame)
     ->ArgsProduct({{128, 256}, {0, 2, 4}, {1, 0}})
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ColourPicture)
+    ->ArgNames({"n", "fields"})
+    ->ArgsProduct({{128, 256}, {2, 4}})
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ColourError)
     ->ArgNames({"n", "fields"})
     ->ArgsProduct({{128, 256}, {2, 4}})
     ->Unit(benchmark::kMillisecond);
