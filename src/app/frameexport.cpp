@@ -2,6 +2,7 @@
 
 #include "atomicfile.h"
 #include "exrframe.h"
+#include "frameformats.h"
 #include "framename.h"
 #include "metrics.h"
 #include "vdbframe.h"
@@ -84,11 +85,11 @@ bool exportFrame(const QString &path, const SimFrame &frame, QString *error, con
     if (hasSuffix(path, ".exr")) {
         bytes = velloran::exrBytes(fields, velloran::SmokeColour{}, error);
     } else if (hasSuffix(path, ".vdb")) {
+        velloran::FrameSettings settings;
         if (picture) {
-            *error = QStringLiteral("OpenVDB volumes are not available with a colour run yet");
-            return false;
+            settings.picture = *picture;
         }
-        bytes = velloran::vdbBytes(fields, velloran::VdbSettings{}, error);
+        bytes = velloran::vdbBytes(fields, velloran::volumeSettings(settings), error);
     } else {
         const QImage image = picture ? velloran::colourImage(densities, *picture)
                                      : velloran::densityImage(frame.density);

@@ -35,10 +35,10 @@ QString exportFileName(const SimFrame &frame, bool exr);
 // the folder of the name chosen (*written lists them); any other name an
 // 8-bit grey PNG exactly like the renderer's frames (the interior, upright).
 // A colour run's frame (`picture` given) is its colour picture in the PNG, the
-// picture and a layer per field in the EXR, one file per field in .npy; it
-// has no volume yet. Each file is replaced only once the new one is complete.
-// Returns false with the reason in *error. `solid`, the run's obstacles
-// framed like the density, adds their layer or file.
+// picture and a layer per field in the EXR, a grid per field and their colour
+// in the volume, one file per field in .npy. Each file is replaced only once the new one is
+// complete. Returns false with the reason in *error. `solid`, the run's obstacles framed like the
+// density, adds their layer or file.
 bool exportFrame(const QString &path, const SimFrame &frame, QString *error,
                  const Grid *solid = nullptr, const velloran::ColourPicture *picture = nullptr,
                  QStringList *written = nullptr);

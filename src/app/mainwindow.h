@@ -134,7 +134,6 @@ private:
     void chooseScheme(velloran::Scheme scheme);
 
     void reportInstability(std::int64_t step);
-    bool canRecord(bool colourRun);
     QString recordingTitle() const;
     void startRecording(const QString &title);
     void stopRecording();

@@ -34,22 +34,8 @@ void MainWindow::recordToggled(bool checked) {
         return;
     }
     if (simThread) {
-        if (!canRecord(framePicture.has_value())) {
-            setRecordChecked(false);
-            return;
-        }
         startRecording(recordingTitle());
     }
-}
-
-// The formats a colour run cannot be recorded in yet are refused before
-// anything starts; false after the warning.
-bool MainWindow::canRecord(bool colourRun) {
-    if (colourRun && recordSettings.vdb) {
-        warn(tr("OpenVDB volumes are not available with a colour run yet."));
-        return false;
-    }
-    return true;
 }
 
 // The plot's title: the target's name, or the first field's of a colour run

@@ -86,9 +86,6 @@ void MainWindow::startSimulation(bool reverse) {
             schedule = std::move(fieldSchedules.front());
             fieldSchedules.erase(fieldSchedules.begin());
         }
-        if (actions.actionRecord->isChecked() && !canRecord(true)) {
-            return;
-        }
     } else if (!loadRunInputs(reverse, &densities, &schedule)) {
         return;
     }
@@ -234,10 +231,7 @@ void MainWindow::exportFrameTriggered() {
     const QString exr = tr("OpenEXR Images (*.exr)");
     const QString vdb = tr("OpenVDB Volumes (*.vdb)");
     const QString npy = tr("Raw Fields (*.npy)");
-    QStringList filters = {png, exr, vdb, npy};
-    if (framePicture) {
-        filters.removeOne(vdb); // a colour run has no volume yet
-    }
+    const QStringList filters = {png, exr, vdb, npy};
     QString filter = png;
     QString name = QFileDialog::getSaveFileName(
         this, tr("Export frame"), QDir(QDir::currentPath()).filePath(exportFileName(shown, false)),

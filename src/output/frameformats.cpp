@@ -19,15 +19,7 @@ std::unique_ptr<FrameWriter> makeExr(const QString &folder, const FrameSettings 
 }
 
 std::unique_ptr<FrameWriter> makeVdb(const QString &folder, const FrameSettings &settings) {
-    VdbSettings vdb = settings.vdb;
-    if (settings.picture) {
-        for (const SmokeColour &colour : settings.picture->colours) {
-            vdb.fields.push_back(VdbField{QStringLiteral("density.") + colour.hex(),
-                                          {linearFromSrgb(colour.red), linearFromSrgb(colour.green),
-                                           linearFromSrgb(colour.blue)}});
-        }
-    }
-    return std::make_unique<VdbFrameWriter>(folder, settings.names, std::move(vdb));
+    return std::make_unique<VdbFrameWriter>(folder, settings.names, volumeSettings(settings));
 }
 
 std::unique_ptr<FrameWriter> makeNpy(const QString &folder, const FrameSettings &settings) {
@@ -37,6 +29,18 @@ std::unique_ptr<FrameWriter> makeNpy(const QString &folder, const FrameSettings 
 }
 
 } // namespace
+
+VdbSettings volumeSettings(const FrameSettings &settings) {
+    VdbSettings vdb = settings.vdb;
+    if (settings.picture) {
+        for (const SmokeColour &colour : settings.picture->colours) {
+            vdb.fields.push_back(VdbField{QStringLiteral("density.") + colour.hex(),
+                                          {linearFromSrgb(colour.red), linearFromSrgb(colour.green),
+                                           linearFromSrgb(colour.blue)}});
+        }
+    }
+    return vdb;
+}
 
 const std::vector<FrameFormat> &frameFormats() {
     // The order is the order of the writers: the summary lists them so, and a

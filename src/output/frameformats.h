@@ -40,6 +40,10 @@ struct FrameFormat {
                                                const FrameSettings &settings);
 };
 
+// The volume frames' settings: a colour run's adds its fields, each named
+// and coloured by its colour.
+VdbSettings volumeSettings(const FrameSettings &settings);
+
 // Every format, in the order a run writes them.
 const std::vector<FrameFormat> &frameFormats();
 

@@ -439,7 +439,7 @@ void RecordTest::failedWriteEndsTheRecordingNotTheRun() {
     QTRY_VERIFY_WITH_TIMEOUT(!m_window->simulation(), 60000);
 }
 
-// A two-field colour run recorded from the window in every raw format: the
+// A two-field colour run recorded from the window in every format: the
 // files of each step it has in common with a render of the same
 // configuration are the renderer's, byte for byte, and so are its rows but
 // for the seconds.
@@ -460,29 +460,16 @@ void RecordTest::colourRunRecordsWhatTheRendererWrites() {
     child<QAction>("actionLoadConf")->trigger();
 
     const QString folder = m_dir.filePath("colour-window");
-    const auto answer = [this, folder](bool vdb) {
-        whenModal<RecordDialog>(this, [folder, vdb](RecordDialog *dialog) {
-            dialog->findChild<QLineEdit *>("lineEdit_RecordFolder")->setText(folder);
-            dialog->findChild<QSpinBox *>("spinBox_RecordEvery")->setValue(4);
-            for (const char *name : {"checkBox_RecordExr", "checkBox_RecordNpy"}) {
-                dialog->findChild<QCheckBox *>(name)->setChecked(true);
-            }
-            dialog->findChild<QCheckBox *>("checkBox_RecordVdb")->setChecked(vdb);
-            dialog->accept();
-        });
-    };
-    // Volumes of a colour run are refused before the run starts.
-    auto *record = child<QAction>("actionRecord");
-    answer(true);
-    record->trigger();
-    BoxSeen box;
-    catchBox(this, &box);
-    child<QAction>("actionStart")->trigger();
-    QCOMPARE(box.text, QStringLiteral("OpenVDB volumes are not available with a colour run yet."));
-    QVERIFY(!m_window->simulation());
-    record->trigger(); // unchecked
-    answer(false);
-    record->trigger();
+    whenModal<RecordDialog>(this, [folder](RecordDialog *dialog) {
+        dialog->findChild<QLineEdit *>("lineEdit_RecordFolder")->setText(folder);
+        dialog->findChild<QSpinBox *>("spinBox_RecordEvery")->setValue(4);
+        for (const char *name :
+             {"checkBox_RecordExr", "checkBox_RecordVdb", "checkBox_RecordNpy"}) {
+            dialog->findChild<QCheckBox *>(name)->setChecked(true);
+        }
+        dialog->accept();
+    });
+    child<QAction>("actionRecord")->trigger();
 
     child<QAction>("actionSpeed100")->trigger(); // the writer keeps up on a busy machine
     child<QAction>("actionStart")->trigger();
@@ -493,7 +480,7 @@ void RecordTest::colourRunRecordsWhatTheRendererWrites() {
 
     const QString rendered = m_dir.filePath("colour-render");
     QCOMPARE(velloran::renderMain({configuration, "--steps", "12", "--every", "4", "--format",
-                                   "png,exr,npy", "--quiet", "--out", rendered}),
+                                   "png,exr,vdb,npy", "--quiet", "--out", rendered}),
              0);
 
     const auto bytes = [](const QString &path) {
@@ -502,7 +489,8 @@ void RecordTest::colourRunRecordsWhatTheRendererWrites() {
     };
     QStringList common;
     for (const QString &name : QDir(rendered).entryList(
-             {"frame_*.png", "frame_*.exr", "density.*.npy", "u_*.npy", "v_*.npy"}, QDir::Files)) {
+             {"frame_*.png", "frame_*.exr", "frame_*.vdb", "density.*.npy", "u_*.npy", "v_*.npy"},
+             QDir::Files)) {
         const QString recorded = QDir(folder).filePath(name);
         if (QFile::exists(recorded)) {
             QVERIFY2(bytes(recorded) == bytes(QDir(rendered).filePath(name)), qPrintable(name));
@@ -510,8 +498,9 @@ void RecordTest::colourRunRecordsWhatTheRendererWrites() {
         }
     }
     // Step 0 is always recorded: its picture and each field by colour.
-    for (const char *name : {"frame_000000.png", "frame_000000.exr", "density.e03020_000000.npy",
-                             "density.2040c0_000000.npy", "u_000000.npy"}) {
+    for (const char *name :
+         {"frame_000000.png", "frame_000000.exr", "frame_000000.vdb", "density.e03020_000000.npy",
+          "density.2040c0_000000.npy", "u_000000.npy"}) {
         QVERIFY2(common.contains(QLatin1String(name)), name);
     }
     QVERIFY(QImage(QDir(folder).filePath("frame_000000.png")).pixel(0, 0) == qRgb(255, 255, 255));
@@ -535,16 +524,16 @@ void RecordTest::colourRunRecordsWhatTheRendererWrites() {
     const QString last = QString::number(shownStep()).rightJustified(6, QLatin1Char('0'));
     const QString exported = m_dir.filePath("colour-export");
     QVERIFY(QDir().mkpath(exported));
-    for (const QString &name :
-         {"frame_" + last + ".png", "frame_" + last + ".exr", QStringLiteral("any.npy")}) {
+    for (const QString &name : {"frame_" + last + ".png", "frame_" + last + ".exr",
+                                "frame_" + last + ".vdb", QStringLiteral("any.npy")}) {
         answerFileDialog(this, QDir(exported).filePath(name));
         child<QAction>("actionExportFrame")->trigger();
     }
     const QStringList files = QDir(exported).entryList(QDir::Files, QDir::Name);
     QCOMPARE(files,
              QStringList({"density.2040c0_" + last + ".npy", "density.e03020_" + last + ".npy",
-                          "frame_" + last + ".exr", "frame_" + last + ".png", "u_" + last + ".npy",
-                          "v_" + last + ".npy"}));
+                          "frame_" + last + ".exr", "frame_" + last + ".png",
+                          "frame_" + last + ".vdb", "u_" + last + ".npy", "v_" + last + ".npy"}));
     for (const QString &name : files) {
         QVERIFY2(bytes(QDir(exported).filePath(name)) == bytes(QDir(folder).filePath(name)),
                  qPrintable(name));
