@@ -140,9 +140,10 @@ double maxSpeed(const Solver &s) {
     return std::sqrt(largest);
 }
 
-void Reach::start(const Solver &s) {
-    const Grid &rho = *s.m_density;
-    const Grid &target = *s.m_target;
+void Reach::start(const Solver &s, int field) {
+    m_field = field;
+    const Grid &rho = s.smokeDensity(field);
+    const Grid &target = s.smokeTarget(field);
     m_n = static_cast<int>(rho.NumCols()) - 2;
     const auto n = static_cast<std::size_t>(m_n);
     double peak = 0.0;
@@ -191,7 +192,7 @@ void Reach::start(const Solver &s) {
 
 void Reach::afterStep(const Solver &s, double dt) {
     m_travelled += maxSpeed(s) * dt * m_n;
-    const Grid &rho = *s.m_density;
+    const Grid &rho = s.smokeDensity(m_field);
     const auto n = static_cast<std::size_t>(m_n);
     for (std::uint32_t j = 1; j <= n; ++j) {
         for (std::uint32_t i = 1; i <= n; ++i) {

@@ -21,8 +21,9 @@ class Reach {
 public:
     static constexpr double kSlack = 3.0;
 
-    // A new segment: the visible set of the state now, R back to 0.
-    void start(const Solver &s);
+    // A new segment: the visible set of the state now, R back to 0. A colour
+    // run's fields are checked one by one, each against its own target.
+    void start(const Solver &s, int field = 0);
     // After each step of dt: R grows by the fluid's top speed, and the worst
     // excess d(x) - (R + 3) over the visible cells is kept.
     void afterStep(const Solver &s, double dt);
@@ -32,6 +33,7 @@ public:
     bool passes() const { return m_worst <= 0.0; }
 
 private:
+    int m_field = 0;
     int m_n = 0;
     double m_threshold = 0.0;
     double m_travelled = 0.0;
