@@ -82,13 +82,8 @@ bool measure(const QString &which, long steps) {
             }
         }
     }
-    const std::vector<velloran::SmokeColour> colours = job.palette ? inputs.colours : [&job] {
-        std::vector<velloran::SmokeColour> given;
-        for (const velloran::ColourField &field : job.fields) {
-            given.push_back(field.colour);
-        }
-        return given;
-    }();
+    const std::vector<velloran::SmokeColour> colours =
+        job.palette ? inputs.colours : velloran::fieldColours(job.fields);
     for (std::size_t k = 0; k < fields.size(); ++k) {
         std::printf("| %s | #%s | %.3f at %ld | %+.1f (%s) | %.2f / %.2f |\n", qPrintable(which),
                     qPrintable(colours[k].hex()), fields[k].best, fields[k].bestStep,

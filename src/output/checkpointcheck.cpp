@@ -78,11 +78,7 @@ bool checkKeyframes(const CheckpointRun &run, QString *detail) {
         }
         previous = keyframe.step;
     }
-    std::vector<SmokeColour> fieldColours;
-    for (const ColourField &field : run.job.fields) {
-        fieldColours.push_back(field.colour);
-    }
-    const QString fields = keyframeFieldsRefusal(run.job.keyframes, fieldColours);
+    const QString fields = keyframeFieldsRefusal(run.job.keyframes, fieldColours(run.job.fields));
     if (!fields.isEmpty()) {
         return fail(detail, QStringLiteral("its keyframes: %1").arg(fields));
     }

@@ -9,11 +9,7 @@ bool isColourJob(const RenderJob &job) {
 }
 
 bool checkColourJob(const RenderOptions &options, const RenderJob &job, QString *error) {
-    std::vector<SmokeColour> fieldColours;
-    for (const ColourField &field : job.fields) {
-        fieldColours.push_back(field.colour);
-    }
-    const QString keyframes = keyframeFieldsRefusal(job.keyframes, fieldColours);
+    const QString keyframes = keyframeFieldsRefusal(job.keyframes, fieldColours(job.fields));
     if (!keyframes.isEmpty()) {
         *error = QStringLiteral("keyframes: ") + keyframes;
         return false;

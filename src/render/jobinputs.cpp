@@ -87,14 +87,10 @@ bool loadDensities(const RenderJob &job, JobInputs *inputs, QString *error) {
 
 // A colour run's keyframes: one schedule per field.
 bool loadColourSchedule(const RenderJob &job, JobInputs *inputs, QString *error) {
-    std::vector<SmokeColour> colours;
-    for (const ColourField &field : job.fields) {
-        colours.push_back(field.colour);
-    }
     const Palette palette{inputs->background, inputs->colours};
     std::vector<std::unique_ptr<TargetSchedule>> schedules;
     if (!loadColourSchedules(job.keyframes, inputs->fields, job.palette ? &palette : nullptr,
-                             colours, &schedules, error)) {
+                             fieldColours(job.fields), &schedules, error)) {
         return false;
     }
     inputs->schedule = std::move(schedules.front());

@@ -69,6 +69,15 @@ bool parsePaletteRequest(const QString &text, PaletteRequest *request, QString *
     return true;
 }
 
+std::vector<SmokeColour> fieldColours(const std::vector<ColourField> &fields) {
+    std::vector<SmokeColour> colours;
+    colours.reserve(fields.size());
+    for (const ColourField &field : fields) {
+        colours.push_back(field.colour);
+    }
+    return colours;
+}
+
 QString paletteRequestText(const PaletteRequest &request) {
     if (request.colours.empty()) {
         return request.count == 0 ? QStringLiteral("auto") : QString::number(request.count);

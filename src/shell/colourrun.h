@@ -52,6 +52,9 @@ struct ColourField {
     }
 };
 
+// The fields' colours, in their order.
+std::vector<SmokeColour> fieldColours(const std::vector<ColourField> &fields);
+
 // A configuration's colour run: a palette over its <images>, or fields.
 struct ColourConfiguration {
     ColourMode mode = ColourMode::Light;

@@ -258,13 +258,10 @@ ConfigReadResult readConfigurationData(const QByteArray &data) {
                                  "one or the other");
     }
     if (refusal.isEmpty()) {
-        std::vector<SmokeColour> fieldColours;
-        if (configuration.colour) {
-            for (const ColourField &field : configuration.colour->fields) {
-                fieldColours.push_back(field.colour);
-            }
-        }
-        const QString keyframes = keyframeFieldsRefusal(configuration.keyframes, fieldColours);
+        const QString keyframes =
+            keyframeFieldsRefusal(configuration.keyframes,
+                                  configuration.colour ? fieldColours(configuration.colour->fields)
+                                                       : std::vector<SmokeColour>{});
         if (!keyframes.isEmpty()) {
             refusal = QStringLiteral("keyframes: ") + keyframes;
         }
