@@ -270,6 +270,29 @@ TEST(CheckpointFile, ColourRunsAreRecordedAndEarlierRecordsReadGrey) {
     ASSERT_EQ(back.run.job.fields.size(), 2u);
     EXPECT_EQ(back.run.job.fields[1].targetPath, QStringLiteral("/data/b.png"));
     EXPECT_TRUE(back.run.job.sourcePath.isEmpty());
+    // Their keyframes stand step by step in field order, which names their
+    // fields; a record that cannot be read so is refused.
+    Checkpoint keyed = original;
+    keyed.run.job.reverse = false;
+    keyed.run.job.keyframes = {{800, "/data/b.png", 5}, {800, "/data/c.png", 5}};
+    keyed.run.keyframeImages = sample().run.keyframeImages;
+    Checkpoint read;
+    ASSERT_EQ(decodeCheckpoint(encodeCheckpoint(keyed), &read).status, CheckpointStatus::Ok);
+    ASSERT_EQ(read.run.job.keyframes.size(), 2u);
+    EXPECT_EQ(read.run.job.keyframes[1].field, (SmokeColour{0, 0, 255}));
+    EXPECT_TRUE(checkCheckpointValues(read, &detail)) << detail.toStdString();
+    for (const auto &[blend, step] : {std::pair{5, 900}, std::pair{6, 800}}) {
+        Checkpoint forged = keyed;
+        forged.run.job.keyframes[1].blend = blend;
+        forged.run.job.keyframes[1].step = step;
+        ASSERT_EQ(decodeCheckpoint(encodeCheckpoint(forged), &read).status, CheckpointStatus::Ok);
+        EXPECT_FALSE(checkCheckpointValues(read, &detail)) << step;
+    }
+    keyed.run.job.keyframes.pop_back();
+    keyed.run.keyframeImages.pop_back();
+    ASSERT_EQ(decodeCheckpoint(encodeCheckpoint(keyed), &read).status, CheckpointStatus::Ok);
+    EXPECT_FALSE(checkCheckpointValues(read, &detail));
+    EXPECT_TRUE(detail.contains("not a whole number of steps of 2 fields")) << detail.toStdString();
 
     Checkpoint twice = back;
     twice.run.fields[1].colour = twice.run.fields[0].colour;
