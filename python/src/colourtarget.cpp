@@ -38,7 +38,7 @@ QImage imageFile(const std::string &path) {
     }
     bool tooLarge = false;
     QString reason;
-    const QImage image =
+    QImage image =
         loadImage(QFile::decodeName(QByteArray::fromStdString(path)), &tooLarge, &reason);
     if (image.isNull()) {
         throw InputError("could not read the target image '" + path + "': " + reason.toStdString());

@@ -12,7 +12,7 @@ QImage loadKeyframeImage(const KeyframeEntry &entry, QSize targetSize, QString *
                          const std::function<QString(const QString &)> &resolve) {
     const QString path = resolve ? resolve(entry.image) : entry.image;
     bool tooLarge = false;
-    const QImage image = loadImage(path, &tooLarge);
+    QImage image = loadImage(path, &tooLarge);
     if (image.isNull()) {
         *error = tooLarge ? QCoreApplication::translate(
                                 "MainWindow",
