@@ -87,26 +87,11 @@ ExrPlanes planesOf(const FrameFields &fields, const SmokeColour &colour, int n) 
 
 } // namespace
 
-namespace {
-
-struct Encoder {
-    ExrEncodeFunction encode = nullptr;
-    QString error; // why there is none
-};
-
-Encoder loadEncoder() {
-    Encoder encoder;
-    encoder.encode = reinterpret_cast<ExrEncodeFunction>(
-        moduleFunction({VELLORAN_EXR_FROM_PROGRAM, VELLORAN_EXR_INSTALLED, VELLORAN_EXR_BUILT},
-                       kExrEncodeSymbol, QStringLiteral("OpenEXR writer"), &encoder.error));
-    return encoder;
-}
-
-} // namespace
-
 QByteArray exrBytes(const FrameFields &fields, const SmokeColour &colour, QString *error) {
-    static const Encoder encoder = loadEncoder();
-    if (!encoder.encode) {
+    static const WriterModule<ExrEncodeFunction> encoder(
+        {VELLORAN_EXR_FROM_PROGRAM, VELLORAN_EXR_INSTALLED, VELLORAN_EXR_BUILT}, kExrEncodeSymbol,
+        QStringLiteral("OpenEXR writer"));
+    if (!encoder.function) {
         *error = encoder.error;
         return QByteArray();
     }
@@ -132,7 +117,7 @@ QByteArray exrBytes(const FrameFields &fields, const SmokeColour &colour, QStrin
     addFloats("velocity.u", planes.u);
     addFloats("velocity.v", planes.v);
     QByteArray bytes;
-    encoder.encode(n, channels.data(), static_cast<int>(channels.size()), &bytes, error);
+    encoder.function(n, channels.data(), static_cast<int>(channels.size()), &bytes, error);
     return bytes;
 }
 

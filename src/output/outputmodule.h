@@ -25,4 +25,14 @@ struct ModulePlaces {
 void *moduleFunction(const ModulePlaces &places, const char *symbol, const QString &writer,
                      QString *error);
 
+// The same, typed, with the reason kept beside it: what a writer looks up once
+// and holds for the rest of the process.
+template <typename Function> struct WriterModule {
+    QString error; // why there is no function (set up before the lookup fills it)
+    Function function = nullptr;
+
+    WriterModule(const ModulePlaces &places, const char *symbol, const QString &writer)
+        : function(reinterpret_cast<Function>(moduleFunction(places, symbol, writer, &error))) {}
+};
+
 } // namespace velloran
