@@ -96,6 +96,7 @@ void SmokeField::computeTargetFields(Stepping &stepping, bool floored) {
 
 void SmokeField::replaceTarget(const Grid &tgtDensity) {
     retarget(tgtDensity, *m_density, *m_target);
+    m_gatherCredit = 0.0;
 }
 
 const Grid &SmokeField::gatherWeight(const Stepping &stepping) {
@@ -129,7 +130,10 @@ void SmokeField::setTransportMeasured(bool measured) {
     }
 }
 
-void SmokeField::snapshotDensity() {
+void SmokeField::snapshotDensity(bool always) {
+    if (always && !m_densityBefore) {
+        m_densityBefore = std::make_unique<Grid>(m_density->NumRows(), m_density->NumCols());
+    }
     if (m_densityBefore) {
         *m_densityBefore = *m_density;
     }

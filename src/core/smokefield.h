@@ -47,8 +47,11 @@ public:
 
     // Measuring what a step's stages moved (scheme.h, TransportAmounts).
     void setTransportMeasured(bool measured);
-    void snapshotDensity();
+    // The sound scheme keeps the stage's input whether or not a caller
+    // measures (its gathering is paid for by the advection: gatherbudget.h).
+    void snapshotDensity(bool always = false);
     double densityChange() const;
+    const Grid &densityBefore() const { return *m_densityBefore; }
 
     std::unique_ptr<Grid> m_density;     // smoke density rho, cell-centred
     std::unique_ptr<Grid> m_target;      // target density rho*, cell-centred
@@ -58,6 +61,7 @@ public:
     std::unique_ptr<Grid> m_densityTmp;  // scratch, cell-centred
     std::unique_ptr<Grid> m_driveU;      // x-part of grad(blurred rho*) / blurred rho*
     std::unique_ptr<Grid> m_driveV;      // y-part of the same
+    double m_gatherCredit = 0.0;         // what the gathering may still move
 
 private:
     double m_sourceMass = 0.0; // the inputs' sums before they were equalised

@@ -48,6 +48,7 @@ Solver::Solver(const std::vector<SmokeInput> &smoke)
     : m_stepping(std::make_unique<velloran::Stepping>(velloran::Lattice(inputSide(smoke))))
     , m_flow(std::make_unique<velloran::Flow>(m_stepping->m_lattice))
     , m_smoke(makeSmoke(m_stepping->m_lattice, smoke))
+    , m_gatherCredits(std::make_unique<Grid>(1, static_cast<std::uint32_t>(m_smoke.size())))
     , m_density(m_smoke[0]->m_density)
     , m_target(m_smoke[0]->m_target)
     , m_blurDensity(m_smoke[0]->m_blurDensity)
@@ -292,6 +293,13 @@ std::vector<SolverField> Solver::fields() const {
             list.push_back({kNames[g][k], grids[g], true});
         }
     }
+    if (m_scheme == velloran::Scheme::Sound) {
+        Grid &credits = *m_gatherCredits;
+        for (std::size_t k = 0; k < m_smoke.size(); ++k) {
+            credits(static_cast<std::uint32_t>(k), 0) = m_smoke[k]->m_gatherCredit;
+        }
+        list.push_back({"gatherCredit", &credits, true});
+    }
     return list;
 }
 
@@ -311,6 +319,12 @@ void Solver::restoreField(const std::string &name, const Grid &saved) {
             VELLORAN_CHECK(field.checkpointed);
             VELLORAN_CHECK(saved.NumRows() == field.grid->NumRows());
             VELLORAN_CHECK(saved.NumCols() == field.grid->NumCols());
+            if (name == "gatherCredit") {
+                for (std::size_t k = 0; k < m_smoke.size(); ++k) {
+                    m_smoke[k]->m_gatherCredit = saved(static_cast<std::uint32_t>(k), 0);
+                }
+                return;
+            }
             if (name == "solid") {
                 // The mask is not a state of its own: the closed faces and the
                 // solvers follow from it.

@@ -63,6 +63,9 @@ class Solver {
     std::vector<std::unique_ptr<velloran::SmokeField>> m_smoke;
     std::unique_ptr<velloran::SchemeSteps> m_steps;
     velloran::Scheme m_scheme = velloran::Scheme::Literal;
+    // The sound scheme's gathering credits, one a field (gatherbudget.h), as
+    // fields() lists them; filled from the fields whenever it is listed.
+    std::unique_ptr<Grid> m_gatherCredits;
 
 public:
     static constexpr int kScalar = velloran::kScalar;
@@ -176,7 +179,9 @@ public:
     // its own density.k, target.k, blurTarget.k, driveU.k and driveV.k (all
     // checkpointed). A run with obstacles lists its mask as "solid" after the
     // pressure (checkpointed; restoring it replaces the obstacles, the smoke
-    // is left alone).
+    // is left alone). A sound run ends the list with "gatherCredit", one row
+    // of one value a field (checkpointed; a checkpoint without it starts the
+    // credits at 0).
     std::vector<SolverField> fields() const;
     // The grid of that name; the name must be one of fields().
     const Grid &field(const std::string &name) const;

@@ -2,6 +2,7 @@
 
 #include "balancingblocks.h"
 #include "flow.h"
+#include "gatherbudget.h"
 #include "neumannpoisson.h"
 #include "obstaclepoisson.h"
 #include "smokefield.h"
@@ -84,17 +85,35 @@ void SoundScheme::step(SmokeFields &smoke) {
     }
     projectNeumann();
     for (const auto &field : smoke) {
+        double advected = 0.0;
         if (!m_run.m_hitSubcycleCap) {
-            field->snapshotDensity();
+            field->snapshotDensity(true);
             advectDensitySound(*field);
-            m_run.m_transport.advected += field->densityChange();
+            advected = field->densityChange();
+            m_run.m_transport.advected += advected;
         }
         if (!m_run.m_hitSubcycleCap) {
-            field->snapshotDensity();
+            field->snapshotDensity(true);
             gatherSmokeSound(*field);
-            m_run.m_transport.gathered += field->densityChange();
+            m_run.m_transport.gathered += payForGathering(*field, advected);
         }
     }
+}
+
+// The gathering spends what the advection earned (gatherbudget.h); returns
+// what it moved.
+double SoundScheme::payForGathering(SmokeField &smoke, double advected) {
+    const double credit = smoke.m_gatherCredit + kGatherBudget * advected;
+    const double allowance = gatheringAllowance(credit, advected, m_run.m_dt);
+    double gathered = smoke.densityChange();
+    if (gathered > allowance) {
+        scaleChangeBack(*smoke.m_density, smoke.densityBefore(),
+                        allowance > 0.0 ? allowance / gathered : 0.0);
+        fillBoundary(kScalar, *smoke.m_density);
+        gathered = smoke.densityChange();
+    }
+    smoke.m_gatherCredit = std::max(0.0, credit - gathered);
+    return gathered;
 }
 
 // Walls are closed before anything is transported: no face on the domain's

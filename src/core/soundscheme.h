@@ -38,6 +38,7 @@ public:
     void projectNeumann();
     void advectDensitySound(SmokeField &smoke);
     void gatherSmokeSound(SmokeField &smoke);
+    double payForGathering(SmokeField &smoke, double advected);
 
 private:
     int transportDensity(SmokeField &smoke, const Grid &u, const Grid &v, bool limited);

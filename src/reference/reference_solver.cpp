@@ -4,6 +4,7 @@
 
 #include "balancing.h"
 #include "balancingblocks.h"
+#include "gatherbudget.h"
 #include "lattice.h"
 #include "obstaclemap.h"
 #include "obstaclepoisson.h"
@@ -76,6 +77,7 @@ void ReferenceSolver::setTarget(const Grid &tgtDensity) {
         }
     }
     velloran::retarget(open, *m_density, *m_target);
+    m_gatherCredit = 0.0;
     computeTargetFields();
 }
 
@@ -172,16 +174,63 @@ void ReferenceSolver::step() {
     }
     if (!m_hitSubcycleCap) {
         projectNeumann();
-        advectDensitySound();
     }
-    if (!m_hitSubcycleCap) {
-        gatherSmokeSound();
-    }
+    carrySmokeSound();
     if (m_hitSubcycleCap) {
         markUnstable();
         return;
     }
     centreVelocity();
+}
+
+// The smoke carried by the flow and then gathered, the gathering paid for by
+// what the flow carried.
+void ReferenceSolver::carrySmokeSound() {
+    double advected = 0.0;
+    if (!m_hitSubcycleCap) {
+        const Grid before = *m_density;
+        advectDensitySound();
+        advected = sumOfChange(before, *m_density);
+    }
+    if (!m_hitSubcycleCap) {
+        const Grid before = *m_density;
+        gatherSmokeSound();
+        payForGathering(before, advected);
+    }
+}
+
+// Sum over the interior of |now - before|, columns outer and rows inner.
+double ReferenceSolver::sumOfChange(const Grid &before, const Grid &now) {
+    const std::uint32_t n = now.NumCols() - 2;
+    double sum = 0.0;
+    for (std::uint32_t i = 1; i <= n; ++i) {
+        for (std::uint32_t j = 1; j <= n; ++j) {
+            sum += std::fabs(now(i, j) - before(i, j));
+        }
+    }
+    return sum;
+}
+
+// The gathering spends what the advection earned: beyond its allowance its
+// change is scaled back towards the density it started from.
+void ReferenceSolver::payForGathering(const Grid &before, double advected) {
+    const double credit = m_gatherCredit + velloran::kGatherBudget * advected;
+    const double spend = std::min(1.0, velloran::kCreditSpendRate * m_dt);
+    const double allowance = std::min(credit, velloran::kGatherPerStep * advected + spend * credit);
+    Grid &rho = *m_density;
+    double gathered = sumOfChange(before, rho);
+    if (gathered > allowance) {
+        const double s = allowance > 0.0 ? allowance / gathered : 0.0;
+        const std::uint32_t n = rho.NumCols() - 2;
+        for (std::uint32_t i = 1; i <= n; ++i) {
+            for (std::uint32_t j = 1; j <= n; ++j) {
+                rho(i, j) = (1.0 - s) * before(i, j) + s * rho(i, j);
+            }
+        }
+        fillBoundary(kScalar, rho);
+        gathered = sumOfChange(before, rho);
+    }
+    m_gatherCredit = std::max(0.0, credit - gathered);
 }
 
 // ---------------------------------------------------------------------------

@@ -91,6 +91,9 @@ public:
     void advectDensitySound();
     void applyBalancingForce();
     void gatherSmokeSound();
+    void carrySmokeSound();
+    static double sumOfChange(const Grid &before, const Grid &now);
+    void payForGathering(const Grid &before, double advected);
 
     static void fillBoundary(int kind, Grid &grid) { velloran::fillBoundary(kind, grid); }
 
@@ -158,7 +161,8 @@ private:
     std::unique_ptr<Grid> m_solid; // framed, 1 solid; none without obstacles
     std::unique_ptr<velloran::ObstaclePoisson> m_obstaclePoisson;
     std::unique_ptr<velloran::BalancingBlocks> m_balanceBlocks;
-    double m_sourceMass = 0.0; // the inputs' sums before they were equalised
+    double m_gatherCredit = 0.0; // what the gathering may still move (gatherbudget.h)
+    double m_sourceMass = 0.0;   // the inputs' sums before they were equalised
     double m_targetMass = 0.0;
     std::vector<double> m_poissonRhs;
     double m_sigma = 0.0; // the run's blur width, for the gathering weight

@@ -2,6 +2,7 @@
 // target, with mass kept to rounding and no negative cell; the force itself
 // moves no smoke, and without a driving force there is none.
 
+#include "gatherbudget.h"
 #include "solver.h"
 #include "targetdistance.h"
 #include "test_grids.h"
@@ -23,13 +24,16 @@ double rightSquare(std::uint32_t i, std::uint32_t j) {
     return (i >= 20 && i < 28 && j >= 12 && j < 20) ? 1.0 : 0.0;
 }
 
+Grid bothSquares() {
+    return makeGrid(kSide, kSide, [](std::uint32_t i, std::uint32_t j) {
+        return leftSquare(i, j) + rightSquare(i, j);
+    });
+}
+
 // Smoke only on the left; the target asks for half of it on the right.
 std::unique_ptr<Solver> leftToBothSolver(double vf) {
     const Grid src = makeGrid(kSide, kSide, leftSquare);
-    const Grid tgt = makeGrid(kSide, kSide, [](std::uint32_t i, std::uint32_t j) {
-        return leftSquare(i, j) + rightSquare(i, j);
-    });
-    auto s = std::make_unique<Solver>(src, tgt);
+    auto s = std::make_unique<Solver>(src, bothSquares());
     s->m_vf = vf;
     s->m_vd = 30.0;
     s->m_vg = 0.15;
@@ -64,23 +68,39 @@ Halves halvesOf(const Grid &rho) {
 // of the nearest part, and gathering is local, so without it the right square
 // stays empty. With it, whole sound steps bring the right square its half,
 // mostly by the fluid's own transport, while the total stays put and no cell
-// goes negative.
+// goes negative. The gathering is paid for by the flow: from the start, and
+// from a new target on, it never moves more than the flow has (a new target
+// clears what it had saved, so its first step may spend only its per-step
+// share).
 TEST(Balancing, TheFluidCarriesSmokeAcrossAnEmptyGap) {
     auto s = leftToBothSolver(2.0);
     const long double total = halvesOf(*s->m_density).left;
     const double start = distanceToTarget(*s->m_density, *s->m_target);
     double advected = 0.0;
     double gathered = 0.0;
+    const double firstShare =
+        velloran::kGatherPerStep + velloran::kCreditSpendRate * 0.001 * velloran::kGatherBudget;
     for (int step = 1; step <= 1500; ++step) {
+        if (step == 1000) {
+            s->setTarget(bothSquares());
+        }
         s->step();
+        const velloran::TransportAmounts &moved = s->lastTransport();
+        ASSERT_LE(gathered + moved.gathered,
+                  velloran::kGatherBudget * (advected + moved.advected) * (1.0 + 1e-12))
+            << "step " << step;
+        if (step == 1000) {
+            EXPECT_LE(moved.gathered, firstShare * moved.advected * (1.0 + 1e-12));
+            EXPECT_GT(moved.gathered, 0.0);
+        }
         ASSERT_FALSE(s->hitSubcycleCap()) << "step " << step;
         const Halves halves = halvesOf(*s->m_density);
         ASSERT_GE(halves.lowest, 0.0) << "step " << step;
         ASSERT_LE(std::fabs(static_cast<double>((halves.left + halves.right - total) / total)),
                   1e-12)
             << "step " << step;
-        advected += s->lastTransport().advected;
-        gathered += s->lastTransport().gathered;
+        advected += moved.advected;
+        gathered += moved.gathered;
     }
     EXPECT_EQ(s->lastSubsteps().balancing, 1);
     EXPECT_GT(static_cast<double>(halvesOf(*s->m_density).right / total), 0.4);

@@ -75,8 +75,8 @@ TEST(Obstacles, SourceMovedOutTargetClearedMassesEqual) {
         kN, kN, [](std::uint32_t i, std::uint32_t j) { return i < 4 && j < 4 ? 0.8 : 0.2; });
     Solver solver(source, target);
     EXPECT_EQ(solver.obstacles(), nullptr);
-    const std::size_t plainFields = solver.fields().size();
     solver.setScheme(velloran::Scheme::Sound);
+    const std::size_t plainFields = solver.fields().size();
     solver.setObstacles(solid);
     ASSERT_NE(solver.obstacles(), nullptr);
     EXPECT_EQ(solver.fields().size(), plainFields + 1);
