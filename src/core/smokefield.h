@@ -9,6 +9,7 @@
 #include "lattice.h"
 
 #include <memory>
+#include <vector>
 
 namespace velloran {
 
@@ -66,7 +67,8 @@ public:
 private:
     double m_sourceMass = 0.0; // the inputs' sums before they were equalised
     double m_targetMass = 0.0;
-    std::unique_ptr<Grid> m_densityBefore; // a stage's input, while measuring transport
+    std::unique_ptr<Grid> m_densityBefore;    // a stage's input, while measuring transport
+    mutable std::vector<double> m_changeBand; // densityChange's scratch
     std::unique_ptr<BlurFilter> m_gatherBlur;
     std::unique_ptr<Grid> m_gatherWeight;
     bool m_gatherWeightStale = true;

@@ -107,10 +107,12 @@ double SoundScheme::payForGathering(SmokeField &smoke, double advected) {
     const double allowance = gatheringAllowance(credit, advected, m_run.m_dt);
     double gathered = smoke.densityChange();
     if (gathered > allowance) {
+        // Scaled back, the change is the allowance to rounding: that is what
+        // it spent (a second sum would cost a pass for the last bits).
         scaleChangeBack(*smoke.m_density, smoke.densityBefore(),
                         allowance > 0.0 ? allowance / gathered : 0.0);
         fillBoundary(kScalar, *smoke.m_density);
-        gathered = smoke.densityChange();
+        gathered = allowance;
     }
     smoke.m_gatherCredit = std::max(0.0, credit - gathered);
     return gathered;

@@ -228,7 +228,7 @@ void ReferenceSolver::payForGathering(const Grid &before, double advected) {
             }
         }
         fillBoundary(kScalar, rho);
-        gathered = sumOfChange(before, rho);
+        gathered = allowance;
     }
     m_gatherCredit = std::max(0.0, credit - gathered);
 }
