@@ -7,10 +7,10 @@
 //   xvfb-run -a -s "-screen 0 1280x1024x24" build/tests/app/desktop_screenshots docs [colour]
 // (pictures taken with QWidget::grab, written as desktop-*.png into the folder;
 // with "colour", the colour pictures alone). With "record" instead: the emblem
-// recorded into FOLDER/colour-recording (a frame every 100 steps, EXR and raw
-// fields too), the window and its File menu at step 1000, and that frame
-// exported as desktop-colour-export.png; "record CONFIG.xml" records that
-// configuration instead.
+// recorded into FOLDER/colour-recording (a frame every 100 steps, every other
+// format too), the Record dialog, the window and its File menu at step 1000,
+// and that frame exported as desktop-colour-export.png; "record CONFIG.xml"
+// records that configuration instead.
 
 #include "glview.h"
 #include "mainwindow.h"
@@ -145,11 +145,14 @@ int main(int argc, char **argv) {
             qobject_cast<QAction *>(child("actionLoadConf"))->trigger();
         }
         qobject_cast<QAction *>(child("actionSpeedFull"))->trigger();
-        testsupport::whenModal<RecordDialog>(&owner, [recording](RecordDialog *dialog) {
+        testsupport::whenModal<RecordDialog>(&owner, [recording, &folder](RecordDialog *dialog) {
             dialog->findChild<QLineEdit *>("lineEdit_RecordFolder")->setText(recording);
             dialog->findChild<QSpinBox *>("spinBox_RecordEvery")->setValue(100);
-            dialog->findChild<QCheckBox *>("checkBox_RecordExr")->setChecked(true);
-            dialog->findChild<QCheckBox *>("checkBox_RecordNpy")->setChecked(true);
+            for (const char *name :
+                 {"checkBox_RecordExr", "checkBox_RecordVdb", "checkBox_RecordNpy"}) {
+                dialog->findChild<QCheckBox *>(name)->setChecked(true);
+            }
+            save(dialog, folder, "desktop-record-dialog.png");
             dialog->accept();
         });
         qobject_cast<QAction *>(child("actionRecord"))->trigger();
