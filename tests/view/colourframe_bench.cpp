@@ -75,6 +75,15 @@ struct Snapshot {
     std::vector<Grid> further;
     velloran::ColourPicture picture;
 
+    // Every field's density, in order.
+    std::vector<const Grid *> densities() const {
+        std::vector<const Grid *> all = {&density};
+        for (const Grid &grid : further) {
+            all.push_back(&grid);
+        }
+        return all;
+    }
+
     Snapshot(std::uint32_t n, int fields)
         : density(n + 2, n + 2)
         , u(n + 2, n + 2)
@@ -103,6 +112,13 @@ struct Snapshot {
     }
 };
 
+// The blocks asked for since `before`, per iteration, as the case's "allocs".
+void countAllocations(benchmark::State &state, long before) {
+    state.counters["allocs"] =
+        benchmark::Counter(static_cast<double>(g_allocations.load() - before) /
+                           static_cast<double>(state.iterations()));
+}
+
 // Args: side, fields (0: grey), shader (1) or fallback (0).
 void BM_Frame(benchmark::State &state) {
     const Snapshot frame(static_cast<std::uint32_t>(state.range(0)),
@@ -119,9 +135,7 @@ void BM_Frame(benchmark::State &state) {
         view.copyGrids(frame.density, frame.u, frame.v, frame.further);
         view.paintNow();
     }
-    state.counters["allocs"] =
-        benchmark::Counter(static_cast<double>(g_allocations.load() - before) /
-                           static_cast<double>(state.iterations()));
+    countAllocations(state, before);
 }
 
 // The colour picture alone, into an image that exists: the CPU side of a
@@ -129,10 +143,7 @@ void BM_Frame(benchmark::State &state) {
 void BM_ColourPicture(benchmark::State &state) {
     const Snapshot frame(static_cast<std::uint32_t>(state.range(0)),
                          static_cast<int>(state.range(1)));
-    std::vector<const Grid *> fields = {&frame.density};
-    for (const Grid &grid : frame.further) {
-        fields.push_back(&grid);
-    }
+    const std::vector<const Grid *> fields = frame.densities();
     QImage image;
     velloran::drawColourImage(fields, frame.picture, &image);
     const long before = g_allocations.load();
@@ -140,9 +151,7 @@ void BM_ColourPicture(benchmark::State &state) {
         velloran::drawColourImage(fields, frame.picture, &image);
         benchmark::DoNotOptimize(image.constBits());
     }
-    state.counters["allocs"] =
-        benchmark::Counter(static_cast<double>(g_allocations.load() - before) /
-                           static_cast<double>(state.iterations()));
+    countAllocations(state, before);
 }
 
 // What a recording adds to each step of a colour run, on the run's thread:
@@ -153,11 +162,7 @@ void BM_ColourError(benchmark::State &state) {
                          static_cast<int>(state.range(1)));
     const Snapshot target(static_cast<std::uint32_t>(state.range(0)),
                           static_cast<int>(state.range(1)));
-    std::vector<const Grid *> fields = {&frame.density}, targets = {&target.density};
-    for (std::size_t k = 0; k < frame.further.size(); ++k) {
-        fields.push_back(&frame.further[k]);
-        targets.push_back(&target.further[k]);
-    }
+    const std::vector<const Grid *> fields = frame.densities(), targets = target.densities();
     for (auto _ : state) {
         benchmark::DoNotOptimize(velloran::colourError(fields, targets, frame.picture));
     }
