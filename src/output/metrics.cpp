@@ -1,7 +1,6 @@
 #include "metrics.h"
 
 #include <QFont>
-#include <QFontInfo>
 #include <QFontMetrics>
 #include <QPainter>
 #include <QPainterPath>
@@ -96,20 +95,6 @@ double stepTickSpacing(int lastStep) {
 
 } // namespace
 
-namespace {
-
-QFont plotFont() {
-    QFont font(QStringLiteral("DejaVu Sans"));
-    font.setPixelSize(13);
-    return font;
-}
-
-} // namespace
-
-void preparePlotFonts() {
-    QFontInfo(plotFont()).family();
-}
-
 QImage convergencePlot(const std::vector<StepMetrics> &history, const QString &title,
                        const std::vector<std::int64_t> &keyframeSteps) {
     const int width = 800;
@@ -118,7 +103,8 @@ QImage convergencePlot(const std::vector<StepMetrics> &history, const QString &t
     image.fill(Qt::white);
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
-    const QFont font = plotFont();
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setPixelSize(13);
     painter.setFont(font);
     const QFontMetrics fm(font);
 

@@ -32,11 +32,6 @@ void appendMetricsCsvLine(const StepMetrics &metrics, QByteArray *row);
 QImage convergencePlot(const std::vector<StepMetrics> &history, const QString &title,
                        const std::vector<std::int64_t> &keyframeSteps = {});
 
-// Looks up the plot's font: the first lookup of a process reads the font
-// configuration and matches the font (a few milliseconds), which a thread
-// with nothing else to do can do while a run goes on. Any thread.
-void preparePlotFonts();
-
 // The interior of a framed density grid (N x N for a run; any rows x columns)
 // as an 8-bit grey picture, upright: value clamp(rho, 0, 1) * 255 rounded;
 // image row y shows grid row rows - y.

@@ -6,7 +6,6 @@
 #include "jobinputs.h"
 #include "messages.h"
 #include "outputnames.h"
-#include "plotfonts.h"
 #include "progress.h"
 #include "resumerun.h"
 #include "runfiles.h"
@@ -135,7 +134,6 @@ int runSteps(const RenderJob &job, const JobInputs &inputs, Run &run, const RunF
 
 int runJob(const RenderJob &requested, FILE *progressStream, FILE *summary,
            const QStringList &notes, const Checkpoint *resume) {
-    const PlotFontsAhead fonts;
     const Messages messages(progressStream ? progressStream : stderr);
     QString error;
 
