@@ -29,6 +29,8 @@ struct Field {
     fidelity::Reach reach;
     double best = std::numeric_limits<double>::infinity();
     long bestStep = 0;
+    // What the flow and the gathering moved of this field's smoke.
+    double advected = 0.0, gathered = 0.0, advected300 = 0.0, gathered300 = 0.0;
 };
 
 double share(double advected, double gathered) {
@@ -59,20 +61,21 @@ bool measure(const QString &which, long steps) {
     for (std::size_t k = 0; k < fields.size(); ++k) {
         fields[k].reach.start(s, static_cast<int>(k));
     }
-    double advected = 0.0, gathered = 0.0, advected300 = 0.0, gathered300 = 0.0;
+
     for (long step = 1; step <= steps; ++step) {
         if (!run.step().finite) {
             std::fprintf(stderr, "%s: not finite after step %ld\n", qPrintable(which), step);
             return false;
         }
-        advected += s.lastTransport().advected;
-        gathered += s.lastTransport().gathered;
-        if (step == 300) {
-            advected300 = advected;
-            gathered300 = gathered;
-        }
         for (std::size_t k = 0; k < fields.size(); ++k) {
             Field &field = fields[k];
+            const velloran::TransportAmounts &moved = s.lastTransport(static_cast<int>(k));
+            field.advected += moved.advected;
+            field.gathered += moved.gathered;
+            if (step == 300) {
+                field.advected300 = field.advected;
+                field.gathered300 = field.gathered;
+            }
             field.reach.afterStep(s, dt);
             const double d = distanceToTarget(s.smokeDensity(static_cast<int>(k)),
                                               s.smokeTarget(static_cast<int>(k)));
@@ -88,7 +91,8 @@ bool measure(const QString &which, long steps) {
         std::printf("| %s | #%s | %.3f at %ld | %+.1f (%s) | %.2f / %.2f |\n", qPrintable(which),
                     qPrintable(colours[k].hex()), fields[k].best, fields[k].bestStep,
                     fields[k].reach.worstExcess(), fields[k].reach.passes() ? "passes" : "fails",
-                    share(advected300, gathered300), share(advected, gathered));
+                    share(fields[k].advected300, fields[k].gathered300),
+                    share(fields[k].advected, fields[k].gathered));
     }
     std::fflush(stdout);
     return true;

@@ -65,10 +65,13 @@ void LiteralScheme::step(SmokeFields &smoke) {
     for (const auto &field : smoke) {
         field->snapshotDensity();
         advectDensity(*field);
-        m_run.m_transport.advected += field->densityChange();
+        const double advected = field->densityChange();
         field->snapshotDensity();
         gatherSmoke(*field);
-        m_run.m_transport.gathered += field->densityChange();
+        const double gathered = field->densityChange();
+        m_run.m_transport.advected += advected;
+        m_run.m_transport.gathered += gathered;
+        field->m_lastTransport = {advected, gathered};
     }
 }
 

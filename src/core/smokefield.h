@@ -7,6 +7,7 @@
 #include "blurfilter.h"
 #include "grid.h"
 #include "lattice.h"
+#include "scheme.h"
 
 #include <memory>
 #include <vector>
@@ -63,6 +64,7 @@ public:
     std::unique_ptr<Grid> m_driveU;      // x-part of grad(blurred rho*) / blurred rho*
     std::unique_ptr<Grid> m_driveV;      // y-part of the same
     double m_gatherCredit = 0.0;         // what the gathering may still move
+    TransportAmounts m_lastTransport;    // what this field's stages moved last step
 
 private:
     double m_sourceMass = 0.0; // the inputs' sums before they were equalised

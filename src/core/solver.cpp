@@ -167,6 +167,11 @@ const velloran::TransportAmounts &Solver::lastTransport() const {
     return m_stepping->m_transport;
 }
 
+const velloran::TransportAmounts &Solver::lastTransport(int field) const {
+    VELLORAN_CHECK(field >= 0 && field < smokeCount());
+    return m_smoke[static_cast<std::size_t>(field)]->m_lastTransport;
+}
+
 bool Solver::hitSubcycleCap() const {
     return m_stepping->m_hitSubcycleCap;
 }

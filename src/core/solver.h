@@ -157,6 +157,8 @@ public:
     // are the same either way.
     void setTransportMeasured(bool measured);
     const velloran::TransportAmounts &lastTransport() const;
+    // The same for one smoke field (lastTransport() adds them up).
+    const velloran::TransportAmounts &lastTransport(int field) const;
 
     // Sound scheme: a stage that would need more sub-cycles than this within one
     // step ends the run as unstable: the step stops there and leaves NaN in the

@@ -92,11 +92,14 @@ void SoundScheme::step(SmokeFields &smoke) {
             advected = field->densityChange();
             m_run.m_transport.advected += advected;
         }
+        double gathered = 0.0;
         if (!m_run.m_hitSubcycleCap) {
             field->snapshotDensity(true);
             gatherSmokeSound(*field);
-            m_run.m_transport.gathered += payForGathering(*field, advected);
+            gathered = payForGathering(*field, advected);
+            m_run.m_transport.gathered += gathered;
         }
+        field->m_lastTransport = {advected, gathered};
     }
 }
 
