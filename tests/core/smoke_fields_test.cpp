@@ -181,4 +181,14 @@ TEST(SmokeFields, CheckpointedGridsCarryEveryField) {
     for (const SolverField &field : fields) {
         EXPECT_TRUE(equalBits(*field.grid, resumed.field(field.name))) << field.name;
     }
+    // Each field's share of what the last step moved, adding up in field order.
+    double advected = 0.0;
+    double gathered = 0.0;
+    for (int k = 0; k < unbroken.smokeCount(); ++k) {
+        EXPECT_GT(unbroken.lastTransport(k).advected, 0.0) << k;
+        advected += unbroken.lastTransport(k).advected;
+        gathered += unbroken.lastTransport(k).gathered;
+    }
+    EXPECT_EQ(unbroken.lastTransport().advected, advected);
+    EXPECT_EQ(unbroken.lastTransport().gathered, gathered);
 }
