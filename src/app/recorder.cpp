@@ -145,7 +145,7 @@ bool Recorder::stepFinished(const Solver &solver, const velloran::StepReport &re
         // As the renderer measures it, every step: the lists are reused.
         velloran::collectFieldGrids(solver, velloran::FieldGrid::Density, &m_densities);
         velloran::collectFieldGrids(solver, velloran::FieldGrid::Target, &m_targets);
-        metrics.colourError = velloran::colourError(m_densities, m_targets, *m_picture);
+        metrics.colourError = m_colourError.measure(m_densities, m_targets, *m_picture);
     }
     bool frameDue = false;
     {

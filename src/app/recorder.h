@@ -20,6 +20,7 @@
 // Threads: stepFinished() and runEnded() come from the run's worker; the rest
 // from the owner's thread, where the signals arrive (queued from the writer).
 
+#include "colourerror.h"
 #include "colourpicture.h"
 #include "framequeue.h"
 #include "framewriter.h"
@@ -115,6 +116,7 @@ private:
     const std::optional<Grid> m_obstacles; // read by the writer; fixed from the start
     const std::optional<velloran::ColourPicture> m_picture;
     std::vector<const Grid *> m_densities, m_targets; // the worker's, for the colour error
+    velloran::ColourErrorMeter m_colourError;         // the worker's too
     QElapsedTimer m_clock; // seconds of the metrics, from the recording's start
 
     mutable std::mutex m_mutex; // guards everything down to m_finishing

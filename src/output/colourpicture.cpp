@@ -1,15 +1,17 @@
 #include "colourpicture.h"
 
+#include "colourerror.h"
+
 #include <algorithm>
 #include <cmath>
 
 namespace velloran {
 
-namespace {
-
 double smokeAmount(double density) {
     return std::isfinite(density) ? std::max(density, 0.0) : 0.0;
 }
+
+namespace {
 
 std::uint8_t byteOf(double value) {
     return static_cast<std::uint8_t>(std::lround(std::clamp(value, 0.0, 1.0) * 255.0));
@@ -103,27 +105,7 @@ QImage colourRgbaImage(const std::vector<const Grid *> &densities, const ColourP
 
 double colourError(const std::vector<const Grid *> &densities,
                    const std::vector<const Grid *> &targets, const ColourPicture &picture) {
-    const auto n = densities.front()->NumCols() - 2;
-    double sum = 0.0;
-    double pixels = 0.0;
-    for (std::uint32_t i = 1; i <= n; ++i) {
-        for (std::uint32_t j = 1; j <= n; ++j) {
-            double target = 0.0;
-            for (const Grid *grid : targets) {
-                target += smokeAmount((*grid)(i, j));
-            }
-            if (!(target > 0.0)) {
-                continue;
-            }
-            const CellColour formed = cellColour(densities, i, j, picture);
-            const CellColour wanted = cellColour(targets, i, j, picture);
-            for (int c = 0; c < 3; ++c) {
-                sum += std::fabs(formed.shown[c] - wanted.shown[c]);
-            }
-            pixels += 1.0;
-        }
-    }
-    return pixels > 0.0 ? sum / (3.0 * pixels) : 0.0;
+    return ColourErrorMeter().measure(densities, targets, picture);
 }
 
 } // namespace velloran

@@ -32,6 +32,9 @@ struct ColourPicture {
     ColourMode mode = ColourMode::Light;
 };
 
+// The smoke a density counts as: none where it is negative or not finite.
+double smokeAmount(double density);
+
 // One cell's smoke: its premultiplied colour and alpha (light: C above and A =
 // clamp(sum_i rho_i, 0, 1); dark: A = 1 - T and C = A m), and what it shows
 // over the mode's plate, each channel in [0, 1]. `densities` framed N+2 grids,
@@ -60,6 +63,7 @@ QImage colourRgbaImage(const std::vector<const Grid *> &densities, const ColourP
 // what the cells show (in [0, 1], not rounded to 8 bits) between the picture
 // of `densities` and that of `targets`, over the target's pixels: the interior
 // cells where the targets' densities add up to more than 0. 0 without any.
+// A run measuring it every step keeps a ColourErrorMeter (colourerror.h).
 double colourError(const std::vector<const Grid *> &densities,
                    const std::vector<const Grid *> &targets, const ColourPicture &picture);
 

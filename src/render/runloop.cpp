@@ -113,7 +113,7 @@ bool RunLoop::stepFinished(const Solver &, const StepReport &report, std::string
         collectFieldGrids(m_run.solver(), FieldGrid::Density, &m_densities);
         collectFieldGrids(m_run.solver(), FieldGrid::Target, &m_targets);
         m_row = *report.metrics;
-        m_row.colourError = colourError(m_densities, m_targets, *m_picture);
+        m_row.colourError = m_colourError.measure(m_densities, m_targets, *m_picture);
         metrics = &m_row;
     }
     const bool frameDue = metrics->step % m_every == 0 || metrics->step == m_steps || m_stopping;

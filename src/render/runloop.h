@@ -8,6 +8,7 @@
 // first output failure; it leaves the plot, the closing of the metrics and the
 // video to its caller.
 
+#include "colourerror.h"
 #include "colourpicture.h"
 #include "framewriter.h"
 #include "metrics.h"
@@ -101,6 +102,7 @@ private:
     StepMetrics m_row;
     std::vector<const Grid *> m_densities;
     std::vector<const Grid *> m_targets;
+    ColourErrorMeter m_colourError;
 
     StepWriter m_files; // the metrics rows and the frames
     int m_firstStep = 0;

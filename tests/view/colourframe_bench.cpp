@@ -13,6 +13,7 @@
 // be 0 once its image exists. BM_ColourError is what recording a colour run
 // adds to each of its steps.
 
+#include "colourerror.h"
 #include "colourpicture.h"
 #include "glview.h"
 
@@ -156,15 +157,20 @@ void BM_ColourPicture(benchmark::State &state) {
 
 // What a recording adds to each step of a colour run, on the run's thread:
 // the colour error of the renderer's rows (the fields' picture against their
-// targets' picture, cell by cell).
+// targets' picture, cell by cell). "kept" 1 is a run's meter between keyframes
+// (the targets' picture drawn once), 0 draws it every step.
 void BM_ColourError(benchmark::State &state) {
     const Snapshot frame(static_cast<std::uint32_t>(state.range(0)),
                          static_cast<int>(state.range(1)));
     const Snapshot target(static_cast<std::uint32_t>(state.range(0)),
                           static_cast<int>(state.range(1)));
     const std::vector<const Grid *> fields = frame.densities(), targets = target.densities();
+    velloran::ColourErrorMeter meter;
     for (auto _ : state) {
-        benchmark::DoNotOptimize(velloran::colourError(fields, targets, frame.picture));
+        if (state.range(2) == 0) {
+            meter = velloran::ColourErrorMeter();
+        }
+        benchmark::DoNotOptimize(meter.measure(fields, targets, frame.picture));
     }
 }
 
@@ -179,8 +185,8 @@ BENCHMARK(BM_ColourPicture)
     ->ArgsProduct({{128, 256}, {2, 4}})
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ColourError)
-    ->ArgNames({"n", "fields"})
-    ->ArgsProduct({{128, 256}, {2, 4}})
+    ->ArgNames({"n", "fields", "kept"})
+    ->ArgsProduct({{128, 256}, {2, 4}, {0, 1}})
     ->Unit(benchmark::kMillisecond);
 
 int main(int argc, char **argv) {
