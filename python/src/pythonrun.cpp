@@ -57,6 +57,9 @@ PythonRun::PythonRun(const RunInputs &inputs, std::optional<int> threads)
             throw InputError("obstacles: " + refusal.toStdString());
         }
     }
+    if (inputs.picture) {
+        m_fieldFirstTargets.assign(inputs.fieldTargets.begin() + 1, inputs.fieldTargets.end());
+    }
     std::unique_ptr<Solver> solver = inputs.obstacles
                                          ? makeSolver(smoke, inputs.parameters, *inputs.obstacles)
                                          : makeSolver(smoke, inputs.parameters);
@@ -69,6 +72,14 @@ PythonRun::PythonRun(const RunInputs &inputs, std::optional<int> threads)
         schedule = std::make_unique<TargetSchedule>(inputs.target, inputs.keyframes);
     }
     m_run = std::make_unique<velloran::Run>(std::move(solver), std::move(schedule));
+    if (!inputs.fieldKeyframes.empty()) {
+        std::vector<std::unique_ptr<TargetSchedule>> further;
+        for (std::size_t k = 0; k < inputs.fieldKeyframes.size(); ++k) {
+            further.push_back(std::make_unique<TargetSchedule>(m_fieldFirstTargets.at(k),
+                                                               inputs.fieldKeyframes[k]));
+        }
+        m_run->setFieldSchedules(std::move(further));
+    }
 }
 
 PythonRun::~PythonRun() {
@@ -111,6 +122,12 @@ void PythonRun::setTargets(const std::vector<Grid> &targets) {
 const std::vector<Keyframe> &PythonRun::keyframes() const {
     static const std::vector<Keyframe> none;
     return m_run->schedule() ? m_run->schedule()->keyframes() : none;
+}
+
+const std::vector<Keyframe> &PythonRun::fieldKeyframes(std::size_t field) const {
+    static const std::vector<Keyframe> none;
+    const auto &schedules = m_run->fieldSchedules();
+    return field < schedules.size() ? schedules[field]->keyframes() : none;
 }
 
 void PythonRun::restore(const std::vector<CheckpointGrid> &grids, std::int64_t steps) {

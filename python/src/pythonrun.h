@@ -60,6 +60,10 @@ public:
     const std::vector<Keyframe> &keyframes() const;
     // The first target as given (N x N, before any scaling).
     const Grid &firstTarget() const { return m_firstTarget; }
+    // A colour run's further fields (1, 2, ...): their first targets as given
+    // and their keyframes (none when the run has none).
+    const std::vector<Grid> &fieldFirstTargets() const { return m_fieldFirstTargets; }
+    const std::vector<Keyframe> &fieldKeyframes(std::size_t field) const;
 
     // Puts the solver in a saved state after `steps` steps. The run must have
     // been made for the same inputs and never stepped. Throws InputError when
@@ -87,6 +91,7 @@ private:
 
     std::unique_ptr<velloran::Run> m_run;
     Grid m_firstTarget;
+    std::vector<Grid> m_fieldFirstTargets;
     SimParameters m_parameters;
     std::optional<ColourPicture> m_picture;
     std::optional<SmokeColour> m_background;

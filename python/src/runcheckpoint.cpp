@@ -21,6 +21,12 @@ QString keyframeGridName(std::size_t index) {
     return QStringLiteral("keyframe target %1").arg(index + 1);
 }
 
+// A colour run's further fields' first targets, named as the solver names
+// their grids (field 1, 2, ...).
+QString fieldFirstTargetName(std::size_t field) {
+    return QStringLiteral("first target.%1").arg(field);
+}
+
 QString fromPath(const std::string &path) {
     return QFile::decodeName(QByteArray::fromStdString(path));
 }
@@ -51,6 +57,41 @@ const Grid &squareGrid(const Checkpoint &checkpoint, const QString &name, std::u
     return *grid;
 }
 
+// The keyframes as saveRunCheckpoint lays them out: in step order, and
+// within a step one entry per field in field order, all with the step's
+// blend (a grey run has one field). A colour run's further fields start from
+// their own first targets.
+void addKeyframes(const Checkpoint &checkpoint, std::uint32_t n, RunInputs *inputs) {
+    const std::vector<KeyframeEntry> &entries = checkpoint.run.job.keyframes;
+    if (entries.empty()) {
+        return;
+    }
+    const std::size_t fields = std::max<std::size_t>(checkpoint.run.fields.size(), 1);
+    if (entries.size() % fields != 0) {
+        throw InputError("the checkpoint's keyframes do not give every field a target");
+    }
+    std::vector<std::vector<Keyframe>> byField(fields);
+    std::int64_t previous = 0;
+    for (std::size_t k = 0; k < entries.size(); ++k) {
+        const KeyframeEntry &entry = entries[k];
+        const KeyframeEntry &group = entries[k - k % fields];
+        if (entry.step != group.step || entry.blend != group.blend) {
+            throw InputError("the checkpoint's keyframes do not give every field a target");
+        }
+        if ((k % fields == 0 && entry.step <= previous) || entry.blend < 0) {
+            throw InputError("the checkpoint's keyframes are out of order");
+        }
+        previous = entry.step;
+        byField[k % fields].push_back(
+            Keyframe{entry.step, squareGrid(checkpoint, keyframeGridName(k), n), entry.blend});
+    }
+    inputs->keyframes = std::move(byField.front());
+    for (std::size_t field = 1; field < fields; ++field) {
+        inputs->fieldTargets[field] = squareGrid(checkpoint, fieldFirstTargetName(field), n);
+        inputs->fieldKeyframes.push_back(std::move(byField[field]));
+    }
+}
+
 // What the checkpoint says the run was made of, checked as a caller's input
 // would be: a file that passed its checksums may still say anything.
 RunInputs inputsOf(const Checkpoint &checkpoint) {
@@ -72,16 +113,6 @@ RunInputs inputsOf(const Checkpoint &checkpoint) {
         throw InputError("the checkpoint names an unknown scheme");
     }
     inputs.scheme = checkpoint.run.job.scheme;
-    std::int64_t previous = 0;
-    for (std::size_t k = 0; k < checkpoint.run.job.keyframes.size(); ++k) {
-        const KeyframeEntry &entry = checkpoint.run.job.keyframes[k];
-        if (entry.step <= previous || entry.blend < 0) {
-            throw InputError("the checkpoint's keyframes are out of order");
-        }
-        previous = entry.step;
-        inputs.keyframes.push_back(
-            Keyframe{entry.step, squareGrid(checkpoint, keyframeGridName(k), n), entry.blend});
-    }
     if (checkpoint.step < 0) {
         throw InputError("the checkpoint's step count is negative");
     }
@@ -115,6 +146,7 @@ RunInputs inputsOf(const Checkpoint &checkpoint) {
         }
         inputs.picture = std::move(picture);
     }
+    addKeyframes(checkpoint, n, &inputs);
     return inputs;
 }
 
@@ -148,10 +180,19 @@ void saveRunCheckpoint(const PythonRun &run, const std::string &path) {
     }
     checkpoint.grids = captureSolverState(solver);
     checkpoint.grids.push_back({kFirstTarget, run.firstTarget()});
-    for (std::size_t k = 0; k < run.keyframes().size(); ++k) {
-        const Keyframe &keyframe = run.keyframes()[k];
-        job.keyframes.push_back({keyframe.step, QString(), keyframe.blend});
-        checkpoint.grids.push_back({keyframeGridName(k), keyframe.target});
+    for (std::size_t field = 1; field <= run.fieldFirstTargets().size(); ++field) {
+        checkpoint.grids.push_back(
+            {fieldFirstTargetName(field), run.fieldFirstTargets()[field - 1]});
+    }
+    // Each keyframe step gives every field its target, in field order.
+    const std::size_t fields = std::max<std::size_t>(checkpoint.run.fields.size(), 1);
+    for (std::size_t g = 0; g < run.keyframes().size(); ++g) {
+        for (std::size_t field = 0; field < fields; ++field) {
+            const Keyframe &keyframe =
+                field == 0 ? run.keyframes()[g] : run.fieldKeyframes(field - 1).at(g);
+            checkpoint.grids.push_back({keyframeGridName(job.keyframes.size()), keyframe.target});
+            job.keyframes.push_back({keyframe.step, QString(), keyframe.blend});
+        }
     }
     QString error;
     if (!saveCheckpointFile(fromPath(path), checkpoint, &error)) {

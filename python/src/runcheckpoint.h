@@ -4,7 +4,9 @@
 // (versioned, checksummed, written whole or not at all). A run made from
 // arrays has no image files to find again, so besides the solver's state
 // the file carries the run's own targets as grids: "first target" and
-// "keyframe target K" (K = 1 ...), each N x N. Checkpoints the renderer
+// "keyframe target K" (K = 1 ...), each N x N; a colour run's further fields
+// add "first target.F" (F = 1 ...), and its keyframe targets come one per
+// field at each keyframe step, in field order. Checkpoints the renderer
 // writes lack those and are refused; velloran-render --resume continues them.
 
 #include "pythonrun.h"

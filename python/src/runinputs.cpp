@@ -265,16 +265,17 @@ RunInputs inputsFromConfiguration(const std::string &path, bool reverse) {
         inputs.notes.push_back(note.toStdString());
     }
     if (!job.fields.empty() || job.palette) {
-        // A Python run holds one schedule (and checkpoints its targets alone).
-        if (!job.keyframes.empty()) {
-            throw InputError("configuration file " + quoted(path) +
-                             ": a colour run's keyframes are run by velloran-render; a Python "
-                             "colour run takes new targets through set_target");
-        }
-        // The renderer's reading of a colour run, its fields' images included.
+        // The renderer's reading of a colour run, its fields' images and
+        // keyframes included: one schedule per field.
         JobInputs read;
         if (!checkJobInputs(job, nullptr, &read, &error)) {
             throw InputError(error.toStdString());
+        }
+        if (read.schedule) {
+            inputs.keyframes = read.schedule->keyframes();
+            for (const std::unique_ptr<TargetSchedule> &schedule : read.fieldSchedules) {
+                inputs.fieldKeyframes.push_back(schedule->keyframes());
+            }
         }
         const RenderJob resolved = job.palette ? withPaletteFields(job, read.colours) : job;
         inputs.parameters = job.parameters;

@@ -24,7 +24,10 @@ struct RunInputs {
     SimParameters parameters;
     Scheme scheme = Scheme::Literal;
     std::vector<Keyframe> keyframes; // further targets, N x N, as the schedule takes them
-    std::optional<Grid> obstacles;   // N x N, 1 in the solid cells; none: only the sides
+    // A colour run with keyframes: those above are its first field's, these
+    // the further fields' (1, 2, ...), at the same steps with the same blends.
+    std::vector<std::vector<Keyframe>> fieldKeyframes;
+    std::optional<Grid> obstacles; // N x N, 1 in the solid cells; none: only the sides
     // A colour run: every field's source and target, in field order (the
     // first also in source and target above), and how its picture is drawn.
     std::vector<Grid> fieldSources;

@@ -1,6 +1,7 @@
 """Colour runs: a colour target split by a palette, its fields and its picture."""
 
 import pathlib
+import subprocess
 
 import numpy as np
 import pytest
@@ -59,17 +60,43 @@ def test_colour_configuration_and_bad_palettes(monkeypatch, tmp_path):
     assert len(grey.fields) == 1
     with pytest.raises(RuntimeError, match="no colour picture"):
         grey.picture()
-    # Keyframes of a colour configuration are the renderer's, not silently dropped.
-    keyframed = tmp_path / "keyframed.xml"
-    keyframed.write_text(pathlib.Path("examples/yin-yang.xml").read_text().replace(
-        "</configuration>", '<keyframes><target step="5" field="#e03020">examples/yin.png</target>'
-        '<target step="5" field="#20a0e0">examples/yang.png</target></keyframes></configuration>'))
-    with pytest.raises(ValueError, match="keyframes are run by velloran-render"):
-        velloran.Run.from_config(keyframed)
     for palette, message in (("9", "1 to 8 colours"), ("red", "not a colour"),
                              ("5", "has 4 colours besides")):
         with pytest.raises(ValueError, match=message):
             velloran.Run.from_images("examples/blob.png", "examples/emblem.png", palette=palette)
+
+
+def test_keyframed_colour_configuration(tmp_path, renderer):
+    # Each field on its own schedule: a blend from the first targets over
+    # steps 4..6, then a cut back at step 9.
+    keyframed = tmp_path / "keyframed.xml"
+    keyframed.write_text(pathlib.Path("examples/yin-yang.xml").read_text().replace(
+        "</configuration>",
+        '<keyframes><target step="4" blend="3" field="#e03020">examples/yin.png</target>'
+        '<target step="4" blend="3" field="#20a0e0">examples/yang.png</target>'
+        '<target step="9" field="#20a0e0">examples/yin.png</target>'
+        '<target step="9" field="#e03020">examples/yang.png</target></keyframes>'
+        "</configuration>"))
+    run = velloran.Run.from_config(keyframed)
+    assert run.keyframes == [(4, 3), (9, 0)]
+    run.step(2)
+    # A checkpoint before the blend carries every field's schedule: the loaded
+    # run goes on bit for bit through the blend and the cut.
+    run.save_checkpoint(tmp_path / "keyframed.vlck")
+    loaded = velloran.Run.load_checkpoint(tmp_path / "keyframed.vlck")
+    assert loaded.keyframes == run.keyframes
+    run.step(10)
+    loaded.step(10)
+    assert run.target_index == loaded.target_index == 2
+    for a, b in zip(run.fields, loaded.fields):
+        assert np.array_equal(a, b)
+    # And it is the renderer's run of the same file.
+    subprocess.run([renderer, str(keyframed), "--steps", "12", "--every", "12", "--format", "npy",
+                    "--out", str(tmp_path / "rendered"), "--quiet"], check=True,
+                   stdout=subprocess.DEVNULL)
+    for colour, field in zip(("e03020", "20a0e0"), run.fields):
+        rendered = np.load(tmp_path / "rendered" / f"density.{colour}_000012.npy")
+        assert np.array_equal(rendered, field)
 
 
 def test_fields_from_arrays(monkeypatch):

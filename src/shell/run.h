@@ -58,6 +58,9 @@ public:
     // same steps and blends, so the first one's target index is the run's.
     // Before the first step.
     void setFieldSchedules(std::vector<std::unique_ptr<TargetSchedule>> schedules);
+    const std::vector<std::unique_ptr<TargetSchedule>> &fieldSchedules() const {
+        return m_fieldSchedules;
+    }
 
     // Goes on from a solver state saved after `steps` steps, `seconds` of
     // wall time into the run.
