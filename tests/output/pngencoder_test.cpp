@@ -25,8 +25,8 @@ QByteArray qtBytes(const QImage &image) {
 
 // Noise of a few levels on smooth ramps and flat patches, so that every one
 // of the five filters wins some rows and ties occur.
-QImage picture(QImage::Format format, int width, int height, unsigned seed) {
-    std::mt19937 random(seed);
+QImage picture(QImage::Format format, int width, int height, unsigned draw) {
+    std::mt19937 random(draw);
     QImage image(width, height, format);
     for (int y = 0; y < height; ++y) {
         const int kind = static_cast<int>(random() % 5);
@@ -58,21 +58,21 @@ TEST(PngEncoder, SameBytesAsQtsWriter) {
         history.push_back(m);
     }
     std::vector<QImage> images = {convergencePlot(history, QStringLiteral("a run"), {120})};
-    unsigned seed = 1;
+    unsigned draw = 1;
     // Widths below, at and past a vector's 16 bytes; one row; a wide one.
     for (const auto &[width, height] :
          std::vector<std::pair<int, int>>{{2, 3}, {5, 17}, {6, 1}, {16, 9}, {37, 40}, {300, 31}}) {
-        images.push_back(picture(QImage::Format_RGB32, width, height, seed++));
-        images.push_back(picture(QImage::Format_Grayscale8, width, height, seed++));
+        images.push_back(picture(QImage::Format_RGB32, width, height, draw++));
+        images.push_back(picture(QImage::Format_Grayscale8, width, height, draw++));
     }
-    QImage resolution = picture(QImage::Format_Grayscale8, 20, 20, seed++);
+    QImage resolution = picture(QImage::Format_Grayscale8, 20, 20, draw++);
     resolution.setDotsPerMeterX(1000);
     resolution.setDotsPerMeterY(2000);
     images.push_back(resolution);
     // Qt's writer for the rest.
-    images.push_back(picture(QImage::Format_RGB32, 1, 9, seed++));
+    images.push_back(picture(QImage::Format_RGB32, 1, 9, draw++));
     images.push_back(
-        picture(QImage::Format_RGB32, 9, 9, seed++).convertToFormat(QImage::Format_ARGB32));
+        picture(QImage::Format_RGB32, 9, 9, draw++).convertToFormat(QImage::Format_ARGB32));
     for (const QImage &image : images) {
         QByteArray bytes;
         ASSERT_TRUE(pngBytes(image, &bytes));
