@@ -215,8 +215,7 @@ double ReferenceSolver::sumOfChange(const Grid &before, const Grid &now) {
 // change is scaled back towards the density it started from.
 void ReferenceSolver::payForGathering(const Grid &before, double advected) {
     const double credit = m_gatherCredit + velloran::kGatherBudget * advected;
-    const double spend = std::min(1.0, velloran::kCreditSpendRate * m_dt);
-    const double allowance = std::min(credit, velloran::kGatherPerStep * advected + spend * credit);
+    const double allowance = velloran::gatheringAllowance(credit, advected, m_dt);
     Grid &rho = *m_density;
     double gathered = sumOfChange(before, rho);
     if (gathered > allowance) {
