@@ -25,7 +25,8 @@ MainWindow::MainWindow(QWidget *parent)
     , ui(new Ui_MainWindow)
     , runStatus(nullptr)
     , simThread(nullptr)
-    , frameTimer(new QTimer(this)) {
+    , frameTimer(new QTimer(this))
+    , previewTimer(new QTimer(this)) {
     ui->setupUi(this);
     applyParameterRanges(*ui);
     actions.setupUi(this, *ui);
@@ -67,6 +68,7 @@ MainWindow::MainWindow(QWidget *parent)
     connect(actions.actionRecord, &QAction::toggled, this, &MainWindow::recordToggled);
     recordSettings.folder = QDir(QDir::currentPath()).filePath(QStringLiteral("render-out"));
     connect(actions.speedGroup, &QActionGroup::triggered, this, &MainWindow::speedChosen);
+    watchTargetPreview();
 }
 
 MainWindow::~MainWindow() {

@@ -100,6 +100,7 @@ private slots:
 
     void showNewestFrame();
     void requestFrame();
+    void showTargetPreview();
 
 private:
     void setControlsEnabled(bool enabled);
@@ -128,6 +129,8 @@ private:
     void applyConfigurationFile(const QString &name, const velloran::ConfigReadResult &result);
     void applyConfiguration(const velloran::Configuration &configuration);
     void setMoreText();
+    // Redraws the target preview (once) after every change that can alter it.
+    void watchTargetPreview();
     // The warning box titled "Velloran"; `details`, when given, below the text.
     void warn(const QString &text, const QString &details = QString());
     velloran::Scheme chosenScheme() const;
@@ -144,6 +147,7 @@ private:
     QLabel *runStatus; // the status bar's permanent widget on the right
     SimThread *simThread;
     QTimer *frameTimer;                 // asks for the next frame when the interval is over
+    QTimer *previewTimer;               // redraws the target preview once changes settle
     SimFrame frame;                     // the frame shown (grids reused from frame to frame)
     std::optional<Grid> frameObstacles; // the obstacles of the run shown, framed
     double stepRateLimit = 0.0;         // of the Speed submenu; 0: full speed

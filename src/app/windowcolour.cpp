@@ -6,11 +6,9 @@
 
 #include "colourfields.h"
 #include "colourkeyframes.h"
+#include "fieldinputs.h"
 #include "keyframes.h"
-#include "runsetup.h"
 #include "ui_mainwindow.h"
-
-#include <QDir>
 
 void MainWindow::offerImages() {
     const bool idle = ui->actionStart->isEnabled(); // as setControlsEnabled left it
@@ -70,29 +68,10 @@ bool MainWindow::loadColourInputs(
 // size.
 bool MainWindow::loadFieldInputs(bool reverse, std::vector<velloran::RunDensities> *fields,
                                  velloran::ColourPicture *picture) {
-    fields->clear();
-    for (const velloran::ColourField &field : colour->fields) {
-        velloran::RunDensities densities;
-        QString reason;
-        const velloran::RunSetupError error =
-            velloran::prepareRun(field.sourcePath, field.targetPath, reverse, &densities, &reason);
-        const QString label = QStringLiteral("#") + field.colour.hex();
-        if (error != velloran::RunSetupError::None) {
-            const QString path =
-                velloran::isSourceProblem(error) ? field.sourcePath : field.targetPath;
-            warn(velloran::runSetupMessage(error),
-                 QStringLiteral("%1: %2 %3")
-                     .arg(label, QDir::toNativeSeparators(path), reason)
-                     .trimmed());
-            return false;
-        }
-        if (!fields->empty() && densities.sourceSize != fields->front().sourceSize) {
-            warn(tr("Every field of a colour run needs images of one size."),
-                 QStringLiteral("%1: %2").arg(label, QDir::toNativeSeparators(field.sourcePath)));
-            return false;
-        }
-        fields->push_back(std::move(densities));
-        picture->colours.push_back(field.colour);
+    FieldInputsProblem problem;
+    if (!readFieldInputs(colour->fields, reverse, fields, &picture->colours, &problem)) {
+        warn(problem.text, problem.details);
+        return false;
     }
     return true;
 }

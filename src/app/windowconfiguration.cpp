@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QLabel>
+#include <QTimer>
 
 void MainWindow::on_pushButton_LoadConf_clicked() {
     const QString name = QFileDialog::getOpenFileName(
@@ -101,6 +102,8 @@ void MainWindow::applyConfiguration(const velloran::Configuration &configuration
     }
     offerReverse();
     offerImages();
+    // The colour, the keyframes or the scheme may have changed with the paths unchanged.
+    previewTimer->start();
 }
 
 void MainWindow::on_pushButton_SaveConf_clicked() {

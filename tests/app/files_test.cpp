@@ -42,6 +42,7 @@ private slots:
     void loadFailuresAreReported();
     void loadOfVanishedFileIsReported();
     void colourRunsLoadRunAndSave();
+    void targetPreviewShowsWhatTheRunChases();
     void imagePickers();
     void badImagesRefuseTheRun_data();
     void badImagesRefuseTheRun();
@@ -402,6 +403,91 @@ void FilesTest::loadOfVanishedFileIsReported() {
     QCOMPARE(seen.text, QStringLiteral("Could not open configuration file."));
     QCOMPARE(seen.details, path + QStringLiteral(": No such file or directory"));
     QCOMPARE(m_window->windowFilePath(), QStringLiteral("Untitled"));
+}
+
+// The preview's pixel at the middle of grid column `column` (of `cells`), in
+// the middle row; a null image gives 0.
+static QRgb previewAt(const QLabel *preview, double column, int cells = 16) {
+    const QImage shown = preview->pixmap().toImage();
+    if (shown.isNull()) {
+        return 0;
+    }
+    return shown.pixel(static_cast<int>((column + 0.5) * shown.width() / cells),
+                       shown.height() / 2);
+}
+
+void FilesTest::targetPreviewShowsWhatTheRunChases() {
+    auto *preview = child<QLabel>("label_TgtPreview");
+    auto *note = child<QLabel>("label_TgtPreviewNote");
+    BoxSeen seen;
+    catchBox(this, &seen);
+
+    // Grey: a target of twice the source's smoke, a wall over its two left
+    // columns, a keyframe. Cleared there it holds 1.5 times the smoke, so it
+    // is chased at 2/3 of its brightness.
+    const QString band = m_dir.filePath("band4.png");
+    const QString wide = m_dir.filePath("band8.png");
+    const QString wall = m_dir.filePath("wall2.png");
+    QVERIFY(writeImage(band, 16, 16, [](int x, int) { return x < 4 ? 255 : 0; }));
+    QVERIFY(writeImage(wide, 16, 16, [](int x, int) { return x < 8 ? 255 : 0; }));
+    QImage walls(16, 16, QImage::Format_RGB32);
+    walls.fill(Qt::black);
+    for (int y = 0; y < 16; ++y) {
+        walls.setPixel(0, y, qRgb(255, 255, 255));
+        walls.setPixel(1, y, qRgb(255, 255, 255));
+    }
+    QVERIFY(walls.save(wall));
+    const QString grey =
+        QStringLiteral("<configuration><images><source>%1</source><target>%2</target></images>"
+                       "<scheme>sound</scheme><obstacles>%3</obstacles><keyframes>"
+                       "<target step=\"10\">%1</target></keyframes></configuration>")
+            .arg(band, wide, wall);
+    load(writeFile("preview-grey.xml", grey.toUtf8()), &seen);
+    QTRY_COMPARE(previewAt(preview, 5), qRgb(170, 170, 170));
+    QCOMPARE(previewAt(preview, 1), qRgb(0, 0, 0));
+    QCOMPARE(previewAt(preview, 12), qRgb(0, 0, 0));
+    QCOMPARE(note->text(), QStringLiteral("Target 1/2"));
+    // A literal run has no walls: the whole band, at half its brightness.
+    child<QAction>("actionLiteralScheme")->trigger();
+    QTRY_COMPARE(previewAt(preview, 1), qRgb(128, 128, 128));
+
+    // An unreadable target: no picture, a few words, no box.
+    child<QLineEdit>("lineEdit_Tgt")->setText(writeFile("not-an-image.png", "text"));
+    QTRY_VERIFY(preview->pixmap().isNull());
+    QCOMPARE(note->text(), QStringLiteral("Cannot preview the target"));
+    QVERIFY(note->toolTip().contains(QStringLiteral("not-an-image.png")));
+
+    // Fields, dark: each field's target (not its source) in its own colour
+    // over the white plate, which shows between them.
+    const QString left = m_dir.filePath("left6.png");
+    const QString right = m_dir.filePath("right6.png");
+    QVERIFY(writeImage(left, 16, 16, [](int x, int) { return x < 6 ? 255 : 0; }));
+    QVERIFY(writeImage(right, 16, 16, [](int x, int) { return x >= 10 ? 255 : 0; }));
+    const QString fields =
+        QStringLiteral(
+            "<configuration><colour mode=\"dark\"><field colour=\"#ff0000\"><source>%2</source>"
+            "<target>%1</target></field><field colour=\"#0000ff\"><source>%1</source>"
+            "<target>%2</target></field></colour></configuration>")
+            .arg(left, right);
+    load(writeFile("preview-fields.xml", fields.toUtf8()), &seen);
+    QTRY_VERIFY(!preview->pixmap().isNull());
+    const QRgb red = previewAt(preview, 2);
+    const QRgb blue = previewAt(preview, 13);
+    QVERIFY2(qRed(red) == 255 && qGreen(red) < 30 && qBlue(red) < 30,
+             qPrintable(QString::number(red, 16)));
+    QVERIFY2(qBlue(blue) == 255 && qRed(blue) < 30 && qGreen(blue) < 30,
+             qPrintable(QString::number(blue, 16)));
+    QCOMPARE(previewAt(preview, 8), qRgb(255, 255, 255));
+    QCOMPARE(note->text(), QStringLiteral("Target"));
+
+    // A palette found in the bundled ink picture: the crimson star in the
+    // middle of a navy ring, on white.
+    child<QAction>("actionExample_ink")->trigger();
+    QTRY_VERIFY(previewAt(preview, 0) == qRgb(255, 255, 255));
+    const QRgb star = previewAt(preview, 8);
+    QVERIFY2(qRed(star) > 2 * qBlue(star) && qRed(star) > 2 * qGreen(star),
+             qPrintable(QString::number(star, 16)));
+    QCOMPARE(seen.count, 0);
 }
 
 void FilesTest::imagePickers() {

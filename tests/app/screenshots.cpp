@@ -10,7 +10,8 @@
 // recorded into FOLDER/colour-recording (a frame every 100 steps, every other
 // format too), the Record dialog, the window and its File menu at step 1000,
 // and that frame exported as desktop-colour-export.png; "record CONFIG.xml"
-// records that configuration instead.
+// records that configuration instead. With "preview": the window, its Images
+// panel open, with a few grey and colour examples loaded (desktop-preview-*.png).
 
 #include "glview.h"
 #include "mainwindow.h"
@@ -29,6 +30,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPainter>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QStatusBar>
@@ -178,6 +180,37 @@ int main(int argc, char **argv) {
     };
     if (argc > 2 && QLatin1String(argv[2]) == QLatin1String("record")) {
         return recordedColour(argc > 3 ? QString::fromLocal8Bit(argv[3]) : QString()) ? 0 : 1;
+    }
+    // The Images panel's target preview of grey and colour examples.
+    auto previews = [&] {
+        qobject_cast<QPushButton *>(child("pushButton_More"))->click();
+        bool written = true;
+        auto *images = qobject_cast<QWidget *>(child("groupBox_Images"));
+        std::vector<QPixmap> panels;
+        for (const char *example :
+             {"blob-to-s", "through-the-gap", "word-to-word", "yin-yang", "ink", "emblem"}) {
+            qobject_cast<QAction *>(child(qPrintable(QStringLiteral("actionExample_") + example)))
+                ->trigger();
+            pause(300);
+            const QByteArray name =
+                QStringLiteral("desktop-preview-%1.png").arg(QLatin1String(example)).toLatin1();
+            written = save(&window, folder, name.constData()) && written;
+            panels.push_back(images->grab());
+        }
+        // The panels side by side, in one picture.
+        QImage strip(static_cast<int>(panels.size()) * panels.front().width(),
+                     panels.front().height(), QImage::Format_RGB32);
+        QPainter painter(&strip);
+        for (std::size_t k = 0; k < panels.size(); ++k) {
+            painter.drawPixmap(static_cast<int>(k) * panels.front().width(), 0, panels[k]);
+        }
+        painter.end();
+        const QString path = folder.filePath(QStringLiteral("desktop-preview-panels.png"));
+        std::printf("wrote %s\n", qPrintable(path));
+        return strip.save(path) && written;
+    };
+    if (argc > 2 && QLatin1String(argv[2]) == QLatin1String("preview")) {
+        return previews() ? 0 : 1;
     }
     if (argc > 2 && QLatin1String(argv[2]) == QLatin1String("colour")) {
         return colourPictures("emblem", {0, 250, 1000, 3000}) && colourPictures("ink", {1000}) ? 0
