@@ -479,6 +479,13 @@ void FilesTest::targetPreviewShowsWhatTheRunChases() {
              qPrintable(QString::number(blue, 16)));
     QCOMPARE(previewAt(preview, 8), qRgb(255, 255, 255));
     QCOMPARE(note->text(), QStringLiteral("Target"));
+    // The same fields in light mode (no path in the panel changes): black between them.
+    load(writeFile(
+             "preview-light.xml",
+             QString(fields).replace(QStringLiteral("dark"), QStringLiteral("light")).toUtf8()),
+         &seen);
+    QTRY_COMPARE(previewAt(preview, 8), qRgb(0, 0, 0));
+    QCOMPARE(previewAt(preview, 2), qRgb(255, 0, 0));
 
     // A palette found in the bundled ink picture: the crimson star in the
     // middle of a navy ring, on white.
