@@ -11,7 +11,9 @@
 // format too), the Record dialog, the window and its File menu at step 1000,
 // and that frame exported as desktop-colour-export.png; "record CONFIG.xml"
 // records that configuration instead. With "preview": the window, its Images
-// panel open, with a few grey and colour examples loaded (desktop-preview-*.png).
+// panel open, with a few grey and colour examples loaded (desktop-preview-*.png),
+// and their panels beside one with a target that cannot be read
+// (desktop-preview-panels.png).
 
 #include "glview.h"
 #include "mainwindow.h"
@@ -197,6 +199,11 @@ int main(int argc, char **argv) {
             written = save(&window, folder, name.constData()) && written;
             panels.push_back(images->grab());
         }
+        // And a target that cannot be read.
+        qobject_cast<QAction *>(child("actionExample_blob-to-s"))->trigger();
+        qobject_cast<QLineEdit *>(child("lineEdit_Tgt"))->setText(QStringLiteral("missing.png"));
+        pause(300);
+        panels.push_back(images->grab());
         // The panels side by side, in one picture.
         QImage strip(static_cast<int>(panels.size()) * panels.front().width(),
                      panels.front().height(), QImage::Format_RGB32);
