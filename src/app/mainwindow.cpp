@@ -26,7 +26,8 @@ MainWindow::MainWindow(QWidget *parent)
     , runStatus(nullptr)
     , simThread(nullptr)
     , frameTimer(new QTimer(this))
-    , previewTimer(new QTimer(this)) {
+    , previewTimer(new QTimer(this))
+    , previewWatcher(new QFutureWatcher<TargetPreview>(this)) {
     ui->setupUi(this);
     applyParameterRanges(*ui);
     actions.setupUi(this, *ui);

@@ -25,8 +25,10 @@
 #include "recorder.h"
 #include "scheme.h"
 #include "simframe.h"
+#include "targetpreview.h"
 #include "windowactions.h"
 
+#include <QFutureWatcher>
 #include <QMainWindow>
 
 #include <optional>
@@ -100,6 +102,7 @@ private slots:
 
     void showNewestFrame();
     void requestFrame();
+    void readTargetPreview();
     void showTargetPreview();
 
 private:
@@ -146,8 +149,10 @@ private:
     WindowActions actions;
     QLabel *runStatus; // the status bar's permanent widget on the right
     SimThread *simThread;
-    QTimer *frameTimer;                 // asks for the next frame when the interval is over
-    QTimer *previewTimer;               // redraws the target preview once changes settle
+    QTimer *frameTimer;   // asks for the next frame when the interval is over
+    QTimer *previewTimer; // redraws the target preview once changes settle
+    QFutureWatcher<TargetPreview> *previewWatcher; // the preview being read
+    bool previewStale = false;                     // changed while being read
     SimFrame frame;                     // the frame shown (grids reused from frame to frame)
     std::optional<Grid> frameObstacles; // the obstacles of the run shown, framed
     double stepRateLimit = 0.0;         // of the Speed submenu; 0: full speed

@@ -3,7 +3,10 @@
 // image, the scheme (only a sound run has obstacles) and a loaded
 // configuration (its colour mode, palette or fields, its keyframes). Changes
 // that come together (a configuration sets several fields) are drawn once,
-// from the event loop.
+// from the event loop. The images are read on a thread of the pool, one
+// preview at a time: splitting a large colour target takes about a second,
+// and the window stays responsive meanwhile; a change made during a reading
+// is read again when it ends.
 
 #include "mainwindow.h"
 
@@ -13,12 +16,14 @@
 #include <QActionGroup>
 #include <QLabel>
 #include <QTimer>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <set>
 
 void MainWindow::watchTargetPreview() {
     previewTimer->setSingleShot(true);
-    connect(previewTimer, &QTimer::timeout, this, &MainWindow::showTargetPreview);
+    connect(previewTimer, &QTimer::timeout, this, &MainWindow::readTargetPreview);
+    connect(previewWatcher, &QFutureWatcherBase::finished, this, &MainWindow::showTargetPreview);
     for (QLineEdit *field : {ui->lineEdit_Src, ui->lineEdit_Tgt, ui->lineEdit_Obst}) {
         connect(field, &QLineEdit::textChanged, previewTimer, qOverload<>(&QTimer::start));
     }
@@ -27,11 +32,24 @@ void MainWindow::watchTargetPreview() {
     previewTimer->start();
 }
 
-void MainWindow::showTargetPreview() {
+void MainWindow::readTargetPreview() {
+    if (previewWatcher->isRunning()) {
+        previewStale = true;
+        return;
+    }
+    previewStale = false;
     const QString obstacles =
         chosenScheme() == velloran::Scheme::Sound ? ui->lineEdit_Obst->text() : QString();
-    const TargetPreview preview =
-        previewTarget(ui->lineEdit_Src->text(), ui->lineEdit_Tgt->text(), obstacles, colour);
+    previewWatcher->setFuture(QtConcurrent::run(previewTarget, ui->lineEdit_Src->text(),
+                                                ui->lineEdit_Tgt->text(), obstacles, colour));
+}
+
+void MainWindow::showTargetPreview() {
+    if (previewStale) {
+        readTargetPreview();
+        return;
+    }
+    const TargetPreview preview = previewWatcher->result();
     QLabel *shown = ui->label_TgtPreview;
     QLabel *note = ui->label_TgtPreviewNote;
     if (preview.picture.isNull()) {
