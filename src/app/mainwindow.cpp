@@ -73,6 +73,8 @@ MainWindow::MainWindow(QWidget *parent)
 }
 
 MainWindow::~MainWindow() {
+    // A preview still being read ends unseen (the pool finishes it).
+    previewWatcher->disconnect(this);
     delete ui;
     ui = nullptr;
     if (simThread) {
