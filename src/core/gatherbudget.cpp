@@ -1,5 +1,8 @@
 #include "gatherbudget.h"
 
+#include "lattice.h"
+#include "stepping.h"
+
 #include <algorithm>
 
 namespace velloran {
@@ -9,14 +12,18 @@ double gatheringAllowance(double credit, double advected, double dt) {
     return std::min(credit, kGatherPerStep * advected + spend * credit);
 }
 
-void scaleChangeBack(Grid &rho, const Grid &before, double s) {
+void scaleChangeBack(Stepping &stepping, Grid &rho, const Grid &before, double s) {
     const std::uint32_t n = rho.NumCols() - 2;
     const double keep = 1.0 - s;
-    for (std::uint32_t i = 1; i <= n; ++i) {
-        for (std::uint32_t j = 1; j <= n; ++j) {
-            rho(i, j) = keep * before(i, j) + s * rho(i, j);
+    stepping.forSimpleRows(1, static_cast<int>(n) + 1, [&](int begin, int end, int) {
+        for (auto j = static_cast<std::uint32_t>(begin); j < static_cast<std::uint32_t>(end); ++j) {
+            const double *b = rowOf(before, j);
+            double *r = rowOf(rho, j);
+            for (std::uint32_t i = 1; i <= n; ++i) {
+                r[i] = keep * b[i] + s * r[i];
+            }
         }
-    }
+    });
 }
 
 } // namespace velloran

@@ -21,6 +21,8 @@
 
 namespace velloran {
 
+class Stepping;
+
 constexpr double kGatherBudget = 1.0;
 constexpr double kGatherPerStep = 0.1;
 constexpr double kCreditSpendRate = 1.5; // per unit of time
@@ -29,7 +31,7 @@ constexpr double kCreditSpendRate = 1.5; // per unit of time
 // step's earning) and what the advection moved.
 double gatheringAllowance(double credit, double advected, double dt);
 
-// rho = (1 - s) before + s rho over the interior, columns outer, rows inner.
-void scaleChangeBack(Grid &rho, const Grid &before, double s);
+// rho = (1 - s) before + s rho over the interior.
+void scaleChangeBack(Stepping &stepping, Grid &rho, const Grid &before, double s);
 
 } // namespace velloran

@@ -63,12 +63,12 @@ void LiteralScheme::step(SmokeFields &smoke) {
     advectVelocity();
     project();
     for (const auto &field : smoke) {
-        field->snapshotDensity();
+        field->snapshotDensity(m_run);
         advectDensity(*field);
-        const double advected = field->densityChange();
-        field->snapshotDensity();
+        const double advected = field->densityChange(m_run);
+        field->snapshotDensity(m_run);
         gatherSmoke(*field);
-        const double gathered = field->densityChange();
+        const double gathered = field->densityChange(m_run);
         m_run.m_transport.advected += advected;
         m_run.m_transport.gathered += gathered;
         field->m_lastTransport = {advected, gathered};

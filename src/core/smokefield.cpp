@@ -131,46 +131,54 @@ void SmokeField::setTransportMeasured(bool measured) {
     }
 }
 
-void SmokeField::snapshotDensity(bool always) {
+// The copy is shared among the pool's threads by rows, as the stage before it
+// left them in the threads' caches.
+void SmokeField::snapshotDensity(Stepping &stepping, bool always) {
     if (always && !m_densityBefore) {
         m_densityBefore = std::make_unique<Grid>(m_density->NumRows(), m_density->NumCols());
     }
-    if (m_densityBefore) {
-        *m_densityBefore = *m_density;
+    if (!m_densityBefore) {
+        return;
     }
+    const Grid &from = *m_density;
+    Grid &to = *m_densityBefore;
+    const std::size_t width = from.NumCols();
+    stepping.forSimpleRows(0, static_cast<int>(from.NumRows()), [&](int begin, int end, int) {
+        for (auto j = static_cast<std::uint32_t>(begin); j < static_cast<std::uint32_t>(end); ++j) {
+            std::copy_n(rowOf(from, j), width, rowOf(to, j));
+        }
+    });
 }
 
-// Sum over the interior of |rho - rho before|, columns outer and rows inner;
-// 0 when not measuring. The sum is one chain in that order; the differences
-// are taken a band of columns at a time along the rows (as they lie in
-// memory) and then added column by column, so the strided walk does not
-// cost a cache miss per cell.
-double SmokeField::densityChange() const {
+// Sum over the interior of |rho - rho before|: each column's sum down its
+// rows, then those sums in column order; 0 when not measuring. The columns'
+// sums are independent chains, so they are taken a row at a time as the
+// cells lie in memory (the adds of a row side by side in vector lanes), and
+// shared among the pool's threads by bands of columns: the same bits whatever
+// the split.
+double SmokeField::densityChange(Stepping &stepping) const {
     if (!m_densityBefore) {
         return 0.0;
     }
     const Grid &now = *m_density;
     const Grid &before = *m_densityBefore;
     const std::uint32_t n = now.NumCols() - 2;
-    constexpr std::uint32_t kBand = 8;
-    m_changeBand.resize(static_cast<std::size_t>(kBand) * n);
-    double *band = m_changeBand.data();
-    double sum = 0.0;
-    for (std::uint32_t first = 1; first <= n; first += kBand) {
-        const std::uint32_t width = std::min(kBand, n + 1 - first);
+    m_columnSums.assign(static_cast<std::size_t>(n) + 1, 0.0);
+    double *columns = m_columnSums.data();
+    stepping.forSimpleRows(1, static_cast<int>(n) + 1, [&](int begin, int end, int) {
+        const auto first = static_cast<std::uint32_t>(begin);
+        const auto last = static_cast<std::uint32_t>(end);
         for (std::uint32_t j = 1; j <= n; ++j) {
-            const double *a = rowOf(now, j) + first;
-            const double *b = rowOf(before, j) + first;
-            for (std::uint32_t k = 0; k < width; ++k) {
-                band[static_cast<std::size_t>(k) * n + (j - 1)] = std::fabs(a[k] - b[k]);
+            const double *a = rowOf(now, j);
+            const double *b = rowOf(before, j);
+            for (std::uint32_t i = first; i < last; ++i) {
+                columns[i] += std::fabs(a[i] - b[i]);
             }
         }
-        for (std::uint32_t k = 0; k < width; ++k) {
-            const double *column = band + static_cast<std::size_t>(k) * n;
-            for (std::uint32_t j = 0; j < n; ++j) {
-                sum += column[j];
-            }
-        }
+    });
+    double sum = 0.0;
+    for (std::uint32_t i = 1; i <= n; ++i) {
+        sum += columns[i];
     }
     return sum;
 }

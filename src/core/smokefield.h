@@ -51,8 +51,8 @@ public:
     void setTransportMeasured(bool measured);
     // The sound scheme keeps the stage's input whether or not a caller
     // measures (its gathering is paid for by the advection: gatherbudget.h).
-    void snapshotDensity(bool always = false);
-    double densityChange() const;
+    void snapshotDensity(Stepping &stepping, bool always = false);
+    double densityChange(Stepping &stepping) const;
     const Grid &densityBefore() const { return *m_densityBefore; }
 
     std::unique_ptr<Grid> m_density;     // smoke density rho, cell-centred
@@ -70,7 +70,7 @@ private:
     double m_sourceMass = 0.0; // the inputs' sums before they were equalised
     double m_targetMass = 0.0;
     std::unique_ptr<Grid> m_densityBefore;    // a stage's input, while measuring transport
-    mutable std::vector<double> m_changeBand; // densityChange's scratch
+    mutable std::vector<double> m_columnSums; // densityChange's scratch
     std::unique_ptr<BlurFilter> m_gatherBlur;
     std::unique_ptr<Grid> m_gatherWeight;
     bool m_gatherWeightStale = true;

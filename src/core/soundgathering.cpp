@@ -41,8 +41,9 @@ void SoundScheme::gatherSmokeSound(SmokeField &smoke) {
     }
 }
 
-// Per face: w = coef (D_L - D_R) and the rate a = vg b_f / h^2 of the
-// explicit sub-step rule, b_f the mean gathering weight on the face; and D.
+// Per face: w = coef (D_L - D_R) and, for the explicit integrator alone, the
+// rate a = vg b_f / h^2 of its sub-step rule, b_f the mean gathering weight on
+// the face; and D.
 void SoundScheme::gatherCoefficients(SmokeField &smoke) {
     const Grid &rho = *smoke.m_density;
     const Grid &target = *smoke.m_target;
@@ -58,6 +59,7 @@ void SoundScheme::gatherCoefficients(SmokeField &smoke) {
     const double vgOverH = m_run.m_vg / h;
     const double hSquared = h * h;
     const double vg = m_run.m_vg;
+    const bool rates = m_run.m_gathering == Gathering::Explicit;
 
     m_run.forSimpleRows(1, static_cast<int>(m_run.m_lattice.wall), [&](int begin, int end, int) {
         for (auto j = static_cast<std::uint32_t>(begin); j < static_cast<std::uint32_t>(end); ++j) {
@@ -66,17 +68,23 @@ void SoundScheme::gatherCoefficients(SmokeField &smoke) {
             double *cx = rowOf(coefX, j);
             double *rx = rowOf(rateX, j);
             for (std::uint32_t i = 2; i <= n; ++i) {
-                const double face = 0.5 * (b[i - 1] + b[i]);
-                cx[i] = vgOverH * face;
-                rx[i] = vg * face / hSquared;
+                cx[i] = vgOverH * (0.5 * (b[i - 1] + b[i]));
+            }
+            if (rates) {
+                for (std::uint32_t i = 2; i <= n; ++i) {
+                    rx[i] = vg * (0.5 * (b[i - 1] + b[i])) / hSquared;
+                }
             }
             if (j >= 2) {
                 double *cy = rowOf(coefY, j);
                 double *ry = rowOf(rateY, j);
                 for (std::uint32_t i = 1; i <= n; ++i) {
-                    const double face = 0.5 * (bBelow[i] + b[i]);
-                    cy[i] = vgOverH * face;
-                    ry[i] = vg * face / hSquared;
+                    cy[i] = vgOverH * (0.5 * (bBelow[i] + b[i]));
+                }
+                if (rates) {
+                    for (std::uint32_t i = 1; i <= n; ++i) {
+                        ry[i] = vg * (0.5 * (bBelow[i] + b[i])) / hSquared;
+                    }
                 }
             }
             const double *r = rowOf(rho, j);

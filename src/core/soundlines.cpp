@@ -83,74 +83,95 @@ template <int L> struct LineGather {
         }
     }
 
-    // The tridiagonal system of the backward Euler step, by elimination; the
-    // change of every cell into `solution`.
+    // The tridiagonal systems of the backward Euler step of G groups of lines,
+    // by elimination; the change of every cell into each group's `solution`.
+    // The elimination is a chain of dependent divisions per line, bound by
+    // their latency: the groups' chains are interleaved to keep G in flight.
+    // Group g's arrays are `stride` after group g - 1's.
+    template <int G>
     VELLORAN_INLINE void solve(const double *flux, const double *alpha, const double *beta,
-                               double *upper, double *solution) const {
+                               double *upper, double *solution, std::size_t stride) const {
         const int m = p.m;
         const Lanes<L> lambda = splat<L>(p.lambda);
         const Lanes<L> minusLambda = splat<L>(-p.lambda);
         const Lanes<L> one = splat<L>(1.0);
         for (int i = 0; i < m; ++i) {
-            const Lanes<L> lower = minusLambda * load<L>(alpha + at(i));
-            const Lanes<L> diagonal =
-                one + lambda * (load<L>(alpha + at(i + 1)) + load<L>(beta + at(i)));
-            const Lanes<L> up = minusLambda * load<L>(beta + at(i + 1));
-            const Lanes<L> rhs = minusLambda * (load<L>(flux + at(i + 1)) - load<L>(flux + at(i)));
-            if (i == 0) {
-                store<L>(upper, up / diagonal);
-                store<L>(solution, rhs / diagonal);
-            } else {
-                const Lanes<L> pivot = diagonal - lower * load<L>(upper + at(i - 1));
-                store<L>(upper + at(i), up / pivot);
-                store<L>(solution + at(i), (rhs - lower * load<L>(solution + at(i - 1))) / pivot);
+            for (int g = 0; g < G; ++g) {
+                const std::size_t o = g * stride;
+                const Lanes<L> lower = minusLambda * load<L>(alpha + o + at(i));
+                const Lanes<L> diagonal =
+                    one + lambda * (load<L>(alpha + o + at(i + 1)) + load<L>(beta + o + at(i)));
+                const Lanes<L> up = minusLambda * load<L>(beta + o + at(i + 1));
+                const Lanes<L> rhs =
+                    minusLambda * (load<L>(flux + o + at(i + 1)) - load<L>(flux + o + at(i)));
+                if (i == 0) {
+                    store<L>(upper + o, up / diagonal);
+                    store<L>(solution + o, rhs / diagonal);
+                } else {
+                    const Lanes<L> pivot = diagonal - lower * load<L>(upper + o + at(i - 1));
+                    store<L>(upper + o + at(i), up / pivot);
+                    store<L>(solution + o + at(i),
+                             (rhs - lower * load<L>(solution + o + at(i - 1))) / pivot);
+                }
             }
         }
         for (int i = m - 2; i >= 0; --i) {
-            store<L>(solution + at(i), load<L>(solution + at(i)) -
-                                           load<L>(upper + at(i)) * load<L>(solution + at(i + 1)));
+            for (int g = 0; g < G; ++g) {
+                const std::size_t o = g * stride;
+                store<L>(solution + o + at(i),
+                         load<L>(solution + o + at(i)) -
+                             load<L>(upper + o + at(i)) * load<L>(solution + o + at(i + 1)));
+            }
         }
     }
 
-    // The L lines whose cell 0 is at rho / target and whose face coefficients
-    // start at coef.
-    VELLORAN_INLINE void run(double *rho, const double *target, const double *coef,
-                             double *scratch) const {
+    // G groups of L lines; group g's cell 0 is at rho[g] / target[g] and its
+    // face coefficients start at coef[g]. Scratch: 6 (m + 2) L G doubles.
+    template <int G>
+    VELLORAN_INLINE void run(double *const *rho, const double *const *target,
+                             const double *const *coef, double *scratch) const {
         const int m = p.m;
         const std::ptrdiff_t cs = p.cellStep;
         const auto size = static_cast<std::size_t>(m + 2) * L;
-        double *flux = scratch;
-        double *alpha = flux + size;
-        double *beta = alpha + size;
-        double *upper = beta + size;
-        double *solution = upper + size;
-        double *scale = solution + size;
+        const std::size_t stride = 6 * size;
         const Lanes<L> zero{};
         const Lanes<L> lambda = splat<L>(p.lambda);
         const Lanes<L> one = splat<L>(1.0);
-        faceTerms(rho, target, coef, flux, alpha, beta);
-        solve(flux, alpha, beta, upper, solution);
-        for (int k = 1; k < m; ++k) {
-            store<L>(flux + at(k), load<L>(flux + at(k)) +
-                                       load<L>(alpha + at(k)) * load<L>(solution + at(k - 1)) -
-                                       load<L>(beta + at(k)) * load<L>(solution + at(k)));
+        for (int g = 0; g < G; ++g) {
+            double *flux = scratch + g * stride;
+            faceTerms(rho[g], target[g], coef[g], flux, flux + size, flux + 2 * size);
         }
-        double *next = solution;
-        Lanes<L> negative = zero;
-        for (int i = 0; i < m; ++i) {
-            const Lanes<L> value = load<L>(rho + i * cs) -
-                                   lambda * (load<L>(flux + at(i + 1)) - load<L>(flux + at(i)));
-            store<L>(next + at(i), value);
-            negative = value < zero ? one : negative;
-        }
-        for (int lane = 0; lane < L; ++lane) {
-            if (negative[lane] != 0.0) {
-                limitOutflows(m, flux + lane, rho + lane, cs, p.lambda, next + lane, scale + lane,
-                              L);
+        solve<G>(scratch, scratch + size, scratch + 2 * size, scratch + 3 * size,
+                 scratch + 4 * size, stride);
+        for (int g = 0; g < G; ++g) {
+            double *flux = scratch + g * stride;
+            const double *alpha = flux + size;
+            const double *beta = alpha + size;
+            double *solution = flux + 4 * size;
+            double *scale = flux + 5 * size;
+            double *cells = rho[g];
+            for (int k = 1; k < m; ++k) {
+                store<L>(flux + at(k), load<L>(flux + at(k)) +
+                                           load<L>(alpha + at(k)) * load<L>(solution + at(k - 1)) -
+                                           load<L>(beta + at(k)) * load<L>(solution + at(k)));
             }
-        }
-        for (int i = 0; i < m; ++i) {
-            store<L>(rho + i * cs, load<L>(next + at(i)));
+            double *next = solution;
+            Lanes<L> negative = zero;
+            for (int i = 0; i < m; ++i) {
+                const Lanes<L> value = load<L>(cells + i * cs) -
+                                       lambda * (load<L>(flux + at(i + 1)) - load<L>(flux + at(i)));
+                store<L>(next + at(i), value);
+                negative = value < zero ? one : negative;
+            }
+            for (int lane = 0; lane < L; ++lane) {
+                if (negative[lane] != 0.0) {
+                    limitOutflows(m, flux + lane, cells + lane, cs, p.lambda, next + lane,
+                                  scale + lane, L);
+                }
+            }
+            for (int i = 0; i < m; ++i) {
+                store<L>(cells + i * cs, load<L>(next + at(i)));
+            }
         }
     }
 };
@@ -158,14 +179,28 @@ template <int L> struct LineGather {
 template <int W> struct GatherLinesRun {
     const GatherLinesPlan p;
 
+    // Lines in groups of W, two groups at a time (LineGather::solve), then
+    // one group, then one line at a time.
     VELLORAN_INLINE void rows(int begin, int end, int part) const {
         double *scratch = p.scratch + static_cast<std::size_t>(part) * p.scratchStride;
         int line = begin;
         // Lines side by side in memory share vectors; others go one at a time.
         if (p.lineStep == 1) {
             const LineGather<W> wide{p};
+            const auto group = [&](int first, int g) { return first + g * W; };
+            for (; line + 2 * W <= end; line += 2 * W) {
+                double *const rho[2] = {p.rho + group(line, 0), p.rho + group(line, 1)};
+                const double *const target[2] = {p.target + group(line, 0),
+                                                 p.target + group(line, 1)};
+                const double *const coef[2] = {p.coef + group(line, 0) * p.coefLineStep,
+                                               p.coef + group(line, 1) * p.coefLineStep};
+                wide.template run<2>(rho, target, coef, scratch);
+            }
             for (; line + W <= end; line += W) {
-                wide.run(p.rho + line, p.target + line, p.coef + line * p.coefLineStep, scratch);
+                double *const rho[1] = {p.rho + line};
+                const double *const target[1] = {p.target + line};
+                const double *const coef[1] = {p.coef + line * p.coefLineStep};
+                wide.template run<1>(rho, target, coef, scratch);
             }
         }
         // Lines apart in memory (rows): W of them copied side by side into
@@ -174,37 +209,63 @@ template <int W> struct GatherLinesRun {
         if (p.lineStep != 1 && W > 1) {
             const int m = p.m;
             const auto size = static_cast<std::size_t>(m + 2) * W;
-            double *rhoLanes = scratch + 6 * size;
-            double *targetLanes = rhoLanes + size;
-            double *coefLanes = targetLanes + size;
             GatherLinesPlan lanesPlan = p;
             lanesPlan.cellStep = W;
             lanesPlan.coefCellStep = W;
             const LineGather<W> packed{lanesPlan};
-            for (; line + W <= end; line += W) {
+            // Group g's packed rho, target and coef after every group's six
+            // working arrays.
+            double *lanes = scratch + 12 * size;
+            const auto pack = [&](int first, int g) {
+                double *rhoLanes = lanes + 3 * g * size;
                 for (int lane = 0; lane < W; ++lane) {
-                    const double *r = p.rho + (line + lane) * p.lineStep;
-                    const double *t = p.target + (line + lane) * p.lineStep;
-                    const double *c = p.coef + (line + lane) * p.coefLineStep;
+                    const double *r = p.rho + (first + lane) * p.lineStep;
+                    const double *t = p.target + (first + lane) * p.lineStep;
+                    const double *c = p.coef + (first + lane) * p.coefLineStep;
                     for (int k = 0; k < m; ++k) {
                         rhoLanes[k * W + lane] = r[k * p.cellStep];
-                        targetLanes[k * W + lane] = t[k * p.cellStep];
-                        coefLanes[k * W + lane] = c[k * p.coefCellStep];
+                        rhoLanes[size + k * W + lane] = t[k * p.cellStep];
+                        rhoLanes[2 * size + k * W + lane] = c[k * p.coefCellStep];
                     }
                 }
-                packed.run(rhoLanes, targetLanes, coefLanes, scratch);
+            };
+            const auto unpack = [&](int first, int g) {
+                const double *rhoLanes = lanes + 3 * g * size;
                 for (int lane = 0; lane < W; ++lane) {
-                    double *r = p.rho + (line + lane) * p.lineStep;
+                    double *r = p.rho + (first + lane) * p.lineStep;
                     for (int k = 0; k < m; ++k) {
                         r[k * p.cellStep] = rhoLanes[k * W + lane];
                     }
                 }
+            };
+            const auto packedLines = [&](int g, std::size_t offset) {
+                return lanes + 3 * g * size + offset;
+            };
+            for (; line + 2 * W <= end; line += 2 * W) {
+                pack(line, 0);
+                pack(line + W, 1);
+                double *const rho[2] = {packedLines(0, 0), packedLines(1, 0)};
+                const double *const target[2] = {packedLines(0, size), packedLines(1, size)};
+                const double *const coef[2] = {packedLines(0, 2 * size), packedLines(1, 2 * size)};
+                packed.template run<2>(rho, target, coef, scratch);
+                unpack(line, 0);
+                unpack(line + W, 1);
+            }
+            for (; line + W <= end; line += W) {
+                pack(line, 0);
+                double *const rho[1] = {packedLines(0, 0)};
+                const double *const target[1] = {packedLines(0, size)};
+                const double *const coef[1] = {packedLines(0, 2 * size)};
+                packed.template run<1>(rho, target, coef, scratch);
+                unpack(line, 0);
             }
         }
         const LineGather<1> single{p};
         for (; line < end; ++line) {
-            single.run(p.rho + line * p.lineStep, p.target + line * p.lineStep,
-                       p.coef + line * p.coefLineStep, scratch);
+            double *const rho[1] = {p.rho + line * p.lineStep};
+            const double *const target[1] = {p.target + line * p.lineStep};
+            const double *const coef[1] = {p.coef + line * p.coefLineStep};
+            single.template run<1>(rho, target, coef, scratch);
         }
     }
 };

@@ -87,14 +87,15 @@ void SoundScheme::step(SmokeFields &smoke) {
     for (const auto &field : smoke) {
         double advected = 0.0;
         if (!m_run.m_hitSubcycleCap) {
-            field->snapshotDensity(true);
-            advectDensitySound(*field);
-            advected = field->densityChange();
+            fillBoundary(kScalar, *field->m_density);
+            field->snapshotDensity(m_run, true);
+            advectDensitySound(*field, &field->densityBefore());
+            advected = field->densityChange(m_run);
             m_run.m_transport.advected += advected;
         }
         double gathered = 0.0;
         if (!m_run.m_hitSubcycleCap) {
-            field->snapshotDensity(true);
+            field->snapshotDensity(m_run, true);
             gatherSmokeSound(*field);
             gathered = payForGathering(*field, advected);
             m_run.m_transport.gathered += gathered;
@@ -108,11 +109,11 @@ void SoundScheme::step(SmokeFields &smoke) {
 double SoundScheme::payForGathering(SmokeField &smoke, double advected) {
     const double credit = smoke.m_gatherCredit + kGatherBudget * advected;
     const double allowance = gatheringAllowance(credit, advected, m_run.m_dt);
-    double gathered = smoke.densityChange();
+    double gathered = smoke.densityChange(m_run);
     if (gathered > allowance) {
         // Scaled back, the change is the allowance to rounding: that is what
         // it spent (a second sum would cost a pass for the last bits).
-        scaleChangeBack(*smoke.m_density, smoke.densityBefore(),
+        scaleChangeBack(m_run, *smoke.m_density, smoke.densityBefore(),
                         allowance > 0.0 ? allowance / gathered : 0.0);
         fillBoundary(kScalar, *smoke.m_density);
         gathered = allowance;
@@ -315,15 +316,18 @@ void SoundScheme::projectNeumann() {
 // old values and applied to both its cells, so the sum over the cells changes
 // only by rounding; the wall faces carry nothing. Twin:
 // ReferenceSolver::advectDensitySound.
-void SoundScheme::advectDensitySound(SmokeField &smoke) {
-    m_run.m_substeps.density = transportDensity(smoke, *m_flow.m_u, *m_flow.m_v, true);
+void SoundScheme::advectDensitySound(SmokeField &smoke, const Grid *start) {
+    m_run.m_substeps.density = transportDensity(smoke, *m_flow.m_u, *m_flow.m_v, true, start);
 }
 
 // The density carried by the face speeds u, v (the limited flux, or the donor
 // cell alone), sub-cycled so that no cell's outflow Courant number exceeds the
 // limit. Returns the sub-cycles; 0, with the run marked, when they would
-// exceed the cap.
-int SoundScheme::transportDensity(SmokeField &smoke, const Grid &u, const Grid &v, bool limited) {
+// exceed the cap. `start`, when given, is a copy of the density with its
+// boundary filled: the first cycle reads it and writes the density, so an odd
+// number of cycles (mostly one) ends in the density without a copy back.
+int SoundScheme::transportDensity(SmokeField &smoke, const Grid &u, const Grid &v, bool limited,
+                                  const Grid *start) {
     const Lattice &lattice = m_run.m_lattice;
     Grid &density = *smoke.m_density;
     requireShape(density, lattice.cells());
@@ -352,12 +356,9 @@ int SoundScheme::transportDensity(SmokeField &smoke, const Grid &u, const Grid &
     plan.lambda = m_run.m_dtOverH / cycles;
     plan.scratch = m_soundRows.data();
     plan.scratchStride = lattice.faceSide;
-    Grid *from = &density;
-    Grid *to = m_rhoScratch.get();
-    for (int cycle = 0; cycle < cycles; ++cycle) {
-        fillBoundary(kScalar, *from);
-        plan.q = from->data();
-        plan.out = to->data();
+    const auto carry = [&](const Grid &from, Grid &to) {
+        plan.q = from.data();
+        plan.out = to.data();
         m_run.forRows(1, rows + 1, [&](int begin, int end, int thread) {
             if (limited) {
                 kernels::densityTransportRows(simd, plan, begin, end, thread);
@@ -365,6 +366,17 @@ int SoundScheme::transportDensity(SmokeField &smoke, const Grid &u, const Grid &
                 kernels::donorTransportRows(simd, plan, begin, end, thread);
             }
         });
+    };
+    Grid *from = &density;
+    Grid *to = m_rhoScratch.get();
+    int cycle = 0;
+    if (start != nullptr) {
+        carry(*start, density);
+        cycle = 1;
+    }
+    for (; cycle < cycles; ++cycle) {
+        fillBoundary(kScalar, *from);
+        carry(*from, *to);
         std::swap(from, to);
     }
     if (from != &density) {

@@ -36,12 +36,14 @@ public:
     void closeWalls();
     void advectVelocitySound();
     void projectNeumann();
-    void advectDensitySound(SmokeField &smoke);
+    // `start`: the density's copy to carry from (transportDensity).
+    void advectDensitySound(SmokeField &smoke, const Grid *start = nullptr);
     void gatherSmokeSound(SmokeField &smoke);
     double payForGathering(SmokeField &smoke, double advected);
 
 private:
-    int transportDensity(SmokeField &smoke, const Grid &u, const Grid &v, bool limited);
+    int transportDensity(SmokeField &smoke, const Grid &u, const Grid &v, bool limited,
+                         const Grid *start);
     void requireFlowShapes() const;
     int velocitySubcycles(const Grid &u, const Grid &v);
     bool balancingMisfit(const SmokeField &smoke);

@@ -199,14 +199,17 @@ void ReferenceSolver::carrySmokeSound() {
     }
 }
 
-// Sum over the interior of |now - before|, columns outer and rows inner.
+// Sum over the interior of |now - before|: each column's sum down its rows,
+// then those sums in column order.
 double ReferenceSolver::sumOfChange(const Grid &before, const Grid &now) {
     const std::uint32_t n = now.NumCols() - 2;
     double sum = 0.0;
     for (std::uint32_t i = 1; i <= n; ++i) {
+        double column = 0.0;
         for (std::uint32_t j = 1; j <= n; ++j) {
-            sum += std::fabs(now(i, j) - before(i, j));
+            column += std::fabs(now(i, j) - before(i, j));
         }
+        sum += column;
     }
     return sum;
 }
