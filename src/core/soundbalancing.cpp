@@ -58,7 +58,7 @@ void SoundScheme::applyBalancingForce(SmokeField &smoke) {
         const std::uint32_t n = lattice.n;
         double *cellPhi = m_balanceCells.data();
         const BlockSpot *spot = m_balanceSpot.data();
-        m_run.forSimpleRows(1, static_cast<int>(lattice.wall), [&](int begin, int end, int) {
+        m_run.forRows(1, static_cast<int>(lattice.wall), [&](int begin, int end, int) {
             for (auto j = static_cast<std::uint32_t>(begin); j < static_cast<std::uint32_t>(end);
                  ++j) {
                 const std::size_t first = static_cast<std::size_t>(j - 1) * n - 1;
@@ -80,10 +80,11 @@ void SoundScheme::applyBalancingForce(SmokeField &smoke) {
     double *misfit = m_balanceMisfit.data();
     m_balancePoisson->solve(misfit, misfit, m_run.poolFor(side));
 
-    // phi at the cells, interpolated between the block centres (balancing.h).
+    // phi at the cells, interpolated between the block centres (balancing.h);
+    // branchy scalar work, shared from the flux kernels' threshold on.
     double *cellPhi = m_balanceCells.data();
     const BlockSpot *spot = m_balanceSpot.data();
-    m_run.forSimpleRows(1, static_cast<int>(lattice.wall), [&](int begin, int end, int) {
+    m_run.forRows(1, static_cast<int>(lattice.wall), [&](int begin, int end, int) {
         for (auto j = static_cast<std::uint32_t>(begin); j < static_cast<std::uint32_t>(end); ++j) {
             double *out = cellPhi + static_cast<std::size_t>(j - 1) * n - 1;
             for (std::uint32_t i = 1; i <= n; ++i) {
@@ -180,7 +181,8 @@ void SoundScheme::balancingPush(const SmokeField &smoke) {
     Grid &u = *m_flow.m_u;
     Grid &v = *m_flow.m_v;
     const Grid &blurred = *smoke.m_blurDensity;
-    m_run.forSimpleRows(1, static_cast<int>(m_run.m_lattice.wall), [&](int begin, int end, int) {
+    // Two divisions a cell: worth sharing from the flux kernels' threshold on.
+    m_run.forRows(1, static_cast<int>(m_run.m_lattice.wall), [&](int begin, int end, int) {
         for (auto j = static_cast<std::uint32_t>(begin); j < static_cast<std::uint32_t>(end); ++j) {
             const double *b = rowOf(blurred, j);
             const double *phi = cellPhi + static_cast<std::size_t>(j - 1) * n - 1;

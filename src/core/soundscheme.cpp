@@ -287,7 +287,8 @@ void SoundScheme::projectNeumann() {
         }
     });
     fillBoundary(kScalar, p);
-    m_run.forSimpleRows(1, rows + 2, [&](int begin, int end, int) {
+    // A division a face: shared from the flux kernels' threshold on.
+    m_run.forRows(1, rows + 2, [&](int begin, int end, int) {
         for (auto j = static_cast<std::uint32_t>(begin); j < static_cast<std::uint32_t>(end); ++j) {
             const double *pRow = rowOf(p, j);
             if (j <= n) {
