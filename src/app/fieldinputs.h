@@ -16,8 +16,8 @@ struct FieldInputsProblem {
     QString details; // the field's colour and path, and why
 };
 
-// False with *problem filled, *fields and *colours then in an unspecified
-// state.
+// False with *problem filled, *fields and *colours then partly filled
+// (callers discard them).
 bool readFieldInputs(const std::vector<velloran::ColourField> &configured, bool reverse,
                      std::vector<velloran::RunDensities> *fields,
                      std::vector<velloran::SmokeColour> *colours, FieldInputsProblem *problem);
