@@ -35,15 +35,27 @@ double faceFlux(double qLL, double qL, double qR, double qRR, double a, double l
                ReferenceSolver::minMod3(qRR - qR, qR - qL, qL - qLL);
 }
 
+// The superbee limiter's slope: 0 unless `up` (the difference behind the
+// donor cell) and `across` (the difference across the face) have one sign,
+// else that sign times the larger of min(2|up|, |across|) and
+// min(|up|, 2|across|).
+double superbeeSlope(double up, double across) {
+    if (!((up > 0 && across > 0) || (up < 0 && across < 0))) {
+        return 0.0;
+    }
+    const double upSize = std::fabs(up);
+    const double acrossSize = std::fabs(across);
+    const double size =
+        std::max(std::min(2.0 * upSize, acrossSize), std::min(upSize, 2.0 * acrossSize));
+    return across > 0 ? size : 0.0 - size;
+}
+
 // The smoke's flux through a face: upwind, plus the correction limited by
-// the monotonised central limiter of the difference behind the donor cell
-// (up) and the difference across the face.
+// the superbee limiter.
 double smokeFlux(double qLL, double qL, double qR, double qRR, double a, double lambda) {
     const double up = a > 0 ? qL - qLL : qRR - qR;
-    const double across = qR - qL;
     return positivePart(a) * qL + negativePart(a) * qR +
-           0.5 * std::fabs(a) * (1 - lambda * std::fabs(a)) *
-               ReferenceSolver::minMod3(2.0 * up, 0.5 * (up + across), 2.0 * across);
+           0.5 * std::fabs(a) * (1 - lambda * std::fabs(a)) * superbeeSlope(up, qR - qL);
 }
 
 // The largest sum of a cell's outflow speeds (NaN if any speed is NaN).
