@@ -139,6 +139,7 @@ TargetPreview colourPreview(const velloran::ColourConfiguration &colour, const Q
         targets.push_back(chasedTarget(&field.srcDensity, field.tgtDensity, mask));
     }
     std::vector<const Grid *> shown;
+    shown.reserve(targets.size());
     for (const Grid &grid : targets) {
         shown.push_back(&grid);
     }
