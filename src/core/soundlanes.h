@@ -20,29 +20,6 @@ using lanes::store;
 
 template <int W> using Lanes = typename lanes::Vec<W>::V;
 
-// minmod of three differences: the smallest magnitude when all three have
-// the same sign, else zero (sign times the smallest magnitude, as the scalar
-// ReferenceSolver::minMod3 computes it).
-template <int W> VELLORAN_INLINE Lanes<W> minMod3(Lanes<W> x, Lanes<W> y, Lanes<W> z) {
-    const Lanes<W> zero{};
-    const auto positive = (x > zero) & (y > zero) & (z > zero);
-    const auto negative = (x < zero) & (y < zero) & (z < zero);
-    const Lanes<W> sign = positive ? splat<W>(1.0) : (negative ? splat<W>(-1.0) : zero);
-    return sign * minOf<W>(minOf<W>(lanes::abs<W>(x), lanes::abs<W>(y)), lanes::abs<W>(z));
-}
-
-// Flux through a face of speed a: upwind plus the limited correction that
-// vanishes with the speed, a+ qL + a- qR + (1/2)|a| (1 - lambda |a|) minmod.
-template <int W>
-VELLORAN_INLINE Lanes<W> faceFlux(Lanes<W> qLL, Lanes<W> qL, Lanes<W> qR, Lanes<W> qRR, Lanes<W> a,
-                                  Lanes<W> lambda) {
-    const Lanes<W> zero{};
-    const Lanes<W> speed = lanes::abs<W>(a);
-    return maxOf<W>(a, zero) * qL + minOf<W>(a, zero) * qR +
-           splat<W>(0.5) * speed * (splat<W>(1.0) - lambda * speed) *
-               minMod3<W>(qRR - qR, qR - qL, qL - qLL);
-}
-
 // The superbee limiter's slope for the difference `across` a face, given the
 // difference `up` behind the donor cell: 0 unless both have one sign, else
 // that sign times max(min(2|up|, |across|), min(|up|, 2|across|)) (as the

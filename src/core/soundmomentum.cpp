@@ -25,16 +25,13 @@ template <int W> struct MomentumX {
         const double *q = p.q + i;
         const double *va = p.va + i;
         const Lanes<L> a = splat<L>(0.5) * (load<L>(va - 1 + c * cs) + load<L>(va + c * cs));
-        store<L>(fk + i, faceFlux<L>(load<L>(q + (c - 2) * xs), load<L>(q + (c - 1) * xs),
-                                     load<L>(q + c * xs), load<L>(q + (c + 1) * xs), a,
-                                     splat<L>(p.lambda)));
+        store<L>(fk + i, donorFlux<L>(load<L>(q + (c - 1) * xs), load<L>(q + c * xs), a));
     }
     template <int L> VELLORAN_INLINE void cell(int j, double *fc, int c) const {
         const double *q = p.q + j * xs + c;
         const double *ua = p.ua + j * xs + c;
         const Lanes<L> a = splat<L>(0.5) * (load<L>(ua) + load<L>(ua + 1));
-        store<L>(fc + c, faceFlux<L>(load<L>(q - 1), load<L>(q), load<L>(q + 1), load<L>(q + 2), a,
-                                     splat<L>(p.lambda)));
+        store<L>(fc + c, donorFlux<L>(load<L>(q), load<L>(q + 1), a));
     }
     template <int L>
     VELLORAN_INLINE void update(int j, const double *fc, const double *bottom, const double *top,
@@ -107,16 +104,13 @@ template <int W> struct MomentumY {
         const double *q = p.q + i;
         const double *va = p.va + i;
         const Lanes<L> a = splat<L>(0.5) * (load<L>(va + c * cs) + load<L>(va + (c + 1) * cs));
-        store<L>(fc + i, faceFlux<L>(load<L>(q + (c - 1) * cs), load<L>(q + c * cs),
-                                     load<L>(q + (c + 1) * cs), load<L>(q + (c + 2) * cs), a,
-                                     splat<L>(p.lambda)));
+        store<L>(fc + i, donorFlux<L>(load<L>(q + c * cs), load<L>(q + (c + 1) * cs), a));
     }
     template <int L> VELLORAN_INLINE void corner(int j, double *fk, int i) const {
         const double *q = p.q + j * cs + i;
         const double *ua = p.ua + i;
         const Lanes<L> a = splat<L>(0.5) * (load<L>(ua + (j - 1) * xs) + load<L>(ua + j * xs));
-        store<L>(fk + i, faceFlux<L>(load<L>(q - 2), load<L>(q - 1), load<L>(q), load<L>(q + 1), a,
-                                     splat<L>(p.lambda)));
+        store<L>(fk + i, donorFlux<L>(load<L>(q - 1), load<L>(q), a));
     }
     template <int L>
     VELLORAN_INLINE void update(int j, const double *bottom, const double *top, const double *fk,
