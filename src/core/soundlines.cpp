@@ -176,8 +176,31 @@ template <int L> struct LineGather {
     }
 };
 
+// Where a group of lines starts: its first cell, target value and face
+// coefficient.
+struct LineStart {
+    double *rho;
+    const double *target;
+    const double *coef;
+};
+
 template <int W> struct GatherLinesRun {
     const GatherLinesPlan p;
+
+    // G groups through `gather`, group g starting at start(g).
+    template <int G, int L, class Start>
+    static VELLORAN_INLINE void groups(const LineGather<L> &gather, Start start, double *scratch) {
+        double *rho[G];
+        const double *target[G];
+        const double *coef[G];
+        for (int g = 0; g < G; ++g) {
+            const LineStart at = start(g);
+            rho[g] = at.rho;
+            target[g] = at.target;
+            coef[g] = at.coef;
+        }
+        gather.template run<G>(rho, target, coef, scratch);
+    }
 
     // Lines in groups of W, two groups at a time (LineGather::solve), then
     // one group, then one line at a time.
@@ -187,20 +210,15 @@ template <int W> struct GatherLinesRun {
         // Lines side by side in memory share vectors; others go one at a time.
         if (p.lineStep == 1) {
             const LineGather<W> wide{p};
-            const auto group = [&](int first, int g) { return first + g * W; };
+            const auto start = [&](int g) {
+                const int first = line + g * W;
+                return LineStart{p.rho + first, p.target + first, p.coef + first * p.coefLineStep};
+            };
             for (; line + 2 * W <= end; line += 2 * W) {
-                double *const rho[2] = {p.rho + group(line, 0), p.rho + group(line, 1)};
-                const double *const target[2] = {p.target + group(line, 0),
-                                                 p.target + group(line, 1)};
-                const double *const coef[2] = {p.coef + group(line, 0) * p.coefLineStep,
-                                               p.coef + group(line, 1) * p.coefLineStep};
-                wide.template run<2>(rho, target, coef, scratch);
+                groups<2>(wide, start, scratch);
             }
             for (; line + W <= end; line += W) {
-                double *const rho[1] = {p.rho + line};
-                const double *const target[1] = {p.target + line};
-                const double *const coef[1] = {p.coef + line * p.coefLineStep};
-                wide.template run<1>(rho, target, coef, scratch);
+                groups<1>(wide, start, scratch);
             }
         }
         // Lines apart in memory (rows): W of them copied side by side into
@@ -238,34 +256,30 @@ template <int W> struct GatherLinesRun {
                     }
                 }
             };
-            const auto packedLines = [&](int g, std::size_t offset) {
-                return lanes + 3 * g * size + offset;
+            const auto start = [&](int g) {
+                double *rhoLanes = lanes + 3 * g * size;
+                return LineStart{rhoLanes, rhoLanes + size, rhoLanes + 2 * size};
             };
             for (; line + 2 * W <= end; line += 2 * W) {
                 pack(line, 0);
                 pack(line + W, 1);
-                double *const rho[2] = {packedLines(0, 0), packedLines(1, 0)};
-                const double *const target[2] = {packedLines(0, size), packedLines(1, size)};
-                const double *const coef[2] = {packedLines(0, 2 * size), packedLines(1, 2 * size)};
-                packed.template run<2>(rho, target, coef, scratch);
+                groups<2>(packed, start, scratch);
                 unpack(line, 0);
                 unpack(line + W, 1);
             }
             for (; line + W <= end; line += W) {
                 pack(line, 0);
-                double *const rho[1] = {packedLines(0, 0)};
-                const double *const target[1] = {packedLines(0, size)};
-                const double *const coef[1] = {packedLines(0, 2 * size)};
-                packed.template run<1>(rho, target, coef, scratch);
+                groups<1>(packed, start, scratch);
                 unpack(line, 0);
             }
         }
         const LineGather<1> single{p};
+        const auto one = [&](int) {
+            return LineStart{p.rho + line * p.lineStep, p.target + line * p.lineStep,
+                             p.coef + line * p.coefLineStep};
+        };
         for (; line < end; ++line) {
-            double *const rho[1] = {p.rho + line * p.lineStep};
-            const double *const target[1] = {p.target + line * p.lineStep};
-            const double *const coef[1] = {p.coef + line * p.coefLineStep};
-            single.template run<1>(rho, target, coef, scratch);
+            groups<1>(single, one, scratch);
         }
     }
 };
